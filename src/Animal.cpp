@@ -1,0 +1,332 @@
+#include "Animal.h"
+
+#include "AnimalSpecies.h"
+#include "Cell.h"
+#include "ChromosomesGenerator.h"
+#include "GlobalFunctions.h"
+#include "Predator.h"
+#include "Prey.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <iostream>
+
+int Animal::animalID = 0;
+
+Animal::Animal(int id, std::unique_ptr<Genome> chromosomes, Cell* position, int date_egg, int g_numb_prt1,
+               int g_numb_prt2, int ID_prt1, int ID_prt2, AnimalSpecies* species)
+    : id(id),
+      chromosomes(std::move(chromosomes)),
+      traits(species->getNumberOfTraits(), 0.0),
+      position(position),
+      date_egg(date_egg),
+      g_numb_prt1(g_numb_prt1),
+      g_numb_prt2(g_numb_prt2),
+      ID_prt1(ID_prt1),
+      ID_prt2(ID_prt2),
+      species(species) {}
+
+Animal::~Animal() = default;
+
+namespace {
+// Temperature factor: 1 at the minimum temperature, q at the maximum.
+double temperatureFactor(double q) {
+  return linearInterpolate(Cell::TEMPERATURE, Cell::MIN_TEMPERATURE, Cell::MAX_TEMPERATURE, 1, q);
+}
+}  // namespace
+
+void Animal::initTraits() {
+  const unsigned T = species->getNumberOfTraits();
+  const unsigned L = species->getNumberOfLoci();
+  const unsigned M = species->getNumberOfTraitsPerModule();
+  const Genome& genome = *chromosomes;
+  for (unsigned i = 0; i < T; ++i) {
+    const unsigned module = i / M;
+    const double own = species->getOwnLociPerModule().at(module);
+    const unsigned first = i - (i % M);
+    const bool followsFirst = species->getPositiveModule().at(module) == 1 || i == first;
+    const auto& a = genome.at(i).first->getAlleles();
+    const auto& b = genome.at(i).second->getAlleles();
+    unsigned k = 0;
+    for (; k < L && k < own; ++k) traits[i] += a.at(k) + b.at(k);
+    // The remaining loci are shared with the module's first trait; in a negative
+    // module the other traits take their complements and so move against it.
+    const auto& fa = genome.at(first).first->getAlleles();
+    const auto& fb = genome.at(first).second->getAlleles();
+    for (; k < L; ++k) {
+      if (followsFirst)
+        traits[i] += fa.at(k) + fb.at(k);
+      else
+        traits[i] += (1 - fa.at(k)) + (1 - fb.at(k));
+    }
+  }
+}
+
+void Animal::updateLimits() {
+  auto& minObserved = species->getMinObservedTraits();
+  auto& maxObserved = species->getMaxObservedTraits();
+  for (unsigned i = 0; i < species->getNumberOfTraits(); ++i) {
+    if (traits[i] < minObserved[i]) minObserved[i] = traits[i];
+    if (traits[i] > maxObserved[i]) maxObserved[i] = traits[i];
+  }
+}
+
+void Animal::interpolateTraits() {
+  auto& minObserved = species->getMinObservedTraits();
+  auto& maxObserved = species->getMaxObservedTraits();
+  auto& minRestricted = species->getMinRestrictedTraits();
+  auto& maxRestricted = species->getMaxRestrictedTraits();
+  for (unsigned i = 0; i < species->getNumberOfTraits(); ++i) {
+    // All founders alike in a trait: no range to map from, so take the middle
+    // of the restricted range rather than divide by zero.
+    if (minObserved[i] == maxObserved[i])
+      traits[i] = (minRestricted[i] + maxRestricted[i]) / 2;
+    else
+      traits[i] = linearInterpolate(traits[i], minObserved[i], maxObserved[i], minRestricted[i], maxRestricted[i]);
+  }
+  adjustTraits();
+}
+
+void Animal::adjustTraits() {
+  pheno_ini = traits[PHENO];
+  if (traits[PHENO] > 1000) std::cout << "################\nPHENO_INI MAYOR QUE 1000!!!!!\n############" << std::endl;
+  const double days = std::round(traits[PHENO]);
+  traits[PHENO] = std::round(days * temperatureFactor(species->getQ10phenology()));
+  traits[PHENO] = date_egg + traits[PHENO];
+  body_size_ini = traits[BODY_SIZE];
+  energy_tank_ini = traits[ENERGY_TANK];
+  speed_ini = traits[SPEED];
+  assim_ini = traits[ASSIM];
+  traits[ENERGY_TANK] = traits[ENERGY_TANK] * traits[BODY_SIZE];
+  traits[SPEED] = std::pow(traits[BODY_SIZE] + traits[ENERGY_TANK], speed_ini) * linearInterpolate(speed_ini, 0.05, 0.35, 1, 7);
+  voracity_ini = traits[VORACITY];
+  search_area_ini = traits[SEARCH_AREA];
+  if (traits[SPEED] > 1000) std::cout << "################\nSPEED MAYOR QUE 1000!!!!!\n############" << std::endl;
+}
+
+void Animal::tuneTraits() {
+  const double body = traits[BODY_SIZE];
+  const double tank = traits[ENERGY_TANK];
+  const double mass = body + tank;
+  const double A = species->getA();
+  const double B = species->getB();
+  const double minCondition = species->getMinCondition();
+  const double maxEncounters = species->getMaxEncountersT();
+  auto& minLimits = species->getMinTraitLimits();
+  auto& maxLimits = species->getMaxTraitLimits();
+
+  // Body condition: 1 at the starvation threshold, falling to minCondition at
+  // the reserve that would pay for the next moult.
+  const double len = std::pow((energy_tank_ini * body + body) * 0.3 / A, 1 / B);
+  const double next = A * std::pow(len * traits[GROWTH], B);
+  const double upper = (next / 0.3 / species->getAssignedForMetab() - body) / body;
+  const double raw = linearInterpolate(tank / body, species->getDeadlyTank(), upper, 1, minCondition);
+  const double condition = std::max(minCondition, std::min(raw, 1.0));
+
+  traits[SEARCH_AREA] = std::round(std::max(
+      0.0, condition * std::pow(mass, search_area_ini) * linearInterpolate(search_area_ini, minLimits[SEARCH_AREA], maxLimits[SEARCH_AREA], 1, 10)));
+  traits[VORACITY] = std::pow(mass, voracity_ini) * linearInterpolate(voracity_ini, minLimits[VORACITY], maxLimits[VORACITY], 0.05, 0.15);
+  traits[SPEED] = condition * std::pow(mass, speed_ini) * linearInterpolate(speed_ini, minLimits[SPEED], maxLimits[SPEED], 1, 7);
+
+  // Predator pressure.
+  const double n = encounters_pred;
+  double fear = linearInterpolate(n, 0, maxEncounters, 1, 0.1);
+  fear = fear > 1 ? 1 : std::max(fear, 0.1);
+  double loss = linearInterpolate(n, 0, maxEncounters, 0, 0.76);
+  loss = std::min(std::max(loss, 0.0), 0.76);
+  traits[ASSIM] = assim_ini - loss * assim_ini;
+  traits[VORACITY] = 0.5 * (condition + fear) * traits[VORACITY];
+  traits[SEARCH_AREA] = std::max(0.0, std::round(traits[SEARCH_AREA] * fear));
+
+  // Temperature.
+  traits[VORACITY] = temperatureFactor(traits[VOR_Q10]) * traits[VORACITY];
+  traits[SEARCH_AREA] = std::round(temperatureFactor(traits[SRCH_Q10]) * traits[SEARCH_AREA]);
+  traits[SPEED] = temperatureFactor(traits[SPD_Q10]) * traits[SPEED];
+
+  encounters_pred = 0;
+  encounters_prey = 0;
+}
+
+bool Animal::activateIfReady(int day) {
+  if (day >= truncateToInt(traits[PHENO])) {
+    state = ACTIVE;
+    return true;
+  }
+  return false;
+}
+
+void Animal::metabWithGrowth(int day) {
+  const double E = traits[ACTE_MET];
+  const double x = traits[MET_RATE];
+  const double mass = traits[ENERGY_TANK] + traits[BODY_SIZE];
+  const double rate =
+      std::exp(43.966 * E - 7.2945 + x * std::log(mass) - E / (Cell::K_BOLZMANN * (Cell::TEMPERATURE + 273.15)));
+  const double stress = linearInterpolate(encounters_pred, 0, species->getMaxEncountersT(), 0, 0.407);
+  const double activity =
+      0.5 * (steps_today / species->getMaxSearchAreaT() + traits[VORACITY] / species->getMaxVoracityT());
+  steps_today = 0;
+  // The inactive share of the day runs at the stressed resting rate, the active
+  // share at three times the resting rate.
+  traits[ENERGY_TANK] = traits[ENERGY_TANK] - (1 - activity) * rate * (1 + stress) * 24 / 7 - 3 * rate * activity * 24 / 7;
+
+  if (species->getDeadlyTank() > traits[ENERGY_TANK] / traits[BODY_SIZE]) {
+    date_death = day;
+    state = STARVED;
+    return;
+  }
+  const double A = species->getA();
+  const double B = species->getB();
+  if (instar <= 3) {
+    const double dry = species->getForControlingDryBodyMass();
+    const double available = (traits[ENERGY_TANK] + traits[BODY_SIZE]) * species->getAssignedForMetab();
+    const double len = std::pow((energy_tank_ini * traits[BODY_SIZE] + traits[BODY_SIZE]) * dry / A, 1 / B);
+    const double next = A * std::pow(len * traits[GROWTH], B) / dry;
+    if (available >= next) {
+      traits[BODY_SIZE] = next / (1 + energy_tank_ini);
+      traits[ENERGY_TANK] = available - next + energy_tank_ini * traits[BODY_SIZE];
+      ++instar;
+    }
+  } else if ((traits[ENERGY_TANK] + traits[BODY_SIZE]) * species->getAssignedForReproduction() >= 2 * traits[BODY_SIZE]) {
+    traits[SEARCH_AREA] = 100;  // steps of tomorrow's search for a mate
+    state = REPRODUCING;
+  }
+}
+
+int Animal::preBreeding() {
+  const double keep = species->getDeadlyTank() * traits[BODY_SIZE] * species->getKeepForSurv();
+  const double egg = body_size_ini * (1 + energy_tank_ini);
+  const int share = roundToInt((traits[ENERGY_TANK] - keep) / egg);
+  traits[ENERGY_TANK] = keep;
+  fecundity += share;
+  return share;
+}
+
+void Animal::postBreeding(unsigned day) {
+  ++rep_count;
+  if (rep_count == 1) age_first_rep = static_cast<int>(day);
+  if (rep_count >= species->getMaxReproductionEvents()) {
+    date_death = static_cast<int>(day);
+    state = SENESCED;
+  } else {
+    state = ACTIVE;
+  }
+}
+
+double Animal::turnIntoMass() const { return traits[ENERGY_TANK] + traits[BODY_SIZE]; }
+
+double Animal::getVor_hunted() const {
+  return (traits[VORACITY] - species->getMeanVorHunted()) / species->getSdVorHunted();
+}
+double Animal::getVor_hunter() const {
+  return (traits[VORACITY] - species->getMeanVorHunter()) / species->getSdVorHunter();
+}
+double Animal::confrontVor(double voracity) const {
+  return (voracity * traits[VORACITY] - species->getMeanVorXVor()) / species->getSdVorXVor();
+}
+double Animal::getSize_hunted() const {
+  return (traits[BODY_SIZE] - species->getMeanSizeHunted()) / species->getSdSizeHunted();
+}
+double Animal::getSize_hunter() const {
+  return (traits[BODY_SIZE] - species->getMeanSizeHunter()) / species->getSdSizeHunter();
+}
+double Animal::confrontSize(double size) const {
+  return (size * traits[BODY_SIZE] - species->getMeanSizeXSize()) / species->getSdSizeXSize();
+}
+double Animal::getSpd_ratio(double speed) const {
+  return (speed / traits[SPEED] - species->getMeanSpdRatio()) / species->getSdSpdRatio();
+}
+double Animal::getSize_ratio(double size) const {
+  return (size / traits[BODY_SIZE] - species->getMeanSizeRatio()) / species->getSdSizeRatio();
+}
+double Animal::getSearch_area_hunter() const {
+  return (traits[SEARCH_AREA] - species->getMeanSearchAreaHunter()) / species->getSdSearchAreaHunter();
+}
+double Animal::getSpd_hunter() const {
+  return (traits[SPEED] - species->getMeanSpdHunter()) / species->getSdSpdHunter();
+}
+
+void Animal::incrementEncounters_pred() {
+  ++encounters_pred;
+  ++global_pred_encs;
+}
+
+void Animal::incrementEncounters_prey() {
+  ++encounters_prey;
+  ++global_prey_encs;
+}
+
+int Animal::stepsAllowed() const {
+  const double steps = traits[SEARCH_AREA];
+  return steps >= 1 ? truncateToInt(std::min(steps, static_cast<double>(INT_MAX))) : 0;
+}
+
+int Animal::randomJump() {
+  const int distance = roundToInt(randomUniform(2, traits[SEARCH_AREA] + 2));
+  const bool right = randomUniform() >= 0.5;
+  Cell* cell = position;
+  for (int i = 0; i < distance; ++i) cell = right ? cell->getRight() : cell->getLeft();
+  moveTo(cell);
+  return distance;
+}
+
+bool Animal::stepTowardsBetterNeighbour(double here, double left, double right, bool higherIsBetter) {
+  auto better = [&](double a, double b) { return higherIsBetter ? a > b : a < b; };
+  auto notWorse = [&](double a, double b) { return higherIsBetter ? a >= b : a <= b; };
+  if (better(left, here) && notWorse(left, right)) {
+    moveTo(position->getLeft());
+    return true;
+  }
+  if (better(right, here) && notWorse(right, left)) {
+    moveTo(position->getRight());
+    return true;
+  }
+  return false;
+}
+
+template <class Kind>
+std::vector<Kind*> Animal::breedWith(Kind* mate, unsigned day) {
+  const int offspring = preBreeding() + mate->preBreeding();
+  std::vector<Kind*> brood;
+  for (int k = 0; k < offspring; ++k) {
+    auto genome = ChromosomesGenerator::getGametes(*chromosomes, *mate->chromosomes, species->getNumberOfTraits(),
+                                                   species->getNumberOfLoci());
+    const int childId = animalID++;
+    Kind* child = new Kind(childId, std::move(genome), position, static_cast<int>(day), g_numb_prt1 + 1,
+                           mate->g_numb_prt2 + 1, id, mate->id, species);
+    child->initTraits();
+    child->interpolateTraits();
+    brood.push_back(child);
+  }
+  postBreeding(day);
+  mate->postBreeding(day);
+  return brood;
+}
+
+template std::vector<Prey*> Animal::breedWith<Prey>(Prey*, unsigned);
+template std::vector<Predator*> Animal::breedWith<Predator>(Predator*, unsigned);
+
+void Animal::updateEncountersPredationsAndNodesMatrices(std::vector<std::vector<bool>>& encounters,
+                                                        std::vector<std::vector<bool>>& predations,
+                                                        std::vector<std::string>& categories, int N) const {
+  if (id >= N) return;
+  const std::string name = species->getScientificName();
+  if (name == "prey")
+    categories[id] = "invertebrate";
+  else if (name == "predator")
+    categories[id] = "vert.ecto";
+  for (int hunter : encounterEvents)
+    if (hunter < N) encounters[id][hunter] = true;
+  for (int hunter : predationEvents)
+    if (hunter < N) predations[id][hunter] = true;
+}
+
+std::ostream& operator<<(std::ostream& out, const Animal& a) {
+  out << a.id << '\t' << a.species->getScientificName() << '\t' << a.position->getId() << '\t' << a.state << '\t'
+      << a.instar << '\t' << a.pheno_ini << '\t' << a.date_egg << '\t' << a.age_first_rep << '\t' << a.rep_count
+      << '\t' << a.fecundity << '\t' << a.date_death << '\t' << a.g_numb_prt1 << '\t' << a.g_numb_prt2 << '\t'
+      << a.ID_prt1 << '\t' << a.ID_prt2 << '\t' << a.encounters_prey << '\t' << a.encounters_pred << '\t'
+      << a.global_prey_encs << '\t' << a.global_pred_encs << '\t';
+  for (double trait : a.traits) out << trait << '\t';
+  return out;
+}

@@ -1,0 +1,144 @@
+// One individual, prey or predator: its record, life state, genome and trait
+// pipeline (raw genetic values, mapping onto the species' ranges, birth-time
+// adjustments, daily tuning), its energetics and life cycle, and the
+// standardised scores through which hunters and hunted meet. An animal is
+// owned by the cell it is filed in and owns its genome.
+#pragma once
+
+#include "Chromosome.h"
+
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+class AnimalSpecies;
+class Cell;
+
+// Life states; 2, 3, 5 and 6 are final and go with the day of death.
+enum AnimalState : unsigned {
+  UNBORN = 0, ACTIVE = 1, STARVED = 2, PREDATED = 3, REPRODUCING = 4, BACKGROUND = 5, SENESCED = 6,
+  NUMBER_OF_STATES = 7
+};
+
+class Animal {
+ public:
+  Animal(int id, std::unique_ptr<Genome> chromosomes, Cell* position, int date_egg, int g_numb_prt1, int g_numb_prt2,
+         int ID_prt1, int ID_prt2, AnimalSpecies* species);
+  virtual ~Animal();
+  Animal(const Animal&) = delete;
+  Animal& operator=(const Animal&) = delete;
+
+  // Id of the next animal made; founders and offspring take it in creation order.
+  static int animalID;
+
+  // Trait pipeline.
+  void initTraits();
+  void updateLimits();
+  void interpolateTraits();
+  void adjustTraits();
+  void tuneTraits();
+
+  // Energetics and life cycle.
+  bool activateIfReady(int day);
+  void metabWithGrowth(int day);
+  int preBreeding();
+  void postBreeding(unsigned day);
+  double turnIntoMass() const;
+  void setDate_death(int day) { date_death = day; }
+
+  // One movement step in a run with predators.
+  virtual void moveOneStepWithPredators() = 0;
+
+  // Standardised scores (value - mean) / sd with the pairs of this animal's species.
+  double getVor_hunted() const;
+  double getVor_hunter() const;
+  double confrontVor(double voracity) const;
+  double getSize_hunted() const;
+  double getSize_hunter() const;
+  double confrontSize(double size) const;
+  double getSpd_ratio(double speed) const;
+  double getSize_ratio(double size) const;
+  double getSearch_area_hunter() const;
+  double getSpd_hunter() const;
+
+  int getId() const { return id; }
+  const Genome* getChromosomes() const { return chromosomes.get(); }
+  AnimalSpecies* getSpecies() const { return species; }
+  unsigned getState() const { return state; }
+  void setState(int newState) { state = static_cast<unsigned>(newState); }
+  bool isActive() const { return state == ACTIVE; }
+  Cell* getPosition() const { return position; }
+  void moveTo(Cell* cell) { position = cell; }
+  int getG_numb_prt2() const { return g_numb_prt2; }
+  double getTrait(unsigned index) const { return traits.at(index); }
+  void setTrait(unsigned index, double value) { traits.at(index) = value; }
+  const std::vector<double>& getTraits() const { return traits; }
+  int getInstar() const { return instar; }
+  int getDateDeath() const { return date_death; }
+  int getStepsToday() const { return steps_today; }
+  int getLastMovedDay() const { return last_moved_day; }
+  int getEncountersPred() const { return encounters_pred; }
+  int getEncountersPrey() const { return encounters_prey; }
+  int getRepCount() const { return rep_count; }
+  int getFecundity() const { return fecundity; }
+  const std::vector<int>& getEncounterEvents() const { return encounterEvents; }
+  const std::vector<int>& getPredationEvents() const { return predationEvents; }
+
+  void incrementEncounters_pred();
+  void incrementEncounters_prey();
+  void addEncounterEventWith(int predatorId) { encounterEvents.push_back(predatorId); }
+  void addPredationEventWith(int predatorId) { predationEvents.push_back(predatorId); }
+
+  // Writes this founder's rows of the food-web matrices and its node category.
+  void updateEncountersPredationsAndNodesMatrices(std::vector<std::vector<bool>>& encounters,
+                                                  std::vector<std::vector<bool>>& predations,
+                                                  std::vector<std::string>& categories, int N) const;
+
+  // One snapshot line, every field followed by a tab, without the newline.
+  friend std::ostream& operator<<(std::ostream& out, const Animal& animal);
+
+ protected:
+  // Number of whole steps trait 7 allows (0 below one step).
+  int stepsAllowed() const;
+  // Jumps 2 or more cells along the ring in a random direction; returns the distance.
+  int randomJump();
+  // Moves to the neighbour whose value is better than here and not worse than the
+  // other neighbour's (ties between neighbours go left); returns whether it moved.
+  bool stepTowardsBetterNeighbour(double here, double left, double right, bool higherIsBetter);
+  // Makes the offspring of this animal and mate (shared by prey and predators).
+  template <class Kind>
+  std::vector<Kind*> breedWith(Kind* mate, unsigned day);
+
+  int id;
+  std::unique_ptr<Genome> chromosomes;
+  std::vector<double> traits;
+  Cell* position;
+  int steps_today = 0;          // cells moved since the last metabolism step
+  unsigned state = UNBORN;
+  std::vector<int> encounterEvents;  // ids of predators that met this animal
+  std::vector<int> predationEvents;  // ids of predators that ate it
+  int encounters_prey = 0;      // encounters as a hunter since the last tuning
+  int encounters_pred = 0;      // encounters as the hunted since the last tuning
+  int global_prey_encs = 0;
+  int global_pred_encs = 0;
+  int instar = 1;
+  int date_death = 0;
+  double pheno_ini = 0;         // raw development time before rounding and scaling
+  int date_egg;
+  int last_moved_day = -1;
+  double body_size_ini = 0;
+  double energy_tank_ini = 0;   // reserve at birth as a fraction of body mass
+  double speed_ini = 0;         // genetic exponents and coefficients kept from birth
+  double assim_ini = 0;
+  double voracity_ini = 0;
+  double search_area_ini = 0;
+  int g_numb_prt1;
+  int g_numb_prt2;
+  int ID_prt1;
+  int ID_prt2;
+  int rep_count = 0;
+  int fecundity = 0;
+  int age_first_rep = 0;        // the day of the first breeding
+  AnimalSpecies* species;
+};

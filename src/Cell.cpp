@@ -1,0 +1,358 @@
+#include "Cell.h"
+
+#include "AnimalSpecies.h"
+#include "GlobalFunctions.h"
+#include "Predator.h"
+#include "Prey.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+double Cell::MIN_K = 0, Cell::MAX_K = 0, Cell::MIN_FUNGI = 0, Cell::MAX_FUNGI = 0, Cell::ZERO_FUNGI = 0;
+double Cell::B_NORMALISATION = 0, Cell::E_ACTIVATION_ENERGY = 0, Cell::K_BOLZMANN = 0;
+double Cell::TEMPERATURE = 0, Cell::MIN_TEMPERATURE = 0, Cell::MAX_TEMPERATURE = 0;
+double Cell::MIN_R = 0, Cell::MAX_R = 0;
+double Cell::increaseForChemostatEffect = 0;
+double Cell::thresholdForChemostatEffect = 0;
+int Cell::cellID = 0;
+
+Cell::Cell(int id, double fungi, double rateOfIncrease, double capacity, World* world)
+    : id(id), fungi(fungi), rateOfIncrease(rateOfIncrease), capacity(capacity), world(world) {}
+
+Cell::~Cell() {
+  for (unsigned s = 0; s < NUMBER_OF_STATES; ++s) {
+    for (Prey* prey : preys[s]) delete prey;
+    for (Predator* predator : predators[s]) delete predator;
+  }
+}
+
+template <>
+Cell::Registry<Prey>& Cell::registry<Prey>() { return preys; }
+template <>
+Cell::Registry<Predator>& Cell::registry<Predator>() { return predators; }
+
+// ---- Soil resource -------------------------------------------------------
+
+void Cell::growFungi() {
+  if (!(fungi > 0)) return;
+  const double a = std::exp(B_NORMALISATION - E_ACTIVATION_ENERGY / (K_BOLZMANN * (TEMPERATURE + 273.15)));
+  rateOfIncrease = a / std::pow(1000 * fungi, 0.25);
+  const double before = fungi;
+  fungi = before + rateOfIncrease * before * (1 - before / capacity);
+  // The overflow is measured from 99% of the capacity, yet the cell is filled to the brim.
+  if (fungi >= 0.99 * capacity) {
+    leakedFungi = fungi - 0.99 * capacity;
+    fungi = capacity;
+  }
+}
+
+void Cell::spreadFungi() {
+  if (!(leakedFungi > 0)) return;
+  Cell* receiver = nullptr;
+  if (left->isFull()) {
+    if (!right->isFull()) receiver = right;
+  } else if (right->isFull()) {
+    receiver = left;
+  } else {
+    receiver = right->fungi < left->fungi ? right : left;
+  }
+  if (receiver) receiver->addLeakedFungi(leakedFungi);
+  leakedFungi = 0;
+}
+
+void Cell::addFungiFromChemostatEffect() {
+  fungi = std::min(capacity, fungi + increaseForChemostatEffect * capacity);
+}
+
+void Cell::addLeakedFungi(double amount) {
+  fungi = fungi + amount;
+  if (fungi > capacity) fungi = capacity;
+}
+
+void Cell::subtractFungi(double amount) {
+  fungi = fungi - amount;
+  if (fungi <= MIN_FUNGI / ZERO_FUNGI) fungi = 0;
+}
+
+void* Cell::thread_maker(void* arg) {
+  auto* task = static_cast<CellTask*>(arg);
+  (task->cell->*(task->operation))();
+  return nullptr;
+}
+
+// ---- Registry --------------------------------------------------------------
+
+void Cell::addPrey(unsigned state, Prey* prey) { preys.at(state).push_back(prey); }
+
+void Cell::addPredator(unsigned state, Predator* predator) { predators.at(state).push_back(predator); }
+
+std::size_t Cell::removePrey(unsigned state, std::size_t position) {
+  auto& list = preys.at(state);
+  list.erase(list.begin() + static_cast<std::ptrdiff_t>(position));
+  return position;
+}
+
+std::size_t Cell::removePredator(unsigned state, std::size_t position) {
+  auto& list = predators.at(state);
+  list.erase(list.begin() + static_cast<std::ptrdiff_t>(position));
+  return position;
+}
+
+// State pass: an animal whose state changes joins the list of its new state in
+// this cell; the next animal slides into its place and is visited next.
+template <class Kind, class Act>
+void Cell::statePass(unsigned state, Act act) {
+  auto& lists = registry<Kind>();
+  auto& list = lists[state];
+  for (std::size_t i = 0; i < list.size();) {
+    Kind* animal = list[i];
+    act(animal);
+    if (animal->getState() != state) {
+      lists[animal->getState()].push_back(animal);
+      list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      ++i;
+    }
+  }
+}
+
+// Move pass: the animal is taken out before it acts, so it does not count
+// itself in the cell it leaves; it goes back into its slot when it stayed put
+// in the same state, else to the end of its new list in its new cell.
+template <class Kind, class Act>
+std::size_t Cell::moveOne(unsigned state, std::size_t position, Act act) {
+  auto& list = registry<Kind>()[state];
+  Kind* animal = list[position];
+  list.erase(list.begin() + static_cast<std::ptrdiff_t>(position));
+  act(animal);
+  if (animal->getState() == state && animal->getPosition() == this) {
+    list.insert(list.begin() + static_cast<std::ptrdiff_t>(position), animal);
+    return position + 1;
+  }
+  animal->getPosition()->template registry<Kind>()[animal->getState()].push_back(animal);
+  return position;
+}
+
+template <class Kind, class Act>
+void Cell::movePass(unsigned state, Act act) {
+  for (std::size_t i = 0; i < registry<Kind>()[state].size();) i = moveOne<Kind>(state, i, act);
+}
+
+// ---- Activation and tuning ---------------------------------------------------
+
+void Cell::activateAnimals(int day) {
+  auto activate = [&](auto& lists) {
+    auto& unborn = lists[UNBORN];
+    for (std::size_t i = 0; i < unborn.size();) {
+      if (unborn[i]->activateIfReady(day)) {
+        lists[ACTIVE].push_back(unborn[i]);
+        unborn.erase(unborn.begin() + static_cast<std::ptrdiff_t>(i));
+      } else {
+        ++i;
+      }
+    }
+  };
+  activate(preys);
+  activate(predators);
+}
+
+void Cell::tuneTraits() {
+  for (Prey* prey : preys[ACTIVE]) prey->tuneTraits();
+  for (Predator* predator : predators[ACTIVE]) predator->tuneTraits();
+}
+
+void Cell::interpolatePreysTraits() {
+  for (Prey* prey : preys[UNBORN]) prey->interpolateTraits();
+}
+
+void Cell::interpolatePredatorsTraits() {
+  for (Predator* predator : predators[UNBORN]) predator->interpolateTraits();
+}
+
+// ---- Prey phases -------------------------------------------------------------
+
+void Cell::movePreysWithoutPredators(int day) {
+  movePass<Prey>(ACTIVE, [day](Prey* prey) { prey->move(day); });
+}
+
+void Cell::movePreysWithPredators(int day) {
+  movePass<Prey>(ACTIVE, [day](Prey* prey) { prey->moveWithPredators(day); });
+}
+
+void Cell::feedPreys() {
+  // First come, first served in list order: the cell does not share out.
+  for (Prey* prey : preys[ACTIVE]) prey->feed();
+}
+
+void Cell::metabWithGrowthPreys(int day) {
+  statePass<Prey>(ACTIVE, [day](Prey* prey) { prey->metabWithGrowth(day); });
+}
+
+// ---- Predator phases -----------------------------------------------------------
+
+void Cell::diePredsFromBackground(int day) {
+  statePass<Predator>(ACTIVE, [day](Predator* predator) { predator->dieFromBackground(day); });
+}
+
+void Cell::movePredatorsWithPredators(int day) {
+  auto& walked = predators[ACTIVE];
+  for (std::size_t i = 0; i < walked.size();) {
+    Predator* hunter = walked[i];
+    i = moveOne<Predator>(ACTIVE, i, [day](Predator* predator) { predator->moveWithPredators(day); });
+    if (hunter->getCatchCell()) fileVictim(hunter, i);
+  }
+}
+
+// Files the animal a predator caught while moving as eaten in the cell where it
+// was caught, so that no later predator of the phase meets it again.
+void Cell::fileVictim(Predator* hunter, std::size_t& position) {
+  Cell* where = hunter->getCatchCell();
+  Animal* victim = hunter->getVictim();
+  if (auto* prey = dynamic_cast<Prey*>(victim)) {
+    auto& active = where->preys[ACTIVE];
+    where->preys[PREDATED].push_back(prey);
+    active.erase(std::remove(active.begin(), active.end(), prey), active.end());
+    return;
+  }
+  auto* predator = static_cast<Predator*>(victim);
+  auto& active = where->predators[ACTIVE];
+  where->predators[PREDATED].push_back(predator);
+  active.erase(std::remove(active.begin(), active.end(), predator), active.end());
+  if (where == this) {
+    // The walked list lost an entry: carry on after the hunter.
+    auto found = std::find(active.begin(), active.end(), hunter);
+    if (found != active.end()) position = static_cast<std::size_t>(found - active.begin()) + 1;
+  }
+}
+
+void Cell::assimPreds() {
+  for (Predator* predator : predators[ACTIVE]) predator->assimilation();
+}
+
+void Cell::metabWithGrowthPredators(int day) {
+  statePass<Predator>(ACTIVE, [day](Predator* predator) { predator->metabWithGrowth(day); });
+}
+
+void Cell::searchAnimals(Predator* predator, int day) {
+  // Prey first: a predator turns on other predators only when no prey fell to it.
+  auto& activePreys = preys[ACTIVE];
+  for (std::size_t i = 0; i < activePreys.size() && !predator->isEating(); ++i) {
+    Prey* prey = activePreys[i];
+    const unsigned before = prey->getState();
+    predator->searchAnimal(prey, day);
+    if (prey->getState() != before) predator->recordCatch(this, prey);
+  }
+  auto& activePredators = predators[ACTIVE];
+  for (std::size_t i = 0; i < activePredators.size() && predator->isActive() && !predator->isEating(); ++i) {
+    Predator* other = activePredators[i];
+    const unsigned before = other->getState();
+    if (other->getId() != predator->getId() && other->getDaysDigest() == 0) {
+      predator->searchAnimal(other, day);
+      if (!predator->isEating()) other->huntAnimal(predator, day, true);  // it strikes back
+    }
+    if (other->getState() != before) predator->recordCatch(this, other);
+  }
+}
+
+void Cell::exposeToPredators(Animal* animal, int day) {
+  auto& hunters = predators[ACTIVE];
+  for (std::size_t i = 0; i < hunters.size() && animal->isActive(); ++i) hunters[i]->searchAnimal(animal, day);
+}
+
+namespace {
+// 0.01 with nobody (or nothing) there, 1 at top, linear beyond.
+double crowding(double n, double top) { return linearInterpolate(n, 0, top, 0.01, 1); }
+}  // namespace
+
+double Cell::getRateOfPredatorsPrey() const {
+  return crowding(getNumberOfActivePredators(), 100) / crowding(getNumberOfActivePreys(), 100);
+}
+
+double Cell::getRateOfPredatorsFungi() const {
+  return crowding(getNumberOfActivePredators(), 100) / crowding(fungi, capacity);
+}
+
+// ---- Reproduction ----------------------------------------------------------------
+
+void Cell::moveAnimalsForReproducing(int day) {
+  movePass<Prey>(REPRODUCING, [day](Prey* prey) { prey->moveForReproducing(day); });
+  movePass<Predator>(REPRODUCING, [day](Predator* predator) { predator->moveForReproducing(day); });
+}
+
+template <class Kind>
+void Cell::pairAndBreed(int day) {
+  auto& lists = registry<Kind>();
+  auto& ready = lists[REPRODUCING];
+  // Shuffle with the system rand, never seeded: it repeats from run to run.
+  for (std::size_t i = 1; i < ready.size(); ++i) {
+    const std::size_t j = static_cast<std::size_t>(std::rand()) % (i + 1);
+    std::swap(ready[i], ready[j]);
+  }
+  while (ready.size() >= 2) {
+    Kind* first = ready[0];
+    Kind* second = ready[1];
+    std::vector<Kind*> brood = first->breed(second, static_cast<unsigned>(day));
+    lists[first->getState()].push_back(first);
+    lists[second->getState()].push_back(second);
+    ready.erase(ready.begin(), ready.begin() + 2);
+    lists[UNBORN].insert(lists[UNBORN].end(), brood.begin(), brood.end());
+  }
+}
+
+void Cell::breedAnimals(int day) {
+  pairAndBreed<Prey>(day);
+  pairAndBreed<Predator>(day);
+}
+
+void Cell::purgeDeadAnimals() {
+  for (unsigned state : {STARVED, PREDATED, BACKGROUND, SENESCED}) {
+    for (Prey* prey : preys[state]) delete prey;
+    preys[state].clear();
+    for (Predator* predator : predators[state]) delete predator;
+    predators[state].clear();
+  }
+}
+
+// ---- Outputs ---------------------------------------------------------------------
+
+std::ostream& Cell::printAnimals(std::ostream& out) const {
+  for (unsigned s = 0; s < NUMBER_OF_STATES; ++s) {
+    for (const Prey* prey : preys[s]) out << *prey << '\n';
+    for (const Predator* predator : predators[s]) out << *predator << '\n';
+  }
+  return out;
+}
+
+std::ostream& Cell::printCell(std::ostream& out) const {
+  return out << id << '\t' << fungi << '\t' << getNumberOfActivePreys() << '\t' << getNumberOfActivePredators()
+             << '\n';
+}
+
+void Cell::updateEncountersPredationsAndNodesMatricesForAnimalsInThisCell(
+    std::vector<std::vector<bool>>& encounters, std::vector<std::vector<bool>>& predations,
+    std::vector<std::string>& categories, int N) const {
+  for (unsigned s = 0; s < NUMBER_OF_STATES; ++s) {
+    for (const Prey* prey : preys[s]) prey->updateEncountersPredationsAndNodesMatrices(encounters, predations, categories, N);
+    for (const Predator* predator : predators[s])
+      predator->updateEncountersPredationsAndNodesMatrices(encounters, predations, categories, N);
+  }
+}
+
+std::string Cell::registryFault(std::unordered_set<const Animal*>& seen) const {
+  auto check = [&](const Animal* animal, unsigned state) -> std::string {
+    const std::string who = "animal " + std::to_string(animal->getId()) + " filed in cell " + std::to_string(id);
+    if (!seen.insert(animal).second) return who + " is filed more than once";
+    if (animal->getPosition() != this) return who + " has its position in cell " + std::to_string(animal->getPosition()->getId());
+    if (animal->getState() != state)
+      return who + " under state " + std::to_string(state) + " is in state " + std::to_string(animal->getState());
+    return "";
+  };
+  for (unsigned s = 0; s < NUMBER_OF_STATES; ++s) {
+    for (const Prey* prey : preys[s])
+      if (auto fault = check(prey, s); !fault.empty()) return fault;
+    for (const Predator* predator : predators[s])
+      if (auto fault = check(predator, s); !fault.empty()) return fault;
+  }
+  return "";
+}

@@ -1,0 +1,152 @@
+// One soil cell of the ring. It holds the fungal resource (growth, overflow,
+// spreading, chemostat top-up, withdrawal by feeders) and the animals living in
+// it, filed by life state, and it runs every daily phase on them. A cell owns
+// the animals filed in it; the world owns the cells.
+#pragma once
+
+#include <array>
+#include <ostream>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+class Animal;
+class Predator;
+class Prey;
+class World;
+
+class Cell {
+ public:
+  template <class Kind>
+  using Registry = std::array<std::vector<Kind*>, 7>;  // one list per life state
+
+  Cell(int id, double fungi, double rateOfIncrease, double capacity, World* world);
+  virtual ~Cell();
+  Cell(const Cell&) = delete;
+  Cell& operator=(const Cell&) = delete;
+
+  // Soil and temperature parameters, set once from run_params.
+  static double MIN_K, MAX_K, MIN_FUNGI, MAX_FUNGI, ZERO_FUNGI;
+  static double B_NORMALISATION, E_ACTIVATION_ENERGY, K_BOLZMANN;
+  static double TEMPERATURE, MIN_TEMPERATURE, MAX_TEMPERATURE;
+  static double MIN_R, MAX_R;  // growth rates at MIN_FUNGI and MAX_FUNGI
+  static double increaseForChemostatEffect;   // share of capacity one top-up adds
+  static double thresholdForChemostatEffect;  // total biomass below which it acts
+  static int cellID;                          // number of the next cell made
+
+  // Soil resource.
+  void growFungi();
+  void spreadFungi();
+  void addFungiFromChemostatEffect();
+  void addLeakedFungi(double amount);
+  void subtractFungi(double amount);
+  double getFungi() const { return fungi; }
+  double getRateOfIncrease() const { return rateOfIncrease; }
+  double getCapacity() const { return capacity; }
+  double getLeakedFungi() const { return leakedFungi; }
+  int getId() const { return id; }
+  bool isFull() const { return fungi >= capacity; }
+  void setFungi(double amount) { fungi = amount; }
+
+  // Soil step on a thread of its own: arg is a CellTask.
+  static void* thread_maker(void* arg);
+
+  // Registry.
+  void addPrey(unsigned state, Prey* prey);
+  void addPredator(unsigned state, Predator* predator);
+  // Erase without deleting; returns the position of the entry that followed.
+  std::size_t removePrey(unsigned state, std::size_t position);
+  std::size_t removePredator(unsigned state, std::size_t position);
+  const std::vector<Prey*>& getPreys(unsigned state) const { return preys.at(state); }
+  const std::vector<Predator*>& getPredators(unsigned state) const { return predators.at(state); }
+
+  int getNumberOfUnbornPreys() const { return count(preys, 0); }
+  int getNumberOfActivePreys() const { return count(preys, 1); }
+  int getNumberOfStarvedPreys() const { return count(preys, 2); }
+  int getNumberOfPredatedPreys() const { return count(preys, 3); }
+  int getNumberOfReproducingPreys() const { return count(preys, 4); }
+  int getNumberOfSenescedPreys() const { return count(preys, 6); }
+  int getNumberOfUnbornPredators() const { return count(predators, 0); }
+  int getNumberOfActivePredators() const { return count(predators, 1); }
+  int getNumberOfStarvedPredators() const { return count(predators, 2); }
+  int getNumberOfPredatedPredators() const { return count(predators, 3); }
+  int getNumberOfReproducingPredators() const { return count(predators, 4); }
+  int getNumberOfBackgroundPredators() const { return count(predators, 5); }
+  int getNumberOfSenescedPredators() const { return count(predators, 6); }
+
+  Cell* getLeft() const { return left; }
+  Cell* getRight() const { return right; }
+  void setLeft(Cell* cell) { left = cell; }
+  void setRight(Cell* cell) { right = cell; }
+
+  // Daily phases.
+  void activateAnimals(int day);
+  void tuneTraits();
+  void interpolatePreysTraits();
+  void interpolatePredatorsTraits();
+  void moveAnimalsForReproducing(int day);
+  void movePreysWithoutPredators(int day);
+  void movePreysWithPredators(int day);
+  void feedPreys();
+  void metabWithGrowthPreys(int day);
+  void diePredsFromBackground(int day);
+  void movePredatorsWithPredators(int day);
+  void assimPreds();
+  void metabWithGrowthPredators(int day);
+  void breedAnimals(int day);
+  void purgeDeadAnimals();
+
+  // Predation within this cell.
+  void searchAnimals(Predator* predator, int day);
+  void exposeToPredators(Animal* animal, int day);
+  double getRateOfPredatorsPrey() const;
+  double getRateOfPredatorsFungi() const;
+
+  // Outputs.
+  std::ostream& printAnimals(std::ostream& out) const;
+  std::ostream& printCell(std::ostream& out) const;
+  void updateEncountersPredationsAndNodesMatricesForAnimalsInThisCell(std::vector<std::vector<bool>>& encounters,
+                                                                     std::vector<std::vector<bool>>& predations,
+                                                                     std::vector<std::string>& categories,
+                                                                     int N) const;
+
+  // First registry fault found, "" when every animal filed here sits in this
+  // cell under its own state and has not been seen before (seen collects them
+  // over the whole world).
+  std::string registryFault(std::unordered_set<const Animal*>& seen) const;
+
+ private:
+  template <class Kind>
+  Registry<Kind>& registry();
+  template <class Kind, class Act>
+  void statePass(unsigned state, Act act);
+  template <class Kind, class Act>
+  void movePass(unsigned state, Act act);
+  // Moves the animal at position of the state's list; returns the next position.
+  template <class Kind, class Act>
+  std::size_t moveOne(unsigned state, std::size_t position, Act act);
+  template <class Kind>
+  void pairAndBreed(int day);
+  template <class Kind>
+  static int count(const Registry<Kind>& lists, unsigned state) {
+    return static_cast<int>(lists[state].size());
+  }
+  void fileVictim(Predator* hunter, std::size_t& position);
+
+  int id;
+  double fungi;
+  double rateOfIncrease;  // growth rate of the latest growth step
+  double capacity;
+  World* world;           // not owned
+  double leakedFungi = 0; // overflow waiting to be spread into a neighbour
+  Registry<Prey> preys;
+  Registry<Predator> predators;
+  Cell* left = nullptr;
+  Cell* right = nullptr;
+};
+
+// What one soil thread runs: a cell and its growth or spreading step.
+struct CellTask {
+  Cell* cell;
+  void (Cell::*operation)();
+};

@@ -1,0 +1,37 @@
+// Makes genomes for one species: it holds the species' allele pools (one Locus
+// per locus), draws founder genomes from them and recombines two parents'
+// genomes into an offspring's. Created and owned by its AnimalSpecies.
+#pragma once
+
+#include "Chromosome.h"
+#include "Locus.h"
+
+#include <memory>
+#include <vector>
+
+class AnimalSpecies;
+
+class ChromosomesGenerator {
+ public:
+  explicit ChromosomesGenerator(AnimalSpecies* species);
+  virtual ~ChromosomesGenerator() = default;
+
+  // One chromosome drawn from the pools: one draw per locus.
+  std::unique_ptr<Chromosome> getChromosome() const;
+  // A founder's genome: per trait two chromosomes, the second drawn listed first.
+  std::unique_ptr<Genome> getChromosomes() const;
+
+  // An offspring's genome: in every pair the first chromosome recombines parent 1's
+  // pair, the second parent 2's; each parent's side is drawn once for all traits.
+  static std::unique_ptr<Genome> getGametes(const Genome& parent1, const Genome& parent2, unsigned numberOfTraits,
+                                            unsigned numberOfLoci);
+  // Single-point crossover of a pair; side 0 starts with the first chromosome.
+  static std::unique_ptr<Chromosome> getChromosomeForGamete(const ChromosomePair& pair, unsigned numberOfLoci,
+                                                            int side);
+
+  const std::vector<Locus>& getLoci() const { return loci; }
+
+ private:
+  std::vector<Locus> loci;
+  AnimalSpecies* species;  // the owner
+};

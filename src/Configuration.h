@@ -1,0 +1,49 @@
+// Read access to one section of the parsed run_params document. Every value is
+// looked up by a dotted path below the section and read either leniently (the
+// leading number of the text, 0 when there is none) or strictly (the whole
+// text must be a number of the type). Anything wrong with the file is raised
+// as a Configuration::Error whose message names the key as the user wrote it.
+// A Configuration is a cheap view: it refers to the tree, which its owner keeps.
+#pragma once
+
+#include <boost/property_tree/ptree.hpp>
+
+#include <stdexcept>
+#include <string>
+
+class Configuration {
+ public:
+  // One line for the user, e.g. "missing key 'simulation.days'".
+  class Error : public std::runtime_error {
+   public:
+    using std::runtime_error::runtime_error;
+  };
+
+  // path: the dotted path of node in the document ("" for its root).
+  explicit Configuration(const boost::property_tree::ptree& node, std::string path = "");
+
+  bool has(const std::string& key) const;
+  const boost::property_tree::ptree& child(const std::string& key) const;
+  // The section below key; its errors name keys by their full path.
+  Configuration section(const std::string& key) const;
+  // The dotted path of key below this section, as the user would look for it.
+  std::string pathOf(const std::string& key) const;
+
+  std::string text(const std::string& key) const;
+  double real(const std::string& key) const;     // lenient
+  int integer(const std::string& key) const;     // lenient
+  int strictInt(const std::string& key) const;
+  long strictLong(const std::string& key) const;
+  unsigned strictUnsigned(const std::string& key) const;
+  double strictReal(const std::string& key) const;
+
+  [[noreturn]] void fail(const std::string& key, const std::string& problem) const;
+
+  // Lenient conversions of a node's text, as strtod and strtol read it.
+  static double lenientReal(const std::string& text);
+  static int lenientInt(const std::string& text);
+
+ private:
+  const boost::property_tree::ptree& node;
+  std::string path;
+};

@@ -1,0 +1,34 @@
+// Numeric helpers shared by the whole model: linear interpolation, the one
+// uniform random generator every draw goes through, rounding and wall-clock
+// time. The generator is seeded once per run by the run driver; a fixed seed
+// therefore repeats a run draw for draw.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The line through (x0, y0) and (x1, y1) evaluated at x; extrapolates, never clamps.
+double linearInterpolate(double x, double x0, double x1, double y0, double y1);
+
+// Next value of the seeded generator, uniform in [0, 1).
+double randomUniform();
+// One draw mapped to [a, b) (a when a == b).
+double randomUniform(double a, double b);
+// One draw mapped to 0 .. n - 1 by truncation (0 when n is 0).
+int randomIndex(int n);
+
+// Seeds the generator; every later draw of the run depends on it.
+void seedRandom(long seed);
+
+// Nearest whole number, halves away from zero, as an int. Values that no int
+// can hold (and NaN) give INT_MIN, the value the hardware conversion yields,
+// so that absurd inputs stay absurd instead of becoming undefined behaviour.
+int roundToInt(double x);
+// Drops the fraction; the same rule for values outside int.
+int truncateToInt(double x);
+
+// Wall-clock time in microseconds.
+std::uint64_t get_timestamp();
+
+// A double as the default stream format writes it (six significant digits).
+std::string formatDouble(double x);

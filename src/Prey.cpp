@@ -1,0 +1,69 @@
+#include "Prey.h"
+
+#include "AnimalSpecies.h"
+#include "Cell.h"
+
+void Prey::move(int day) {
+  if (last_moved_day >= day) return;
+  for (int step = 0; step < stepsAllowed(); ++step) moveOneStep();
+  last_moved_day = day;
+}
+
+void Prey::moveOneStep() {
+  const double here = position->getFungi();
+  const double left = position->getLeft()->getFungi();
+  const double right = position->getRight()->getFungi();
+  if (here == 0 && left == 0 && right == 0)
+    steps_today += randomJump();
+  else if (stepTowardsBetterNeighbour(here, left, right, true))
+    steps_today += 1;
+}
+
+void Prey::moveWithPredators(int day) {
+  if (last_moved_day >= day) return;
+  for (int step = 0; step < stepsAllowed(); ++step) {
+    if (!isActive()) continue;  // eaten on the way: no further steps
+    moveOneStepWithPredators();
+    position->exposeToPredators(this, day);
+  }
+  last_moved_day = day;
+}
+
+void Prey::moveOneStepWithPredators() {
+  Cell* left = position->getLeft();
+  Cell* right = position->getRight();
+  if (position->getFungi() == 0 && left->getFungi() == 0 && right->getFungi() == 0)
+    steps_today += randomJump();
+  else if (stepTowardsBetterNeighbour(position->getRateOfPredatorsFungi(), left->getRateOfPredatorsFungi(),
+                                      right->getRateOfPredatorsFungi(), false))
+    steps_today += 1;
+}
+
+void Prey::moveForReproducing(int day) {
+  if (last_moved_day >= day) return;
+  for (int step = 0; step < stepsAllowed(); ++step) moveOneStepForReproducing();
+  last_moved_day = day;
+}
+
+void Prey::moveOneStepForReproducing() {
+  const double here = position->getNumberOfReproducingPreys();
+  const double left = position->getLeft()->getNumberOfReproducingPreys();
+  const double right = position->getRight()->getNumberOfReproducingPreys();
+  if (here == 0 && left == 0 && right == 0)
+    randomJump();
+  else
+    stepTowardsBetterNeighbour(here, left, right, true);
+}
+
+void Prey::feed() {
+  if (!(traits[SEARCH_AREA] > 0)) return;  // a prey that makes no moves does not eat
+  const double available = position->getFungi();
+  double intake = traits[VORACITY];
+  if (intake >= available) intake = available;
+  if (intake < 0) intake = 0;
+  if (available == 0) intake = 0;
+  position->subtractFungi(intake);
+  traits[ENERGY_TANK] += intake * traits[ASSIM];
+}
+
+std::vector<Prey*> Prey::breed(Prey* mate, unsigned day) { return breedWith<Prey>(mate, day); }

@@ -1,0 +1,23 @@
+// An animal that eats the soil resource and is eaten by predators. It forages
+// along the ring towards richer (or, with predators about, safer) cells, feeds
+// on its cell's fungi and breeds with another reproducing prey of its cell.
+#pragma once
+
+#include "Animal.h"
+
+#include <vector>
+
+class Prey : public Animal {
+ public:
+  using Animal::Animal;
+
+  void move(int day);
+  void moveOneStep();
+  void moveWithPredators(int day);
+  void moveOneStepWithPredators() override;
+  void moveForReproducing(int day);
+  void moveOneStepForReproducing();
+  void feed();
+  // The offspring of this prey and mate, filed by the caller.
+  std::vector<Prey*> breed(Prey* mate, unsigned day);
+};

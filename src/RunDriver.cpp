@@ -1,0 +1,175 @@
+#include "RunDriver.h"
+
+#include "Configuration.h"
+#include "GlobalFunctions.h"
+#include "World.h"
+
+#include <boost/property_tree/json_parser.hpp>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+const std::string RULE(60, '=');
+
+void banner(const std::string& text) {
+  std::cout << std::endl << RULE << std::endl << text << std::endl << RULE << std::endl;
+}
+
+void savedNotice(const std::string& path) { banner("File \"" + path + "\" saved"); }
+
+std::string outputPath(const std::string& name, const std::string& file) {
+  return name + "/outputs/" + name + "_" + file;
+}
+
+// Parses the JSON file; reports why it could not.
+bool readConfiguration(const std::string& path, boost::property_tree::ptree& tree) {
+  std::ifstream in(path);
+  if (!in) {
+    std::cerr << "soilweb: cannot read " << path << ": " << std::strerror(errno) << std::endl;
+    return false;
+  }
+  try {
+    boost::property_tree::read_json(in, tree);
+  } catch (const boost::property_tree::json_parser_error& e) {
+    std::cerr << "soilweb: " << path << ": malformed JSON at line " << e.line() << ": " << e.message() << std::endl;
+    return false;
+  }
+  return true;
+}
+
+// The file names read at start-up, so that a typo cannot cost a finished run.
+struct OutputNames {
+  int purge = 0;
+  std::string simulation;
+  std::string summary;
+  std::vector<std::string> matrices;  // encounters, predations, nodes; only when purge is 0
+};
+
+OutputNames readOutputNames(const Configuration& config) {
+  OutputNames names;
+  names.purge = config.strictInt("simulation.purgeDeadAnimals");
+  names.simulation = config.text("simulation.outputs.simulationName");
+  names.summary = config.text("simulation.outputs.summaryFilename");
+  if (names.purge == 0)
+    for (const char* key : {"simulation.outputs.encountersMatrixFilename", "simulation.outputs.predationsMatrixFilename",
+                            "simulation.outputs.nodesMatrixFilename"})
+      names.matrices.push_back(config.text(key));
+  return names;
+}
+
+void createOutputTree(const std::string& name) {
+  // Failures (an existing folder among them) are left to the file opens to report.
+  for (const char* sub : {"", "/outputs", "/animals_each_day_start", "/animals_each_day_end", "/cells"})
+    ::mkdir((name + sub).c_str(), 0777);
+}
+
+// Runs the day loop with its summary lines; false when the summary failed.
+bool runDays(World& world, const OutputNames& names) {
+  const std::string path = outputPath(names.simulation, names.summary);
+  std::ofstream summary(path, std::ios::out | std::ios::trunc);
+  if (!summary.is_open()) {
+    std::cerr << "Error opening the file." << std::endl;
+    return false;
+  }
+  summary << "DAY\tBIOMASS\tPREY_UNBORN\tPREY_ACTIVE\tPREY_STARVED\tPREY_PREDATED\tPREY_REPRODUCING\tPREY_SENESCED\t"
+             "PREDATOR_UNBORN\tPREDATOR_ACTIVE\tPREDATOR_STARVED\tPREDATOR_PREDATED\tPREDATOR_REPRODUCING\t"
+             "PREDATOR_BACKGROUND\tPREDATOR_SENESCED"
+          << std::endl;
+  for (int day = 0; day <= World::DAYS; ++day) {
+    if (world.isExtinguished()) break;
+    world.runNextDay(day);
+    world.printDailySummary(summary, day);
+    if (names.purge == 1) world.purgeDeadAnimalsAlongCells();
+  }
+  summary.close();
+  if (summary.fail()) {
+    std::cerr << "Error writing the file \"" << path << "\"." << std::endl;
+    return false;
+  }
+  savedNotice(path);
+  return true;
+}
+
+// Writes the three food-web files; false when any could not be written.
+bool writeMatrices(const World& world, const OutputNames& names) {
+  std::vector<std::string> paths;
+  for (const auto& file : names.matrices) paths.push_back(outputPath(names.simulation, file));
+  std::ofstream files[3];
+  for (int k = 0; k < 3; ++k) {
+    files[k].open(paths[k], std::ios::out | std::ios::trunc);
+    if (!files[k].is_open()) {
+      std::cerr << "Error opening the file." << std::endl;
+      return false;
+    }
+  }
+  world.printEncountersPredationsAndNodesMatrices(files[0], files[1], files[2]);
+  bool written = true;
+  for (int k = 0; k < 3; ++k) {
+    files[k].close();
+    if (files[k].fail()) {
+      std::cerr << "Error writing the file \"" << paths[k] << "\"." << std::endl;
+      written = false;
+    } else {
+      savedNotice(paths[k]);
+    }
+  }
+  return written;
+}
+}  // namespace
+
+int RunDriver::run(const std::string& configPath) {
+  const std::uint64_t start = get_timestamp();
+  banner("Reading configuration ...");
+  boost::property_tree::ptree tree;
+  if (!readConfiguration(configPath, tree)) return 1;
+  banner("Configuration Read            ");
+
+  std::unique_ptr<World> world;
+  OutputNames names;
+  try {
+    const Configuration config(tree);
+    seedRandom(config.has("simulation.seed") ? config.strictLong("simulation.seed") : static_cast<long>(time(nullptr)));
+    world = std::make_unique<World>(tree);
+    names = readOutputNames(config);
+  } catch (const Configuration::Error& e) {
+    std::cerr << "soilweb: " << configPath << ": " << e.what() << std::endl;
+    return 1;
+  } catch (const std::bad_alloc&) {
+    std::cerr << "soilweb: " << configPath
+              << ": out of memory while building the world (check worldLength, initialPopulation and numberOfLoci)"
+              << std::endl;
+    return 1;
+  } catch (const std::length_error&) {
+    std::cerr << "soilweb: " << configPath
+              << ": the world is too large to build (check worldLength, initialPopulation and numberOfLoci)" << std::endl;
+    return 1;
+  }
+
+  createOutputTree(names.simulation);
+  bool succeeded = runDays(*world, names);
+  if (names.purge != 0) {
+    std::cout << std::endl
+              << RULE << std::endl
+              << "Skipping encounter-predation analysis..." << std::endl
+              << "Reason: \"purgeDeadAnimals\" must be set to 0 (deactivated)" << std::endl
+              << RULE << std::endl;
+  } else {
+    succeeded = writeMatrices(*world, names) && succeeded;
+  }
+  succeeded = succeeded && !world->hasOutputFailed();
+
+  const std::uint64_t end = get_timestamp();
+  std::cout << "Time: " << static_cast<double>(end - start) / 1000000 << " secs." << std::endl;
+  world.reset();
+  return succeeded ? 0 : 1;
+}

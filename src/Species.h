@@ -1,0 +1,23 @@
+// The identity of a species: its scientific name (trimmed of surrounding white
+// space) and a serial ID handed out in order of creation. Species live for the
+// whole run; the world owns them.
+#pragma once
+
+#include <string>
+
+class Species {
+ public:
+  explicit Species(const std::string& name);
+  virtual ~Species();
+
+  void modifyScientificName(const std::string& name);
+  std::string getScientificName() const;
+  int getID() const;
+
+  // The ID the next species will receive; never reset during a run.
+  static int speciesCounter;
+
+ private:
+  std::string scientificName;
+  int ID;
+};

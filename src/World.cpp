@@ -1,0 +1,500 @@
+#include "World.h"
+
+#include "ChromosomesGenerator.h"
+#include "GlobalFunctions.h"
+#include "Predator.h"
+#include "Prey.h"
+
+#include <pthread.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+#include <unordered_set>
+
+int World::DAYS = 0;
+bool World::PREDATORS = false;
+int World::PARALLEL = 0;
+bool World::CHECK_REGISTRY = false;
+
+namespace {
+// Growth rate of the soil law at a biomass, at the run temperature.
+double growthRateAt(double biomass) {
+  const double A = std::exp(Cell::B_NORMALISATION -
+                            (1 / ((Cell::TEMPERATURE + 273.15) * Cell::K_BOLZMANN)) * Cell::E_ACTIVATION_ENERGY);
+  return A / std::pow(biomass * 1000, 0.25);
+}
+}  // namespace
+
+World::World(const boost::property_tree::ptree& configuration) {
+  const Configuration config(configuration);
+  readSoilAndRunKeys(config);
+  std::cout << "Initializing..." << std::endl;
+  readAnimalSpeciesFromJSON(configuration);
+  if (existingAnimalSpecies.size() < 2)
+    throw Configuration::Error("'world.life.animals' must list at least two species (prey, then predators), got " +
+                               std::to_string(existingAnimalSpecies.size()));
+  initCells(worldLength);
+  initAnimals();
+}
+
+World::~World() = default;
+
+void World::readSoilAndRunKeys(const Configuration& config) {
+  Cell::MIN_K = config.real("world.soil.minCarryingCapacity");
+  Cell::MAX_K = config.real("world.soil.maxCarryingCapacity");
+  Cell::MIN_FUNGI = config.real("world.soil.rateForMinFungiBiomass") * Cell::MIN_K;
+  Cell::MAX_FUNGI = config.real("world.soil.rateForMaxFungiBiomass") * Cell::MAX_K;
+  Cell::ZERO_FUNGI = config.real("world.soil.rateForZeroFungi");
+  Cell::B_NORMALISATION = config.real("world.soil.bNormalisationConstant");
+  Cell::E_ACTIVATION_ENERGY = config.real("world.soil.eActivationEnergy");
+  Cell::K_BOLZMANN = config.real("world.soil.kBolzmann");
+  Cell::TEMPERATURE = config.real("simulation.temperature");
+  Cell::MIN_TEMPERATURE = config.real("simulation.minTemperature");
+  Cell::MAX_TEMPERATURE = config.real("simulation.maxTemperature");
+  Cell::MIN_R = growthRateAt(Cell::MIN_FUNGI);
+  Cell::MAX_R = growthRateAt(Cell::MAX_FUNGI);
+  Cell::increaseForChemostatEffect = config.real("world.soil.increaseForChemostatEffect");
+  Cell::thresholdForChemostatEffect = config.real("world.soil.thresholdForChemostatEffect");
+
+  const std::string nameKey = "simulation.outputs.simulationName";
+  simulationName = config.text(nameKey);
+  // The name is the run's folder and the prefix of every file in it.
+  if (simulationName.empty() || simulationName == "." || simulationName == ".." ||
+      simulationName.find('/') != std::string::npos)
+    config.fail(nameKey, "must be a plain folder name (not empty, '.' or '..', no '/'), got '" + simulationName + "'");
+
+  DAYS = config.integer("simulation.days");
+  PREDATORS = config.integer("simulation.predators") != 0;
+  PARALLEL = config.integer("simulation.parallel");
+  worldLength = config.integer("simulation.worldLength");
+  if (!(worldLength == 1 || (worldLength >= 4 && worldLength % 2 == 0)))
+    config.fail("simulation.worldLength", "must be 1 or an even number of at least 4, got " + std::to_string(worldLength));
+}
+
+namespace {
+// The elements of a genetics list, which must be a JSON array.
+std::vector<std::string> listElements(const Configuration& entry, const std::string& key) {
+  std::vector<std::string> texts;
+  for (const auto& element : entry.child(key)) {
+    if (!element.first.empty())
+      entry.fail(key, "must be a JSON array (it has a member named '" + element.first + "')");
+    texts.push_back(element.second.data());
+  }
+  return texts;
+}
+
+void checkCount(const Configuration& entry, const std::string& key, std::size_t count, std::size_t least,
+                std::size_t most) {
+  if (count < least || count > most) {
+    const std::string wanted = least == most ? std::to_string(least)
+                                             : "between " + std::to_string(least) + " and " + std::to_string(most);
+    entry.fail(key, "must have " + wanted + " elements, got " + std::to_string(count));
+  }
+}
+
+const std::size_t MAX_MODULES = 5;
+
+template <class Type>
+Type readParameter(const Configuration& entry, const char* key);
+template <>
+double readParameter<double>(const Configuration& entry, const char* key) { return entry.strictReal(key); }
+template <>
+int readParameter<int>(const Configuration& entry, const char* key) { return entry.strictInt(key); }
+
+template <class Add>
+void readTraitObject(const Configuration& entry, const std::string& key, const AnimalSpecies& species, Add add) {
+  for (const auto& member : entry.child(key)) {
+    if (!species.isTraitName(member.first))
+      entry.fail(key, "names an unknown trait '" + member.first +
+                          "' (known: energy_tank, growth, pheno, body_size, assim, voracity, speed, search_area, "
+                          "met_rate, vorQ10, spdQ10, srchQ10, actE_met)");
+    add(member.first, Configuration::lenientReal(member.second.data()));
+  }
+}
+}  // namespace
+
+void World::readAnimalSpeciesFromJSON(const boost::property_tree::ptree& root) {
+  const Configuration config(root);
+  int index = 0;
+  for (const auto& node : config.child("world.life.animals")) {
+    const Configuration entry(node.second, "world.life.animals[" + std::to_string(index++) + "]");
+
+    const unsigned randomnessMode = entry.strictUnsigned("genetics.randomnessMode");
+    if (randomnessMode > 1) entry.fail("genetics.randomnessMode", "must be 0 or 1, got " + std::to_string(randomnessMode));
+    const unsigned numberOfLoci = entry.strictUnsigned("genetics.numberOfLoci");
+    const unsigned numberOfAlleles = entry.strictUnsigned("genetics.numberOfAlleles");
+    if (numberOfAlleles == 0) entry.fail("genetics.numberOfAlleles", "must be at least 1, got 0");
+    const unsigned numberOfTraits = entry.strictUnsigned("genetics.numberOfTraits");
+    if (numberOfTraits != NUMBER_OF_TRAITS)
+      entry.fail("genetics.numberOfTraits", "must be 13, got " + std::to_string(numberOfTraits));
+    const unsigned perModule = entry.strictUnsigned("genetics.numberOfTraitsPerModule");
+    const std::size_t modules = perModule == 0 ? 0 : (numberOfTraits + perModule - 1) / perModule;
+    if (perModule == 0 || modules > MAX_MODULES)
+      entry.fail("genetics.numberOfTraitsPerModule",
+                 "must make at most 5 modules of the 13 traits (at least 3 per module), got " + std::to_string(perModule));
+
+    const auto positiveTexts = listElements(entry, "genetics.positiveModule");
+    checkCount(entry, "genetics.positiveModule", positiveTexts.size(), modules, MAX_MODULES);
+    std::vector<int> positiveModule(MAX_MODULES, 0);
+    for (std::size_t k = 0; k < positiveTexts.size(); ++k) positiveModule[k] = Configuration::lenientInt(positiveTexts[k]);
+
+    const auto restrictTexts = listElements(entry, "genetics.restrictPerTrait");
+    checkCount(entry, "genetics.restrictPerTrait", restrictTexts.size(), numberOfTraits, numberOfTraits);
+    std::vector<double> restrictPerTrait(numberOfTraits, 0.0);
+    for (std::size_t k = 0; k < restrictTexts.size(); ++k) restrictPerTrait[k] = Configuration::lenientReal(restrictTexts[k]);
+
+    const auto rhoTexts = listElements(entry, "genetics.correlationCoeficientRHOPerModule");
+    checkCount(entry, "genetics.correlationCoeficientRHOPerModule", rhoTexts.size(), modules, MAX_MODULES);
+    std::vector<double> rhoPerModule(MAX_MODULES, 0.0), ownLociPerModule(MAX_MODULES, 0.0);
+    for (std::size_t k = 0; k < rhoTexts.size(); ++k) {
+      rhoPerModule[k] = Configuration::lenientReal(rhoTexts[k]);
+      ownLociPerModule[k] = std::round((1 - std::fabs(rhoPerModule[k])) * numberOfLoci);
+    }
+
+    const std::string name = entry.text("name");
+    const unsigned initialPopulation = entry.strictUnsigned("initialPopulation");
+    const std::string huntingWord = entry.text("huntingMode");
+    unsigned huntingMode = DOES_NOT_HUNT;
+    if (huntingWord == "does_not_hunt")
+      huntingMode = DOES_NOT_HUNT;
+    else if (huntingWord == "sit_and_wait")
+      huntingMode = SIT_AND_WAIT;
+    else if (huntingWord == "active_hunting")
+      huntingMode = ACTIVE_HUNTING;
+    else
+      entry.fail("huntingMode", "must be does_not_hunt, sit_and_wait or active_hunting, got '" + huntingWord + "'");
+
+    auto species = std::make_unique<AnimalSpecies>(name, numberOfTraits, numberOfLoci, numberOfAlleles, positiveModule,
+                                                   restrictPerTrait, rhoPerModule, ownLociPerModule, perModule,
+                                                   randomnessMode);
+    species->setInitialPopulation(initialPopulation);
+    std::cout << "Read Animal Species. Scientific name: " << name << std::endl;
+    species->setDefaultHuntingMode(huntingMode);
+
+    AnimalSpecies& s = *species;
+    readTraitObject(entry, "minTraitsRanges", s, [&](const std::string& t, double v) { s.addTraitMin(t, v); });
+    readTraitObject(entry, "maxTraitsRanges", s, [&](const std::string& t, double v) { s.addTraitMax(t, v); });
+    readTraitObject(entry, "minTraitLimits", s, [&](const std::string& t, double v) { s.addTraitMinLimit(t, v); });
+    readTraitObject(entry, "maxTraitLimits", s, [&](const std::string& t, double v) { s.addTraitMaxLimit(t, v); });
+    s.computeRestrictedTraits();
+
+#define SOILWEB_READ_PARAMETER(type, field, Name) s.set##Name(readParameter<type>(entry, #field));
+    SOILWEB_SPECIES_PARAMETERS(SOILWEB_READ_PARAMETER)
+#undef SOILWEB_READ_PARAMETER
+
+    addAnimalSpecies(species.release());
+  }
+}
+
+void World::addAnimalSpecies(AnimalSpecies* species) {
+  for (const auto& existing : existingAnimalSpecies) {
+    if (existing.get() == species) {
+      std::cerr << "Error, the " << species->getScientificName() << " was already added to this world ... EXITING"
+                << std::endl;
+      std::exit(-1);
+    }
+  }
+  existingAnimalSpecies.emplace_back(species);
+}
+
+void World::initCells(int n) {
+  std::cout << "Building the world..." << std::endl;
+  cells.clear();
+  cells.resize(static_cast<std::size_t>(n));
+  const int h = n / 2;
+  const double span = h;
+  auto makeCell = [&](int step) {
+    const double biomass = linearInterpolate(step, 1, span, Cell::MIN_FUNGI, Cell::MAX_FUNGI);
+    const double rate = linearInterpolate(step, 1, span, Cell::MIN_R, Cell::MAX_R);
+    const double capacity = linearInterpolate(step, 1, span, Cell::MIN_K, Cell::MAX_K);
+    return std::make_unique<Cell>(Cell::cellID++, biomass, rate, capacity, this);
+  };
+  auto link = [&](std::size_t p) {
+    cells[p]->setLeft(cells[p - 1].get());
+    cells[p - 1]->setRight(cells[p].get());
+  };
+  // A tent: rising over the first half, falling over the second.
+  cells[0] = makeCell(1);
+  for (int x = 2; x <= h; ++x) {
+    cells[static_cast<std::size_t>(x - 1)] = makeCell(x);
+    link(static_cast<std::size_t>(x - 1));
+  }
+  if (h >= 1) {
+    for (int p = n - h, x = h; p <= n - 1; ++p, --x) {
+      cells[static_cast<std::size_t>(p)] = makeCell(x);
+      link(static_cast<std::size_t>(p));
+    }
+  }
+  cells.front()->setLeft(cells.back().get());
+  cells.back()->setRight(cells.front().get());
+}
+
+template <class Kind>
+void World::foundPopulation(AnimalSpecies* species) {
+  for (unsigned i = 0; i < species->getInitialPopulation(); ++i) {
+    const int id = Animal::animalID++;
+    Cell* cell = cells[static_cast<std::size_t>(randomIndex(static_cast<int>(cells.size())))].get();
+    Kind* animal = new Kind(id, species->getChromosomesGenerator()->getChromosomes(), cell, 0, 0, 0, 0, 0, species);
+    if constexpr (std::is_same_v<Kind, Prey>)
+      cell->addPrey(UNBORN, animal);
+    else
+      cell->addPredator(UNBORN, animal);
+    animal->initTraits();
+    animal->updateLimits();
+  }
+}
+
+void World::initAnimals() {
+  std::cout << "Giving life to animals..." << std::endl << std::endl;
+  foundPopulation<Prey>(existingAnimalSpecies.at(0).get());
+  for (auto& cell : cells) cell->interpolatePreysTraits();
+  foundPopulation<Predator>(existingAnimalSpecies.at(1).get());
+  for (auto& cell : cells) cell->interpolatePredatorsTraits();
+}
+
+// ---- The day ---------------------------------------------------------------------
+
+template <class Each>
+void World::alongCells(Each each) {
+  for (auto& cell : cells) each(*cell);
+}
+
+void World::checkRegistryAfter(const char* phase) const {
+  if (!CHECK_REGISTRY) return;
+  const std::string fault = registryFault();
+  if (!fault.empty()) throw std::logic_error(std::string("after ") + phase + ": " + fault);
+}
+
+void World::runNextDay(int day) {
+  std::cout << "Running day " << day << " - ";
+  printAnimalsAlongCells(day, 0);
+  const double biomass = getTotalBiomass();
+  std::cout << "Total biomass: " << biomass << " ";
+  if (biomass < Cell::thresholdForChemostatEffect) addFungiFromChemostatEffectAlongCells();
+  if (PARALLEL == 1)
+    parallelGrowAndSpreadFungiAlongCells();
+  else
+    growAndSpreadFungiAlongCells();
+  std::cout << ".";
+  activateAndTuneAnimalsAlongCells(day);
+  checkRegistryAfter("activation");
+  std::cout << ".";
+  moveAnimalsForReproducingAlongCells(day);
+  checkRegistryAfter("movement for reproducing");
+  std::cout << ".";
+  if (PREDATORS)
+    movePreysWithPredatorsAlongCells(day);
+  else
+    movePreysWithoutPredatorsAlongCells(day);
+  checkRegistryAfter("prey movement");
+  std::cout << ".";
+  feedAndMetabWithGrowthPreysAlongCells(day);
+  checkRegistryAfter("prey feeding and metabolism");
+  std::cout << ".";
+  diePredsFromBackgroundAlongCells(day);
+  checkRegistryAfter("background death");
+  std::cout << ".";
+  movePredatorsWithPredatorsAlongCells(day);
+  checkRegistryAfter("predator movement");
+  std::cout << ".";
+  assimAndMetabWithGrowthPredatorsAlongCells(day);
+  checkRegistryAfter("predator assimilation and metabolism");
+  std::cout << ".";
+  breedAnimalsAlongCells(day);
+  checkRegistryAfter("breeding");
+  std::cout << ".";
+  printAnimalsAlongCells(day, 1);
+  printCellAlongCells(day);
+  std::cout << " finished." << std::endl;
+}
+
+double World::getTotalBiomass() const {
+  double total = 0.0;
+  for (const auto& cell : cells) total += cell->getFungi();
+  return total;
+}
+
+void World::addFungiFromChemostatEffectAlongCells() {
+  alongCells([](Cell& c) { c.addFungiFromChemostatEffect(); });
+}
+
+void World::growAndSpreadFungiAlongCells() {
+  alongCells([](Cell& c) { c.growFungi(); });
+  alongCells([](Cell& c) { c.spreadFungi(); });
+}
+
+void World::parallelGrowAndSpreadFungiAlongCells() {
+  // One thread per cell, each joined before the next starts: the cells are
+  // handled in ring order exactly as in the serial step.
+  for (auto operation : {&Cell::growFungi, &Cell::spreadFungi}) {
+    for (auto& cell : cells) {
+      CellTask task{cell.get(), operation};
+      pthread_t thread;
+      const int rc = pthread_create(&thread, nullptr, &Cell::thread_maker, &task);
+      if (rc) {
+        std::cout << "Error:unable to create thread," << rc << std::endl;
+        std::exit(-1);
+      }
+      pthread_join(thread, nullptr);
+    }
+  }
+}
+
+void World::activateAndTuneAnimalsAlongCells(int day) {
+  alongCells([day](Cell& c) {
+    c.activateAnimals(day);
+    c.tuneTraits();
+  });
+}
+
+void World::moveAnimalsForReproducingAlongCells(int day) {
+  alongCells([day](Cell& c) { c.moveAnimalsForReproducing(day); });
+}
+
+void World::movePreysWithPredatorsAlongCells(int day) {
+  alongCells([day](Cell& c) { c.movePreysWithPredators(day); });
+}
+
+void World::movePreysWithoutPredatorsAlongCells(int day) {
+  alongCells([day](Cell& c) { c.movePreysWithoutPredators(day); });
+}
+
+void World::feedAndMetabWithGrowthPreysAlongCells(int day) {
+  alongCells([day](Cell& c) {
+    c.feedPreys();
+    c.metabWithGrowthPreys(day);
+  });
+}
+
+void World::diePredsFromBackgroundAlongCells(int day) {
+  alongCells([day](Cell& c) { c.diePredsFromBackground(day); });
+}
+
+void World::movePredatorsWithPredatorsAlongCells(int day) {
+  alongCells([day](Cell& c) { c.movePredatorsWithPredators(day); });
+}
+
+void World::assimAndMetabWithGrowthPredatorsAlongCells(int day) {
+  alongCells([day](Cell& c) {
+    c.assimPreds();
+    c.metabWithGrowthPredators(day);
+  });
+}
+
+void World::breedAnimalsAlongCells(int day) {
+  alongCells([day](Cell& c) { c.breedAnimals(day); });
+}
+
+void World::purgeDeadAnimalsAlongCells() {
+  alongCells([](Cell& c) { c.purgeDeadAnimals(); });
+}
+
+bool World::isExtinguished() const {
+  if (cells.empty()) return true;
+  double biomass = 0, preys = 0, predators = 0;
+  for (const auto& c : cells) {
+    biomass += c->getFungi();
+    preys += c->getNumberOfUnbornPreys() + c->getNumberOfActivePreys();
+    predators += c->getNumberOfUnbornPredators() + c->getNumberOfActivePredators();
+  }
+  return biomass == 0 || preys == 0 || predators == 0;
+}
+
+std::string World::registryFault() const {
+  std::unordered_set<const Animal*> seen;
+  for (const auto& cell : cells)
+    if (auto fault = cell->registryFault(seen); !fault.empty()) return fault;
+  return "";
+}
+
+// ---- Outputs ---------------------------------------------------------------------
+
+void World::printDailySummary(std::ostream& out, int day) const {
+  double biomass = 0.0;
+  long counts[13] = {};
+  for (const auto& c : cells) {
+    biomass += c->getFungi();
+    const int cellCounts[13] = {c->getNumberOfUnbornPreys(),        c->getNumberOfActivePreys(),
+                                c->getNumberOfStarvedPreys(),       c->getNumberOfPredatedPreys(),
+                                c->getNumberOfReproducingPreys(),   c->getNumberOfSenescedPreys(),
+                                c->getNumberOfUnbornPredators(),    c->getNumberOfActivePredators(),
+                                c->getNumberOfStarvedPredators(),   c->getNumberOfPredatedPredators(),
+                                c->getNumberOfReproducingPredators(), c->getNumberOfBackgroundPredators(),
+                                c->getNumberOfSenescedPredators()};
+    for (int k = 0; k < 13; ++k) counts[k] += cellCounts[k];
+  }
+  out << day << '\t' << biomass;
+  for (long count : counts) out << '\t' << count;
+  out << std::endl;
+}
+
+template <class Write>
+void World::writeFile(const std::string& path, Write write) {
+  std::ofstream file(path, std::ios::out | std::ios::trunc);
+  if (!file.is_open()) {
+    std::cerr << "Error opening the file." << std::endl;
+    outputFailed = true;
+    return;
+  }
+  write(file);
+  file.close();
+  if (file.fail()) {
+    std::cerr << "Error writing the file \"" << path << "\"." << std::endl;
+    outputFailed = true;
+  }
+}
+
+void World::printAnimalsAlongCells(int day, int selector) {
+  // The start-of-day snapshot goes under animals_each_day_end and the
+  // end-of-day one under animals_each_day_start; stored runs rely on it.
+  const std::string folder = selector == 0 ? "/animals_each_day_end/" : "/animals_each_day_start/";
+  const std::string path = simulationName + folder + simulationName + "_animals_day_" + std::to_string(day) + ".txt";
+  writeFile(path, [&](std::ostream& out) {
+    out << "id\tspecies\tposition\tstate\tinstar\tpheno_ini\tdate_egg\tage_first_rep\trep_count\tfecundity\t"
+           "date_death\tg_numb_prt1\tg_numb_prt2\tID_prt1\tID_prt2\tencounters_prey\tencounters_pred\t"
+           "global_prey_encs\tglobal_pred_encs\tenergy\tgrowth\tpheno\tbody\tassim\tvor\tspeed\tsearch\tmet\t"
+           "vorQ10\tspdQ10\tsrchQ10\te_met\n";
+    for (const auto& cell : cells) cell->printAnimals(out);
+  });
+}
+
+void World::printCellAlongCells(int day) {
+  const std::string path = simulationName + "/cells/" + simulationName + "_cells_day_" + std::to_string(day) + ".txt";
+  writeFile(path, [&](std::ostream& out) {
+    long preys = 0, predators = 0;
+    for (const auto& cell : cells) {
+      cell->printCell(out);
+      preys += cell->getNumberOfActivePreys();
+      predators += cell->getNumberOfActivePredators();
+    }
+    out << "\nTOTAL: " << preys << '\t' << predators << '\n';
+  });
+}
+
+void World::printEncountersPredationsAndNodesMatrices(std::ostream& encounters, std::ostream& predations,
+                                                      std::ostream& nodes) const {
+  const long total = static_cast<long>(existingAnimalSpecies.at(0)->getInitialPopulation()) +
+                     existingAnimalSpecies.at(1)->getInitialPopulation();
+  const int N = static_cast<int>(total);
+  std::vector<std::vector<bool>> met(static_cast<std::size_t>(N), std::vector<bool>(static_cast<std::size_t>(N), false));
+  std::vector<std::vector<bool>> eaten = met;
+  std::vector<std::string> categories(static_cast<std::size_t>(N), "undefined");
+  for (const auto& cell : cells) cell->updateEncountersPredationsAndNodesMatricesForAnimalsInThisCell(met, eaten, categories, N);
+
+  auto writeMatrix = [N](std::ostream& out, const std::vector<std::vector<bool>>& matrix) {
+    for (int j = 0; j < N; ++j) out << '\t' << j;
+    out << '\n';
+    for (int i = 0; i < N; ++i) {
+      out << i;
+      for (int j = 0; j < N; ++j) out << '\t' << (matrix[i][j] ? '1' : '0');
+      out << '\n';
+    }
+  };
+  writeMatrix(encounters, met);
+  writeMatrix(predations, eaten);
+  nodes << "node\tcategory\n";
+  for (int i = 0; i < N; ++i) nodes << 'X' << i << '\t' << categories[i] << '\n';
+}

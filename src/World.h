@@ -1,0 +1,92 @@
+// The whole simulation: the ring of cells, the species taking part and the run
+// parameters. Built from run_params (which it validates as it reads), it places
+// the founders, runs one day at a time through the phases in their fixed order
+// and writes the daily snapshot files. Owned by the run driver for the whole
+// run; it owns its cells (which own the animals) and its species.
+#pragma once
+
+#include "AnimalSpecies.h"
+#include "Cell.h"
+#include "Configuration.h"
+
+#include <boost/property_tree/ptree.hpp>
+
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+class World {
+ public:
+  // Reads the soil, run and species keys, builds the ring and founds the populations.
+  explicit World(const boost::property_tree::ptree& configuration);
+  virtual ~World();
+  World(const World&) = delete;
+  World& operator=(const World&) = delete;
+
+  static int DAYS;         // number of the last simulated day
+  static bool PREDATORS;   // prey move with exposure to predators
+  static int PARALLEL;     // 1: the soil step runs on threads
+
+  // When set, every phase of a day ends with a check of the animal registry
+  // (each animal filed once, in its cell, under its state); a fault throws.
+  static bool CHECK_REGISTRY;
+
+  void readAnimalSpeciesFromJSON(const boost::property_tree::ptree& root);
+  void addAnimalSpecies(AnimalSpecies* species);  // takes ownership
+  void initCells(int n);
+  void initAnimals();
+
+  void runNextDay(int day);
+  bool isExtinguished() const;
+  double getTotalBiomass() const;
+
+  void addFungiFromChemostatEffectAlongCells();
+  void growAndSpreadFungiAlongCells();
+  void parallelGrowAndSpreadFungiAlongCells();
+  void activateAndTuneAnimalsAlongCells(int day);
+  void moveAnimalsForReproducingAlongCells(int day);
+  void movePreysWithPredatorsAlongCells(int day);
+  void movePreysWithoutPredatorsAlongCells(int day);
+  void feedAndMetabWithGrowthPreysAlongCells(int day);
+  void diePredsFromBackgroundAlongCells(int day);
+  void movePredatorsWithPredatorsAlongCells(int day);
+  void assimAndMetabWithGrowthPredatorsAlongCells(int day);
+  void breedAnimalsAlongCells(int day);
+  void purgeDeadAnimalsAlongCells();
+
+  // Outputs. A file that cannot be written is reported on standard error and
+  // remembered (hasOutputFailed) so that the run can end with a failure status.
+  void printDailySummary(std::ostream& out, int day) const;
+  void printAnimalsAlongCells(int day, int selector);
+  void printCellAlongCells(int day);
+  void printEncountersPredationsAndNodesMatrices(std::ostream& encounters, std::ostream& predations,
+                                                 std::ostream& nodes) const;
+  bool hasOutputFailed() const { return outputFailed; }
+
+  // First registry fault of the whole world, "" when there is none.
+  std::string registryFault() const;
+
+  const std::string& getSimulationName() const { return simulationName; }
+  int getWorldLength() const { return worldLength; }
+  Cell* getCell(int index) const { return cells.at(static_cast<std::size_t>(index)).get(); }
+  int getNumberOfCells() const { return static_cast<int>(cells.size()); }
+  const std::vector<std::unique_ptr<AnimalSpecies>>& getSpecies() const { return existingAnimalSpecies; }
+
+ private:
+  void readSoilAndRunKeys(const Configuration& config);
+  void checkRegistryAfter(const char* phase) const;
+  template <class Each>
+  void alongCells(Each each);
+  template <class Kind>
+  void foundPopulation(AnimalSpecies* species);
+  // Opens path, lets write fill it, closes it; reports and remembers any failure.
+  template <class Write>
+  void writeFile(const std::string& path, Write write);
+
+  std::string simulationName;
+  int worldLength = 0;
+  std::vector<std::unique_ptr<Cell>> cells;  // index = position on the ring
+  std::vector<std::unique_ptr<AnimalSpecies>> existingAnimalSpecies;  // 0 founds prey, 1 predators
+  bool outputFailed = false;
+};
