@@ -1,0 +1,56 @@
+#include "Configuration.h"
+
+#include "Fixtures.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+std::string errorOf(const std::function<void()>& read) {
+  try {
+    read();
+  } catch (const Configuration::Error& e) {
+    return e.what();
+  }
+  return "no error";
+}
+}  // namespace
+
+TEST(Configuration, LenientReadsTakeTheLeadingNumber) {
+  auto tree = fixtures::parse(R"({"a": 10, "b": "10", "c": "ten", "d": "20.5abc", "e": true, "f": {"x": 1}, "g": " 7"})");
+  const Configuration config(tree);
+  EXPECT_EQ(config.integer("a"), 10);
+  EXPECT_EQ(config.integer("b"), 10);
+  EXPECT_EQ(config.integer("c"), 0);
+  EXPECT_DOUBLE_EQ(config.real("d"), 20.5);
+  EXPECT_EQ(config.integer("e"), 0);
+  EXPECT_EQ(config.real("f"), 0);
+  EXPECT_EQ(config.integer("g"), 7);
+}
+
+TEST(Configuration, StrictReadsRejectAnythingButANumberOfTheType) {
+  auto tree = fixtures::parse(
+      R"({"s": {"ok": "5", "neg": -1, "frac": 2.5, "word": "five", "tail": "5x", "padded": " 5 ", "real": "1e3",
+          "huge": "1e999", "hex": "0x10", "inf": "inf", "big": "99999999999"}})");
+  const Configuration config = Configuration(tree).section("s");
+  EXPECT_EQ(config.strictUnsigned("ok"), 5u);
+  EXPECT_EQ(config.strictInt("neg"), -1);
+  EXPECT_EQ(config.strictUnsigned("padded"), 5u);
+  EXPECT_DOUBLE_EQ(config.strictReal("real"), 1000);
+  EXPECT_DOUBLE_EQ(config.strictReal("frac"), 2.5);
+  EXPECT_EQ(errorOf([&] { config.strictUnsigned("neg"); }), "'s.neg' must be a whole number of at least 0, got '-1'");
+  EXPECT_EQ(errorOf([&] { config.strictInt("frac"); }), "'s.frac' must be a whole number, got '2.5'");
+  EXPECT_EQ(errorOf([&] { config.strictInt("tail"); }), "'s.tail' must be a whole number, got '5x'");
+  EXPECT_EQ(errorOf([&] { config.strictReal("word"); }), "'s.word' must be a number, got 'five'");
+  EXPECT_EQ(errorOf([&] { config.strictReal("huge"); }), "'s.huge' is out of range, got '1e999'");
+  EXPECT_EQ(errorOf([&] { config.strictReal("hex"); }), "'s.hex' must be a number, got '0x10'");
+  EXPECT_EQ(errorOf([&] { config.strictReal("inf"); }), "'s.inf' must be a number, got 'inf'");
+  EXPECT_EQ(errorOf([&] { config.strictInt("big"); }), "'s.big' is out of range, got '99999999999'");
+}
+
+TEST(Configuration, MissingKeyIsNamedByItsFullPath) {
+  auto tree = fixtures::parse(R"({"simulation": {"outputs": {}}})");
+  const Configuration config(tree);
+  EXPECT_EQ(errorOf([&] { config.integer("simulation.days"); }), "missing key 'simulation.days'");
+  EXPECT_EQ(errorOf([&] { config.section("simulation.outputs").text("summaryFilename"); }),
+            "missing key 'simulation.outputs.summaryFilename'");
+}

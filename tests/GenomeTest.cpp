@@ -1,0 +1,99 @@
+#include "ChromosomesGenerator.h"
+#include "Fixtures.h"
+#include "Locus.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+TEST(Locus, StratifiedPoolsLieInTheirSlices) {
+  seedRandom(1);
+  Locus locus(4, 1);
+  ASSERT_EQ(locus.getAlleles().size(), 4u);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_GE(locus.getAlleles()[i], 0.25 * i);
+    EXPECT_LT(locus.getAlleles()[i], 0.25 * (i + 1));
+  }
+}
+
+TEST(Locus, RandomSpreadPoolsUseThreeDrawsPerAllele) {
+  auto draws = fixtures::drawsAfter(5, 7);
+  Locus locus(2, 0);
+  const double lo = draws[0] * 0.5, hi = draws[1] * 0.5 + 0.5;
+  EXPECT_DOUBLE_EQ(locus.getAlleles()[0], draws[2] * (hi - lo) + lo);
+  EXPECT_EQ(randomUniform(), draws[6]);  // six draws for two alleles
+  for (double allele : locus.getAlleles()) {
+    EXPECT_GE(allele, 0);
+    EXPECT_LE(allele, 1);
+  }
+}
+
+TEST(ChromosomesGenerator, FounderGenomesComeFromTheSpeciesPools) {
+  seedRandom(3);
+  auto species = fixtures::makeSpecies("s", 6);
+  auto genome = species->getChromosomesGenerator()->getChromosomes();
+  ASSERT_EQ(genome->size(), 13u);
+  const auto& loci = species->getChromosomesGenerator()->getLoci();
+  for (const auto& pair : *genome) {
+    ASSERT_NE(pair.first.get(), pair.second.get());
+    for (const Chromosome* c : {pair.first.get(), pair.second.get()}) {
+      ASSERT_EQ(c->getAlleles().size(), 6u);
+      for (std::size_t k = 0; k < 6; ++k) {
+        const auto& pool = loci[k].getAlleles();
+        EXPECT_NE(std::find(pool.begin(), pool.end(), c->getAlleles()[k]), pool.end());
+      }
+    }
+  }
+}
+
+namespace {
+ChromosomePair pairOf(std::vector<double> first, std::vector<double> second) {
+  return {std::make_unique<Chromosome>(std::move(first)), std::make_unique<Chromosome>(std::move(second))};
+}
+}  // namespace
+
+TEST(ChromosomesGenerator, CrossoverTakesTheHeadFromOneSideAndTheTailFromTheOther) {
+  const auto pair = pairOf({1, 2, 3, 4}, {5, 6, 7, 8});
+  for (long seed = 0; seed < 50; ++seed) {
+    seedRandom(seed);
+    const int c = static_cast<int>(drand48() * 4);
+    seedRandom(seed);
+    auto side0 = ChromosomesGenerator::getChromosomeForGamete(pair, 4, 0);
+    seedRandom(seed);
+    auto side1 = ChromosomesGenerator::getChromosomeForGamete(pair, 4, 1);
+    for (int k = 0; k < 4; ++k) {
+      EXPECT_EQ(side0->getAlleles()[k], k < c ? k + 1 : k + 5);
+      EXPECT_EQ(side1->getAlleles()[k], k < c ? k + 5 : k + 1);
+    }
+  }
+  // One locus: the crossover is always 0, so side 0 copies the second chromosome.
+  const auto single = pairOf({1}, {2});
+  EXPECT_EQ(ChromosomesGenerator::getChromosomeForGamete(single, 1, 0)->getAlleles()[0], 2);
+  EXPECT_EQ(ChromosomesGenerator::getChromosomeForGamete(single, 1, 1)->getAlleles()[0], 1);
+}
+
+TEST(ChromosomesGenerator, GametesUseOneSidePerParentForEveryTrait) {
+  // Parent 1 carries 0s on its first chromosomes and 1s on its second; with one
+  // locus the crossover is always 0, so the side alone decides.
+  Genome parent1, parent2;
+  for (int t = 0; t < 13; ++t) {
+    parent1.push_back(pairOf({0}, {1}));
+    parent2.push_back(pairOf({2}, {3}));
+  }
+  for (long seed = 0; seed < 20; ++seed) {
+    auto draws = fixtures::drawsAfter(seed, 2);
+    auto child = ChromosomesGenerator::getGametes(parent1, parent2, 13, 1);
+    const double fromParent1 = static_cast<int>(draws[0] * 2) == 0 ? 1 : 0;
+    const double fromParent2 = static_cast<int>(draws[1] * 2) == 0 ? 3 : 2;
+    for (const auto& pair : *child) {
+      EXPECT_EQ(pair.first->getAlleles()[0], fromParent1);
+      EXPECT_EQ(pair.second->getAlleles()[0], fromParent2);
+    }
+  }
+}
+
+TEST(ChromosomesGenerator, ChromosomeTextForm) {
+  std::ostringstream out;
+  out << Chromosome({0.5, 0.25});
+  EXPECT_EQ(out.str(), "(0)0.5 (1)0.25 ");
+}

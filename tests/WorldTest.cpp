@@ -1,0 +1,329 @@
+#include "World.h"
+
+#include "Fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <functional>
+
+namespace pt = boost::property_tree;
+
+namespace {
+// Each test runs in a scratch folder holding the run's output tree.
+struct WorldTest : ::testing::Test {
+  void SetUp() override {
+    fixtures::freshProcess();
+    seedRandom(1);
+    World::PARALLEL = 0;
+    saved = std::cout.rdbuf(console.rdbuf());
+  }
+  void TearDown() override { std::cout.rdbuf(saved); }
+  std::ostringstream console;  // what the world printed
+  std::streambuf* saved = nullptr;
+  fixtures::ScratchFolder scratch;
+};
+
+std::string constructionError(const pt::ptree& tree) {
+  try {
+    World world(tree);
+  } catch (const Configuration::Error& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+// The error for the valid document changed by edit.
+std::string errorAfter(const std::function<void(pt::ptree&)>& edit) {
+  auto tree = fixtures::validConfig();
+  edit(tree);
+  return constructionError(tree);
+}
+
+pt::ptree& species(pt::ptree& tree, int index) {
+  auto it = tree.get_child("world.life.animals").begin();
+  std::advance(it, index);
+  return it->second;
+}
+
+pt::ptree arrayOf(std::initializer_list<const char*> values) {
+  pt::ptree array;
+  for (const char* v : values) array.push_back({"", pt::ptree(v)});
+  return array;
+}
+}  // namespace
+
+TEST_F(WorldTest, ReadsSoilAndRunKeysLenientlyAndDerivesTheGrowthRates) {
+  auto tree = fixtures::validConfig();
+  tree.put("simulation.days", "10");
+  tree.put("simulation.predators", "2");
+  tree.put("simulation.parallel", "2");
+  tree.put("simulation.temperature", "20.5abc");
+  tree.put("world.soil.rateForZeroFungi", "7");
+  World world(tree);
+  EXPECT_EQ(World::DAYS, 10);
+  EXPECT_TRUE(World::PREDATORS);
+  EXPECT_EQ(World::PARALLEL, 2);
+  EXPECT_DOUBLE_EQ(Cell::TEMPERATURE, 20.5);
+  EXPECT_EQ(Cell::ZERO_FUNGI, 7);
+  EXPECT_DOUBLE_EQ(Cell::MIN_FUNGI, 5);   // 0.5 of capacity 10
+  EXPECT_DOUBLE_EQ(Cell::MAX_FUNGI, 16);  // 0.8 of capacity 20
+
+  auto worked = fixtures::validConfig();
+  worked.put("simulation.temperature", 20);
+  worked.put("world.soil.kBolzmann", 8.617e-5);
+  worked.put("world.soil.bNormalisationConstant", 10);
+  worked.put("world.soil.eActivationEnergy", 0.65);
+  worked.put("world.soil.minCarryingCapacity", 10);
+  worked.put("world.soil.rateForMinFungiBiomass", 1);
+  worked.put("simulation.days", "ten");
+  World other(worked);
+  EXPECT_NEAR(Cell::MIN_R, 1.47176e-8, 1e-13);
+  EXPECT_EQ(World::DAYS, 0);
+}
+
+TEST_F(WorldTest, ReportsTheFirstMissingKeyInReadingOrder) {
+  EXPECT_EQ(errorAfter([](pt::ptree& t) {
+              t.get_child("world.soil").erase("kBolzmann");
+              t.get_child("simulation").erase("days");
+            }),
+            "missing key 'world.soil.kBolzmann'");
+  EXPECT_EQ(errorAfter([](pt::ptree& t) { t.get_child("simulation").erase("days"); }), "missing key 'simulation.days'");
+  EXPECT_EQ(errorAfter([](pt::ptree& t) { species(t, 1).erase("tuneDeathFromBackground"); }),
+            "missing key 'world.life.animals[1].tuneDeathFromBackground'");
+  EXPECT_EQ(errorAfter([](pt::ptree& t) { species(t, 0).get_child("genetics").erase("numberOfLoci"); }),
+            "missing key 'world.life.animals[0].genetics.numberOfLoci'");
+}
+
+TEST_F(WorldTest, RejectsWhatNoRunCanUse) {
+  struct Case {
+    std::function<void(pt::ptree&)> edit;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {[](pt::ptree& t) { t.put("simulation.worldLength", 3); },
+       "'simulation.worldLength' must be 1 or an even number of at least 4, got 3"},
+      {[](pt::ptree& t) { t.put("simulation.worldLength", 2); },
+       "'simulation.worldLength' must be 1 or an even number of at least 4, got 2"},
+      {[](pt::ptree& t) { t.put("simulation.worldLength", 0); },
+       "'simulation.worldLength' must be 1 or an even number of at least 4, got 0"},
+      {[](pt::ptree& t) { t.put("simulation.outputs.simulationName", ""); },
+       "'simulation.outputs.simulationName' must be a plain folder name (not empty, '.' or '..', no '/'), got ''"},
+      {[](pt::ptree& t) { t.put("simulation.outputs.simulationName", ".."); },
+       "'simulation.outputs.simulationName' must be a plain folder name (not empty, '.' or '..', no '/'), got '..'"},
+      {[](pt::ptree& t) { t.put("simulation.outputs.simulationName", "a/b"); },
+       "'simulation.outputs.simulationName' must be a plain folder name (not empty, '.' or '..', no '/'), got 'a/b'"},
+      {[](pt::ptree& t) {
+         auto& list = t.get_child("world.life.animals");
+         list.erase(std::next(list.begin()));
+       },
+       "'world.life.animals' must list at least two species (prey, then predators), got 1"},
+      {[](pt::ptree& t) { species(t, 1).put("huntingMode", "Active_hunting"); },
+       "'world.life.animals[1].huntingMode' must be does_not_hunt, sit_and_wait or active_hunting, got "
+       "'Active_hunting'"},
+      {[](pt::ptree& t) { species(t, 0).put("genetics.numberOfTraits", 12); },
+       "'world.life.animals[0].genetics.numberOfTraits' must be 13, got 12"},
+      {[](pt::ptree& t) { species(t, 0).put("genetics.numberOfTraitsPerModule", 0); },
+       "'world.life.animals[0].genetics.numberOfTraitsPerModule' must make at most 5 modules of the 13 traits (at "
+       "least 3 per module), got 0"},
+      {[](pt::ptree& t) { species(t, 0).put("genetics.numberOfTraitsPerModule", 2); },
+       "'world.life.animals[0].genetics.numberOfTraitsPerModule' must make at most 5 modules of the 13 traits (at "
+       "least 3 per module), got 2"},
+      {[](pt::ptree& t) { species(t, 0).put_child("genetics.positiveModule", arrayOf({"1", "1", "1", "1"})); },
+       "'world.life.animals[0].genetics.positiveModule' must have 5 elements, got 4"},
+      {[](pt::ptree& t) {
+         species(t, 0).put("genetics.numberOfTraitsPerModule", 7);
+         species(t, 0).put_child("genetics.correlationCoeficientRHOPerModule",
+                                 arrayOf({"0", "0", "0", "0", "0", "0"}));
+       },
+       "'world.life.animals[0].genetics.correlationCoeficientRHOPerModule' must have between 2 and 5 elements, got 6"},
+      {[](pt::ptree& t) { species(t, 0).put_child("genetics.restrictPerTrait", arrayOf({"0.2"})); },
+       "'world.life.animals[0].genetics.restrictPerTrait' must have 13 elements, got 1"},
+      {[](pt::ptree& t) { species(t, 0).put("genetics.randomnessMode", 2); },
+       "'world.life.animals[0].genetics.randomnessMode' must be 0 or 1, got 2"},
+      {[](pt::ptree& t) { species(t, 0).put("genetics.numberOfAlleles", 0); },
+       "'world.life.animals[0].genetics.numberOfAlleles' must be at least 1, got 0"},
+      {[](pt::ptree& t) { species(t, 0).put("maxTraitsRanges.Growth", 1); },
+       "'world.life.animals[0].maxTraitsRanges' names an unknown trait 'Growth' (known: energy_tank, growth, pheno, "
+       "body_size, assim, voracity, speed, search_area, met_rate, vorQ10, spdQ10, srchQ10, actE_met)"},
+      {[](pt::ptree& t) {
+         pt::ptree object;
+         object.put("a", 1);
+         species(t, 0).put_child("genetics.positiveModule", object);
+       },
+       "'world.life.animals[0].genetics.positiveModule' must be a JSON array (it has a member named 'a')"},
+      {[](pt::ptree& t) { species(t, 0).put("initialPopulation", "-3"); },
+       "'world.life.animals[0].initialPopulation' must be a whole number of at least 0, got '-3'"},
+      {[](pt::ptree& t) { species(t, 0).put("maxReproductionEvents", "2.5"); },
+       "'world.life.animals[0].maxReproductionEvents' must be a whole number, got '2.5'"},
+      {[](pt::ptree& t) { species(t, 1).put("A", "one"); }, "'world.life.animals[1].A' must be a number, got 'one'"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(errorAfter(c.edit), c.message);
+}
+
+TEST_F(WorldTest, SpeciesAreAnnouncedAsWrittenAndKeptTrimmed) {
+  auto tree = fixtures::validConfig();
+  species(tree, 0).put("name", "  prey ");
+  species(tree, 0).put_child("genetics.correlationCoeficientRHOPerModule", arrayOf({"0.25", "-0.25", "1", "0", "0.5"}));
+  species(tree, 0).put_child("genetics.positiveModule", arrayOf({"true", "1", "1", "1", "1"}));
+  tree.get_child("world.life.animals").push_back({"", species(tree, 1)});
+  World world(tree);
+  const auto& all = world.getSpecies();
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(all[0]->getScientificName(), "prey");
+  EXPECT_EQ(all[2]->getID(), 2);
+  EXPECT_EQ(all[0]->getOwnLociPerModule(), (std::vector<double>{3, 3, 0, 4, 2}));  // 4 loci
+  EXPECT_EQ(all[0]->getPositiveModule()[0], 0);  // only the integer 1 is positive
+  int thirdSpeciesAnimals = 0;
+  for (int i = 0; i < world.getNumberOfCells(); ++i)
+    for (unsigned s = 0; s < NUMBER_OF_STATES; ++s)
+      for (const Predator* p : world.getCell(i)->getPredators(s)) thirdSpeciesAnimals += p->getSpecies() == all[2].get();
+  EXPECT_EQ(thirdSpeciesAnimals, 0);
+  EXPECT_NE(console.str().find("Read Animal Species. Scientific name:   prey \n"), std::string::npos);
+}
+
+TEST_F(WorldTest, BuildsASymmetricTentClosedIntoARing) {
+  for (int n : {1, 4, 6}) {
+    fixtures::freshProcess();
+    World world(fixtures::validConfig(3, n));
+    ASSERT_EQ(world.getNumberOfCells(), n);
+    for (int p = 0; p < n; ++p) {
+      Cell* cell = world.getCell(p);
+      EXPECT_EQ(cell->getId(), p);
+      EXPECT_EQ(cell->getRight(), world.getCell((p + 1) % n));
+      EXPECT_EQ(cell->getLeft(), world.getCell((p - 1 + n) % n));
+    }
+    EXPECT_EQ(world.getCell(0)->getCapacity(), Cell::MIN_K);
+    EXPECT_EQ(world.getCell(n - 1)->getCapacity(), Cell::MIN_K);
+    EXPECT_EQ(world.getCell(0)->getRateOfIncrease(), Cell::MIN_R);
+    if (n == 6) {
+      const double expected[6] = {5, 10.5, 16, 16, 10.5, 5};
+      for (int p = 0; p < 6; ++p) EXPECT_DOUBLE_EQ(world.getCell(p)->getFungi(), expected[p]);
+      EXPECT_EQ(world.getCell(2)->getCapacity(), Cell::MAX_K);
+    }
+  }
+}
+
+TEST_F(WorldTest, FoundersAreNumberedPreyFirstAndPlacedUnborn) {
+  World world(fixtures::validConfig(3, 4, 3, 2));
+  std::vector<int> preyIds, predatorIds;
+  for (int i = 0; i < 4; ++i) {
+    for (const Prey* p : world.getCell(i)->getPreys(UNBORN)) preyIds.push_back(p->getId());
+    for (const Predator* p : world.getCell(i)->getPredators(UNBORN)) predatorIds.push_back(p->getId());
+  }
+  std::sort(preyIds.begin(), preyIds.end());
+  std::sort(predatorIds.begin(), predatorIds.end());
+  EXPECT_EQ(preyIds, (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(predatorIds, (std::vector<int>{3, 4}));
+  EXPECT_EQ(Animal::animalID, 5);
+  EXPECT_EQ(world.registryFault(), "");
+}
+
+TEST_F(WorldTest, ASingleFounderGetsFiniteTraits) {
+  World world(fixtures::validConfig(3, 1, 1, 1));
+  for (double trait : world.getCell(0)->getPreys(UNBORN).at(0)->getTraits()) EXPECT_TRUE(std::isfinite(trait));
+}
+
+TEST_F(WorldTest, AddingTheSameSpeciesTwiceEndsTheRun) {
+  World world(fixtures::validConfig());
+  EXPECT_EXIT(world.addAnimalSpecies(world.getSpecies()[0].get()), ::testing::ExitedWithCode(255),
+              "Error, the prey was already added to this world ... EXITING");
+}
+
+TEST_F(WorldTest, ThreadedSoilStepGivesTheSerialResult) {
+  auto tree = fixtures::validConfig(3, 6, 0, 0);
+  World serial(tree);
+  World threaded(tree);
+  for (int day = 0; day < 30; ++day) {
+    serial.growAndSpreadFungiAlongCells();
+    threaded.parallelGrowAndSpreadFungiAlongCells();
+    for (int i = 0; i < 6; ++i) ASSERT_EQ(serial.getCell(i)->getFungi(), threaded.getCell(i)->getFungi());
+  }
+}
+
+TEST_F(WorldTest, ChemostatTopsUpOnlyBelowTheThreshold) {
+  auto tree = fixtures::validConfig(3, 4, 0, 0);
+  tree.put("world.soil.increaseForChemostatEffect", 0.25);
+  World atThreshold(tree);
+  World below(tree);
+  World reference(tree);
+  Cell::thresholdForChemostatEffect = reference.getTotalBiomass();
+  atThreshold.runNextDay(0);
+  reference.growAndSpreadFungiAlongCells();
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(atThreshold.getCell(i)->getFungi(), reference.getCell(i)->getFungi());
+  Cell::thresholdForChemostatEffect = below.getTotalBiomass() + 1;
+  below.runNextDay(0);
+  // 5 + 0.25 * 10 before growth: more than the untouched cell reached.
+  EXPECT_GT(below.getCell(0)->getFungi(), reference.getCell(0)->getFungi());
+  EXPECT_LE(below.getCell(0)->getFungi(), below.getCell(0)->getCapacity());
+}
+
+TEST_F(WorldTest, ExtinctionCountsOnlyUnbornAndActiveAnimals) {
+  World world(fixtures::validConfig(3, 4, 2, 2));
+  EXPECT_FALSE(world.isExtinguished());
+  for (int i = 0; i < 4; ++i)
+    for (std::size_t k = world.getCell(i)->getPreys(UNBORN).size(); k > 0; --k) {
+      Prey* p = world.getCell(i)->getPreys(UNBORN)[0];
+      world.getCell(i)->removePrey(UNBORN, 0);
+      p->setState(REPRODUCING);
+      world.getCell(i)->addPrey(REPRODUCING, p);
+    }
+  EXPECT_TRUE(world.isExtinguished());
+
+  World noFood(fixtures::validConfig(3, 4, 2, 2));
+  for (int i = 0; i < 4; ++i) noFood.getCell(i)->setFungi(0);
+  EXPECT_TRUE(noFood.isExtinguished());
+  noFood.getCell(2)->setFungi(NAN);
+  EXPECT_FALSE(noFood.isExtinguished());
+}
+
+TEST_F(WorldTest, SummaryLineHasTheDayBiomassAndThirteenCounts) {
+  World world(fixtures::validConfig(3, 4, 3, 2));
+  for (int i = 0; i < 4; ++i) world.getCell(i)->setFungi(i == 0 ? 1234567 : 0);
+  std::ostringstream out;
+  world.printDailySummary(out, 5);
+  EXPECT_EQ(out.str(), "5\t1.23457e+06\t3\t0\t0\t0\t0\t0\t2\t0\t0\t0\t0\t0\t0\n");
+}
+
+TEST_F(WorldTest, FoodWebMatricesOfTheFounders) {
+  World world(fixtures::validConfig(3, 1, 1, 1));
+  Cell* cell = world.getCell(0);
+  Prey* prey = cell->getPreys(UNBORN).at(0);
+  Predator* predator = cell->getPredators(UNBORN).at(0);
+  prey->addEncounterEventWith(1);
+  prey->addEncounterEventWith(1);
+  prey->addPredationEventWith(1);
+  predator->addEncounterEventWith(7);  // an offspring's id: left out
+  std::ostringstream encounters, predations, nodes;
+  world.printEncountersPredationsAndNodesMatrices(encounters, predations, nodes);
+  EXPECT_EQ(encounters.str(), "\t0\t1\n0\t0\t1\n1\t0\t0\n");
+  EXPECT_EQ(predations.str(), encounters.str());
+  EXPECT_EQ(nodes.str(), "node\tcategory\nX0\tinvertebrate\nX1\tvert.ecto\n");
+
+  World empty(fixtures::validConfig(3, 1, 0, 0));
+  std::ostringstream e, p, n;
+  empty.printEncountersPredationsAndNodesMatrices(e, p, n);
+  EXPECT_EQ(e.str(), "\n");
+  EXPECT_EQ(n.str(), "node\tcategory\n");
+}
+
+TEST_F(WorldTest, EveryAnimalStaysFiledOnceThroughEveryPhaseOfManyDays) {
+  // The registry is checked after each phase; a fault throws.
+  World::CHECK_REGISTRY = true;
+  auto tree = fixtures::validConfig(80, 6, 60, 12);
+  World world(tree);
+  int breeders = 0, predated = 0;
+  for (int day = 0; day <= World::DAYS && !world.isExtinguished(); ++day) {
+    ASSERT_NO_THROW(world.runNextDay(day));
+    for (int i = 0; i < 6; ++i) {
+      breeders += world.getCell(i)->getNumberOfReproducingPreys();
+      predated += world.getCell(i)->getNumberOfPredatedPreys();
+    }
+    if (day % 7 == 0) world.purgeDeadAnimalsAlongCells();
+    ASSERT_EQ(world.registryFault(), "");
+  }
+  World::CHECK_REGISTRY = false;
+  EXPECT_GT(predated, 0);
+  EXPECT_GT(breeders, 0);
+}
