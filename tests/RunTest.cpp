@@ -1,1 +1,307 @@
+// Whole runs of the soilweb binary in scratch folders: console transcript,
+// output tree, exit status, error lines, repeatability and the golden run.
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void writeFile(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+std::string shellQuote(const std::string& text) { return "'" + text + "'"; }
+
+// The bundled example, shortened and renamed, with edits given as dotted
+// paths; values are spliced in as JSON.
+std::string exampleConfig(const std::map<std::string, std::string>& edits = {}) {
+  std::string text = readFile(fs::path(SOILWEB_SOURCE_DIR) / "examples" / "run_params");
+  auto set = [&](const std::string& key, const std::string& value) {
+    const std::regex pattern("(\"" + key + "\"\\s*:\\s*)(\"[^\"]*\"|[^,\\n}]+)");
+    std::smatch match;
+    if (std::regex_search(text, match, pattern))
+      text.replace(static_cast<std::size_t>(match.position(2)), static_cast<std::size_t>(match.length(2)), value);
+  };
+  set("simulationName", "\"run1\"");
+  set("days", "12");
+  set("worldLength", "10");
+  set("initialPopulation", "120");
+  for (const auto& [key, value] : edits) set(key, value);
+  return text;
+}
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+class Scratch {
+ public:
+  Scratch() {
+    char pattern[] = "/tmp/soilweb-run-XXXXXX";
+    path = mkdtemp(pattern);
+  }
+  ~Scratch() { fs::remove_all(path); }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+
+  // Runs the binary here with args; config, when given, is written as run_params.
+  Outcome run(const std::string& config, const std::string& args = "", const std::string& prefix = "") const {
+    if (!config.empty()) writeFile(path / "run_params", config);
+    const std::string command = prefix + "cd " + shellQuote(path) + " && " + shellQuote(SOILWEB_BINARY) + " " + args +
+                                " >stdout.txt 2>stderr.txt";
+    Outcome result;
+    const int raw = std::system(command.c_str());
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = readFile(path / "stdout.txt");
+    result.err = readFile(path / "stderr.txt");
+    fs::remove(path / "stdout.txt");
+    fs::remove(path / "stderr.txt");
+    return result;
+  }
+
+  // Every file under the run folder: relative path -> content.
+  std::map<std::string, std::string> tree(const std::string& name = "run1") const {
+    std::map<std::string, std::string> files;
+    if (!fs::exists(path / name)) return files;
+    for (const auto& entry : fs::recursive_directory_iterator(path / name))
+      if (entry.is_regular_file()) files[fs::relative(entry.path(), path).string()] = readFile(entry.path());
+    return files;
+  }
+
+  std::string file(const std::string& relative) const { return readFile(path / relative); }
+  fs::path path;
+};
+
+std::vector<std::vector<std::string>> rowsOf(const std::string& tsv) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(tsv);
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> fields;
+    std::istringstream cells(line);
+    for (std::string field; std::getline(cells, field, '\t');) fields.push_back(field);
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+const std::string RULE(60, '=');
+std::string banner(const std::string& text) { return "\n" + RULE + "\n" + text + "\n" + RULE + "\n"; }
+std::string saved(const std::string& path) { return banner("File \"" + path + "\" saved"); }
+}  // namespace
+
+TEST(WholeRun, PrintsTheTranscriptAndWritesTheWholeTree) {
+  Scratch here;
+  const Outcome run = here.run(exampleConfig({{"days", "2"}}));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const std::string opening = banner("Reading configuration ...") + banner("Configuration Read            ") +
+                              "Initializing...\nRead Animal Species. Scientific name: prey\n"
+                              "Read Animal Species. Scientific name: predator\nBuilding the world...\n"
+                              "Giving life to animals...\n\n";
+  EXPECT_EQ(run.out.substr(0, opening.size()), opening);
+  const std::regex days("(Running day [0-2] - Total biomass: [0-9.e+]+ \\.{9} finished\\.\n){3}");
+  const std::string closing = saved("run1/outputs/run1_summary.txt") + saved("run1/outputs/run1_encounters.txt") +
+                              saved("run1/outputs/run1_predations.txt") + saved("run1/outputs/run1_nodes.txt");
+  const std::string rest = run.out.substr(opening.size());
+  const auto daysEnd = rest.find("\n\n");
+  EXPECT_TRUE(std::regex_match(rest.substr(0, daysEnd + 1), days)) << rest;
+  EXPECT_TRUE(std::regex_match(rest.substr(daysEnd + 1), std::regex(closing + "Time: [0-9.e-]+ secs\\.\n")))
+      << rest.substr(daysEnd + 1);
+
+  const auto files = here.tree();
+  EXPECT_EQ(files.size(), 4u + 3 * 3);
+  for (int day = 0; day < 3; ++day)
+    for (const char* f : {"run1/animals_each_day_start/run1_animals_day_", "run1/animals_each_day_end/run1_animals_day_",
+                                 "run1/cells/run1_cells_day_"})
+      EXPECT_EQ(files.count(std::string(f) + std::to_string(day) + ".txt"), 1u) << f << day;
+  const auto summary = rowsOf(files.at("run1/outputs/run1_summary.txt"));
+  ASSERT_EQ(summary.size(), 4u);
+  EXPECT_EQ(summary[0].size(), 15u);
+  EXPECT_EQ(summary[0][14], "PREDATOR_SENESCED");
+  EXPECT_EQ(summary[3][0], "2");
+}
+
+TEST(WholeRun, SnapshotsAgreeWithTheSummary) {
+  Scratch here;
+  ASSERT_EQ(here.run(exampleConfig({{"days", "40"}})).status, 0);
+  // The start-of-day snapshot of day 0 is filed under animals_each_day_end.
+  const auto dayZero = rowsOf(here.file("run1/animals_each_day_end/run1_animals_day_0.txt"));
+  ASSERT_EQ(dayZero.size(), 1u + 120 + 40);
+  EXPECT_EQ(dayZero[0].size(), 32u);
+  for (std::size_t i = 1; i < dayZero.size(); ++i) EXPECT_EQ(dayZero[i][3], "0");
+  const auto summary = rowsOf(here.file("run1/outputs/run1_summary.txt"));
+  for (int day : {0, 10, 25, 40}) {
+    const auto animals = rowsOf(here.file("run1/animals_each_day_start/run1_animals_day_" + std::to_string(day) + ".txt"));
+    int counts[2][7] = {};
+    for (std::size_t i = 1; i < animals.size(); ++i) ++counts[animals[i][1] == "predator"][std::stoi(animals[i][3])];
+    const auto& line = summary.at(day + 1);
+    const int expected[13] = {counts[0][0], counts[0][1], counts[0][2], counts[0][3], counts[0][4], counts[0][6],
+                              counts[1][0], counts[1][1], counts[1][2], counts[1][3], counts[1][4], counts[1][5],
+                              counts[1][6]};
+    for (int k = 0; k < 13; ++k) EXPECT_EQ(std::stoi(line[2 + k]), expected[k]) << "day " << day << " column " << k;
+    const auto cells = rowsOf(here.file("run1/cells/run1_cells_day_" + std::to_string(day) + ".txt"));
+    ASSERT_EQ(cells.size(), 12u);
+    EXPECT_EQ(cells[10], std::vector<std::string>{});
+    EXPECT_EQ(cells[11][0], "TOTAL: " + std::to_string(counts[0][1]));
+    EXPECT_EQ(cells[11][1], std::to_string(counts[1][1]));
+  }
+}
+
+TEST(WholeRun, FoodWebRunsWithAndWithoutPurging) {
+  Scratch kept, purged;
+  ASSERT_EQ(kept.run(exampleConfig({{"days", "60"}})).status, 0);
+  const Outcome purging = purged.run(exampleConfig({{"days", "60"}, {"purgeDeadAnimals", "1"}}));
+  ASSERT_EQ(purging.status, 0);
+  EXPECT_NE(purging.out.find(banner("Skipping encounter-predation analysis...\nReason: \"purgeDeadAnimals\" must be set to 0 (deactivated)")),
+            std::string::npos);
+  EXPECT_EQ(purged.tree().count("run1/outputs/run1_nodes.txt"), 0u);
+
+  const auto summary = rowsOf(kept.file("run1/outputs/run1_summary.txt"));
+  const auto& last = summary.back();
+  EXPECT_GT(std::stoi(last[5]), 0);  // prey eaten
+  int hatched = 0;
+  const auto animals = rowsOf(kept.file("run1/animals_each_day_start/run1_animals_day_60.txt"));
+  for (std::size_t i = 1; i < animals.size(); ++i) hatched += std::stoi(animals[i][0]) >= 160 && animals[i][3] != "0";
+  EXPECT_GT(hatched, 0) << "offspring became active";
+  const auto encounters = rowsOf(kept.file("run1/outputs/run1_encounters.txt"));
+  EXPECT_EQ(encounters.size(), 161u);
+  const auto nodes = rowsOf(kept.file("run1/outputs/run1_nodes.txt"));
+  EXPECT_EQ(nodes[1], (std::vector<std::string>{"X0", "invertebrate"}));
+  EXPECT_EQ(nodes[160], (std::vector<std::string>{"X159", "vert.ecto"}));
+
+  // With purging the dead columns count only each day's deaths.
+  const auto daily = rowsOf(purged.file("run1/outputs/run1_summary.txt"));
+  const auto lastDay = rowsOf(purged.file("run1/animals_each_day_start/run1_animals_day_60.txt"));
+  int deadToday = 0;
+  for (std::size_t i = 1; i < lastDay.size(); ++i) deadToday += lastDay[i][3] == "2" || lastDay[i][3] == "3" || lastDay[i][3] == "5" || lastDay[i][3] == "6";
+  int deadColumns = 0;
+  for (int k : {4, 5, 7, 10, 11, 13, 14}) deadColumns += std::stoi(daily.back()[k]);
+  EXPECT_EQ(deadColumns, deadToday);
+}
+
+TEST(WholeRun, NegativeAndZeroDays) {
+  Scratch none, one;
+  ASSERT_EQ(none.run(exampleConfig({{"days", "-1"}})).status, 0);
+  EXPECT_EQ(rowsOf(none.file("run1/outputs/run1_summary.txt")).size(), 1u);
+  EXPECT_EQ(none.tree().size(), 4u);
+  ASSERT_EQ(one.run(exampleConfig({{"days", "0"}})).status, 0);
+  EXPECT_EQ(rowsOf(one.file("run1/outputs/run1_summary.txt")).size(), 2u);
+  EXPECT_EQ(one.tree().size(), 4u + 3);
+}
+
+TEST(WholeRun, AWorldExtinctAtTheStartRunsNoDay) {
+  Scratch here;
+  std::string config = exampleConfig();
+  config.replace(config.find("\"initialPopulation\": 40"), 23, "\"initialPopulation\": 0");
+  const Outcome run = here.run(config);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.find("Running day"), std::string::npos);
+  EXPECT_EQ(rowsOf(here.file("run1/outputs/run1_summary.txt")).size(), 1u);
+}
+
+TEST(WholeRun, ConfigurationErrorsLeaveNoOutputTree) {
+  struct Case {
+    std::string config;
+    std::string error;
+  };
+  std::string missingDays = exampleConfig();
+  missingDays.replace(missingDays.find("\"days\""), 6, "\"dayz\"");
+  std::string badPurge = exampleConfig({{"purgeDeadAnimals", "\"no\""}});
+  std::string missingMatrix = exampleConfig();
+  missingMatrix.replace(missingMatrix.find("\"nodesMatrixFilename\""), 21, "\"nodesFilename\"");
+  const std::vector<Case> cases = {
+      {missingDays, "soilweb: run_params: missing key 'simulation.days'\n"},
+      {badPurge, "soilweb: run_params: 'simulation.purgeDeadAnimals' must be a whole number, got 'no'\n"},
+      {missingMatrix, "soilweb: run_params: missing key 'simulation.outputs.nodesMatrixFilename'\n"},
+      {exampleConfig({{"seed", "\"12ab\""}}), "soilweb: run_params: 'simulation.seed' must be a whole number, got '12ab'\n"},
+      {"{\"simulation\": ", "soilweb: run_params: malformed JSON at line 1: expected value\n"},
+  };
+  for (const auto& c : cases) {
+    Scratch here;
+    const Outcome run = here.run(c.config);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, c.error);
+    EXPECT_FALSE(fs::exists(here.path / "run1"));
+  }
+  Scratch empty;
+  const Outcome run = empty.run("");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "soilweb: cannot read run_params: No such file or directory\n");
+}
+
+TEST(WholeRun, AnUnwritableOutputIsNeverReportedAsSaved) {
+  Scratch here;
+  writeFile(here.path / "run1", "a file where the run folder belongs");
+  const Outcome run = here.run(exampleConfig());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Error opening the file.\nError opening the file.\n");
+  EXPECT_EQ(run.out.find("saved"), std::string::npos);
+  EXPECT_EQ(run.out.find("Running day"), std::string::npos);
+  EXPECT_NE(run.out.find("Time: "), std::string::npos);
+
+  Scratch blocked;
+  fs::create_directories(blocked.path / "run1/outputs");
+  fs::create_directories(blocked.path / "run1/animals_each_day_start");
+  writeFile(blocked.path / "run1/cells", "not a folder");
+  const Outcome partly = blocked.run(exampleConfig({{"days", "1"}}));
+  EXPECT_EQ(partly.status, 1);
+  EXPECT_EQ(partly.err, "Error opening the file.\nError opening the file.\n");  // the cell file of each day
+  EXPECT_NE(partly.out.find(saved("run1/outputs/run1_summary.txt")), std::string::npos);
+}
+
+TEST(WholeRun, TheSameSeedRepeatsTheRunByteForByte) {
+  Scratch first, second;
+  ASSERT_EQ(first.run(exampleConfig({{"days", "30"}})).status, 0);
+  ASSERT_EQ(second.run(exampleConfig({{"days", "30"}, {"parallel", "1"}})).status, 0);
+  EXPECT_TRUE(first.tree() == second.tree());
+  Scratch other;
+  ASSERT_EQ(other.run(exampleConfig({{"days", "30"}, {"seed", "99"}})).status, 0);
+  EXPECT_FALSE(first.tree() == other.tree());
+}
+
+// Checksums of every file of a small seeded run. A change of results must be
+// deliberate: rerun with SOILWEB_UPDATE_GOLDEN=1 and say why in the commit.
+TEST(WholeRun, GoldenRun) {
+  Scratch here;
+  ASSERT_EQ(here.run(exampleConfig({{"days", "25"}})).status, 0);
+  const Outcome sums = here.run("", "", "cd " + shellQuote(here.path) + " && find run1 -type f | LC_ALL=C sort | xargs sha256sum > sums.txt; true; ");
+  (void)sums;
+  const std::string actual = here.file("sums.txt");
+  const fs::path golden = fs::path(SOILWEB_SOURCE_DIR) / "tests" / "golden" / "small_run.sha256";
+  if (std::getenv("SOILWEB_UPDATE_GOLDEN")) writeFile(golden, actual);
+  EXPECT_EQ(actual, readFile(golden));
+}
+
+TEST(WholeRun, CommandLine) {
+  Scratch here;
+  const Outcome help = here.run("", "--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: soilweb [--help] [--version] [CONFIG]\n", 0), 0u);
+  const Outcome version = here.run("", "--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("soilweb [0-9]+\\.[0-9]+\\.[0-9]+\n")));
+  const Outcome unknown = here.run("", "--fast");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.err, "soilweb: unknown option '--fast'\nusage: soilweb [--help] [--version] [CONFIG]\n");
+  EXPECT_EQ(here.run("", "a b").status, 2);
+
+  writeFile(here.path / "other.json", exampleConfig({{"days", "0"}}));
+  const Outcome named = here.run("", "other.json");
+  EXPECT_EQ(named.status, 0) << named.err;
+  EXPECT_TRUE(fs::exists(here.path / "run1/outputs/run1_summary.txt"));
+  const Outcome missing = here.run("", "nowhere.json");
+  EXPECT_EQ(missing.err, "soilweb: cannot read nowhere.json: No such file or directory\n");
+}
