@@ -321,12 +321,42 @@ void Animal::updateEncountersPredationsAndNodesMatrices(std::vector<std::vector<
     if (hunter < N) predations[id][hunter] = true;
 }
 
+namespace {
+bool isDead(unsigned state) { return state == STARVED || state == PREDATED || state == BACKGROUND || state == SENESCED; }
+}  // namespace
+
+void Animal::appendSnapshotLine(std::string& out) const {
+  if (!frozenLine.empty()) {
+    out += frozenLine;
+    return;
+  }
+  const std::size_t start = out.size();
+  auto field = [&out](long long n) {
+    appendInt(out, n);
+    out += '\t';
+  };
+  field(id);
+  out += species->getScientificName();
+  out += '\t';
+  field(position->getId());
+  field(state);
+  field(instar);
+  appendDouble(out, pheno_ini);
+  out += '\t';
+  for (int value : {date_egg, age_first_rep, rep_count, fecundity, date_death, g_numb_prt1, g_numb_prt2, ID_prt1,
+                    ID_prt2, encounters_prey, encounters_pred, global_prey_encs, global_pred_encs})
+    field(value);
+  for (double trait : traits) {
+    appendDouble(out, trait);
+    out += '\t';
+  }
+  out += '\n';
+  if (isDead(state)) frozenLine.assign(out, start, std::string::npos);
+}
+
 std::ostream& operator<<(std::ostream& out, const Animal& a) {
-  out << a.id << '\t' << a.species->getScientificName() << '\t' << a.position->getId() << '\t' << a.state << '\t'
-      << a.instar << '\t' << a.pheno_ini << '\t' << a.date_egg << '\t' << a.age_first_rep << '\t' << a.rep_count
-      << '\t' << a.fecundity << '\t' << a.date_death << '\t' << a.g_numb_prt1 << '\t' << a.g_numb_prt2 << '\t'
-      << a.ID_prt1 << '\t' << a.ID_prt2 << '\t' << a.encounters_prey << '\t' << a.encounters_pred << '\t'
-      << a.global_prey_encs << '\t' << a.global_pred_encs << '\t';
-  for (double trait : a.traits) out << trait << '\t';
-  return out;
+  std::string line;
+  a.appendSnapshotLine(line);
+  line.pop_back();
+  return out << line;
 }

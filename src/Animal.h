@@ -95,7 +95,10 @@ class Animal {
                                                   std::vector<std::vector<bool>>& predations,
                                                   std::vector<std::string>& categories, int N) const;
 
-  // One snapshot line, every field followed by a tab, without the newline.
+  // Appends one snapshot line, every field followed by a tab, and a newline.
+  // A dead animal's record never changes, so its line is formatted once.
+  void appendSnapshotLine(std::string& out) const;
+  // One snapshot line without its newline.
   friend std::ostream& operator<<(std::ostream& out, const Animal& animal);
 
  protected:
@@ -141,4 +144,5 @@ class Animal {
   int fecundity = 0;
   int age_first_rep = 0;        // the day of the first breeding
   AnimalSpecies* species;
+  mutable std::string frozenLine;  // the snapshot line of a dead animal, once written
 };

@@ -77,7 +77,7 @@ void Cell::subtractFungi(double amount) {
 
 void* Cell::thread_maker(void* arg) {
   auto* task = static_cast<CellTask*>(arg);
-  (task->cell->*(task->operation))();
+  for (Cell* cell : task->cells) (cell->*(task->operation))();
   return nullptr;
 }
 
@@ -316,17 +316,22 @@ void Cell::purgeDeadAnimals() {
 
 // ---- Outputs ---------------------------------------------------------------------
 
-std::ostream& Cell::printAnimals(std::ostream& out) const {
+void Cell::printAnimals(std::string& out) const {
   for (unsigned s = 0; s < NUMBER_OF_STATES; ++s) {
-    for (const Prey* prey : preys[s]) out << *prey << '\n';
-    for (const Predator* predator : predators[s]) out << *predator << '\n';
+    for (const Prey* prey : preys[s]) prey->appendSnapshotLine(out);
+    for (const Predator* predator : predators[s]) predator->appendSnapshotLine(out);
   }
-  return out;
 }
 
-std::ostream& Cell::printCell(std::ostream& out) const {
-  return out << id << '\t' << fungi << '\t' << getNumberOfActivePreys() << '\t' << getNumberOfActivePredators()
-             << '\n';
+void Cell::printCell(std::string& out) const {
+  appendInt(out, id);
+  out += '\t';
+  appendDouble(out, fungi);
+  out += '\t';
+  appendInt(out, getNumberOfActivePreys());
+  out += '\t';
+  appendInt(out, getNumberOfActivePredators());
+  out += '\n';
 }
 
 void Cell::updateEncountersPredationsAndNodesMatricesForAnimalsInThisCell(

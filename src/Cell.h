@@ -48,7 +48,7 @@ class Cell {
   bool isFull() const { return fungi >= capacity; }
   void setFungi(double amount) { fungi = amount; }
 
-  // Soil step on a thread of its own: arg is a CellTask.
+  // Soil pass on a thread of its own: arg is a CellTask.
   static void* thread_maker(void* arg);
 
   // Registry.
@@ -103,8 +103,9 @@ class Cell {
   double getRateOfPredatorsFungi() const;
 
   // Outputs.
-  std::ostream& printAnimals(std::ostream& out) const;
-  std::ostream& printCell(std::ostream& out) const;
+  // Append the cell's animal lines (by state, prey before predators) and its cell line.
+  void printAnimals(std::string& out) const;
+  void printCell(std::string& out) const;
   void updateEncountersPredationsAndNodesMatricesForAnimalsInThisCell(std::vector<std::vector<bool>>& encounters,
                                                                      std::vector<std::vector<bool>>& predations,
                                                                      std::vector<std::string>& categories,
@@ -145,8 +146,8 @@ class Cell {
   Cell* right = nullptr;
 };
 
-// What one soil thread runs: a cell and its growth or spreading step.
+// What one soil thread runs: the growth or the spreading step of each cell, in ring order.
 struct CellTask {
-  Cell* cell;
+  std::vector<Cell*> cells;
   void (Cell::*operation)();
 };

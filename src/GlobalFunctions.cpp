@@ -5,7 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <sstream>
+#include <charconv>
 
 double linearInterpolate(double x, double x0, double x1, double y0, double y1) {
   const double slope = (y1 - y0) / (x1 - x0);
@@ -43,8 +43,14 @@ std::uint64_t get_timestamp() {
   return static_cast<std::uint64_t>(now.tv_sec) * 1000000u + static_cast<std::uint64_t>(now.tv_usec);
 }
 
-std::string formatDouble(double x) {
-  std::ostringstream out;
-  out << x;
-  return out.str();
+void appendDouble(std::string& out, double x) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, x, std::chars_format::general, 6).ptr;
+  out.append(text, end);
+}
+
+void appendInt(std::string& out, long long n) {
+  char text[24];
+  const auto end = std::to_chars(text, text + sizeof text, n).ptr;
+  out.append(text, end);
 }

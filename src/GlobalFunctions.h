@@ -30,5 +30,8 @@ int truncateToInt(double x);
 // Wall-clock time in microseconds.
 std::uint64_t get_timestamp();
 
-// A double as the default stream format writes it (six significant digits).
-std::string formatDouble(double x);
+// Appends x as the default stream format writes it: six significant digits,
+// fixed or exponent notation as printf's %g chooses, "inf", "-inf", "nan", "-nan".
+void appendDouble(std::string& out, double x);
+// Appends n in plain decimal.
+void appendInt(std::string& out, long long n);

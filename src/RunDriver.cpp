@@ -2,11 +2,14 @@
 
 #include "Configuration.h"
 #include "GlobalFunctions.h"
+#include "OutputFile.h"
 #include "World.h"
 
 #include <boost/property_tree/json_parser.hpp>
 
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <cerrno>
 #include <cstring>
@@ -73,58 +76,70 @@ void createOutputTree(const std::string& name) {
     ::mkdir((name + sub).c_str(), 0777);
 }
 
-// Runs the day loop with its summary lines; false when the summary failed.
-bool runDays(World& world, const OutputNames& names) {
+// Set by SIGINT or SIGTERM; the run stops before the next day.
+volatile std::sig_atomic_t stopSignal = 0;
+
+void requestStop(int signal) { stopSignal = signal; }
+
+void catchStopSignals(bool catching) {
+  struct sigaction action {};
+  action.sa_handler = catching ? requestStop : SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+struct DayLoop {
+  bool summaryWritten = false;
+  int lastDay = -1;  // the last day that ran
+};
+
+// Runs the day loop with its summary lines, until the last day, extinction or a stop signal.
+DayLoop runDays(World& world, const OutputNames& names) {
+  DayLoop loop;
   const std::string path = outputPath(names.simulation, names.summary);
-  std::ofstream summary(path, std::ios::out | std::ios::trunc);
-  if (!summary.is_open()) {
-    std::cerr << "Error opening the file." << std::endl;
-    return false;
-  }
-  summary << "DAY\tBIOMASS\tPREY_UNBORN\tPREY_ACTIVE\tPREY_STARVED\tPREY_PREDATED\tPREY_REPRODUCING\tPREY_SENESCED\t"
-             "PREDATOR_UNBORN\tPREDATOR_ACTIVE\tPREDATOR_STARVED\tPREDATOR_PREDATED\tPREDATOR_REPRODUCING\t"
-             "PREDATOR_BACKGROUND\tPREDATOR_SENESCED"
-          << std::endl;
-  for (int day = 0; day <= World::DAYS; ++day) {
+  OutputFile summary(path, OutputFile::IN_PLACE);
+  if (!summary.isOpen()) return loop;
+  summary.append(
+      "DAY\tBIOMASS\tPREY_UNBORN\tPREY_ACTIVE\tPREY_STARVED\tPREY_PREDATED\tPREY_REPRODUCING\tPREY_SENESCED\t"
+      "PREDATOR_UNBORN\tPREDATOR_ACTIVE\tPREDATOR_STARVED\tPREDATOR_PREDATED\tPREDATOR_REPRODUCING\t"
+      "PREDATOR_BACKGROUND\tPREDATOR_SENESCED\n");
+  summary.flush();
+  for (int day = 0; day <= World::DAYS && !stopSignal; ++day) {
     if (world.isExtinguished()) break;
     world.runNextDay(day);
-    world.printDailySummary(summary, day);
+    world.printDailySummary(summary.text(), day);
+    summary.flush();  // users watch the summary grow
+    loop.lastDay = day;
     if (names.purge == 1) world.purgeDeadAnimalsAlongCells();
   }
-  summary.close();
-  if (summary.fail()) {
-    std::cerr << "Error writing the file \"" << path << "\"." << std::endl;
-    return false;
-  }
-  savedNotice(path);
-  return true;
+  loop.summaryWritten = summary.commit();
+  if (loop.summaryWritten) savedNotice(path);
+  return loop;
 }
 
 // Writes the three food-web files; false when any could not be written.
 bool writeMatrices(const World& world, const OutputNames& names) {
   std::vector<std::string> paths;
   for (const auto& file : names.matrices) paths.push_back(outputPath(names.simulation, file));
-  std::ofstream files[3];
-  for (int k = 0; k < 3; ++k) {
-    files[k].open(paths[k], std::ios::out | std::ios::trunc);
-    if (!files[k].is_open()) {
-      std::cerr << "Error opening the file." << std::endl;
-      return false;
-    }
+  // Opened in order; the first that fails stops the others from being opened.
+  std::vector<std::unique_ptr<OutputFile>> files;
+  for (const auto& path : paths) {
+    files.push_back(std::make_unique<OutputFile>(path));
+    if (!files.back()->isOpen()) return false;
   }
-  world.printEncountersPredationsAndNodesMatrices(files[0], files[1], files[2]);
+  world.printEncountersPredationsAndNodesMatrices(*files[0], *files[1], *files[2]);
   bool written = true;
-  for (int k = 0; k < 3; ++k) {
-    files[k].close();
-    if (files[k].fail()) {
-      std::cerr << "Error writing the file \"" << paths[k] << "\"." << std::endl;
-      written = false;
-    } else {
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    if (files[k]->commit())
       savedNotice(paths[k]);
-    }
+    else
+      written = false;
   }
   return written;
 }
+
+const char* signalName(int signal) { return signal == SIGINT ? "SIGINT" : "SIGTERM"; }
 }  // namespace
 
 int RunDriver::run(const std::string& configPath) {
@@ -156,7 +171,17 @@ int RunDriver::run(const std::string& configPath) {
   }
 
   createOutputTree(names.simulation);
-  bool succeeded = runDays(*world, names);
+  catchStopSignals(true);
+  const DayLoop loop = runDays(*world, names);
+  catchStopSignals(false);
+  bool succeeded = loop.summaryWritten;
+  if (stopSignal) {
+    std::cerr << "soilweb: stopped by " << signalName(stopSignal) << " after "
+              << (loop.lastDay < 0 ? std::string("no day") : "day " + std::to_string(loop.lastDay))
+              << "; every file written so far is complete; the food-web matrices were not written" << std::endl;
+    world.reset();
+    return 128 + stopSignal;
+  }
   if (names.purge != 0) {
     std::cout << std::endl
               << RULE << std::endl

@@ -9,7 +9,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <stdexcept>
 #include <unordered_set>
@@ -259,6 +258,7 @@ void World::initAnimals() {
 
 template <class Each>
 void World::alongCells(Each each) {
+  lastAnimalSnapshotCurrent = false;
   for (auto& cell : cells) each(*cell);
 }
 
@@ -327,19 +327,19 @@ void World::growAndSpreadFungiAlongCells() {
 }
 
 void World::parallelGrowAndSpreadFungiAlongCells() {
-  // One thread per cell, each joined before the next starts: the cells are
+  // One thread per pass, joined before the next pass starts: the cells are
   // handled in ring order exactly as in the serial step.
+  CellTask task;
+  for (auto& cell : cells) task.cells.push_back(cell.get());
   for (auto operation : {&Cell::growFungi, &Cell::spreadFungi}) {
-    for (auto& cell : cells) {
-      CellTask task{cell.get(), operation};
-      pthread_t thread;
-      const int rc = pthread_create(&thread, nullptr, &Cell::thread_maker, &task);
-      if (rc) {
-        std::cout << "Error:unable to create thread," << rc << std::endl;
-        std::exit(-1);
-      }
-      pthread_join(thread, nullptr);
+    task.operation = operation;
+    pthread_t thread;
+    const int rc = pthread_create(&thread, nullptr, &Cell::thread_maker, &task);
+    if (rc) {
+      std::cout << "Error:unable to create thread," << rc << std::endl;
+      std::exit(-1);
     }
+    pthread_join(thread, nullptr);
   }
 }
 
@@ -412,7 +412,7 @@ std::string World::registryFault() const {
 
 // ---- Outputs ---------------------------------------------------------------------
 
-void World::printDailySummary(std::ostream& out, int day) const {
+void World::printDailySummary(std::string& out, int day) const {
   double biomass = 0.0;
   long counts[13] = {};
   for (const auto& c : cells) {
@@ -426,25 +426,18 @@ void World::printDailySummary(std::ostream& out, int day) const {
                                 c->getNumberOfSenescedPredators()};
     for (int k = 0; k < 13; ++k) counts[k] += cellCounts[k];
   }
-  out << day << '\t' << biomass;
-  for (long count : counts) out << '\t' << count;
-  out << std::endl;
+  appendInt(out, day);
+  out += '\t';
+  appendDouble(out, biomass);
+  for (long count : counts) {
+    out += '\t';
+    appendInt(out, count);
+  }
+  out += '\n';
 }
 
-template <class Write>
-void World::writeFile(const std::string& path, Write write) {
-  std::ofstream file(path, std::ios::out | std::ios::trunc);
-  if (!file.is_open()) {
-    std::cerr << "Error opening the file." << std::endl;
-    outputFailed = true;
-    return;
-  }
-  write(file);
-  file.close();
-  if (file.fail()) {
-    std::cerr << "Error writing the file \"" << path << "\"." << std::endl;
-    outputFailed = true;
-  }
+void World::writeOutput(const std::string& path, const std::string& content) {
+  if (!OutputFile::writeWhole(path, content)) outputFailed = true;
 }
 
 void World::printAnimalsAlongCells(int day, int selector) {
@@ -452,30 +445,37 @@ void World::printAnimalsAlongCells(int day, int selector) {
   // end-of-day one under animals_each_day_start; stored runs rely on it.
   const std::string folder = selector == 0 ? "/animals_each_day_end/" : "/animals_each_day_start/";
   const std::string path = simulationName + folder + simulationName + "_animals_day_" + std::to_string(day) + ".txt";
-  writeFile(path, [&](std::ostream& out) {
-    out << "id\tspecies\tposition\tstate\tinstar\tpheno_ini\tdate_egg\tage_first_rep\trep_count\tfecundity\t"
-           "date_death\tg_numb_prt1\tg_numb_prt2\tID_prt1\tID_prt2\tencounters_prey\tencounters_pred\t"
-           "global_prey_encs\tglobal_pred_encs\tenergy\tgrowth\tpheno\tbody\tassim\tvor\tspeed\tsearch\tmet\t"
-           "vorQ10\tspdQ10\tsrchQ10\te_met\n";
-    for (const auto& cell : cells) cell->printAnimals(out);
-  });
+  if (selector != 0 || !lastAnimalSnapshotCurrent) {
+    lastAnimalSnapshot =
+        "id\tspecies\tposition\tstate\tinstar\tpheno_ini\tdate_egg\tage_first_rep\trep_count\tfecundity\t"
+        "date_death\tg_numb_prt1\tg_numb_prt2\tID_prt1\tID_prt2\tencounters_prey\tencounters_pred\t"
+        "global_prey_encs\tglobal_pred_encs\tenergy\tgrowth\tpheno\tbody\tassim\tvor\tspeed\tsearch\tmet\t"
+        "vorQ10\tspdQ10\tsrchQ10\te_met\n";
+    for (const auto& cell : cells) cell->printAnimals(lastAnimalSnapshot);
+  }
+  lastAnimalSnapshotCurrent = selector != 0;
+  writeOutput(path, lastAnimalSnapshot);
 }
 
 void World::printCellAlongCells(int day) {
   const std::string path = simulationName + "/cells/" + simulationName + "_cells_day_" + std::to_string(day) + ".txt";
-  writeFile(path, [&](std::ostream& out) {
-    long preys = 0, predators = 0;
-    for (const auto& cell : cells) {
-      cell->printCell(out);
-      preys += cell->getNumberOfActivePreys();
-      predators += cell->getNumberOfActivePredators();
-    }
-    out << "\nTOTAL: " << preys << '\t' << predators << '\n';
-  });
+  std::string text;
+  long preys = 0, predators = 0;
+  for (const auto& cell : cells) {
+    cell->printCell(text);
+    preys += cell->getNumberOfActivePreys();
+    predators += cell->getNumberOfActivePredators();
+  }
+  text += "\nTOTAL: ";
+  appendInt(text, preys);
+  text += '\t';
+  appendInt(text, predators);
+  text += '\n';
+  writeOutput(path, text);
 }
 
-void World::printEncountersPredationsAndNodesMatrices(std::ostream& encounters, std::ostream& predations,
-                                                      std::ostream& nodes) const {
+void World::printEncountersPredationsAndNodesMatrices(OutputFile& encounters, OutputFile& predations,
+                                                      OutputFile& nodes) const {
   const long total = static_cast<long>(existingAnimalSpecies.at(0)->getInitialPopulation()) +
                      existingAnimalSpecies.at(1)->getInitialPopulation();
   const int N = static_cast<int>(total);
@@ -484,17 +484,29 @@ void World::printEncountersPredationsAndNodesMatrices(std::ostream& encounters, 
   std::vector<std::string> categories(static_cast<std::size_t>(N), "undefined");
   for (const auto& cell : cells) cell->updateEncountersPredationsAndNodesMatricesForAnimalsInThisCell(met, eaten, categories, N);
 
-  auto writeMatrix = [N](std::ostream& out, const std::vector<std::vector<bool>>& matrix) {
-    for (int j = 0; j < N; ++j) out << '\t' << j;
-    out << '\n';
+  auto writeMatrix = [N](OutputFile& out, const std::vector<std::vector<bool>>& matrix) {
+    std::string& text = out.text();
+    for (int j = 0; j < N; ++j) {
+      text += '\t';
+      appendInt(text, j);
+    }
+    text += '\n';
     for (int i = 0; i < N; ++i) {
-      out << i;
-      for (int j = 0; j < N; ++j) out << '\t' << (matrix[i][j] ? '1' : '0');
-      out << '\n';
+      appendInt(text, i);
+      for (int j = 0; j < N; ++j) text.append(matrix[i][j] ? "\t1" : "\t0", 2);
+      text += '\n';
+      out.append({});  // writes a block once enough is pending
     }
   };
   writeMatrix(encounters, met);
   writeMatrix(predations, eaten);
-  nodes << "node\tcategory\n";
-  for (int i = 0; i < N; ++i) nodes << 'X' << i << '\t' << categories[i] << '\n';
+  std::string& text = nodes.text();
+  text += "node\tcategory\n";
+  for (int i = 0; i < N; ++i) {
+    text += 'X';
+    appendInt(text, i);
+    text += '\t';
+    text += categories[i];
+    text += '\n';
+  }
 }

@@ -8,6 +8,7 @@
 #include "AnimalSpecies.h"
 #include "Cell.h"
 #include "Configuration.h"
+#include "OutputFile.h"
 
 #include <boost/property_tree/ptree.hpp>
 
@@ -57,11 +58,11 @@ class World {
 
   // Outputs. A file that cannot be written is reported on standard error and
   // remembered (hasOutputFailed) so that the run can end with a failure status.
-  void printDailySummary(std::ostream& out, int day) const;
+  void printDailySummary(std::string& out, int day) const;
   void printAnimalsAlongCells(int day, int selector);
   void printCellAlongCells(int day);
-  void printEncountersPredationsAndNodesMatrices(std::ostream& encounters, std::ostream& predations,
-                                                 std::ostream& nodes) const;
+  void printEncountersPredationsAndNodesMatrices(OutputFile& encounters, OutputFile& predations,
+                                                 OutputFile& nodes) const;
   bool hasOutputFailed() const { return outputFailed; }
 
   // First registry fault of the whole world, "" when there is none.
@@ -80,13 +81,16 @@ class World {
   void alongCells(Each each);
   template <class Kind>
   void foundPopulation(AnimalSpecies* species);
-  // Opens path, lets write fill it, closes it; reports and remembers any failure.
-  template <class Write>
-  void writeFile(const std::string& path, Write write);
+  // Writes a whole output file; remembers a failure (already reported).
+  void writeOutput(const std::string& path, const std::string& content);
 
   std::string simulationName;
   int worldLength = 0;
   std::vector<std::unique_ptr<Cell>> cells;  // index = position on the ring
   std::vector<std::unique_ptr<AnimalSpecies>> existingAnimalSpecies;  // 0 founds prey, 1 predators
   bool outputFailed = false;
+  // The latest end-of-day animal snapshot while no phase has run since: the
+  // next start-of-day snapshot has exactly these lines.
+  std::string lastAnimalSnapshot;
+  bool lastAnimalSnapshotCurrent = false;
 };

@@ -15,7 +15,8 @@ void printHelp() {
             << "animals_each_day_end/ and cells/ (daily snapshots). Progress goes to standard output,\n"
             << "errors to standard error.\n\n"
             << "Exit status: 0 success; 1 configuration error or an output file that could not be\n"
-            << "written; 2 bad command line; 255 internal failure (thread start).\n";
+            << "written; 2 bad command line; 130 or 143 stopped by SIGINT or SIGTERM (every file\n"
+            << "written so far is complete); 255 internal failure (thread start).\n";
 }
 }  // namespace
 

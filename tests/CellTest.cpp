@@ -199,11 +199,12 @@ TEST_F(RegistryTest, SnapshotLinesByStateThenPreysBeforePredators) {
   auto* active = addAnimal<Prey>(ring[1], species.get(), ACTIVE, 1);
   auto* unbornPredator = addAnimal<Predator>(ring[1], species.get(), UNBORN, 2);
   auto* unborn = addAnimal<Prey>(ring[1], species.get(), UNBORN, 3);
-  std::ostringstream out, expected;
+  std::string out;
+  std::ostringstream expected;
   ring[1]->printAnimals(out);
   expected << *unborn << '\n' << *unbornPredator << '\n' << *active << '\n';
-  EXPECT_EQ(out.str(), expected.str());
-  std::ostringstream cell;
+  EXPECT_EQ(out, expected.str());
+  std::string cell;
   ring[1]->printCell(cell);
-  EXPECT_EQ(cell.str(), "1\t10\t1\t0\n");
+  EXPECT_EQ(cell, "1\t10\t1\t0\n");
 }

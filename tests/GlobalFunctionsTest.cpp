@@ -5,6 +5,8 @@
 #include <climits>
 #include <cmath>
 #include <sstream>
+#include <string>
+#include <vector>
 
 TEST(LinearInterpolate, PassesThroughEndsAndExtrapolates) {
   EXPECT_DOUBLE_EQ(linearInterpolate(1, 1, 5, 2, 10), 2);
@@ -42,11 +44,27 @@ TEST(Rounding, HalvesAwayFromZeroAndNoUndefinedConversions) {
   EXPECT_EQ(truncateToInt(2147483647.5), INT_MAX);
 }
 
-TEST(FormatDouble, MatchesTheDefaultStreamFormat) {
-  for (double x : {0.0, -0.0, 1234567.0, 1e-7, 12.3456789, -3.5, 1e300}) {
-    std::ostringstream out;
-    out << x;
-    EXPECT_EQ(formatDouble(x), out.str());
+// Output files are formatted without streams; the text must stay exactly what
+// the default stream format writes, which stored runs were written with.
+TEST(AppendDouble, WritesWhatTheDefaultStreamFormatWrites) {
+  std::vector<double> values = {0.0, -0.0, 1, -1, 0.5, 1234567.0, 123456.5, 999999.5, 9999995, 1e-4, 1e-5,
+                                0.0001234565, 12.3456789, -3.5, 1e300, -1e-300, 4.9e-324, 2.2250738585072014e-308,
+                                1.7976931348623157e308, INFINITY, -INFINITY, NAN, -NAN};
+  seedRandom(9);
+  for (int i = 0; i < 200000; ++i) {
+    const double magnitude = std::pow(10.0, randomUniform(-320, 308));
+    values.push_back((randomUniform() < 0.5 ? -1 : 1) * magnitude);
+    values.push_back(std::round(randomUniform(-1e7, 1e7)) / 8);  // ties at the sixth digit
   }
-  EXPECT_EQ(formatDouble(1234567.0), "1.23457e+06");
+  for (double x : values) {
+    std::ostringstream expected;
+    expected << x;
+    std::string actual;
+    appendDouble(actual, x);
+    ASSERT_EQ(actual, expected.str()) << "for " << std::hexfloat << x;
+  }
+  std::string text = "x";
+  appendInt(text, -2147483648LL);
+  appendInt(text, 0);
+  EXPECT_EQ(text, "x-21474836480");
 }

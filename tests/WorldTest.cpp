@@ -47,6 +47,23 @@ pt::ptree& species(pt::ptree& tree, int index) {
   return it->second;
 }
 
+// The three food-web files as the world writes them.
+std::vector<std::string> matricesOf(const World& world) {
+  {
+    OutputFile e("e.txt"), p("p.txt"), n("n.txt");
+    world.printEncountersPredationsAndNodesMatrices(e, p, n);
+    for (OutputFile* file : {&e, &p, &n}) file->commit();
+  }
+  std::vector<std::string> texts;
+  for (const char* name : {"e.txt", "p.txt", "n.txt"}) {
+    std::ifstream in(name);
+    std::ostringstream text;
+    text << in.rdbuf();
+    texts.push_back(text.str());
+  }
+  return texts;
+}
+
 pt::ptree arrayOf(std::initializer_list<const char*> values) {
   pt::ptree array;
   for (const char* v : values) array.push_back({"", pt::ptree(v)});
@@ -281,9 +298,9 @@ TEST_F(WorldTest, ExtinctionCountsOnlyUnbornAndActiveAnimals) {
 TEST_F(WorldTest, SummaryLineHasTheDayBiomassAndThirteenCounts) {
   World world(fixtures::validConfig(3, 4, 3, 2));
   for (int i = 0; i < 4; ++i) world.getCell(i)->setFungi(i == 0 ? 1234567 : 0);
-  std::ostringstream out;
+  std::string out;
   world.printDailySummary(out, 5);
-  EXPECT_EQ(out.str(), "5\t1.23457e+06\t3\t0\t0\t0\t0\t0\t2\t0\t0\t0\t0\t0\t0\n");
+  EXPECT_EQ(out, "5\t1.23457e+06\t3\t0\t0\t0\t0\t0\t2\t0\t0\t0\t0\t0\t0\n");
 }
 
 TEST_F(WorldTest, FoodWebMatricesOfTheFounders) {
@@ -295,17 +312,10 @@ TEST_F(WorldTest, FoodWebMatricesOfTheFounders) {
   prey->addEncounterEventWith(1);
   prey->addPredationEventWith(1);
   predator->addEncounterEventWith(7);  // an offspring's id: left out
-  std::ostringstream encounters, predations, nodes;
-  world.printEncountersPredationsAndNodesMatrices(encounters, predations, nodes);
-  EXPECT_EQ(encounters.str(), "\t0\t1\n0\t0\t1\n1\t0\t0\n");
-  EXPECT_EQ(predations.str(), encounters.str());
-  EXPECT_EQ(nodes.str(), "node\tcategory\nX0\tinvertebrate\nX1\tvert.ecto\n");
-
+  EXPECT_EQ(matricesOf(world), (std::vector<std::string>{"\t0\t1\n0\t0\t1\n1\t0\t0\n", "\t0\t1\n0\t0\t1\n1\t0\t0\n",
+                                                        "node\tcategory\nX0\tinvertebrate\nX1\tvert.ecto\n"}));
   World empty(fixtures::validConfig(3, 1, 0, 0));
-  std::ostringstream e, p, n;
-  empty.printEncountersPredationsAndNodesMatrices(e, p, n);
-  EXPECT_EQ(e.str(), "\n");
-  EXPECT_EQ(n.str(), "node\tcategory\n");
+  EXPECT_EQ(matricesOf(empty), (std::vector<std::string>{"\n", "\n", "node\tcategory\n"}));
 }
 
 TEST_F(WorldTest, EveryAnimalStaysFiledOnceThroughEveryPhaseOfManyDays) {

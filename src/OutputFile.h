@@ -1,0 +1,45 @@
+// One output file being written. Text is gathered in a buffer and written in
+// large blocks. A snapshot-style file is written under a temporary name beside
+// its final path and renamed only when complete, so a file under its final
+// name is always whole; an in-place file (the summary) is written where it
+// stands and flushed line by line so that users can watch it grow. Every
+// failure is reported on standard error once, and commit() says whether the
+// file was written. Lives for the writing of one file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+class OutputFile {
+ public:
+  enum Mode { WHOLE, IN_PLACE };
+  // Opens the file; reports "Error opening the file." when it cannot.
+  explicit OutputFile(std::string path, Mode mode = WHOLE);
+  ~OutputFile();  // a file not committed is removed (WHOLE) or closed (IN_PLACE)
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  bool isOpen() const { return fd >= 0; }
+  // Text waiting to be written; append to it directly.
+  std::string& text() { return pending; }
+  void append(std::string_view more);
+  // Writes what is pending now.
+  void flush();
+  // Writes the rest, closes and (WHOLE) renames; false when anything failed.
+  bool commit();
+
+  // Writes content as the whole file at path; false when anything failed.
+  static bool writeWhole(const std::string& path, const std::string& content);
+
+ private:
+  void fail(int error);
+  void writeAll(const char* data, std::size_t size);
+
+  std::string path;
+  std::string writtenPath;  // the temporary name while a WHOLE file is written
+  Mode mode;
+  int fd = -1;
+  std::string pending;
+  int error = 0;            // first errno of a failed write, 0 while all is well
+  bool done = false;
+};
