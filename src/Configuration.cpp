@@ -1,13 +1,55 @@
 #include "Configuration.h"
 
+#include <boost/property_tree/json_parser.hpp>
+
 #include <cerrno>
 #include <climits>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <sstream>
 #include <utility>
 
 Configuration::Configuration(const boost::property_tree::ptree& node, std::string path)
     : node(node), path(std::move(path)) {}
+
+namespace {
+// The JSON reader recurses once per level of nesting; refuse what would
+// exhaust the stack long before it could be a configuration.
+const int MAX_NESTING = 64;
+
+int nestingDepth(const std::string& text) {
+  int depth = 0, deepest = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') ++i;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '{' || c == '[') {
+      deepest = std::max(deepest, ++depth);
+    } else if (c == '}' || c == ']') {
+      --depth;
+    }
+  }
+  return deepest;
+}
+}  // namespace
+
+boost::property_tree::ptree Configuration::parse(const std::string& text) {
+  if (nestingDepth(text) > MAX_NESTING)
+    throw Error("malformed JSON: nested more than " + std::to_string(MAX_NESTING) + " levels deep");
+  std::istringstream in(text);
+  boost::property_tree::ptree tree;
+  try {
+    boost::property_tree::read_json(in, tree);
+  } catch (const boost::property_tree::json_parser_error& e) {
+    throw Error("malformed JSON at line " + std::to_string(e.line()) + ": " + e.message());
+  }
+  return tree;
+}
 
 std::string Configuration::pathOf(const std::string& key) const {
   return path.empty() ? key : path + "." + key;

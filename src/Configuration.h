@@ -22,6 +22,9 @@ class Configuration {
   // path: the dotted path of node in the document ("" for its root).
   explicit Configuration(const boost::property_tree::ptree& node, std::string path = "");
 
+  // Parses a JSON document; a malformed or absurdly nested one raises an Error.
+  static boost::property_tree::ptree parse(const std::string& text);
+
   bool has(const std::string& key) const;
   const boost::property_tree::ptree& child(const std::string& key) const;
   // The section below key; its errors name keys by their full path.

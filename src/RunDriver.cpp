@@ -5,8 +5,6 @@
 #include "OutputFile.h"
 #include "World.h"
 
-#include <boost/property_tree/json_parser.hpp>
-
 #include <sys/stat.h>
 
 #include <csignal>
@@ -18,6 +16,7 @@
 #include <iostream>
 #include <memory>
 #include <new>
+#include <sstream>
 #include <stdexcept>
 #include <vector>
 
@@ -34,17 +33,19 @@ std::string outputPath(const std::string& name, const std::string& file) {
   return name + "/outputs/" + name + "_" + file;
 }
 
-// Parses the JSON file; reports why it could not.
+// Reads and parses the configuration file; reports why it could not.
 bool readConfiguration(const std::string& path, boost::property_tree::ptree& tree) {
-  std::ifstream in(path);
-  if (!in) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  if (in) text << in.rdbuf();
+  if (!in || in.bad()) {
     std::cerr << "soilweb: cannot read " << path << ": " << std::strerror(errno) << std::endl;
     return false;
   }
   try {
-    boost::property_tree::read_json(in, tree);
-  } catch (const boost::property_tree::json_parser_error& e) {
-    std::cerr << "soilweb: " << path << ": malformed JSON at line " << e.line() << ": " << e.message() << std::endl;
+    tree = Configuration::parse(text.str());
+  } catch (const Configuration::Error& e) {
+    std::cerr << "soilweb: " << path << ": " << e.what() << std::endl;
     return false;
   }
   return true;

@@ -17,6 +17,7 @@ int World::DAYS = 0;
 bool World::PREDATORS = false;
 int World::PARALLEL = 0;
 bool World::CHECK_REGISTRY = false;
+double World::MEMORY_BUDGET = 8.0 * (1 << 30);
 
 namespace {
 // Growth rate of the soil law at a biomass, at the run temperature.
@@ -35,11 +36,33 @@ World::World(const boost::property_tree::ptree& configuration) {
   if (existingAnimalSpecies.size() < 2)
     throw Configuration::Error("'world.life.animals' must list at least two species (prey, then predators), got " +
                                std::to_string(existingAnimalSpecies.size()));
+  checkStartingMemory();
   initCells(worldLength);
   initAnimals();
 }
 
 World::~World() = default;
+
+namespace {
+std::string gibibytes(double bytes) {
+  std::string text;
+  appendDouble(text, bytes / (1 << 30));
+  return text + " GiB";
+}
+
+// Rough bytes one animal takes: its record and its genome of 13 chromosome pairs.
+double animalBytes(double loci) { return 700 + 26 * (64 + 8 * loci); }
+}  // namespace
+
+void World::checkStartingMemory() const {
+  double bytes = 400.0 * worldLength;
+  for (std::size_t k = 0; k < 2; ++k)
+    bytes += existingAnimalSpecies[k]->getInitialPopulation() * animalBytes(existingAnimalSpecies[k]->getNumberOfLoci());
+  if (bytes > MEMORY_BUDGET)
+    throw Configuration::Error("the world would need about " + gibibytes(bytes) + " of memory at the start, more than the " +
+                               gibibytes(MEMORY_BUDGET) +
+                               " allowed (check simulation.worldLength, initialPopulation and numberOfLoci)");
+}
 
 void World::readSoilAndRunKeys(const Configuration& config) {
   Cell::MIN_K = config.real("world.soil.minCarryingCapacity");
@@ -126,6 +149,11 @@ void World::readAnimalSpeciesFromJSON(const boost::property_tree::ptree& root) {
     const unsigned numberOfLoci = entry.strictUnsigned("genetics.numberOfLoci");
     const unsigned numberOfAlleles = entry.strictUnsigned("genetics.numberOfAlleles");
     if (numberOfAlleles == 0) entry.fail("genetics.numberOfAlleles", "must be at least 1, got 0");
+    const double poolBytes = 8.0 * numberOfAlleles * numberOfLoci + 32.0 * numberOfLoci;
+    if (poolBytes > MEMORY_BUDGET)
+      entry.fail("genetics.numberOfAlleles", "with numberOfLoci " + std::to_string(numberOfLoci) + " would need about " +
+                                                 gibibytes(poolBytes) + " of allele pools, more than the " +
+                                                 gibibytes(MEMORY_BUDGET) + " allowed");
     const unsigned numberOfTraits = entry.strictUnsigned("genetics.numberOfTraits");
     if (numberOfTraits != NUMBER_OF_TRAITS)
       entry.fail("genetics.numberOfTraits", "must be 13, got " + std::to_string(numberOfTraits));

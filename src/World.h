@@ -33,6 +33,11 @@ class World {
   // (each animal filed once, in its cell, under its state); a fault throws.
   static bool CHECK_REGISTRY;
 
+  // The most memory, in bytes, a configuration may make the world need at the
+  // start (allele pools, founders, cells); more is refused with a message
+  // instead of exhausting the machine.
+  static double MEMORY_BUDGET;
+
   void readAnimalSpeciesFromJSON(const boost::property_tree::ptree& root);
   void addAnimalSpecies(AnimalSpecies* species);  // takes ownership
   void initCells(int n);
@@ -76,6 +81,8 @@ class World {
 
  private:
   void readSoilAndRunKeys(const Configuration& config);
+  // Refuses a world whose cells and founders would need more than MEMORY_BUDGET.
+  void checkStartingMemory() const;
   void checkRegistryAfter(const char* phase) const;
   template <class Each>
   void alongCells(Each each);
