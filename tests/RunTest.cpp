@@ -305,3 +305,78 @@ TEST(WholeRun, CommandLine) {
   const Outcome missing = here.run("", "nowhere.json");
   EXPECT_EQ(missing.err, "soilweb: cannot read nowhere.json: No such file or directory\n");
 }
+
+TEST(WholeRun, ASummaryOnAFullDiskIsReportedAndNotSaved) {
+  Scratch here;
+  fs::create_directories(here.path / "run1/outputs");
+  fs::create_symlink("/dev/full", here.path / "run1/outputs/run1_summary.txt");
+  const Outcome run = here.run(exampleConfig({{"days", "3"}}));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Error writing the file \"run1/outputs/run1_summary.txt\": No space left on device\n");
+  EXPECT_EQ(run.out.find(saved("run1/outputs/run1_summary.txt")), std::string::npos);
+  EXPECT_NE(run.out.find(saved("run1/outputs/run1_nodes.txt")), std::string::npos);
+  EXPECT_EQ(here.tree().count("run1/cells/run1_cells_day_3.txt"), 1u);
+}
+
+TEST(WholeRun, FilesThatCannotBeWrittenWholeAreNeitherLeftNorReportedSaved) {
+  Scratch here;
+  // A file-size limit of 8 or 16 KiB (as the shell counts): the animal snapshots
+  // and two matrices exceed it, the other files do not.
+  const Outcome run = here.run(exampleConfig({{"days", "1"}}), "", "trap '' XFSZ; ulimit -f 16; ");
+  EXPECT_EQ(run.status, 1);
+  for (const char* path :
+       {"run1/animals_each_day_end/run1_animals_day_0.txt", "run1/animals_each_day_start/run1_animals_day_1.txt",
+        "run1/outputs/run1_encounters.txt", "run1/outputs/run1_predations.txt"})
+    EXPECT_NE(run.err.find(std::string("Error writing the file \"") + path + "\": File too large\n"), std::string::npos) << path;
+  EXPECT_EQ(run.out.find(saved("run1/outputs/run1_encounters.txt")), std::string::npos);
+  EXPECT_NE(run.out.find(saved("run1/outputs/run1_summary.txt")), std::string::npos);
+  EXPECT_NE(run.out.find(saved("run1/outputs/run1_nodes.txt")), std::string::npos);
+  const auto files = here.tree();
+  for (const auto& [path, text] : files) {
+    EXPECT_EQ(path.find("animals_day"), std::string::npos) << path;
+    EXPECT_EQ(path.find(".partial"), std::string::npos) << path;
+  }
+  EXPECT_NE(files.at("run1/cells/run1_cells_day_1.txt").find("\nTOTAL: "), std::string::npos);
+}
+
+TEST(WholeRun, AnUnwritableLocationFailsWithoutSavedNotices) {
+  Scratch here;
+  writeFile(here.path / "run_params", exampleConfig({{"days", "2"}}));
+  // Nothing can be created in /proc, whoever runs the test.
+  const std::string command = "cd /proc && " + shellQuote(SOILWEB_BINARY) + " " + shellQuote((here.path / "run_params").string()) +
+                              " >" + shellQuote((here.path / "out.txt").string()) + " 2>" + shellQuote((here.path / "err.txt").string());
+  const int raw = std::system(command.c_str());
+  EXPECT_EQ(WEXITSTATUS(raw), 1);
+  EXPECT_EQ(here.file("err.txt"), "Error opening the file.\nError opening the file.\n");
+  EXPECT_EQ(here.file("out.txt").find("saved"), std::string::npos);
+}
+
+// A run stopped by a signal ends between days with a status that says so, and
+// every file under its final name is whole.
+TEST(WholeRun, AStoppedRunLeavesOnlyWholeFiles) {
+  for (const auto& [signal, status] : {std::make_pair(std::string("INT"), 130), std::make_pair(std::string("TERM"), 143)}) {
+    Scratch here;
+    writeFile(here.path / "run_params", readFile(fs::path(SOILWEB_SOURCE_DIR) / "tests/soak/soak.json"));
+    const std::string command = "cd " + shellQuote(here.path) + " && { " + shellQuote(SOILWEB_BINARY) +
+                                " >out.txt 2>err.txt & pid=$!; sleep 1.5; kill -" + signal +
+                                " $pid; wait $pid; echo $? > status.txt; }";
+    std::system(command.c_str());
+    EXPECT_EQ(std::stoi(here.file("status.txt")), status);
+    const std::string err = here.file("err.txt");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(err, match,
+                                 std::regex("soilweb: stopped by SIG" + signal +
+                                            " after day ([0-9]+); every file written so far is complete; the food-web "
+                                            "matrices were not written\n")))
+        << err;
+    const int lastDay = std::stoi(match[1]);
+    EXPECT_EQ(rowsOf(here.file("soak/outputs/soak_summary.txt")).size(), static_cast<std::size_t>(lastDay) + 2);
+    const auto files = here.tree("soak");
+    EXPECT_EQ(files.size(), 1u + 3 * (lastDay + 1));
+    for (const auto& [path, text] : files) {
+      ASSERT_FALSE(text.empty()) << path;
+      EXPECT_EQ(text.back(), '\n') << path;
+      EXPECT_EQ(path.find(".partial"), std::string::npos) << path;
+    }
+  }
+}
