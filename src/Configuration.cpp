@@ -55,9 +55,15 @@ std::string Configuration::pathOf(const std::string& key) const {
   return path.empty() ? key : path + "." + key;
 }
 
-bool Configuration::has(const std::string& key) const { return node.get_child_optional(key).has_value(); }
+std::vector<std::string>* Configuration::keysLookedUp = nullptr;
+
+bool Configuration::has(const std::string& key) const {
+  if (keysLookedUp) keysLookedUp->push_back(pathOf(key));
+  return node.get_child_optional(key).has_value();
+}
 
 const boost::property_tree::ptree& Configuration::child(const std::string& key) const {
+  if (keysLookedUp) keysLookedUp->push_back(pathOf(key));
   auto found = node.get_child_optional(key);
   if (!found) throw Error("missing key '" + pathOf(key) + "'");
   return *found;

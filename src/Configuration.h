@@ -10,6 +10,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 class Configuration {
  public:
@@ -45,6 +46,10 @@ class Configuration {
   // Lenient conversions of a node's text, as strtod and strtol read it.
   static double lenientReal(const std::string& text);
   static int lenientInt(const std::string& text);
+
+  // When set, every key looked up is appended here by its full path (the
+  // documentation test uses it to find keys missing from the user guide).
+  static std::vector<std::string>* keysLookedUp;
 
  private:
   const boost::property_tree::ptree& node;

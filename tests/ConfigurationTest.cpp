@@ -1,6 +1,12 @@
 #include "Configuration.h"
 
 #include "Fixtures.h"
+#include "RunDriver.h"
+
+#include <fstream>
+#include <iostream>
+#include <regex>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -53,4 +59,29 @@ TEST(Configuration, MissingKeyIsNamedByItsFullPath) {
   EXPECT_EQ(errorOf([&] { config.integer("simulation.days"); }), "missing key 'simulation.days'");
   EXPECT_EQ(errorOf([&] { config.section("simulation.outputs").text("summaryFilename"); }),
             "missing key 'simulation.outputs.summaryFilename'");
+}
+
+// Every key a run reads must be described in the user guide.
+TEST(Configuration, EveryKeyReadIsDocumented) {
+  std::ifstream guideFile(std::string(SOILWEB_SOURCE_DIR) + "/docs/configuration.md");
+  std::ostringstream guide;
+  guide << guideFile.rdbuf();
+  ASSERT_FALSE(guide.str().empty());
+
+  fixtures::ScratchFolder scratch;
+  std::ofstream("run_params") << fixtures::validConfigText(1, 4, 3, 2);
+  std::vector<std::string> keys;
+  Configuration::keysLookedUp = &keys;
+  std::ostringstream console;
+  auto* saved = std::cout.rdbuf(console.rdbuf());
+  const int status = RunDriver::run("run_params");
+  std::cout.rdbuf(saved);
+  Configuration::keysLookedUp = nullptr;
+  ASSERT_EQ(status, 0);
+
+  const std::regex speciesEntry(R"(^world\.life\.animals\[[0-9]+\]\.)");
+  std::set<std::string> distinct;
+  for (const auto& key : keys) distinct.insert(std::regex_replace(key, speciesEntry, ""));
+  EXPECT_GT(distinct.size(), 60u);
+  for (const auto& key : distinct) EXPECT_NE(guide.str().find("`" + key + "`"), std::string::npos) << key;
 }
