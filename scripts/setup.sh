@@ -6,7 +6,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$root/build"}
 shift || true
 
-packages=(g++ make cmake libboost-dev libgtest-dev)
+packages=(g++ make cmake libboost-dev libgtest-dev python3 python3-matplotlib parallel)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

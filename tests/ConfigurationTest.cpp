@@ -85,3 +85,11 @@ TEST(Configuration, EveryKeyReadIsDocumented) {
   EXPECT_GT(distinct.size(), 60u);
   for (const auto& key : distinct) EXPECT_NE(guide.str().find("`" + key + "`"), std::string::npos) << key;
 }
+
+TEST(Configuration, ParseRefusesMalformedAndAbsurdlyNestedDocuments) {
+  // Nesting this deep overflows the JSON reader's stack if it gets that far.
+  EXPECT_EQ(errorOf([] { Configuration::parse(std::string(200000, '[')); }),
+            "malformed JSON: nested more than 64 levels deep");
+  EXPECT_EQ(errorOf([] { Configuration::parse(R"({"a": "[[[[", "b": 1)"); }), "malformed JSON at line 1: expected '}' or ','");
+  EXPECT_EQ(Configuration::parse(R"({"a": "[[[[\"{{"})").get<std::string>("a"), "[[[[\"{{");
+}
