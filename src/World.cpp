@@ -16,7 +16,11 @@
 int World::DAYS = 0;
 bool World::PREDATORS = false;
 int World::PARALLEL = 0;
+#ifdef NDEBUG
 bool World::CHECK_REGISTRY = false;
+#else
+bool World::CHECK_REGISTRY = true;  // debug builds check the registry after every phase
+#endif
 double World::MEMORY_BUDGET = 8.0 * (1 << 30);
 
 namespace {

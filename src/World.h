@@ -29,8 +29,9 @@ class World {
   static bool PREDATORS;   // prey move with exposure to predators
   static int PARALLEL;     // 1: the soil step runs on threads
 
-  // When set, every phase of a day ends with a check of the animal registry
-  // (each animal filed once, in its cell, under its state); a fault throws.
+  // When set (by default in debug builds), every phase of a day ends with a
+  // check of the animal registry (each animal filed once, in its cell, under
+  // its state); a fault throws.
   static bool CHECK_REGISTRY;
 
   // The most memory, in bytes, a configuration may make the world need at the

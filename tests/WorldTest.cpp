@@ -182,7 +182,8 @@ TEST_F(WorldTest, RejectsWhatNoRunCanUse) {
 TEST_F(WorldTest, SpeciesAreAnnouncedAsWrittenAndKeptTrimmed) {
   auto tree = fixtures::validConfig();
   species(tree, 0).put("name", "  prey ");
-  species(tree, 0).put_child("genetics.correlationCoeficientRHOPerModule", arrayOf({"0.25", "-0.25", "1", "0", "0.5"}));
+  species(tree, 0).put("genetics.numberOfLoci", 10);
+  species(tree, 0).put_child("genetics.correlationCoeficientRHOPerModule", arrayOf({"0.25", "-0.25", "1", "0", "0.55"}));
   species(tree, 0).put_child("genetics.positiveModule", arrayOf({"true", "1", "1", "1", "1"}));
   tree.get_child("world.life.animals").push_back({"", species(tree, 1)});
   World world(tree);
@@ -190,7 +191,8 @@ TEST_F(WorldTest, SpeciesAreAnnouncedAsWrittenAndKeptTrimmed) {
   ASSERT_EQ(all.size(), 3u);
   EXPECT_EQ(all[0]->getScientificName(), "prey");
   EXPECT_EQ(all[2]->getID(), 2);
-  EXPECT_EQ(all[0]->getOwnLociPerModule(), (std::vector<double>{3, 3, 0, 4, 2}));  // 4 loci
+  // (1 - |rho|) x 10 loci, halves away from zero: 7.5 gives 8.
+  EXPECT_EQ(all[0]->getOwnLociPerModule(), (std::vector<double>{8, 8, 0, 10, 5}));
   EXPECT_EQ(all[0]->getPositiveModule()[0], 0);  // only the integer 1 is positive
   int thirdSpeciesAnimals = 0;
   for (int i = 0; i < world.getNumberOfCells(); ++i)
@@ -320,6 +322,7 @@ TEST_F(WorldTest, FoodWebMatricesOfTheFounders) {
 
 TEST_F(WorldTest, EveryAnimalStaysFiledOnceThroughEveryPhaseOfManyDays) {
   // The registry is checked after each phase; a fault throws.
+  const bool checking = World::CHECK_REGISTRY;
   World::CHECK_REGISTRY = true;
   auto tree = fixtures::validConfig(80, 6, 60, 12);
   World world(tree);
@@ -333,7 +336,7 @@ TEST_F(WorldTest, EveryAnimalStaysFiledOnceThroughEveryPhaseOfManyDays) {
     if (day % 7 == 0) world.purgeDeadAnimalsAlongCells();
     ASSERT_EQ(world.registryFault(), "");
   }
-  World::CHECK_REGISTRY = false;
+  World::CHECK_REGISTRY = checking;
   EXPECT_GT(predated, 0);
   EXPECT_GT(breeders, 0);
 }
