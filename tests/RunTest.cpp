@@ -380,3 +380,26 @@ TEST(WholeRun, AStoppedRunLeavesOnlyWholeFiles) {
     }
   }
 }
+
+TEST(WholeRun, HugeButValidNumbersEndInAClearError) {
+  std::string population = exampleConfig();
+  population.replace(population.find("\"initialPopulation\": 40"), 23, "\"initialPopulation\": 4000000000");
+  std::string loci = exampleConfig();
+  loci.replace(loci.find("\"numberOfLoci\": 10"), 18, "\"numberOfLoci\": 1000000000");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {population, "soilweb: run_params: the world would need about 16555.2 GiB of memory at the start, more than the 8 GiB "
+                   "allowed (check simulation.worldLength, initialPopulation and numberOfLoci)\n"},
+      {exampleConfig({{"worldLength", "2000000000"}}),
+       "soilweb: run_params: the world would need about 745.059 GiB of memory at the start, more than the 8 GiB allowed "
+       "(check simulation.worldLength, initialPopulation and numberOfLoci)\n"},
+      {loci, "soilweb: run_params: 'world.life.animals[0].genetics.numberOfAlleles' with numberOfLoci 1000000000 would "
+             "need about 89.407 GiB of allele pools, more than the 8 GiB allowed\n"},
+  };
+  for (const auto& [config, error] : cases) {
+    Scratch here;
+    const Outcome run = here.run(config);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, error);
+    EXPECT_FALSE(fs::exists(here.path / "run1"));
+  }
+}
