@@ -284,6 +284,22 @@ bool Animal::stepTowardsBetterNeighbour(double here, double left, double right, 
   return false;
 }
 
+void Animal::moveTowardsMates(int day, Census census) {
+  if (last_moved_day >= day) return;
+  for (int step = 0; step < stepsAllowed(); ++step) stepTowardsMates(census);
+  last_moved_day = day;
+}
+
+void Animal::stepTowardsMates(Census census) {
+  const double here = (position->*census)();
+  const double left = (position->getLeft()->*census)();
+  const double right = (position->getRight()->*census)();
+  if (here == 0 && left == 0 && right == 0)
+    randomJump();  // these moves do not count as activity
+  else
+    stepTowardsBetterNeighbour(here, left, right, true);
+}
+
 template <class Kind>
 std::vector<Kind*> Animal::breedWith(Kind* mate, unsigned day) {
   const int offspring = preBreeding() + mate->preBreeding();

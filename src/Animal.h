@@ -109,6 +109,11 @@ class Animal {
   // Moves to the neighbour whose value is better than here and not worse than the
   // other neighbour's (ties between neighbours go left); returns whether it moved.
   bool stepTowardsBetterNeighbour(double here, double left, double right, bool higherIsBetter);
+  // The day's search for mates: steps towards the neighbour with more reproducing
+  // animals of this kind (counted by census), or a jump when none is near.
+  using Census = int (Cell::*)() const;
+  void moveTowardsMates(int day, Census census);
+  void stepTowardsMates(Census census);
   // Makes the offspring of this animal and mate (shared by prey and predators).
   template <class Kind>
   std::vector<Kind*> breedWith(Kind* mate, unsigned day);

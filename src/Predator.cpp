@@ -43,21 +43,9 @@ void Predator::moveOneStepWithPredators() {
     steps_today += 1;
 }
 
-void Predator::moveForReproducing(int day) {
-  if (last_moved_day >= day) return;
-  for (int step = 0; step < stepsAllowed(); ++step) moveOneStepForReproducing();
-  last_moved_day = day;
-}
+void Predator::moveForReproducing(int day) { moveTowardsMates(day, &Cell::getNumberOfReproducingPredators); }
 
-void Predator::moveOneStepForReproducing() {
-  const double here = position->getNumberOfReproducingPredators();
-  const double left = position->getLeft()->getNumberOfReproducingPredators();
-  const double right = position->getRight()->getNumberOfReproducingPredators();
-  if (here == 0 && left == 0 && right == 0)
-    randomJump();
-  else
-    stepTowardsBetterNeighbour(here, left, right, true);
-}
+void Predator::moveOneStepForReproducing() { stepTowardsMates(&Cell::getNumberOfReproducingPredators); }
 
 void Predator::searchAnimal(Animal* target, int day) {
   if (target->getId() == id || !isActive() || eating || days_digest != 0) return;

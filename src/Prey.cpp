@@ -39,21 +39,9 @@ void Prey::moveOneStepWithPredators() {
     steps_today += 1;
 }
 
-void Prey::moveForReproducing(int day) {
-  if (last_moved_day >= day) return;
-  for (int step = 0; step < stepsAllowed(); ++step) moveOneStepForReproducing();
-  last_moved_day = day;
-}
+void Prey::moveForReproducing(int day) { moveTowardsMates(day, &Cell::getNumberOfReproducingPreys); }
 
-void Prey::moveOneStepForReproducing() {
-  const double here = position->getNumberOfReproducingPreys();
-  const double left = position->getLeft()->getNumberOfReproducingPreys();
-  const double right = position->getRight()->getNumberOfReproducingPreys();
-  if (here == 0 && left == 0 && right == 0)
-    randomJump();
-  else
-    stepTowardsBetterNeighbour(here, left, right, true);
-}
+void Prey::moveOneStepForReproducing() { stepTowardsMates(&Cell::getNumberOfReproducingPreys); }
 
 void Prey::feed() {
   if (!(traits[SEARCH_AREA] > 0)) return;  // a prey that makes no moves does not eat
