@@ -7,9 +7,8 @@
 
 #include <sys/stat.h>
 
-#include <csignal>
-
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -35,13 +34,17 @@ std::string outputPath(const std::string& name, const std::string& file) {
 
 // Reads and parses the configuration file; reports why it could not.
 bool readConfiguration(const std::string& path, boost::property_tree::ptree& tree) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  if (in) text << in.rdbuf();
-  if (!in || in.bad()) {
-    std::cerr << "soilweb: cannot read " << path << ": " << std::strerror(errno) << std::endl;
+  auto cannotRead = [&](int error) {
+    std::cerr << "soilweb: cannot read " << path << ": " << std::strerror(error) << std::endl;
     return false;
-  }
+  };
+  struct stat info;
+  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return cannotRead(EISDIR);
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return cannotRead(errno);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) return cannotRead(errno);
   try {
     tree = Configuration::parse(text.str());
   } catch (const Configuration::Error& e) {

@@ -304,6 +304,9 @@ TEST(WholeRun, CommandLine) {
   EXPECT_TRUE(fs::exists(here.path / "run1/outputs/run1_summary.txt"));
   const Outcome missing = here.run("", "nowhere.json");
   EXPECT_EQ(missing.err, "soilweb: cannot read nowhere.json: No such file or directory\n");
+  const Outcome folder = here.run("", "run1");
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_EQ(folder.err, "soilweb: cannot read run1: Is a directory\n");
 }
 
 TEST(WholeRun, ASummaryOnAFullDiskIsReportedAndNotSaved) {
