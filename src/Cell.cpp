@@ -316,10 +316,13 @@ void Cell::purgeDeadAnimals() {
 
 // ---- Outputs ---------------------------------------------------------------------
 
-void Cell::printAnimals(std::string& out) const {
+void Cell::printAnimals(std::string& out, TextRanges* deadLines) const {
   for (unsigned s = 0; s < NUMBER_OF_STATES; ++s) {
+    const std::size_t start = out.size();
     for (const Prey* prey : preys[s]) prey->appendSnapshotLine(out);
     for (const Predator* predator : predators[s]) predator->appendSnapshotLine(out);
+    const bool dead = s == STARVED || s == PREDATED || s == BACKGROUND || s == SENESCED;
+    if (deadLines && dead && out.size() > start) deadLines->emplace_back(start, out.size());
   }
 }
 

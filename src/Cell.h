@@ -103,8 +103,10 @@ class Cell {
   double getRateOfPredatorsFungi() const;
 
   // Outputs.
-  // Append the cell's animal lines (by state, prey before predators) and its cell line.
-  void printAnimals(std::string& out) const;
+  // Append the cell's animal lines (by state, prey before predators) and its
+  // cell line. deadLines, when given, receives where each dead animal's line lies.
+  using TextRanges = std::vector<std::pair<std::size_t, std::size_t>>;
+  void printAnimals(std::string& out, TextRanges* deadLines = nullptr) const;
   void printCell(std::string& out) const;
   void updateEncountersPredationsAndNodesMatricesForAnimalsInThisCell(std::vector<std::vector<bool>>& encounters,
                                                                      std::vector<std::vector<bool>>& predations,

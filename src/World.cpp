@@ -421,7 +421,21 @@ void World::breedAnimalsAlongCells(int day) {
 }
 
 void World::purgeDeadAnimalsAlongCells() {
+  const bool snapshotWasCurrent = lastAnimalSnapshotCurrent;
   alongCells([](Cell& c) { c.purgeDeadAnimals(); });
+  if (!snapshotWasCurrent) return;
+  // Keep the snapshot current by cutting out the lines of the animals just deleted.
+  std::size_t kept = lastAnimalSnapshotDeadLines.empty() ? lastAnimalSnapshot.size() : lastAnimalSnapshotDeadLines[0].first;
+  for (std::size_t k = 0; k < lastAnimalSnapshotDeadLines.size(); ++k) {
+    const std::size_t from = lastAnimalSnapshotDeadLines[k].second;
+    const std::size_t to = k + 1 < lastAnimalSnapshotDeadLines.size() ? lastAnimalSnapshotDeadLines[k + 1].first
+                                                                      : lastAnimalSnapshot.size();
+    std::copy(lastAnimalSnapshot.begin() + from, lastAnimalSnapshot.begin() + to, lastAnimalSnapshot.begin() + kept);
+    kept += to - from;
+  }
+  lastAnimalSnapshot.resize(kept);
+  lastAnimalSnapshotDeadLines.clear();
+  lastAnimalSnapshotCurrent = true;
 }
 
 bool World::isExtinguished() const {
@@ -483,7 +497,8 @@ void World::printAnimalsAlongCells(int day, int selector) {
         "date_death\tg_numb_prt1\tg_numb_prt2\tID_prt1\tID_prt2\tencounters_prey\tencounters_pred\t"
         "global_prey_encs\tglobal_pred_encs\tenergy\tgrowth\tpheno\tbody\tassim\tvor\tspeed\tsearch\tmet\t"
         "vorQ10\tspdQ10\tsrchQ10\te_met\n";
-    for (const auto& cell : cells) cell->printAnimals(lastAnimalSnapshot);
+    lastAnimalSnapshotDeadLines.clear();
+    for (const auto& cell : cells) cell->printAnimals(lastAnimalSnapshot, &lastAnimalSnapshotDeadLines);
   }
   lastAnimalSnapshotCurrent = selector != 0;
   writeOutput(path, lastAnimalSnapshot);

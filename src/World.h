@@ -98,7 +98,9 @@ class World {
   std::vector<std::unique_ptr<AnimalSpecies>> existingAnimalSpecies;  // 0 founds prey, 1 predators
   bool outputFailed = false;
   // The latest end-of-day animal snapshot while no phase has run since: the
-  // next start-of-day snapshot has exactly these lines.
+  // next start-of-day snapshot has exactly these lines, less those of the dead
+  // when they were purged in between.
   std::string lastAnimalSnapshot;
+  Cell::TextRanges lastAnimalSnapshotDeadLines;
   bool lastAnimalSnapshotCurrent = false;
 };

@@ -340,3 +340,29 @@ TEST_F(WorldTest, EveryAnimalStaysFiledOnceThroughEveryPhaseOfManyDays) {
   EXPECT_GT(predated, 0);
   EXPECT_GT(breeders, 0);
 }
+
+TEST_F(WorldTest, TheReusedStartOfDaySnapshotEqualsAFreshOne) {
+  World world(fixtures::validConfig(40, 4, 60, 12));
+  auto startOfDay = [&](int day) {
+    world.printAnimalsAlongCells(day, 0);
+    std::ifstream in("run1/animals_each_day_end/run1_animals_day_" + std::to_string(day) + ".txt");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+  int purgedDays = 0;
+  for (int day = 0; day < 40 && !world.isExtinguished(); ++day) {
+    world.runNextDay(day);
+    int dead = 0;
+    for (int i = 0; i < 4; ++i) dead += world.getCell(i)->getNumberOfPredatedPreys() + world.getCell(i)->getNumberOfStarvedPreys();
+    if (day % 2) {
+      world.purgeDeadAnimalsAlongCells();
+      purgedDays += dead > 0;
+    }
+    const std::string reused = startOfDay(day + 1);
+    Cell::increaseForChemostatEffect = 0;
+    world.addFungiFromChemostatEffectAlongCells();  // a phase that changes nothing, so the next snapshot is built afresh
+    ASSERT_EQ(reused, startOfDay(day + 1)) << "day " << day;
+  }
+  EXPECT_GT(purgedDays, 0);
+}
