@@ -69,7 +69,10 @@ void appendDouble(std::string& out, double x) {
   int count = 0;
   for (; *p != 'e'; ++p)
     if (*p != '.') digits[count++] = *p;
-  int exponent = std::atoi(p + 1);
+  int exponent = 0;
+  const bool negativeExponent = *++p == '-';
+  for (++p; *p; ++p) exponent = exponent * 10 + (*p - '0');
+  if (negativeExponent) exponent = -exponent;
   if (count == 7 && digits[6] == '5') return appendDoubleExactly(out, x);
   if (count > 6) {
     const bool up = digits[6] >= '5';
