@@ -322,8 +322,8 @@ std::vector<Kind*> Animal::breedWith(Kind* mate, unsigned day) {
 template std::vector<Prey*> Animal::breedWith<Prey>(Prey*, unsigned);
 template std::vector<Predator*> Animal::breedWith<Predator>(Predator*, unsigned);
 
-void Animal::updateEncountersPredationsAndNodesMatrices(std::vector<std::vector<bool>>& encounters,
-                                                        std::vector<std::vector<bool>>& predations,
+void Animal::updateEncountersPredationsAndNodesMatrices(std::vector<std::vector<int>>& encounters,
+                                                        std::vector<std::vector<int>>& predations,
                                                         std::vector<std::string>& categories, int N) const {
   if (id >= N) return;
   const std::string name = species->getScientificName();
@@ -332,9 +332,9 @@ void Animal::updateEncountersPredationsAndNodesMatrices(std::vector<std::vector<
   else if (name == "predator")
     categories[id] = "vert.ecto";
   for (int hunter : encounterEvents)
-    if (hunter < N) encounters[id][hunter] = true;
+    if (hunter < N) encounters[id].push_back(hunter);
   for (int hunter : predationEvents)
-    if (hunter < N) predations[id][hunter] = true;
+    if (hunter < N) predations[id].push_back(hunter);
 }
 
 namespace {

@@ -90,9 +90,10 @@ class Animal {
   void addEncounterEventWith(int predatorId) { encounterEvents.push_back(predatorId); }
   void addPredationEventWith(int predatorId) { predationEvents.push_back(predatorId); }
 
-  // Writes this founder's rows of the food-web matrices and its node category.
-  void updateEncountersPredationsAndNodesMatrices(std::vector<std::vector<bool>>& encounters,
-                                                  std::vector<std::vector<bool>>& predations,
+  // Writes this founder's rows of the food-web matrices (as the columns that
+  // hold a 1, repeats allowed) and its node category.
+  void updateEncountersPredationsAndNodesMatrices(std::vector<std::vector<int>>& encounters,
+                                                  std::vector<std::vector<int>>& predations,
                                                   std::vector<std::string>& categories, int N) const;
 
   // Appends one snapshot line, every field followed by a tab, and a newline.

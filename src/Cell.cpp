@@ -338,7 +338,7 @@ void Cell::printCell(std::string& out) const {
 }
 
 void Cell::updateEncountersPredationsAndNodesMatricesForAnimalsInThisCell(
-    std::vector<std::vector<bool>>& encounters, std::vector<std::vector<bool>>& predations,
+    std::vector<std::vector<int>>& encounters, std::vector<std::vector<int>>& predations,
     std::vector<std::string>& categories, int N) const {
   for (unsigned s = 0; s < NUMBER_OF_STATES; ++s) {
     for (const Prey* prey : preys[s]) prey->updateEncountersPredationsAndNodesMatrices(encounters, predations, categories, N);

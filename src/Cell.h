@@ -108,8 +108,8 @@ class Cell {
   using TextRanges = std::vector<std::pair<std::size_t, std::size_t>>;
   void printAnimals(std::string& out, TextRanges* deadLines = nullptr) const;
   void printCell(std::string& out) const;
-  void updateEncountersPredationsAndNodesMatricesForAnimalsInThisCell(std::vector<std::vector<bool>>& encounters,
-                                                                     std::vector<std::vector<bool>>& predations,
+  void updateEncountersPredationsAndNodesMatricesForAnimalsInThisCell(std::vector<std::vector<int>>& encounters,
+                                                                     std::vector<std::vector<int>>& predations,
                                                                      std::vector<std::string>& categories,
                                                                      int N) const;
 

@@ -1,5 +1,6 @@
 #include "RunDriver.h"
 
+#include "BackgroundWriter.h"
 #include "Configuration.h"
 #include "GlobalFunctions.h"
 #include "OutputFile.h"
@@ -95,11 +96,14 @@ void catchStopSignals(bool catching) {
 
 struct DayLoop {
   bool summaryWritten = false;
+  bool filesWritten = true;  // every snapshot file
   int lastDay = -1;  // the last day that ran
 };
 
-// Runs the day loop with its summary lines, until the last day, extinction or a stop signal.
-DayLoop runDays(World& world, const OutputNames& names) {
+// Runs the day loop with its summary lines, until the last day, extinction or a
+// stop signal. The day's files and then its summary line are written by writer
+// while the next day runs.
+DayLoop runDays(World& world, const OutputNames& names, BackgroundWriter& writer) {
   DayLoop loop;
   const std::string path = outputPath(names.simulation, names.summary);
   OutputFile summary(path, OutputFile::IN_PLACE);
@@ -112,18 +116,20 @@ DayLoop runDays(World& world, const OutputNames& names) {
   for (int day = 0; day <= World::DAYS && !stopSignal; ++day) {
     if (world.isExtinguished()) break;
     world.runNextDay(day);
-    world.printDailySummary(summary.text(), day);
-    summary.flush();  // users watch the summary grow
+    std::string line;
+    world.printDailySummary(line, day);
+    writer.append(summary, std::move(line));  // flushed at once: users watch the summary grow
     loop.lastDay = day;
     if (names.purge == 1) world.purgeDeadAnimalsAlongCells();
   }
+  loop.filesWritten = writer.finish();
   loop.summaryWritten = summary.commit();
   if (loop.summaryWritten) savedNotice(path);
   return loop;
 }
 
 // Writes the three food-web files; false when any could not be written.
-bool writeMatrices(const World& world, const OutputNames& names) {
+bool writeMatrices(const World& world, const OutputNames& names, BackgroundWriter& writer) {
   std::vector<std::string> paths;
   for (const auto& file : names.matrices) paths.push_back(outputPath(names.simulation, file));
   // Opened in order; the first that fails stops the others from being opened.
@@ -133,6 +139,7 @@ bool writeMatrices(const World& world, const OutputNames& names) {
     if (!files.back()->isOpen()) return false;
   }
   world.printEncountersPredationsAndNodesMatrices(*files[0], *files[1], *files[2]);
+  writer.finish();
   bool written = true;
   for (std::size_t k = 0; k < files.size(); ++k) {
     if (files[k]->commit())
@@ -176,9 +183,11 @@ int RunDriver::run(const std::string& configPath) {
 
   createOutputTree(names.simulation);
   catchStopSignals(true);
-  const DayLoop loop = runDays(*world, names);
+  BackgroundWriter writer;
+  world->writeInBackground(&writer);
+  const DayLoop loop = runDays(*world, names, writer);
   catchStopSignals(false);
-  bool succeeded = loop.summaryWritten;
+  bool succeeded = loop.summaryWritten && loop.filesWritten;
   if (stopSignal) {
     std::cerr << "soilweb: stopped by " << signalName(stopSignal) << " after "
               << (loop.lastDay < 0 ? std::string("no day") : "day " + std::to_string(loop.lastDay))
@@ -193,7 +202,7 @@ int RunDriver::run(const std::string& configPath) {
               << "Reason: \"purgeDeadAnimals\" must be set to 0 (deactivated)" << std::endl
               << RULE << std::endl;
   } else {
-    succeeded = writeMatrices(*world, names) && succeeded;
+    succeeded = writeMatrices(*world, names, writer) && succeeded;
   }
   succeeded = succeeded && !world->hasOutputFailed();
 

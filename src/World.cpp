@@ -424,16 +424,18 @@ void World::purgeDeadAnimalsAlongCells() {
   const bool snapshotWasCurrent = lastAnimalSnapshotCurrent;
   alongCells([](Cell& c) { c.purgeDeadAnimals(); });
   if (!snapshotWasCurrent) return;
-  // Keep the snapshot current by cutting out the lines of the animals just deleted.
-  std::size_t kept = lastAnimalSnapshotDeadLines.empty() ? lastAnimalSnapshot.size() : lastAnimalSnapshotDeadLines[0].first;
-  for (std::size_t k = 0; k < lastAnimalSnapshotDeadLines.size(); ++k) {
-    const std::size_t from = lastAnimalSnapshotDeadLines[k].second;
-    const std::size_t to = k + 1 < lastAnimalSnapshotDeadLines.size() ? lastAnimalSnapshotDeadLines[k + 1].first
-                                                                      : lastAnimalSnapshot.size();
-    std::copy(lastAnimalSnapshot.begin() + from, lastAnimalSnapshot.begin() + to, lastAnimalSnapshot.begin() + kept);
-    kept += to - from;
+  // Keep the snapshot current: the same text without the lines of the animals
+  // just deleted (a new string, since the old one may still be being written).
+  const std::string& old = *lastAnimalSnapshot;
+  auto kept = std::make_shared<std::string>();
+  kept->reserve(old.size());
+  std::size_t from = 0;
+  for (const auto& [deadFrom, deadTo] : lastAnimalSnapshotDeadLines) {
+    kept->append(old, from, deadFrom - from);
+    from = deadTo;
   }
-  lastAnimalSnapshot.resize(kept);
+  kept->append(old, from, std::string::npos);
+  lastAnimalSnapshot = std::move(kept);
   lastAnimalSnapshotDeadLines.clear();
   lastAnimalSnapshotCurrent = true;
 }
@@ -482,8 +484,11 @@ void World::printDailySummary(std::string& out, int day) const {
   out += '\n';
 }
 
-void World::writeOutput(const std::string& path, const std::string& content) {
-  if (!OutputFile::writeWhole(path, content)) outputFailed = true;
+void World::writeOutput(const std::string& path, std::shared_ptr<const std::string> content) {
+  if (writer)
+    writer->writeWhole(path, std::move(content));
+  else if (!OutputFile::writeWhole(path, *content))
+    outputFailed = true;
 }
 
 void World::printAnimalsAlongCells(int day, int selector) {
@@ -492,13 +497,16 @@ void World::printAnimalsAlongCells(int day, int selector) {
   const std::string folder = selector == 0 ? "/animals_each_day_end/" : "/animals_each_day_start/";
   const std::string path = simulationName + folder + simulationName + "_animals_day_" + std::to_string(day) + ".txt";
   if (selector != 0 || !lastAnimalSnapshotCurrent) {
-    lastAnimalSnapshot =
+    auto text = std::make_shared<std::string>();
+    text->reserve(lastAnimalSnapshot ? lastAnimalSnapshot->size() : 0);
+    *text =
         "id\tspecies\tposition\tstate\tinstar\tpheno_ini\tdate_egg\tage_first_rep\trep_count\tfecundity\t"
         "date_death\tg_numb_prt1\tg_numb_prt2\tID_prt1\tID_prt2\tencounters_prey\tencounters_pred\t"
         "global_prey_encs\tglobal_pred_encs\tenergy\tgrowth\tpheno\tbody\tassim\tvor\tspeed\tsearch\tmet\t"
         "vorQ10\tspdQ10\tsrchQ10\te_met\n";
     lastAnimalSnapshotDeadLines.clear();
-    for (const auto& cell : cells) cell->printAnimals(lastAnimalSnapshot, &lastAnimalSnapshotDeadLines);
+    for (const auto& cell : cells) cell->printAnimals(*text, &lastAnimalSnapshotDeadLines);
+    lastAnimalSnapshot = std::move(text);
   }
   lastAnimalSnapshotCurrent = selector != 0;
   writeOutput(path, lastAnimalSnapshot);
@@ -506,19 +514,19 @@ void World::printAnimalsAlongCells(int day, int selector) {
 
 void World::printCellAlongCells(int day) {
   const std::string path = simulationName + "/cells/" + simulationName + "_cells_day_" + std::to_string(day) + ".txt";
-  std::string text;
+  auto text = std::make_shared<std::string>();
   long preys = 0, predators = 0;
   for (const auto& cell : cells) {
-    cell->printCell(text);
+    cell->printCell(*text);
     preys += cell->getNumberOfActivePreys();
     predators += cell->getNumberOfActivePredators();
   }
-  text += "\nTOTAL: ";
-  appendInt(text, preys);
-  text += '\t';
-  appendInt(text, predators);
-  text += '\n';
-  writeOutput(path, text);
+  *text += "\nTOTAL: ";
+  appendInt(*text, preys);
+  *text += '\t';
+  appendInt(*text, predators);
+  *text += '\n';
+  writeOutput(path, std::move(text));
 }
 
 void World::printEncountersPredationsAndNodesMatrices(OutputFile& encounters, OutputFile& predations,
@@ -526,29 +534,43 @@ void World::printEncountersPredationsAndNodesMatrices(OutputFile& encounters, Ou
   const long total = static_cast<long>(existingAnimalSpecies.at(0)->getInitialPopulation()) +
                      existingAnimalSpecies.at(1)->getInitialPopulation();
   const int N = static_cast<int>(total);
-  std::vector<std::vector<bool>> met(static_cast<std::size_t>(N), std::vector<bool>(static_cast<std::size_t>(N), false));
-  std::vector<std::vector<bool>> eaten = met;
-  std::vector<std::string> categories(static_cast<std::size_t>(N), "undefined");
+  const auto rows = static_cast<std::size_t>(N);
+  std::vector<std::vector<int>> met(rows), eaten(rows);  // per founder, the columns holding a 1
+  std::vector<std::string> categories(rows, "undefined");
   for (const auto& cell : cells) cell->updateEncountersPredationsAndNodesMatricesForAnimalsInThisCell(met, eaten, categories, N);
 
-  auto writeMatrix = [N](OutputFile& out, const std::vector<std::vector<bool>>& matrix) {
-    std::string& text = out.text();
+  // Blocks of text go to the background writer when there is one, so that
+  // writing one block overlaps formatting the next.
+  auto emit = [this](OutputFile& out, std::string& block) {
+    if (writer)
+      writer->append(out, std::move(block));
+    else
+      out.append(block);
+    block.clear();
+  };
+  const std::size_t BLOCK = std::size_t(1) << 20;
+  std::string zeros;  // a row's cells, all 0
+  for (int j = 0; j < N; ++j) zeros += "\t0";
+  auto writeMatrix = [&](OutputFile& out, const std::vector<std::vector<int>>& ones) {
+    std::string block;
     for (int j = 0; j < N; ++j) {
-      text += '\t';
-      appendInt(text, j);
+      block += '\t';
+      appendInt(block, j);
     }
-    text += '\n';
+    block += '\n';
     for (int i = 0; i < N; ++i) {
-      appendInt(text, i);
-      for (int j = 0; j < N; ++j) text.append(matrix[i][j] ? "\t1" : "\t0", 2);
-      text += '\n';
-      out.append({});  // writes a block once enough is pending
+      appendInt(block, i);
+      const std::size_t row = block.size();
+      block += zeros;
+      for (int j : ones[i]) block[row + 2 * static_cast<std::size_t>(j) + 1] = '1';
+      block += '\n';
+      if (block.size() >= BLOCK) emit(out, block);
     }
+    emit(out, block);
   };
   writeMatrix(encounters, met);
   writeMatrix(predations, eaten);
-  std::string& text = nodes.text();
-  text += "node\tcategory\n";
+  std::string text = "node\tcategory\n";
   for (int i = 0; i < N; ++i) {
     text += 'X';
     appendInt(text, i);
@@ -556,4 +578,5 @@ void World::printEncountersPredationsAndNodesMatrices(OutputFile& encounters, Ou
     text += categories[i];
     text += '\n';
   }
+  emit(nodes, text);
 }

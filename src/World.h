@@ -6,6 +6,7 @@
 #pragma once
 
 #include "AnimalSpecies.h"
+#include "BackgroundWriter.h"
 #include "Cell.h"
 #include "Configuration.h"
 #include "OutputFile.h"
@@ -70,6 +71,8 @@ class World {
   void printEncountersPredationsAndNodesMatrices(OutputFile& encounters, OutputFile& predations,
                                                  OutputFile& nodes) const;
   bool hasOutputFailed() const { return outputFailed; }
+  // Hands the snapshot files to writer (not owned) instead of writing them at once.
+  void writeInBackground(BackgroundWriter* writer) { this->writer = writer; }
 
   // First registry fault of the whole world, "" when there is none.
   std::string registryFault() const;
@@ -89,18 +92,20 @@ class World {
   void alongCells(Each each);
   template <class Kind>
   void foundPopulation(AnimalSpecies* species);
-  // Writes a whole output file; remembers a failure (already reported).
-  void writeOutput(const std::string& path, const std::string& content);
+  // Writes a whole output file, now or in the background; remembers a failure
+  // (already reported) of a file written now.
+  void writeOutput(const std::string& path, std::shared_ptr<const std::string> content);
 
   std::string simulationName;
   int worldLength = 0;
   std::vector<std::unique_ptr<Cell>> cells;  // index = position on the ring
   std::vector<std::unique_ptr<AnimalSpecies>> existingAnimalSpecies;  // 0 founds prey, 1 predators
   bool outputFailed = false;
+  BackgroundWriter* writer = nullptr;
   // The latest end-of-day animal snapshot while no phase has run since: the
   // next start-of-day snapshot has exactly these lines, less those of the dead
   // when they were purged in between.
-  std::string lastAnimalSnapshot;
+  std::shared_ptr<std::string> lastAnimalSnapshot;  // may still be being written
   Cell::TextRanges lastAnimalSnapshotDeadLines;
   bool lastAnimalSnapshotCurrent = false;
 };

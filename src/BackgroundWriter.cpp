@@ -1,0 +1,80 @@
+#include "BackgroundWriter.h"
+
+#include "OutputFile.h"
+
+#include <system_error>
+#include <utility>
+
+BackgroundWriter::BackgroundWriter(std::size_t maxPendingBytes) : maxPendingBytes(maxPendingBytes) {
+  try {
+    thread = std::thread(&BackgroundWriter::work, this);
+  } catch (const std::system_error&) {
+    // No second thread: every write is made at once by the caller's thread.
+  }
+}
+
+BackgroundWriter::~BackgroundWriter() {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    stopping = true;
+  }
+  changed.notify_all();
+  if (thread.joinable()) thread.join();
+}
+
+void BackgroundWriter::run(Job& job) {
+  if (job.file) {
+    job.file->append(job.text);
+    job.file->flush();
+  } else if (!OutputFile::writeWhole(job.path, *job.content)) {
+    std::lock_guard<std::mutex> lock(mutex);
+    failed = true;
+  }
+}
+
+void BackgroundWriter::writeWhole(std::string path, std::shared_ptr<const std::string> content) {
+  Job job;
+  job.path = std::move(path);
+  job.content = std::move(content);
+  if (!thread.joinable()) return run(job);
+  std::unique_lock<std::mutex> lock(mutex);
+  changed.wait(lock, [&] { return pendingBytes < maxPendingBytes; });
+  pendingBytes += job.size();
+  jobs.push_back(std::move(job));
+  changed.notify_all();
+}
+
+void BackgroundWriter::append(OutputFile& file, std::string text) {
+  Job job;
+  job.file = &file;
+  job.text = std::move(text);
+  if (!thread.joinable()) return run(job);
+  std::unique_lock<std::mutex> lock(mutex);
+  changed.wait(lock, [&] { return pendingBytes < maxPendingBytes; });
+  pendingBytes += job.size();
+  jobs.push_back(std::move(job));
+  changed.notify_all();
+}
+
+bool BackgroundWriter::finish() {
+  std::unique_lock<std::mutex> lock(mutex);
+  changed.wait(lock, [&] { return jobs.empty() && !writing; });
+  return !failed;
+}
+
+void BackgroundWriter::work() {
+  std::unique_lock<std::mutex> lock(mutex);
+  for (;;) {
+    changed.wait(lock, [&] { return stopping || !jobs.empty(); });
+    if (jobs.empty()) return;  // stopping, and nothing left to write
+    Job job = std::move(jobs.front());
+    jobs.pop_front();
+    writing = true;
+    lock.unlock();
+    run(job);
+    lock.lock();
+    writing = false;
+    pendingBytes -= job.size();
+    changed.notify_all();
+  }
+}

@@ -1,0 +1,56 @@
+// Writes output files on a second thread, in the order they are handed over,
+// so that writing one day's files overlaps simulating the next. Whole files
+// still appear under their final names only when complete, summary lines are
+// appended after the files of their day, and every failure is reported (on
+// standard error, by the writing thread) and remembered. At most a bounded
+// amount of text waits at any time: a producer that gets ahead waits. Owned by
+// the run driver for the whole run.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class OutputFile;
+
+class BackgroundWriter {
+ public:
+  explicit BackgroundWriter(std::size_t maxPendingBytes = std::size_t(32) << 20);
+  ~BackgroundWriter();  // writes what is still pending
+  BackgroundWriter(const BackgroundWriter&) = delete;
+  BackgroundWriter& operator=(const BackgroundWriter&) = delete;
+
+  // Writes content as the whole file at path.
+  void writeWhole(std::string path, std::shared_ptr<const std::string> content);
+  // Appends text to an open in-place file and flushes it; the caller keeps the
+  // file open until finish() has returned.
+  void append(OutputFile& file, std::string text);
+  // Waits until everything handed over is written; false when any whole file
+  // failed since the start.
+  bool finish();
+
+ private:
+  struct Job {
+    std::string path;                              // a whole file, or
+    std::shared_ptr<const std::string> content;
+    OutputFile* file = nullptr;                    // an append to an open file
+    std::string text;
+    std::size_t size() const { return content ? content->size() : text.size(); }
+  };
+  void run(Job& job);
+  void work();
+
+  const std::size_t maxPendingBytes;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<Job> jobs;
+  std::size_t pendingBytes = 0;
+  bool writing = false;   // the thread holds a job
+  bool stopping = false;
+  bool failed = false;
+  std::thread thread;     // not joinable when no thread could be started: then writes are made at once
+};

@@ -1,0 +1,82 @@
+#include "BackgroundWriter.h"
+#include "Fixtures.h"
+#include "OutputFile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+std::string contentOf(const std::string& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+struct SilencedErrors {
+  SilencedErrors() : saved(std::cerr.rdbuf(sink.rdbuf())) {}
+  ~SilencedErrors() { std::cerr.rdbuf(saved); }
+  std::ostringstream sink;
+  std::streambuf* saved;
+};
+}  // namespace
+
+TEST(OutputFile, AWholeFileAppearsOnlyWhenCommitted) {
+  fixtures::ScratchFolder scratch;
+  {
+    OutputFile file("a.txt");
+    file.append("first\n");
+    file.flush();
+    EXPECT_FALSE(std::filesystem::exists("a.txt"));  // still under its temporary name
+    file.append("second\n");
+    EXPECT_TRUE(file.commit());
+  }
+  EXPECT_EQ(contentOf("a.txt"), "first\nsecond\n");
+  {
+    OutputFile abandoned("b.txt");
+    abandoned.append("never committed");
+  }
+  EXPECT_FALSE(std::filesystem::exists("b.txt"));
+  EXPECT_FALSE(std::filesystem::exists("b.txt.partial"));
+}
+
+TEST(OutputFile, FailuresAreReportedOnce) {
+  fixtures::ScratchFolder scratch;
+  SilencedErrors errors;
+  OutputFile missing("no/such/folder.txt");
+  EXPECT_FALSE(missing.isOpen());
+  EXPECT_FALSE(missing.commit());
+  std::filesystem::create_symlink("/dev/full", "full.txt");
+  OutputFile full("full.txt", OutputFile::IN_PLACE);
+  full.append("line\n");
+  full.flush();
+  full.append("line\n");
+  EXPECT_FALSE(full.commit());
+  EXPECT_EQ(errors.sink.str(),
+            "Error opening the file.\nError writing the file \"full.txt\": No space left on device\n");
+}
+
+TEST(BackgroundWriter, WritesEverythingInOrderAndReportsFailures) {
+  fixtures::ScratchFolder scratch;
+  SilencedErrors errors;
+  BackgroundWriter writer(64);  // a tiny allowance: the producer keeps waiting for the writer
+  OutputFile log("log.txt", OutputFile::IN_PLACE);
+  for (int i = 0; i < 200; ++i) {
+    auto text = std::make_shared<const std::string>(std::string(100, static_cast<char>('a' + i % 26)));
+    writer.writeWhole("file" + std::to_string(i) + ".txt", text);
+    writer.append(log, std::to_string(i) + "\n");
+  }
+  EXPECT_TRUE(writer.finish());
+  EXPECT_TRUE(log.commit());
+  std::string expected;
+  for (int i = 0; i < 200; ++i) expected += std::to_string(i) + "\n";
+  EXPECT_EQ(contentOf("log.txt"), expected);
+  EXPECT_EQ(contentOf("file199.txt"), std::string(100, 'a' + 199 % 26));
+
+  writer.writeWhole("missing/file.txt", std::make_shared<const std::string>("x"));
+  EXPECT_FALSE(writer.finish());
+  EXPECT_EQ(errors.sink.str(), "Error opening the file.\n");
+}
