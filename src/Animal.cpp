@@ -103,6 +103,7 @@ void Animal::adjustTraits() {
   voracity_ini = traits[VORACITY];
   search_area_ini = traits[SEARCH_AREA];
   if (traits[SPEED] > 1000) std::cout << "################\nSPEED MAYOR QUE 1000!!!!!\n############" << std::endl;
+  fixedText.clear();  // the fixed snapshot fields are final only now
 }
 
 void Animal::tuneTraits() {
@@ -341,32 +342,66 @@ namespace {
 bool isDead(unsigned state) { return state == STARVED || state == PREDATED || state == BACKGROUND || state == SENESCED; }
 }  // namespace
 
+// The fields that never change after birth (ids, species, parents, the raw
+// development time, and traits 1, 2 and 8 to 12) are formatted once, in five
+// runs, and copied into every later line.
+void Animal::formatFixedFields() const {
+  fixedText.clear();
+  auto mark = [&](int k) { fixedCuts[k] = static_cast<std::uint16_t>(fixedText.size()); };
+  auto field = [&](long long n) {
+    appendInt(fixedText, n);
+    fixedText += '\t';
+  };
+  auto real = [&](double x) {
+    appendDouble(fixedText, x);
+    fixedText += '\t';
+  };
+  mark(0);
+  field(id);
+  fixedText += species->getScientificName();
+  fixedText += '\t';
+  mark(1);
+  real(pheno_ini);
+  field(date_egg);
+  mark(2);
+  for (int value : {g_numb_prt1, g_numb_prt2, ID_prt1, ID_prt2}) field(value);
+  mark(3);
+  real(traits[GROWTH]);
+  real(traits[PHENO]);
+  mark(4);
+  for (unsigned t = MET_RATE; t < NUMBER_OF_TRAITS; ++t) real(traits[t]);
+  fixedText += '\n';
+  mark(5);
+}
+
 void Animal::appendSnapshotLine(std::string& out) const {
   if (!frozenLine.empty()) {
     out += frozenLine;
     return;
   }
+  if (fixedText.empty()) formatFixedFields();
   const std::size_t start = out.size();
+  auto fixed = [&](int k) { out.append(fixedText, fixedCuts[k], fixedCuts[k + 1] - fixedCuts[k]); };
   auto field = [&out](long long n) {
     appendInt(out, n);
     out += '\t';
   };
-  field(id);
-  out += species->getScientificName();
-  out += '\t';
+  auto real = [&out](double x) {
+    appendDouble(out, x);
+    out += '\t';
+  };
+  fixed(0);
   field(position->getId());
   field(state);
   field(instar);
-  appendDouble(out, pheno_ini);
-  out += '\t';
-  for (int value : {date_egg, age_first_rep, rep_count, fecundity, date_death, g_numb_prt1, g_numb_prt2, ID_prt1,
-                    ID_prt2, encounters_prey, encounters_pred, global_prey_encs, global_pred_encs})
-    field(value);
-  for (double trait : traits) {
-    appendDouble(out, trait);
-    out += '\t';
-  }
-  out += '\n';
+  fixed(1);
+  for (int value : {age_first_rep, rep_count, fecundity, date_death}) field(value);
+  fixed(2);
+  for (int value : {encounters_prey, encounters_pred, global_prey_encs, global_pred_encs}) field(value);
+  real(traits[ENERGY_TANK]);
+  fixed(3);
+  for (unsigned t = BODY_SIZE; t <= SEARCH_AREA; ++t) real(traits[t]);
+  fixed(4);
   if (isDead(state)) frozenLine.assign(out, start, std::string::npos);
 }
 

@@ -7,6 +7,8 @@
 
 #include "Chromosome.h"
 
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -72,7 +74,10 @@ class Animal {
   void moveTo(Cell* cell) { position = cell; }
   int getG_numb_prt2() const { return g_numb_prt2; }
   double getTrait(unsigned index) const { return traits.at(index); }
-  void setTrait(unsigned index, double value) { traits.at(index) = value; }
+  void setTrait(unsigned index, double value) {
+    traits.at(index) = value;
+    fixedText.clear();
+  }
   const std::vector<double>& getTraits() const { return traits; }
   int getInstar() const { return instar; }
   int getDateDeath() const { return date_death; }
@@ -103,6 +108,7 @@ class Animal {
   friend std::ostream& operator<<(std::ostream& out, const Animal& animal);
 
  protected:
+  void formatFixedFields() const;
   // Number of whole steps trait 7 allows (0 below one step).
   int stepsAllowed() const;
   // Jumps 2 or more cells along the ring in a random direction; returns the distance.
@@ -151,4 +157,6 @@ class Animal {
   int age_first_rep = 0;        // the day of the first breeding
   AnimalSpecies* species;
   mutable std::string frozenLine;  // the snapshot line of a dead animal, once written
+  mutable std::string fixedText;   // the snapshot fields that never change after birth
+  mutable std::array<std::uint16_t, 6> fixedCuts{};  // where its five runs start and end
 };
