@@ -5,7 +5,6 @@
 #pragma once
 
 #include <array>
-#include <ostream>
 #include <string>
 #include <unordered_set>
 #include <vector>

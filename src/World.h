@@ -14,7 +14,6 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -78,7 +77,6 @@ class World {
   std::string registryFault() const;
 
   const std::string& getSimulationName() const { return simulationName; }
-  int getWorldLength() const { return worldLength; }
   Cell* getCell(int index) const { return cells.at(static_cast<std::size_t>(index)).get(); }
   int getNumberOfCells() const { return static_cast<int>(cells.size()); }
   const std::vector<std::unique_ptr<AnimalSpecies>>& getSpecies() const { return existingAnimalSpecies; }
