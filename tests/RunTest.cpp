@@ -411,3 +411,19 @@ TEST(WholeRun, HugeButValidNumbersEndInAClearError) {
     EXPECT_FALSE(fs::exists(here.path / "run1"));
   }
 }
+
+TEST(WholeRun, RunningOutOfMemoryWhileBuildingIsReported) {
+#if defined(SOILWEB_SANITIZED)
+  GTEST_SKIP() << "sanitizers need more address space than the limit set here";
+#endif
+  Scratch here;
+  std::string config = exampleConfig();
+  config.replace(config.find("\"initialPopulation\": 40"), 23, "\"initialPopulation\": 1500000");
+  // Within the memory the configuration may ask for, but not within a 1 GiB address-space limit.
+  const Outcome run = here.run(config, "", "ulimit -v 1048576; ");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err,
+            "soilweb: run_params: out of memory while building the world (check worldLength, initialPopulation and "
+            "numberOfLoci)\n");
+  EXPECT_FALSE(fs::exists(here.path / "run1"));
+}
