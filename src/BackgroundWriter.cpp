@@ -36,18 +36,17 @@ void BackgroundWriter::writeWhole(std::string path, std::shared_ptr<const std::s
   Job job;
   job.path = std::move(path);
   job.content = std::move(content);
-  if (!thread.joinable()) return run(job);
-  std::unique_lock<std::mutex> lock(mutex);
-  changed.wait(lock, [&] { return pendingBytes < maxPendingBytes; });
-  pendingBytes += job.size();
-  jobs.push_back(std::move(job));
-  changed.notify_all();
+  hand(std::move(job));
 }
 
 void BackgroundWriter::append(OutputFile& file, std::string text) {
   Job job;
   job.file = &file;
   job.text = std::move(text);
+  hand(std::move(job));
+}
+
+void BackgroundWriter::hand(Job job) {
   if (!thread.joinable()) return run(job);
   std::unique_lock<std::mutex> lock(mutex);
   changed.wait(lock, [&] { return pendingBytes < maxPendingBytes; });

@@ -41,6 +41,8 @@ class BackgroundWriter {
     std::string text;
     std::size_t size() const { return content ? content->size() : text.size(); }
   };
+  // Queues the job once there is room, or runs it at once without a thread.
+  void hand(Job job);
   void run(Job& job);
   void work();
 
