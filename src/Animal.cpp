@@ -380,15 +380,18 @@ void Animal::appendSnapshotLine(std::string& out) const {
     return;
   }
   if (fixedText.empty()) formatFixedFields();
+  // Written in place: room for the fixed runs, 11 whole numbers and 6 reals.
   const std::size_t start = out.size();
-  auto fixed = [&](int k) { out.append(fixedText, fixedCuts[k], fixedCuts[k + 1] - fixedCuts[k]); };
-  auto field = [&out](long long n) {
-    appendInt(out, n);
-    out += '\t';
+  out.resize(start + fixedText.size() + 11 * 25 + 6 * 33);
+  char* at = &out[start];
+  auto fixed = [&](int k) { at = std::copy(&fixedText[fixedCuts[k]], &fixedText[fixedCuts[k + 1]], at); };
+  auto field = [&](long long n) {
+    at = writeInt(at, n);
+    *at++ = '\t';
   };
-  auto real = [&out](double x) {
-    appendDouble(out, x);
-    out += '\t';
+  auto real = [&](double x) {
+    at = writeDouble(at, x);
+    *at++ = '\t';
   };
   fixed(0);
   field(position->getId());
@@ -402,6 +405,7 @@ void Animal::appendSnapshotLine(std::string& out) const {
   fixed(3);
   for (unsigned t = BODY_SIZE; t <= SEARCH_AREA; ++t) real(traits[t]);
   fixed(4);
+  out.resize(static_cast<std::size_t>(at - out.data()));
   if (isDead(state)) frozenLine.assign(out, start, std::string::npos);
 }
 

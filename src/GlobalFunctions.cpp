@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <algorithm>
 #include <charconv>
 
 double linearInterpolate(double x, double x0, double x1, double y0, double y1) {
@@ -45,12 +46,12 @@ std::uint64_t get_timestamp() {
 
 namespace {
 // The exact six-digit form, as printf's %g writes it (slow but always right).
-void appendDoubleExactly(std::string& out, double x) {
-  char text[32];
-  const auto end = std::to_chars(text, text + sizeof text, x, std::chars_format::general, 6).ptr;
-  out.append(text, end);
+char* writeDoubleExactly(char* at, double x) {
+  return std::to_chars(at, at + 32, x, std::chars_format::general, 6).ptr;
 }
 }  // namespace
+
+char* writeInt(char* at, long long n) { return std::to_chars(at, at + 24, n).ptr; }
 
 // Fast path: the shortest digits that identify x are rounded to six. For a
 // normal double the interval of values those digits stand for is far narrower
@@ -58,8 +59,9 @@ void appendDoubleExactly(std::string& out, double x) {
 // unless the shortest digits sit exactly on a tie (seven digits ending in 5),
 // where x may lie on either side: then the exact conversion decides, as it does
 // for zero, subnormals, infinities and NaN.
-void appendDouble(std::string& out, double x) {
-  if (!std::isnormal(x)) return appendDoubleExactly(out, x);
+char* writeDouble(char* at, double x) {
+  if (!std::isnormal(x)) return writeDoubleExactly(at, x);
+  if (std::fabs(x) < 1e6 && x == std::trunc(x)) return writeInt(at, static_cast<long long>(x));  // "%g" of 42.0 is "42"
   char text[32];
   *std::to_chars(text, text + sizeof text - 1, x, std::chars_format::scientific).ptr = '\0';
   const char* p = text;
@@ -73,7 +75,7 @@ void appendDouble(std::string& out, double x) {
   const bool negativeExponent = *++p == '-';
   for (++p; *p; ++p) exponent = exponent * 10 + (*p - '0');
   if (negativeExponent) exponent = -exponent;
-  if (count == 7 && digits[6] == '5') return appendDoubleExactly(out, x);
+  if (count == 7 && digits[6] == '5') return writeDoubleExactly(at, x);
   if (count > 6) {
     const bool up = digits[6] >= '5';
     count = 6;
@@ -90,36 +92,44 @@ void appendDouble(std::string& out, double x) {
     }
   }
   while (count > 1 && digits[count - 1] == '0') --count;  // %g drops trailing zeros
-  if (negative) out += '-';
+  auto put = [&at](const char* from, int n) { at = std::copy(from, from + n, at); };
+  if (negative) *at++ = '-';
   if (exponent < -4 || exponent >= 6) {
-    out += digits[0];
+    *at++ = digits[0];
     if (count > 1) {
-      out += '.';
-      out.append(digits + 1, count - 1);
+      *at++ = '.';
+      put(digits + 1, count - 1);
     }
-    out += exponent < 0 ? "e-" : "e+";
+    *at++ = 'e';
+    *at++ = exponent < 0 ? '-' : '+';
     const int magnitude = exponent < 0 ? -exponent : exponent;
-    if (magnitude < 10) out += '0';
-    appendInt(out, magnitude);
+    if (magnitude < 10) *at++ = '0';
+    at = writeInt(at, magnitude);
   } else if (exponent < 0) {
-    out += "0.";
-    out.append(static_cast<std::size_t>(-exponent - 1), '0');
-    out.append(digits, count);
+    *at++ = '0';
+    *at++ = '.';
+    at = std::fill_n(at, -exponent - 1, '0');
+    put(digits, count);
   } else {
     const int whole = exponent + 1;
     if (count <= whole) {
-      out.append(digits, count);
-      out.append(static_cast<std::size_t>(whole - count), '0');
+      put(digits, count);
+      at = std::fill_n(at, whole - count, '0');
     } else {
-      out.append(digits, whole);
-      out += '.';
-      out.append(digits + whole, count - whole);
+      put(digits, whole);
+      *at++ = '.';
+      put(digits + whole, count - whole);
     }
   }
+  return at;
+}
+
+void appendDouble(std::string& out, double x) {
+  char text[32];
+  out.append(text, writeDouble(text, x));
 }
 
 void appendInt(std::string& out, long long n) {
   char text[24];
-  const auto end = std::to_chars(text, text + sizeof text, n).ptr;
-  out.append(text, end);
+  out.append(text, writeInt(text, n));
 }

@@ -35,3 +35,7 @@ std::uint64_t get_timestamp();
 void appendDouble(std::string& out, double x);
 // Appends n in plain decimal.
 void appendInt(std::string& out, long long n);
+// The same two, written at a position with room for 32 characters; return the
+// end of what they wrote.
+char* writeDouble(char* at, double x);
+char* writeInt(char* at, long long n);
