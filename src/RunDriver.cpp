@@ -17,7 +17,6 @@
 #include <memory>
 #include <new>
 #include <sstream>
-#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -174,10 +173,6 @@ int RunDriver::run(const std::string& configPath) {
     std::cerr << "soilweb: " << configPath
               << ": out of memory while building the world (check worldLength, initialPopulation and numberOfLoci)"
               << std::endl;
-    return 1;
-  } catch (const std::length_error&) {
-    std::cerr << "soilweb: " << configPath
-              << ": the world is too large to build (check worldLength, initialPopulation and numberOfLoci)" << std::endl;
     return 1;
   }
 
