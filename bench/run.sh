@@ -34,7 +34,7 @@ for scenario in "${scenarios[@]}"; do
   start=$(date +%s.%N)
   cp -r "$sim" "$dir-copy"
   sync
-  copy=$(echo "$(date +%s.%N) - $start" | bc -l)
+  copy=$(awk -v from="$start" -v to="$(date +%s.%N)" 'BEGIN { print to - from }')
   rm -rf "$dir-copy"
   awk -v n="$name" -v w="$wall" -v p="$peak_kib" -v a="$animal_days" -v b="$bytes" -v c="$copy" 'BEGIN {
     printf "%-14s %8.2f %9.1f %14.0f %12.1f %8.3f\n", n, w, p / 1024, a / w, b / 1048576 / w, c / w }'
