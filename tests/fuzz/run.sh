@@ -6,7 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=${1:-90}
 for p in clang-14 libclang-rt-14-dev libboost-dev cmake make; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing="${missing:-} $p"
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="${missing:-} $p"
 done
 if [ -n "${missing:-}" ]; then
   sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
