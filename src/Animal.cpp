@@ -257,10 +257,10 @@ void Animal::incrementEncounters_prey() {
   ++global_prey_encs;
 }
 
-int Animal::stepsAllowed() const {
-  const double steps = traits[SEARCH_AREA];
-  return steps >= 1 ? truncateToInt(std::min(steps, static_cast<double>(INT_MAX))) : 0;
-}
+// A search area that no int holds (infinite, NaN, or simply too large) allows
+// no step, as every other such conversion does: a day never costs more than
+// the animals' finite traits ask.
+int Animal::stepsAllowed() const { return std::max(truncateToInt(traits[SEARCH_AREA]), 0); }
 
 int Animal::randomJump() {
   const int distance = roundToInt(randomUniform(2, traits[SEARCH_AREA] + 2));
@@ -347,7 +347,7 @@ bool isDead(unsigned state) { return state == STARVED || state == PREDATED || st
 // runs, and copied into every later line.
 void Animal::formatFixedFields() const {
   fixedText.clear();
-  auto mark = [&](int k) { fixedCuts[k] = static_cast<std::uint16_t>(fixedText.size()); };
+  auto mark = [&](int k) { fixedCuts[k] = static_cast<std::uint32_t>(fixedText.size()); };
   auto field = [&](long long n) {
     appendInt(fixedText, n);
     fixedText += '\t';

@@ -158,5 +158,5 @@ class Animal {
   AnimalSpecies* species;
   mutable std::string frozenLine;  // the snapshot line of a dead animal, once written
   mutable std::string fixedText;   // the snapshot fields that never change after birth
-  mutable std::array<std::uint16_t, 6> fixedCuts{};  // where its five runs start and end
+  mutable std::array<std::uint32_t, 6> fixedCuts{};  // where its five runs start and end
 };

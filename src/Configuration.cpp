@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
@@ -55,15 +56,21 @@ std::string Configuration::pathOf(const std::string& key) const {
   return path.empty() ? key : path + "." + key;
 }
 
-std::vector<std::string>* Configuration::keysLookedUp = nullptr;
+std::vector<std::string> Configuration::keysLookedUp;
+std::vector<std::string> Configuration::warnings;
+
+void Configuration::clearRecords() {
+  keysLookedUp.clear();
+  warnings.clear();
+}
 
 bool Configuration::has(const std::string& key) const {
-  if (keysLookedUp) keysLookedUp->push_back(pathOf(key));
+  keysLookedUp.push_back(pathOf(key));
   return node.get_child_optional(key).has_value();
 }
 
 const boost::property_tree::ptree& Configuration::child(const std::string& key) const {
-  if (keysLookedUp) keysLookedUp->push_back(pathOf(key));
+  keysLookedUp.push_back(pathOf(key));
   auto found = node.get_child_optional(key);
   if (!found) throw Error("missing key '" + pathOf(key) + "'");
   return *found;
@@ -76,16 +83,6 @@ void Configuration::fail(const std::string& key, const std::string& problem) con
 }
 
 std::string Configuration::text(const std::string& key) const { return child(key).data(); }
-
-double Configuration::lenientReal(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
-
-int Configuration::lenientInt(const std::string& text) {
-  return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
-}
-
-double Configuration::real(const std::string& key) const { return lenientReal(text(key)); }
-
-int Configuration::integer(const std::string& key) const { return lenientInt(text(key)); }
 
 namespace {
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
@@ -106,7 +103,51 @@ bool isDecimalInteger(const std::string& t, bool allowSign) {
     if (t[i] < '0' || t[i] > '9') return false;
   return true;
 }
+
+// A finite real in decimal notation, and nothing else.
+bool isWhollyReal(const std::string& text) {
+  const std::string t = trimmed(text);
+  if (t.empty() || t.find_first_not_of("0123456789+-.eE") != std::string::npos) return false;
+  char* end = nullptr;
+  const double value = std::strtod(t.c_str(), &end);
+  return end == t.c_str() + t.size() && std::isfinite(value);
+}
+
+bool isWhollyInt(const std::string& text) {
+  const std::string t = trimmed(text);
+  if (!isDecimalInteger(t, true)) return false;
+  errno = 0;
+  const long value = std::strtol(t.c_str(), nullptr, 10);
+  return errno != ERANGE && value >= INT_MIN && value <= INT_MAX;
+}
+
+// The shortest text that reads back as x.
+std::string shortest(double x) {
+  char digits[32];
+  return std::string(digits, std::to_chars(digits, digits + sizeof digits, x).ptr);
+}
+
+void warnMisread(const boost::property_tree::ptree& node, const std::string& path, const std::string& value) {
+  const std::string what = node.empty() ? "\"" + node.data() + "\"" : std::string("a JSON object or array");
+  Configuration::warnings.push_back("'" + path + "' is " + what + "; read as " + value);
+}
 }  // namespace
+
+double Configuration::lenientReal(const boost::property_tree::ptree& node, const std::string& path) {
+  const double value = std::strtod(node.data().c_str(), nullptr);
+  if (!node.empty() || !isWhollyReal(node.data())) warnMisread(node, path, shortest(value));
+  return value;
+}
+
+int Configuration::lenientInt(const boost::property_tree::ptree& node, const std::string& path) {
+  const int value = static_cast<int>(std::strtol(node.data().c_str(), nullptr, 10));
+  if (!node.empty() || !isWhollyInt(node.data())) warnMisread(node, path, std::to_string(value));
+  return value;
+}
+
+double Configuration::real(const std::string& key) const { return lenientReal(child(key), pathOf(key)); }
+
+int Configuration::integer(const std::string& key) const { return lenientInt(child(key), pathOf(key)); }
 
 long Configuration::strictLong(const std::string& key) const {
   const std::string raw = text(key);
@@ -146,4 +187,110 @@ double Configuration::strictReal(const std::string& key) const {
   if (!allowed || end != t.c_str() + t.size()) fail(key, "must be a number, got '" + raw + "'");
   if (errno == ERANGE && std::isinf(value)) fail(key, "is out of range, got '" + raw + "'");
   return value;
+}
+
+// ---- Setting keys from the command line and finding unknown ones -------------
+
+namespace {
+using Tree = boost::property_tree::ptree;
+
+// A node whose children are all unnamed is a JSON array (an empty node is a value).
+bool isArray(const Tree& node) {
+  if (node.empty()) return false;
+  for (const auto& child : node)
+    if (!child.first.empty()) return false;
+  return true;
+}
+
+// "animals[1].x" and "animals.1.x" alike, as segments.
+std::vector<std::string> segmentsOf(const std::string& key) {
+  std::string dotted;
+  for (char c : key) {
+    if (c == '[') dotted += '.';
+    else if (c != ']') dotted += c;
+  }
+  std::vector<std::string> segments;
+  std::size_t start = 0;
+  for (std::size_t dot; (dot = dotted.find('.', start)) != std::string::npos; start = dot + 1)
+    segments.push_back(dotted.substr(start, dot - start));
+  segments.push_back(dotted.substr(start));
+  return segments;
+}
+
+// The value of a --set: JSON when it parses as JSON, else the text itself.
+Tree valueOf(const std::string& value) {
+  try {
+    Tree wrapped = Configuration::parse("{\"v\": " + value + "}");
+    return wrapped.get_child("v");
+  } catch (const Configuration::Error&) {
+    return Tree(value);
+  }
+}
+}  // namespace
+
+bool Configuration::isOptionalKey(const std::string& key) { return key == "simulation.seed"; }
+
+void Configuration::set(Tree& root, const std::string& key, const std::string& value) {
+  const auto segments = segmentsOf(key);
+  Tree* node = &root;
+  std::string reached;  // the path walked so far, for messages
+  for (const auto& segment : segments) {
+    if (segment.empty()) throw Error("--set " + key + ": the key has an empty part");
+    Tree* next = nullptr;
+    if (isArray(*node)) {
+      if (!isDecimalInteger(segment, false))
+        throw Error("--set " + key + ": '" + reached + "' is a list; give an element's index, not '" + segment + "'");
+      const std::size_t index = std::stoul(segment);
+      if (index >= node->size())
+        throw Error("--set " + key + ": '" + reached + "' has " + std::to_string(node->size()) + " elements (indices from 0)");
+      next = &std::next(node->begin(), static_cast<long>(index))->second;
+    } else if (auto found = node->find(segment); found != node->not_found()) {
+      next = &found->second;
+    }
+    reached += (reached.empty() ? "" : ".") + segment;
+    if (!next) {
+      if (!isOptionalKey(key)) throw Error("--set " + key + ": no such key in the configuration");
+      root.put_child(Tree::path_type(key, '.'), valueOf(value));
+      return;
+    }
+    node = next;
+  }
+  *node = valueOf(value);
+}
+
+namespace {
+// Walks node (at path), adding a warning for every key no reading looked up.
+void findUnknownKeys(const Tree& node, const std::string& path, const std::vector<std::string>& looked,
+                     std::vector<std::string>& found) {
+  auto lookedUp = [&](const std::string& p) { return std::find(looked.begin(), looked.end(), p) != looked.end(); };
+  auto below = [&](const std::string& p) {
+    for (const auto& key : looked)
+      if (key.size() > p.size() && key.compare(0, p.size(), p) == 0 && (key[p.size()] == '.' || key[p.size()] == '['))
+        return true;
+    return false;
+  };
+  std::vector<std::string> names;
+  std::size_t index = 0;
+  for (const auto& [name, child] : node) {
+    const std::string childPath =
+        name.empty() ? path + "[" + std::to_string(index++) + "]" : (path.empty() ? name : path + "." + name);
+    if (!name.empty()) {
+      if (std::find(names.begin(), names.end(), name) != names.end()) {
+        found.push_back("key '" + childPath + "' is given twice (the first is used)");
+        continue;
+      }
+      names.push_back(name);
+    }
+    if (below(childPath))
+      findUnknownKeys(child, childPath, looked, found);
+    else if (!lookedUp(childPath))
+      found.push_back("unknown key '" + childPath + "' (ignored)");
+  }
+}
+}  // namespace
+
+std::vector<std::string> Configuration::unknownKeyWarnings(const Tree& root) {
+  std::vector<std::string> found;
+  findUnknownKeys(root, "", keysLookedUp, found);
+  return found;
 }

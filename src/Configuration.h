@@ -2,7 +2,9 @@
 // looked up by a dotted path below the section and read either leniently (the
 // leading number of the text, 0 when there is none) or strictly (the whole
 // text must be a number of the type). Anything wrong with the file is raised
-// as a Configuration::Error whose message names the key as the user wrote it.
+// as a Configuration::Error whose message names the key as the user wrote it;
+// a lenient read of text that is not wholly a number keeps its value but adds
+// a warning, and keys nobody looked up are warned about once reading is done.
 // A Configuration is a cheap view: it refers to the tree, which its owner keeps.
 #pragma once
 
@@ -34,8 +36,8 @@ class Configuration {
   std::string pathOf(const std::string& key) const;
 
   std::string text(const std::string& key) const;
-  double real(const std::string& key) const;     // lenient
-  int integer(const std::string& key) const;     // lenient
+  double real(const std::string& key) const;     // lenient, warns
+  int integer(const std::string& key) const;     // lenient, warns
   int strictInt(const std::string& key) const;
   long strictLong(const std::string& key) const;
   unsigned strictUnsigned(const std::string& key) const;
@@ -43,13 +45,29 @@ class Configuration {
 
   [[noreturn]] void fail(const std::string& key, const std::string& problem) const;
 
-  // Lenient conversions of a node's text, as strtod and strtol read it.
-  static double lenientReal(const std::string& text);
-  static int lenientInt(const std::string& text);
+  // Lenient conversions of a node's text, as strtod and strtol read it; text
+  // that is not wholly a number of the type adds a warning naming path.
+  static double lenientReal(const boost::property_tree::ptree& node, const std::string& path);
+  static int lenientInt(const boost::property_tree::ptree& node, const std::string& path);
 
-  // When set, every key looked up is appended here by its full path (the
-  // documentation test uses it to find keys missing from the user guide).
-  static std::vector<std::string>* keysLookedUp;
+  // Sets key (a dotted path; array elements by index, "animals.1" or
+  // "animals[1]") to value, taken as JSON when it parses as JSON, else as a
+  // string. A key absent from the document is refused unless it is optional.
+  static void set(boost::property_tree::ptree& root, const std::string& key, const std::string& value);
+  // Keys a run reads when present and does without otherwise.
+  static bool isOptionalKey(const std::string& key);
+
+  // Warnings about the keys of root that no reading looked up (misspelt or
+  // unknown keys) and about keys given twice. Call after the whole document
+  // has been read.
+  static std::vector<std::string> unknownKeyWarnings(const boost::property_tree::ptree& root);
+
+  // Every key looked up since the last clear, by its full path.
+  static std::vector<std::string> keysLookedUp;
+  // Every warning since the last clear, one line each without prefix, e.g.
+  // "'simulation.temperature' is \"twenty\"; read as 0".
+  static std::vector<std::string> warnings;
+  static void clearRecords();
 
  private:
   const boost::property_tree::ptree& node;

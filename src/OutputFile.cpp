@@ -7,15 +7,36 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <mutex>
 
 namespace {
 const std::size_t BLOCK = 1 << 20;  // write in blocks of about this size
+
+std::mutex failureMutex;  // files fail on the writing thread too
+std::string failure;      // the first failure reported
+}  // namespace
+
+void OutputFile::report(const std::string& lines) {
+  std::lock_guard<std::mutex> lock(failureMutex);
+  if (failure.empty()) {
+    const std::size_t lastLine = lines.rfind('\n', lines.size() - 2) + 1;
+    failure = lines.substr(lastLine, lines.size() - 1 - lastLine);
+  }
+  std::cerr << lines << std::flush;
+}
+
+std::string OutputFile::firstFailure() {
+  std::lock_guard<std::mutex> lock(failureMutex);
+  return failure;
 }
 
 OutputFile::OutputFile(std::string path_, Mode mode_) : path(std::move(path_)), mode(mode_) {
   writtenPath = mode == WHOLE ? path + ".partial" : path;
   fd = ::open(writtenPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) std::cerr << "Error opening the file." << std::endl;
+  if (fd < 0) {
+    const int reason = errno;
+    report("Error opening the file.\nsoilweb: cannot open '" + path + "': " + std::strerror(reason) + "\n");
+  }
 }
 
 OutputFile::~OutputFile() {
@@ -60,7 +81,7 @@ bool OutputFile::commit() {
   if (error == 0 && mode == WHOLE && std::rename(writtenPath.c_str(), path.c_str()) != 0) fail(errno);
   if (error != 0) {
     if (mode == WHOLE) ::unlink(writtenPath.c_str());
-    std::cerr << "Error writing the file \"" << path << "\": " << std::strerror(error) << std::endl;
+    report("Error writing the file \"" + path + "\": " + std::strerror(error) + "\n");
     return false;
   }
   return true;

@@ -31,7 +31,12 @@ class OutputFile {
   // Writes content as the whole file at path; false when anything failed.
   static bool writeWhole(const std::string& path, const std::string& content);
 
+  // The last line of the first failure any file reported, "" when none.
+  static std::string firstFailure();
+
  private:
+  // Writes lines (each ending in a newline) to standard error, remembering the first failure.
+  static void report(const std::string& lines);
   void fail(int error);
   void writeAll(const char* data, std::size_t size);
 

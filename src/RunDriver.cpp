@@ -4,20 +4,28 @@
 #include "Configuration.h"
 #include "GlobalFunctions.h"
 #include "OutputFile.h"
+#include "RunInfo.h"
 #include "World.h"
 
 #include <sys/stat.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <new>
+#include <random>
 #include <sstream>
 #include <vector>
+
+namespace fs = std::filesystem;
 
 namespace {
 const std::string RULE(60, '=');
@@ -62,22 +70,109 @@ struct OutputNames {
   std::vector<std::string> matrices;  // encounters, predations, nodes; only when purge is 0
 };
 
+const char* const MATRIX_KEYS[] = {"simulation.outputs.encountersMatrixFilename",
+                                   "simulation.outputs.predationsMatrixFilename",
+                                   "simulation.outputs.nodesMatrixFilename"};
+
 OutputNames readOutputNames(const Configuration& config) {
   OutputNames names;
   names.purge = config.strictInt("simulation.purgeDeadAnimals");
   names.simulation = config.text("simulation.outputs.simulationName");
   names.summary = config.text("simulation.outputs.summaryFilename");
-  if (names.purge == 0)
-    for (const char* key : {"simulation.outputs.encountersMatrixFilename", "simulation.outputs.predationsMatrixFilename",
-                            "simulation.outputs.nodesMatrixFilename"})
+  for (const char* key : MATRIX_KEYS) {
+    if (names.purge == 0)
       names.matrices.push_back(config.text(key));
+    else
+      config.has(key);  // known, though not needed: no warning about it
+  }
   return names;
 }
 
-void createOutputTree(const std::string& name) {
-  // Failures (an existing folder among them) are left to the file opens to report.
-  for (const char* sub : {"", "/outputs", "/animals_each_day_start", "/animals_each_day_end", "/cells"})
-    ::mkdir((name + sub).c_str(), 0777);
+// ---- The run's folder ----------------------------------------------------------
+
+const char* const RUN_FOLDERS[] = {"/outputs", "/animals_each_day_start", "/animals_each_day_end", "/cells"};
+
+// One line on standard error; false, so that callers can return it.
+bool refuse(const std::string& line) {
+  std::cerr << "soilweb: " << line << std::endl;
+  return false;
+}
+
+bool cannot(const std::string& what, const std::string& path, int error) {
+  return refuse("cannot " + what + " '" + path + "': " + std::strerror(error));
+}
+
+// Creates folder unless it is one already; says why when it cannot be used.
+bool makeFolder(const std::string& folder, const std::string& shown) {
+  struct stat info;
+  if (::mkdir(folder.c_str(), 0777) != 0 && !(errno == EEXIST && ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)))
+    return cannot("create output folder", shown, errno);
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) return cannot("write in output folder", shown, errno);
+  return true;
+}
+
+bool holdsFiles(const std::string& folder) {
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+    if (!it->is_directory(error)) return true;
+  return false;
+}
+
+// Removes the files an earlier run of this name wrote in its four folders, and
+// nothing else: other files, links and folders stay.
+bool removeEarlierRun(const std::string& name, const std::string& shown) {
+  for (const char* sub : RUN_FOLDERS) {
+    std::error_code error;
+    for (fs::directory_iterator it(name + sub, error), end; !error && it != end; it.increment(error)) {
+      const std::string file = it->path().filename().string();
+      if (file.rfind(name + "_", 0) != 0 || !it->is_regular_file(error) || it->is_symlink(error)) continue;
+      if (!fs::remove(it->path(), error)) return cannot("remove", shown + sub + "/" + file, error.value());
+    }
+  }
+  return true;
+}
+
+// The longest name a file of this run takes in folder, to be checked up front.
+bool namesFit(const std::string& folder, const std::string& shown, const std::string& longest) {
+  const long most = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+  if (most > 0 && static_cast<long>(longest.size()) > most)
+    return refuse("cannot create output file '" + shown + "/" + longest + "': " + std::strerror(ENAMETOOLONG) +
+                  " (the file system allows " + std::to_string(most) + " bytes; shorten simulation.outputs names)");
+  return true;
+}
+
+// Makes NAME/ and its four folders ready for a new run, or says in one line why not.
+bool prepareRunFolder(const OutputNames& names, const RunOptions& options) {
+  const std::string shown = (options.outputDirectory.empty() ? "" : options.outputDirectory + "/") + names.simulation;
+  const std::string& name = names.simulation;
+  if (holdsFiles(name)) {
+    if (!options.overwrite)
+      return refuse("output folder '" + shown +
+                    "' already exists; remove it, change simulation.outputs.simulationName or pass --overwrite");
+    if (!removeEarlierRun(name, shown)) return false;
+  }
+  if (!makeFolder(name, shown)) return false;
+  for (const char* sub : RUN_FOLDERS)
+    if (!makeFolder(name + sub, shown + sub)) return false;
+  std::vector<std::string> outputs = {name + "_run_info.json.partial", name + "_" + names.summary};
+  for (const auto& file : names.matrices) outputs.push_back(name + "_" + file + ".partial");
+  const std::string longestOutput = *std::max_element(
+      outputs.begin(), outputs.end(), [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
+  const std::string lastDay = std::to_string(World::DAYS < 0 ? 0 : World::DAYS);
+  return namesFit(name + "/outputs", shown + "/outputs", longestOutput) &&
+         namesFit(name + "/cells", shown + "/cells", name + "_cells_day_" + lastDay + ".txt.partial") &&
+         namesFit(name + "/animals_each_day_start", shown + "/animals_each_day_start",
+                  name + "_animals_day_" + lastDay + ".txt.partial");
+}
+
+// Moves into the folder the run's folder goes in, creating it when missing.
+bool enterOutputDirectory(const std::string& directory) {
+  if (directory.empty()) return true;
+  struct stat info;
+  if (::mkdir(directory.c_str(), 0777) != 0 && !(errno == EEXIST && ::stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode)))
+    return cannot("create output folder", directory, errno);
+  if (::chdir(directory.c_str()) != 0) return cannot("enter output folder", directory, errno);
+  return true;
 }
 
 // Set by SIGINT or SIGTERM; the run stops before the next day.
@@ -97,6 +192,8 @@ struct DayLoop {
   bool summaryWritten = false;
   bool filesWritten = true;  // every snapshot file
   int lastDay = -1;  // the last day that ran
+  int daysRun = 0;
+  std::string diedOut;  // what had died out when the loop ended early, "" otherwise
 };
 
 // Runs the day loop with its summary lines, until the last day, extinction or a
@@ -113,12 +210,14 @@ DayLoop runDays(World& world, const OutputNames& names, BackgroundWriter& writer
       "PREDATOR_BACKGROUND\tPREDATOR_SENESCED\n");
   summary.flush();
   for (int day = 0; day <= World::DAYS && !stopSignal; ++day) {
-    if (world.isExtinguished()) break;
+    loop.diedOut = world.whatDiedOut();
+    if (!loop.diedOut.empty()) break;
     world.runNextDay(day);
     std::string line;
     world.printDailySummary(line, day);
     writer.append(summary, std::move(line));  // flushed at once: users watch the summary grow
     loop.lastDay = day;
+    ++loop.daysRun;
     if (names.purge == 1) world.purgeDeadAnimalsAlongCells();
   }
   loop.filesWritten = writer.finish();
@@ -150,46 +249,117 @@ bool writeMatrices(const World& world, const OutputNames& names, BackgroundWrite
 }
 
 const char* signalName(int signal) { return signal == SIGINT ? "SIGINT" : "SIGTERM"; }
+
+// The seed of the run: from the configuration (the file, --seed or --set put it
+// there), else drawn from the system's entropy and announced.
+long chooseSeed(const Configuration& config, const RunOptions& options, RunInfo& info) {
+  if (config.has("simulation.seed")) {
+    info.seed = config.strictLong("simulation.seed");
+    const bool fromSet = std::any_of(options.settings.begin(), options.settings.end(),
+                                     [](const std::string& s) { return s.rfind("simulation.seed=", 0) == 0; });
+    info.seedSource = options.seed ? "--seed" : fromSet ? "--set" : "file";
+  } else {
+    info.seed = static_cast<long>(std::random_device{}());
+    info.seedSource = "drawn";
+    std::cout << "Seed: " << info.seed << std::endl;
+  }
+  return info.seed;
+}
+
+// Applies --set and --seed to the document; false (after one line) when a key cannot be set.
+bool applySettings(boost::property_tree::ptree& tree, const RunOptions& options) {
+  try {
+    for (const auto& setting : options.settings) {
+      const auto equals = setting.find('=');
+      if (equals == std::string::npos) throw Configuration::Error("--set " + setting + ": expected KEY=VALUE");
+      Configuration::set(tree, setting.substr(0, equals), setting.substr(equals + 1));
+    }
+    if (options.seed) Configuration::set(tree, "simulation.seed", std::to_string(*options.seed));
+  } catch (const Configuration::Error& e) {
+    return refuse(e.what());
+  }
+  return true;
+}
+
+// Prints the warnings of reading; under --strict they are errors and the run may not go on.
+bool reportWarnings(const std::vector<std::string>& warnings, const RunOptions& options) {
+  for (const auto& warning : warnings)
+    std::cerr << "soilweb: " << options.configPath << (options.strict ? ": error (--strict): " : ": warning: ") << warning
+              << std::endl;
+  return !options.strict || warnings.empty();
+}
+
+std::string currentDirectory() {
+  std::error_code error;
+  return fs::current_path(error).string();
+}
+
+void noteExtinction(const DayLoop& loop) {
+  std::cerr << "soilweb: note: " << loop.diedOut << (loop.diedOut.find("resource") != std::string::npos ? " ran out" : " died out")
+            << (loop.lastDay < 0 ? "; no day was run"
+                                 : "; the last day run was " + std::to_string(loop.lastDay) + " of " + std::to_string(World::DAYS))
+            << std::endl;
+}
 }  // namespace
 
-int RunDriver::run(const std::string& configPath) {
+int RunDriver::run(const RunOptions& options) {
   const std::uint64_t start = get_timestamp();
+  RunInfo info;
+  info.commandLine = options.commandLine;
+  info.workingDirectory = currentDirectory();
+  info.configurationFile = options.configPath;
   banner("Reading configuration ...");
   boost::property_tree::ptree tree;
-  if (!readConfiguration(configPath, tree)) return 1;
+  if (!readConfiguration(options.configPath, tree)) return 1;
+  if (!applySettings(tree, options)) return 2;
   banner("Configuration Read            ");
 
   std::unique_ptr<World> world;
   OutputNames names;
+  Configuration::clearRecords();
   try {
     const Configuration config(tree);
-    seedRandom(config.has("simulation.seed") ? config.strictLong("simulation.seed") : static_cast<long>(time(nullptr)));
+    seedRandom(chooseSeed(config, options, info));
     world = std::make_unique<World>(tree);
     names = readOutputNames(config);
   } catch (const Configuration::Error& e) {
-    std::cerr << "soilweb: " << configPath << ": " << e.what() << std::endl;
+    std::cerr << "soilweb: " << options.configPath << ": " << e.what() << std::endl;
     return 1;
   } catch (const std::bad_alloc&) {
-    std::cerr << "soilweb: " << configPath
+    std::cerr << "soilweb: " << options.configPath
               << ": out of memory while building the world (check worldLength, initialPopulation and numberOfLoci)"
               << std::endl;
     return 1;
   }
+  info.warnings = Configuration::warnings;
+  for (const auto& warning : Configuration::unknownKeyWarnings(tree)) info.warnings.push_back(warning);
+  if (!reportWarnings(info.warnings, options)) return 1;
+  info.configuration = &tree;
+  info.lastDayConfigured = World::DAYS;
 
-  createOutputTree(names.simulation);
+  if (!enterOutputDirectory(options.outputDirectory) || !prepareRunFolder(names, options)) return 1;
+  const std::string infoPath = outputPath(names.simulation, "run_info.json");
+  if (!OutputFile::writeWhole(infoPath, info.json())) return 1;
+
   catchStopSignals(true);
   BackgroundWriter writer;
   world->writeInBackground(&writer);
   const DayLoop loop = runDays(*world, names, writer);
   catchStopSignals(false);
+  info.daysRun = loop.daysRun;
+  info.lastDay = loop.lastDay;
   bool succeeded = loop.summaryWritten && loop.filesWritten;
   if (stopSignal) {
     std::cerr << "soilweb: stopped by " << signalName(stopSignal) << " after "
               << (loop.lastDay < 0 ? std::string("no day") : "day " + std::to_string(loop.lastDay))
               << "; every file written so far is complete; the food-web matrices were not written" << std::endl;
     world.reset();
+    info.signal = signalName(stopSignal);
+    info.finish("stopped", 128 + stopSignal);
+    OutputFile::writeWhole(infoPath, info.json());
     return 128 + stopSignal;
   }
+  if (!loop.diedOut.empty()) noteExtinction(loop);
   if (names.purge != 0) {
     std::cout << std::endl
               << RULE << std::endl
@@ -204,5 +374,9 @@ int RunDriver::run(const std::string& configPath) {
   const std::uint64_t end = get_timestamp();
   std::cout << "Time: " << static_cast<double>(end - start) / 1000000 << " secs." << std::endl;
   world.reset();
-  return succeeded ? 0 : 1;
+  const int status = succeeded ? 0 : 1;
+  info.diedOut = loop.diedOut;
+  info.error = OutputFile::firstFailure();
+  info.finish(!succeeded ? "failed" : !loop.diedOut.empty() ? "extinct" : "completed", status);
+  return OutputFile::writeWhole(infoPath, info.json()) ? status : 1;
 }

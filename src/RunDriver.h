@@ -1,14 +1,30 @@
-// One whole run: reads the configuration, seeds the generator, builds the
-// world, creates the output tree, runs the days with their summary lines,
-// writes the food-web matrices and reports the elapsed time. The entry point
-// only parses the command line and hands over to it.
+// One whole run: reads the configuration (with the command line's settings),
+// seeds the generator, builds the world, prepares the run's folder, runs the
+// days with their summary lines, writes the food-web matrices and keeps the
+// run's record (run_info.json). The entry point only parses the command line
+// and hands over to it.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
+
+// What the command line asks of a run.
+struct RunOptions {
+  std::string configPath = "run_params";
+  std::optional<long> seed;           // overrides simulation.seed
+  std::vector<std::string> settings;  // "KEY=VALUE", applied in order
+  std::string outputDirectory;        // "" for the working directory
+  bool overwrite = false;             // replace an earlier run's files
+  bool strict = false;                // every warning is an error
+  std::vector<std::string> commandLine;  // as typed, for the record
+};
 
 class RunDriver {
  public:
-  // Runs the simulation configured in configPath; returns the exit status:
-  // 0 on success, 1 for a configuration error or an output that failed.
-  static int run(const std::string& configPath);
+  // Runs the simulation; returns the exit status: 0 on success (extinction
+  // included), 1 for a configuration error, a run folder that exists or cannot
+  // be written, or an output that failed; 2 for a bad --set; 128 + the signal
+  // when stopped by SIGINT or SIGTERM.
+  static int run(const RunOptions& options);
 };

@@ -40,6 +40,7 @@ World::World(const boost::property_tree::ptree& configuration) {
   if (existingAnimalSpecies.size() < 2)
     throw Configuration::Error("'world.life.animals' must list at least two species (prey, then predators), got " +
                                std::to_string(existingAnimalSpecies.size()));
+  warnAboutUndefinedTraits();
   checkStartingMemory();
   initCells(worldLength);
   initAnimals();
@@ -66,6 +67,51 @@ void World::checkStartingMemory() const {
     throw Configuration::Error("the world would need about " + gibibytes(bytes) + " of memory at the start, more than the " +
                                gibibytes(MEMORY_BUDGET) +
                                " allowed (check simulation.worldLength, initialPopulation and numberOfLoci)");
+}
+
+namespace {
+std::string shortest(double x) {
+  std::string text;
+  appendDouble(text, x);
+  return text;
+}
+}  // namespace
+
+// Divisions by zero that the model runs on with (its traits become infinite or
+// NaN) are worth a word: such a run is rarely what was meant.
+void World::warnAboutUndefinedTraits() const {
+  auto& warnings = Configuration::warnings;
+  if (Cell::MIN_TEMPERATURE == Cell::MAX_TEMPERATURE)
+    warnings.push_back("'simulation.minTemperature' equals 'simulation.maxTemperature' (" +
+                       shortest(Cell::MIN_TEMPERATURE) +
+                       "): the temperature factor makes the traits pheno, voracity, speed and search_area of every "
+                       "animal infinite or NaN");
+  for (std::size_t k = 0; k < 2; ++k) {
+    AnimalSpecies& s = *existingAnimalSpecies[k];
+    const std::string entry = "'world.life.animals[" + std::to_string(k) + "]";
+    for (unsigned trait : {VORACITY, SPEED, SEARCH_AREA})
+      if (s.getMinTraitLimits()[trait] == s.getMaxTraitLimits()[trait])
+        warnings.push_back(entry + ".minTraitLimits." + AnimalSpecies::traitNames()[trait] + "' equals its maxTraitLimits (" +
+                           shortest(s.getMinTraitLimits()[trait]) + "): the trait " + AnimalSpecies::traitNames()[trait] +
+                           " of every " + s.getScientificName() + " is infinite or NaN from its first day");
+    if (s.getMaxEncountersT() == 0)
+      warnings.push_back(entry + ".maxEncountersT' is 0: the trait search_area of every " + s.getScientificName() +
+                         " is NaN from its first day");
+    const std::pair<double, const char*> deviations[] = {
+        {s.getSdSizeHunted(), "sdSizeHunted body_size"}, {s.getSdVorHunted(), "sdVorHunted voracity"},
+        {s.getSdSpdHunted(), "sdSpdHunted speed"}, {s.getSdSizeHunter(), "sdSizeHunter body_size"},
+        {s.getSdVorHunter(), "sdVorHunter voracity"}, {s.getSdSpdHunter(), "sdSpdHunter speed"},
+        {s.getSdSearchAreaHunter(), "sdSearchAreaHunter search_area"}, {s.getSdSizeXSize(), "sdSizeXSize body_size"},
+        {s.getSdVorXVor(), "sdVorXVor voracity"}, {s.getSdSpdRatio(), "sdSpdRatio speed"},
+        {s.getSdSizeRatio(), "sdSizeRatio body_size"}};
+    for (const auto& [deviation, names] : deviations) {
+      if (deviation != 0) continue;
+      const std::string both = names;
+      const std::string key = both.substr(0, both.find(' ')), trait = both.substr(both.find(' ') + 1);
+      warnings.push_back(entry + "." + key + "' is 0: the hunting scores of the trait " + trait + " of every " +
+                         s.getScientificName() + " are infinite or NaN");
+    }
+  }
 }
 
 void World::readSoilAndRunKeys(const Configuration& config) {
@@ -102,14 +148,19 @@ void World::readSoilAndRunKeys(const Configuration& config) {
 
 namespace {
 // The elements of a genetics list, which must be a JSON array.
-std::vector<std::string> listElements(const Configuration& entry, const std::string& key) {
-  std::vector<std::string> texts;
+std::vector<const boost::property_tree::ptree*> listElements(const Configuration& entry, const std::string& key) {
+  std::vector<const boost::property_tree::ptree*> elements;
   for (const auto& element : entry.child(key)) {
     if (!element.first.empty())
       entry.fail(key, "must be a JSON array (it has a member named '" + element.first + "')");
-    texts.push_back(element.second.data());
+    elements.push_back(&element.second);
   }
-  return texts;
+  return elements;
+}
+
+// The path of element k of the list at key, for warnings.
+std::string elementPath(const Configuration& entry, const std::string& key, std::size_t k) {
+  return entry.pathOf(key) + "[" + std::to_string(k) + "]";
 }
 
 void checkCount(const Configuration& entry, const std::string& key, std::size_t count, std::size_t least,
@@ -137,7 +188,7 @@ void readTraitObject(const Configuration& entry, const std::string& key, const A
       entry.fail(key, "names an unknown trait '" + member.first +
                           "' (known: energy_tank, growth, pheno, body_size, assim, voracity, speed, search_area, "
                           "met_rate, vorQ10, spdQ10, srchQ10, actE_met)");
-    add(member.first, Configuration::lenientReal(member.second.data()));
+    add(member.first, Configuration::lenientReal(member.second, entry.pathOf(key) + "." + member.first));
   }
 }
 }  // namespace
@@ -167,21 +218,24 @@ void World::readAnimalSpeciesFromJSON(const boost::property_tree::ptree& root) {
       entry.fail("genetics.numberOfTraitsPerModule",
                  "must make at most 5 modules of the 13 traits (at least 3 per module), got " + std::to_string(perModule));
 
-    const auto positiveTexts = listElements(entry, "genetics.positiveModule");
-    checkCount(entry, "genetics.positiveModule", positiveTexts.size(), modules, MAX_MODULES);
+    const auto positiveElements = listElements(entry, "genetics.positiveModule");
+    checkCount(entry, "genetics.positiveModule", positiveElements.size(), modules, MAX_MODULES);
     std::vector<int> positiveModule(MAX_MODULES, 0);
-    for (std::size_t k = 0; k < positiveTexts.size(); ++k) positiveModule[k] = Configuration::lenientInt(positiveTexts[k]);
+    for (std::size_t k = 0; k < positiveElements.size(); ++k)
+      positiveModule[k] = Configuration::lenientInt(*positiveElements[k], elementPath(entry, "genetics.positiveModule", k));
 
-    const auto restrictTexts = listElements(entry, "genetics.restrictPerTrait");
-    checkCount(entry, "genetics.restrictPerTrait", restrictTexts.size(), numberOfTraits, numberOfTraits);
+    const auto restrictElements = listElements(entry, "genetics.restrictPerTrait");
+    checkCount(entry, "genetics.restrictPerTrait", restrictElements.size(), numberOfTraits, numberOfTraits);
     std::vector<double> restrictPerTrait(numberOfTraits, 0.0);
-    for (std::size_t k = 0; k < restrictTexts.size(); ++k) restrictPerTrait[k] = Configuration::lenientReal(restrictTexts[k]);
+    for (std::size_t k = 0; k < restrictElements.size(); ++k)
+      restrictPerTrait[k] = Configuration::lenientReal(*restrictElements[k], elementPath(entry, "genetics.restrictPerTrait", k));
 
-    const auto rhoTexts = listElements(entry, "genetics.correlationCoeficientRHOPerModule");
-    checkCount(entry, "genetics.correlationCoeficientRHOPerModule", rhoTexts.size(), modules, MAX_MODULES);
+    const auto rhoElements = listElements(entry, "genetics.correlationCoeficientRHOPerModule");
+    checkCount(entry, "genetics.correlationCoeficientRHOPerModule", rhoElements.size(), modules, MAX_MODULES);
     std::vector<double> rhoPerModule(MAX_MODULES, 0.0), ownLociPerModule(MAX_MODULES, 0.0);
-    for (std::size_t k = 0; k < rhoTexts.size(); ++k) {
-      rhoPerModule[k] = Configuration::lenientReal(rhoTexts[k]);
+    for (std::size_t k = 0; k < rhoElements.size(); ++k) {
+      rhoPerModule[k] =
+          Configuration::lenientReal(*rhoElements[k], elementPath(entry, "genetics.correlationCoeficientRHOPerModule", k));
       ownLociPerModule[k] = std::round((1 - std::fabs(rhoPerModule[k])) * numberOfLoci);
     }
 
@@ -440,15 +494,22 @@ void World::purgeDeadAnimalsAlongCells() {
   lastAnimalSnapshotCurrent = true;
 }
 
-bool World::isExtinguished() const {
-  if (cells.empty()) return true;
+bool World::isExtinguished() const { return !whatDiedOut().empty(); }
+
+std::string World::whatDiedOut() const {
+  if (cells.empty()) return "the world";
   double biomass = 0, preys = 0, predators = 0;
   for (const auto& c : cells) {
     biomass += c->getFungi();
     preys += c->getNumberOfUnbornPreys() + c->getNumberOfActivePreys();
     predators += c->getNumberOfUnbornPredators() + c->getNumberOfActivePredators();
   }
-  return biomass == 0 || preys == 0 || predators == 0;
+  std::string gone;
+  auto add = [&](const char* what) { gone += (gone.empty() ? "" : " and ") + std::string(what); };
+  if (biomass == 0) add("the soil resource");
+  if (preys == 0) add("the prey");
+  if (predators == 0) add("the predators");
+  return gone;
 }
 
 std::string World::registryFault() const {

@@ -46,6 +46,9 @@ class World {
 
   void runNextDay(int day);
   bool isExtinguished() const;
+  // What has run out, e.g. "the predators" or "the prey and the predators";
+  // "" while the world lives.
+  std::string whatDiedOut() const;
   double getTotalBiomass() const;
 
   void addFungiFromChemostatEffectAlongCells();
@@ -83,6 +86,8 @@ class World {
 
  private:
   void readSoilAndRunKeys(const Configuration& config);
+  // Adds a configuration warning for every setting that makes founders' traits infinite or NaN.
+  void warnAboutUndefinedTraits() const;
   // Refuses a world whose cells and founders would need more than MEMORY_BUDGET.
   void checkStartingMemory() const;
   void checkRegistryAfter(const char* phase) const;

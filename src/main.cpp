@@ -1,46 +1,71 @@
-// soilweb: an individual-based simulation of a soil food web.
+// soilweb: an individual-based simulation of a soil food web. The entry point
+// parses the command line and hands the run to the run driver.
 #include "RunDriver.h"
+#include "RunInfo.h"
+
+#include <CLI/CLI.hpp>
 
 #include <iostream>
 #include <string>
 
 namespace {
-const char* USAGE = "usage: soilweb [--help] [--version] [CONFIG]";
+const char* USAGE = "usage: soilweb [OPTIONS] [CONFIG]";
 
-void printHelp() {
-  std::cout << USAGE << "\n\n"
-            << "Runs the soil food-web simulation configured in CONFIG (default: ./run_params, a JSON file).\n"
-            << "Results go under a folder named after simulation.outputs.simulationName in the working\n"
-            << "directory: outputs/ (daily summary, food-web matrices), animals_each_day_start/,\n"
-            << "animals_each_day_end/ and cells/ (daily snapshots). Progress goes to standard output,\n"
-            << "errors to standard error.\n\n"
-            << "Exit status: 0 success; 1 configuration error or an output file that could not be\n"
-            << "written; 2 bad command line; 130 or 143 stopped by SIGINT or SIGTERM (every file\n"
-            << "written so far is complete); 255 internal failure (thread start).\n";
+const char* FOOTER =
+    "Results go under a folder named after simulation.outputs.simulationName (in the working\n"
+    "directory, or in --output-dir): outputs/ (daily summary, food-web matrices, run_info.json),\n"
+    "animals_each_day_start/, animals_each_day_end/ and cells/ (daily snapshots). Progress goes to\n"
+    "standard output, warnings and errors to standard error.\n\n"
+    "Exit status: 0 success (also when the animals died out early: a note says so); 1 configuration\n"
+    "error, an output folder that exists or cannot be written, or an output file that could not be\n"
+    "written; 2 bad command line; 130 or 143 stopped by SIGINT or SIGTERM (every file written so far\n"
+    "is complete); 255 internal failure (thread start).";
+
+int usageError(const std::string& problem) {
+  std::cerr << "soilweb: " << problem << "\n" << USAGE << std::endl;
+  return 2;
 }
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string configPath = "run_params";
-  if (argc > 2) {
-    std::cerr << USAGE << std::endl;
-    return 2;
+  RunOptions options;
+  for (int k = 0; k < argc; ++k) options.commandLine.push_back(argv[k]);
+
+  CLI::App app{"Runs the soil food-web simulation configured in CONFIG, a JSON file.", "soilweb"};
+  app.add_option("CONFIG", options.configPath, "the configuration (default: ./run_params)");
+  long seed = 0;
+  auto* seedOption = app.add_option("--seed", seed, "seed of the run, overriding simulation.seed");
+  app.add_option("--set", options.settings,
+                 "set a configuration key, e.g. --set simulation.days=50 or\n"
+                 "--set world.life.animals.1.initialPopulation=20 (repeatable; the\n"
+                 "value is read as JSON, else as text)")
+      ->type_name("KEY=VALUE")
+      ->allow_extra_args(false);
+  app.add_option("--output-dir", options.outputDirectory, "put the run's folder in DIR (created when missing)")
+      ->type_name("DIR");
+  app.add_flag("--overwrite", options.overwrite, "replace the files of an earlier run of the same name");
+  app.add_flag("--strict", options.strict, "refuse the configuration on any warning");
+  bool version = false;
+  app.add_flag("--version", version, "print the version and the commit it was built from");
+  app.footer(FOOTER);
+  app.allow_extras();
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::cout << app.help();
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    return usageError(e.what());
   }
-  if (argc == 2) {
-    const std::string argument = argv[1];
-    if (argument == "--help" || argument == "-h") {
-      printHelp();
-      return 0;
-    }
-    if (argument == "--version") {
-      std::cout << "soilweb " << SOILWEB_VERSION << std::endl;
-      return 0;
-    }
-    if (!argument.empty() && argument[0] == '-') {
-      std::cerr << "soilweb: unknown option '" << argument << "'\n" << USAGE << std::endl;
-      return 2;
-    }
-    configPath = argument;
+  if (!app.remaining().empty()) {
+    const std::string extra = app.remaining().front();
+    return usageError(!extra.empty() && extra[0] == '-' ? "unknown option '" + extra + "'"
+                                                         : "unexpected argument '" + extra + "'");
   }
-  return RunDriver::run(configPath);
+  if (version) {
+    std::cout << "soilweb " << RunInfo::version() << std::endl;
+    return 0;
+  }
+  if (seedOption->count() > 0) options.seed = seed;
+  return RunDriver::run(options);
 }

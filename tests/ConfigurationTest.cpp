@@ -3,6 +3,7 @@
 #include "Fixtures.h"
 #include "RunDriver.h"
 
+#include <cmath>
 #include <fstream>
 #include <iostream>
 #include <regex>
@@ -21,16 +22,72 @@ std::string errorOf(const std::function<void()>& read) {
 }
 }  // namespace
 
-TEST(Configuration, LenientReadsTakeTheLeadingNumber) {
-  auto tree = fixtures::parse(R"({"a": 10, "b": "10", "c": "ten", "d": "20.5abc", "e": true, "f": {"x": 1}, "g": " 7"})");
+// Lenient reads keep the value they always gave, and say so when the text was
+// not wholly a number of the key's type.
+TEST(Configuration, LenientReadsTakeTheLeadingNumberAndWarnWhenTheyGuess) {
+  auto tree = fixtures::parse(
+      R"({"a": 10, "b": "10", "c": "ten", "d": "20.5abc", "e": true, "f": {"x": 1}, "g": " 7", "h": "20,5",
+          "i": 1e3, "j": 4294967296, "k": null, "l": -2.5e-3, "m": 1e999})");
+  Configuration::clearRecords();
   const Configuration config(tree);
   EXPECT_EQ(config.integer("a"), 10);
   EXPECT_EQ(config.integer("b"), 10);
+  EXPECT_EQ(config.integer("g"), 7);
+  EXPECT_DOUBLE_EQ(config.real("l"), -2.5e-3);
+  EXPECT_EQ(Configuration::warnings, std::vector<std::string>{});
   EXPECT_EQ(config.integer("c"), 0);
   EXPECT_DOUBLE_EQ(config.real("d"), 20.5);
   EXPECT_EQ(config.integer("e"), 0);
   EXPECT_EQ(config.real("f"), 0);
-  EXPECT_EQ(config.integer("g"), 7);
+  EXPECT_EQ(config.real("h"), 20);
+  EXPECT_EQ(config.integer("i"), 1);
+  EXPECT_EQ(config.integer("j"), 0);
+  EXPECT_EQ(config.integer("k"), 0);
+  EXPECT_TRUE(std::isinf(config.real("m")));
+  EXPECT_EQ(Configuration::warnings,
+            (std::vector<std::string>{"'c' is \"ten\"; read as 0", "'d' is \"20.5abc\"; read as 20.5", "'e' is \"true\"; read as 0",
+                                      "'f' is a JSON object or array; read as 0", "'h' is \"20,5\"; read as 20",
+                                      "'i' is \"1e3\"; read as 1", "'j' is \"4294967296\"; read as 0",
+                                      "'k' is \"null\"; read as 0", "'m' is \"1e999\"; read as inf"}));
+}
+
+TEST(Configuration, KeysNobodyReadAreReportedAtAnyDepth) {
+  auto tree = fixtures::parse(R"({"simulation": {"days": 1, "Seed": 4, "days": 2},
+      "world": {"life": {"animals": [{"name": "a", "colour": "red", "traits": {"x": 1}}, {"name": "b"}]}}, "extra": [1]})");
+  Configuration::clearRecords();
+  const Configuration config(tree);
+  config.integer("simulation.days");
+  config.has("simulation.seed");
+  int index = 0;
+  for (const auto& node : config.child("world.life.animals")) {
+    const Configuration entry(node.second, "world.life.animals[" + std::to_string(index++) + "]");
+    entry.text("name");
+    if (entry.has("traits")) entry.child("traits");  // read as a whole
+  }
+  EXPECT_EQ(Configuration::unknownKeyWarnings(tree),
+            (std::vector<std::string>{"unknown key 'simulation.Seed' (ignored)",
+                                      "key 'simulation.days' is given twice (the first is used)",
+                                      "unknown key 'world.life.animals[0].colour' (ignored)", "unknown key 'extra' (ignored)"}));
+}
+
+TEST(Configuration, SetReplacesKeysAndRefusesUnknownOnes) {
+  auto tree = fixtures::parse(R"({"simulation": {"days": 1, "name": "x"}, "world": {"animals": [{"n": 1}, {"n": 2}]}})");
+  Configuration::set(tree, "simulation.days", "50");
+  Configuration::set(tree, "simulation.name", "two words");
+  Configuration::set(tree, "world.animals.1.n", "20");
+  Configuration::set(tree, "world.animals[0].n", "{\"deep\": [1, 2]}");
+  Configuration::set(tree, "simulation.seed", "7");
+  EXPECT_EQ(tree.get<std::string>("simulation.days"), "50");
+  EXPECT_EQ(tree.get<std::string>("simulation.name"), "two words");
+  EXPECT_EQ(std::next(tree.get_child("world.animals").begin())->second.get<std::string>("n"), "20");
+  EXPECT_EQ(tree.get_child("world.animals").begin()->second.get_child("n.deep").size(), 2u);
+  EXPECT_EQ(tree.get<std::string>("simulation.seed"), "7");
+  EXPECT_EQ(errorOf([&] { Configuration::set(tree, "simulation.temperatur", "20"); }),
+            "--set simulation.temperatur: no such key in the configuration");
+  EXPECT_EQ(errorOf([&] { Configuration::set(tree, "world.animals.2.n", "1"); }),
+            "--set world.animals.2.n: 'world.animals' has 2 elements (indices from 0)");
+  EXPECT_EQ(errorOf([&] { Configuration::set(tree, "world.animals.first.n", "1"); }),
+            "--set world.animals.first.n: 'world.animals' is a list; give an element's index, not 'first'");
 }
 
 TEST(Configuration, StrictReadsRejectAnythingButANumberOfTheType) {
@@ -70,14 +127,12 @@ TEST(Configuration, EveryKeyReadIsDocumented) {
 
   fixtures::ScratchFolder scratch;
   std::ofstream("run_params") << fixtures::validConfigText(1, 4, 3, 2);
-  std::vector<std::string> keys;
-  Configuration::keysLookedUp = &keys;
   std::ostringstream console;
   auto* saved = std::cout.rdbuf(console.rdbuf());
-  const int status = RunDriver::run("run_params");
+  const int status = RunDriver::run(RunOptions{});
   std::cout.rdbuf(saved);
-  Configuration::keysLookedUp = nullptr;
   ASSERT_EQ(status, 0);
+  const std::vector<std::string> keys = Configuration::keysLookedUp;
 
   const std::regex speciesEntry(R"(^world\.life\.animals\[[0-9]+\]\.)");
   std::set<std::string> distinct;

@@ -56,7 +56,8 @@ TEST(OutputFile, FailuresAreReportedOnce) {
   full.append("line\n");
   EXPECT_FALSE(full.commit());
   EXPECT_EQ(errors.sink.str(),
-            "Error opening the file.\nError writing the file \"full.txt\": No space left on device\n");
+            "Error opening the file.\nsoilweb: cannot open 'no/such/folder.txt': No such file or directory\n"
+            "Error writing the file \"full.txt\": No space left on device\n");
 }
 
 TEST(BackgroundWriter, WritesEverythingInOrderAndReportsFailures) {
@@ -78,5 +79,5 @@ TEST(BackgroundWriter, WritesEverythingInOrderAndReportsFailures) {
 
   writer.writeWhole("missing/file.txt", std::make_shared<const std::string>("x"));
   EXPECT_FALSE(writer.finish());
-  EXPECT_EQ(errors.sink.str(), "Error opening the file.\n");
+  EXPECT_EQ(errors.sink.str(), "Error opening the file.\nsoilweb: cannot open 'missing/file.txt': No such file or directory\n");
 }

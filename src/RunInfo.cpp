@@ -1,0 +1,132 @@
+#include "RunInfo.h"
+
+#include "GlobalFunctions.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <ctime>
+#include <regex>
+
+#ifndef SOILWEB_COMMIT
+#define SOILWEB_COMMIT "unknown"
+#endif
+
+namespace {
+std::string isoTimeNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+std::string quoted(const std::string& text) {
+  std::string out = "\"";
+  for (const unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+// A JSON number as the grammar has it: no leading zeros, no '+', no bare '.'.
+bool isJsonNumber(const std::string& t) {
+  static const std::regex number(R"(-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?)");
+  return std::regex_match(t, number);
+}
+
+// The configuration as JSON. The reader keeps every value as text, so numbers
+// and the literals are written bare and everything else as a string; soilweb
+// reads either form alike, so the record can be run again as it stands.
+void appendTree(std::string& out, const boost::property_tree::ptree& node, const std::string& indent) {
+  if (node.empty()) {
+    const std::string& t = node.data();
+    out += isJsonNumber(t) || t == "true" || t == "false" || t == "null" ? t : quoted(t);
+    return;
+  }
+  const bool array = node.begin()->first.empty();
+  out += array ? "[" : "{";
+  const std::string inner = indent + "  ";
+  bool first = true;
+  for (const auto& [name, child] : node) {
+    out += first ? "\n" : ",\n";
+    first = false;
+    out += inner;
+    if (!array) out += quoted(name) + ": ";
+    appendTree(out, child, inner);
+  }
+  out += "\n" + indent + (array ? "]" : "}");
+}
+
+std::string hostName() {
+  char name[256] = {};
+  return ::gethostname(name, sizeof name - 1) == 0 ? name : "";
+}
+}  // namespace
+
+std::string RunInfo::version() { return std::string(SOILWEB_VERSION) + " (commit " + SOILWEB_COMMIT + ")"; }
+
+RunInfo::RunInfo() : startMicros(get_timestamp()), startTime(isoTimeNow()), host(hostName()) {}
+
+void RunInfo::finish(const std::string& how, int exit) {
+  status = how;
+  exitStatus = exit;
+  endMicros = get_timestamp();
+  endTime = isoTimeNow();
+  struct rusage usage {};
+  if (::getrusage(RUSAGE_SELF, &usage) == 0) peakMemoryBytes = usage.ru_maxrss * 1024L;
+}
+
+std::string RunInfo::json() const {
+  std::string out = "{\n";
+  auto field = [&](const char* name, const std::string& value) { out += "  \"" + std::string(name) + "\": " + value + ",\n"; };
+  auto number = [](double x) {
+    std::string text;
+    appendDouble(text, x);
+    return text;
+  };
+  auto list = [&](const std::vector<std::string>& items) {
+    std::string text = "[";
+    for (std::size_t k = 0; k < items.size(); ++k) text += (k ? ", " : "") + quoted(items[k]);
+    return text + "]";
+  };
+  const bool ended = status != "running";
+  field("status", quoted(status));
+  if (status == "extinct") field("died_out", quoted(diedOut));
+  if (status == "stopped") field("signal", quoted(signal));
+  if (status == "failed") field("error", quoted(error));
+  field("exit_status", ended ? std::to_string(exitStatus) : "null");
+  field("seed", std::to_string(seed));
+  field("seed_source", quoted(seedSource));
+  field("soilweb_version", quoted(SOILWEB_VERSION));
+  field("commit", quoted(SOILWEB_COMMIT));
+  field("command_line", list(commandLine));
+  field("working_directory", quoted(workingDirectory));
+  field("configuration_file", quoted(configurationFile));
+  field("host", quoted(host));
+  field("start_time", quoted(startTime));
+  field("end_time", ended ? quoted(endTime) : "null");
+  field("wall_time_seconds", ended ? number(static_cast<double>(endMicros - startMicros) / 1e6) : "null");
+  field("peak_memory_bytes", ended ? std::to_string(peakMemoryBytes) : "null");
+  field("last_day_configured", std::to_string(lastDayConfigured));
+  field("days_run", std::to_string(daysRun));
+  field("last_day", lastDay < 0 ? "null" : std::to_string(lastDay));
+  field("warnings", list(warnings));
+  out += "  \"configuration\": ";
+  if (configuration)
+    appendTree(out, *configuration, "  ");
+  else
+    out += "null";
+  return out + "\n}\n";
+}
