@@ -440,3 +440,190 @@ TEST(WholeRun, RunningOutOfMemoryWhileBuildingIsReported) {
             "numberOfLoci)\n");
   EXPECT_FALSE(fs::exists(here.path / "run1"));
 }
+
+namespace {
+// The value of a top-level field of a run's record, as written.
+std::string infoField(const std::string& info, const std::string& field) {
+  std::smatch match;
+  if (!std::regex_search(info, match, std::regex("\n  \"" + field + "\": ([^\n]*?),?\n"))) return "(absent)";
+  return match[1];
+}
+
+std::string withoutSeed(const std::string& config) {
+  return std::regex_replace(config, std::regex("\"seed\": *[0-9]+, *"), "");
+}
+}  // namespace
+
+// Every run leaves its record: first while it runs (so a run killed outright
+// still tells its seed), then complete, with how it ended.
+TEST(WholeRun, TheRunInfoRecordsTheRunFromItsStart) {
+  Scratch here;
+  const Outcome run = here.run(exampleConfig({{"days", "3"}}), "--set simulation.temperature=21 --output-dir out");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string info = readFile(here.path / "out/run1/outputs/run1_run_info.json");
+  EXPECT_EQ(infoField(info, "status"), "\"completed\"");
+  EXPECT_EQ(infoField(info, "exit_status"), "0");
+  EXPECT_EQ(infoField(info, "seed"), "20261208");
+  EXPECT_EQ(infoField(info, "seed_source"), "\"file\"");
+  EXPECT_EQ(infoField(info, "days_run"), "4");
+  EXPECT_EQ(infoField(info, "last_day"), "3");
+  EXPECT_EQ(infoField(info, "working_directory"), "\"" + here.path.string() + "\"");
+  EXPECT_TRUE(std::regex_match(infoField(info, "start_time"), std::regex("\"20[0-9]{2}-[0-9]{2}-[0-9]{2}T[0-9:]{8}Z\"")));
+  EXPECT_NE(infoField(info, "commit"), "(absent)");
+  EXPECT_NE(infoField(info, "peak_memory_bytes"), "null");
+  EXPECT_NE(info.find("\"command_line\": [\"" + std::string(SOILWEB_BINARY) + "\", \"--set\", \"simulation.temperature=21\""),
+            std::string::npos);
+  EXPECT_NE(info.find("\"temperature\": 21,"), std::string::npos) << "the configuration as read, after --set";
+
+  // Killed outright while running: the first record is there, whole.
+  Scratch killed;
+  writeFile(killed.path / "run_params", withoutSeed(readFile(fs::path(SOILWEB_SOURCE_DIR) / "tests/soak/soak.json")));
+  std::system(("cd " + shellQuote(killed.path) + " && { " + shellQuote(SOILWEB_BINARY) +
+               " >out.txt 2>err.txt & pid=$!; sleep 1; kill -KILL $pid; wait $pid; }")
+                  .c_str());
+  const std::string first = killed.file("soak/outputs/soak_run_info.json");
+  EXPECT_EQ(infoField(first, "status"), "\"running\"");
+  EXPECT_EQ(infoField(first, "exit_status"), "null");
+  EXPECT_EQ(infoField(first, "seed_source"), "\"drawn\"");
+  EXPECT_NE(killed.file("out.txt").find("Seed: " + infoField(first, "seed") + "\n"), std::string::npos);
+}
+
+// A run without a seed draws one from the system, prints and records it, and
+// can be repeated exactly from it; two such runs started together differ.
+TEST(WholeRun, AnUnseededRunIsRepeatableFromItsRecordedSeed) {
+  Scratch first, second, again;
+  const std::string config = withoutSeed(exampleConfig({{"days", "8"}}));
+  writeFile(first.path / "run_params", config);
+  writeFile(second.path / "run_params", config);
+  std::system(("(cd " + shellQuote(first.path) + " && " + shellQuote(SOILWEB_BINARY) + " >out.txt 2>&1) & (cd " +
+               shellQuote(second.path) + " && " + shellQuote(SOILWEB_BINARY) + " >out.txt 2>&1); wait")
+                  .c_str());
+  const std::string out = first.file("out.txt");
+  const std::string opening = banner("Configuration Read            ") + "Seed: ";
+  const auto at = out.find(opening);
+  ASSERT_NE(at, std::string::npos) << out;
+  const std::string seed = out.substr(at + opening.size(), out.find('\n', at + opening.size()) - at - opening.size());
+  EXPECT_EQ(infoField(first.file("run1/outputs/run1_run_info.json"), "seed"), seed);
+  EXPECT_FALSE(first.results() == second.results());
+
+  const Outcome repeated = again.run(config, "--seed " + seed);
+  ASSERT_EQ(repeated.status, 0) << repeated.err;
+  EXPECT_EQ(repeated.out.find("Seed: "), std::string::npos) << "a given seed is not announced";
+  EXPECT_EQ(infoField(again.file("run1/outputs/run1_run_info.json"), "seed_source"), "\"--seed\"");
+  EXPECT_TRUE(first.results() == again.results());
+}
+
+// A second run never mixes its files with an earlier one; --overwrite removes
+// the earlier run's files and nothing else.
+TEST(WholeRun, AnEarlierRunIsRefusedOrReplacedWhole) {
+  Scratch here;
+  ASSERT_EQ(here.run(exampleConfig({{"days", "6"}})).status, 0);
+  const auto earlier = here.tree();
+  const Outcome refused = here.run(exampleConfig({{"days", "2"}}));
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err,
+            "soilweb: output folder 'run1' already exists; remove it, change simulation.outputs.simulationName or pass "
+            "--overwrite\n");
+  EXPECT_TRUE(here.tree() == earlier);
+
+  writeFile(here.path / "run1/outputs/notes.txt", "mine");
+  fs::create_directories(here.path / "run1/plots");
+  writeFile(here.path / "run1/plots/run1_dynamics.png", "a figure");
+  const Outcome replaced = here.run(exampleConfig({{"days", "2"}}), "--overwrite");
+  ASSERT_EQ(replaced.status, 0) << replaced.err;
+  const auto files = here.tree();
+  EXPECT_EQ(files.count("run1/cells/run1_cells_day_3.txt"), 0u) << "no day of the earlier run is left";
+  EXPECT_EQ(files.count("run1/cells/run1_cells_day_2.txt"), 1u);
+  EXPECT_EQ(files.at("run1/outputs/notes.txt"), "mine");
+  EXPECT_EQ(files.at("run1/plots/run1_dynamics.png"), "a figure");
+  EXPECT_EQ(files.size(), 5u + 3 * 3 + 2);
+}
+
+// Values read leniently keep their value but never pass unremarked; unknown
+// keys are named; --strict refuses both before anything is written.
+TEST(WholeRun, MisreadValuesAndUnknownKeysAreWarnedAboutOrRefused) {
+  std::string config = exampleConfig({{"days", "1e1"}, {"temperature", "\"20,5\""}});
+  config.replace(config.find("\"seed\""), 6, "\"Seed\"");
+  config.replace(config.find("\"huntingMode\""), 0, "\"colour\": \"red\", ");
+  Scratch here, strict;
+  const Outcome run = here.run(config);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string warnings =
+      "soilweb: run_params: warning: 'simulation.temperature' is \"20,5\"; read as 20\n"
+      "soilweb: run_params: warning: 'simulation.days' is \"1e1\"; read as 1\n"
+      "soilweb: run_params: warning: unknown key 'simulation.Seed' (ignored)\n"
+      "soilweb: run_params: warning: unknown key 'world.life.animals[0].colour' (ignored)\n";
+  EXPECT_EQ(run.err, warnings);
+  EXPECT_EQ(infoField(here.file("run1/outputs/run1_run_info.json"), "warnings"),
+            "[\"'simulation.temperature' is \\\"20,5\\\"; read as 20\", \"'simulation.days' is \\\"1e1\\\"; read as 1\", "
+            "\"unknown key 'simulation.Seed' (ignored)\", \"unknown key 'world.life.animals[0].colour' (ignored)\"]");
+  EXPECT_EQ(rowsOf(here.file("run1/outputs/run1_summary.txt")).size(), 3u);
+
+  const Outcome refused = strict.run(config, "--strict");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, std::regex_replace(warnings, std::regex(": warning: "), ": error (--strict): "));
+  EXPECT_FALSE(fs::exists(strict.path / "run1"));
+  EXPECT_EQ(strict.run(exampleConfig(), "--strict").status, 0) << "the bundled example is clean";
+}
+
+// A search area that became infinite allows no step instead of 2^31 of them
+// (which took minutes a day), and the configuration is warned about.
+TEST(WholeRun, InfiniteTraitsCostNoSteps) {
+  std::string config = exampleConfig({{"days", "6"}});
+  for (const char* limit : {"\"minTraitLimits\"", "\"maxTraitLimits\""})
+    for (std::size_t at = config.find(limit); at != std::string::npos; at = config.find(limit, at + 1)) {
+      const auto value = config.find("\"search_area\": ", at) + 15;
+      config.replace(value, config.find_first_of(",\n}", value) - value, "0.5");
+    }
+  Scratch here;
+  // A CPU-time bound far above what six days need once no step is taken.
+  const Outcome run = here.run(config, "", "ulimit -t 60; ");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("warning: 'world.life.animals[1].minTraitLimits.search_area' equals its maxTraitLimits (0.5): "
+                         "the trait search_area of every predator is infinite or NaN from its first day\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(rowsOf(here.file("run1/outputs/run1_summary.txt")).size(), 8u);
+  // No step: every active animal is still in the cell it was founded in.
+  std::map<std::string, std::string> founded;
+  for (const auto& row : rowsOf(here.file("run1/animals_each_day_end/run1_animals_day_0.txt"))) founded[row[0]] = row[2];
+  int active = 0;
+  for (const auto& row : rowsOf(here.file("run1/animals_each_day_start/run1_animals_day_6.txt")))
+    if (row[3] == "1" && ++active) EXPECT_EQ(row[2], founded[row[0]]) << "animal " << row[0];
+  EXPECT_GT(active, 0);
+}
+
+// Dying out is a result: a note says when, the record says which side, and
+// the exit status stays 0.
+TEST(WholeRun, ExtinctionIsNotedAndRecorded) {
+  Scratch here;
+  std::string config = exampleConfig({{"days", "300"}});
+  config.replace(config.find("\"initialPopulation\": 40"), 23, "\"initialPopulation\": 1");
+  const Outcome run = here.run(config);
+  EXPECT_EQ(run.status, 0);
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(run.err, match,
+                               std::regex("soilweb: note: the predators died out; the last day run was ([0-9]+) of 300\n")))
+      << run.err;
+  const std::string info = here.file("run1/outputs/run1_run_info.json");
+  EXPECT_EQ(infoField(info, "status"), "\"extinct\"");
+  EXPECT_EQ(infoField(info, "died_out"), "\"the predators\"");
+  EXPECT_EQ(infoField(info, "last_day"), match[1].str());
+  EXPECT_EQ(rowsOf(here.file("run1/outputs/run1_summary.txt")).size(), std::stoul(match[1]) + 2);
+}
+
+// Names of any length give whole lines (offsets once kept in 16 bits cut them).
+TEST(WholeRun, AVeryLongSpeciesNameIsWrittenWhole) {
+  const std::string name(70000, 'p');
+  std::string config = exampleConfig({{"days", "2"}});
+  config.replace(config.find("\"name\": \"prey\""), 14, "\"name\": \"" + name + "\"");
+  Scratch here;
+  const Outcome run = here.run(config);
+  ASSERT_EQ(run.status, 0) << run.err.substr(0, 300);
+  const auto animals = rowsOf(here.file("run1/animals_each_day_start/run1_animals_day_2.txt"));
+  ASSERT_EQ(animals.size(), 1u + 120 + 40);
+  for (std::size_t i = 1; i < animals.size(); ++i) {
+    ASSERT_EQ(animals[i].size(), animals[0].size()) << "line " << i;
+    if (animals[i][1] != "predator") EXPECT_EQ(animals[i][1], name);
+  }
+}
