@@ -8,6 +8,7 @@ import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BINARY = os.environ.get("SOILWEB_BINARY", os.path.join(ROOT, "build", "soilweb"))
+SWEEP = os.path.join(ROOT, "scripts", "soilweb-sweep")
 
 
 def tiny_config(days=3):
@@ -42,44 +43,97 @@ class PlotTest(unittest.TestCase):
 
 
 class SweepTest(unittest.TestCase):
-    def sweep(self, here, out, grid, replicates):
+    def sweep(self, here, out, grid, replicates, status=0):
         for name, content in (("base.json", tiny_config()), ("grid.json", grid)):
             with open(os.path.join(here, name), "w") as f:
                 json.dump(content, f)
-        done = run(os.path.join(ROOT, "scripts", "soilweb-sweep"), "run", "base.json", "grid.json", out,
+        done = run(SWEEP, "run", "base.json", "grid.json", out,
                    "--replicates", str(replicates), "--seed", "5", "--jobs", "2", "--binary", BINARY, cwd=here)
-        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(done.returncode, status, done.stderr)
         with open(os.path.join(here, out, "summary.tsv")) as f:
             table = f.read()
         with open(os.path.join(here, out, "failed.tsv")) as f:
             failed = f.read().splitlines()[1:]
         return table, failed
 
+    @staticmethod
+    def blocks(table):
+        runs = {}
+        for fields in [line.split("\t") for line in table.splitlines()[1:]]:
+            runs.setdefault(fields[0], []).append(fields)
+        return runs
+
     def test_collects_one_block_per_run_and_repeats_exactly(self):
         with tempfile.TemporaryDirectory() as here:
             table, failed = self.sweep(here, "first", {"simulation.temperature": [15, 25]}, 2)
             self.assertEqual(failed, [])
-            lines = [line.split("\t") for line in table.splitlines()]
-            self.assertEqual(lines[0][:4], ["run", "seed", "simulation.temperature", "DAY"])
-            runs = {}
-            for fields in lines[1:]:
-                runs.setdefault(fields[0], []).append(fields)
+            header = table.splitlines()[0].split("\t")
+            self.assertEqual(header[:7], ["run", "seed", "simulation.temperature", "end", "last_day", "soilweb_version", "DAY"])
+            runs = self.blocks(table)
             self.assertEqual(sorted(runs), ["run-0001", "run-0002", "run-0003", "run-0004"])
             for name, block in runs.items():
-                self.assertEqual([f[3] for f in block], ["0", "1", "2", "3"], name)
+                self.assertEqual([f[6] for f in block], ["0", "1", "2", "3"], name)
+                self.assertEqual(block[0][3:5], ["completed", "3"], name)
             self.assertEqual([runs[n][0][2] for n in sorted(runs)], ["15", "15", "25", "25"])
             seeds = {runs[n][0][1] for n in runs}
             self.assertEqual(len(seeds), 4)
             again, _ = self.sweep(here, "second", {"simulation.temperature": [15, 25]}, 2)
             self.assertEqual(again, table)
 
-    def test_a_failed_run_is_logged_and_the_others_go_on(self):
+    def test_a_failed_run_is_logged_with_its_status_and_the_others_go_on(self):
         with tempfile.TemporaryDirectory() as here:
-            table, failed = self.sweep(here, "out", {"simulation.worldLength": [4, 3]}, 1)
+            table, failed = self.sweep(here, "out", {"simulation.worldLength": [4, 3]}, 1, status=1)
             self.assertEqual(len(failed), 1)
             self.assertTrue(failed[0].startswith("run-0002\t"))
+            self.assertIn("\t1\tnot run\t", failed[0])
             self.assertIn("must be 1 or an even number of at least 4", failed[0])
             self.assertTrue(all(line.startswith("run-0001\t") for line in table.splitlines()[1:]))
+            with open(os.path.join(here, "out", "joblog.tsv")) as f:
+                log = [line.split("\t") for line in f.read().splitlines()]
+            exits = {row[-1].split()[1]: row[log[0].index("Exitval")] for row in log[1:]}
+            self.assertEqual(exits, {os.path.join(here, "out", "runs", "run-0001"): "0",
+                                     os.path.join(here, "out", "runs", "run-0002"): "1"})
+            # A Slurm array task exits with its run's status too.
+            task = subprocess.run(["bash", os.path.join(ROOT, "scripts", "slurm", "soilweb-array.sbatch")],
+                                  env=dict(os.environ, SLURM_ARRAY_TASK_ID="2", SWEEP=os.path.join(here, "out"),
+                                           SOILWEB=BINARY), capture_output=True, text=True)
+            self.assertEqual(task.returncode, 1)
+
+    def test_grid_keys_are_checked_before_anything_runs(self):
+        with tempfile.TemporaryDirectory() as here:
+            for grid, error in (({"simulation.temperatur": [1]}, "grid key 'simulation.temperatur' is not in the base"),
+                                ({"world.life.animals.2.initialPopulation": [1]},
+                                 "grid key 'world.life.animals.2.initialPopulation': 'world.life.animals' has 2 elements")):
+                with open(os.path.join(here, "base.json"), "w") as f:
+                    json.dump(tiny_config(), f)
+                with open(os.path.join(here, "grid.json"), "w") as f:
+                    json.dump(grid, f)
+                done = run(SWEEP, "run", "base.json", "grid.json", "out", "--binary", BINARY, cwd=here)
+                self.assertEqual(done.returncode, 1)
+                self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
+                self.assertIn(error, done.stderr)
+                self.assertFalse(os.path.exists(os.path.join(here, "out")))
+
+    def test_a_sweep_resumes_keeping_finished_runs_and_adding_replicates(self):
+        with tempfile.TemporaryDirectory() as here:
+            grid = {"simulation.temperature": [15, 25]}
+            table, _ = self.sweep(here, "out", grid, 1)
+            runs = os.path.join(here, "out", "runs")
+            kept = os.path.join(runs, "run-0001", "run-0001", "outputs", "run-0001_summary.txt")
+            stamp = os.stat(kept).st_mtime_ns
+            os.remove(os.path.join(runs, "run-0002", "exit_status"))  # as if killed
+            again, failed = self.sweep(here, "out", grid, 2)
+            self.assertEqual(failed, [])
+            self.assertEqual(os.stat(kept).st_mtime_ns, stamp, "a finished run is not run again")
+            blocks = self.blocks(again)
+            self.assertEqual(sorted(blocks), ["run-0001", "run-0002", "run-0003", "run-0004"])
+            self.assertEqual(blocks["run-0002"], self.blocks(table)["run-0002"], "the unfinished run ran again alike")
+            self.assertEqual([blocks[n][0][2] for n in sorted(blocks)], ["15", "25", "15", "25"])
+            self.assertEqual(len({blocks[n][0][1] for n in blocks}), 4)
+            # The same sweep made at once has the same seeds.
+            whole, _ = self.sweep(here, "whole", grid, 2)
+            self.assertEqual(sorted(b[0][1] for b in self.blocks(whole).values()),
+                             sorted(b[0][1] for b in blocks.values()))
 
 
 if __name__ == "__main__":
