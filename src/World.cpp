@@ -99,7 +99,7 @@ void World::warnAboutUndefinedTraits() const {
                          " is NaN from its first day");
     const std::pair<double, const char*> deviations[] = {
         {s.getSdSizeHunted(), "sdSizeHunted body_size"}, {s.getSdVorHunted(), "sdVorHunted voracity"},
-        {s.getSdSpdHunted(), "sdSpdHunted speed"}, {s.getSdSizeHunter(), "sdSizeHunter body_size"},
+        {s.getSdSizeHunter(), "sdSizeHunter body_size"},
         {s.getSdVorHunter(), "sdVorHunter voracity"}, {s.getSdSpdHunter(), "sdSpdHunter speed"},
         {s.getSdSearchAreaHunter(), "sdSearchAreaHunter search_area"}, {s.getSdSizeXSize(), "sdSizeXSize body_size"},
         {s.getSdVorXVor(), "sdVorXVor voracity"}, {s.getSdSpdRatio(), "sdSpdRatio speed"},
