@@ -132,12 +132,27 @@ bool removeEarlierRun(const std::string& name, const std::string& shown) {
   return true;
 }
 
-// The longest name a file of this run takes in folder, to be checked up front.
-bool namesFit(const std::string& folder, const std::string& shown, const std::string& longest) {
-  const long most = ::pathconf(folder.c_str(), _PC_NAME_MAX);
-  if (most > 0 && static_cast<long>(longest.size()) > most)
-    return refuse("cannot create output file '" + shown + "/" + longest + "': " + std::strerror(ENAMETOOLONG) +
-                  " (the file system allows " + std::to_string(most) + " bytes; shorten simulation.outputs names)");
+// Whether every file name of the run fits the file system (checked before any
+// folder is made, so that a refused run leaves nothing behind). Whole files
+// are written under their name + ".partial" first.
+bool namesFit(const OutputNames& names, const std::string& shown) {
+  const long most = ::pathconf(".", _PC_NAME_MAX);
+  if (most <= 0) return true;
+  const std::string& name = names.simulation;
+  const std::string lastDay = std::to_string(World::DAYS < 0 ? 0 : World::DAYS);
+  std::vector<std::pair<std::string, std::string>> files = {
+      {"", name},
+      {"/outputs/", name + "_run_info.json.partial"},
+      {"/outputs/", name + "_" + names.summary},
+      {"/cells/", name + "_cells_day_" + lastDay + ".txt.partial"},
+      {"/animals_each_day_start/", name + "_animals_day_" + lastDay + ".txt.partial"}};
+  for (const auto& file : names.matrices) files.emplace_back("/outputs/", name + "_" + file + ".partial");
+  for (const auto& [folder, file] : files) {
+    if (static_cast<long>(file.size()) <= most) continue;
+    const std::string path = folder.empty() ? shown : shown + folder + file.substr(0, file.rfind(".partial"));
+    return refuse("cannot create output file '" + path + "': " + std::strerror(ENAMETOOLONG) + " (the file system allows " +
+                  std::to_string(most) + " bytes a name; shorten the names in simulation.outputs)");
+  }
   return true;
 }
 
@@ -151,18 +166,10 @@ bool prepareRunFolder(const OutputNames& names, const RunOptions& options) {
                     "' already exists; remove it, change simulation.outputs.simulationName or pass --overwrite");
     if (!removeEarlierRun(name, shown)) return false;
   }
-  if (!makeFolder(name, shown)) return false;
+  if (!namesFit(names, shown) || !makeFolder(name, shown)) return false;
   for (const char* sub : RUN_FOLDERS)
     if (!makeFolder(name + sub, shown + sub)) return false;
-  std::vector<std::string> outputs = {name + "_run_info.json.partial", name + "_" + names.summary};
-  for (const auto& file : names.matrices) outputs.push_back(name + "_" + file + ".partial");
-  const std::string longestOutput = *std::max_element(
-      outputs.begin(), outputs.end(), [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
-  const std::string lastDay = std::to_string(World::DAYS < 0 ? 0 : World::DAYS);
-  return namesFit(name + "/outputs", shown + "/outputs", longestOutput) &&
-         namesFit(name + "/cells", shown + "/cells", name + "_cells_day_" + lastDay + ".txt.partial") &&
-         namesFit(name + "/animals_each_day_start", shown + "/animals_each_day_start",
-                  name + "_animals_day_" + lastDay + ".txt.partial");
+  return true;
 }
 
 // Moves into the folder the run's folder goes in, creating it when missing.

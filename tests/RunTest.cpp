@@ -479,7 +479,8 @@ TEST(WholeRun, TheRunInfoRecordsTheRunFromItsStart) {
   Scratch killed;
   writeFile(killed.path / "run_params", withoutSeed(readFile(fs::path(SOILWEB_SOURCE_DIR) / "tests/soak/soak.json")));
   std::system(("cd " + shellQuote(killed.path) + " && { " + shellQuote(SOILWEB_BINARY) +
-               " >out.txt 2>err.txt & pid=$!; sleep 1; kill -KILL $pid; wait $pid; }")
+               " >out.txt 2>err.txt & pid=$!; for i in $(seq 200); do [ -e soak/outputs/soak_run_info.json ] && break; "
+               "sleep 0.05; done; kill -KILL $pid; wait $pid; }")
                   .c_str());
   const std::string first = killed.file("soak/outputs/soak_run_info.json");
   EXPECT_EQ(infoField(first, "status"), "\"running\"");
@@ -612,8 +613,9 @@ TEST(WholeRun, ExtinctionIsNotedAndRecorded) {
   EXPECT_EQ(rowsOf(here.file("run1/outputs/run1_summary.txt")).size(), std::stoul(match[1]) + 2);
 }
 
-// Names of any length give whole lines (offsets once kept in 16 bits cut them).
-TEST(WholeRun, AVeryLongSpeciesNameIsWrittenWhole) {
+// Names of any length give whole lines (offsets once kept in 16 bits cut
+// them), or a clear error before anything is made.
+TEST(WholeRun, NamesOfAnyLengthGiveWholeFilesOrAClearError) {
   const std::string name(70000, 'p');
   std::string config = exampleConfig({{"days", "2"}});
   config.replace(config.find("\"name\": \"prey\""), 14, "\"name\": \"" + name + "\"");
@@ -626,4 +628,13 @@ TEST(WholeRun, AVeryLongSpeciesNameIsWrittenWhole) {
     ASSERT_EQ(animals[i].size(), animals[0].size()) << "line " << i;
     if (animals[i][1] != "predator") EXPECT_EQ(animals[i][1], name);
   }
+
+  Scratch tooLong;
+  const std::string folder(240, 'r');
+  const Outcome refused = tooLong.run(exampleConfig({{"simulationName", "\"" + folder + "\""}}));
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "soilweb: cannot create output file '" + folder + "/outputs/" + folder +
+                             "_run_info.json': File name too long (the file system allows 255 bytes a name; shorten the "
+                             "names in simulation.outputs)\n");
+  EXPECT_FALSE(fs::exists(tooLong.path / folder));
 }
