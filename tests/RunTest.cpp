@@ -322,7 +322,16 @@ TEST(WholeRun, CommandLine) {
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(unknown.err, "soilweb: unknown option '--fast'\nusage: soilweb [OPTIONS] [CONFIG]\n");
   EXPECT_EQ(here.run("", "--seed twelve").status, 2);
-  EXPECT_EQ(here.run("", "a b").status, 2);
+  EXPECT_EQ(here.run("", "a b").err, "soilweb: unexpected argument 'b'\nusage: soilweb [OPTIONS] [CONFIG]\n");
+  writeFile(here.path / "run_params", exampleConfig({{"days", "0"}}));
+  for (const auto& [setting, error] :
+       {std::make_pair(std::string("simulation.temperatur=3"), std::string("--set simulation.temperatur: no such key in the configuration")),
+        std::make_pair(std::string("simulation.days"), std::string("--set simulation.days: expected KEY=VALUE"))}) {
+    const Outcome refused = here.run("", "--set " + setting);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, "soilweb: " + error + "\n");
+    EXPECT_FALSE(fs::exists(here.path / "run1"));
+  }
 
   writeFile(here.path / "other.json", exampleConfig({{"days", "0"}}));
   const Outcome named = here.run("", "other.json");
@@ -585,6 +594,18 @@ TEST(WholeRun, InfiniteTraitsCostNoSteps) {
             std::string::npos)
       << run.err;
   EXPECT_EQ(rowsOf(here.file("run1/outputs/run1_summary.txt")).size(), 8u);
+
+  Scratch other;
+  const Outcome causes = other.run(exampleConfig({{"days", "-1"}}),
+                                   "--set simulation.maxTemperature=10 --set world.life.animals.1.sdSizeHunter=0 "
+                                   "--set world.life.animals.0.maxEncountersT=0");
+  EXPECT_EQ(causes.err,
+            "soilweb: run_params: warning: 'simulation.minTemperature' equals 'simulation.maxTemperature' (10): the "
+            "temperature factor makes the traits pheno, voracity, speed and search_area of every animal infinite or NaN\n"
+            "soilweb: run_params: warning: 'world.life.animals[0].maxEncountersT' is 0: the trait search_area of every prey "
+            "is NaN from its first day\n"
+            "soilweb: run_params: warning: 'world.life.animals[1].sdSizeHunter' is 0: the hunting scores of the trait "
+            "body_size of every predator are infinite or NaN\n");
   // No step: every active animal is still in the cell it was founded in.
   std::map<std::string, std::string> founded;
   for (const auto& row : rowsOf(here.file("run1/animals_each_day_end/run1_animals_day_0.txt"))) founded[row[0]] = row[2];
