@@ -4,18 +4,16 @@
 #include "Configuration.h"
 #include "GlobalFunctions.h"
 #include "OutputFile.h"
+#include "RunFolder.h"
 #include "RunInfo.h"
 #include "World.h"
 
 #include <sys/stat.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -88,98 +86,21 @@ OutputNames readOutputNames(const Configuration& config) {
   return names;
 }
 
-// ---- The run's folder ----------------------------------------------------------
-
-const char* const RUN_FOLDERS[] = {"/outputs", "/animals_each_day_start", "/animals_each_day_end", "/cells"};
-
-// One line on standard error; false, so that callers can return it.
-bool refuse(const std::string& line) {
-  std::cerr << "soilweb: " << line << std::endl;
-  return false;
-}
-
-bool cannot(const std::string& what, const std::string& path, int error) {
-  return refuse("cannot " + what + " '" + path + "': " + std::strerror(error));
-}
-
-// Creates folder unless it is one already; says why when it cannot be used.
-bool makeFolder(const std::string& folder, const std::string& shown) {
-  struct stat info;
-  if (::mkdir(folder.c_str(), 0777) != 0 && !(errno == EEXIST && ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)))
-    return cannot("create output folder", shown, errno);
-  if (::access(folder.c_str(), W_OK | X_OK) != 0) return cannot("write in output folder", shown, errno);
-  return true;
-}
-
-bool holdsFiles(const std::string& folder) {
-  std::error_code error;
-  for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
-    if (!it->is_directory(error)) return true;
-  return false;
-}
-
-// Removes the files an earlier run of this name wrote in its four folders, and
-// nothing else: other files, links and folders stay.
-bool removeEarlierRun(const std::string& name, const std::string& shown) {
-  for (const char* sub : RUN_FOLDERS) {
-    std::error_code error;
-    for (fs::directory_iterator it(name + sub, error), end; !error && it != end; it.increment(error)) {
-      const std::string file = it->path().filename().string();
-      if (file.rfind(name + "_", 0) != 0 || !it->is_regular_file(error) || it->is_symlink(error)) continue;
-      if (!fs::remove(it->path(), error)) return cannot("remove", shown + sub + "/" + file, error.value());
-    }
-  }
-  return true;
-}
-
-// Whether every file name of the run fits the file system (checked before any
-// folder is made, so that a refused run leaves nothing behind). Whole files
-// are written under their name + ".partial" first.
-bool namesFit(const OutputNames& names, const std::string& shown) {
-  const long most = ::pathconf(".", _PC_NAME_MAX);
-  if (most <= 0) return true;
-  const std::string& name = names.simulation;
-  const std::string lastDay = std::to_string(World::DAYS < 0 ? 0 : World::DAYS);
-  std::vector<std::pair<std::string, std::string>> files = {
-      {"", name},
-      {"/outputs/", name + "_run_info.json.partial"},
-      {"/outputs/", name + "_" + names.summary},
-      {"/cells/", name + "_cells_day_" + lastDay + ".txt.partial"},
-      {"/animals_each_day_start/", name + "_animals_day_" + lastDay + ".txt.partial"}};
-  for (const auto& file : names.matrices) files.emplace_back("/outputs/", name + "_" + file + ".partial");
-  for (const auto& [folder, file] : files) {
-    if (static_cast<long>(file.size()) <= most) continue;
-    const std::string path = folder.empty() ? shown : shown + folder + file.substr(0, file.rfind(".partial"));
-    return refuse("cannot create output file '" + path + "': " + std::strerror(ENAMETOOLONG) + " (the file system allows " +
-                  std::to_string(most) + " bytes a name; shorten the names in simulation.outputs)");
-  }
-  return true;
-}
-
-// Makes NAME/ and its four folders ready for a new run, or says in one line why not.
+// Makes the run's folder ready for a new run, or says in one line why not.
 bool prepareRunFolder(const OutputNames& names, const RunOptions& options) {
   const std::string shown = (options.outputDirectory.empty() ? "" : options.outputDirectory + "/") + names.simulation;
-  const std::string& name = names.simulation;
-  if (holdsFiles(name)) {
-    if (!options.overwrite)
-      return refuse("output folder '" + shown +
-                    "' already exists; remove it, change simulation.outputs.simulationName or pass --overwrite");
-    if (!removeEarlierRun(name, shown)) return false;
+  const RunFolder folder(names.simulation, shown);
+  if (folder.holdsFiles()) {
+    if (!options.overwrite) {
+      std::cerr << "soilweb: output folder '" << shown
+                << "' already exists; remove it, change simulation.outputs.simulationName or pass --overwrite" << std::endl;
+      return false;
+    }
+    if (!folder.removeEarlierRun()) return false;
   }
-  if (!namesFit(names, shown) || !makeFolder(name, shown)) return false;
-  for (const char* sub : RUN_FOLDERS)
-    if (!makeFolder(name + sub, shown + sub)) return false;
-  return true;
-}
-
-// Moves into the folder the run's folder goes in, creating it when missing.
-bool enterOutputDirectory(const std::string& directory) {
-  if (directory.empty()) return true;
-  struct stat info;
-  if (::mkdir(directory.c_str(), 0777) != 0 && !(errno == EEXIST && ::stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode)))
-    return cannot("create output folder", directory, errno);
-  if (::chdir(directory.c_str()) != 0) return cannot("enter output folder", directory, errno);
-  return true;
+  std::vector<std::string> outputFiles = {"run_info.json", names.summary};
+  outputFiles.insert(outputFiles.end(), names.matrices.begin(), names.matrices.end());
+  return folder.namesFit(outputFiles, World::DAYS) && folder.create();
 }
 
 // Set by SIGINT or SIGTERM; the run stops before the next day.
@@ -283,7 +204,8 @@ bool applySettings(boost::property_tree::ptree& tree, const RunOptions& options)
     }
     if (options.seed) Configuration::set(tree, "simulation.seed", std::to_string(*options.seed));
   } catch (const Configuration::Error& e) {
-    return refuse(e.what());
+    std::cerr << "soilweb: " << e.what() << std::endl;
+    return false;
   }
   return true;
 }
@@ -344,7 +266,7 @@ int RunDriver::run(const RunOptions& options) {
   info.configuration = &tree;
   info.lastDayConfigured = World::DAYS;
 
-  if (!enterOutputDirectory(options.outputDirectory) || !prepareRunFolder(names, options)) return 1;
+  if (!RunFolder::enter(options.outputDirectory) || !prepareRunFolder(names, options)) return 1;
   const std::string infoPath = outputPath(names.simulation, "run_info.json");
   if (!OutputFile::writeWhole(infoPath, info.json())) return 1;
 
