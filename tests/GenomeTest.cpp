@@ -46,6 +46,25 @@ TEST(ChromosomesGenerator, FounderGenomesComeFromTheSpeciesPools) {
   }
 }
 
+// A founder's pair: for each trait two chromosomes are drawn, one allele per
+// locus, and filed second-drawn first.
+TEST(ChromosomesGenerator, FoundersFileTheSecondDrawnChromosomeFirst) {
+  seedRandom(3);
+  auto species = fixtures::makeSpecies("s", 3);
+  const auto& loci = species->getChromosomesGenerator()->getLoci();
+  const auto draws = fixtures::drawsAfter(11, 13 * 2 * 3);
+  auto genome = species->getChromosomesGenerator()->getChromosomes();
+  auto drawn = [&](unsigned trait, unsigned which, unsigned locus) {
+    const auto& pool = loci[locus].getAlleles();
+    return pool[static_cast<std::size_t>(draws[(trait * 2 + which) * 3 + locus] * pool.size())];
+  };
+  for (unsigned t = 0; t < 13; ++t)
+    for (unsigned k = 0; k < 3; ++k) {
+      EXPECT_EQ((*genome)[t].first->getAlleles()[k], drawn(t, 1, k)) << "trait " << t;
+      EXPECT_EQ((*genome)[t].second->getAlleles()[k], drawn(t, 0, k)) << "trait " << t;
+    }
+}
+
 namespace {
 ChromosomePair pairOf(std::vector<double> first, std::vector<double> second) {
   return {std::make_unique<Chromosome>(std::move(first)), std::make_unique<Chromosome>(std::move(second))};
@@ -88,6 +107,29 @@ TEST(ChromosomesGenerator, GametesUseOneSidePerParentForEveryTrait) {
     for (const auto& pair : *child) {
       EXPECT_EQ(pair.first->getAlleles()[0], fromParent1);
       EXPECT_EQ(pair.second->getAlleles()[0], fromParent2);
+    }
+  }
+}
+
+// After the two side draws, each trait draws parent 1's crossover and then
+// parent 2's: the draws of the two parents interleave, trait by trait.
+TEST(ChromosomesGenerator, CrossoversAreDrawnParentByParentWithinEachTrait) {
+  Genome parent1, parent2;
+  for (int t = 0; t < 13; ++t) {
+    parent1.push_back(pairOf({1, 2, 3, 4}, {5, 6, 7, 8}));
+    parent2.push_back(pairOf({11, 12, 13, 14}, {15, 16, 17, 18}));
+  }
+  for (long seed = 0; seed < 20; ++seed) {
+    const auto draws = fixtures::drawsAfter(seed, 2 + 2 * 13);
+    auto child = ChromosomesGenerator::getGametes(parent1, parent2, 13, 4);
+    const int side1 = static_cast<int>(draws[0] * 2), side2 = static_cast<int>(draws[1] * 2);
+    for (int t = 0; t < 13; ++t) {
+      const int cut1 = static_cast<int>(draws[2 + 2 * t] * 4), cut2 = static_cast<int>(draws[3 + 2 * t] * 4);
+      for (int k = 0; k < 4; ++k) {
+        const bool head1 = k < cut1, head2 = k < cut2;
+        EXPECT_EQ((*child)[t].first->getAlleles()[k], (head1 == (side1 == 0) ? 1 : 5) + k) << "seed " << seed << " trait " << t;
+        EXPECT_EQ((*child)[t].second->getAlleles()[k], (head2 == (side2 == 0) ? 11 : 15) + k) << "seed " << seed << " trait " << t;
+      }
     }
   }
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -295,17 +296,39 @@ TEST(WholeRun, TheSameSeedRepeatsTheRunByteForByte) {
   EXPECT_FALSE(first.results() == other.results());
 }
 
-// Checksums of every file of a small seeded run. A change of results must be
-// deliberate: rerun with SOILWEB_UPDATE_GOLDEN=1 and say why in the commit.
-TEST(WholeRun, GoldenRun) {
-  Scratch here;
-  ASSERT_EQ(here.run(exampleConfig({{"days", "25"}})).status, 0);
-  const Outcome sums = here.run("", "", "cd " + shellQuote(here.path) + " && find run1 -type f ! -name '*_run_info.json' | LC_ALL=C sort | xargs sha256sum > sums.txt; true; ");
-  (void)sums;
-  const std::string actual = here.file("sums.txt");
-  const fs::path golden = fs::path(SOILWEB_SOURCE_DIR) / "tests" / "golden" / "small_run.sha256";
-  if (std::getenv("SOILWEB_UPDATE_GOLDEN")) writeFile(golden, actual);
-  EXPECT_EQ(actual, readFile(golden));
+// Checksums of every result file of two seeded 70-day runs that reach
+// breeding, hatching and the predation of offspring: one keeps the dead and
+// has active hunters, the other purges them and has sit-and-wait hunters. A
+// change of results must be deliberate: rerun with SOILWEB_UPDATE_GOLDEN=1 and
+// say why in the commit.
+TEST(WholeRun, GoldenRuns) {
+  for (const auto& [name, args] : {std::make_pair(std::string("kept"), std::string()),
+                                   std::make_pair(std::string("purged"),
+                                                  std::string("--set simulation.purgeDeadAnimals=1 "
+                                                              "--set world.life.animals.1.huntingMode=sit_and_wait"))}) {
+    Scratch here;
+    ASSERT_EQ(here.run(exampleConfig({{"days", "70"}}), args).status, 0) << name;
+    std::set<std::string> born, hatched, eaten;
+    for (const auto& [path, text] : here.results())
+      if (path.find("animals_each_day_start") != std::string::npos)
+        for (const auto& row : rowsOf(text))
+          if (row[0] != "id" && std::stoi(row[0]) >= 160) {
+            born.insert(row[0]);
+            if (row[3] != "0") hatched.insert(row[0]);
+            if (row[3] == "3") eaten.insert(row[0]);
+          }
+    EXPECT_GT(born.size(), 50u) << name;
+    EXPECT_GT(hatched.size(), 50u) << name;
+    EXPECT_GT(eaten.size(), 20u) << name;
+
+    std::system(("cd " + shellQuote(here.path) +
+                 " && find run1 -type f ! -name '*_run_info.json' | LC_ALL=C sort | xargs sha256sum > sums.txt")
+                    .c_str());
+    const std::string actual = here.file("sums.txt");
+    const fs::path golden = fs::path(SOILWEB_SOURCE_DIR) / "tests" / "golden" / (name + "_run.sha256");
+    if (std::getenv("SOILWEB_UPDATE_GOLDEN")) writeFile(golden, actual);
+    EXPECT_EQ(actual, readFile(golden)) << name;
+  }
 }
 
 TEST(WholeRun, CommandLine) {
@@ -385,8 +408,10 @@ TEST(WholeRun, AStoppedRunLeavesOnlyWholeFiles) {
     Scratch here;
     writeFile(here.path / "run_params", readFile(fs::path(SOILWEB_SOURCE_DIR) / "tests/soak/soak.json"));
     const std::string command = "cd " + shellQuote(here.path) + " && { " + shellQuote(SOILWEB_BINARY) +
-                                " >out.txt 2>err.txt & pid=$!; sleep 1.5; kill -" + signal +
-                                " $pid; wait $pid; echo $? > status.txt; }";
+                                " >out.txt 2>err.txt & pid=$!; "
+                                "for i in $(seq 600); do [ $(cat soak/outputs/soak_summary.txt 2>/dev/null | wc -l) -ge 3 ] && "
+                                "break; sleep 0.05; done; kill -" +
+                                signal + " $pid; wait $pid; echo $? > status.txt; }";
     std::system(command.c_str());
     EXPECT_EQ(std::stoi(here.file("status.txt")), status);
     const std::string err = here.file("err.txt");
@@ -611,7 +636,9 @@ TEST(WholeRun, InfiniteTraitsCostNoSteps) {
   for (const auto& row : rowsOf(here.file("run1/animals_each_day_end/run1_animals_day_0.txt"))) founded[row[0]] = row[2];
   int active = 0;
   for (const auto& row : rowsOf(here.file("run1/animals_each_day_start/run1_animals_day_6.txt")))
-    if (row[3] == "1" && ++active) EXPECT_EQ(row[2], founded[row[0]]) << "animal " << row[0];
+    if (row[3] == "1" && ++active) {
+      EXPECT_EQ(row[2], founded[row[0]]) << "animal " << row[0];
+    }
   EXPECT_GT(active, 0);
 }
 
@@ -647,7 +674,9 @@ TEST(WholeRun, NamesOfAnyLengthGiveWholeFilesOrAClearError) {
   ASSERT_EQ(animals.size(), 1u + 120 + 40);
   for (std::size_t i = 1; i < animals.size(); ++i) {
     ASSERT_EQ(animals[i].size(), animals[0].size()) << "line " << i;
-    if (animals[i][1] != "predator") EXPECT_EQ(animals[i][1], name);
+    if (animals[i][1] != "predator") {
+      EXPECT_EQ(animals[i][1], name);
+    }
   }
 
   Scratch tooLong;
