@@ -1,5 +1,5 @@
-// Micro-benchmarks of the hot operations: a populated cell's day, one snapshot
-// line, a predator's search of a crowded cell, and a whole world's snapshot.
+// Micro-benchmarks of the hot operations: one snapshot line, ten days of a
+// whole world with its snapshots, and a predator's search of a crowded cell.
 #include "Fixtures.h"
 #include "World.h"
 

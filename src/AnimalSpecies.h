@@ -80,12 +80,9 @@ class AnimalSpecies : public Species {
   unsigned getNumberOfTraitsPerModule() const { return numberOfTraitsPerModule; }
   unsigned getRandomnessMode() const { return randomnessMode; }
   const std::vector<int>& getPositiveModule() const { return positiveModule; }
-  const std::vector<double>& getRestrictPerTrait() const { return restrictPerTrait; }
-  const std::vector<double>& getCorrelationCoeficientRHOPerModule() const { return correlationCoeficientRHOPerModule; }
   const std::vector<double>& getOwnLociPerModule() const { return ownLociPerModule; }
 
   TraitTable& getMinTraitsRanges() { return minTraitsRanges; }
-  TraitTable& getMaxTraitsRanges() { return maxTraitsRanges; }
   TraitTable& getMinRestrictedTraits() { return minRestrictedTraits; }
   TraitTable& getMaxRestrictedTraits() { return maxRestrictedTraits; }
   TraitTable& getMinTraitLimits() { return minTraitLimits; }
@@ -121,7 +118,7 @@ class AnimalSpecies : public Species {
   unsigned numberOfTraitsPerModule;
   std::vector<int> positiveModule;                      // per module: 1 = positively correlated
   std::vector<double> restrictPerTrait;                 // share of the range given up, per trait
-  std::vector<double> correlationCoeficientRHOPerModule;
+  std::vector<double> correlationCoeficientRHOPerModule;  // as configured; kept, not read again
   std::vector<double> ownLociPerModule;                 // loci a trait takes from its own pair
 
 #define SOILWEB_PARAMETER_FIELD(type, field, Name) type field = 0;

@@ -1,6 +1,8 @@
-// Numeric helpers shared by the whole model: linear interpolation, the one
-// uniform random generator every draw goes through, rounding and wall-clock
-// time. The generator is seeded once per run by the run driver; a fixed seed
+// Numeric helpers shared by the whole model: linear interpolation, the seeded
+// uniform random generator, rounding, number formatting and wall-clock time.
+// Every draw of the model goes through the generator except the breeding
+// shuffle, which uses the system rand, never seeded, so it too repeats from run
+// to run. The generator is seeded once per run by the run driver; a fixed seed
 // therefore repeats a run draw for draw.
 #pragma once
 

@@ -20,8 +20,6 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   bool isOpen() const { return fd >= 0; }
-  // Text waiting to be written; append to it directly.
-  std::string& text() { return pending; }
   void append(std::string_view more);
   // Writes what is pending now.
   void flush();

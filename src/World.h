@@ -79,7 +79,6 @@ class World {
   // First registry fault of the whole world, "" when there is none.
   std::string registryFault() const;
 
-  const std::string& getSimulationName() const { return simulationName; }
   Cell* getCell(int index) const { return cells.at(static_cast<std::size_t>(index)).get(); }
   int getNumberOfCells() const { return static_cast<int>(cells.size()); }
   const std::vector<std::unique_ptr<AnimalSpecies>>& getSpecies() const { return existingAnimalSpecies; }
