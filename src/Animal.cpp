@@ -4,8 +4,6 @@
 #include "Cell.h"
 #include "ChromosomesGenerator.h"
 #include "GlobalFunctions.h"
-#include "Predator.h"
-#include "Prey.h"
 
 #include <algorithm>
 #include <climits>
@@ -301,27 +299,23 @@ void Animal::stepTowardsMates(Census census) {
     stepTowardsBetterNeighbour(here, left, right, true);
 }
 
-template <class Kind>
-std::vector<Kind*> Animal::breedWith(Kind* mate, unsigned day) {
-  const int offspring = preBreeding() + mate->preBreeding();
-  std::vector<Kind*> brood;
+std::vector<Animal*> Animal::breedWith(Animal& mate, unsigned day) {
+  const int offspring = preBreeding() + mate.preBreeding();
+  std::vector<Animal*> brood;
   for (int k = 0; k < offspring; ++k) {
-    auto genome = ChromosomesGenerator::getGametes(*chromosomes, *mate->chromosomes, species->getNumberOfTraits(),
+    auto genome = ChromosomesGenerator::getGametes(*chromosomes, *mate.chromosomes, species->getNumberOfTraits(),
                                                    species->getNumberOfLoci());
     const int childId = animalID++;
-    Kind* child = new Kind(childId, std::move(genome), position, static_cast<int>(day), g_numb_prt1 + 1,
-                           mate->g_numb_prt2 + 1, id, mate->id, species);
+    Animal* child = newOffspring(childId, std::move(genome), static_cast<int>(day), g_numb_prt1 + 1,
+                                 mate.g_numb_prt2 + 1, id, mate.id);
     child->initTraits();
     child->interpolateTraits();
     brood.push_back(child);
   }
   postBreeding(day);
-  mate->postBreeding(day);
+  mate.postBreeding(day);
   return brood;
 }
-
-template std::vector<Prey*> Animal::breedWith<Prey>(Prey*, unsigned);
-template std::vector<Predator*> Animal::breedWith<Predator>(Predator*, unsigned);
 
 void Animal::updateEncountersPredationsAndNodesMatrices(std::vector<std::vector<int>>& encounters,
                                                         std::vector<std::vector<int>>& predations,

@@ -121,9 +121,21 @@ class Animal {
   using Census = int (Cell::*)() const;
   void moveTowardsMates(int day, Census census);
   void stepTowardsMates(Census census);
-  // Makes the offspring of this animal and mate (shared by prey and predators).
+  // Makes the offspring of this animal and mate, prey and predators alike: as
+  // many as both reserves pay for, each with a recombinant genome; the caller
+  // files them.
+  std::vector<Animal*> breedWith(Animal& mate, unsigned day);
+  // A newborn of this animal's kind and species, in its cell.
+  virtual Animal* newOffspring(int id, std::unique_ptr<Genome> genome, int date_egg, int g_numb_prt1, int g_numb_prt2,
+                               int ID_prt1, int ID_prt2) const = 0;
+  // The same animals as their own kind.
   template <class Kind>
-  std::vector<Kind*> breedWith(Kind* mate, unsigned day);
+  static std::vector<Kind*> asKind(const std::vector<Animal*>& animals) {
+    std::vector<Kind*> kind;
+    kind.reserve(animals.size());
+    for (Animal* animal : animals) kind.push_back(static_cast<Kind*>(animal));
+    return kind;
+  }
 
   int id;
   std::unique_ptr<Genome> chromosomes;

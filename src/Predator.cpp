@@ -131,4 +131,9 @@ void Predator::recordCatch(Cell* cell, Animal* caught) {
   victim = caught;
 }
 
-std::vector<Predator*> Predator::breed(Predator* mate, unsigned day) { return breedWith<Predator>(mate, day); }
+std::vector<Predator*> Predator::breed(Predator* mate, unsigned day) { return asKind<Predator>(breedWith(*mate, day)); }
+
+Animal* Predator::newOffspring(int id, std::unique_ptr<Genome> genome, int date_egg, int g_numb_prt1, int g_numb_prt2,
+                               int ID_prt1, int ID_prt2) const {
+  return new Predator(id, std::move(genome), position, date_egg, g_numb_prt1, g_numb_prt2, ID_prt1, ID_prt2, species);
+}

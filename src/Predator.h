@@ -32,6 +32,10 @@ class Predator : public Animal {
   // Called by a cell's search when this predator changed another animal's state there.
   void recordCatch(Cell* cell, Animal* caught);
 
+ protected:
+  Animal* newOffspring(int id, std::unique_ptr<Genome> genome, int date_egg, int g_numb_prt1, int g_numb_prt2,
+                       int ID_prt1, int ID_prt2) const override;
+
  private:
   double captureProbability(Animal* target, bool forced) const;
   void eat(Animal* target, int day);

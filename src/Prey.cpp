@@ -54,4 +54,9 @@ void Prey::feed() {
   traits[ENERGY_TANK] += intake * traits[ASSIM];
 }
 
-std::vector<Prey*> Prey::breed(Prey* mate, unsigned day) { return breedWith<Prey>(mate, day); }
+std::vector<Prey*> Prey::breed(Prey* mate, unsigned day) { return asKind<Prey>(breedWith(*mate, day)); }
+
+Animal* Prey::newOffspring(int id, std::unique_ptr<Genome> genome, int date_egg, int g_numb_prt1, int g_numb_prt2,
+                           int ID_prt1, int ID_prt2) const {
+  return new Prey(id, std::move(genome), position, date_egg, g_numb_prt1, g_numb_prt2, ID_prt1, ID_prt2, species);
+}

@@ -20,4 +20,8 @@ class Prey : public Animal {
   void feed();
   // The offspring of this prey and mate, filed by the caller.
   std::vector<Prey*> breed(Prey* mate, unsigned day);
+
+ protected:
+  Animal* newOffspring(int id, std::unique_ptr<Genome> genome, int date_egg, int g_numb_prt1, int g_numb_prt2,
+                       int ID_prt1, int ID_prt2) const override;
 };
