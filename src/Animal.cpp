@@ -101,7 +101,7 @@ void Animal::adjustTraits() {
   voracity_ini = traits[VORACITY];
   search_area_ini = traits[SEARCH_AREA];
   if (traits[SPEED] > 1000) std::cout << "################\nSPEED MAYOR QUE 1000!!!!!\n############" << std::endl;
-  fixedText.clear();  // the fixed snapshot fields are final only now
+  snapshotText.forget();  // the fields fixed at birth are final only now
 }
 
 void Animal::tuneTraits() {
@@ -332,76 +332,7 @@ void Animal::updateEncountersPredationsAndNodesMatrices(std::vector<std::vector<
     if (hunter < N) predations[id].push_back(hunter);
 }
 
-namespace {
-bool isDead(unsigned state) { return state == STARVED || state == PREDATED || state == BACKGROUND || state == SENESCED; }
-}  // namespace
-
-// The fields that never change after birth (ids, species, parents, the raw
-// development time, and traits 1, 2 and 8 to 12) are formatted once, in five
-// runs, and copied into every later line.
-void Animal::formatFixedFields() const {
-  fixedText.clear();
-  auto mark = [&](int k) { fixedCuts[k] = static_cast<std::uint32_t>(fixedText.size()); };
-  auto field = [&](long long n) {
-    appendInt(fixedText, n);
-    fixedText += '\t';
-  };
-  auto real = [&](double x) {
-    appendDouble(fixedText, x);
-    fixedText += '\t';
-  };
-  mark(0);
-  field(id);
-  fixedText += species->getScientificName();
-  fixedText += '\t';
-  mark(1);
-  real(pheno_ini);
-  field(date_egg);
-  mark(2);
-  for (int value : {g_numb_prt1, g_numb_prt2, ID_prt1, ID_prt2}) field(value);
-  mark(3);
-  real(traits[GROWTH]);
-  real(traits[PHENO]);
-  mark(4);
-  for (unsigned t = MET_RATE; t < NUMBER_OF_TRAITS; ++t) real(traits[t]);
-  fixedText += '\n';
-  mark(5);
-}
-
-void Animal::appendSnapshotLine(std::string& out) const {
-  if (!frozenLine.empty()) {
-    out += frozenLine;
-    return;
-  }
-  if (fixedText.empty()) formatFixedFields();
-  // Written in place: room for the fixed runs, 11 whole numbers and 6 reals.
-  const std::size_t start = out.size();
-  out.resize(start + fixedText.size() + 11 * 25 + 6 * 33);
-  char* at = &out[start];
-  auto fixed = [&](int k) { at = std::copy(&fixedText[fixedCuts[k]], &fixedText[fixedCuts[k + 1]], at); };
-  auto field = [&](long long n) {
-    at = writeInt(at, n);
-    *at++ = '\t';
-  };
-  auto real = [&](double x) {
-    at = writeDouble(at, x);
-    *at++ = '\t';
-  };
-  fixed(0);
-  field(position->getId());
-  field(state);
-  field(instar);
-  fixed(1);
-  for (int value : {age_first_rep, rep_count, fecundity, date_death}) field(value);
-  fixed(2);
-  for (int value : {encounters_prey, encounters_pred, global_prey_encs, global_pred_encs}) field(value);
-  real(traits[ENERGY_TANK]);
-  fixed(3);
-  for (unsigned t = BODY_SIZE; t <= SEARCH_AREA; ++t) real(traits[t]);
-  fixed(4);
-  out.resize(static_cast<std::size_t>(at - out.data()));
-  if (isDead(state)) frozenLine.assign(out, start, std::string::npos);
-}
+void Animal::appendSnapshotLine(std::string& out) const { AnimalSnapshot::appendLine(*this, out); }
 
 std::ostream& operator<<(std::ostream& out, const Animal& a) {
   std::string line;

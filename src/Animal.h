@@ -5,10 +5,9 @@
 // owned by the cell it is filed in and owns its genome.
 #pragma once
 
+#include "AnimalSnapshot.h"
 #include "Chromosome.h"
 
-#include <array>
-#include <cstdint>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -22,6 +21,10 @@ enum AnimalState : unsigned {
   UNBORN = 0, ACTIVE = 1, STARVED = 2, PREDATED = 3, REPRODUCING = 4, BACKGROUND = 5, SENESCED = 6,
   NUMBER_OF_STATES = 7
 };
+constexpr AnimalState FINAL_STATES[] = {STARVED, PREDATED, BACKGROUND, SENESCED};
+constexpr bool isFinalState(unsigned state) {
+  return state == STARVED || state == PREDATED || state == BACKGROUND || state == SENESCED;
+}
 
 class Animal {
  public:
@@ -76,7 +79,7 @@ class Animal {
   double getTrait(unsigned index) const { return traits.at(index); }
   void setTrait(unsigned index, double value) {
     traits.at(index) = value;
-    fixedText.clear();
+    snapshotText.forget();
   }
   const std::vector<double>& getTraits() const { return traits; }
   int getInstar() const { return instar; }
@@ -101,14 +104,12 @@ class Animal {
                                                   std::vector<std::vector<int>>& predations,
                                                   std::vector<std::string>& categories, int N) const;
 
-  // Appends one snapshot line, every field followed by a tab, and a newline.
-  // A dead animal's record never changes, so its line is formatted once.
+  // Appends this animal's line of the daily animal files.
   void appendSnapshotLine(std::string& out) const;
   // One snapshot line without its newline.
   friend std::ostream& operator<<(std::ostream& out, const Animal& animal);
 
  protected:
-  void formatFixedFields() const;
   // Number of whole steps trait 7 allows (0 below one step).
   int stepsAllowed() const;
   // Jumps 2 or more cells along the ring in a random direction; returns the distance.
@@ -168,7 +169,7 @@ class Animal {
   int fecundity = 0;
   int age_first_rep = 0;        // the day of the first breeding
   AnimalSpecies* species;
-  mutable std::string frozenLine;  // the snapshot line of a dead animal, once written
-  mutable std::string fixedText;   // the snapshot fields that never change after birth
-  mutable std::array<std::uint32_t, 6> fixedCuts{};  // where its five runs start and end
+  mutable AnimalSnapshot::Text snapshotText;  // kept by AnimalSnapshot to build its lines fast
+
+  friend class AnimalSnapshot;
 };

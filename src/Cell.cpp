@@ -306,7 +306,7 @@ void Cell::breedAnimals(int day) {
 }
 
 void Cell::purgeDeadAnimals() {
-  for (unsigned state : {STARVED, PREDATED, BACKGROUND, SENESCED}) {
+  for (unsigned state : FINAL_STATES) {
     for (Prey* prey : preys[state]) delete prey;
     preys[state].clear();
     for (Predator* predator : predators[state]) delete predator;
@@ -321,8 +321,7 @@ void Cell::printAnimals(std::string& out, TextRanges* deadLines) const {
     const std::size_t start = out.size();
     for (const Prey* prey : preys[s]) prey->appendSnapshotLine(out);
     for (const Predator* predator : predators[s]) predator->appendSnapshotLine(out);
-    const bool dead = s == STARVED || s == PREDATED || s == BACKGROUND || s == SENESCED;
-    if (deadLines && dead && out.size() > start) deadLines->emplace_back(start, out.size());
+    if (deadLines && isFinalState(s) && out.size() > start) deadLines->emplace_back(start, out.size());
   }
 }
 

@@ -1,6 +1,9 @@
 #include "World.h"
 
 #include "ChromosomesGenerator.h"
+#include "Configuration.h"
+#include "DailySnapshots.h"
+#include "FoodWebMatrices.h"
 #include "GlobalFunctions.h"
 #include "Predator.h"
 #include "Prey.h"
@@ -35,6 +38,7 @@ double growthRateAt(double biomass) {
 World::World(const boost::property_tree::ptree& configuration) {
   const Configuration config(configuration);
   readSoilAndRunKeys(config);
+  snapshots = std::make_unique<DailySnapshots>(simulationName);
   std::cout << "Initializing..." << std::endl;
   readAnimalSpeciesFromJSON(configuration);
   if (existingAnimalSpecies.size() < 2)
@@ -344,7 +348,12 @@ void World::initAnimals() {
 
 template <class Each>
 void World::alongCells(Each each) {
-  lastAnimalSnapshotCurrent = false;
+  for (auto& cell : cells) each(*cell);
+}
+
+template <class Each>
+void World::alongCellsChangingAnimals(Each each) {
+  snapshots->animalsChanged();
   for (auto& cell : cells) each(*cell);
 }
 
@@ -430,68 +439,53 @@ void World::parallelGrowAndSpreadFungiAlongCells() {
 }
 
 void World::activateAndTuneAnimalsAlongCells(int day) {
-  alongCells([day](Cell& c) {
+  alongCellsChangingAnimals([day](Cell& c) {
     c.activateAnimals(day);
     c.tuneTraits();
   });
 }
 
 void World::moveAnimalsForReproducingAlongCells(int day) {
-  alongCells([day](Cell& c) { c.moveAnimalsForReproducing(day); });
+  alongCellsChangingAnimals([day](Cell& c) { c.moveAnimalsForReproducing(day); });
 }
 
 void World::movePreysWithPredatorsAlongCells(int day) {
-  alongCells([day](Cell& c) { c.movePreysWithPredators(day); });
+  alongCellsChangingAnimals([day](Cell& c) { c.movePreysWithPredators(day); });
 }
 
 void World::movePreysWithoutPredatorsAlongCells(int day) {
-  alongCells([day](Cell& c) { c.movePreysWithoutPredators(day); });
+  alongCellsChangingAnimals([day](Cell& c) { c.movePreysWithoutPredators(day); });
 }
 
 void World::feedAndMetabWithGrowthPreysAlongCells(int day) {
-  alongCells([day](Cell& c) {
+  alongCellsChangingAnimals([day](Cell& c) {
     c.feedPreys();
     c.metabWithGrowthPreys(day);
   });
 }
 
 void World::diePredsFromBackgroundAlongCells(int day) {
-  alongCells([day](Cell& c) { c.diePredsFromBackground(day); });
+  alongCellsChangingAnimals([day](Cell& c) { c.diePredsFromBackground(day); });
 }
 
 void World::movePredatorsWithPredatorsAlongCells(int day) {
-  alongCells([day](Cell& c) { c.movePredatorsWithPredators(day); });
+  alongCellsChangingAnimals([day](Cell& c) { c.movePredatorsWithPredators(day); });
 }
 
 void World::assimAndMetabWithGrowthPredatorsAlongCells(int day) {
-  alongCells([day](Cell& c) {
+  alongCellsChangingAnimals([day](Cell& c) {
     c.assimPreds();
     c.metabWithGrowthPredators(day);
   });
 }
 
 void World::breedAnimalsAlongCells(int day) {
-  alongCells([day](Cell& c) { c.breedAnimals(day); });
+  alongCellsChangingAnimals([day](Cell& c) { c.breedAnimals(day); });
 }
 
 void World::purgeDeadAnimalsAlongCells() {
-  const bool snapshotWasCurrent = lastAnimalSnapshotCurrent;
   alongCells([](Cell& c) { c.purgeDeadAnimals(); });
-  if (!snapshotWasCurrent) return;
-  // Keep the snapshot current: the same text without the lines of the animals
-  // just deleted (a new string, since the old one may still be being written).
-  const std::string& old = *lastAnimalSnapshot;
-  auto kept = std::make_shared<std::string>();
-  kept->reserve(old.size());
-  std::size_t from = 0;
-  for (const auto& [deadFrom, deadTo] : lastAnimalSnapshotDeadLines) {
-    kept->append(old, from, deadFrom - from);
-    from = deadTo;
-  }
-  kept->append(old, from, std::string::npos);
-  lastAnimalSnapshot = std::move(kept);
-  lastAnimalSnapshotDeadLines.clear();
-  lastAnimalSnapshotCurrent = true;
+  snapshots->deadPurged();
 }
 
 bool World::isExtinguished() const { return !whatDiedOut().empty(); }
@@ -545,99 +539,20 @@ void World::printDailySummary(std::string& out, int day) const {
   out += '\n';
 }
 
-void World::writeOutput(const std::string& path, std::shared_ptr<const std::string> content) {
-  if (writer)
-    writer->writeWhole(path, std::move(content));
-  else if (!OutputFile::writeWhole(path, *content))
-    outputFailed = true;
+bool World::hasOutputFailed() const { return snapshots->hasFailed(); }
+
+void World::writeInBackground(BackgroundWriter* writer) {
+  this->writer = writer;
+  snapshots->writeInBackground(writer);
 }
 
-void World::printAnimalsAlongCells(int day, int selector) {
-  // The start-of-day snapshot goes under animals_each_day_end and the
-  // end-of-day one under animals_each_day_start; stored runs rely on it.
-  const std::string folder = selector == 0 ? "/animals_each_day_end/" : "/animals_each_day_start/";
-  const std::string path = simulationName + folder + simulationName + "_animals_day_" + std::to_string(day) + ".txt";
-  if (selector != 0 || !lastAnimalSnapshotCurrent) {
-    auto text = std::make_shared<std::string>();
-    text->reserve(lastAnimalSnapshot ? lastAnimalSnapshot->size() : 0);
-    *text =
-        "id\tspecies\tposition\tstate\tinstar\tpheno_ini\tdate_egg\tage_first_rep\trep_count\tfecundity\t"
-        "date_death\tg_numb_prt1\tg_numb_prt2\tID_prt1\tID_prt2\tencounters_prey\tencounters_pred\t"
-        "global_prey_encs\tglobal_pred_encs\tenergy\tgrowth\tpheno\tbody\tassim\tvor\tspeed\tsearch\tmet\t"
-        "vorQ10\tspdQ10\tsrchQ10\te_met\n";
-    lastAnimalSnapshotDeadLines.clear();
-    for (const auto& cell : cells) cell->printAnimals(*text, &lastAnimalSnapshotDeadLines);
-    lastAnimalSnapshot = std::move(text);
-  }
-  lastAnimalSnapshotCurrent = selector != 0;
-  writeOutput(path, lastAnimalSnapshot);
-}
+void World::printAnimalsAlongCells(int day, int selector) { snapshots->writeAnimals(cells, day, selector); }
 
-void World::printCellAlongCells(int day) {
-  const std::string path = simulationName + "/cells/" + simulationName + "_cells_day_" + std::to_string(day) + ".txt";
-  auto text = std::make_shared<std::string>();
-  long preys = 0, predators = 0;
-  for (const auto& cell : cells) {
-    cell->printCell(*text);
-    preys += cell->getNumberOfActivePreys();
-    predators += cell->getNumberOfActivePredators();
-  }
-  *text += "\nTOTAL: ";
-  appendInt(*text, preys);
-  *text += '\t';
-  appendInt(*text, predators);
-  *text += '\n';
-  writeOutput(path, std::move(text));
-}
+void World::printCellAlongCells(int day) { snapshots->writeCells(cells, day); }
 
 void World::printEncountersPredationsAndNodesMatrices(OutputFile& encounters, OutputFile& predations,
                                                       OutputFile& nodes) const {
-  const long total = static_cast<long>(existingAnimalSpecies.at(0)->getInitialPopulation()) +
-                     existingAnimalSpecies.at(1)->getInitialPopulation();
-  const int N = static_cast<int>(total);
-  const auto rows = static_cast<std::size_t>(N);
-  std::vector<std::vector<int>> met(rows), eaten(rows);  // per founder, the columns holding a 1
-  std::vector<std::string> categories(rows, "undefined");
-  for (const auto& cell : cells) cell->updateEncountersPredationsAndNodesMatricesForAnimalsInThisCell(met, eaten, categories, N);
-
-  // Blocks of text go to the background writer when there is one, so that
-  // writing one block overlaps formatting the next.
-  auto emit = [this](OutputFile& out, std::string& block) {
-    if (writer)
-      writer->append(out, std::move(block));
-    else
-      out.append(block);
-    block.clear();
-  };
-  const std::size_t BLOCK = std::size_t(1) << 20;
-  std::string zeros;  // a row's cells, all 0
-  for (int j = 0; j < N; ++j) zeros += "\t0";
-  auto writeMatrix = [&](OutputFile& out, const std::vector<std::vector<int>>& ones) {
-    std::string block;
-    for (int j = 0; j < N; ++j) {
-      block += '\t';
-      appendInt(block, j);
-    }
-    block += '\n';
-    for (int i = 0; i < N; ++i) {
-      appendInt(block, i);
-      const std::size_t row = block.size();
-      block += zeros;
-      for (int j : ones[i]) block[row + 2 * static_cast<std::size_t>(j) + 1] = '1';
-      block += '\n';
-      if (block.size() >= BLOCK) emit(out, block);
-    }
-    emit(out, block);
-  };
-  writeMatrix(encounters, met);
-  writeMatrix(predations, eaten);
-  std::string text = "node\tcategory\n";
-  for (int i = 0; i < N; ++i) {
-    text += 'X';
-    appendInt(text, i);
-    text += '\t';
-    text += categories[i];
-    text += '\n';
-  }
-  emit(nodes, text);
+  const long founders = static_cast<long>(existingAnimalSpecies.at(0)->getInitialPopulation()) +
+                        existingAnimalSpecies.at(1)->getInitialPopulation();
+  FoodWebMatrices::write(cells, static_cast<int>(founders), encounters, predations, nodes, writer);
 }

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+class DailySnapshots;
+
 class World {
  public:
   // Reads the soil, run and species keys, builds the ring and founds the populations.
@@ -72,9 +74,9 @@ class World {
   void printCellAlongCells(int day);
   void printEncountersPredationsAndNodesMatrices(OutputFile& encounters, OutputFile& predations,
                                                  OutputFile& nodes) const;
-  bool hasOutputFailed() const { return outputFailed; }
-  // Hands the snapshot files to writer (not owned) instead of writing them at once.
-  void writeInBackground(BackgroundWriter* writer) { this->writer = writer; }
+  bool hasOutputFailed() const;
+  // Hands the output files to writer (not owned) instead of writing them at once.
+  void writeInBackground(BackgroundWriter* writer);
 
   // First registry fault of the whole world, "" when there is none.
   std::string registryFault() const;
@@ -90,24 +92,19 @@ class World {
   // Refuses a world whose cells and founders would need more than MEMORY_BUDGET.
   void checkStartingMemory() const;
   void checkRegistryAfter(const char* phase) const;
+  // Applies each to every cell in ring order.
   template <class Each>
   void alongCells(Each each);
+  // The same for a phase that may change animals, which the snapshots must know.
+  template <class Each>
+  void alongCellsChangingAnimals(Each each);
   template <class Kind>
   void foundPopulation(AnimalSpecies* species);
-  // Writes a whole output file, now or in the background; remembers a failure
-  // (already reported) of a file written now.
-  void writeOutput(const std::string& path, std::shared_ptr<const std::string> content);
 
   std::string simulationName;
   int worldLength = 0;
   std::vector<std::unique_ptr<Cell>> cells;  // index = position on the ring
   std::vector<std::unique_ptr<AnimalSpecies>> existingAnimalSpecies;  // 0 founds prey, 1 predators
-  bool outputFailed = false;
-  BackgroundWriter* writer = nullptr;
-  // The latest end-of-day animal snapshot while no phase has run since: the
-  // next start-of-day snapshot has exactly these lines, less those of the dead
-  // when they were purged in between.
-  std::shared_ptr<std::string> lastAnimalSnapshot;  // may still be being written
-  Cell::TextRanges lastAnimalSnapshotDeadLines;
-  bool lastAnimalSnapshotCurrent = false;
+  BackgroundWriter* writer = nullptr;             // not owned; null: files are written at once
+  std::unique_ptr<DailySnapshots> snapshots;     // the daily animal and cell files
 };

@@ -1,0 +1,68 @@
+#include "DailySnapshots.h"
+
+#include "AnimalSnapshot.h"
+#include "BackgroundWriter.h"
+#include "GlobalFunctions.h"
+#include "OutputFile.h"
+
+#include <utility>
+
+DailySnapshots::DailySnapshots(std::string runName) : runName(std::move(runName)) {}
+
+void DailySnapshots::write(const std::string& path, std::shared_ptr<const std::string> content) {
+  if (writer)
+    writer->writeWhole(path, std::move(content));
+  else if (!OutputFile::writeWhole(path, *content))
+    failed = true;
+}
+
+void DailySnapshots::writeAnimals(const std::vector<std::unique_ptr<Cell>>& cells, int day, int selector) {
+  // The start-of-day file goes under animals_each_day_end and the end-of-day
+  // one under animals_each_day_start; stored runs rely on it.
+  const std::string folder = selector == 0 ? "/animals_each_day_end/" : "/animals_each_day_start/";
+  const std::string path = runName + folder + runName + "_animals_day_" + std::to_string(day) + ".txt";
+  if (selector != 0 || !lastIsCurrent) {
+    auto text = std::make_shared<std::string>();
+    text->reserve(lastAnimals ? lastAnimals->size() : 0);
+    *text = AnimalSnapshot::HEADER;
+    lastDeadLines.clear();
+    for (const auto& cell : cells) cell->printAnimals(*text, &lastDeadLines);
+    lastAnimals = std::move(text);
+  }
+  lastIsCurrent = selector != 0;
+  write(path, lastAnimals);
+}
+
+void DailySnapshots::deadPurged() {
+  if (!lastIsCurrent) return;
+  // The same text without the lines of the animals just deleted (a new
+  // string, since the old one may still be being written).
+  const std::string& old = *lastAnimals;
+  auto kept = std::make_shared<std::string>();
+  kept->reserve(old.size());
+  std::size_t from = 0;
+  for (const auto& [deadFrom, deadTo] : lastDeadLines) {
+    kept->append(old, from, deadFrom - from);
+    from = deadTo;
+  }
+  kept->append(old, from, std::string::npos);
+  lastAnimals = std::move(kept);
+  lastDeadLines.clear();
+}
+
+void DailySnapshots::writeCells(const std::vector<std::unique_ptr<Cell>>& cells, int day) {
+  const std::string path = runName + "/cells/" + runName + "_cells_day_" + std::to_string(day) + ".txt";
+  auto text = std::make_shared<std::string>();
+  long preys = 0, predators = 0;
+  for (const auto& cell : cells) {
+    cell->printCell(*text);
+    preys += cell->getNumberOfActivePreys();
+    predators += cell->getNumberOfActivePredators();
+  }
+  *text += "\nTOTAL: ";
+  appendInt(*text, preys);
+  *text += '\t';
+  appendInt(*text, predators);
+  *text += '\n';
+  write(path, std::move(text));
+}

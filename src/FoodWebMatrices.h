@@ -1,0 +1,22 @@
+// The three food-web files of a run that keeps its dead: the encounter and the
+// predation matrix of the founders (a 1 where the column's predator met, or
+// ate, the row's animal) and their node list. The matrices are built from
+// sparse rows and written in blocks, on the background writer when there is
+// one, so that writing one block overlaps formatting the next. Used once, at
+// the end of a run.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+class BackgroundWriter;
+class Cell;
+class OutputFile;
+
+class FoodWebMatrices {
+ public:
+  // Writes the files of the founders (ids 0 .. founders - 1) of cells'
+  // animals; writer may be null (the files are then written at once).
+  static void write(const std::vector<std::unique_ptr<Cell>>& cells, int founders, OutputFile& encounters,
+                    OutputFile& predations, OutputFile& nodes, BackgroundWriter* writer);
+};
