@@ -27,12 +27,9 @@ Animal::Animal(int id, std::unique_ptr<Genome> chromosomes, Cell* position, int 
 
 Animal::~Animal() = default;
 
-namespace {
-// Temperature factor: 1 at the minimum temperature, q at the maximum.
-double temperatureFactor(double q) {
+double Animal::temperatureFactor(double q) {
   return linearInterpolate(Cell::TEMPERATURE, Cell::MIN_TEMPERATURE, Cell::MAX_TEMPERATURE, 1, q);
 }
-}  // namespace
 
 void Animal::initTraits() {
   const unsigned T = species->getNumberOfTraits();

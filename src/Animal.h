@@ -110,6 +110,8 @@ class Animal {
   friend std::ostream& operator<<(std::ostream& out, const Animal& animal);
 
  protected:
+  // Factor of a rate at the run temperature: 1 at the minimum temperature, q at the maximum.
+  static double temperatureFactor(double q);
   // Number of whole steps trait 7 allows (0 below one step).
   int stepsAllowed() const;
   // Jumps 2 or more cells along the ring in a random direction; returns the distance.

@@ -36,6 +36,9 @@ Cell::Registry<Predator>& Cell::registry<Predator>() { return predators; }
 
 void Cell::growFungi() {
   if (!(fungi > 0)) return;
+  // The same law as the world's starting rates, but evaluated in another
+  // order (E / (k (T + 273.15)), 1000 x biomass): the two orders can differ in
+  // the last bit, and stored results depend on each. Do not unify them.
   const double a = std::exp(B_NORMALISATION - E_ACTIVATION_ENERGY / (K_BOLZMANN * (TEMPERATURE + 273.15)));
   rateOfIncrease = a / std::pow(1000 * fungi, 0.25);
   const double before = fungi;

@@ -118,8 +118,7 @@ void Predator::assimilation() {
     const double k = linearInterpolate(voracity_ini, minLimits[VORACITY], maxLimits[VORACITY], 0.05, 0.15);
     // The meal divided by the untuned daily voracity.
     const int days = roundToInt(food_mass / (std::pow(traits[ENERGY_TANK] + traits[BODY_SIZE], voracity_ini) * k));
-    days_digest = roundToInt(
-        days * linearInterpolate(Cell::TEMPERATURE, Cell::MIN_TEMPERATURE, Cell::MAX_TEMPERATURE, 1, species->getQ10digestion()));
+    days_digest = roundToInt(days * temperatureFactor(species->getQ10digestion()));
     eating = false;
     food_mass = 0;
   }

@@ -132,10 +132,7 @@ DayLoop runDays(World& world, const OutputNames& names, BackgroundWriter& writer
   const std::string path = outputPath(names.simulation, names.summary);
   OutputFile summary(path, OutputFile::IN_PLACE);
   if (!summary.isOpen()) return loop;
-  summary.append(
-      "DAY\tBIOMASS\tPREY_UNBORN\tPREY_ACTIVE\tPREY_STARVED\tPREY_PREDATED\tPREY_REPRODUCING\tPREY_SENESCED\t"
-      "PREDATOR_UNBORN\tPREDATOR_ACTIVE\tPREDATOR_STARVED\tPREDATOR_PREDATED\tPREDATOR_REPRODUCING\t"
-      "PREDATOR_BACKGROUND\tPREDATOR_SENESCED\n");
+  summary.append(World::SUMMARY_HEADER);
   summary.flush();
   for (int day = 0; day <= World::DAYS && !stopSignal; ++day) {
     loop.diedOut = world.whatDiedOut();

@@ -27,7 +27,10 @@ bool World::CHECK_REGISTRY = true;  // debug builds check the registry after eve
 double World::MEMORY_BUDGET = 8.0 * (1 << 30);
 
 namespace {
-// Growth rate of the soil law at a biomass, at the run temperature.
+// Growth rate of the soil law at a biomass, at the run temperature, for the
+// starting rates of the ring. A cell's daily growth evaluates the same law in
+// another order, which can differ in the last bit; stored results depend on
+// both orders, so they must stay as they are.
 double growthRateAt(double biomass) {
   const double A = std::exp(Cell::B_NORMALISATION -
                             (1 / ((Cell::TEMPERATURE + 273.15) * Cell::K_BOLZMANN)) * Cell::E_ACTIVATION_ENERGY);
@@ -188,10 +191,11 @@ int readParameter<int>(const Configuration& entry, const char* key) { return ent
 template <class Add>
 void readTraitObject(const Configuration& entry, const std::string& key, const AnimalSpecies& species, Add add) {
   for (const auto& member : entry.child(key)) {
-    if (!species.isTraitName(member.first))
-      entry.fail(key, "names an unknown trait '" + member.first +
-                          "' (known: energy_tank, growth, pheno, body_size, assim, voracity, speed, search_area, "
-                          "met_rate, vorQ10, spdQ10, srchQ10, actE_met)");
+    if (!species.isTraitName(member.first)) {
+      std::string known;
+      for (const auto& name : AnimalSpecies::traitNames()) known += (known.empty() ? "" : ", ") + name;
+      entry.fail(key, "names an unknown trait '" + member.first + "' (known: " + known + ")");
+    }
     add(member.first, Configuration::lenientReal(member.second, entry.pathOf(key) + "." + member.first));
   }
 }
@@ -514,6 +518,11 @@ std::string World::registryFault() const {
 }
 
 // ---- Outputs ---------------------------------------------------------------------
+
+const char* const World::SUMMARY_HEADER =
+    "DAY\tBIOMASS\tPREY_UNBORN\tPREY_ACTIVE\tPREY_STARVED\tPREY_PREDATED\tPREY_REPRODUCING\tPREY_SENESCED\t"
+    "PREDATOR_UNBORN\tPREDATOR_ACTIVE\tPREDATOR_STARVED\tPREDATOR_PREDATED\tPREDATOR_REPRODUCING\t"
+    "PREDATOR_BACKGROUND\tPREDATOR_SENESCED\n";
 
 void World::printDailySummary(std::string& out, int day) const {
   double biomass = 0.0;

@@ -69,6 +69,8 @@ class World {
 
   // Outputs. A file that cannot be written is reported on standard error and
   // remembered (hasOutputFailed) so that the run can end with a failure status.
+  // The header line of the summary file: the columns printDailySummary writes.
+  static const char* const SUMMARY_HEADER;
   void printDailySummary(std::string& out, int day) const;
   void printAnimalsAlongCells(int day, int selector);
   void printCellAlongCells(int day);
