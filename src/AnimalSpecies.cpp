@@ -1,6 +1,11 @@
 #include "AnimalSpecies.h"
 
 #include "ChromosomesGenerator.h"
+#include "Configuration.h"
+#include "GlobalFunctions.h"
+
+#include <cmath>
+#include <iostream>
 
 #include <limits>
 #include <stdexcept>
@@ -74,4 +79,160 @@ void AnimalSpecies::computeRestrictedTraits() {
     minRestrictedTraits[i] = lo + cut;
     maxRestrictedTraits[i] = hi - cut;
   }
+}
+
+// ---- Reading a species from run_params ----------------------------------------
+
+namespace {
+// The elements of a genetics list, which must be a JSON array.
+std::vector<const boost::property_tree::ptree*> listElements(const Configuration& entry, const std::string& key) {
+  std::vector<const boost::property_tree::ptree*> elements;
+  for (const auto& element : entry.child(key)) {
+    if (!element.first.empty())
+      entry.fail(key, "must be a JSON array (it has a member named '" + element.first + "')");
+    elements.push_back(&element.second);
+  }
+  return elements;
+}
+
+// The path of element k of the list at key, for warnings.
+std::string elementPath(const Configuration& entry, const std::string& key, std::size_t k) {
+  return entry.pathOf(key) + "[" + std::to_string(k) + "]";
+}
+
+void checkCount(const Configuration& entry, const std::string& key, std::size_t count, std::size_t least,
+                std::size_t most) {
+  if (count < least || count > most) {
+    const std::string wanted = least == most ? std::to_string(least)
+                                             : "between " + std::to_string(least) + " and " + std::to_string(most);
+    entry.fail(key, "must have " + wanted + " elements, got " + std::to_string(count));
+  }
+}
+
+const std::size_t MAX_MODULES = 5;
+
+template <class Type>
+Type readParameter(const Configuration& entry, const char* key);
+template <>
+double readParameter<double>(const Configuration& entry, const char* key) { return entry.strictReal(key); }
+template <>
+int readParameter<int>(const Configuration& entry, const char* key) { return entry.strictInt(key); }
+
+template <class Add>
+void readTraitObject(const Configuration& entry, const std::string& key, const AnimalSpecies& species, Add add) {
+  for (const auto& member : entry.child(key)) {
+    if (!species.isTraitName(member.first)) {
+      std::string known;
+      for (const auto& name : AnimalSpecies::traitNames()) known += (known.empty() ? "" : ", ") + name;
+      entry.fail(key, "names an unknown trait '" + member.first + "' (known: " + known + ")");
+    }
+    add(member.first, Configuration::lenientReal(member.second, entry.pathOf(key) + "." + member.first));
+  }
+}
+}  // namespace
+
+std::unique_ptr<AnimalSpecies> AnimalSpecies::read(const Configuration& entry, double memoryBudget) {
+  const unsigned randomnessMode = entry.strictUnsigned("genetics.randomnessMode");
+  if (randomnessMode > 1) entry.fail("genetics.randomnessMode", "must be 0 or 1, got " + std::to_string(randomnessMode));
+  const unsigned numberOfLoci = entry.strictUnsigned("genetics.numberOfLoci");
+  const unsigned numberOfAlleles = entry.strictUnsigned("genetics.numberOfAlleles");
+  if (numberOfAlleles == 0) entry.fail("genetics.numberOfAlleles", "must be at least 1, got 0");
+  const double poolBytes = 8.0 * numberOfAlleles * numberOfLoci + 32.0 * numberOfLoci;
+  if (poolBytes > memoryBudget)
+    entry.fail("genetics.numberOfAlleles", "with numberOfLoci " + std::to_string(numberOfLoci) + " would need about " +
+                                               gibibytes(poolBytes) + " of allele pools, more than the " +
+                                               gibibytes(memoryBudget) + " allowed");
+  const unsigned numberOfTraits = entry.strictUnsigned("genetics.numberOfTraits");
+  if (numberOfTraits != NUMBER_OF_TRAITS)
+    entry.fail("genetics.numberOfTraits", "must be 13, got " + std::to_string(numberOfTraits));
+  const unsigned perModule = entry.strictUnsigned("genetics.numberOfTraitsPerModule");
+  const std::size_t modules = perModule == 0 ? 0 : (numberOfTraits + perModule - 1) / perModule;
+  if (perModule == 0 || modules > MAX_MODULES)
+    entry.fail("genetics.numberOfTraitsPerModule",
+               "must make at most 5 modules of the 13 traits (at least 3 per module), got " + std::to_string(perModule));
+
+  const auto positiveElements = listElements(entry, "genetics.positiveModule");
+  checkCount(entry, "genetics.positiveModule", positiveElements.size(), modules, MAX_MODULES);
+  std::vector<int> positiveModule(MAX_MODULES, 0);
+  for (std::size_t k = 0; k < positiveElements.size(); ++k)
+    positiveModule[k] = Configuration::lenientInt(*positiveElements[k], elementPath(entry, "genetics.positiveModule", k));
+
+  const auto restrictElements = listElements(entry, "genetics.restrictPerTrait");
+  checkCount(entry, "genetics.restrictPerTrait", restrictElements.size(), numberOfTraits, numberOfTraits);
+  std::vector<double> restrictPerTrait(numberOfTraits, 0.0);
+  for (std::size_t k = 0; k < restrictElements.size(); ++k)
+    restrictPerTrait[k] = Configuration::lenientReal(*restrictElements[k], elementPath(entry, "genetics.restrictPerTrait", k));
+
+  const auto rhoElements = listElements(entry, "genetics.correlationCoeficientRHOPerModule");
+  checkCount(entry, "genetics.correlationCoeficientRHOPerModule", rhoElements.size(), modules, MAX_MODULES);
+  std::vector<double> rhoPerModule(MAX_MODULES, 0.0), ownLociPerModule(MAX_MODULES, 0.0);
+  for (std::size_t k = 0; k < rhoElements.size(); ++k) {
+    rhoPerModule[k] =
+        Configuration::lenientReal(*rhoElements[k], elementPath(entry, "genetics.correlationCoeficientRHOPerModule", k));
+    ownLociPerModule[k] = std::round((1 - std::fabs(rhoPerModule[k])) * numberOfLoci);
+  }
+
+  const std::string name = entry.text("name");
+  const unsigned initialPopulation = entry.strictUnsigned("initialPopulation");
+  const std::string huntingWord = entry.text("huntingMode");
+  unsigned huntingMode = DOES_NOT_HUNT;
+  if (huntingWord == "does_not_hunt")
+    huntingMode = DOES_NOT_HUNT;
+  else if (huntingWord == "sit_and_wait")
+    huntingMode = SIT_AND_WAIT;
+  else if (huntingWord == "active_hunting")
+    huntingMode = ACTIVE_HUNTING;
+  else
+    entry.fail("huntingMode", "must be does_not_hunt, sit_and_wait or active_hunting, got '" + huntingWord + "'");
+
+  auto species = std::make_unique<AnimalSpecies>(name, numberOfTraits, numberOfLoci, numberOfAlleles, positiveModule,
+                                                 restrictPerTrait, rhoPerModule, ownLociPerModule, perModule,
+                                                 randomnessMode);
+  species->setInitialPopulation(initialPopulation);
+  std::cout << "Read Animal Species. Scientific name: " << name << std::endl;
+  species->setDefaultHuntingMode(huntingMode);
+
+  AnimalSpecies& s = *species;
+  readTraitObject(entry, "minTraitsRanges", s, [&](const std::string& t, double v) { s.addTraitMin(t, v); });
+  readTraitObject(entry, "maxTraitsRanges", s, [&](const std::string& t, double v) { s.addTraitMax(t, v); });
+  readTraitObject(entry, "minTraitLimits", s, [&](const std::string& t, double v) { s.addTraitMinLimit(t, v); });
+  readTraitObject(entry, "maxTraitLimits", s, [&](const std::string& t, double v) { s.addTraitMaxLimit(t, v); });
+  s.computeRestrictedTraits();
+
+#define SOILWEB_READ_PARAMETER(type, field, Name) s.set##Name(readParameter<type>(entry, #field));
+  SOILWEB_SPECIES_PARAMETERS(SOILWEB_READ_PARAMETER)
+#undef SOILWEB_READ_PARAMETER
+
+  return species;
+}
+
+// Divisions by zero that the model runs on with (its traits become infinite or
+// NaN) are worth a word: such a run is rarely what was meant.
+std::vector<std::string> AnimalSpecies::undefinedTraitWarnings(const std::string& entryPath) {
+  std::vector<std::string> warnings;
+  const std::string entry = "'" + entryPath;
+  const std::string every = " of every " + getScientificName();
+  for (unsigned trait : {VORACITY, SPEED, SEARCH_AREA})
+    if (minTraitLimits[trait] == maxTraitLimits[trait]) {
+      std::string limit;
+      appendDouble(limit, minTraitLimits[trait]);
+      warnings.push_back(entry + ".minTraitLimits." + traitNames()[trait] + "' equals its maxTraitLimits (" + limit +
+                         "): the trait " + traitNames()[trait] + every + " is infinite or NaN from its first day");
+    }
+  if (maxEncountersT == 0)
+    warnings.push_back(entry + ".maxEncountersT' is 0: the trait search_area" + every + " is NaN from its first day");
+  const std::pair<double, const char*> deviations[] = {
+      {sdSizeHunted, "sdSizeHunted body_size"},     {sdVorHunted, "sdVorHunted voracity"},
+      {sdSizeHunter, "sdSizeHunter body_size"},     {sdVorHunter, "sdVorHunter voracity"},
+      {sdSpdHunter, "sdSpdHunter speed"},           {sdSearchAreaHunter, "sdSearchAreaHunter search_area"},
+      {sdSizeXSize, "sdSizeXSize body_size"},       {sdVorXVor, "sdVorXVor voracity"},
+      {sdSpdRatio, "sdSpdRatio speed"},             {sdSizeRatio, "sdSizeRatio body_size"}};
+  for (const auto& [deviation, names] : deviations) {
+    if (deviation != 0) continue;
+    const std::string both = names;
+    const std::string key = both.substr(0, both.find(' ')), trait = both.substr(both.find(' ') + 1);
+    warnings.push_back(entry + "." + key + "' is 0: the hunting scores of the trait " + trait + every +
+                       " are infinite or NaN");
+  }
+  return warnings;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 class ChromosomesGenerator;
+class Configuration;
 
 // Trait indices; every animal holds one value per trait in this order.
 enum Trait : unsigned {
@@ -59,6 +60,14 @@ class AnimalSpecies : public Species {
                 std::vector<double> correlationCoeficientRHOPerModule, std::vector<double> ownLociPerModule,
                 unsigned numberOfTraitsPerModule, unsigned randomnessMode);
   ~AnimalSpecies() override;
+
+  // Reads and checks one entry of world.life.animals; a bad key raises a
+  // Configuration::Error naming it by entry's path. The allele pools may take
+  // at most memoryBudget bytes.
+  static std::unique_ptr<AnimalSpecies> read(const Configuration& entry, double memoryBudget);
+  // One warning for each setting of this species that makes its animals'
+  // traits infinite or NaN, naming the key below entryPath.
+  std::vector<std::string> undefinedTraitWarnings(const std::string& entryPath);
 
   // Whether name is one of the thirteen trait names (case-sensitive).
   bool isTraitName(const std::string& name) const;

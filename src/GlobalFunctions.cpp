@@ -133,3 +133,9 @@ void appendInt(std::string& out, long long n) {
   char text[24];
   out.append(text, writeInt(text, n));
 }
+
+std::string gibibytes(double bytes) {
+  std::string text;
+  appendDouble(text, bytes / (1 << 30));
+  return text + " GiB";
+}

@@ -35,6 +35,8 @@ std::uint64_t get_timestamp();
 // Appends x as the default stream format writes it: six significant digits,
 // fixed or exponent notation as printf's %g chooses, "inf", "-inf", "nan", "-nan".
 void appendDouble(std::string& out, double x);
+// A number of bytes in GiB, as "1.5 GiB".
+std::string gibibytes(double bytes);
 // Appends n in plain decimal.
 void appendInt(std::string& out, long long n);
 // The same two, written at a position with room for 32 characters; return the
