@@ -60,10 +60,11 @@ bool readConfiguration(const std::string& path, boost::property_tree::ptree& tre
   return true;
 }
 
-// The file names read at start-up, so that a typo cannot cost a finished run.
+// The purge switch and the output names, read before the world is built, so
+// that a typo costs neither the building nor a finished run.
 struct OutputNames {
   int purge = 0;
-  std::string simulation;
+  std::string simulation;  // the world's, read with its keys
   std::string summary;
   std::vector<std::string> matrices;  // encounters, predations, nodes; only when purge is 0
 };
@@ -75,7 +76,6 @@ const char* const MATRIX_KEYS[] = {"simulation.outputs.encountersMatrixFilename"
 OutputNames readOutputNames(const Configuration& config) {
   OutputNames names;
   names.purge = config.strictInt("simulation.purgeDeadAnimals");
-  names.simulation = config.text("simulation.outputs.simulationName");
   names.summary = config.text("simulation.outputs.summaryFilename");
   for (const char* key : MATRIX_KEYS) {
     if (names.purge == 0)
@@ -245,9 +245,10 @@ int RunDriver::run(const RunOptions& options) {
   Configuration::clearRecords();
   try {
     const Configuration config(tree);
+    names = readOutputNames(config);
     seedRandom(chooseSeed(config, options, info));
     world = std::make_unique<World>(tree);
-    names = readOutputNames(config);
+    names.simulation = world->getSimulationName();
   } catch (const Configuration::Error& e) {
     std::cerr << "soilweb: " << options.configPath << ": " << e.what() << std::endl;
     return 1;

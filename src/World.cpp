@@ -1,5 +1,8 @@
 #include "World.h"
 
+#include "AnimalSpecies.h"
+#include "BackgroundWriter.h"
+#include "Cell.h"
 #include "ChromosomesGenerator.h"
 #include "Configuration.h"
 #include "DailySnapshots.h"

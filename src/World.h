@@ -5,19 +5,18 @@
 // run; it owns its cells (which own the animals) and its species.
 #pragma once
 
-#include "AnimalSpecies.h"
-#include "BackgroundWriter.h"
-#include "Cell.h"
-#include "Configuration.h"
-#include "OutputFile.h"
-
-#include <boost/property_tree/ptree.hpp>
+#include <boost/property_tree/ptree_fwd.hpp>
 
 #include <memory>
 #include <string>
 #include <vector>
 
+class AnimalSpecies;
+class BackgroundWriter;
+class Cell;
+class Configuration;
 class DailySnapshots;
+class OutputFile;
 
 class World {
  public:
@@ -83,6 +82,7 @@ class World {
   // First registry fault of the whole world, "" when there is none.
   std::string registryFault() const;
 
+  const std::string& getSimulationName() const { return simulationName; }
   Cell* getCell(int index) const { return cells.at(static_cast<std::size_t>(index)).get(); }
   int getNumberOfCells() const { return static_cast<int>(cells.size()); }
   const std::vector<std::unique_ptr<AnimalSpecies>>& getSpecies() const { return existingAnimalSpecies; }

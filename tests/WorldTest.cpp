@@ -1,3 +1,5 @@
+#include "Configuration.h"
+#include "OutputFile.h"
 #include "World.h"
 
 #include "Fixtures.h"
