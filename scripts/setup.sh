@@ -6,7 +6,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$root/build"}
 shift || true
 
-packages=(g++ make cmake git libboost-dev libcli11-dev libgtest-dev python3 python3-matplotlib parallel)
+packages=(g++ make cmake git libboost-dev libcli11-dev libdeflate-dev libgtest-dev python3 python3-matplotlib parallel)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

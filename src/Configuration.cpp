@@ -228,7 +228,12 @@ Tree valueOf(const std::string& value) {
 }
 }  // namespace
 
-bool Configuration::isOptionalKey(const std::string& key) { return key == "simulation.seed"; }
+bool Configuration::isOptionalKey(const std::string& key) {
+  for (const char* optional : {"simulation.seed", "simulation.outputs.snapshotEvery", "simulation.outputs.snapshots",
+                               "simulation.outputs.compression"})
+    if (key == optional) return true;
+  return false;
+}
 
 void Configuration::set(Tree& root, const std::string& key, const std::string& value) {
   const auto segments = segmentsOf(key);

@@ -7,7 +7,7 @@
 
 #include <utility>
 
-DailySnapshots::DailySnapshots(std::string runName) : runName(std::move(runName)) {}
+DailySnapshots::DailySnapshots(std::string runName, int lastDay) : runName(std::move(runName)), lastDay(lastDay) {}
 
 void DailySnapshots::write(const std::string& path, std::shared_ptr<const std::string> content) {
   if (writer)
@@ -19,6 +19,10 @@ void DailySnapshots::write(const std::string& path, std::shared_ptr<const std::s
 void DailySnapshots::writeAnimals(const std::vector<std::unique_ptr<Cell>>& cells, int day, int selector) {
   // The start-of-day file goes under animals_each_day_end and the end-of-day
   // one under animals_each_day_start; stored runs rely on it.
+  if (!isDue(selector == 0 ? choice.animalsStart : choice.animalsEnd, day)) {
+    if (selector != 0) lastIsCurrent = false;  // nothing of this day's end is kept
+    return;
+  }
   const std::string folder = selector == 0 ? "/animals_each_day_end/" : "/animals_each_day_start/";
   const std::string path = runName + folder + runName + "_animals_day_" + std::to_string(day) + ".txt";
   if (selector != 0 || !lastIsCurrent) {
@@ -51,6 +55,7 @@ void DailySnapshots::deadPurged() {
 }
 
 void DailySnapshots::writeCells(const std::vector<std::unique_ptr<Cell>>& cells, int day) {
+  if (!isDue(choice.cells, day)) return;
   const std::string path = runName + "/cells/" + runName + "_cells_day_" + std::to_string(day) + ".txt";
   auto text = std::make_shared<std::string>();
   long preys = 0, predators = 0;

@@ -14,10 +14,24 @@
 
 class BackgroundWriter;
 
+// Which snapshot files a run writes, and on which days: 0, every, 2 every, ...,
+// the last configured day and the day after which the world died out.
+struct SnapshotChoice {
+  int every = 1;
+  bool animalsStart = true;  // the start-of-day animal files (under animals_each_day_end)
+  bool animalsEnd = true;    // the end-of-day animal files (under animals_each_day_start)
+  bool cells = true;
+};
+
 class DailySnapshots {
  public:
-  // runName: the run's folder and the prefix of every file name.
-  explicit DailySnapshots(std::string runName);
+  // runName: the run's folder and the prefix of every file name; lastDay: the
+  // last day configured.
+  DailySnapshots(std::string runName, int lastDay);
+
+  void choose(const SnapshotChoice& choice) { this->choice = choice; }
+  // The run ends after day (the world has died out): its end-of-day files are due.
+  void endsAfter(int day) { lastDay = day; }
 
   // Hands the files to writer (not owned) instead of writing them at once.
   void writeInBackground(BackgroundWriter* writer) { this->writer = writer; }
@@ -38,8 +52,11 @@ class DailySnapshots {
 
  private:
   void write(const std::string& path, std::shared_ptr<const std::string> content);
+  bool isDue(bool wanted, int day) const { return wanted && (day % choice.every == 0 || day == lastDay); }
 
   std::string runName;
+  int lastDay;
+  SnapshotChoice choice;
   BackgroundWriter* writer = nullptr;
   bool failed = false;
   std::shared_ptr<std::string> lastAnimals;  // the latest animal file's text; may still be being written

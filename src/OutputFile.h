@@ -2,9 +2,11 @@
 // large blocks. A snapshot-style file is written under a temporary name beside
 // its final path and renamed only when complete, so a file under its final
 // name is always whole; an in-place file (the summary) is written where it
-// stands and flushed line by line so that users can watch it grow. Every
-// failure is reported on standard error once, and commit() says whether the
-// file was written. Lives for the writing of one file.
+// stands and flushed line by line so that users can watch it grow. With gzip
+// on, each block written is one gzip member (readers take concatenated
+// members) and the file's name ends in ".gz". Every failure is reported on
+// standard error once, and commit() says whether the file was written. Lives
+// for the writing of one file.
 #pragma once
 
 #include <string>
@@ -13,13 +15,19 @@
 class OutputFile {
  public:
   enum Mode { WHOLE, IN_PLACE };
-  // Opens the file; reports "Error opening the file." when it cannot.
-  explicit OutputFile(std::string path, Mode mode = WHOLE);
+  // Whether files are written gzip-compressed; set once before a run writes.
+  static bool gzip;
+
+  // Opens the file (path + ".gz" when compressed, unless plain); reports
+  // "Error opening the file." when it cannot.
+  explicit OutputFile(std::string path, Mode mode = WHOLE, bool plain = false);
   ~OutputFile();  // a file not committed is removed (WHOLE) or closed (IN_PLACE)
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
   bool isOpen() const { return fd >= 0; }
+  // The name the file has once written.
+  const std::string& finalPath() const { return path; }
   void append(std::string_view more);
   // Writes what is pending now.
   void flush();
@@ -27,7 +35,7 @@ class OutputFile {
   bool commit();
 
   // Writes content as the whole file at path; false when anything failed.
-  static bool writeWhole(const std::string& path, const std::string& content);
+  static bool writeWhole(const std::string& path, const std::string& content, bool plain = false);
 
   // The last line of the first failure any file reported, "" when none.
   static std::string firstFailure();
@@ -36,9 +44,12 @@ class OutputFile {
   // Writes lines (each ending in a newline) to standard error, remembering the first failure.
   static void report(const std::string& lines);
   void fail(int error);
+  // Writes a block as it is, or as one gzip member.
+  void writeBlock(const char* data, std::size_t size);
   void writeAll(const char* data, std::size_t size);
 
   std::string path;
+  bool compressed;
   std::string writtenPath;  // the temporary name while a WHOLE file is written
   Mode mode;
   int fd = -1;

@@ -2,6 +2,7 @@
 
 #include "BackgroundWriter.h"
 #include "Configuration.h"
+#include "DailySnapshots.h"
 #include "GlobalFunctions.h"
 #include "OutputFile.h"
 #include "RunFolder.h"
@@ -67,11 +68,46 @@ struct OutputNames {
   std::string simulation;  // the world's, read with its keys
   std::string summary;
   std::vector<std::string> matrices;  // encounters, predations, nodes; only when purge is 0
+  SnapshotChoice snapshots;           // which snapshot files, how often
+  bool gzip = false;                  // every output but the run's record compressed
 };
 
 const char* const MATRIX_KEYS[] = {"simulation.outputs.encountersMatrixFilename",
                                    "simulation.outputs.predationsMatrixFilename",
                                    "simulation.outputs.nodesMatrixFilename"};
+
+// The optional output controls; without them every file is written daily and plain.
+void readOutputControls(const Configuration& config, OutputNames& names) {
+  const std::string every = "simulation.outputs.snapshotEvery";
+  if (config.has(every)) {
+    names.snapshots.every = config.strictInt(every);
+    if (names.snapshots.every < 1) config.fail(every, "must be at least 1, got " + std::to_string(names.snapshots.every));
+  }
+  const std::string list = "simulation.outputs.snapshots";
+  if (config.has(list)) {
+    const auto& kinds = config.child(list);
+    if (kinds.empty() && !kinds.data().empty())
+      config.fail(list, "must be a JSON list of animals_start, animals_end and cells, got '" + kinds.data() + "'");
+    SnapshotChoice& chosen = names.snapshots;
+    chosen.animalsStart = chosen.animalsEnd = chosen.cells = false;
+    for (const auto& [name, kind] : kinds) {
+      const std::string word = kind.data();
+      bool* flag = word == "animals_start" ? &chosen.animalsStart
+                   : word == "animals_end" ? &chosen.animalsEnd
+                   : word == "cells"       ? &chosen.cells
+                                           : nullptr;
+      if (!name.empty() || !kind.empty() || !flag)
+        config.fail(list, "must list only animals_start, animals_end and cells, got '" + (name.empty() ? word : name) + "'");
+      *flag = true;
+    }
+  }
+  const std::string compression = "simulation.outputs.compression";
+  if (config.has(compression)) {
+    const std::string word = config.text(compression);
+    if (word != "none" && word != "gzip") config.fail(compression, "must be none or gzip, got '" + word + "'");
+    names.gzip = word == "gzip";
+  }
+}
 
 OutputNames readOutputNames(const Configuration& config) {
   OutputNames names;
@@ -83,6 +119,7 @@ OutputNames readOutputNames(const Configuration& config) {
     else
       config.has(key);  // known, though not needed: no warning about it
   }
+  readOutputControls(config, names);
   return names;
 }
 
@@ -100,7 +137,12 @@ bool prepareRunFolder(const OutputNames& names, const RunOptions& options) {
   }
   std::vector<std::string> outputFiles = {"run_info.json", names.summary};
   outputFiles.insert(outputFiles.end(), names.matrices.begin(), names.matrices.end());
-  return folder.namesFit(outputFiles, World::DAYS) && folder.create();
+  std::vector<std::string> subfolders = {"/outputs"};
+  const SnapshotChoice& chosen = names.snapshots;
+  if (chosen.animalsEnd) subfolders.push_back("/animals_each_day_start");
+  if (chosen.animalsStart) subfolders.push_back("/animals_each_day_end");
+  if (chosen.cells) subfolders.push_back("/cells");
+  return folder.namesFit(outputFiles, World::DAYS, names.gzip ? ".gz" : "") && folder.create(subfolders);
 }
 
 // Set by SIGINT or SIGTERM; the run stops before the next day.
@@ -147,7 +189,7 @@ DayLoop runDays(World& world, const OutputNames& names, BackgroundWriter& writer
   }
   loop.filesWritten = writer.finish();
   loop.summaryWritten = summary.commit();
-  if (loop.summaryWritten) savedNotice(path);
+  if (loop.summaryWritten) savedNotice(summary.finalPath());
   return loop;
 }
 
@@ -166,7 +208,7 @@ bool writeMatrices(const World& world, const OutputNames& names, BackgroundWrite
   bool written = true;
   for (std::size_t k = 0; k < files.size(); ++k) {
     if (files[k]->commit())
-      savedNotice(paths[k]);
+      savedNotice(files[k]->finalPath());
     else
       written = false;
   }
@@ -246,9 +288,11 @@ int RunDriver::run(const RunOptions& options) {
   try {
     const Configuration config(tree);
     names = readOutputNames(config);
+    OutputFile::gzip = names.gzip;
     seedRandom(chooseSeed(config, options, info));
     world = std::make_unique<World>(tree);
     names.simulation = world->getSimulationName();
+    world->chooseSnapshots(names.snapshots);
   } catch (const Configuration::Error& e) {
     std::cerr << "soilweb: " << options.configPath << ": " << e.what() << std::endl;
     return 1;
@@ -266,7 +310,7 @@ int RunDriver::run(const RunOptions& options) {
 
   if (!RunFolder::enter(options.outputDirectory) || !prepareRunFolder(names, options)) return 1;
   const std::string infoPath = outputPath(names.simulation, "run_info.json");
-  if (!OutputFile::writeWhole(infoPath, info.json())) return 1;
+  if (!OutputFile::writeWhole(infoPath, info.json(), true)) return 1;
 
   catchStopSignals(true);
   BackgroundWriter writer;
@@ -283,7 +327,7 @@ int RunDriver::run(const RunOptions& options) {
     world.reset();
     info.signal = signalName(stopSignal);
     info.finish("stopped", 128 + stopSignal);
-    OutputFile::writeWhole(infoPath, info.json());
+    OutputFile::writeWhole(infoPath, info.json(), true);
     return 128 + stopSignal;
   }
   if (!loop.diedOut.empty()) noteExtinction(loop);
@@ -305,5 +349,5 @@ int RunDriver::run(const RunOptions& options) {
   info.diedOut = loop.diedOut;
   info.error = OutputFile::firstFailure();
   info.finish(!succeeded ? "failed" : !loop.diedOut.empty() ? "extinct" : "completed", status);
-  return OutputFile::writeWhole(infoPath, info.json()) ? status : 1;
+  return OutputFile::writeWhole(infoPath, info.json(), true) ? status : 1;
 }

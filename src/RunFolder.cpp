@@ -60,14 +60,14 @@ bool RunFolder::removeEarlierRun() const {
 
 // Checked before any folder is made, so that a refused run leaves nothing
 // behind. Whole files are written under their name + ".partial" first.
-bool RunFolder::namesFit(const std::vector<std::string>& outputFiles, int lastDay) const {
+bool RunFolder::namesFit(const std::vector<std::string>& outputFiles, int lastDay, const std::string& suffix) const {
   const long most = ::pathconf(".", _PC_NAME_MAX);
   if (most <= 0) return true;
   const std::string day = std::to_string(lastDay < 0 ? 0 : lastDay);
   std::vector<std::pair<std::string, std::string>> files = {{"", name}};
-  for (const auto& file : outputFiles) files.emplace_back("/outputs/", name + "_" + file + ".partial");
-  files.emplace_back("/cells/", name + "_cells_day_" + day + ".txt.partial");
-  files.emplace_back("/animals_each_day_start/", name + "_animals_day_" + day + ".txt.partial");
+  for (const auto& file : outputFiles) files.emplace_back("/outputs/", name + "_" + file + suffix + ".partial");
+  files.emplace_back("/cells/", name + "_cells_day_" + day + ".txt" + suffix + ".partial");
+  files.emplace_back("/animals_each_day_start/", name + "_animals_day_" + day + ".txt" + suffix + ".partial");
   for (const auto& [folder, file] : files) {
     if (static_cast<long>(file.size()) <= most) continue;
     const std::string path = folder.empty() ? shownAs : shownAs + folder + file.substr(0, file.rfind(".partial"));
@@ -78,10 +78,10 @@ bool RunFolder::namesFit(const std::vector<std::string>& outputFiles, int lastDa
   return true;
 }
 
-bool RunFolder::create() const {
+bool RunFolder::create(const std::vector<std::string>& wanted) const {
   if (const int reason = makeFolder(name)) return cannot("create output folder", shownAs, reason);
   if (::access(name.c_str(), W_OK | X_OK) != 0) return cannot("write in output folder", shownAs, errno);
-  for (const auto& sub : subfolders()) {
+  for (const auto& sub : wanted) {
     if (const int reason = makeFolder(name + sub)) return cannot("create output folder", shownAs + sub, reason);
     if (::access((name + sub).c_str(), W_OK | X_OK) != 0) return cannot("write in output folder", shownAs + sub, errno);
   }

@@ -23,10 +23,12 @@ class RunFolder {
   // files named NAME_...) and nothing else.
   bool removeEarlierRun() const;
   // Whether the run's file names fit the file system: outputFiles are the
-  // names written in outputs/, lastDay numbers the longest snapshot name.
-  bool namesFit(const std::vector<std::string>& outputFiles, int lastDay) const;
-  // Makes NAME and its four folders, or says why they cannot be used.
-  bool create() const;
+  // names written in outputs/, lastDay numbers the longest snapshot name,
+  // suffix is added to every name but the run's record (".gz" when compressed).
+  bool namesFit(const std::vector<std::string>& outputFiles, int lastDay, const std::string& suffix) const;
+  // Makes NAME and those of its four folders the run writes in, or says why
+  // they cannot be used.
+  bool create(const std::vector<std::string>& wanted) const;
 
   // Makes directory when missing and moves into it; "" stays where we are.
   static bool enter(const std::string& directory);

@@ -44,7 +44,7 @@ double growthRateAt(double biomass) {
 World::World(const boost::property_tree::ptree& configuration) {
   const Configuration config(configuration);
   readSoilAndRunKeys(config);
-  snapshots = std::make_unique<DailySnapshots>(simulationName);
+  snapshots = std::make_unique<DailySnapshots>(simulationName, DAYS);
   std::cout << "Initializing..." << std::endl;
   readAnimalSpeciesFromJSON(configuration);
   if (existingAnimalSpecies.size() < 2)
@@ -252,6 +252,7 @@ void World::runNextDay(int day) {
   breedAnimalsAlongCells(day);
   checkRegistryAfter("breeding");
   std::cout << ".";
+  if (isExtinguished()) snapshots->endsAfter(day);  // the run driver will find it so before the next day
   printAnimalsAlongCells(day, 1);
   printCellAlongCells(day);
   std::cout << " finished." << std::endl;
@@ -396,6 +397,8 @@ void World::printDailySummary(std::string& out, int day) const {
 }
 
 bool World::hasOutputFailed() const { return snapshots->hasFailed(); }
+
+void World::chooseSnapshots(const SnapshotChoice& choice) { snapshots->choose(choice); }
 
 void World::writeInBackground(BackgroundWriter* writer) {
   this->writer = writer;

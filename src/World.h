@@ -16,6 +16,7 @@ class BackgroundWriter;
 class Cell;
 class Configuration;
 class DailySnapshots;
+struct SnapshotChoice;
 class OutputFile;
 
 class World {
@@ -76,6 +77,8 @@ class World {
   void printEncountersPredationsAndNodesMatrices(OutputFile& encounters, OutputFile& predations,
                                                  OutputFile& nodes) const;
   bool hasOutputFailed() const;
+  // Which daily snapshot files are written, and on which days (default: all, daily).
+  void chooseSnapshots(const SnapshotChoice& choice);
   // Hands the output files to writer (not owned) instead of writing them at once.
   void writeInBackground(BackgroundWriter* writer);
 

@@ -688,3 +688,83 @@ TEST(WholeRun, NamesOfAnyLengthGiveWholeFilesOrAClearError) {
                              "names in simulation.outputs)\n");
   EXPECT_FALSE(fs::exists(tooLong.path / folder));
 }
+
+// Output controls: snapshot days thinned, kinds chosen, files compressed; the
+// files a run keeps are byte for byte those of a run writing everything.
+TEST(WholeRun, SnapshotEveryThinsTheSnapshotDaysOnly) {
+  Scratch daily, thinned, extinct;
+  ASSERT_EQ(daily.run(exampleConfig()).status, 0);
+  const Outcome run = thinned.run(exampleConfig(), "--set simulation.outputs.snapshotEvery=5");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto all = daily.results(), kept = thinned.results();
+  EXPECT_EQ(kept.size(), 4u + 3 * 4);  // days 0, 5, 10 and the last, 12
+  for (const auto& [path, text] : kept) {
+    ASSERT_EQ(all.count(path), 1u) << path;
+    EXPECT_EQ(text, all.at(path)) << path;
+  }
+  for (int day : {0, 5, 10, 12})
+    EXPECT_EQ(kept.count("run1/cells/run1_cells_day_" + std::to_string(day) + ".txt"), 1u) << day;
+  EXPECT_EQ(rowsOf(kept.at("run1/outputs/run1_summary.txt")).size(), 14u);
+
+  // A world that dies out writes the files of its last day too.
+  std::string config = exampleConfig({{"days", "300"}});
+  config.replace(config.find("\"initialPopulation\": 40"), 23, "\"initialPopulation\": 1");
+  const Outcome dying = extinct.run(config, "--set simulation.outputs.snapshotEvery=1000");
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(dying.err, match, std::regex("the last day run was ([0-9]+) of 300"))) << dying.err;
+  const auto files = extinct.results();
+  for (const char* folder : {"animals_each_day_start", "cells"})
+    EXPECT_EQ(files.count("run1/" + std::string(folder) + "/run1_" + (folder[0] == 'c' ? "cells" : "animals") + "_day_" +
+                          match[1].str() + ".txt"),
+              1u)
+        << folder;
+  EXPECT_EQ(files.size(), 4u + 3 + 2);  // day 0, and the last day's end-of-day files
+}
+
+TEST(WholeRun, SnapshotsChooseTheKindsWritten) {
+  Scratch cells, none, refused;
+  ASSERT_EQ(cells.run(exampleConfig({{"days", "2"}}), "--set 'simulation.outputs.snapshots=[\"cells\"]'").status, 0);
+  for (const auto& [path, text] : cells.results())
+    EXPECT_TRUE(path.rfind("run1/cells/", 0) == 0 || path.rfind("run1/outputs/", 0) == 0) << path;
+  EXPECT_EQ(cells.results().size(), 4u + 3);
+  EXPECT_FALSE(fs::exists(cells.path / "run1/animals_each_day_start"));
+
+  ASSERT_EQ(none.run(exampleConfig({{"days", "2"}}), "--set 'simulation.outputs.snapshots=[]'").status, 0);
+  EXPECT_EQ(none.results().size(), 4u);
+  for (const char* folder : {"cells", "animals_each_day_start", "animals_each_day_end"})
+    EXPECT_FALSE(fs::exists(none.path / "run1" / folder)) << folder;
+
+  for (const auto& [setting, error] :
+       {std::make_pair(std::string("snapshots=[\"animals\"]"),
+                       std::string("'simulation.outputs.snapshots' must list only animals_start, animals_end and cells, "
+                                   "got 'animals'")),
+        std::make_pair(std::string("snapshots=cells"),
+                       std::string("'simulation.outputs.snapshots' must be a JSON list of animals_start, animals_end and "
+                                   "cells, got 'cells'")),
+        std::make_pair(std::string("snapshotEvery=0"), std::string("'simulation.outputs.snapshotEvery' must be at least 1, got 0")),
+        std::make_pair(std::string("compression=zip"),
+                       std::string("'simulation.outputs.compression' must be none or gzip, got 'zip'"))}) {
+    const Outcome run = refused.run(exampleConfig(), "--set 'simulation.outputs." + setting + "'");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "soilweb: run_params: " + error + "\n");
+    EXPECT_FALSE(fs::exists(refused.path / "run1"));
+  }
+}
+
+TEST(WholeRun, GzipFilesDecompressToThePlainRun) {
+  Scratch plain, packed;
+  ASSERT_EQ(plain.run(exampleConfig({{"days", "4"}})).status, 0);
+  const Outcome run = packed.run(exampleConfig({{"days", "4"}}), "--set simulation.outputs.compression=gzip");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find(saved("run1/outputs/run1_summary.txt.gz")), std::string::npos);
+  const auto files = packed.tree();
+  EXPECT_EQ(files.size(), plain.tree().size());
+  for (const auto& [path, text] : files)
+    if (path.find("_run_info.json") == std::string::npos) {
+      EXPECT_EQ(path.substr(path.size() - 3), ".gz") << path;
+      EXPECT_EQ(text.substr(0, 2), "\x1f\x8b") << path;
+    }
+  EXPECT_EQ(packed.file("run1/outputs/run1_run_info.json").substr(0, 1), "{");
+  ASSERT_EQ(std::system(("cd " + shellQuote(packed.path) + " && find run1 -name '*.gz' -exec gunzip {} +").c_str()), 0);
+  EXPECT_TRUE(packed.results() == plain.results());
+}

@@ -41,6 +41,19 @@ class PlotTest(unittest.TestCase):
             self.assertEqual(wrong.returncode, 1)
             self.assertIn("unknown trait column(s): wings", wrong.stderr)
 
+    def test_reads_compressed_and_thinned_runs(self):
+        with tempfile.TemporaryDirectory() as here:
+            config = tiny_config(days=7)
+            config["simulation"]["outputs"].update(compression="gzip", snapshotEvery=3, snapshots=["cells"])
+            with open(os.path.join(here, "run_params"), "w") as f:
+                json.dump(config, f)
+            self.assertEqual(run(BINARY, cwd=here).returncode, 0)
+            done = run(os.path.join(ROOT, "scripts", "soilweb-plot"), "example", cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertIn("no end-of-day animal files: the trait figure left out", done.stderr)
+            self.assertEqual(sorted(os.listdir(os.path.join(here, "example", "plots"))),
+                             ["cells_biomass.png", "dynamics.png"])
+
 
 class SweepTest(unittest.TestCase):
     def sweep(self, here, out, grid, replicates, status=0):
@@ -98,6 +111,14 @@ class SweepTest(unittest.TestCase):
                                   env=dict(os.environ, SLURM_ARRAY_TASK_ID="2", SWEEP=os.path.join(here, "out"),
                                            SOILWEB=BINARY), capture_output=True, text=True)
             self.assertEqual(task.returncode, 1)
+
+    def test_collects_compressed_runs(self):
+        with tempfile.TemporaryDirectory() as here:
+            plain, _ = self.sweep(here, "plain", {"simulation.outputs.compression": ["none"]}, 1)
+            packed, failed = self.sweep(here, "packed", {"simulation.outputs.compression": ["gzip"]}, 1)
+            self.assertEqual(failed, [])
+            strip = lambda table: [line.split("\t")[3:] for line in table.splitlines()[1:]]  # noqa: E731
+            self.assertEqual(strip(packed), strip(plain))
 
     def test_grid_keys_are_checked_before_anything_runs(self):
         with tempfile.TemporaryDirectory() as here:

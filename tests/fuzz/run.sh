@@ -5,7 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=${1:-90}
-for p in clang-14 libclang-rt-14-dev libboost-dev libcli11-dev cmake make; do
+for p in clang-14 libclang-rt-14-dev libboost-dev libcli11-dev libdeflate-dev cmake make; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="${missing:-} $p"
 done
 if [ -n "${missing:-}" ]; then
