@@ -1,22 +1,34 @@
 #!/usr/bin/env bash
-# Installs what building soilweb needs (when missing) and builds it.
+# Installs what building soilweb needs (when missing, on Debian or Ubuntu) and builds it.
 # Usage: scripts/setup.sh [build-dir] [extra cmake options...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$root/build"}
 shift || true
 
-packages=(g++ make cmake git libboost-dev libcli11-dev libdeflate-dev libgtest-dev python3 python3-matplotlib parallel)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+packages=(g++ make cmake git libboost-dev libcli11-dev libdeflate-dev libgtest-dev python3 python3-matplotlib
+          python3-scipy parallel)
+if ! command -v dpkg-query >/dev/null || ! command -v apt-get >/dev/null; then
+  # Not Debian: nothing is installed here; say what the build needs and try it as it is.
+  cat >&2 <<'NEEDS'
+setup.sh: this is not a Debian or Ubuntu machine, so nothing is installed. soilweb needs a C++17
+compiler, CMake 3.16 or newer, Boost's headers, CLI11 (header-only) and libdeflate; the tests need
+GoogleTest, and the scripts Python 3 with matplotlib and scipy, and GNU parallel. On a cluster,
+load them as modules (e.g. `module load gcc cmake boost`) and see "Building on a cluster" in the
+README for a build without tests.
+NEEDS
+else
+  missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  fi
 fi
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null

@@ -120,6 +120,42 @@ class SweepTest(unittest.TestCase):
             strip = lambda table: [line.split("\t")[3:] for line in table.splitlines()[1:]]  # noqa: E731
             self.assertEqual(strip(packed), strip(plain))
 
+    def test_sweep_figures(self):
+        with tempfile.TemporaryDirectory() as here:
+            self.sweep(here, "out", {"simulation.temperature": [15, 25]}, 2)
+            done = run(os.path.join(ROOT, "scripts", "soilweb-plot"), "out", "--columns", "PREY_ACTIVE,BIOMASS", cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            for name in ("sweep_dynamics.png", "sweep_extinct.png", "sweep_scatter.png"):
+                with open(os.path.join(here, "out", "plots", name), "rb") as f:
+                    self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n", name)
+
+    def test_a_latin_hypercube_is_repeatable_and_within_its_ranges(self):
+        with tempfile.TemporaryDirectory() as here:
+            with open(os.path.join(here, "base.json"), "w") as f:
+                json.dump(tiny_config(), f)
+            ranges = {"simulation.temperature": {"min": 10.5, "max": 30},
+                      "world.life.animals.1.initialPopulation": {"min": 2, "max": 9}}
+            with open(os.path.join(here, "ranges.json"), "w") as f:
+                json.dump(ranges, f)
+            points = []
+            for out in ("first", "second"):
+                done = run(SWEEP, "prepare", "base.json", "ranges.json", out, "--design", "lhs", "--samples", "8",
+                           "--replicates", "2", "--seed", "11", cwd=here)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                with open(os.path.join(here, out, "sweep.json")) as f:
+                    points.append([(r["parameters"], r["seed"]) for r in json.load(f)["runs"]])
+            self.assertEqual(points[0], points[1])
+            self.assertEqual(len(points[0]), 16)
+            temperatures = sorted({p["simulation.temperature"] for p, _ in points[0]})
+            self.assertEqual(len(temperatures), 8)
+            for parameters, _ in points[0]:
+                self.assertTrue(10.5 <= parameters["simulation.temperature"] <= 30)
+                population = parameters["world.life.animals.1.initialPopulation"]
+                self.assertIsInstance(population, int)
+                self.assertTrue(2 <= population <= 9)
+            # One point in each eighth of the temperature range: a Latin hypercube.
+            self.assertEqual(sorted(int((t - 10.5) / (19.5 / 8)) for t in temperatures), list(range(8)))
+
     def test_grid_keys_are_checked_before_anything_runs(self):
         with tempfile.TemporaryDirectory() as here:
             for grid, error in (({"simulation.temperatur": [1]}, "grid key 'simulation.temperatur' is not in the base"),
