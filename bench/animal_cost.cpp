@@ -7,9 +7,22 @@
 
 #include <cstdio>
 
+#include <cstdlib>
+#include <new>
+
 namespace {
 std::size_t block(const void* p) { return p ? malloc_usable_size(const_cast<void*>(p)) + 8 : 0; }
+std::size_t allocated = 0;  // bytes of the blocks made through new, as block() counts them
 }  // namespace
+
+void* operator new(std::size_t size) {
+  void* p = std::malloc(size ? size : 1);
+  if (!p) throw std::bad_alloc();
+  allocated += block(p);
+  return p;
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 int main() {
   const unsigned loci = 8;
@@ -19,28 +32,22 @@ int main() {
   prey->adjustTraits();
   std::string line;
   line.reserve(1024);
-  const std::size_t before = mallinfo2().uordblks;
+  const std::size_t before = allocated;
   prey->appendSnapshotLine(line);  // formats and keeps the fields fixed at birth
-  const std::size_t text = mallinfo2().uordblks - before;
+  const std::size_t text = allocated - before;
 
   const Genome& genome = *prey->getChromosomes();
-  std::size_t chromosomes = 0, alleles = 0;
-  for (const auto& pair : genome)
-    for (const Chromosome* c : {pair.first.get(), pair.second.get()}) {
-      chromosomes += block(c);
-      alleles += block(c->getAlleles().data());
-    }
   const std::size_t record = block(prey);
   const std::size_t traits = block(prey->getTraits().data());
-  const std::size_t pairs = block(genome.data()) + block(&genome);
+  const std::size_t genomeObject = block(&genome);
+  const std::size_t alleles = block(genome[0].first.getAlleles().data());  // the one block of all 26 chromosomes
   const std::size_t registry = sizeof(Prey*);
   std::printf("part                          bytes\n");
   std::printf("record (sizeof Prey %zu)        %5zu\n", sizeof(Prey), record);
   std::printf("traits (13 doubles)           %5zu\n", traits);
-  std::printf("genome: pair list             %5zu\n", pairs);
-  std::printf("genome: 26 chromosome objects %5zu\n", chromosomes);
-  std::printf("genome: 26 allele arrays      %5zu\n", alleles);
+  std::printf("genome object                 %5zu\n", genomeObject);
+  std::printf("genome: all 26 x 8 alleles    %5zu\n", alleles);
   std::printf("kept snapshot text             %5zu\n", text);
   std::printf("registry pointer              %5zu\n", registry);
-  std::printf("total                         %5zu\n", record + traits + pairs + chromosomes + alleles + text + registry);
+  std::printf("total                         %5zu\n", record + traits + genomeObject + alleles + text + registry);
 }

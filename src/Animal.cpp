@@ -41,14 +41,16 @@ void Animal::initTraits() {
     const double own = species->getOwnLociPerModule().at(module);
     const unsigned first = i - (i % M);
     const bool followsFirst = species->getPositiveModule().at(module) == 1 || i == first;
-    const auto& a = genome.at(i).first->getAlleles();
-    const auto& b = genome.at(i).second->getAlleles();
+    const ChromosomePair pair = genome.at(i);
+    const Alleles& a = pair.first.getAlleles();
+    const Alleles& b = pair.second.getAlleles();
     unsigned k = 0;
     for (; k < L && k < own; ++k) traits[i] += a.at(k) + b.at(k);
     // The remaining loci are shared with the module's first trait; in a negative
     // module the other traits take their complements and so move against it.
-    const auto& fa = genome.at(first).first->getAlleles();
-    const auto& fb = genome.at(first).second->getAlleles();
+    const ChromosomePair firstPair = genome.at(first);
+    const Alleles& fa = firstPair.first.getAlleles();
+    const Alleles& fb = firstPair.second.getAlleles();
     for (; k < L; ++k) {
       if (followsFirst)
         traits[i] += fa.at(k) + fb.at(k);

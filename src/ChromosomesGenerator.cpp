@@ -9,46 +9,39 @@ ChromosomesGenerator::ChromosomesGenerator(AnimalSpecies* species) : species(spe
     loci.emplace_back(static_cast<int>(species->getNumberOfAlleles()), static_cast<int>(species->getRandomnessMode()));
 }
 
-std::unique_ptr<Chromosome> ChromosomesGenerator::getChromosome() const {
-  std::vector<double> alleles;
-  alleles.reserve(loci.size());
-  for (const Locus& locus : loci) alleles.push_back(locus.getAlleleRandomly());
-  return std::make_unique<Chromosome>(std::move(alleles));
+void ChromosomesGenerator::getChromosome(double* alleles) const {
+  for (const Locus& locus : loci) *alleles++ = locus.getAlleleRandomly();
 }
 
 std::unique_ptr<Genome> ChromosomesGenerator::getChromosomes() const {
-  auto genome = std::make_unique<Genome>();
-  genome->reserve(species->getNumberOfTraits());
+  auto genome = std::make_unique<Genome>(species->getNumberOfTraits(), loci.size());
   for (unsigned t = 0; t < species->getNumberOfTraits(); ++t) {
-    auto first = getChromosome();
-    auto second = getChromosome();
-    genome->emplace_back(std::move(second), std::move(first));
+    getChromosome(genome->alleles(t, 1));  // the first drawn is filed second
+    getChromosome(genome->alleles(t, 0));
   }
   return genome;
 }
 
 std::unique_ptr<Genome> ChromosomesGenerator::getGametes(const Genome& parent1, const Genome& parent2,
                                                          unsigned numberOfTraits, unsigned numberOfLoci) {
-  auto genome = std::make_unique<Genome>(numberOfTraits);
+  auto genome = std::make_unique<Genome>(numberOfTraits, numberOfLoci);
   const int side1 = randomIndex(2);
   const int side2 = randomIndex(2);
   for (unsigned t = 0; t < numberOfTraits; ++t) {
-    (*genome)[t].first = getChromosomeForGamete(parent1.at(t), numberOfLoci, side1);
-    (*genome)[t].second = getChromosomeForGamete(parent2.at(t), numberOfLoci, side2);
+    getChromosomeForGamete(parent1.at(t), numberOfLoci, side1, genome->alleles(t, 0));
+    getChromosomeForGamete(parent2.at(t), numberOfLoci, side2, genome->alleles(t, 1));
   }
   return genome;
 }
 
-std::unique_ptr<Chromosome> ChromosomesGenerator::getChromosomeForGamete(const ChromosomePair& pair,
-                                                                         unsigned numberOfLoci, int side) {
+void ChromosomesGenerator::getChromosomeForGamete(const ChromosomePair& pair, unsigned numberOfLoci, int side,
+                                                  double* alleles) {
   const unsigned crossover = static_cast<unsigned>(randomIndex(static_cast<int>(numberOfLoci)));
-  const auto& first = pair.first->getAlleles();
-  const auto& second = pair.second->getAlleles();
+  const Alleles& first = pair.first.getAlleles();
+  const Alleles& second = pair.second.getAlleles();
   // Side 0: loci before the crossover from the first chromosome, the rest from
   // the second; side 1 the other way round.
-  const auto& head = side == 0 ? first : second;
-  const auto& tail = side == 0 ? second : first;
-  std::vector<double> alleles(numberOfLoci);
+  const Alleles& head = side == 0 ? first : second;
+  const Alleles& tail = side == 0 ? second : first;
   for (unsigned k = 0; k < numberOfLoci; ++k) alleles[k] = k < crossover ? head.at(k) : tail.at(k);
-  return std::make_unique<Chromosome>(std::move(alleles));
 }

@@ -16,8 +16,8 @@ class ChromosomesGenerator {
   explicit ChromosomesGenerator(AnimalSpecies* species);
   virtual ~ChromosomesGenerator() = default;
 
-  // One chromosome drawn from the pools: one draw per locus.
-  std::unique_ptr<Chromosome> getChromosome() const;
+  // One chromosome drawn from the pools into alleles: one draw per locus.
+  void getChromosome(double* alleles) const;
   // A founder's genome: per trait two chromosomes, the second drawn listed first.
   std::unique_ptr<Genome> getChromosomes() const;
 
@@ -25,9 +25,8 @@ class ChromosomesGenerator {
   // pair, the second parent 2's; each parent's side is drawn once for all traits.
   static std::unique_ptr<Genome> getGametes(const Genome& parent1, const Genome& parent2, unsigned numberOfTraits,
                                             unsigned numberOfLoci);
-  // Single-point crossover of a pair; side 0 starts with the first chromosome.
-  static std::unique_ptr<Chromosome> getChromosomeForGamete(const ChromosomePair& pair, unsigned numberOfLoci,
-                                                            int side);
+  // Single-point crossover of a pair into alleles; side 0 starts with the first chromosome.
+  static void getChromosomeForGamete(const ChromosomePair& pair, unsigned numberOfLoci, int side, double* alleles);
 
   const std::vector<Locus>& getLoci() const { return loci; }
 

@@ -12,10 +12,11 @@ namespace {
 // A genome whose trait t carries first[t] at every locus of its first
 // chromosome and second[t] on its second.
 std::unique_ptr<Genome> genomeOf(unsigned loci, std::vector<double> first, std::vector<double> second) {
-  auto genome = std::make_unique<Genome>();
-  for (int t = 0; t < 13; ++t)
-    genome->emplace_back(std::make_unique<Chromosome>(std::vector<double>(loci, first[t])),
-                         std::make_unique<Chromosome>(std::vector<double>(loci, second[t])));
+  auto genome = std::make_unique<Genome>(13, loci);
+  for (int t = 0; t < 13; ++t) {
+    std::fill_n(genome->alleles(t, 0), loci, first[t]);
+    std::fill_n(genome->alleles(t, 1), loci, second[t]);
+  }
   return genome;
 }
 

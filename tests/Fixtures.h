@@ -50,13 +50,20 @@ struct Ring {
   Cell* operator[](int i) const { return cells.at(i).get(); }
 };
 
+// A genome of `traits` pairs, each the chromosomes first and second.
+inline std::unique_ptr<Genome> repeatedGenome(std::size_t traits, const std::vector<double>& first,
+                                              const std::vector<double>& second) {
+  auto genome = std::make_unique<Genome>(traits, first.size());
+  for (std::size_t t = 0; t < traits; ++t) {
+    std::copy(first.begin(), first.end(), genome->alleles(t, 0));
+    std::copy(second.begin(), second.end(), genome->alleles(t, 1));
+  }
+  return genome;
+}
+
 // A genome whose every allele is value.
 inline std::unique_ptr<Genome> uniformGenome(unsigned loci, double value = 0.5) {
-  auto genome = std::make_unique<Genome>();
-  for (int t = 0; t < 13; ++t)
-    genome->emplace_back(std::make_unique<Chromosome>(std::vector<double>(loci, value)),
-                         std::make_unique<Chromosome>(std::vector<double>(loci, value)));
-  return genome;
+  return repeatedGenome(13, std::vector<double>(loci, value), std::vector<double>(loci, value));
 }
 
 // An animal filed in cell under state, with all traits 0 but those given.

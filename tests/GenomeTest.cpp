@@ -34,13 +34,14 @@ TEST(ChromosomesGenerator, FounderGenomesComeFromTheSpeciesPools) {
   auto genome = species->getChromosomesGenerator()->getChromosomes();
   ASSERT_EQ(genome->size(), 13u);
   const auto& loci = species->getChromosomesGenerator()->getLoci();
-  for (const auto& pair : *genome) {
-    ASSERT_NE(pair.first.get(), pair.second.get());
-    for (const Chromosome* c : {pair.first.get(), pair.second.get()}) {
-      ASSERT_EQ(c->getAlleles().size(), 6u);
+  for (std::size_t t = 0; t < genome->size(); ++t) {
+    const ChromosomePair pair = (*genome)[t];
+    ASSERT_NE(pair.first.getAlleles().data(), pair.second.getAlleles().data());
+    for (const Chromosome& c : {pair.first, pair.second}) {
+      ASSERT_EQ(c.getAlleles().size(), 6u);
       for (std::size_t k = 0; k < 6; ++k) {
         const auto& pool = loci[k].getAlleles();
-        EXPECT_NE(std::find(pool.begin(), pool.end(), c->getAlleles()[k]), pool.end());
+        EXPECT_NE(std::find(pool.begin(), pool.end(), c.getAlleles()[k]), pool.end());
       }
     }
   }
@@ -60,53 +61,49 @@ TEST(ChromosomesGenerator, FoundersFileTheSecondDrawnChromosomeFirst) {
   };
   for (unsigned t = 0; t < 13; ++t)
     for (unsigned k = 0; k < 3; ++k) {
-      EXPECT_EQ((*genome)[t].first->getAlleles()[k], drawn(t, 1, k)) << "trait " << t;
-      EXPECT_EQ((*genome)[t].second->getAlleles()[k], drawn(t, 0, k)) << "trait " << t;
+      EXPECT_EQ((*genome)[t].first.getAlleles()[k], drawn(t, 1, k)) << "trait " << t;
+      EXPECT_EQ((*genome)[t].second.getAlleles()[k], drawn(t, 0, k)) << "trait " << t;
     }
 }
 
-namespace {
-ChromosomePair pairOf(std::vector<double> first, std::vector<double> second) {
-  return {std::make_unique<Chromosome>(std::move(first)), std::make_unique<Chromosome>(std::move(second))};
-}
-}  // namespace
-
 TEST(ChromosomesGenerator, CrossoverTakesTheHeadFromOneSideAndTheTailFromTheOther) {
-  const auto pair = pairOf({1, 2, 3, 4}, {5, 6, 7, 8});
+  const auto genome = fixtures::repeatedGenome(1, {1, 2, 3, 4}, {5, 6, 7, 8});
+  const ChromosomePair pair = (*genome)[0];
   for (long seed = 0; seed < 50; ++seed) {
     seedRandom(seed);
     const int c = static_cast<int>(drand48() * 4);
+    double side0[4], side1[4];
     seedRandom(seed);
-    auto side0 = ChromosomesGenerator::getChromosomeForGamete(pair, 4, 0);
+    ChromosomesGenerator::getChromosomeForGamete(pair, 4, 0, side0);
     seedRandom(seed);
-    auto side1 = ChromosomesGenerator::getChromosomeForGamete(pair, 4, 1);
+    ChromosomesGenerator::getChromosomeForGamete(pair, 4, 1, side1);
     for (int k = 0; k < 4; ++k) {
-      EXPECT_EQ(side0->getAlleles()[k], k < c ? k + 1 : k + 5);
-      EXPECT_EQ(side1->getAlleles()[k], k < c ? k + 5 : k + 1);
+      EXPECT_EQ(side0[k], k < c ? k + 1 : k + 5);
+      EXPECT_EQ(side1[k], k < c ? k + 5 : k + 1);
     }
   }
   // One locus: the crossover is always 0, so side 0 copies the second chromosome.
-  const auto single = pairOf({1}, {2});
-  EXPECT_EQ(ChromosomesGenerator::getChromosomeForGamete(single, 1, 0)->getAlleles()[0], 2);
-  EXPECT_EQ(ChromosomesGenerator::getChromosomeForGamete(single, 1, 1)->getAlleles()[0], 1);
+  const auto single = fixtures::repeatedGenome(1, {1}, {2});
+  double allele = 0;
+  ChromosomesGenerator::getChromosomeForGamete((*single)[0], 1, 0, &allele);
+  EXPECT_EQ(allele, 2);
+  ChromosomesGenerator::getChromosomeForGamete((*single)[0], 1, 1, &allele);
+  EXPECT_EQ(allele, 1);
 }
 
 TEST(ChromosomesGenerator, GametesUseOneSidePerParentForEveryTrait) {
   // Parent 1 carries 0s on its first chromosomes and 1s on its second; with one
   // locus the crossover is always 0, so the side alone decides.
-  Genome parent1, parent2;
-  for (int t = 0; t < 13; ++t) {
-    parent1.push_back(pairOf({0}, {1}));
-    parent2.push_back(pairOf({2}, {3}));
-  }
+  const auto parent1 = fixtures::repeatedGenome(13, {0}, {1});
+  const auto parent2 = fixtures::repeatedGenome(13, {2}, {3});
   for (long seed = 0; seed < 20; ++seed) {
     auto draws = fixtures::drawsAfter(seed, 2);
-    auto child = ChromosomesGenerator::getGametes(parent1, parent2, 13, 1);
+    auto child = ChromosomesGenerator::getGametes(*parent1, *parent2, 13, 1);
     const double fromParent1 = static_cast<int>(draws[0] * 2) == 0 ? 1 : 0;
     const double fromParent2 = static_cast<int>(draws[1] * 2) == 0 ? 3 : 2;
-    for (const auto& pair : *child) {
-      EXPECT_EQ(pair.first->getAlleles()[0], fromParent1);
-      EXPECT_EQ(pair.second->getAlleles()[0], fromParent2);
+    for (std::size_t t = 0; t < child->size(); ++t) {
+      EXPECT_EQ((*child)[t].first.getAlleles()[0], fromParent1);
+      EXPECT_EQ((*child)[t].second.getAlleles()[0], fromParent2);
     }
   }
 }
@@ -114,28 +111,43 @@ TEST(ChromosomesGenerator, GametesUseOneSidePerParentForEveryTrait) {
 // After the two side draws, each trait draws parent 1's crossover and then
 // parent 2's: the draws of the two parents interleave, trait by trait.
 TEST(ChromosomesGenerator, CrossoversAreDrawnParentByParentWithinEachTrait) {
-  Genome parent1, parent2;
-  for (int t = 0; t < 13; ++t) {
-    parent1.push_back(pairOf({1, 2, 3, 4}, {5, 6, 7, 8}));
-    parent2.push_back(pairOf({11, 12, 13, 14}, {15, 16, 17, 18}));
-  }
+  const auto parent1 = fixtures::repeatedGenome(13, {1, 2, 3, 4}, {5, 6, 7, 8});
+  const auto parent2 = fixtures::repeatedGenome(13, {11, 12, 13, 14}, {15, 16, 17, 18});
   for (long seed = 0; seed < 20; ++seed) {
     const auto draws = fixtures::drawsAfter(seed, 2 + 2 * 13);
-    auto child = ChromosomesGenerator::getGametes(parent1, parent2, 13, 4);
+    auto child = ChromosomesGenerator::getGametes(*parent1, *parent2, 13, 4);
     const int side1 = static_cast<int>(draws[0] * 2), side2 = static_cast<int>(draws[1] * 2);
     for (int t = 0; t < 13; ++t) {
       const int cut1 = static_cast<int>(draws[2 + 2 * t] * 4), cut2 = static_cast<int>(draws[3 + 2 * t] * 4);
       for (int k = 0; k < 4; ++k) {
         const bool head1 = k < cut1, head2 = k < cut2;
-        EXPECT_EQ((*child)[t].first->getAlleles()[k], (head1 == (side1 == 0) ? 1 : 5) + k) << "seed " << seed << " trait " << t;
-        EXPECT_EQ((*child)[t].second->getAlleles()[k], (head2 == (side2 == 0) ? 11 : 15) + k) << "seed " << seed << " trait " << t;
+        EXPECT_EQ((*child)[t].first.getAlleles()[k], (head1 == (side1 == 0) ? 1 : 5) + k) << "seed " << seed << " trait " << t;
+        EXPECT_EQ((*child)[t].second.getAlleles()[k], (head2 == (side2 == 0) ? 11 : 15) + k) << "seed " << seed << " trait " << t;
       }
     }
   }
 }
 
+// All of an animal's alleles share one block: each chromosome must see its own
+// loci and nothing past the genome's end.
+TEST(Genome, ChromosomesAreDisjointViewsAndNothingLiesPastTheEnd) {
+  Genome genome(3, 2);
+  for (std::size_t t = 0; t < 3; ++t)
+    for (int side = 0; side < 2; ++side)
+      for (int k = 0; k < 2; ++k) genome.alleles(t, side)[k] = 100.0 * t + 10 * side + k;
+  for (std::size_t t = 0; t < 3; ++t) {
+    EXPECT_EQ(genome[t].first.getAlleles().at(1), 100.0 * t + 1);
+    EXPECT_EQ(genome[t].second.getAlleles().at(0), 100.0 * t + 10);
+  }
+  EXPECT_THROW(genome.at(3), std::out_of_range);
+  EXPECT_THROW(genome[2].second.getAlleles().at(2), std::out_of_range);
+  // Parents with fewer pairs than the species' traits are refused, not read past.
+  EXPECT_THROW(ChromosomesGenerator::getGametes(genome, genome, 4, 2), std::out_of_range);
+}
+
 TEST(ChromosomesGenerator, ChromosomeTextForm) {
   std::ostringstream out;
-  out << Chromosome({0.5, 0.25});
+  const double alleles[] = {0.5, 0.25};
+  out << Chromosome(alleles, 2);
   EXPECT_EQ(out.str(), "(0)0.5 (1)0.25 ");
 }
