@@ -8,8 +8,9 @@ double Alleles::at(std::size_t k) const {
   return values[k];
 }
 
+// The block is left unset: every allele is written when the genome is made.
 Genome::Genome(std::size_t traits, std::size_t loci)
-    : traits(traits), loci(loci), block(std::make_unique<double[]>(2 * traits * loci)) {}
+    : traits(traits), loci(loci), block(new double[2 * traits * loci]) {}
 
 ChromosomePair Genome::at(std::size_t trait) const {
   if (trait >= traits)

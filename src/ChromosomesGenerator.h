@@ -14,7 +14,6 @@ class AnimalSpecies;
 class ChromosomesGenerator {
  public:
   explicit ChromosomesGenerator(AnimalSpecies* species);
-  virtual ~ChromosomesGenerator() = default;
 
   // One chromosome drawn from the pools into alleles: one draw per locus.
   void getChromosome(double* alleles) const;

@@ -10,7 +10,6 @@ class Locus {
   // randomnessMode 1: allele i is drawn within the i-th of n equal slices of
   // [0, 1); mode 0: each allele is drawn between a random low and high bound.
   Locus(int numberOfAlleles, int randomnessMode);
-  virtual ~Locus() = default;
 
   double getAlleleRandomly() const;  // one draw
   const std::vector<double>& getAlleles() const { return alleles; }
