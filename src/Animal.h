@@ -6,7 +6,7 @@
 #pragma once
 
 #include "AnimalSnapshot.h"
-#include "Chromosome.h"
+#include "Genome.h"
 
 #include <memory>
 #include <ostream>

@@ -3,7 +3,7 @@
 // genomes into an offspring's. Created and owned by its AnimalSpecies.
 #pragma once
 
-#include "Chromosome.h"
+#include "Genome.h"
 #include "Locus.h"
 
 #include <memory>
