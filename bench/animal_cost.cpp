@@ -1,6 +1,7 @@
 // What one animal costs in memory, part by part, as glibc's allocator counts it
 // (each block takes its usable size plus an 8-byte header): a founder with 8
-// loci, its traits adjusted and one snapshot line written.
+// loci and pools of 4 alleles, its traits adjusted and one snapshot line written.
+#include "ChromosomesGenerator.h"
 #include "Fixtures.h"
 
 #include <malloc.h>
@@ -28,7 +29,13 @@ int main() {
   const unsigned loci = 8;
   fixtures::Ring ring(1);
   auto species = fixtures::makeSpecies("prey", loci);
-  auto* prey = fixtures::addAnimal<Prey>(ring[0], species.get(), ACTIVE, 1, {{BODY_SIZE, 1}});
+  const std::size_t beforeGenome = allocated;
+  auto genome = species->getChromosomesGenerator()->getChromosomes();  // a founder's, from the species' pools
+  const std::size_t genomeBytes = allocated - beforeGenome;
+  auto* prey = new Prey(1, std::move(genome), ring[0], 0, 0, 0, 0, 0, species.get());
+  ring[0]->addPrey(ACTIVE, prey);
+  prey->setState(ACTIVE);
+  prey->setTrait(BODY_SIZE, 1);
   prey->adjustTraits();
   std::string line;
   line.reserve(1024);
@@ -36,18 +43,14 @@ int main() {
   prey->appendSnapshotLine(line);  // formats and keeps the fields fixed at birth
   const std::size_t text = allocated - before;
 
-  const Genome& genome = *prey->getChromosomes();
   const std::size_t record = block(prey);
   const std::size_t traits = block(prey->getTraits().data());
-  const std::size_t genomeObject = block(&genome);
-  const std::size_t alleles = block(genome[0].first.getAlleles().data());  // the one block of all 26 chromosomes
   const std::size_t registry = sizeof(Prey*);
   std::printf("part                          bytes\n");
   std::printf("record (sizeof Prey %zu)        %5zu\n", sizeof(Prey), record);
   std::printf("traits (13 doubles)           %5zu\n", traits);
-  std::printf("genome object                 %5zu\n", genomeObject);
-  std::printf("genome: all 26 x 8 alleles    %5zu\n", alleles);
-  std::printf("kept snapshot text             %5zu\n", text);
+  std::printf("genome (object and 26 x 8 allele indices) %5zu\n", genomeBytes);
+  std::printf("kept snapshot text            %5zu\n", text);
   std::printf("registry pointer              %5zu\n", registry);
-  std::printf("total                         %5zu\n", record + traits + genomeObject + alleles + text + registry);
+  std::printf("total                         %5zu\n", record + traits + genomeBytes + text + registry);
 }

@@ -3,10 +3,12 @@
 #include <stdexcept>
 #include <string>
 
-double Alleles::at(std::size_t k) const {
+std::uint32_t Alleles::indexAt(std::size_t k) const {
   if (k >= count) throw std::out_of_range("locus " + std::to_string(k) + " of a chromosome of " + std::to_string(count));
-  return values[k];
+  return index(k);
 }
+
+double Alleles::at(std::size_t k) const { return loci[k].getAlleles().at(indexAt(k)); }
 
 std::ostream& operator<<(std::ostream& out, const Chromosome& chromosome) {
   const Alleles& alleles = chromosome.getAlleles();

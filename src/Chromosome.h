@@ -1,29 +1,49 @@
 // One chromosome of one animal: an allele value per locus. A Chromosome is a
 // view into the Genome that holds its alleles, and lives no longer than it.
+// Each allele is held as its index in the locus' pool of the species, so the
+// value read is exactly the pool's.
 #pragma once
 
+#include "Locus.h"
+
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <ostream>
 
-// The allele values of a chromosome, locus by locus (a read-only view).
+// The alleles of a chromosome, locus by locus (a read-only view): indices of
+// `width` bytes into the pools of loci.
 class Alleles {
  public:
-  Alleles(const double* values, std::size_t count) : values(values), count(count) {}
+  Alleles(const std::uint8_t* indices, unsigned width, const Locus* loci, std::size_t count)
+      : indices(indices), width(width), loci(loci), count(count) {}
   std::size_t size() const { return count; }
-  const double* data() const { return values; }
-  double operator[](std::size_t k) const { return values[k]; }
-  double at(std::size_t k) const;  // throws std::out_of_range past the last locus
-  const double* begin() const { return values; }
-  const double* end() const { return values + count; }
+  // The index of locus k's allele in its pool.
+  std::uint32_t index(std::size_t k) const {
+    if (width == 1) return indices[k];
+    if (width == 2) {
+      std::uint16_t index;
+      std::memcpy(&index, indices + 2 * k, 2);
+      return index;
+    }
+    std::uint32_t index;
+    std::memcpy(&index, indices + 4 * k, 4);
+    return index;
+  }
+  double operator[](std::size_t k) const { return loci[k].getAlleles()[index(k)]; }
+  double at(std::size_t k) const;          // throws std::out_of_range past the last locus
+  std::uint32_t indexAt(std::size_t k) const;  // the same check
 
  private:
-  const double* values;
+  const std::uint8_t* indices;
+  unsigned width;
+  const Locus* loci;
   std::size_t count;
 };
 
 class Chromosome {
  public:
-  Chromosome(const double* alleles, std::size_t loci) : alleles(alleles, loci) {}
+  explicit Chromosome(Alleles alleles) : alleles(alleles) {}
   const Alleles& getAlleles() const { return alleles; }
 
  private:

@@ -9,33 +9,34 @@ ChromosomesGenerator::ChromosomesGenerator(AnimalSpecies* species) : species(spe
     loci.emplace_back(static_cast<int>(species->getNumberOfAlleles()), static_cast<int>(species->getRandomnessMode()));
 }
 
-void ChromosomesGenerator::getChromosome(double* alleles) const {
-  for (const Locus& locus : loci) *alleles++ = locus.getAlleleRandomly();
+void ChromosomesGenerator::getChromosome(Genome& genome, std::size_t trait, int side) const {
+  for (std::size_t k = 0; k < loci.size(); ++k)
+    genome.setAllele(trait, side, k, static_cast<std::uint32_t>(loci[k].getAlleleIndexRandomly()));
 }
 
 std::unique_ptr<Genome> ChromosomesGenerator::getChromosomes() const {
-  auto genome = std::make_unique<Genome>(species->getNumberOfTraits(), loci.size());
+  auto genome = std::make_unique<Genome>(species->getNumberOfTraits(), loci);
   for (unsigned t = 0; t < species->getNumberOfTraits(); ++t) {
-    getChromosome(genome->alleles(t, 1));  // the first drawn is filed second
-    getChromosome(genome->alleles(t, 0));
+    getChromosome(*genome, t, 1);  // the first drawn is filed second
+    getChromosome(*genome, t, 0);
   }
   return genome;
 }
 
 std::unique_ptr<Genome> ChromosomesGenerator::getGametes(const Genome& parent1, const Genome& parent2,
                                                          unsigned numberOfTraits, unsigned numberOfLoci) {
-  auto genome = std::make_unique<Genome>(numberOfTraits, numberOfLoci);
+  auto genome = std::make_unique<Genome>(numberOfTraits, parent1.getLoci());
   const int side1 = randomIndex(2);
   const int side2 = randomIndex(2);
   for (unsigned t = 0; t < numberOfTraits; ++t) {
-    getChromosomeForGamete(parent1.at(t), numberOfLoci, side1, genome->alleles(t, 0));
-    getChromosomeForGamete(parent2.at(t), numberOfLoci, side2, genome->alleles(t, 1));
+    getChromosomeForGamete(parent1.at(t), numberOfLoci, side1, *genome, t, 0);
+    getChromosomeForGamete(parent2.at(t), numberOfLoci, side2, *genome, t, 1);
   }
   return genome;
 }
 
 void ChromosomesGenerator::getChromosomeForGamete(const ChromosomePair& pair, unsigned numberOfLoci, int side,
-                                                  double* alleles) {
+                                                  Genome& into, std::size_t trait, int intoSide) {
   const unsigned crossover = static_cast<unsigned>(randomIndex(static_cast<int>(numberOfLoci)));
   const Alleles& first = pair.first.getAlleles();
   const Alleles& second = pair.second.getAlleles();
@@ -43,5 +44,6 @@ void ChromosomesGenerator::getChromosomeForGamete(const ChromosomePair& pair, un
   // the second; side 1 the other way round.
   const Alleles& head = side == 0 ? first : second;
   const Alleles& tail = side == 0 ? second : first;
-  for (unsigned k = 0; k < numberOfLoci; ++k) alleles[k] = k < crossover ? head.at(k) : tail.at(k);
+  for (unsigned k = 0; k < numberOfLoci; ++k)
+    into.setAllele(trait, intoSide, k, k < crossover ? head.indexAt(k) : tail.indexAt(k));
 }

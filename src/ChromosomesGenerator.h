@@ -15,8 +15,8 @@ class ChromosomesGenerator {
  public:
   explicit ChromosomesGenerator(AnimalSpecies* species);
 
-  // One chromosome drawn from the pools into alleles: one draw per locus.
-  void getChromosome(double* alleles) const;
+  // One chromosome drawn from the pools into side of trait's pair of genome: one draw per locus.
+  void getChromosome(Genome& genome, std::size_t trait, int side) const;
   // A founder's genome: per trait two chromosomes, the second drawn listed first.
   std::unique_ptr<Genome> getChromosomes() const;
 
@@ -24,8 +24,10 @@ class ChromosomesGenerator {
   // pair, the second parent 2's; each parent's side is drawn once for all traits.
   static std::unique_ptr<Genome> getGametes(const Genome& parent1, const Genome& parent2, unsigned numberOfTraits,
                                             unsigned numberOfLoci);
-  // Single-point crossover of a pair into alleles; side 0 starts with the first chromosome.
-  static void getChromosomeForGamete(const ChromosomePair& pair, unsigned numberOfLoci, int side, double* alleles);
+  // Single-point crossover of a pair into intoSide of trait's pair of into; side 0
+  // starts with the first chromosome.
+  static void getChromosomeForGamete(const ChromosomePair& pair, unsigned numberOfLoci, int side, Genome& into,
+                                     std::size_t trait, int intoSide);
 
   const std::vector<Locus>& getLoci() const { return loci; }
 

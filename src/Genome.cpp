@@ -1,14 +1,37 @@
 #include "Genome.h"
 
+#include <algorithm>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 
+namespace {
+// Bytes an index into the largest of the pools needs.
+unsigned widthFor(const std::vector<Locus>& loci) {
+  std::size_t largest = 0;
+  for (const Locus& locus : loci) largest = std::max(largest, locus.getAlleles().size());
+  return largest <= 0x100 ? 1 : largest <= 0x10000 ? 2 : 4;
+}
+}  // namespace
+
 // The block is left unset: every allele is written when the genome is made.
-Genome::Genome(std::size_t traits, std::size_t loci)
-    : traits(traits), loci(loci), block(new double[2 * traits * loci]) {}
+Genome::Genome(std::size_t traits, const std::vector<Locus>& loci)
+    : loci(&loci), traits(traits), width(widthFor(loci)), block(new std::uint8_t[2 * traits * loci.size() * width]) {}
 
 ChromosomePair Genome::at(std::size_t trait) const {
   if (trait >= traits)
     throw std::out_of_range("trait " + std::to_string(trait) + " of a genome of " + std::to_string(traits));
   return (*this)[trait];
+}
+
+void Genome::setAllele(std::size_t trait, int side, std::size_t k, std::uint32_t index) {
+  std::uint8_t* at = block.get() + ((2 * trait + side) * loci->size() + k) * width;
+  if (width == 1) {
+    *at = static_cast<std::uint8_t>(index);
+  } else if (width == 2) {
+    const auto narrow = static_cast<std::uint16_t>(index);
+    std::memcpy(at, &narrow, 2);
+  } else {
+    std::memcpy(at, &index, 4);
+  }
 }

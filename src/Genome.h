@@ -1,13 +1,18 @@
-// An animal's genome: for each trait, in trait order, a pair of chromosomes of
-// the same number of loci, all alleles in one block (one allocation per
-// animal). Made by the species' ChromosomesGenerator, owned by its animal for
-// the animal's whole life; its chromosomes are views into it.
+// An animal's genome: for each trait, in trait order, a pair of chromosomes,
+// one allele per locus of the species, all in one block (one allocation per
+// animal). Each allele is held as its index in the locus' pool: one byte when
+// no pool holds more than 256 alleles, two up to 65 536, four beyond. Made by
+// the species' ChromosomesGenerator, whose pools outlive it; owned by its
+// animal for the animal's whole life; its chromosomes are views into it.
 #pragma once
 
 #include "Chromosome.h"
+#include "Locus.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 // The two chromosomes of one trait.
 struct ChromosomePair {
@@ -17,20 +22,23 @@ struct ChromosomePair {
 
 class Genome {
  public:
-  Genome(std::size_t traits, std::size_t loci);
+  // traits pairs of chromosomes over loci (not owned; they must outlive the genome).
+  Genome(std::size_t traits, const std::vector<Locus>& loci);
 
   std::size_t size() const { return traits; }  // number of pairs
+  const std::vector<Locus>& getLoci() const { return *loci; }
   ChromosomePair operator[](std::size_t trait) const { return {chromosome(trait, 0), chromosome(trait, 1)}; }
   ChromosomePair at(std::size_t trait) const;  // throws std::out_of_range past the last trait
-  // Where the alleles of one chromosome are written: side 0 the first of the pair, 1 the second.
-  double* alleles(std::size_t trait, int side) { return block.get() + (2 * trait + side) * loci; }
+  // Sets the allele of one chromosome at locus k (side 0: the first of the pair) to the pool's index-th.
+  void setAllele(std::size_t trait, int side, std::size_t k, std::uint32_t index);
 
  private:
   Chromosome chromosome(std::size_t trait, int side) const {
-    return Chromosome(block.get() + (2 * trait + side) * loci, loci);
+    return Chromosome(Alleles(block.get() + (2 * trait + side) * loci->size() * width, width, loci->data(), loci->size()));
   }
 
+  const std::vector<Locus>* loci;
   std::size_t traits;
-  std::size_t loci;
-  std::unique_ptr<double[]> block;
+  unsigned width;  // bytes an index takes
+  std::unique_ptr<std::uint8_t[]> block;
 };

@@ -15,4 +15,6 @@ Locus::Locus(int numberOfAlleles, int randomnessMode) {
   }
 }
 
-double Locus::getAlleleRandomly() const { return alleles.at(randomIndex(static_cast<int>(alleles.size()))); }
+double Locus::getAlleleRandomly() const { return alleles.at(getAlleleIndexRandomly()); }
+
+int Locus::getAlleleIndexRandomly() const { return randomIndex(static_cast<int>(alleles.size())); }

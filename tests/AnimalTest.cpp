@@ -12,12 +12,12 @@ namespace {
 // A genome whose trait t carries first[t] at every locus of its first
 // chromosome and second[t] on its second.
 std::unique_ptr<Genome> genomeOf(unsigned loci, std::vector<double> first, std::vector<double> second) {
-  auto genome = std::make_unique<Genome>(13, loci);
+  std::vector<std::vector<double>> firsts, seconds;
   for (int t = 0; t < 13; ++t) {
-    std::fill_n(genome->alleles(t, 0), loci, first[t]);
-    std::fill_n(genome->alleles(t, 1), loci, second[t]);
+    firsts.emplace_back(loci, first[t]);
+    seconds.emplace_back(loci, second[t]);
   }
-  return genome;
+  return fixtures::genomeOf(firsts, seconds);
 }
 
 struct AnimalTest : ::testing::Test {

@@ -12,6 +12,7 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -50,15 +51,57 @@ struct Ring {
   Cell* operator[](int i) const { return cells.at(i).get(); }
 };
 
+// Pools of the given values per locus, kept for the whole test process (genomes point to them).
+inline const std::vector<Locus>& poolsOf(const std::vector<std::vector<double>>& values) {
+  static std::deque<std::vector<Locus>> kept;
+  std::vector<Locus> loci;
+  for (const auto& pool : values) loci.emplace_back(pool);
+  return kept.emplace_back(std::move(loci));
+}
+
+// A genome of `traits` pairs given per trait: first[t] and second[t] hold each
+// chromosome's alleles, locus by locus.
+inline std::unique_ptr<Genome> genomeOf(const std::vector<std::vector<double>>& first,
+                                        const std::vector<std::vector<double>>& second) {
+  // Locus k's pool holds every value any chromosome carries there.
+  std::vector<std::vector<double>> values(first.at(0).size());
+  for (const auto* side : {&first, &second})
+    for (const auto& chromosome : *side)
+      for (std::size_t k = 0; k < chromosome.size(); ++k) values[k].push_back(chromosome[k]);
+  auto genome = std::make_unique<Genome>(first.size(), poolsOf(values));
+  std::vector<std::uint32_t> next(values.size(), 0);
+  for (int side = 0; side < 2; ++side)
+    for (std::size_t t = 0; t < first.size(); ++t)
+      for (std::size_t k = 0; k < values.size(); ++k) genome->setAllele(t, side, k, next[k]++);
+  return genome;
+}
+
+// Genomes over one set of pools, as the animals of one species are: genome i
+// has `traits` pairs, each the chromosomes pairs[i].first and pairs[i].second.
+inline std::vector<std::unique_ptr<Genome>> genomesOf(
+    std::size_t traits, const std::vector<std::pair<std::vector<double>, std::vector<double>>>& pairs) {
+  std::vector<std::vector<double>> values(pairs.at(0).first.size());
+  for (const auto& [first, second] : pairs)
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      values[k].push_back(first.at(k));
+      values[k].push_back(second.at(k));
+    }
+  const auto& loci = poolsOf(values);
+  std::vector<std::unique_ptr<Genome>> genomes;
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    auto genome = std::make_unique<Genome>(traits, loci);
+    for (std::size_t t = 0; t < traits; ++t)
+      for (int side = 0; side < 2; ++side)
+        for (std::size_t k = 0; k < values.size(); ++k) genome->setAllele(t, side, k, static_cast<std::uint32_t>(2 * i + side));
+    genomes.push_back(std::move(genome));
+  }
+  return genomes;
+}
+
 // A genome of `traits` pairs, each the chromosomes first and second.
 inline std::unique_ptr<Genome> repeatedGenome(std::size_t traits, const std::vector<double>& first,
                                               const std::vector<double>& second) {
-  auto genome = std::make_unique<Genome>(traits, first.size());
-  for (std::size_t t = 0; t < traits; ++t) {
-    std::copy(first.begin(), first.end(), genome->alleles(t, 0));
-    std::copy(second.begin(), second.end(), genome->alleles(t, 1));
-  }
-  return genome;
+  return std::move(genomesOf(traits, {{first, second}})[0]);
 }
 
 // A genome whose every allele is value.

@@ -36,7 +36,6 @@ TEST(ChromosomesGenerator, FounderGenomesComeFromTheSpeciesPools) {
   const auto& loci = species->getChromosomesGenerator()->getLoci();
   for (std::size_t t = 0; t < genome->size(); ++t) {
     const ChromosomePair pair = (*genome)[t];
-    ASSERT_NE(pair.first.getAlleles().data(), pair.second.getAlleles().data());
     for (const Chromosome& c : {pair.first, pair.second}) {
       ASSERT_EQ(c.getAlleles().size(), 6u);
       for (std::size_t k = 0; k < 6; ++k) {
@@ -72,30 +71,31 @@ TEST(ChromosomesGenerator, CrossoverTakesTheHeadFromOneSideAndTheTailFromTheOthe
   for (long seed = 0; seed < 50; ++seed) {
     seedRandom(seed);
     const int c = static_cast<int>(drand48() * 4);
-    double side0[4], side1[4];
+    Genome child(1, genome->getLoci());
     seedRandom(seed);
-    ChromosomesGenerator::getChromosomeForGamete(pair, 4, 0, side0);
+    ChromosomesGenerator::getChromosomeForGamete(pair, 4, 0, child, 0, 0);
     seedRandom(seed);
-    ChromosomesGenerator::getChromosomeForGamete(pair, 4, 1, side1);
+    ChromosomesGenerator::getChromosomeForGamete(pair, 4, 1, child, 0, 1);
     for (int k = 0; k < 4; ++k) {
-      EXPECT_EQ(side0[k], k < c ? k + 1 : k + 5);
-      EXPECT_EQ(side1[k], k < c ? k + 5 : k + 1);
+      EXPECT_EQ(child[0].first.getAlleles()[k], k < c ? k + 1 : k + 5);
+      EXPECT_EQ(child[0].second.getAlleles()[k], k < c ? k + 5 : k + 1);
     }
   }
   // One locus: the crossover is always 0, so side 0 copies the second chromosome.
   const auto single = fixtures::repeatedGenome(1, {1}, {2});
-  double allele = 0;
-  ChromosomesGenerator::getChromosomeForGamete((*single)[0], 1, 0, &allele);
-  EXPECT_EQ(allele, 2);
-  ChromosomesGenerator::getChromosomeForGamete((*single)[0], 1, 1, &allele);
-  EXPECT_EQ(allele, 1);
+  Genome child(1, single->getLoci());
+  ChromosomesGenerator::getChromosomeForGamete((*single)[0], 1, 0, child, 0, 0);
+  ChromosomesGenerator::getChromosomeForGamete((*single)[0], 1, 1, child, 0, 1);
+  EXPECT_EQ(child[0].first.getAlleles()[0], 2);
+  EXPECT_EQ(child[0].second.getAlleles()[0], 1);
 }
 
 TEST(ChromosomesGenerator, GametesUseOneSidePerParentForEveryTrait) {
   // Parent 1 carries 0s on its first chromosomes and 1s on its second; with one
   // locus the crossover is always 0, so the side alone decides.
-  const auto parent1 = fixtures::repeatedGenome(13, {0}, {1});
-  const auto parent2 = fixtures::repeatedGenome(13, {2}, {3});
+  const auto parents = fixtures::genomesOf(13, {{{0}, {1}}, {{2}, {3}}});
+  const auto& parent1 = parents[0];
+  const auto& parent2 = parents[1];
   for (long seed = 0; seed < 20; ++seed) {
     auto draws = fixtures::drawsAfter(seed, 2);
     auto child = ChromosomesGenerator::getGametes(*parent1, *parent2, 13, 1);
@@ -111,8 +111,9 @@ TEST(ChromosomesGenerator, GametesUseOneSidePerParentForEveryTrait) {
 // After the two side draws, each trait draws parent 1's crossover and then
 // parent 2's: the draws of the two parents interleave, trait by trait.
 TEST(ChromosomesGenerator, CrossoversAreDrawnParentByParentWithinEachTrait) {
-  const auto parent1 = fixtures::repeatedGenome(13, {1, 2, 3, 4}, {5, 6, 7, 8});
-  const auto parent2 = fixtures::repeatedGenome(13, {11, 12, 13, 14}, {15, 16, 17, 18});
+  const auto parents = fixtures::genomesOf(13, {{{1, 2, 3, 4}, {5, 6, 7, 8}}, {{11, 12, 13, 14}, {15, 16, 17, 18}}});
+  const auto& parent1 = parents[0];
+  const auto& parent2 = parents[1];
   for (long seed = 0; seed < 20; ++seed) {
     const auto draws = fixtures::drawsAfter(seed, 2 + 2 * 13);
     auto child = ChromosomesGenerator::getGametes(*parent1, *parent2, 13, 4);
@@ -128,26 +129,43 @@ TEST(ChromosomesGenerator, CrossoversAreDrawnParentByParentWithinEachTrait) {
   }
 }
 
-// All of an animal's alleles share one block: each chromosome must see its own
-// loci and nothing past the genome's end.
+// All of an animal's alleles share one block of pool indices: each chromosome
+// must see its own loci, and nothing past the genome's end is read.
 TEST(Genome, ChromosomesAreDisjointViewsAndNothingLiesPastTheEnd) {
-  Genome genome(3, 2);
-  for (std::size_t t = 0; t < 3; ++t)
-    for (int side = 0; side < 2; ++side)
-      for (int k = 0; k < 2; ++k) genome.alleles(t, side)[k] = 100.0 * t + 10 * side + k;
+  const auto made = fixtures::genomeOf({{0, 1}, {100, 101}, {200, 201}}, {{10, 11}, {110, 111}, {210, 211}});
+  const Genome& genome = *made;
   for (std::size_t t = 0; t < 3; ++t) {
     EXPECT_EQ(genome[t].first.getAlleles().at(1), 100.0 * t + 1);
     EXPECT_EQ(genome[t].second.getAlleles().at(0), 100.0 * t + 10);
   }
   EXPECT_THROW(genome.at(3), std::out_of_range);
   EXPECT_THROW(genome[2].second.getAlleles().at(2), std::out_of_range);
-  // Parents with fewer pairs than the species' traits are refused, not read past.
+  // Parents with fewer pairs or loci than asked for are refused, not read past.
   EXPECT_THROW(ChromosomesGenerator::getGametes(genome, genome, 4, 2), std::out_of_range);
+  EXPECT_THROW(ChromosomesGenerator::getGametes(genome, genome, 3, 3), std::out_of_range);
+}
+
+// Pools of more than 256 (and 65 536) alleles need wider indices.
+TEST(Genome, IndicesWidenWithThePools) {
+  for (std::size_t alleles : {256u, 257u, 65536u, 65537u}) {
+    std::vector<double> pool(alleles);
+    for (std::size_t i = 0; i < alleles; ++i) pool[i] = 0.5 + static_cast<double>(i);
+    const auto& loci = fixtures::poolsOf({pool, pool});
+    Genome genome(2, loci);
+    for (std::size_t t = 0; t < 2; ++t)
+      for (int side = 0; side < 2; ++side)
+        for (std::size_t k = 0; k < 2; ++k) genome.setAllele(t, side, k, static_cast<std::uint32_t>(alleles - 1 - k - side));
+    for (std::size_t t = 0; t < 2; ++t) {
+      EXPECT_EQ(genome[t].first.getAlleles()[1], pool[alleles - 2]) << alleles;
+      EXPECT_EQ(genome[t].second.getAlleles()[0], pool[alleles - 2]) << alleles;
+      EXPECT_EQ(genome[t].second.getAlleles()[1], pool[alleles - 3]) << alleles;
+    }
+  }
 }
 
 TEST(ChromosomesGenerator, ChromosomeTextForm) {
   std::ostringstream out;
-  const double alleles[] = {0.5, 0.25};
-  out << Chromosome(alleles, 2);
+  const auto genome = fixtures::genomeOf({{0.5, 0.25}}, {{0, 0}});
+  out << (*genome)[0].first;
   EXPECT_EQ(out.str(), "(0)0.5 (1)0.25 ");
 }
