@@ -123,6 +123,13 @@ OutputNames readOutputNames(const Configuration& config) {
   return names;
 }
 
+// The folders below the run's folder that it writes in.
+std::vector<std::string> runFolders(const SnapshotChoice& snapshots) {
+  std::vector<std::string> folders = {"/outputs"};
+  for (const auto& folder : DailySnapshots::folders(snapshots)) folders.push_back(folder);
+  return folders;
+}
+
 // Makes the run's folder ready for a new run, or says in one line why not.
 bool prepareRunFolder(const OutputNames& names, const RunOptions& options) {
   const std::string shown = (options.outputDirectory.empty() ? "" : options.outputDirectory + "/") + names.simulation;
@@ -133,16 +140,18 @@ bool prepareRunFolder(const OutputNames& names, const RunOptions& options) {
                 << "' already exists; remove it, change simulation.outputs.simulationName or pass --overwrite" << std::endl;
       return false;
     }
-    if (!folder.removeEarlierRun()) return false;
+    if (!folder.removeEarlierRun(runFolders(SnapshotChoice{}))) return false;
   }
-  std::vector<std::string> outputFiles = {"run_info.json", names.summary};
-  outputFiles.insert(outputFiles.end(), names.matrices.begin(), names.matrices.end());
-  std::vector<std::string> subfolders = {"/outputs"};
-  const SnapshotChoice& chosen = names.snapshots;
-  if (chosen.animalsEnd) subfolders.push_back("/animals_each_day_start");
-  if (chosen.animalsStart) subfolders.push_back("/animals_each_day_end");
-  if (chosen.cells) subfolders.push_back("/cells");
-  return folder.namesFit(outputFiles, World::DAYS, names.gzip ? ".gz" : "") && folder.create(subfolders);
+  // The longest names the run will write, under their temporary names.
+  const std::string gz = names.gzip ? ".gz" : "", partial = ".partial";
+  const int lastDay = std::max(World::DAYS, 0);
+  std::vector<std::string> paths = {outputPath(names.simulation, "run_info.json") + partial,
+                                    outputPath(names.simulation, names.summary) + gz,
+                                    DailySnapshots::animalsPath(names.simulation, lastDay, 0) + gz + partial,
+                                    DailySnapshots::animalsPath(names.simulation, lastDay, 1) + gz + partial,
+                                    DailySnapshots::cellsPath(names.simulation, lastDay) + gz + partial};
+  for (const auto& file : names.matrices) paths.push_back(outputPath(names.simulation, file) + gz + partial);
+  return folder.namesFit(paths) && folder.create(runFolders(names.snapshots));
 }
 
 // Set by SIGINT or SIGTERM; the run stops before the next day.

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -33,12 +34,6 @@ int makeFolder(const std::string& folder) {
 
 RunFolder::RunFolder(std::string name, std::string shownAs) : name(std::move(name)), shownAs(std::move(shownAs)) {}
 
-const std::vector<std::string>& RunFolder::subfolders() {
-  static const std::vector<std::string> folders = {"/outputs", "/animals_each_day_start", "/animals_each_day_end",
-                                                   "/cells"};
-  return folders;
-}
-
 bool RunFolder::holdsFiles() const {
   std::error_code error;
   for (fs::recursive_directory_iterator it(name, error), end; !error && it != end; it.increment(error))
@@ -46,8 +41,8 @@ bool RunFolder::holdsFiles() const {
   return false;
 }
 
-bool RunFolder::removeEarlierRun() const {
-  for (const auto& sub : subfolders()) {
+bool RunFolder::removeEarlierRun(const std::vector<std::string>& folders) const {
+  for (const auto& sub : folders) {
     std::error_code error;
     for (fs::directory_iterator it(name + sub, error), end; !error && it != end; it.increment(error)) {
       const std::string file = it->path().filename().string();
@@ -58,30 +53,28 @@ bool RunFolder::removeEarlierRun() const {
   return true;
 }
 
-// Checked before any folder is made, so that a refused run leaves nothing
-// behind. Whole files are written under their name + ".partial" first.
-bool RunFolder::namesFit(const std::vector<std::string>& outputFiles, int lastDay, const std::string& suffix) const {
+// Checked before any folder is made, so that a refused run leaves nothing behind.
+bool RunFolder::namesFit(const std::vector<std::string>& paths) const {
   const long most = ::pathconf(".", _PC_NAME_MAX);
   if (most <= 0) return true;
-  const std::string day = std::to_string(lastDay < 0 ? 0 : lastDay);
-  std::vector<std::pair<std::string, std::string>> files = {{"", name}};
-  for (const auto& file : outputFiles) files.emplace_back("/outputs/", name + "_" + file + suffix + ".partial");
-  files.emplace_back("/cells/", name + "_cells_day_" + day + ".txt" + suffix + ".partial");
-  files.emplace_back("/animals_each_day_start/", name + "_animals_day_" + day + ".txt" + suffix + ".partial");
-  for (const auto& [folder, file] : files) {
-    if (static_cast<long>(file.size()) <= most) continue;
-    const std::string path = folder.empty() ? shownAs : shownAs + folder + file.substr(0, file.rfind(".partial"));
-    return refuse("cannot create output file '" + path + "': " + std::strerror(ENAMETOOLONG) +
-                  " (the file system allows " + std::to_string(most) +
-                  " bytes a name; shorten the names in simulation.outputs)");
+  for (const auto& path : paths) {
+    for (std::size_t from = 0, to; from < path.size(); from = to + 1) {
+      to = std::min(path.find('/', from), path.size());
+      if (static_cast<long>(to - from) <= most) continue;
+      // Shown as the file will be named, with --output-dir and without the temporary ending.
+      const std::string shown = shownAs + path.substr(name.size(), path.rfind(".partial") - name.size());
+      return refuse("cannot create output file '" + shown + "': " + std::strerror(ENAMETOOLONG) +
+                    " (the file system allows " + std::to_string(most) +
+                    " bytes a name; shorten the names in simulation.outputs)");
+    }
   }
   return true;
 }
 
-bool RunFolder::create(const std::vector<std::string>& wanted) const {
+bool RunFolder::create(const std::vector<std::string>& folders) const {
   if (const int reason = makeFolder(name)) return cannot("create output folder", shownAs, reason);
   if (::access(name.c_str(), W_OK | X_OK) != 0) return cannot("write in output folder", shownAs, errno);
-  for (const auto& sub : wanted) {
+  for (const auto& sub : folders) {
     if (const int reason = makeFolder(name + sub)) return cannot("create output folder", shownAs + sub, reason);
     if (::access((name + sub).c_str(), W_OK | X_OK) != 0) return cannot("write in output folder", shownAs + sub, errno);
   }

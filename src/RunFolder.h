@@ -14,21 +14,17 @@ class RunFolder {
   // name: the simulation name; shownAs: the path messages give (with --output-dir).
   RunFolder(std::string name, std::string shownAs);
 
-  // The four folders below NAME, each starting with '/'.
-  static const std::vector<std::string>& subfolders();
-
   // Whether NAME holds any file, at any depth.
   bool holdsFiles() const;
-  // Removes what an earlier run of this name wrote in its four folders (regular
-  // files named NAME_...) and nothing else.
-  bool removeEarlierRun() const;
-  // Whether the run's file names fit the file system: outputFiles are the
-  // names written in outputs/, lastDay numbers the longest snapshot name,
-  // suffix is added to every name but the run's record (".gz" when compressed).
-  bool namesFit(const std::vector<std::string>& outputFiles, int lastDay, const std::string& suffix) const;
-  // Makes NAME and those of its four folders the run writes in, or says why
-  // they cannot be used.
-  bool create(const std::vector<std::string>& wanted) const;
+  // Removes what an earlier run of this name wrote in the folders below NAME
+  // (each starting with '/'): regular files named NAME_..., and nothing else.
+  bool removeEarlierRun(const std::vector<std::string>& folders) const;
+  // Whether every part of the paths (below the working directory, as they are
+  // written, temporary names included) fits the file system's name limit.
+  bool namesFit(const std::vector<std::string>& paths) const;
+  // Makes NAME and the folders below it (each starting with '/') the run
+  // writes in, or says why they cannot be used.
+  bool create(const std::vector<std::string>& folders) const;
 
   // Makes directory when missing and moves into it; "" stays where we are.
   static bool enter(const std::string& directory);
