@@ -44,13 +44,11 @@ int main() {
   const std::size_t text = allocated - before;
 
   const std::size_t record = block(prey);
-  const std::size_t traits = block(prey->getTraits().data());
   const std::size_t registry = sizeof(Prey*);
   std::printf("part                          bytes\n");
-  std::printf("record (sizeof Prey %zu)        %5zu\n", sizeof(Prey), record);
-  std::printf("traits (13 doubles)           %5zu\n", traits);
+  std::printf("record with its 13 traits (sizeof Prey %zu) %5zu\n", sizeof(Prey), record);
   std::printf("genome (object and 26 x 8 allele indices) %5zu\n", genomeBytes);
   std::printf("kept snapshot text            %5zu\n", text);
   std::printf("registry pointer              %5zu\n", registry);
-  std::printf("total                         %5zu\n", record + traits + genomeBytes + text + registry);
+  std::printf("total                         %5zu\n", record + genomeBytes + text + registry);
 }

@@ -10,13 +10,14 @@
 #include <cmath>
 #include <iostream>
 
+static_assert(std::tuple_size<Animal::Traits>::value == NUMBER_OF_TRAITS, "one value per trait");
+
 int Animal::animalID = 0;
 
 Animal::Animal(int id, std::unique_ptr<Genome> chromosomes, Cell* position, int date_egg, int g_numb_prt1,
                int g_numb_prt2, int ID_prt1, int ID_prt2, AnimalSpecies* species)
     : id(id),
       chromosomes(std::move(chromosomes)),
-      traits(species->getNumberOfTraits(), 0.0),
       position(position),
       date_egg(date_egg),
       g_numb_prt1(g_numb_prt1),
@@ -101,31 +102,26 @@ void Animal::adjustTraits() {
   search_area_ini = traits[SEARCH_AREA];
   if (traits[SPEED] > 1000) std::cout << "################\nSPEED MAYOR QUE 1000!!!!!\n############" << std::endl;
   snapshotText.forget();  // the fields fixed at birth are final only now
+  forgetKeptFactors();
 }
 
 void Animal::tuneTraits() {
   const double body = traits[BODY_SIZE];
   const double tank = traits[ENERGY_TANK];
   const double mass = body + tank;
-  const double A = species->getA();
-  const double B = species->getB();
   const double minCondition = species->getMinCondition();
   const double maxEncounters = species->getMaxEncountersT();
-  auto& minLimits = species->getMinTraitLimits();
-  auto& maxLimits = species->getMaxTraitLimits();
+  const TuningScales& scale = tuningScalesOnce();
 
   // Body condition: 1 at the starvation threshold, falling to minCondition at
   // the reserve that would pay for the next moult.
-  const double len = std::pow((energy_tank_ini * body + body) * 0.3 / A, 1 / B);
-  const double next = A * std::pow(len * traits[GROWTH], B);
-  const double upper = (next / 0.3 / species->getAssignedForMetab() - body) / body;
+  const double upper = conditionCeilingFor(body);
   const double raw = linearInterpolate(tank / body, species->getDeadlyTank(), upper, 1, minCondition);
   const double condition = std::max(minCondition, std::min(raw, 1.0));
 
-  traits[SEARCH_AREA] = std::round(std::max(
-      0.0, condition * std::pow(mass, search_area_ini) * linearInterpolate(search_area_ini, minLimits[SEARCH_AREA], maxLimits[SEARCH_AREA], 1, 10)));
-  traits[VORACITY] = std::pow(mass, voracity_ini) * linearInterpolate(voracity_ini, minLimits[VORACITY], maxLimits[VORACITY], 0.05, 0.15);
-  traits[SPEED] = condition * std::pow(mass, speed_ini) * linearInterpolate(speed_ini, minLimits[SPEED], maxLimits[SPEED], 1, 7);
+  traits[SEARCH_AREA] = std::round(std::max(0.0, condition * std::pow(mass, search_area_ini) * scale.search));
+  traits[VORACITY] = std::pow(mass, voracity_ini) * scale.voracity;
+  traits[SPEED] = condition * std::pow(mass, speed_ini) * scale.speed;
 
   // Predator pressure.
   const double n = encounters_pred;
@@ -138,12 +134,49 @@ void Animal::tuneTraits() {
   traits[SEARCH_AREA] = std::max(0.0, std::round(traits[SEARCH_AREA] * fear));
 
   // Temperature.
-  traits[VORACITY] = temperatureFactor(traits[VOR_Q10]) * traits[VORACITY];
-  traits[SEARCH_AREA] = std::round(temperatureFactor(traits[SRCH_Q10]) * traits[SEARCH_AREA]);
-  traits[SPEED] = temperatureFactor(traits[SPD_Q10]) * traits[SPEED];
+  traits[VORACITY] = scale.voracityTemperature * traits[VORACITY];
+  traits[SEARCH_AREA] = std::round(scale.searchTemperature * traits[SEARCH_AREA]);
+  traits[SPEED] = scale.speedTemperature * traits[SPEED];
 
   encounters_pred = 0;
   encounters_prey = 0;
+}
+
+const Animal::TuningScales& Animal::tuningScalesOnce() {
+  if (!tuningScales.known) {
+    auto& minLimits = species->getMinTraitLimits();
+    auto& maxLimits = species->getMaxTraitLimits();
+    tuningScales = {true,
+                    linearInterpolate(search_area_ini, minLimits[SEARCH_AREA], maxLimits[SEARCH_AREA], 1, 10),
+                    linearInterpolate(voracity_ini, minLimits[VORACITY], maxLimits[VORACITY], 0.05, 0.15),
+                    linearInterpolate(speed_ini, minLimits[SPEED], maxLimits[SPEED], 1, 7),
+                    temperatureFactor(traits[SRCH_Q10]),
+                    temperatureFactor(traits[VOR_Q10]),
+                    temperatureFactor(traits[SPD_Q10])};
+  }
+  return tuningScales;
+}
+
+double Animal::conditionCeilingFor(double body) {
+  if (!(conditionCeiling.body == body)) {
+    const double A = species->getA();
+    const double B = species->getB();
+    const double len = std::pow((energy_tank_ini * body + body) * 0.3 / A, 1 / B);
+    const double next = A * std::pow(len * traits[GROWTH], B);
+    conditionCeiling = {body, (next / 0.3 / species->getAssignedForMetab() - body) / body};
+  }
+  return conditionCeiling.value;
+}
+
+double Animal::nextMoultMassFor(double body) {
+  if (!(nextMoultMass.body == body)) {
+    const double A = species->getA();
+    const double B = species->getB();
+    const double dry = species->getForControlingDryBodyMass();
+    const double len = std::pow((energy_tank_ini * body + body) * dry / A, 1 / B);
+    nextMoultMass = {body, A * std::pow(len * traits[GROWTH], B) / dry};
+  }
+  return nextMoultMass.value;
 }
 
 bool Animal::activateIfReady(int day) {
@@ -173,13 +206,9 @@ void Animal::metabWithGrowth(int day) {
     state = STARVED;
     return;
   }
-  const double A = species->getA();
-  const double B = species->getB();
   if (instar <= 3) {
-    const double dry = species->getForControlingDryBodyMass();
     const double available = (traits[ENERGY_TANK] + traits[BODY_SIZE]) * species->getAssignedForMetab();
-    const double len = std::pow((energy_tank_ini * traits[BODY_SIZE] + traits[BODY_SIZE]) * dry / A, 1 / B);
-    const double next = A * std::pow(len * traits[GROWTH], B) / dry;
+    const double next = nextMoultMassFor(traits[BODY_SIZE]);
     if (available >= next) {
       traits[BODY_SIZE] = next / (1 + energy_tank_ini);
       traits[ENERGY_TANK] = available - next + energy_tank_ini * traits[BODY_SIZE];

@@ -8,6 +8,8 @@
 #include "AnimalSnapshot.h"
 #include "Genome.h"
 
+#include <array>
+#include <limits>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -80,8 +82,10 @@ class Animal {
   void setTrait(unsigned index, double value) {
     traits.at(index) = value;
     snapshotText.forget();
+    forgetKeptFactors();
   }
-  const std::vector<double>& getTraits() const { return traits; }
+  using Traits = std::array<double, 13>;  // one value per Trait, in its order
+  const Traits& getTraits() const { return traits; }
   int getInstar() const { return instar; }
   int getDateDeath() const { return date_death; }
   int getStepsToday() const { return steps_today; }
@@ -140,9 +144,32 @@ class Animal {
     return kind;
   }
 
+  // A value that hangs on body size alone (and on traits fixed at birth), and
+  // so changes only at a moult: computed once per body size, not every day.
+  struct MoultThreshold {
+    double body = std::numeric_limits<double>::quiet_NaN();  // the body size it was computed for
+    double value = 0;
+  };
+  void forgetKeptFactors() {
+    conditionCeiling = nextMoultMass = MoultThreshold{};
+    tuningScales.known = false;
+  }
+  // The factors of daily tuning that hang on traits fixed at birth, the
+  // species' limits and the run temperature alone.
+  struct TuningScales {
+    bool known = false;
+    double search, voracity, speed;                                // by the limits of each trait
+    double searchTemperature, voracityTemperature, speedTemperature;  // by each trait's Q10
+  };
+  const TuningScales& tuningScalesOnce();
+  // The reserve share at which body condition bottoms out (daily tuning).
+  double conditionCeilingFor(double body);
+  // The mass that pays for the next moult (daily growth).
+  double nextMoultMassFor(double body);
+
   int id;
   std::unique_ptr<Genome> chromosomes;
-  std::vector<double> traits;
+  Traits traits{};  // held in the record: read by every daily phase
   Cell* position;
   int steps_today = 0;          // cells moved since the last metabolism step
   unsigned state = UNBORN;
@@ -170,6 +197,9 @@ class Animal {
   int rep_count = 0;
   int fecundity = 0;
   int age_first_rep = 0;        // the day of the first breeding
+  MoultThreshold conditionCeiling;
+  MoultThreshold nextMoultMass;
+  TuningScales tuningScales;
   AnimalSpecies* species;
   mutable AnimalSnapshot::Text snapshotText;  // kept by AnimalSnapshot to build its lines fast
 

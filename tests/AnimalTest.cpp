@@ -37,7 +37,7 @@ TEST_F(AnimalTest, FreshAnimalStartsUnbornWithZeroTraits) {
   EXPECT_EQ(p.getState(), UNBORN);
   EXPECT_EQ(p.getInstar(), 1);
   EXPECT_EQ(p.getLastMovedDay(), -1);
-  EXPECT_EQ(p.getTraits(), std::vector<double>(13, 0.0));
+  EXPECT_EQ(p.getTraits(), Animal::Traits{});
 }
 
 TEST_F(AnimalTest, RawTraitsShareLociWithinModules) {
