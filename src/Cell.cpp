@@ -287,9 +287,9 @@ template <class Kind>
 void Cell::pairAndBreed(int day) {
   auto& lists = registry<Kind>();
   auto& ready = lists[REPRODUCING];
-  // Shuffle with the system rand, never seeded: it repeats from run to run.
+  // The shuffle's generator is not seeded: it repeats from run to run.
   for (std::size_t i = 1; i < ready.size(); ++i) {
-    const std::size_t j = static_cast<std::size_t>(std::rand()) % (i + 1);
+    const std::size_t j = static_cast<std::size_t>(shuffleDraw()) % (i + 1);
     std::swap(ready[i], ready[j]);
   }
   while (ready.size() >= 2) {

@@ -13,19 +13,74 @@ double linearInterpolate(double x, double x0, double x1, double y0, double y1) {
   return (x - x0) * slope + y0;
 }
 
-double randomUniform() { return drand48(); }
+namespace {
+// The 48-bit state of the uniform generator (drand48's sequence, held here so
+// that a checkpoint can carry it), lowest 16 bits first.
+unsigned short uniformState[3];
+
+// The breeding shuffle's generator: the system's additive generator in its
+// default form (128 bytes of state), as rand() runs it when never seeded.
+struct ShuffleStream {
+  std::int32_t table[32];
+  random_data data;
+  ShuffleStream() { restart(); }
+  // As rand() starts: as if seeded with 1.
+  void restart() {
+    data = random_data{};
+    initstate_r(1, reinterpret_cast<char*>(table), sizeof table, &data);
+  }
+};
+ShuffleStream shuffle;
+}  // namespace
+
+double randomUniform() { return erand48(uniformState); }
 
 double randomUniform(double a, double b) {
-  const double u = drand48();
+  const double u = erand48(uniformState);
   return u * (b - a) + a;
 }
 
 int randomIndex(int n) {
-  const double u = drand48();
+  const double u = erand48(uniformState);
   return static_cast<int>(u * n);
 }
 
-void seedRandom(long seed) { srand48(seed); }
+int shuffleDraw() {
+  std::int32_t result;
+  random_r(&shuffle.data, &result);
+  return result;
+}
+
+// As srand48 seeds: the seed's low 32 bits above 0x330E.
+void seedRandom(long seed) {
+  uniformState[0] = 0x330E;
+  uniformState[1] = static_cast<unsigned short>(seed & 0xFFFF);
+  uniformState[2] = static_cast<unsigned short>((seed >> 16) & 0xFFFF);
+  shuffle.restart();
+}
+
+RandomStreams saveRandomStreams() {
+  RandomStreams streams;
+  std::copy(std::begin(uniformState), std::end(uniformState), streams.uniform.begin());
+  std::copy(std::begin(shuffle.table), std::end(shuffle.table), streams.shuffleTable.begin());
+  streams.shuffleFront = static_cast<std::int32_t>(shuffle.data.fptr - shuffle.data.state);
+  streams.shuffleRear = static_cast<std::int32_t>(shuffle.data.rptr - shuffle.data.state);
+  return streams;
+}
+
+bool restoreRandomStreams(const RandomStreams& streams) {
+  shuffle.restart();  // the generator's shape: its kind, degree and separation
+  const auto degree = shuffle.data.rand_deg;
+  auto inside = [&](std::int32_t offset) { return offset >= 0 && offset < degree; };
+  if (!inside(streams.shuffleFront) || !inside(streams.shuffleRear) ||
+      (streams.shuffleFront - streams.shuffleRear + degree) % degree != shuffle.data.rand_sep)
+    return false;
+  std::copy(streams.uniform.begin(), streams.uniform.end(), std::begin(uniformState));
+  std::copy(streams.shuffleTable.begin(), streams.shuffleTable.end(), std::begin(shuffle.table));
+  shuffle.data.fptr = shuffle.data.state + streams.shuffleFront;
+  shuffle.data.rptr = shuffle.data.state + streams.shuffleRear;
+  return true;
+}
 
 namespace {
 bool fitsInInt(double x) { return x > static_cast<double>(INT_MIN) - 1.0 && x < static_cast<double>(INT_MAX) + 1.0; }

@@ -1,11 +1,12 @@
 // Numeric helpers shared by the whole model: linear interpolation, the seeded
-// uniform random generator, rounding, number formatting and wall-clock time.
-// Every draw of the model goes through the generator except the breeding
-// shuffle, which uses the system rand, never seeded, so it too repeats from run
-// to run. The generator is seeded once per run by the run driver; a fixed seed
-// therefore repeats a run draw for draw.
+// uniform random generator and the breeding shuffle's, rounding, number
+// formatting and wall-clock time. Every draw of the model goes through the
+// uniform generator except the breeding shuffle's, whose sequence is the same
+// in every run. Both are started once per run by the run driver; a fixed seed
+// therefore repeats a run draw for draw, and a checkpoint carries both.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -19,8 +20,23 @@ double randomUniform(double a, double b);
 // One draw mapped to 0 .. n - 1 by truncation (0 when n is 0).
 int randomIndex(int n);
 
-// Seeds the generator; every later draw of the run depends on it.
+// Next draw of the breeding shuffle's generator, 0 .. 2^31 - 1: the sequence
+// of the system's rand() when never seeded, the same in every run.
+int shuffleDraw();
+
+// Seeds the generator and restarts the shuffle's; every later draw of the run
+// depends on them.
 void seedRandom(long seed);
+
+// Where both generators stand, for a checkpoint.
+struct RandomStreams {
+  std::array<unsigned short, 3> uniform;   // the 48-bit state, lowest 16 bits first
+  std::array<std::int32_t, 32> shuffleTable;  // the shuffle's state table, its kind first
+  std::int32_t shuffleFront, shuffleRear;  // positions in the table past its first word
+};
+RandomStreams saveRandomStreams();
+// Sets both generators; false (and nothing set) when the shuffle's positions are impossible.
+bool restoreRandomStreams(const RandomStreams& streams);
 
 // Nearest whole number, halves away from zero, as an int. Values that no int
 // can hold (and NaN) give INT_MIN, the value the hardware conversion yields,

@@ -70,7 +70,7 @@ TEST(ChromosomesGenerator, CrossoverTakesTheHeadFromOneSideAndTheTailFromTheOthe
   const ChromosomePair pair = (*genome)[0];
   for (long seed = 0; seed < 50; ++seed) {
     seedRandom(seed);
-    const int c = static_cast<int>(drand48() * 4);
+    const int c = static_cast<int>(randomUniform() * 4);
     Genome child(1, genome->getLoci());
     seedRandom(seed);
     ChromosomesGenerator::getChromosomeForGamete(pair, 4, 0, child, 0, 0);
