@@ -4,6 +4,7 @@
 #include "Cell.h"
 #include "ChromosomesGenerator.h"
 #include "GlobalFunctions.h"
+#include "StateArchive.h"
 
 #include <algorithm>
 #include <climits>
@@ -358,6 +359,27 @@ void Animal::updateEncountersPredationsAndNodesMatrices(std::vector<std::vector<
     if (hunter < N) encounters[id].push_back(hunter);
   for (int hunter : predationEvents)
     if (hunter < N) predations[id].push_back(hunter);
+}
+
+void Animal::transferState(StateArchive& archive) {
+  archive.io(id);
+  archive.io(traits);
+  chromosomes->transferState(archive);
+  archive.io(state);
+  archive.expect(state < NUMBER_OF_STATES, "an animal's state is not one of the seven");
+  archive.io(encounterEvents);
+  archive.io(predationEvents);
+  for (int* field : {&steps_today, &encounters_prey, &encounters_pred, &global_prey_encs, &global_pred_encs, &instar,
+                     &date_death, &date_egg, &last_moved_day, &g_numb_prt1, &g_numb_prt2, &ID_prt1, &ID_prt2,
+                     &rep_count, &fecundity, &age_first_rep})
+    archive.io(*field);
+  for (double* field : {&pheno_ini, &body_size_ini, &energy_tank_ini, &speed_ini, &assim_ini, &voracity_ini,
+                        &search_area_ini})
+    archive.io(*field);
+  if (archive.isLoading()) {
+    snapshotText = AnimalSnapshot::Text{};
+    forgetKeptFactors();
+  }
 }
 
 void Animal::appendSnapshotLine(std::string& out) const { AnimalSnapshot::appendLine(*this, out); }

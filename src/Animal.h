@@ -17,6 +17,7 @@
 
 class AnimalSpecies;
 class Cell;
+class StateArchive;
 
 // Life states; 2, 3, 5 and 6 are final and go with the day of death.
 enum AnimalState : unsigned {
@@ -107,6 +108,10 @@ class Animal {
   void updateEncountersPredationsAndNodesMatrices(std::vector<std::vector<int>>& encounters,
                                                   std::vector<std::vector<int>>& predations,
                                                   std::vector<std::string>& categories, int N) const;
+
+  // Saves or loads all that the rest of the run depends on; the caller keeps
+  // its cell and species. The kept text and factors are made again when needed.
+  virtual void transferState(StateArchive& archive);
 
   // Appends this animal's line of the daily animal files.
   void appendSnapshotLine(std::string& out) const;

@@ -3,6 +3,7 @@
 #include "ChromosomesGenerator.h"
 #include "Configuration.h"
 #include "GlobalFunctions.h"
+#include "StateArchive.h"
 
 #include <cmath>
 #include <iostream>
@@ -235,4 +236,11 @@ std::vector<std::string> AnimalSpecies::undefinedTraitWarnings(const std::string
                        " are infinite or NaN");
   }
   return warnings;
+}
+
+void AnimalSpecies::transferState(StateArchive& archive) {
+  for (unsigned i = 0; i < numberOfTraits; ++i) {
+    archive.io(minObservedTraits[i]);
+    archive.io(maxObservedTraits[i]);
+  }
 }

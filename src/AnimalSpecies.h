@@ -14,6 +14,7 @@
 
 class ChromosomesGenerator;
 class Configuration;
+class StateArchive;
 
 // Trait indices; every animal holds one value per trait in this order.
 enum Trait : unsigned {
@@ -100,6 +101,8 @@ class AnimalSpecies : public Species {
   TraitTable& getMaxObservedTraits() { return maxObservedTraits; }
 
   ChromosomesGenerator* getChromosomesGenerator() const { return chromosomesGenerator.get(); }
+  // Saves or loads what the run changes: the founders' observed ranges.
+  void transferState(StateArchive& archive);
 
 #define SOILWEB_PARAMETER_ACCESSORS(type, field, Name) \
   type get##Name() const { return field; }             \

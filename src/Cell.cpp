@@ -1,9 +1,11 @@
 #include "Cell.h"
 
 #include "AnimalSpecies.h"
+#include "ChromosomesGenerator.h"
 #include "GlobalFunctions.h"
 #include "Predator.h"
 #include "Prey.h"
+#include "StateArchive.h"
 
 #include <algorithm>
 #include <cmath>
@@ -314,6 +316,46 @@ void Cell::purgeDeadAnimals() {
     preys[state].clear();
     for (Predator* predator : predators[state]) delete predator;
     predators[state].clear();
+  }
+}
+
+// ---- Checkpoints -----------------------------------------------------------------
+
+void Cell::transferState(StateArchive& archive, const SpeciesList& species) {
+  int savedId = id;
+  archive.io(savedId);
+  archive.expect(savedId == id, "its cells are not in ring order");
+  for (double* field : {&fungi, &rateOfIncrease, &capacity, &leakedFungi}) archive.io(*field);
+  transferRegistry<Prey>(archive, species);
+  transferRegistry<Predator>(archive, species);
+}
+
+template <class Kind>
+void Cell::transferRegistry(StateArchive& archive, const SpeciesList& species) {
+  for (unsigned state = 0; state < NUMBER_OF_STATES; ++state) {
+    auto& list = registry<Kind>()[state];
+    const std::uint64_t count = archive.ioCount(list.size(), sizeof(std::uint32_t) + sizeof(int));
+    if (!archive.isLoading()) {
+      for (Kind* animal : list) {
+        auto index = static_cast<std::uint32_t>(
+            std::find_if(species.begin(), species.end(), [&](const auto& s) { return s.get() == animal->getSpecies(); }) -
+            species.begin());
+        archive.io(index);
+        animal->transferState(archive);
+      }
+      continue;
+    }
+    list.reserve(static_cast<std::size_t>(count));
+    for (std::uint64_t k = 0; k < count; ++k) {
+      std::uint32_t index = 0;
+      archive.io(index);
+      archive.expect(index < species.size(), "an animal's species is not one of the run's");
+      AnimalSpecies* of = species[index].get();
+      auto genome = std::make_unique<Genome>(of->getNumberOfTraits(), of->getChromosomesGenerator()->getLoci());
+      list.push_back(new Kind(0, std::move(genome), this, 0, 0, 0, 0, 0, of));  // the cell owns it from here
+      list.back()->transferState(archive);
+      archive.expect(list.back()->getState() == state, "an animal is filed under another state than its own");
+    }
   }
 }
 

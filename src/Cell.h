@@ -5,11 +5,14 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 class Animal;
+class AnimalSpecies;
+class StateArchive;
 class Predator;
 class Prey;
 class World;
@@ -112,6 +115,11 @@ class Cell {
                                                                      std::vector<std::string>& categories,
                                                                      int N) const;
 
+  // Saves or loads the soil and every animal filed here, in filing order;
+  // species: the run's, which the animals' species are indices into.
+  using SpeciesList = std::vector<std::unique_ptr<AnimalSpecies>>;
+  void transferState(StateArchive& archive, const SpeciesList& species);
+
   // First registry fault found, "" when every animal filed here sits in this
   // cell under its own state and has not been seen before (seen collects them
   // over the whole world).
@@ -129,6 +137,8 @@ class Cell {
   std::size_t moveOne(unsigned state, std::size_t position, Act act);
   template <class Kind>
   void pairAndBreed(int day);
+  template <class Kind>
+  void transferRegistry(StateArchive& archive, const SpeciesList& species);
   template <class Kind>
   static int count(const Registry<Kind>& lists, unsigned state) {
     return static_cast<int>(lists[state].size());

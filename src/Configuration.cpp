@@ -229,8 +229,8 @@ Tree valueOf(const std::string& value) {
 }  // namespace
 
 bool Configuration::isOptionalKey(const std::string& key) {
-  for (const char* optional : {"simulation.seed", "simulation.outputs.snapshotEvery", "simulation.outputs.snapshots",
-                               "simulation.outputs.compression"})
+  for (const char* optional : {"simulation.seed", "simulation.checkpointEvery", "simulation.outputs.snapshotEvery",
+                               "simulation.outputs.snapshots", "simulation.outputs.compression"})
     if (key == optional) return true;
   return false;
 }

@@ -1,5 +1,7 @@
 #include "Genome.h"
 
+#include "StateArchive.h"
+
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
@@ -34,4 +36,15 @@ void Genome::setAllele(std::size_t trait, int side, std::size_t k, std::uint32_t
   } else {
     std::memcpy(at, &index, 4);
   }
+}
+
+void Genome::transferState(StateArchive& archive) {
+  archive.ioBytes(block.get(), 2 * traits * loci->size() * width);
+  if (!archive.isLoading()) return;
+  for (std::size_t trait = 0; trait < traits; ++trait)
+    for (int side = 0; side < 2; ++side) {
+      const Chromosome held = chromosome(trait, side);
+      for (std::size_t k = 0; k < loci->size(); ++k)
+        archive.expect(held.getAlleles().index(k) < (*loci)[k].getAlleles().size(), "an allele index lies past its pool");
+    }
 }

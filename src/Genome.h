@@ -14,6 +14,8 @@
 #include <memory>
 #include <vector>
 
+class StateArchive;
+
 // The two chromosomes of one trait.
 struct ChromosomePair {
   Chromosome first;
@@ -31,6 +33,8 @@ class Genome {
   ChromosomePair at(std::size_t trait) const;  // throws std::out_of_range past the last trait
   // Sets the allele of one chromosome at locus k (side 0: the first of the pair) to the pool's index-th.
   void setAllele(std::size_t trait, int side, std::size_t k, std::uint32_t index);
+  // Saves or loads the allele indices; loading refuses an index past its pool.
+  void transferState(StateArchive& archive);
 
  private:
   Chromosome chromosome(std::size_t trait, int side) const {

@@ -1,6 +1,7 @@
 #include "OutputFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <libdeflate.h>
 #include <unistd.h>
 
@@ -37,7 +38,7 @@ bool OutputFile::gzip = false;
 OutputFile::OutputFile(std::string path_, Mode mode_, bool plain)
     : path(gzip && !plain ? std::move(path_) + ".gz" : std::move(path_)), compressed(gzip && !plain), mode(mode_) {
   writtenPath = mode == WHOLE ? path + ".partial" : path;
-  fd = ::open(writtenPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  fd = ::open(writtenPath.c_str(), O_WRONLY | O_CREAT | (mode == CONTINUED ? 0 : O_TRUNC) | O_CLOEXEC, 0666);
   if (fd < 0) {
     const int reason = errno;
     report("Error opening the file.\nsoilweb: cannot open '" + path + "': " + std::strerror(reason) + "\n");
@@ -53,6 +54,22 @@ OutputFile::~OutputFile() {
 void OutputFile::append(std::string_view more) {
   pending.append(more);
   if (pending.size() >= BLOCK) flush();
+}
+
+bool OutputFile::keepFirst(std::uint64_t bytes) {
+  struct stat info;
+  if (fd < 0 || ::fstat(fd, &info) != 0) return false;
+  if (static_cast<std::uint64_t>(info.st_size) < bytes) {
+    report("soilweb: '" + path + "' holds " + std::to_string(info.st_size) + " bytes, fewer than the " +
+           std::to_string(bytes) + " it held at the checkpoint\n");
+    return false;
+  }
+  if (::ftruncate(fd, static_cast<off_t>(bytes)) != 0 || ::lseek(fd, 0, SEEK_END) < 0) {
+    report("soilweb: cannot continue '" + path + "': " + std::strerror(errno) + "\n");
+    return false;
+  }
+  bytesInFile = bytes;
+  return true;
 }
 
 void OutputFile::fail(int errorNumber) {
@@ -96,6 +113,7 @@ void OutputFile::writeAll(const char* data, std::size_t left) {
     }
     data += written;
     left -= static_cast<std::size_t>(written);
+    bytesInFile += static_cast<std::uint64_t>(written);
   }
 }
 

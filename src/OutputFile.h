@@ -9,12 +9,15 @@
 // for the writing of one file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 class OutputFile {
  public:
-  enum Mode { WHOLE, IN_PLACE };
+  // CONTINUED: an in-place file that already holds the lines of an earlier,
+  // stopped part of the run (see keepFirst).
+  enum Mode { WHOLE, IN_PLACE, CONTINUED };
   // Whether files are written gzip-compressed; set once before a run writes.
   static bool gzip;
 
@@ -29,6 +32,11 @@ class OutputFile {
   // The name the file has once written.
   const std::string& finalPath() const { return path; }
   void append(std::string_view more);
+  // A continued file: keeps its first bytes and writes after them; false
+  // (after one line on standard error) when it holds fewer.
+  bool keepFirst(std::uint64_t bytes);
+  // Bytes in the file so far; what is pending (until flushed) is not counted.
+  std::uint64_t size() const { return bytesInFile; }
   // Writes what is pending now.
   void flush();
   // Writes the rest, closes and (WHOLE) renames; false when anything failed.
@@ -54,6 +62,7 @@ class OutputFile {
   Mode mode;
   int fd = -1;
   std::string pending;
+  std::uint64_t bytesInFile = 0;  // written so far (compressed, when compressed)
   int error = 0;            // first errno of a failed write, 0 while all is well
   bool done = false;
 };

@@ -3,6 +3,7 @@
 #include "AnimalSpecies.h"
 #include "Cell.h"
 #include "GlobalFunctions.h"
+#include "StateArchive.h"
 
 #include <algorithm>
 #include <cmath>
@@ -135,4 +136,16 @@ std::vector<Predator*> Predator::breed(Predator* mate, unsigned day) { return as
 Animal* Predator::newOffspring(int id, std::unique_ptr<Genome> genome, int date_egg, int g_numb_prt1, int g_numb_prt2,
                                int ID_prt1, int ID_prt2) const {
   return new Predator(id, std::move(genome), position, date_egg, g_numb_prt1, g_numb_prt2, ID_prt1, ID_prt2, species);
+}
+
+void Predator::transferState(StateArchive& archive) {
+  Animal::transferState(archive);
+  std::uint8_t digesting = eating;
+  archive.io(digesting);
+  archive.expect(digesting <= 1, "a predator's eating flag is neither 0 nor 1");
+  eating = digesting == 1;
+  archive.io(food_mass);
+  archive.io(days_digest);
+  catch_cell = nullptr;
+  victim = nullptr;
 }

@@ -31,6 +31,8 @@ class Predator : public Animal {
   Animal* getVictim() const { return victim; }
   // Called by a cell's search when this predator changed another animal's state there.
   void recordCatch(Cell* cell, Animal* caught);
+  // Adds the meal being digested; the day's catch is not kept (each day's movement starts without one).
+  void transferState(StateArchive& archive) override;
 
  protected:
   Animal* newOffspring(int id, std::unique_ptr<Genome> genome, int date_egg, int g_numb_prt1, int g_numb_prt2,

@@ -1,6 +1,7 @@
 #include "RunDriver.h"
 
 #include "BackgroundWriter.h"
+#include "Checkpoint.h"
 #include "Configuration.h"
 #include "DailySnapshots.h"
 #include "GlobalFunctions.h"
@@ -70,6 +71,7 @@ struct OutputNames {
   std::vector<std::string> matrices;  // encounters, predations, nodes; only when purge is 0
   SnapshotChoice snapshots;           // which snapshot files, how often
   bool gzip = false;                  // every output but the run's record compressed
+  int checkpointEvery = 0;            // days between checkpoints; 0: only when stopped by a signal
 };
 
 const char* const MATRIX_KEYS[] = {"simulation.outputs.encountersMatrixFilename",
@@ -101,6 +103,12 @@ void readOutputControls(const Configuration& config, OutputNames& names) {
       *flag = true;
     }
   }
+  const std::string checkpoints = "simulation.checkpointEvery";
+  if (config.has(checkpoints)) {
+    names.checkpointEvery = config.strictInt(checkpoints);
+    if (names.checkpointEvery < 1)
+      config.fail(checkpoints, "must be at least 1, got " + std::to_string(names.checkpointEvery));
+  }
   const std::string compression = "simulation.outputs.compression";
   if (config.has(compression)) {
     const std::string word = config.text(compression);
@@ -130,17 +138,40 @@ std::vector<std::string> runFolders(const SnapshotChoice& snapshots) {
   return folders;
 }
 
-// Makes the run's folder ready for a new run, or says in one line why not.
-bool prepareRunFolder(const OutputNames& names, const RunOptions& options) {
-  const std::string shown = (options.outputDirectory.empty() ? "" : options.outputDirectory + "/") + names.simulation;
+// Where a run goes, as the command line asked.
+struct Placement {
+  std::string directory;   // the folder the run's folder is in, "" for the working directory
+  bool overwrite = false;  // an earlier run's files may be replaced
+  bool resuming = false;   // the run's folder holds the stopped run being carried on
+  std::string shown(const std::string& name) const { return (directory.empty() ? "" : directory + "/") + name; }
+};
+
+Placement placementOf(const RunOptions& options) {
+  if (options.resume.empty()) return {options.outputDirectory, options.overwrite, false};
+  const fs::path folder = fs::path(options.resume).lexically_normal();
+  const fs::path parent = (folder.has_filename() ? folder : folder.parent_path()).parent_path();
+  return {parent.string(), false, true};
+}
+
+// The name of the run in the folder --resume gives.
+std::string resumedName(const std::string& folder) {
+  const fs::path path = fs::path(folder).lexically_normal();
+  return (path.has_filename() ? path : path.parent_path()).filename().string();
+}
+
+// Makes the run's folder ready for the run, or says in one line why not.
+bool prepareRunFolder(const OutputNames& names, const Placement& placement) {
+  const std::string shown = placement.shown(names.simulation);
   const RunFolder folder(names.simulation, shown);
-  if (folder.holdsFiles()) {
-    if (!options.overwrite) {
+  if (!placement.resuming && folder.holdsFiles()) {
+    if (!placement.overwrite) {
       std::cerr << "soilweb: output folder '" << shown
                 << "' already exists; remove it, change simulation.outputs.simulationName or pass --overwrite" << std::endl;
       return false;
     }
-    if (!folder.removeEarlierRun(runFolders(SnapshotChoice{}))) return false;
+    std::vector<std::string> earlier = runFolders(SnapshotChoice{});
+    earlier.push_back("/checkpoint");
+    if (!folder.removeEarlierRun(earlier)) return false;
   }
   // The longest names the run will write, under their temporary names.
   const std::string gz = names.gzip ? ".gz" : "", partial = ".partial";
@@ -151,6 +182,7 @@ bool prepareRunFolder(const OutputNames& names, const RunOptions& options) {
                                     DailySnapshots::animalsPath(names.simulation, lastDay, 1) + gz + partial,
                                     DailySnapshots::cellsPath(names.simulation, lastDay) + gz + partial};
   for (const auto& file : names.matrices) paths.push_back(outputPath(names.simulation, file) + gz + partial);
+  paths.push_back(Checkpoint::path(names.simulation) + partial);
   return folder.namesFit(paths) && folder.create(runFolders(names.snapshots));
 }
 
@@ -170,22 +202,40 @@ void catchStopSignals(bool catching) {
 struct DayLoop {
   bool summaryWritten = false;
   bool filesWritten = true;  // every snapshot file
-  int lastDay = -1;  // the last day that ran
-  int daysRun = 0;
+  bool checkpointsWritten = true;
+  int lastDay = -1;  // the last day that ran, in this process or before the checkpoint resumed
+  int daysRun = 0;   // in this process
+  int checkpointDay = -1;  // the day of the newest checkpoint, -1 when there is none
   std::string diedOut;  // what had died out when the loop ended early, "" otherwise
 };
 
-// Runs the day loop with its summary lines, until the last day, extinction or a
-// stop signal. The day's files and then its summary line are written by writer
-// while the next day runs.
-DayLoop runDays(World& world, const OutputNames& names, BackgroundWriter& writer) {
+// Runs the day loop with its summary lines, from the day after run.day (a
+// resumed run) or day 0, until the last day, extinction or a stop signal. The
+// day's files and then its summary line are written by writer while the next
+// day runs. A checkpoint follows every checkpointEvery days and the last day
+// run before a stop signal.
+DayLoop runDays(World& world, const OutputNames& names, BackgroundWriter& writer, Checkpoint::Run run, bool resumed) {
   DayLoop loop;
   const std::string path = outputPath(names.simulation, names.summary);
-  OutputFile summary(path, OutputFile::IN_PLACE);
+  OutputFile summary(path, resumed ? OutputFile::CONTINUED : OutputFile::IN_PLACE);
   if (!summary.isOpen()) return loop;
-  summary.append(World::SUMMARY_HEADER);
-  summary.flush();
-  for (int day = 0; day <= World::DAYS && !stopSignal; ++day) {
+  if (resumed) {
+    if (!summary.keepFirst(run.summaryBytes)) return loop;
+    loop.lastDay = loop.checkpointDay = run.day;
+  } else {
+    summary.append(World::SUMMARY_HEADER);
+    summary.flush();
+  }
+  auto checkpoint = [&](int day) {
+    writer.finish();  // the summary holds the day's line; failures are counted at the end
+    run.day = day;
+    run.summaryBytes = summary.size();
+    if (Checkpoint::write(names.simulation, run, world))
+      loop.checkpointDay = day;
+    else
+      loop.checkpointsWritten = false;
+  };
+  for (int day = loop.lastDay + 1; day <= World::DAYS && !stopSignal; ++day) {
     loop.diedOut = world.whatDiedOut();
     if (!loop.diedOut.empty()) break;
     world.runNextDay(day);
@@ -195,7 +245,9 @@ DayLoop runDays(World& world, const OutputNames& names, BackgroundWriter& writer
     loop.lastDay = day;
     ++loop.daysRun;
     if (names.purge == 1) world.purgeDeadAnimalsAlongCells();
+    if (names.checkpointEvery > 0 && (day + 1) % names.checkpointEvery == 0 && day < World::DAYS) checkpoint(day);
   }
+  if (stopSignal && loop.lastDay >= 0 && loop.checkpointDay != loop.lastDay) checkpoint(loop.lastDay);
   loop.filesWritten = writer.finish();
   loop.summaryWritten = summary.commit();
   if (loop.summaryWritten) savedNotice(summary.finalPath());
@@ -251,6 +303,8 @@ bool applySettings(boost::property_tree::ptree& tree, const RunOptions& options)
       Configuration::set(tree, setting.substr(0, equals), setting.substr(equals + 1));
     }
     if (options.seed) Configuration::set(tree, "simulation.seed", std::to_string(*options.seed));
+    if (options.checkpointEvery)
+      Configuration::set(tree, "simulation.checkpointEvery", std::to_string(*options.checkpointEvery));
   } catch (const Configuration::Error& e) {
     std::cerr << "soilweb: " << e.what() << std::endl;
     return false;
@@ -277,6 +331,36 @@ void noteExtinction(const DayLoop& loop) {
                                  : "; the last day run was " + std::to_string(loop.lastDay) + " of " + std::to_string(World::DAYS))
             << std::endl;
 }
+
+// Opens the checkpoint of the stopped run in options.resume and checks that
+// it belongs to this configuration; its seed becomes the run's.
+std::unique_ptr<Checkpoint> openCheckpoint(const Configuration& config, const boost::property_tree::ptree& tree,
+                                           const RunOptions& options, RunInfo& info) {
+  const std::string name = resumedName(options.resume);
+  const std::string nameKey = "simulation.outputs.simulationName";
+  if (config.text(nameKey) != name)
+    config.fail(nameKey, "names the run '" + config.text(nameKey) + "', not '" + name + "' given to --resume");
+  auto checkpoint = std::make_unique<Checkpoint>(placementOf(options).shown(Checkpoint::path(name)));
+  const Checkpoint::Run& run = checkpoint->run();
+  if (run.configurationHash != Checkpoint::hashOf(tree))
+    checkpoint->refuse("was written by a run of another configuration: resume with the configuration file and "
+                       "--set settings the run started with");
+  if (config.has("simulation.seed") && config.strictLong("simulation.seed") != run.seed)
+    checkpoint->refuse("was written by a run of seed " + std::to_string(run.seed) + ", not " +
+                       std::to_string(config.strictLong("simulation.seed")));
+  info.seed = static_cast<long>(run.seed);
+  info.seedSource = "checkpoint";
+  info.resumedFromDay = run.day;
+  return checkpoint;
+}
+
+void noteStop(const DayLoop& loop, const std::string& runFolder) {
+  std::cerr << "soilweb: stopped by " << signalName(stopSignal) << " after "
+            << (loop.lastDay < 0 ? std::string("no day") : "day " + std::to_string(loop.lastDay))
+            << "; every file written so far is complete; the food-web matrices were not written";
+  if (loop.checkpointDay >= 0) std::cerr << "; carry on with --resume " << runFolder;
+  std::cerr << std::endl;
+}
 }  // namespace
 
 int RunDriver::run(const RunOptions& options) {
@@ -292,18 +376,24 @@ int RunDriver::run(const RunOptions& options) {
   banner("Configuration Read            ");
 
   std::unique_ptr<World> world;
+  std::unique_ptr<Checkpoint> resumed;
   OutputNames names;
   Configuration::clearRecords();
   try {
     const Configuration config(tree);
     names = readOutputNames(config);
     OutputFile::gzip = names.gzip;
-    seedRandom(chooseSeed(config, options, info));
-    world = std::make_unique<World>(tree);
+    if (!options.resume.empty()) resumed = openCheckpoint(config, tree, options, info);
+    seedRandom(resumed ? info.seed : chooseSeed(config, options, info));
+    world = std::make_unique<World>(tree, !resumed);
     names.simulation = world->getSimulationName();
     world->chooseSnapshots(names.snapshots);
+    if (resumed) resumed->restore(*world);
   } catch (const Configuration::Error& e) {
     std::cerr << "soilweb: " << options.configPath << ": " << e.what() << std::endl;
+    return 1;
+  } catch (const Checkpoint::Refused& e) {
+    std::cerr << e.what() << std::endl;
     return 1;
   } catch (const std::bad_alloc&) {
     std::cerr << "soilweb: " << options.configPath
@@ -317,22 +407,29 @@ int RunDriver::run(const RunOptions& options) {
   info.configuration = &tree;
   info.lastDayConfigured = World::DAYS;
 
-  if (!RunFolder::enter(options.outputDirectory) || !prepareRunFolder(names, options)) return 1;
+  const Placement placement = placementOf(options);
+  if (!RunFolder::enter(placement.directory) || !prepareRunFolder(names, placement)) return 1;
   const std::string infoPath = outputPath(names.simulation, "run_info.json");
   if (!OutputFile::writeWhole(infoPath, info.json(), true)) return 1;
 
+  Checkpoint::Run run;
+  run.configurationHash = Checkpoint::hashOf(tree);
+  run.seed = info.seed;
+  if (resumed) {
+    run = resumed->run();
+    resumed.reset();
+    std::cout << "Resuming from the checkpoint of day " << run.day << std::endl;
+  }
   catchStopSignals(true);
   BackgroundWriter writer;
   world->writeInBackground(&writer);
-  const DayLoop loop = runDays(*world, names, writer);
+  const DayLoop loop = runDays(*world, names, writer, run, info.resumedFromDay >= 0);
   catchStopSignals(false);
   info.daysRun = loop.daysRun;
   info.lastDay = loop.lastDay;
-  bool succeeded = loop.summaryWritten && loop.filesWritten;
+  bool succeeded = loop.summaryWritten && loop.filesWritten && loop.checkpointsWritten;
   if (stopSignal) {
-    std::cerr << "soilweb: stopped by " << signalName(stopSignal) << " after "
-              << (loop.lastDay < 0 ? std::string("no day") : "day " + std::to_string(loop.lastDay))
-              << "; every file written so far is complete; the food-web matrices were not written" << std::endl;
+    noteStop(loop, placement.shown(names.simulation));
     world.reset();
     info.signal = signalName(stopSignal);
     info.finish("stopped", 128 + stopSignal);

@@ -1,7 +1,8 @@
 // One whole run: reads the configuration (with the command line's settings),
-// seeds the generator, builds the world, prepares the run's folder, runs the
-// days with their summary lines, writes the food-web matrices and keeps the
-// run's record (run_info.json). The entry point only parses the command line
+// seeds the generator, builds the world (or restores a stopped run's from its
+// checkpoint), prepares the run's folder, runs the days with their summary
+// lines and checkpoints, writes the food-web matrices and keeps the run's
+// record (run_info.json). The entry point only parses the command line
 // and hands over to it.
 #pragma once
 
@@ -17,6 +18,8 @@ struct RunOptions {
   std::string outputDirectory;        // "" for the working directory
   bool overwrite = false;             // replace an earlier run's files
   bool strict = false;                // every warning is an error
+  std::string resume;                 // the folder of a stopped run to carry on, "" for a new run
+  std::optional<long> checkpointEvery;  // overrides simulation.checkpointEvery
   std::vector<std::string> commandLine;  // as typed, for the record
 };
 
@@ -24,7 +27,7 @@ class RunDriver {
  public:
   // Runs the simulation; returns the exit status: 0 on success (extinction
   // included), 1 for a configuration error, a run folder that exists or cannot
-  // be written, or an output that failed; 2 for a bad --set; 128 + the signal
-  // when stopped by SIGINT or SIGTERM.
+  // be written, a checkpoint that cannot be resumed, or an output that failed;
+  // 2 for a bad --set; 128 + the signal when stopped by SIGINT or SIGTERM.
   static int run(const RunOptions& options);
 };

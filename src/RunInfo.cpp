@@ -120,6 +120,7 @@ std::string RunInfo::json() const {
   field("wall_time_seconds", ended ? number(static_cast<double>(endMicros - startMicros) / 1e6) : "null");
   field("peak_memory_bytes", ended ? std::to_string(peakMemoryBytes) : "null");
   field("last_day_configured", std::to_string(lastDayConfigured));
+  field("resumed_from_day", resumedFromDay < 0 ? "null" : std::to_string(resumedFromDay));
   field("days_run", std::to_string(daysRun));
   field("last_day", lastDay < 0 ? "null" : std::to_string(lastDay));
   field("warnings", list(warnings));

@@ -21,9 +21,10 @@ class RunInfo {
   std::string configurationFile;
   const boost::property_tree::ptree* configuration = nullptr;  // as read, after --set
   long seed = 0;
-  std::string seedSource;  // "file", "--seed", "--set" or "drawn"
+  std::string seedSource;  // "file", "--seed", "--set", "drawn" or "checkpoint" (a resumed run)
   std::vector<std::string> warnings;
   int lastDayConfigured = 0;
+  int resumedFromDay = -1;  // the day of the checkpoint the run carried on from; -1: a new run
 
   // How the run ended; status stays "running" until finish() is called.
   std::string status = "running";

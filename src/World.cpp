@@ -10,6 +10,7 @@
 #include "GlobalFunctions.h"
 #include "Predator.h"
 #include "Prey.h"
+#include "StateArchive.h"
 
 #include <pthread.h>
 
@@ -41,7 +42,7 @@ double growthRateAt(double biomass) {
 }
 }  // namespace
 
-World::World(const boost::property_tree::ptree& configuration) {
+World::World(const boost::property_tree::ptree& configuration, bool found) {
   const Configuration config(configuration);
   readSoilAndRunKeys(config);
   snapshots = std::make_unique<DailySnapshots>(simulationName, DAYS);
@@ -53,7 +54,7 @@ World::World(const boost::property_tree::ptree& configuration) {
   warnAboutUndefinedTraits();
   checkStartingMemory();
   initCells(worldLength);
-  initAnimals();
+  if (found) initAnimals();
 }
 
 World::~World() = default;
@@ -193,6 +194,20 @@ void World::initAnimals() {
   for (auto& cell : cells) cell->interpolatePreysTraits();
   foundPopulation<Predator>(existingAnimalSpecies.at(1).get());
   for (auto& cell : cells) cell->interpolatePredatorsTraits();
+}
+
+void World::transferState(StateArchive& archive) {
+  auto sameCount = [&](std::size_t here, const char* what) {
+    std::uint64_t count = here;
+    archive.io(count);
+    archive.expect(count == here, "it holds " + std::to_string(count) + " " + what + ", this configuration makes " +
+                                      std::to_string(here));
+  };
+  sameCount(existingAnimalSpecies.size(), "species");
+  for (auto& species : existingAnimalSpecies) species->transferState(archive);
+  sameCount(cells.size(), "cells");
+  for (auto& cell : cells) cell->transferState(archive, existingAnimalSpecies);
+  if (archive.isLoading()) snapshots->animalsChanged();
 }
 
 // ---- The day ---------------------------------------------------------------------

@@ -18,11 +18,13 @@ class Configuration;
 class DailySnapshots;
 struct SnapshotChoice;
 class OutputFile;
+class StateArchive;
 
 class World {
  public:
-  // Reads the soil, run and species keys, builds the ring and founds the populations.
-  explicit World(const boost::property_tree::ptree& configuration);
+  // Reads the soil, run and species keys, builds the ring and, unless found is
+  // false (a run resumed from a checkpoint), founds the populations.
+  explicit World(const boost::property_tree::ptree& configuration, bool found = true);
   virtual ~World();
   World(const World&) = delete;
   World& operator=(const World&) = delete;
@@ -81,6 +83,10 @@ class World {
   void chooseSnapshots(const SnapshotChoice& choice);
   // Hands the output files to writer (not owned) instead of writing them at once.
   void writeInBackground(BackgroundWriter* writer);
+
+  // Saves or loads the species' observed ranges and every cell with its
+  // animals; loading refuses a state this configuration's world cannot hold.
+  void transferState(StateArchive& archive);
 
   // First registry fault of the whole world, "" when there is none.
   std::string registryFault() const;

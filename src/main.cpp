@@ -18,8 +18,9 @@ const char* FOOTER =
     "standard output, warnings and errors to standard error.\n\n"
     "Exit status: 0 success (also when the animals died out early: a note says so); 1 configuration\n"
     "error, an output folder that exists or cannot be written, or an output file that could not be\n"
-    "written; 2 bad command line; 130 or 143 stopped by SIGINT or SIGTERM (every file written so far\n"
-    "is complete); 255 internal failure (thread start).";
+    "written, or a checkpoint that cannot be resumed; 2 bad command line; 130 or 143 stopped by SIGINT\n"
+    "or SIGTERM (every file written so far is complete, and a checkpoint of the last day run lets\n"
+    "--resume carry the run on); 255 internal failure (thread start).";
 
 int usageError(const std::string& problem) {
   std::cerr << "soilweb: " << problem << "\n" << USAGE << std::endl;
@@ -43,7 +44,17 @@ int main(int argc, char** argv) {
       ->allow_extra_args(false);
   app.add_option("--output-dir", options.outputDirectory, "put the run's folder in DIR (created when missing)")
       ->type_name("DIR");
-  app.add_flag("--overwrite", options.overwrite, "replace the files of an earlier run of the same name");
+  auto* overwrite = app.add_flag("--overwrite", options.overwrite, "replace the files of an earlier run of the same name");
+  app.add_option("--resume", options.resume,
+                                "carry on the stopped run in FOLDER (NAME, or DIR/NAME) from its checkpoint;\n"
+                                "CONFIG and --set must be those the run started with")
+                     ->type_name("FOLDER")
+                     ->excludes(overwrite)
+                     ->excludes("--output-dir");
+  long checkpointEvery = 0;
+  auto* checkpointOption = app.add_option("--checkpoint-every", checkpointEvery,
+                                          "write a checkpoint after every K days (overrides simulation.checkpointEvery)")
+                               ->type_name("K");
   app.add_flag("--strict", options.strict, "refuse the configuration on any warning");
   bool version = false;
   app.add_flag("--version", version, "print the version and the commit it was built from");
@@ -67,5 +78,6 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (seedOption->count() > 0) options.seed = seed;
+  if (checkpointOption->count() > 0) options.checkpointEvery = checkpointEvery;
   return RunDriver::run(options);
 }

@@ -2,14 +2,23 @@
 // output tree, exit status, error lines, repeatability and the golden run.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <random>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -82,11 +91,36 @@ class Scratch {
     return files;
   }
 
-  // The run's results: its tree without the record of the run, which holds times.
+  // The run's results: its tree without the record of the run, which holds
+  // times, and without its checkpoint.
   std::map<std::string, std::string> results(const std::string& name = "run1") const {
     auto files = tree(name);
     files.erase(name + "/outputs/" + name + "_run_info.json");
+    files.erase(name + "/checkpoint/" + name + "_checkpoint.bin");
     return files;
+  }
+
+  // Starts the binary here with args, in the background.
+  pid_t start(const std::string& args) const {
+    const std::string command = "cd " + shellQuote(path) + " && exec " + shellQuote(SOILWEB_BINARY) + " " + args +
+                                " >stdout.txt 2>stderr.txt";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    return pid;
+  }
+  // Waits for a run started in the background: its status is the exit status,
+  // or 128 + the signal that killed it.
+  Outcome finish(pid_t pid) const {
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    Outcome result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    result.out = readFile(path / "stdout.txt");
+    result.err = readFile(path / "stderr.txt");
+    return result;
   }
 
   std::string file(const std::string& relative) const { return readFile(path / relative); }
@@ -419,7 +453,7 @@ TEST(WholeRun, AStoppedRunLeavesOnlyWholeFiles) {
     ASSERT_TRUE(std::regex_match(err, match,
                                  std::regex("soilweb: stopped by SIG" + signal +
                                             " after day ([0-9]+); every file written so far is complete; the food-web "
-                                            "matrices were not written\n")))
+                                            "matrices were not written; carry on with --resume soak\n")))
         << err;
     const int lastDay = std::stoi(match[1]);
     EXPECT_EQ(rowsOf(here.file("soak/outputs/soak_summary.txt")).size(), static_cast<std::size_t>(lastDay) + 2);
@@ -767,4 +801,126 @@ TEST(WholeRun, GzipFilesDecompressToThePlainRun) {
   EXPECT_EQ(packed.file("run1/outputs/run1_run_info.json").substr(0, 1), "{");
   ASSERT_EQ(std::system(("cd " + shellQuote(packed.path) + " && find run1 -name '*.gz' -exec gunzip {} +").c_str()), 0);
   EXPECT_TRUE(packed.results() == plain.results());
+}
+
+namespace {
+// The "Running day" lines of a transcript for the days after day.
+std::string daysAfter(const std::string& console, int day) {
+  std::string lines;
+  std::istringstream in(console);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("Running day ", 0) == 0 && std::stoi(line.substr(12)) > day) lines += line + "\n";
+  return lines;
+}
+
+std::size_t linesIn(const fs::path& path) {
+  const std::string text = readFile(path);
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+void waitUntil(const std::function<bool()>& done) {
+  for (int i = 0; i < 20000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+}  // namespace
+
+// A run stopped on a day drawn at random (by SIGTERM, which writes a checkpoint
+// of the last day run, or by SIGKILL after a periodic checkpoint) and carried
+// on with --resume leaves the very files and day lines of a run never stopped:
+// dead animals kept (food-web matrices) and purged, the threaded soil step,
+// both hunting modes, compressed and thinned files.
+TEST(WholeRun, AStoppedRunCarriesOnFromItsCheckpointAsIfNeverStopped) {
+  std::mt19937 draw(std::random_device{}());
+  struct Variant {
+    std::string settings;
+    int signal;
+  };
+  const Variant variants[] = {
+      {"--set simulation.days=120 --set simulation.purgeDeadAnimals=0 "
+       "--set world.life.animals.1.huntingMode=active_hunting",
+       SIGTERM},
+      {"--set simulation.days=300 --set simulation.parallel=1", SIGTERM},
+      {"--set simulation.days=300 --checkpoint-every 10 --set simulation.outputs.compression=gzip "
+       "--set simulation.outputs.snapshotEvery=3",
+       SIGKILL},
+  };
+  const std::string config = readFile(fs::path(SOILWEB_SOURCE_DIR) / "tests/soak/soak.json");
+  for (const auto& [settings, signal] : variants) {
+    SCOPED_TRACE(settings);
+    Scratch whole, stopped;
+    const Outcome never = whole.run(config, settings);
+    ASSERT_EQ(never.status, 0) << never.err;
+
+    writeFile(stopped.path / "run_params", config);
+    const pid_t pid = stopped.start(settings);
+    const fs::path summary = stopped.path / "soak/outputs/soak_summary.txt";
+    if (signal == SIGTERM) {
+      const std::size_t lines = std::uniform_int_distribution<std::size_t>(3, 60)(draw);
+      waitUntil([&] { return linesIn(summary) >= lines; });
+    } else {
+      waitUntil([&] { return fs::exists(stopped.path / "soak/checkpoint/soak_checkpoint.bin"); });
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 40)(draw)));
+    }
+    kill(pid, signal);
+    const Outcome stop = stopped.finish(pid);
+    ASSERT_EQ(stop.status, 128 + signal) << stop.err;
+    if (signal == SIGTERM)
+      EXPECT_NE(stop.err.find("; carry on with --resume soak\n"), std::string::npos) << stop.err;
+
+    const Outcome resumed = stopped.run("", "--resume soak " + settings);
+    ASSERT_EQ(resumed.status, 0) << resumed.err;
+    std::smatch day;
+    ASSERT_TRUE(std::regex_search(resumed.out, day, std::regex("Resuming from the checkpoint of day ([0-9]+)\n")));
+    ASSERT_NE(daysAfter(resumed.out, std::stoi(day[1])), "");  // it stopped before the last day
+    EXPECT_EQ(daysAfter(resumed.out, std::stoi(day[1])), daysAfter(never.out, std::stoi(day[1])));
+    EXPECT_TRUE(stopped.results("soak") == whole.results("soak"));
+    EXPECT_NE(stopped.file("soak/outputs/soak_run_info.json").find("\"resumed_from_day\": " + std::string(day[1])),
+              std::string::npos);
+  }
+}
+
+// A checkpoint is refused, in one line and with nothing written, unless it is
+// whole and of this version, this configuration and this seed.
+TEST(WholeRun, ACheckpointOfAnotherRunIsRefused) {
+  Scratch here;
+  const std::string days = "--set simulation.days=20 ";
+  ASSERT_EQ(here.run(readFile(fs::path(SOILWEB_SOURCE_DIR) / "tests/soak/soak.json"), days + "--checkpoint-every 5").status, 0);
+  const std::string path = "soak/checkpoint/soak_checkpoint.bin";
+  auto untouched = [&] {
+    auto files = here.tree("soak");
+    files.erase(path);
+    return files;
+  };
+  const auto before = untouched();
+  const std::string saved = here.file(path);
+  const std::string refusal = "soilweb: checkpoint '" + path + "' ";
+  auto refused = [&](const std::string& args, const std::string& because) {
+    const Outcome run = here.run("", "--resume soak " + args);
+    EXPECT_EQ(run.status, 1) << args;
+    EXPECT_TRUE(std::regex_match(run.err, std::regex(because + "\n"))) << run.err;
+    EXPECT_TRUE(untouched() == before) << args;
+    writeFile(here.path / path, saved);
+  };
+  refused(days + "--set simulation.temperature=21",
+          refusal + "was written by a run of another configuration: resume with the configuration file and --set "
+                    "settings the run started with");
+  refused(days + "--seed 5", refusal + "was written by a run of seed 4242, not 5");
+
+  std::string changed = saved;
+  changed[changed.size() / 2] ^= 0x10;
+  writeFile(here.path / path, changed);
+  refused(days, refusal + "is damaged: its checksum does not match its contents");
+
+  changed = saved;
+  changed[28] = '9';  // the first digit of the version that wrote it
+  writeFile(here.path / path, changed);
+  refused(days, refusal + "was written by soilweb 9[^;]*; this is soilweb [^:]*: resume it with the soilweb that wrote it");
+
+  writeFile(here.path / path, saved.substr(0, 10));
+  refused(days, refusal + "is not a soilweb checkpoint");
+
+  fs::remove(here.path / path);
+  refused(days, refusal + "cannot be read: No such file or directory");
+  refused(days.substr(0, days.size() - 1) + " --set simulation.outputs.simulationName=other",
+          "soilweb: run_params: 'simulation.outputs.simulationName' names the run 'other', not 'soak' given to --resume");
+  EXPECT_EQ(here.run("", "--resume soak --overwrite").status, 2);
 }
