@@ -1,9 +1,11 @@
 """Tests of the plotting and sweep scripts on tiny finished runs."""
 import json
 import os
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -191,6 +193,56 @@ class SweepTest(unittest.TestCase):
             whole, _ = self.sweep(here, "whole", grid, 2)
             self.assertEqual(sorted(b[0][1] for b in self.blocks(whole).values()),
                              sorted(b[0][1] for b in blocks.values()))
+
+    def test_a_stopped_run_carries_on_from_its_checkpoint(self):
+        with tempfile.TemporaryDirectory() as here:
+            grid = {"simulation.temperature": [15, 25]}
+            table, _ = self.sweep(here, "out", grid, 1)
+            folder = os.path.join(here, "out", "runs", "run-0002")
+            # As a run stopped by SIGTERM after day 1 leaves it: a checkpoint of
+            # that day and an exit status of 143.
+            done = run(BINARY, "--overwrite", "--checkpoint-every", "2", "run_params", cwd=folder)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            with open(os.path.join(folder, "exit_status"), "w") as f:
+                f.write("143\n")
+            again, failed = self.sweep(here, "out", grid, 1)
+            self.assertEqual(failed, [])
+            with open(os.path.join(folder, "console.txt")) as f:
+                self.assertIn("Resuming from the checkpoint of day 1", f.read())
+            self.assertEqual(self.blocks(again), self.blocks(table))
+
+    def test_a_slurm_task_warned_before_its_time_limit_checkpoints_and_carries_on(self):
+        with tempfile.TemporaryDirectory() as here:
+            with open(os.path.join(ROOT, "tests", "soak", "soak.json")) as f:
+                base = json.load(f)
+            base["simulation"]["days"] = 400
+            for name, content in (("base.json", base), ("grid.json", {"simulation.temperature": [20]})):
+                with open(os.path.join(here, name), "w") as f:
+                    json.dump(content, f)
+            done = run(SWEEP, "prepare", "base.json", "grid.json", "out", "--seed", "3", cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            folder = os.path.join(here, "out", "runs", "run-0001")
+            summary = os.path.join(folder, "run-0001", "outputs", "run-0001_summary.txt")
+            task = ["bash", os.path.join(ROOT, "scripts", "slurm", "soilweb-array.sbatch")]
+            env = dict(os.environ, SLURM_ARRAY_TASK_ID="1", SWEEP=os.path.join(here, "out"), SOILWEB=BINARY)
+            started = subprocess.Popen(task, env=env)
+            for _ in range(20000):
+                if os.path.exists(summary) and open(summary).read().count("\n") >= 20:
+                    break
+                time.sleep(0.001)
+            started.send_signal(signal.SIGTERM)  # Slurm's warning, to the batch script only
+            self.assertEqual(started.wait(), 143)
+            self.assertTrue(os.path.exists(os.path.join(folder, "run-0001", "checkpoint", "run-0001_checkpoint.bin")))
+            self.assertEqual(subprocess.run(task, env=env).returncode, 0)
+            with open(os.path.join(folder, "exit_status")) as f:
+                self.assertEqual(f.read(), "0\n")
+            with open(summary) as f:
+                resumed = f.read()
+            whole = os.path.join(here, "whole")
+            os.mkdir(whole)
+            self.assertEqual(run(BINARY, os.path.join(folder, "run_params"), cwd=whole).returncode, 0)
+            with open(os.path.join(whole, "run-0001", "outputs", "run-0001_summary.txt")) as f:
+                self.assertEqual(resumed, f.read())
 
 
 if __name__ == "__main__":
