@@ -863,8 +863,9 @@ TEST(WholeRun, AStoppedRunCarriesOnFromItsCheckpointAsIfNeverStopped) {
     kill(pid, signal);
     const Outcome stop = stopped.finish(pid);
     ASSERT_EQ(stop.status, 128 + signal) << stop.err;
-    if (signal == SIGTERM)
+    if (signal == SIGTERM) {
       EXPECT_NE(stop.err.find("; carry on with --resume soak\n"), std::string::npos) << stop.err;
+    }
 
     const Outcome resumed = stopped.run("", "--resume soak " + settings);
     ASSERT_EQ(resumed.status, 0) << resumed.err;
