@@ -112,6 +112,11 @@ bool Checkpoint::write(const std::string& runName, const Run& run, World& world)
   return true;
 }
 
+void Checkpoint::remove(const std::string& runName) {
+  ::unlink(path(runName).c_str());
+  ::rmdir(folder(runName).c_str());  // only when empty
+}
+
 Checkpoint::Checkpoint(const std::string& path) : shownPath(path) {
   fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) refuse("cannot be read: " + systemReason(errno));

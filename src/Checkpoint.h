@@ -46,6 +46,8 @@ class Checkpoint {
 
   // Writes the state of world and run; false after one line on standard error.
   static bool write(const std::string& runName, const Run& run, World& world);
+  // Removes the run's checkpoint and its folder, when there are.
+  static void remove(const std::string& runName);
 
   // Opens the checkpoint at path, checks its version and checksum and reads its run.
   explicit Checkpoint(const std::string& path);

@@ -451,6 +451,7 @@ int RunDriver::run(const RunOptions& options) {
   const std::uint64_t end = get_timestamp();
   std::cout << "Time: " << static_cast<double>(end - start) / 1000000 << " secs." << std::endl;
   world.reset();
+  if (succeeded) Checkpoint::remove(names.simulation);  // nothing is left to carry on
   const int status = succeeded ? 0 : 1;
   info.diedOut = loop.diedOut;
   info.error = OutputFile::firstFailure();

@@ -874,6 +874,7 @@ TEST(WholeRun, AStoppedRunCarriesOnFromItsCheckpointAsIfNeverStopped) {
     ASSERT_NE(daysAfter(resumed.out, std::stoi(day[1])), "");  // it stopped before the last day
     EXPECT_EQ(daysAfter(resumed.out, std::stoi(day[1])), daysAfter(never.out, std::stoi(day[1])));
     EXPECT_TRUE(stopped.results("soak") == whole.results("soak"));
+    EXPECT_FALSE(fs::exists(stopped.path / "soak/checkpoint")) << "a finished run keeps no checkpoint";
     EXPECT_NE(stopped.file("soak/outputs/soak_run_info.json").find("\"resumed_from_day\": " + std::string(day[1])),
               std::string::npos);
   }
@@ -883,9 +884,13 @@ TEST(WholeRun, AStoppedRunCarriesOnFromItsCheckpointAsIfNeverStopped) {
 // whole and of this version, this configuration and this seed.
 TEST(WholeRun, ACheckpointOfAnotherRunIsRefused) {
   Scratch here;
-  const std::string days = "--set simulation.days=20 ";
-  ASSERT_EQ(here.run(readFile(fs::path(SOILWEB_SOURCE_DIR) / "tests/soak/soak.json"), days + "--checkpoint-every 5").status, 0);
+  const std::string days = "--set simulation.days=400 ";
+  writeFile(here.path / "run_params", readFile(fs::path(SOILWEB_SOURCE_DIR) / "tests/soak/soak.json"));
+  const pid_t pid = here.start(days + "--checkpoint-every 5");
   const std::string path = "soak/checkpoint/soak_checkpoint.bin";
+  waitUntil([&] { return fs::exists(here.path / path); });
+  kill(pid, SIGKILL);
+  ASSERT_EQ(here.finish(pid).status, 128 + SIGKILL);
   auto untouched = [&] {
     auto files = here.tree("soak");
     files.erase(path);

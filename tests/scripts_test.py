@@ -194,55 +194,65 @@ class SweepTest(unittest.TestCase):
             self.assertEqual(sorted(b[0][1] for b in self.blocks(whole).values()),
                              sorted(b[0][1] for b in blocks.values()))
 
+    @staticmethod
+    def long_sweep(here):
+        """A one-run sweep whose run lasts long enough to be stopped; its folder and summary."""
+        with open(os.path.join(ROOT, "tests", "soak", "soak.json")) as f:
+            base = json.load(f)
+        base["simulation"]["days"] = 400
+        for name, content in (("base.json", base), ("grid.json", {"simulation.temperature": [20]})):
+            with open(os.path.join(here, name), "w") as f:
+                json.dump(content, f)
+        done = run(SWEEP, "prepare", "base.json", "grid.json", "out", "--seed", "3", cwd=here)
+        assert done.returncode == 0, done.stderr
+        folder = os.path.join(here, "out", "runs", "run-0001")
+        return folder, os.path.join(folder, "run-0001", "outputs", "run-0001_summary.txt")
+
+    @staticmethod
+    def stop_when_summary_has(process, summary, lines, sent=signal.SIGTERM):
+        for _ in range(20000):
+            if os.path.exists(summary) and open(summary).read().count("\n") >= lines:
+                break
+            time.sleep(0.001)
+        process.send_signal(sent)
+        return process.wait()
+
+    def assert_as_if_never_stopped(self, here, folder, summary):
+        with open(summary) as f:
+            resumed = f.read()
+        whole = os.path.join(here, "whole")
+        os.mkdir(whole)
+        self.assertEqual(run(BINARY, os.path.join(folder, "run_params"), cwd=whole).returncode, 0)
+        with open(os.path.join(whole, "run-0001", "outputs", "run-0001_summary.txt")) as f:
+            self.assertEqual(resumed, f.read())
+        self.assertFalse(os.path.exists(os.path.join(folder, "run-0001", "checkpoint")), "a finished run keeps none")
+
     def test_a_stopped_run_carries_on_from_its_checkpoint(self):
         with tempfile.TemporaryDirectory() as here:
-            grid = {"simulation.temperature": [15, 25]}
-            table, _ = self.sweep(here, "out", grid, 1)
-            folder = os.path.join(here, "out", "runs", "run-0002")
-            # As a run stopped by SIGTERM after day 1 leaves it: a checkpoint of
-            # that day and an exit status of 143.
-            done = run(BINARY, "--overwrite", "--checkpoint-every", "2", "run_params", cwd=folder)
-            self.assertEqual(done.returncode, 0, done.stderr)
+            folder, summary = self.long_sweep(here)
+            started = subprocess.Popen([BINARY, "run_params"], cwd=folder, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+            self.assertEqual(self.stop_when_summary_has(started, summary, 20), 143)
             with open(os.path.join(folder, "exit_status"), "w") as f:
                 f.write("143\n")
-            again, failed = self.sweep(here, "out", grid, 1)
-            self.assertEqual(failed, [])
+            done = run(SWEEP, "run", "base.json", "grid.json", "out", "--binary", BINARY, cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
             with open(os.path.join(folder, "console.txt")) as f:
-                self.assertIn("Resuming from the checkpoint of day 1", f.read())
-            self.assertEqual(self.blocks(again), self.blocks(table))
+                self.assertIn("Resuming from the checkpoint of day", f.read())
+            self.assert_as_if_never_stopped(here, folder, summary)
 
     def test_a_slurm_task_warned_before_its_time_limit_checkpoints_and_carries_on(self):
         with tempfile.TemporaryDirectory() as here:
-            with open(os.path.join(ROOT, "tests", "soak", "soak.json")) as f:
-                base = json.load(f)
-            base["simulation"]["days"] = 400
-            for name, content in (("base.json", base), ("grid.json", {"simulation.temperature": [20]})):
-                with open(os.path.join(here, name), "w") as f:
-                    json.dump(content, f)
-            done = run(SWEEP, "prepare", "base.json", "grid.json", "out", "--seed", "3", cwd=here)
-            self.assertEqual(done.returncode, 0, done.stderr)
-            folder = os.path.join(here, "out", "runs", "run-0001")
-            summary = os.path.join(folder, "run-0001", "outputs", "run-0001_summary.txt")
+            folder, summary = self.long_sweep(here)
             task = ["bash", os.path.join(ROOT, "scripts", "slurm", "soilweb-array.sbatch")]
             env = dict(os.environ, SLURM_ARRAY_TASK_ID="1", SWEEP=os.path.join(here, "out"), SOILWEB=BINARY)
-            started = subprocess.Popen(task, env=env)
-            for _ in range(20000):
-                if os.path.exists(summary) and open(summary).read().count("\n") >= 20:
-                    break
-                time.sleep(0.001)
-            started.send_signal(signal.SIGTERM)  # Slurm's warning, to the batch script only
-            self.assertEqual(started.wait(), 143)
+            # Slurm's warning goes to the batch script only, which hands it on.
+            self.assertEqual(self.stop_when_summary_has(subprocess.Popen(task, env=env), summary, 20), 143)
             self.assertTrue(os.path.exists(os.path.join(folder, "run-0001", "checkpoint", "run-0001_checkpoint.bin")))
             self.assertEqual(subprocess.run(task, env=env).returncode, 0)
             with open(os.path.join(folder, "exit_status")) as f:
                 self.assertEqual(f.read(), "0\n")
-            with open(summary) as f:
-                resumed = f.read()
-            whole = os.path.join(here, "whole")
-            os.mkdir(whole)
-            self.assertEqual(run(BINARY, os.path.join(folder, "run_params"), cwd=whole).returncode, 0)
-            with open(os.path.join(whole, "run-0001", "outputs", "run-0001_summary.txt")) as f:
-                self.assertEqual(resumed, f.read())
+            self.assert_as_if_never_stopped(here, folder, summary)
 
 
 if __name__ == "__main__":
