@@ -46,15 +46,15 @@ int main(int argc, char** argv) {
       ->type_name("DIR");
   auto* overwrite = app.add_flag("--overwrite", options.overwrite, "replace the files of an earlier run of the same name");
   app.add_option("--resume", options.resume,
-                                "carry on the stopped run in FOLDER (NAME, or DIR/NAME) from its checkpoint;\n"
-                                "CONFIG and --set must be those the run started with")
-                     ->type_name("FOLDER")
-                     ->excludes(overwrite)
-                     ->excludes("--output-dir");
+                 "carry on the stopped run in FOLDER (NAME, or DIR/NAME) from its checkpoint;\n"
+                 "CONFIG and --set must be those the run started with")
+      ->type_name("FOLDER")
+      ->excludes(overwrite)
+      ->excludes("--output-dir");
   long checkpointEvery = 0;
-  auto* checkpointOption = app.add_option("--checkpoint-every", checkpointEvery,
-                                          "write a checkpoint after every K days (overrides simulation.checkpointEvery)")
-                               ->type_name("K");
+  auto* checkpointOption =
+      app.add_option("--checkpoint-every", checkpointEvery, "write a checkpoint after every K days (overrides simulation.checkpointEvery)")
+          ->type_name("K");
   app.add_flag("--strict", options.strict, "refuse the configuration on any warning");
   bool version = false;
   app.add_flag("--version", version, "print the version and the commit it was built from");
