@@ -4,6 +4,7 @@
 #include "RunInfo.h"
 
 #include <CLI/CLI.hpp>
+#include <malloc.h>
 
 #include <iostream>
 #include <string>
@@ -29,6 +30,10 @@ int usageError(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Grow the heap 64 MiB at a time: a run allocates and frees its animals and
+  // its day files all the time, and each smaller growth costs a system call
+  // and fresh pages (about a tenth of the wall time of a purged run).
+  mallopt(M_TOP_PAD, 64 << 20);
   RunOptions options;
   for (int k = 0; k < argc; ++k) options.commandLine.push_back(argv[k]);
 
