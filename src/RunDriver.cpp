@@ -146,17 +146,15 @@ struct Placement {
   std::string shown(const std::string& name) const { return (directory.empty() ? "" : directory + "/") + name; }
 };
 
-Placement placementOf(const RunOptions& options) {
-  if (options.resume.empty()) return {options.outputDirectory, options.overwrite, false};
-  const fs::path folder = fs::path(options.resume).lexically_normal();
-  const fs::path parent = (folder.has_filename() ? folder : folder.parent_path()).parent_path();
-  return {parent.string(), false, true};
+// The folder --resume gives, without a trailing '/': its last part is the run's name.
+fs::path resumedFolder(const std::string& given) {
+  const fs::path folder = fs::path(given).lexically_normal();
+  return folder.has_filename() ? folder : folder.parent_path();
 }
 
-// The name of the run in the folder --resume gives.
-std::string resumedName(const std::string& folder) {
-  const fs::path path = fs::path(folder).lexically_normal();
-  return (path.has_filename() ? path : path.parent_path()).filename().string();
+Placement placementOf(const RunOptions& options) {
+  if (options.resume.empty()) return {options.outputDirectory, options.overwrite, false};
+  return {resumedFolder(options.resume).parent_path().string(), false, true};
 }
 
 // Makes the run's folder ready for the run, or says in one line why not.
@@ -336,7 +334,7 @@ void noteExtinction(const DayLoop& loop) {
 // it belongs to this configuration; its seed becomes the run's.
 std::unique_ptr<Checkpoint> openCheckpoint(const Configuration& config, const boost::property_tree::ptree& tree,
                                            const RunOptions& options, RunInfo& info) {
-  const std::string name = resumedName(options.resume);
+  const std::string name = resumedFolder(options.resume).filename().string();
   const std::string nameKey = "simulation.outputs.simulationName";
   if (config.text(nameKey) != name)
     config.fail(nameKey, "names the run '" + config.text(nameKey) + "', not '" + name + "' given to --resume");
