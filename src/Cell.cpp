@@ -104,6 +104,29 @@ std::size_t Cell::removePredator(unsigned state, std::size_t position) {
   return position;
 }
 
+namespace {
+// Animals lie scattered on the heap, so a pass over a list would wait on
+// memory at every animal: each step starts loading the record a few places
+// ahead. Only a hint to the processor; nothing is read early.
+constexpr std::size_t LOAD_AHEAD = 4;
+
+template <class Kind>
+void loadAhead(const std::vector<Kind*>& list, std::size_t position) {
+  if (position + LOAD_AHEAD >= list.size()) return;
+  const char* record = reinterpret_cast<const char*>(list[position + LOAD_AHEAD]);
+  for (std::size_t offset = 0; offset < sizeof(Kind); offset += 64) __builtin_prefetch(record + offset);
+}
+
+// Visits every animal of a list that the visit does not change.
+template <class Kind, class Visit>
+void visitAll(const std::vector<Kind*>& list, Visit visit) {
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    loadAhead(list, i);
+    visit(list[i]);
+  }
+}
+}  // namespace
+
 // State pass: an animal whose state changes joins the list of its new state in
 // this cell; the next animal slides into its place and is visited next.
 template <class Kind, class Act>
@@ -111,6 +134,7 @@ void Cell::statePass(unsigned state, Act act) {
   auto& lists = registry<Kind>();
   auto& list = lists[state];
   for (std::size_t i = 0; i < list.size();) {
+    loadAhead(list, i);
     Kind* animal = list[i];
     act(animal);
     if (animal->getState() != state) {
@@ -128,6 +152,7 @@ void Cell::statePass(unsigned state, Act act) {
 template <class Kind, class Act>
 std::size_t Cell::moveOne(unsigned state, std::size_t position, Act act) {
   auto& list = registry<Kind>()[state];
+  loadAhead(list, position);
   Kind* animal = list[position];
   list.erase(list.begin() + static_cast<std::ptrdiff_t>(position));
   act(animal);
@@ -150,6 +175,7 @@ void Cell::activateAnimals(int day) {
   auto activate = [&](auto& lists) {
     auto& unborn = lists[UNBORN];
     for (std::size_t i = 0; i < unborn.size();) {
+      loadAhead(unborn, i);
       if (unborn[i]->activateIfReady(day)) {
         lists[ACTIVE].push_back(unborn[i]);
         unborn.erase(unborn.begin() + static_cast<std::ptrdiff_t>(i));
@@ -163,16 +189,16 @@ void Cell::activateAnimals(int day) {
 }
 
 void Cell::tuneTraits() {
-  for (Prey* prey : preys[ACTIVE]) prey->tuneTraits();
-  for (Predator* predator : predators[ACTIVE]) predator->tuneTraits();
+  visitAll(preys[ACTIVE], [](Prey* prey) { prey->tuneTraits(); });
+  visitAll(predators[ACTIVE], [](Predator* predator) { predator->tuneTraits(); });
 }
 
 void Cell::interpolatePreysTraits() {
-  for (Prey* prey : preys[UNBORN]) prey->interpolateTraits();
+  visitAll(preys[UNBORN], [](Prey* prey) { prey->interpolateTraits(); });
 }
 
 void Cell::interpolatePredatorsTraits() {
-  for (Predator* predator : predators[UNBORN]) predator->interpolateTraits();
+  visitAll(predators[UNBORN], [](Predator* predator) { predator->interpolateTraits(); });
 }
 
 // ---- Prey phases -------------------------------------------------------------
@@ -187,7 +213,7 @@ void Cell::movePreysWithPredators(int day) {
 
 void Cell::feedPreys() {
   // First come, first served in list order: the cell does not share out.
-  for (Prey* prey : preys[ACTIVE]) prey->feed();
+  visitAll(preys[ACTIVE], [](Prey* prey) { prey->feed(); });
 }
 
 void Cell::metabWithGrowthPreys(int day) {
@@ -232,7 +258,7 @@ void Cell::fileVictim(Predator* hunter, std::size_t& position) {
 }
 
 void Cell::assimPreds() {
-  for (Predator* predator : predators[ACTIVE]) predator->assimilation();
+  visitAll(predators[ACTIVE], [](Predator* predator) { predator->assimilation(); });
 }
 
 void Cell::metabWithGrowthPredators(int day) {
@@ -243,6 +269,7 @@ void Cell::searchAnimals(Predator* predator, int day) {
   // Prey first: a predator turns on other predators only when no prey fell to it.
   auto& activePreys = preys[ACTIVE];
   for (std::size_t i = 0; i < activePreys.size() && !predator->isEating(); ++i) {
+    loadAhead(activePreys, i);
     Prey* prey = activePreys[i];
     const unsigned before = prey->getState();
     predator->searchAnimal(prey, day);
@@ -364,8 +391,8 @@ void Cell::transferRegistry(StateArchive& archive, const SpeciesList& species) {
 void Cell::printAnimals(std::string& out, TextRanges* deadLines) const {
   for (unsigned s = 0; s < NUMBER_OF_STATES; ++s) {
     const std::size_t start = out.size();
-    for (const Prey* prey : preys[s]) prey->appendSnapshotLine(out);
-    for (const Predator* predator : predators[s]) predator->appendSnapshotLine(out);
+    visitAll(preys[s], [&out](const Prey* prey) { prey->appendSnapshotLine(out); });
+    visitAll(predators[s], [&out](const Predator* predator) { predator->appendSnapshotLine(out); });
     if (deadLines && isFinalState(s) && out.size() > start) deadLines->emplace_back(start, out.size());
   }
 }
