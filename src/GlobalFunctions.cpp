@@ -104,51 +104,44 @@ namespace {
 char* writeDoubleExactly(char* at, double x) {
   return std::to_chars(at, at + 32, x, std::chars_format::general, 6).ptr;
 }
+
+// 10^0 to 10^22: every one of them is an exact double.
+constexpr double POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int LARGEST_EXACT_POWER = 22;
 }  // namespace
 
 char* writeInt(char* at, long long n) { return std::to_chars(at, at + 24, n).ptr; }
 
-// Fast path: the shortest digits that identify x are rounded to six. For a
-// normal double the interval of values those digits stand for is far narrower
-// than the spacing of seven-digit decimals, so this is the rounding of x itself
-// unless the shortest digits sit exactly on a tie (seven digits ending in 5),
-// where x may lie on either side: then the exact conversion decides, as it does
-// for zero, subnormals, infinities and NaN.
+// Fast path: |x| is scaled by an exact power of ten to six digits before the
+// point, in one correctly rounded multiplication or division, so the scaled
+// value is off by less than 1.2e-10. Its rounding to a whole number is then the
+// rounding of the exact product unless it lies within 1e-9 of a half: there,
+// and for zero, subnormals, infinities, NaN and the far ends of the range, the
+// exact conversion decides.
 char* writeDouble(char* at, double x) {
   if (!std::isnormal(x)) return writeDoubleExactly(at, x);
-  if (std::fabs(x) < 1e6 && x == std::trunc(x)) return writeInt(at, static_cast<long long>(x));  // "%g" of 42.0 is "42"
-  char text[32];
-  *std::to_chars(text, text + sizeof text - 1, x, std::chars_format::scientific).ptr = '\0';
-  const char* p = text;
-  const bool negative = *p == '-';
-  if (negative) ++p;
-  char digits[20];
-  int count = 0;
-  for (; *p != 'e'; ++p)
-    if (*p != '.') digits[count++] = *p;
-  int exponent = 0;
-  const bool negativeExponent = *++p == '-';
-  for (++p; *p; ++p) exponent = exponent * 10 + (*p - '0');
-  if (negativeExponent) exponent = -exponent;
-  if (count == 7 && digits[6] == '5') return writeDoubleExactly(at, x);
-  if (count > 6) {
-    const bool up = digits[6] >= '5';
-    count = 6;
-    for (int i = 5; up && i >= 0; --i) {
-      if (digits[i] != '9') {
-        ++digits[i];
-        break;
-      }
-      digits[i] = '0';
-      if (i == 0) {  // 999999.5 becomes 1000000: one more digit before the point
-        digits[0] = '1';
-        ++exponent;
-      }
-    }
+  const double magnitude = std::fabs(x);
+  if (magnitude < 1e6 && x == std::trunc(x)) return writeInt(at, static_cast<long long>(x));  // "%g" of 42.0 is "42"
+  int exponent = static_cast<int>(std::floor(std::log10(magnitude)));  // of the leading digit
+  const int shift = 5 - exponent;
+  if (shift > LARGEST_EXACT_POWER || shift < -LARGEST_EXACT_POWER) return writeDoubleExactly(at, x);
+  const double scaled = shift >= 0 ? magnitude * POWERS_OF_TEN[shift] : magnitude / POWERS_OF_TEN[-shift];
+  const double whole = std::floor(scaled);
+  const double fraction = scaled - whole;  // exact
+  if (std::fabs(fraction - 0.5) < 1e-9) return writeDoubleExactly(at, x);
+  long long rounded = static_cast<long long>(whole) + (fraction > 0.5 ? 1 : 0);
+  if (rounded == 1000000) {  // 999999.5 becomes 1000000: one more digit before the point
+    rounded = 100000;
+    ++exponent;
   }
+  if (rounded < 100000 || rounded > 999999) return writeDoubleExactly(at, x);  // the logarithm missed a digit
+  char digits[8];
+  writeInt(digits, rounded);
+  int count = 6;
   while (count > 1 && digits[count - 1] == '0') --count;  // %g drops trailing zeros
   auto put = [&at](const char* from, int n) { at = std::copy(from, from + n, at); };
-  if (negative) *at++ = '-';
+  if (x < 0) *at++ = '-';
   if (exponent < -4 || exponent >= 6) {
     *at++ = digits[0];
     if (count > 1) {
@@ -157,23 +150,23 @@ char* writeDouble(char* at, double x) {
     }
     *at++ = 'e';
     *at++ = exponent < 0 ? '-' : '+';
-    const int magnitude = exponent < 0 ? -exponent : exponent;
-    if (magnitude < 10) *at++ = '0';
-    at = writeInt(at, magnitude);
+    const int exponentSize = exponent < 0 ? -exponent : exponent;
+    if (exponentSize < 10) *at++ = '0';
+    at = writeInt(at, exponentSize);
   } else if (exponent < 0) {
     *at++ = '0';
     *at++ = '.';
     at = std::fill_n(at, -exponent - 1, '0');
     put(digits, count);
   } else {
-    const int whole = exponent + 1;
-    if (count <= whole) {
+    const int wholeDigits = exponent + 1;
+    if (count <= wholeDigits) {
       put(digits, count);
-      at = std::fill_n(at, whole - count, '0');
+      at = std::fill_n(at, wholeDigits - count, '0');
     } else {
-      put(digits, whole);
+      put(digits, wholeDigits);
       *at++ = '.';
-      put(digits + whole, count - whole);
+      put(digits + wholeDigits, count - wholeDigits);
     }
   }
   return at;

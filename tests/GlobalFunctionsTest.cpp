@@ -62,6 +62,11 @@ TEST(AppendDouble, WritesWhatTheDefaultStreamFormatWrites) {
     values.push_back(std::nextafter(tie, 1e300));
   }
   for (double x = 9.999985; x < 9.999996; x += 1e-7) values.push_back(x);  // carries into a new digit
+  for (int e = -30; e <= 30; ++e) {  // where the decimal exponent changes, and six-digit ties next to it
+    const double power = std::pow(10.0, e);
+    for (double x : {power, 9.999995 * power, 1.000005 * power, 1.234565 * power})
+      for (double y : {x, std::nextafter(x, 0.0), std::nextafter(x, 1e300)}) values.push_back(y);
+  }
   for (double x : values) {
     std::ostringstream expected;
     expected << x;
