@@ -14,9 +14,17 @@ double linearInterpolate(double x, double x0, double x1, double y0, double y1) {
 }
 
 namespace {
-// The 48-bit state of the uniform generator (drand48's sequence, held here so
-// that a checkpoint can carry it), lowest 16 bits first.
-unsigned short uniformState[3];
+// The uniform generator: drand48's 48-bit linear congruential sequence, held
+// here so that a checkpoint can carry it and stepped inline, since founding
+// alone draws millions of numbers.
+constexpr std::uint64_t LCG_MULTIPLIER = 0x5DEECE66Dull, LCG_INCREMENT = 0xB, LCG_MASK = (1ull << 48) - 1;
+std::uint64_t uniformState;
+
+// As erand48 returns it: the 48 new bits over 2^48, exactly.
+double nextUniform() {
+  uniformState = (uniformState * LCG_MULTIPLIER + LCG_INCREMENT) & LCG_MASK;
+  return static_cast<double>(uniformState) * 0x1p-48;
+}
 
 // The breeding shuffle's generator: the system's additive generator in its
 // default form (128 bytes of state), as rand() runs it when never seeded.
@@ -33,15 +41,15 @@ struct ShuffleStream {
 ShuffleStream shuffle;
 }  // namespace
 
-double randomUniform() { return erand48(uniformState); }
+double randomUniform() { return nextUniform(); }
 
 double randomUniform(double a, double b) {
-  const double u = erand48(uniformState);
+  const double u = nextUniform();
   return u * (b - a) + a;
 }
 
 int randomIndex(int n) {
-  const double u = erand48(uniformState);
+  const double u = nextUniform();
   return static_cast<int>(u * n);
 }
 
@@ -53,15 +61,13 @@ int shuffleDraw() {
 
 // As srand48 seeds: the seed's low 32 bits above 0x330E.
 void seedRandom(long seed) {
-  uniformState[0] = 0x330E;
-  uniformState[1] = static_cast<unsigned short>(seed & 0xFFFF);
-  uniformState[2] = static_cast<unsigned short>((seed >> 16) & 0xFFFF);
+  uniformState = (static_cast<std::uint64_t>(seed) & 0xFFFFFFFFull) << 16 | 0x330E;
   shuffle.restart();
 }
 
 RandomStreams saveRandomStreams() {
   RandomStreams streams;
-  std::copy(std::begin(uniformState), std::end(uniformState), streams.uniform.begin());
+  for (int k = 0; k < 3; ++k) streams.uniform[k] = static_cast<unsigned short>(uniformState >> (16 * k));
   std::copy(std::begin(shuffle.table), std::end(shuffle.table), streams.shuffleTable.begin());
   streams.shuffleFront = static_cast<std::int32_t>(shuffle.data.fptr - shuffle.data.state);
   streams.shuffleRear = static_cast<std::int32_t>(shuffle.data.rptr - shuffle.data.state);
@@ -75,7 +81,8 @@ bool restoreRandomStreams(const RandomStreams& streams) {
   if (!inside(streams.shuffleFront) || !inside(streams.shuffleRear) ||
       (streams.shuffleFront - streams.shuffleRear + degree) % degree != shuffle.data.rand_sep)
     return false;
-  std::copy(streams.uniform.begin(), streams.uniform.end(), std::begin(uniformState));
+  uniformState = 0;
+  for (int k = 0; k < 3; ++k) uniformState |= static_cast<std::uint64_t>(streams.uniform[k]) << (16 * k);
   std::copy(streams.shuffleTable.begin(), streams.shuffleTable.end(), std::begin(shuffle.table));
   shuffle.data.fptr = shuffle.data.state + streams.shuffleFront;
   shuffle.data.rptr = shuffle.data.state + streams.shuffleRear;

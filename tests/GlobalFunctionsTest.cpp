@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -30,6 +31,22 @@ TEST(RandomHelpers, DrawFromOneSeededSequence) {
     const int k = randomIndex(7);
     EXPECT_GE(k, 0);
     EXPECT_LT(k, 7);
+  }
+}
+
+// Stored runs were drawn with the C library's drand48 seeded by srand48: the
+// generator stepped here must give the same numbers to the bit, and a
+// checkpoint's copy of its state must carry on the same sequence.
+TEST(RandomHelpers, RepeatTheSystemSequenceOfEverySeed) {
+  for (long seed : {0L, 1L, 20261208L, -7L, 0x7FFFFFFFL, 0x123456789ABL}) {
+    seedRandom(seed);
+    srand48(seed);
+    for (int i = 0; i < 10000; ++i) ASSERT_EQ(randomUniform(), drand48()) << "seed " << seed << ", draw " << i;
+    const RandomStreams saved = saveRandomStreams();
+    const double next = randomUniform();
+    randomUniform();
+    ASSERT_TRUE(restoreRandomStreams(saved));
+    EXPECT_EQ(randomUniform(), next);
   }
 }
 
