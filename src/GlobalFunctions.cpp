@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 double linearInterpolate(double x, double x0, double x1, double y0, double y1) {
   const double slope = (y1 - y0) / (x1 - x0);
@@ -116,6 +117,20 @@ char* writeDoubleExactly(char* at, double x) {
 constexpr double POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 constexpr int LARGEST_EXACT_POWER = 22;
+
+// magnitude times 10^shift, rounded once; |shift| at most LARGEST_EXACT_POWER.
+double scaleByPowerOfTen(double magnitude, int shift) {
+  return shift >= 0 ? magnitude * POWERS_OF_TEN[shift] : magnitude / POWERS_OF_TEN[-shift];
+}
+
+// The decimal exponent of a normal magnitude, or one less: from its binary
+// exponent times log10(2) (78913 / 2^18), rounded down.
+int decimalExponentAtMost(double magnitude) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &magnitude, sizeof bits);
+  const int binaryExponent = static_cast<int>(bits >> 52) - 1023;
+  return (binaryExponent * 78913) >> 18;
+}
 }  // namespace
 
 char* writeInt(char* at, long long n) { return std::to_chars(at, at + 24, n).ptr; }
@@ -130,10 +145,10 @@ char* writeDouble(char* at, double x) {
   if (!std::isnormal(x)) return writeDoubleExactly(at, x);
   const double magnitude = std::fabs(x);
   if (magnitude < 1e6 && x == std::trunc(x)) return writeInt(at, static_cast<long long>(x));  // "%g" of 42.0 is "42"
-  int exponent = static_cast<int>(std::floor(std::log10(magnitude)));  // of the leading digit
-  const int shift = 5 - exponent;
-  if (shift > LARGEST_EXACT_POWER || shift < -LARGEST_EXACT_POWER) return writeDoubleExactly(at, x);
-  const double scaled = shift >= 0 ? magnitude * POWERS_OF_TEN[shift] : magnitude / POWERS_OF_TEN[-shift];
+  int exponent = decimalExponentAtMost(magnitude);  // of the leading digit, once scaled
+  if (5 - exponent > LARGEST_EXACT_POWER || 4 - exponent < -LARGEST_EXACT_POWER) return writeDoubleExactly(at, x);
+  double scaled = scaleByPowerOfTen(magnitude, 5 - exponent);
+  if (scaled >= 1e6) scaled = scaleByPowerOfTen(magnitude, 5 - ++exponent);  // seven digits: one too few
   const double whole = std::floor(scaled);
   const double fraction = scaled - whole;  // exact
   if (std::fabs(fraction - 0.5) < 1e-9) return writeDoubleExactly(at, x);
@@ -142,12 +157,16 @@ char* writeDouble(char* at, double x) {
     rounded = 100000;
     ++exponent;
   }
-  if (rounded < 100000 || rounded > 999999) return writeDoubleExactly(at, x);  // the logarithm missed a digit
-  char digits[8];
+  if (rounded < 100000 || rounded > 999999) return writeDoubleExactly(at, x);  // not six digits: cannot happen
+  char digits[16] = {};
   writeInt(digits, rounded);
   int count = 6;
   while (count > 1 && digits[count - 1] == '0') --count;  // %g drops trailing zeros
-  auto put = [&at](const char* from, int n) { at = std::copy(from, from + n, at); };
+  // At most six digits, copied as eight: the room after at allows it.
+  auto put = [&at](const char* from, int n) {
+    std::memcpy(at, from, 8);
+    at += n;
+  };
   if (x < 0) *at++ = '-';
   if (exponent < -4 || exponent >= 6) {
     *at++ = digits[0];
