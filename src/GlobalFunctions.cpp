@@ -158,7 +158,7 @@ char* writeDouble(char* at, double x) {
     ++exponent;
   }
   if (rounded < 100000 || rounded > 999999) return writeDoubleExactly(at, x);  // not six digits: cannot happen
-  char digits[16] = {};
+  char digits[24] = {};  // the room writeInt asks for
   writeInt(digits, rounded);
   int count = 6;
   while (count > 1 && digits[count - 1] == '0') --count;  // %g drops trailing zeros
