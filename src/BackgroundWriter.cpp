@@ -2,6 +2,8 @@
 
 #include "OutputFile.h"
 
+#include <cerrno>
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -23,10 +25,21 @@ BackgroundWriter::~BackgroundWriter() {
 }
 
 void BackgroundWriter::run(Job& job) {
-  if (job.file) {
-    job.file->append(job.text);
-    job.file->flush();
-  } else if (!OutputFile::writeWhole(job.path, *job.content)) {
+  bool written = true;
+  try {
+    if (job.file) {
+      job.file->append(job.text);
+      job.file->flush();
+    } else {
+      written = OutputFile::writeWhole(job.path, *job.content);
+    }
+  } catch (const std::bad_alloc&) {
+    // The file is left out, not the process: the run ends failed, with its record.
+    const std::string& path = job.file ? job.file->finalPath() : job.path;
+    OutputFile::report("soilweb: out of memory while writing '" + path + "'\n", ENOMEM, path);
+    written = false;
+  }
+  if (!written) {
     std::lock_guard<std::mutex> lock(mutex);
     failed = true;
   }

@@ -3,6 +3,8 @@
 #include "Animal.h"
 #include "Cell.h"
 #include "GlobalFunctions.h"
+#include "OutputFile.h"
+#include "RunFolder.h"
 #include "RunInfo.h"
 #include "Species.h"
 #include "StateArchive.h"
@@ -73,12 +75,13 @@ std::uint64_t Checkpoint::hashOf(const boost::property_tree::ptree& configuratio
 bool Checkpoint::write(const std::string& runName, const Run& run, World& world) {
   const std::string finalPath = path(runName), partial = finalPath + ".partial";
   auto fail = [&](int error) {
-    std::cerr << "soilweb: cannot write the checkpoint '" << finalPath << "': " << systemReason(error) << std::endl;
-    ::unlink(partial.c_str());
+    OutputFile::report("soilweb: cannot write the checkpoint '" + finalPath + "': " + systemReason(error) + "\n", error,
+                       finalPath);
+    RunFolder::removeFile(partial);
     return false;
   };
-  if (::mkdir(folder(runName).c_str(), 0777) != 0 && errno != EEXIST) return fail(errno);
-  const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (RunFolder::makeFolder(folder(runName)) != 0) return fail(errno);
+  const int fd = RunFolder::openFile(partial, O_WRONLY | O_CREAT | O_TRUNC);
   if (fd < 0) return fail(errno);
 
   StateArchive archive(fd, StateArchive::SAVING);
@@ -101,29 +104,29 @@ bool Checkpoint::write(const std::string& runName, const Run& run, World& world)
   int error = archive.flush() ? 0 : archive.error();
   if (error == 0 && ::fsync(fd) != 0) error = errno;
   if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && std::rename(partial.c_str(), finalPath.c_str()) != 0) error = errno;
+  if (error == 0 && RunFolder::renameFile(partial, finalPath) != 0) error = errno;
   if (error != 0) return fail(error);
   // The rename itself must reach the disk before the run relies on it.
-  const int folderFd = ::open(folder(runName).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folderFd >= 0) {
-    ::fsync(folderFd);
-    ::close(folderFd);
-  }
+  RunFolder::syncFolder(folder(runName));
   return true;
 }
 
 void Checkpoint::remove(const std::string& runName) {
-  ::unlink(path(runName).c_str());
-  ::rmdir(folder(runName).c_str());  // only when empty
+  RunFolder::removeFile(path(runName));
+  RunFolder::removeFolder(folder(runName));  // only when empty
 }
 
 Checkpoint::Checkpoint(const std::string& path) : shownPath(path) {
-  fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Looked at before it is opened: opening a FIFO or a device to read could wait for ever.
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0) refuse("cannot be read: " + systemReason(errno));
+  if (S_ISDIR(info.st_mode)) refuse("is a folder");
+  if (!S_ISREG(info.st_mode)) refuse(S_ISLNK(info.st_mode) ? "is a link, not a checkpoint soilweb wrote" : "is not a regular file");
+  fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) refuse("cannot be read: " + systemReason(errno));
   try {
-    struct stat info;
     if (::fstat(fd, &info) != 0) refuse("cannot be read: " + systemReason(errno));
-    if (S_ISDIR(info.st_mode)) refuse("is a folder");
+    if (!S_ISREG(info.st_mode)) refuse("is not a regular file");
     const auto size = static_cast<std::uint64_t>(info.st_size);
     if (size < sizeof MAGIC + TRAILER) refuse("is not a soilweb checkpoint");
     bodyEnd = size - TRAILER;

@@ -1,5 +1,7 @@
 #include "Configuration.h"
 
+#include "ConfigurationKeys.h"
+
 #include <boost/property_tree/json_parser.hpp>
 
 #include <cerrno>
@@ -228,13 +230,6 @@ Tree valueOf(const std::string& value) {
 }
 }  // namespace
 
-bool Configuration::isOptionalKey(const std::string& key) {
-  for (const char* optional : {"simulation.seed", "simulation.checkpointEvery", "simulation.outputs.snapshotEvery",
-                               "simulation.outputs.snapshots", "simulation.outputs.compression"})
-    if (key == optional) return true;
-  return false;
-}
-
 void Configuration::set(Tree& root, const std::string& key, const std::string& value) {
   const auto segments = segmentsOf(key);
   Tree* node = &root;
@@ -254,7 +249,7 @@ void Configuration::set(Tree& root, const std::string& key, const std::string& v
     }
     reached += (reached.empty() ? "" : ".") + segment;
     if (!next) {
-      if (!isOptionalKey(key)) throw Error("--set " + key + ": no such key in the configuration");
+      if (!ConfigurationKeys::isOptional(key)) throw Error("--set " + key + ": no such key in the configuration");
       root.put_child(Tree::path_type(key, '.'), valueOf(value));
       return;
     }

@@ -54,8 +54,6 @@ class Configuration {
   // "animals[1]") to value, taken as JSON when it parses as JSON, else as a
   // string. A key absent from the document is refused unless it is optional.
   static void set(boost::property_tree::ptree& root, const std::string& key, const std::string& value);
-  // Keys a run reads when present and does without otherwise.
-  static bool isOptionalKey(const std::string& key);
 
   // Warnings about the keys of root that no reading looked up (misspelt or
   // unknown keys) and about keys given twice. Call after the whole document

@@ -1,10 +1,13 @@
 #include "OutputFile.h"
 
+#include "RunFolder.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <libdeflate.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,10 +20,20 @@ const std::size_t BLOCK = 1 << 20;  // write in blocks of about this size
 
 std::mutex failureMutex;  // files fail on the writing thread too
 std::string failure;      // the first failure reported
+std::string fullDisk;     // the first file that found the disk or quota full
+std::atomic<bool> diskFull{false};
+
+bool isFullDisk(int error) { return error == ENOSPC || error == EDQUOT; }
 }  // namespace
 
-void OutputFile::report(const std::string& lines) {
+void OutputFile::report(const std::string& lines, int error, const std::string& path) {
   std::lock_guard<std::mutex> lock(failureMutex);
+  if (isFullDisk(error)) {
+    // The run stops and says so once; every further file would only repeat it.
+    if (fullDisk.empty()) fullDisk = "'" + path + "' could not be written (" + std::strerror(error) + ")";
+    diskFull = true;
+    return;
+  }
   if (failure.empty()) {
     const std::size_t lastLine = lines.rfind('\n', lines.size() - 2) + 1;
     failure = lines.substr(lastLine, lines.size() - 1 - lastLine);
@@ -33,22 +46,29 @@ std::string OutputFile::firstFailure() {
   return failure;
 }
 
+bool OutputFile::diskIsFull() { return diskFull; }
+
+std::string OutputFile::fullDiskFailure() {
+  std::lock_guard<std::mutex> lock(failureMutex);
+  return fullDisk;
+}
+
 bool OutputFile::gzip = false;
 
 OutputFile::OutputFile(std::string path_, Mode mode_, bool plain)
     : path(gzip && !plain ? std::move(path_) + ".gz" : std::move(path_)), compressed(gzip && !plain), mode(mode_) {
   writtenPath = mode == WHOLE ? path + ".partial" : path;
-  fd = ::open(writtenPath.c_str(), O_WRONLY | O_CREAT | (mode == CONTINUED ? 0 : O_TRUNC) | O_CLOEXEC, 0666);
+  fd = RunFolder::openFile(writtenPath, O_WRONLY | O_CREAT | (mode == CONTINUED ? 0 : O_TRUNC));
   if (fd < 0) {
     const int reason = errno;
-    report("Error opening the file.\nsoilweb: cannot open '" + path + "': " + std::strerror(reason) + "\n");
+    report("Error opening the file.\nsoilweb: cannot open '" + path + "': " + std::strerror(reason) + "\n", reason, path);
   }
 }
 
 OutputFile::~OutputFile() {
   if (fd < 0 || done) return;
   ::close(fd);
-  if (mode == WHOLE) ::unlink(writtenPath.c_str());
+  if (mode == WHOLE) RunFolder::removeFile(writtenPath);
 }
 
 void OutputFile::append(std::string_view more) {
@@ -61,11 +81,12 @@ bool OutputFile::keepFirst(std::uint64_t bytes) {
   if (fd < 0 || ::fstat(fd, &info) != 0) return false;
   if (static_cast<std::uint64_t>(info.st_size) < bytes) {
     report("soilweb: '" + path + "' holds " + std::to_string(info.st_size) + " bytes, fewer than the " +
-           std::to_string(bytes) + " it held at the checkpoint\n");
+           std::to_string(bytes) + " it held at the checkpoint\n", 0, path);
     return false;
   }
   if (::ftruncate(fd, static_cast<off_t>(bytes)) != 0 || ::lseek(fd, 0, SEEK_END) < 0) {
-    report("soilweb: cannot continue '" + path + "': " + std::strerror(errno) + "\n");
+    const int reason = errno;
+    report("soilweb: cannot continue '" + path + "': " + std::strerror(reason) + "\n", reason, path);
     return false;
   }
   bytesInFile = bytes;
@@ -122,10 +143,10 @@ bool OutputFile::commit() {
   flush();
   if (::close(fd) != 0) fail(errno);
   done = true;
-  if (error == 0 && mode == WHOLE && std::rename(writtenPath.c_str(), path.c_str()) != 0) fail(errno);
+  if (error == 0 && mode == WHOLE && RunFolder::renameFile(writtenPath, path) != 0) fail(errno);
   if (error != 0) {
-    if (mode == WHOLE) ::unlink(writtenPath.c_str());
-    report("Error writing the file \"" + path + "\": " + std::strerror(error) + "\n");
+    if (mode == WHOLE) RunFolder::removeFile(writtenPath);
+    report("Error writing the file \"" + path + "\": " + std::strerror(error) + "\n", error, path);
     return false;
   }
   return true;

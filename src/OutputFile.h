@@ -47,10 +47,17 @@ class OutputFile {
 
   // The last line of the first failure any file reported, "" when none.
   static std::string firstFailure();
+  // Whether a file failed because the disk or the quota is full; such
+  // failures are not reported one by one: the run stops and says so once.
+  static bool diskIsFull();
+  // The first such failure, "'PATH' could not be written (REASON)"; "" when none.
+  static std::string fullDiskFailure();
+
+  // Writes lines (each ending in a newline) to standard error, remembering
+  // the first failure; error: the errno behind it (0 when none), path: the file.
+  static void report(const std::string& lines, int error, const std::string& path);
 
  private:
-  // Writes lines (each ending in a newline) to standard error, remembering the first failure.
-  static void report(const std::string& lines);
   void fail(int error);
   // Writes a block as it is, or as one gzip member.
   void writeBlock(const char* data, std::size_t size);

@@ -3,6 +3,7 @@
 #include "BackgroundWriter.h"
 #include "Checkpoint.h"
 #include "Configuration.h"
+#include "ConfigurationKeys.h"
 #include "DailySnapshots.h"
 #include "GlobalFunctions.h"
 #include "OutputFile.h"
@@ -117,6 +118,28 @@ void readOutputControls(const Configuration& config, OutputNames& names) {
   }
 }
 
+// Each file name a run is given stays a name in its folder, and no two of the
+// run's files share one: a name with a path in it would write elsewhere or
+// fail at the end, a shared one would silently replace a file.
+void checkFileNames(const Configuration& config, const OutputNames& names) {
+  const std::string summaryKey = "simulation.outputs.summaryFilename";
+  std::vector<std::pair<std::string, std::string>> files = {{summaryKey, names.summary}};
+  for (std::size_t k = 0; k < names.matrices.size(); ++k) files.emplace_back(MATRIX_KEYS[k], names.matrices[k]);
+  for (const auto& [key, name] : files)
+    if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string("/\n\0", 3)) != std::string::npos)
+      config.fail(key, "must be a plain file name (not empty, '.' or '..', no '/', newline or NUL), got '" + name + "'");
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    for (const char* own : {"run_info.json", "checkpoint.bin"})
+      if (files[i].second == own)
+        config.fail(files[i].first, std::string("names the file '") + own + "', which is the run's " +
+                                        (own[0] == 'r' ? "record" : "checkpoint") + "; choose another name");
+    for (std::size_t j = 0; j < i; ++j)
+      if (files[i].second == files[j].second)
+        throw Configuration::Error("'" + files[j].first + "' and '" + files[i].first + "' name the same file '" +
+                                   files[i].second + "'; give each its own name");
+  }
+}
+
 OutputNames readOutputNames(const Configuration& config) {
   OutputNames names;
   names.purge = config.strictInt("simulation.purgeDeadAnimals");
@@ -127,8 +150,21 @@ OutputNames readOutputNames(const Configuration& config) {
     else
       config.has(key);  // known, though not needed: no warning about it
   }
+  checkFileNames(config, names);
   readOutputControls(config, names);
   return names;
+}
+
+// The output names are read before the world is built, so that a typo costs
+// neither the building nor a finished run; an error among them is reported
+// only when the world's own keys, read first in a run, hold none.
+OutputNames readOutputNamesInOrder(const Configuration& config, const boost::property_tree::ptree& tree) {
+  try {
+    return readOutputNames(config);
+  } catch (const Configuration::Error&) {
+    World(tree, false);  // raises the first error among the world's keys, if there is one
+    throw;
+  }
 }
 
 // The folders below the run's folder that it writes in.
@@ -157,20 +193,11 @@ Placement placementOf(const RunOptions& options) {
   return {resumedFolder(options.resume).parent_path().string(), false, true};
 }
 
-// Makes the run's folder ready for the run, or says in one line why not.
-bool prepareRunFolder(const OutputNames& names, const Placement& placement) {
+// Claims the run's folder and makes it ready for the run; null after one line
+// saying why not.
+std::unique_ptr<RunFolder> prepareRunFolder(const OutputNames& names, const Placement& placement) {
   const std::string shown = placement.shown(names.simulation);
-  const RunFolder folder(names.simulation, shown);
-  if (!placement.resuming && folder.holdsFiles()) {
-    if (!placement.overwrite) {
-      std::cerr << "soilweb: output folder '" << shown
-                << "' already exists; remove it, change simulation.outputs.simulationName or pass --overwrite" << std::endl;
-      return false;
-    }
-    std::vector<std::string> earlier = runFolders(SnapshotChoice{});
-    earlier.push_back("/checkpoint");
-    if (!folder.removeEarlierRun(earlier)) return false;
-  }
+  auto folder = std::make_unique<RunFolder>(names.simulation, shown);
   // The longest names the run will write, under their temporary names.
   const std::string gz = names.gzip ? ".gz" : "", partial = ".partial";
   const int lastDay = std::max(World::DAYS, 0);
@@ -181,23 +208,63 @@ bool prepareRunFolder(const OutputNames& names, const Placement& placement) {
                                     DailySnapshots::cellsPath(names.simulation, lastDay) + gz + partial};
   for (const auto& file : names.matrices) paths.push_back(outputPath(names.simulation, file) + gz + partial);
   paths.push_back(Checkpoint::path(names.simulation) + partial);
-  return folder.namesFit(paths) && folder.create(runFolders(names.snapshots));
+  if (!folder->namesFit(paths) || !folder->claim()) return nullptr;
+  if (!placement.resuming && !folder->contents().empty()) {
+    if (!placement.overwrite) {
+      std::cerr << "soilweb: output folder '" << shown
+                << "' already exists; remove it, change simulation.outputs.simulationName or pass --overwrite" << std::endl;
+      return nullptr;
+    }
+    if (!folder->removeEarlierRun()) return nullptr;
+  }
+  if (!folder->create(runFolders(names.snapshots), placement.resuming)) return nullptr;
+  return folder;
 }
 
-// Set by SIGINT or SIGTERM; the run stops before the next day.
+// Set by SIGINT, SIGTERM or SIGHUP; the run stops before the next day, or
+// finishes its closing files when every day has run.
 volatile std::sig_atomic_t stopSignal = 0;
 
 void requestStop(int signal) { stopSignal = signal; }
 
-void catchStopSignals(bool catching) {
+// Caught from the start of a run to its exit, so that no stop leaves a file
+// half written or a record that says the run is still going.
+void catchStopSignals() {
   struct sigaction action {};
-  action.sa_handler = catching ? requestStop : SIG_DFL;
+  action.sa_handler = requestStop;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+const char* signalName(int signal) { return signal == SIGINT ? "SIGINT" : signal == SIGHUP ? "SIGHUP" : "SIGTERM"; }
+
+// The day being run, for a report of running out of memory; -1 before day 0.
+int dayInProgress = -1;
+
+// A hook for the tests, which must stop or fail a run at a chosen moment
+// without depending on timing: SOILWEB_TEST_AT="PHASE[@DAY]:ACTION" raises
+// SIGINT, SIGTERM, SIGHUP or SIGKILL (ACTION INT, TERM, HUP, KILL), or runs
+// out of memory (oom), when the run reaches PHASE: started (the record
+// written, before day 0), day (after the day's summary line and checkpoint),
+// closing (every day run, before the food-web files), matrices (their text
+// handed over, before they are whole) or record (before the last record).
+void reach(const std::string& phase, int day = -1) {
+  static const std::string hook = [] {
+    const char* given = std::getenv("SOILWEB_TEST_AT");
+    return std::string(given ? given : "");
+  }();
+  if (hook.empty()) return;
+  const auto colon = hook.rfind(':');
+  const std::string where = hook.substr(0, colon), action = hook.substr(colon + 1);
+  const auto at = where.find('@');
+  if (where.substr(0, at) != phase) return;
+  if (at != std::string::npos && std::atoi(where.c_str() + at + 1) != day) return;
+  if (action == "oom") throw std::bad_alloc();
+  raise(action == "INT" ? SIGINT : action == "HUP" ? SIGHUP : action == "KILL" ? SIGKILL : SIGTERM);
 }
 
 struct DayLoop {
+  bool stopped = false;  // a stop signal ended the run before its last day
   bool summaryWritten = false;
   bool filesWritten = true;  // every snapshot file
   bool checkpointsWritten = true;
@@ -208,17 +275,19 @@ struct DayLoop {
 };
 
 // Runs the day loop with its summary lines, from the day after run.day (a
-// resumed run) or day 0, until the last day, extinction or a stop signal. The
-// day's files and then its summary line are written by writer while the next
-// day runs. A checkpoint follows every checkpointEvery days and the last day
-// run before a stop signal.
-DayLoop runDays(World& world, const OutputNames& names, BackgroundWriter& writer, Checkpoint::Run run, bool resumed) {
-  DayLoop loop;
+// resumed run) or day 0, until the last day, extinction, a stop signal or a
+// full disk. The day's files and then its summary line are written by writer
+// while the next day runs. A checkpoint follows every checkpointEvery days,
+// the last day run before a stop signal and, with checkpoints on, the last day
+// of all, so that a run killed while writing its closing files carries on
+// from there.
+void runDays(World& world, const OutputNames& names, BackgroundWriter& writer, Checkpoint::Run run, bool resumed,
+             DayLoop& loop) {
   const std::string path = outputPath(names.simulation, names.summary);
   OutputFile summary(path, resumed ? OutputFile::CONTINUED : OutputFile::IN_PLACE);
-  if (!summary.isOpen()) return loop;
+  if (!summary.isOpen()) return;
   if (resumed) {
-    if (!summary.keepFirst(run.summaryBytes)) return loop;
+    if (!summary.keepFirst(run.summaryBytes)) return;
     loop.lastDay = loop.checkpointDay = run.day;
   } else {
     summary.append(World::SUMMARY_HEADER);
@@ -233,23 +302,32 @@ DayLoop runDays(World& world, const OutputNames& names, BackgroundWriter& writer
     else
       loop.checkpointsWritten = false;
   };
-  for (int day = loop.lastDay + 1; day <= World::DAYS && !stopSignal; ++day) {
-    loop.diedOut = world.whatDiedOut();
-    if (!loop.diedOut.empty()) break;
-    world.runNextDay(day);
-    std::string line;
-    world.printDailySummary(line, day);
-    writer.append(summary, std::move(line));  // flushed at once: users watch the summary grow
-    loop.lastDay = day;
-    ++loop.daysRun;
-    if (names.purge == 1) world.purgeDeadAnimalsAlongCells();
-    if (names.checkpointEvery > 0 && (day + 1) % names.checkpointEvery == 0 && day < World::DAYS) checkpoint(day);
+  try {
+    for (int day = loop.lastDay + 1; day <= World::DAYS && !stopSignal && !OutputFile::diskIsFull(); ++day) {
+      loop.diedOut = world.whatDiedOut();
+      if (!loop.diedOut.empty()) break;
+      dayInProgress = day;
+      world.runNextDay(day);
+      std::string line;
+      world.printDailySummary(line, day);
+      writer.append(summary, std::move(line));  // flushed at once: users watch the summary grow
+      loop.lastDay = day;
+      ++loop.daysRun;
+      if (names.purge == 1) world.purgeDeadAnimalsAlongCells();
+      if (names.checkpointEvery > 0 && (day + 1) % names.checkpointEvery == 0 && day < World::DAYS) checkpoint(day);
+      reach("day", day);
+    }
+    const bool diskFull = OutputFile::diskIsFull();
+    loop.stopped = stopSignal && !diskFull && loop.diedOut.empty() && loop.lastDay < World::DAYS;
+    const bool lastDayKept = loop.lastDay < 0 || loop.checkpointDay == loop.lastDay;
+    if (!diskFull && !lastDayKept && (loop.stopped || names.checkpointEvery > 0)) checkpoint(loop.lastDay);
+  } catch (const std::bad_alloc&) {
+    writer.finish();  // nothing handed over may outlive the summary file
+    throw;
   }
-  if (stopSignal && loop.lastDay >= 0 && loop.checkpointDay != loop.lastDay) checkpoint(loop.lastDay);
   loop.filesWritten = writer.finish();
   loop.summaryWritten = summary.commit();
   if (loop.summaryWritten) savedNotice(summary.finalPath());
-  return loop;
 }
 
 // Writes the three food-web files; false when any could not be written.
@@ -262,7 +340,13 @@ bool writeMatrices(const World& world, const OutputNames& names, BackgroundWrite
     files.push_back(std::make_unique<OutputFile>(path));
     if (!files.back()->isOpen()) return false;
   }
-  world.printEncountersPredationsAndNodesMatrices(*files[0], *files[1], *files[2]);
+  try {
+    world.printEncountersPredationsAndNodesMatrices(*files[0], *files[1], *files[2]);
+    reach("matrices");
+  } catch (const std::bad_alloc&) {
+    writer.finish();  // nothing handed over may outlive its file
+    throw;
+  }
   writer.finish();
   bool written = true;
   for (std::size_t k = 0; k < files.size(); ++k) {
@@ -273,8 +357,6 @@ bool writeMatrices(const World& world, const OutputNames& names, BackgroundWrite
   }
   return written;
 }
-
-const char* signalName(int signal) { return signal == SIGINT ? "SIGINT" : "SIGTERM"; }
 
 // The seed of the run: from the configuration (the file, --seed or --set put it
 // there), else drawn from the system's entropy and announced.
@@ -311,9 +393,9 @@ bool applySettings(boost::property_tree::ptree& tree, const RunOptions& options)
 }
 
 // Prints the warnings of reading; under --strict they are errors and the run may not go on.
-bool reportWarnings(const std::vector<std::string>& warnings, const RunOptions& options) {
+bool reportWarnings(const std::vector<std::string>& warnings, const RunOptions& options, const std::string& file) {
   for (const auto& warning : warnings)
-    std::cerr << "soilweb: " << options.configPath << (options.strict ? ": error (--strict): " : ": warning: ") << warning
+    std::cerr << "soilweb: " << file << (options.strict ? ": error (--strict): " : ": warning: ") << warning
               << std::endl;
   return !options.strict || warnings.empty();
 }
@@ -359,56 +441,130 @@ void noteStop(const DayLoop& loop, const std::string& runFolder) {
   if (loop.checkpointDay >= 0) std::cerr << "; carry on with --resume " << runFolder;
   std::cerr << std::endl;
 }
+
+// The record of the run in the folder given to --resume: refuses a missing
+// folder and a run that already ended; without a configuration file on the
+// command line the record's configuration is the run's. False after one line.
+bool readResumedRun(const RunOptions& options, boost::property_tree::ptree& tree, RunInfo& info) {
+  const fs::path folder = resumedFolder(options.resume);
+  const std::string name = folder.filename().string();
+  std::error_code error;
+  if (!fs::is_directory(folder, error)) {
+    std::cerr << "soilweb: --resume: there is no run folder '" << folder.string() << "'" << std::endl;
+    return false;
+  }
+  const std::string recordPath = (folder / "outputs" / (name + "_run_info.json")).string();
+  boost::property_tree::ptree record;
+  const bool haveRecord = fs::exists(recordPath, error);
+  if (haveRecord && !readConfiguration(recordPath, record)) return false;
+  const std::string status = record.get("status", "");
+  if (status == "completed" || status == "extinct") {
+    std::cerr << "soilweb: --resume: the run in '" << folder.string() << "' has already ended ("
+              << (status == "completed" ? "completed" : "its animals died out")
+              << "); there is nothing to carry on" << std::endl;
+    return false;
+  }
+  if (options.configGiven) return readConfiguration(options.configPath, tree);
+  const auto configuration = record.get_child_optional("configuration");
+  if (!configuration || configuration->empty()) {
+    std::cerr << "soilweb: --resume: the record '" << recordPath << "' "
+              << (haveRecord ? "holds no configuration" : "is missing")
+              << "; give the configuration file the run started with" << std::endl;
+    return false;
+  }
+  tree = *configuration;
+  info.configurationFile = recordPath;
+  return true;
+}
+
+// Builds what the run needs from the configuration: its output names, the
+// world (or, --check, the world without founders, only to read and check
+// every key) and, for a resumed run, the checkpoint it carries on from.
+// False after one line naming the problem.
+bool build(const RunOptions& options, boost::property_tree::ptree& tree, RunInfo& info, OutputNames& names,
+           std::unique_ptr<World>& world, std::unique_ptr<Checkpoint>& resumed) {
+  Configuration::clearRecords();
+  try {
+    const Configuration config(tree);
+    names = readOutputNamesInOrder(config, tree);
+    OutputFile::gzip = names.gzip;
+    if (!options.resume.empty()) resumed = openCheckpoint(config, tree, options, info);
+    const long seed = resumed ? info.seed : options.check ? 0 : chooseSeed(config, options, info);
+    // The recorded configuration repeats the run: the seed used is in it.
+    if (!options.check && !tree.get_child_optional("simulation.seed"))
+      Configuration::set(tree, "simulation.seed", std::to_string(seed));
+    seedRandom(seed);
+    world = std::make_unique<World>(tree, !resumed && !options.check);
+    names.simulation = world->getSimulationName();
+    world->chooseSnapshots(names.snapshots);
+    if (resumed) resumed->restore(*world);
+  } catch (const Configuration::Error& e) {
+    std::cerr << "soilweb: " << info.configurationFile << ": " << e.what() << std::endl;
+    return false;
+  } catch (const Checkpoint::Refused& e) {
+    std::cerr << e.what() << std::endl;
+    return false;
+  } catch (const std::bad_alloc&) {
+    std::cerr << "soilweb: " << info.configurationFile
+              << ": out of memory while building the world (check worldLength, initialPopulation and numberOfLoci)"
+              << std::endl;
+    return false;
+  }
+  info.warnings = Configuration::warnings;
+  for (const auto& warning : Configuration::unknownKeyWarnings(tree)) info.warnings.push_back(warning);
+  return reportWarnings(info.warnings, options, info.configurationFile);
+}
+
+// --check: the configuration was read and checked; says so and writes nothing.
+int reportChecked(const RunInfo& info) {
+  std::cout.clear();
+  std::cout << "soilweb: " << info.configurationFile << ": the configuration is valid";
+  if (!info.warnings.empty()) std::cout << ", with " << info.warnings.size() << " warning" << (info.warnings.size() > 1 ? "s" : "");
+  std::cout << std::endl;
+  return 0;
+}
+
+std::string lastDayText(const DayLoop& loop) {
+  return loop.lastDay < 0 ? std::string("no day") : "day " + std::to_string(loop.lastDay);
+}
 }  // namespace
 
 int RunDriver::run(const RunOptions& options) {
   const std::uint64_t start = get_timestamp();
+  catchStopSignals();
+  // --check reports only its verdict, warnings and errors.
+  if (options.check) std::cout.setstate(std::ios::badbit);
   RunInfo info;
   info.commandLine = options.commandLine;
   info.workingDirectory = currentDirectory();
   info.configurationFile = options.configPath;
   banner("Reading configuration ...");
   boost::property_tree::ptree tree;
-  if (!readConfiguration(options.configPath, tree)) return 1;
+  if (!options.resume.empty() ? !readResumedRun(options, tree, info) : !readConfiguration(options.configPath, tree))
+    return 1;
   if (!applySettings(tree, options)) return 2;
   banner("Configuration Read            ");
 
   std::unique_ptr<World> world;
   std::unique_ptr<Checkpoint> resumed;
   OutputNames names;
-  Configuration::clearRecords();
-  try {
-    const Configuration config(tree);
-    names = readOutputNames(config);
-    OutputFile::gzip = names.gzip;
-    if (!options.resume.empty()) resumed = openCheckpoint(config, tree, options, info);
-    seedRandom(resumed ? info.seed : chooseSeed(config, options, info));
-    world = std::make_unique<World>(tree, !resumed);
-    names.simulation = world->getSimulationName();
-    world->chooseSnapshots(names.snapshots);
-    if (resumed) resumed->restore(*world);
-  } catch (const Configuration::Error& e) {
-    std::cerr << "soilweb: " << options.configPath << ": " << e.what() << std::endl;
-    return 1;
-  } catch (const Checkpoint::Refused& e) {
-    std::cerr << e.what() << std::endl;
-    return 1;
-  } catch (const std::bad_alloc&) {
-    std::cerr << "soilweb: " << options.configPath
-              << ": out of memory while building the world (check worldLength, initialPopulation and numberOfLoci)"
-              << std::endl;
-    return 1;
-  }
-  info.warnings = Configuration::warnings;
-  for (const auto& warning : Configuration::unknownKeyWarnings(tree)) info.warnings.push_back(warning);
-  if (!reportWarnings(info.warnings, options)) return 1;
+  if (!build(options, tree, info, names, world, resumed)) return 1;
+  if (options.check) return reportChecked(info);
   info.configuration = &tree;
   info.lastDayConfigured = World::DAYS;
+  if (stopSignal) {
+    std::cerr << "soilweb: stopped by " << signalName(stopSignal) << " before the run started; nothing was written"
+              << std::endl;
+    return 128 + stopSignal;
+  }
 
   const Placement placement = placementOf(options);
-  if (!RunFolder::enter(placement.directory) || !prepareRunFolder(names, placement)) return 1;
+  if (!RunFolder::enter(placement.directory)) return 1;
+  const std::unique_ptr<RunFolder> folder = prepareRunFolder(names, placement);
+  if (!folder) return 1;
   const std::string infoPath = outputPath(names.simulation, "run_info.json");
   if (!OutputFile::writeWhole(infoPath, info.json(), true)) return 1;
+  folder->reserveRoom();
 
   Checkpoint::Run run;
   run.configurationHash = Checkpoint::hashOf(tree);
@@ -418,41 +574,69 @@ int RunDriver::run(const RunOptions& options) {
     resumed.reset();
     std::cout << "Resuming from the checkpoint of day " << run.day << std::endl;
   }
-  catchStopSignals(true);
   BackgroundWriter writer;
   world->writeInBackground(&writer);
-  const DayLoop loop = runDays(*world, names, writer, run, info.resumedFromDay >= 0);
-  catchStopSignals(false);
-  info.daysRun = loop.daysRun;
-  info.lastDay = loop.lastDay;
-  bool succeeded = loop.summaryWritten && loop.filesWritten && loop.checkpointsWritten;
-  if (stopSignal) {
-    noteStop(loop, placement.shown(names.simulation));
+  DayLoop loop;
+  // Every end of the run is recorded, in room kept for it when the disk is full.
+  auto record = [&](const std::string& how, int status) {
+    info.daysRun = loop.daysRun;
+    info.lastDay = loop.lastDay;
+    info.finish(how, status);
+    reach("record");
+    folder->releaseRoom();
+    return OutputFile::writeWhole(infoPath, info.json(), true) || how == "stopped" ? status : 1;
+  };
+  auto diskFull = [&] {
+    const std::string line = "soilweb: no room left on the disk: " + OutputFile::fullDiskFailure() +
+                             "; the run stopped after " + lastDayText(loop);
+    std::cerr << line << std::endl;
     world.reset();
-    info.signal = signalName(stopSignal);
-    info.finish("stopped", 128 + stopSignal);
-    OutputFile::writeWhole(infoPath, info.json(), true);
-    return 128 + stopSignal;
-  }
-  if (!loop.diedOut.empty()) noteExtinction(loop);
-  if (names.purge != 0) {
-    std::cout << std::endl
-              << RULE << std::endl
-              << "Skipping encounter-predation analysis..." << std::endl
-              << "Reason: \"purgeDeadAnimals\" must be set to 0 (deactivated)" << std::endl
-              << RULE << std::endl;
-  } else {
-    succeeded = writeMatrices(*world, names, writer) && succeeded;
-  }
-  succeeded = succeeded && !world->hasOutputFailed();
+    info.error = line;
+    return record("failed", 1);
+  };
+  try {
+    reach("started");
+    runDays(*world, names, writer, run, info.resumedFromDay >= 0, loop);
+    dayInProgress = -1;
+    if (OutputFile::diskIsFull()) return diskFull();
+    if (loop.stopped) {
+      noteStop(loop, placement.shown(names.simulation));
+      world.reset();
+      info.signal = signalName(stopSignal);
+      return record("stopped", 128 + stopSignal);
+    }
+    if (stopSignal)
+      std::cerr << "soilweb: note: " << signalName(stopSignal)
+                << " arrived after the last day; the run's closing files were finished first" << std::endl;
+    if (!loop.diedOut.empty()) noteExtinction(loop);
+    bool succeeded = loop.summaryWritten && loop.filesWritten && loop.checkpointsWritten;
+    reach("closing");
+    if (names.purge != 0) {
+      std::cout << std::endl
+                << RULE << std::endl
+                << "Skipping encounter-predation analysis..." << std::endl
+                << "Reason: \"purgeDeadAnimals\" must be set to 0 (deactivated)" << std::endl
+                << RULE << std::endl;
+    } else {
+      succeeded = writeMatrices(*world, names, writer) && succeeded;
+    }
+    if (OutputFile::diskIsFull()) return diskFull();
+    succeeded = succeeded && !world->hasOutputFailed();
 
-  const std::uint64_t end = get_timestamp();
-  std::cout << "Time: " << static_cast<double>(end - start) / 1000000 << " secs." << std::endl;
-  world.reset();
-  if (succeeded) Checkpoint::remove(names.simulation);  // nothing is left to carry on
-  const int status = succeeded ? 0 : 1;
-  info.diedOut = loop.diedOut;
-  info.error = OutputFile::firstFailure();
-  info.finish(!succeeded ? "failed" : !loop.diedOut.empty() ? "extinct" : "completed", status);
-  return OutputFile::writeWhole(infoPath, info.json(), true) ? status : 1;
+    const std::uint64_t end = get_timestamp();
+    std::cout << "Time: " << static_cast<double>(end - start) / 1000000 << " secs." << std::endl;
+    world.reset();
+    if (succeeded) Checkpoint::remove(names.simulation);  // nothing is left to carry on
+    info.diedOut = loop.diedOut;
+    info.error = OutputFile::firstFailure();
+    return record(!succeeded ? "failed" : !loop.diedOut.empty() ? "extinct" : "completed", succeeded ? 0 : 1);
+  } catch (const std::bad_alloc&) {
+    // The world may be half-way through a day: it is left to the end of the process.
+    world.release();
+    const std::string line = "soilweb: out of memory " + (dayInProgress >= 0 ? "on day " + std::to_string(dayInProgress)
+                                                                             : "after " + lastDayText(loop));
+    std::cerr << line << std::endl;
+    info.error = line;
+    return record("failed", 1);
+  }
 }

@@ -13,6 +13,7 @@
 // What the command line asks of a run.
 struct RunOptions {
   std::string configPath = "run_params";
+  bool configGiven = false;           // CONFIG was named; a resumed run otherwise takes its record's
   std::optional<long> seed;           // overrides simulation.seed
   std::vector<std::string> settings;  // "KEY=VALUE", applied in order
   std::string outputDirectory;        // "" for the working directory
@@ -20,14 +21,16 @@ struct RunOptions {
   bool strict = false;                // every warning is an error
   std::string resume;                 // the folder of a stopped run to carry on, "" for a new run
   std::optional<long> checkpointEvery;  // overrides simulation.checkpointEvery
+  bool check = false;                 // read and check the configuration only; write nothing
   std::vector<std::string> commandLine;  // as typed, for the record
 };
 
 class RunDriver {
  public:
   // Runs the simulation; returns the exit status: 0 on success (extinction
-  // included), 1 for a configuration error, a run folder that exists or cannot
-  // be written, a checkpoint that cannot be resumed, or an output that failed;
-  // 2 for a bad --set; 128 + the signal when stopped by SIGINT or SIGTERM.
+  // included), 1 for a configuration error, a run folder that exists, is in
+  // use or cannot be written, a checkpoint that cannot be resumed, an output
+  // that failed, a full disk or running out of memory; 2 for a bad --set;
+  // 128 + the signal when stopped by SIGINT, SIGTERM or SIGHUP.
   static int run(const RunOptions& options);
 };

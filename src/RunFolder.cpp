@@ -1,18 +1,36 @@
 #include "RunFolder.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <thread>
 #include <utility>
 
 namespace fs = std::filesystem;
 
 namespace {
+const char* const OWN = ".soilweb";  // soilweb's own folder inside NAME: the lock, the list, the reserve
+const off_t RESERVE = 256 << 10;     // room kept for the run's record; it takes a few KiB
+
+// The open folders of the claimed run, by their path below the working
+// directory, and the list of files it creates. Files are opened on the
+// writing thread too.
+std::mutex registryMutex;
+std::map<std::string, int> openFolders;
+std::string runPrefix;  // "NAME/"
+int written = -1;       // NAME/.soilweb/written, appended to
+
 // One line on standard error; false, so that callers can return it.
 bool refuse(const std::string& line) {
   std::cerr << "soilweb: " << line << std::endl;
@@ -23,34 +41,94 @@ bool cannot(const std::string& what, const std::string& path, int error) {
   return refuse("cannot " + what + " '" + path + "': " + std::strerror(error));
 }
 
-// Creates folder unless it is one already; 0, or the reason it cannot be.
-int makeFolder(const std::string& folder) {
-  if (::mkdir(folder.c_str(), 0777) == 0) return 0;
+// Creates folder (at, relative to a descriptor) unless it is one already; 0, or the reason it cannot be.
+int makeFolderAt(int at, const std::string& folder) {
+  if (::mkdirat(at, folder.c_str(), 0777) == 0) return 0;
   const int reason = errno;
   struct stat info;
-  return reason == EEXIST && ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? 0 : reason;
+  if (reason != EEXIST || ::fstatat(at, folder.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return reason;
+  return S_ISDIR(info.st_mode) ? 0 : S_ISLNK(info.st_mode) ? ELOOP : ENOTDIR;
+}
+
+int openFolderAt(int at, const std::string& folder) {
+  return ::openat(at, folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// Why a folder could not be used: a link or a file in its place are named as such.
+std::string folderProblem(int at, const std::string& folder, int error) {
+  struct stat info;
+  if (::fstatat(at, folder.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISLNK(info.st_mode)) return "is a link; soilweb writes only into folders of its own, not through links";
+    if (!S_ISDIR(info.st_mode)) return "is not a folder";
+  }
+  return std::strerror(error);
+}
+
+// Whether a path listed by an earlier run stays below NAME: no empty, "." or ".." part.
+bool staysBelow(const std::string& relative) {
+  std::istringstream parts(relative);
+  bool any = false;
+  for (std::string part; std::getline(parts, part, '/'); any = true)
+    if (part.empty() || part == "." || part == "..") return false;
+  return any;
+}
+
+// The folder part and the name of a path.
+std::pair<std::string, std::string> split(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return {"", path};
+  return {path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// The descriptor of the run's folder holding path and the file's name in it;
+// -1 when the path is not inside a claimed run folder.
+int folderOf(const std::string& path, std::string& file) {
+  auto [folder, name] = split(path);
+  file = name;
+  std::lock_guard<std::mutex> lock(registryMutex);
+  const auto found = openFolders.find(folder);
+  return found == openFolders.end() ? -1 : found->second;
+}
+
+// Adds a file about to be created to the run's list, by its path below NAME
+// and under its final name.
+void addToList(const std::string& path) {
+  std::lock_guard<std::mutex> lock(registryMutex);
+  if (written < 0 || path.compare(0, runPrefix.size(), runPrefix) != 0) return;
+  std::string entry = path.substr(runPrefix.size());
+  const std::string partial = ".partial";
+  if (entry.size() > partial.size() && entry.compare(entry.size() - partial.size(), partial.size(), partial) == 0)
+    entry.resize(entry.size() - partial.size());
+  entry += '\n';
+  // One write: the list is appended to from two threads and must stay whole lines.
+  if (::write(written, entry.data(), entry.size()) < 0) return;  // a list that cannot grow only limits --overwrite
+}
+
+void closeRegistry() {
+  std::lock_guard<std::mutex> lock(registryMutex);
+  for (auto& [path, fd] : openFolders) ::close(fd);
+  openFolders.clear();
+  if (written >= 0) ::close(written);
+  written = -1;
+  runPrefix.clear();
+}
+
+void registerFolder(const std::string& path, int fd) {
+  std::lock_guard<std::mutex> lock(registryMutex);
+  auto [at, added] = openFolders.emplace(path, fd);
+  if (!added) {
+    ::close(at->second);
+    at->second = fd;
+  }
 }
 }  // namespace
 
 RunFolder::RunFolder(std::string name, std::string shownAs) : name(std::move(name)), shownAs(std::move(shownAs)) {}
 
-bool RunFolder::holdsFiles() const {
-  std::error_code error;
-  for (fs::recursive_directory_iterator it(name, error), end; !error && it != end; it.increment(error))
-    if (!it->is_directory(error)) return true;
-  return false;
-}
-
-bool RunFolder::removeEarlierRun(const std::vector<std::string>& folders) const {
-  for (const auto& sub : folders) {
-    std::error_code error;
-    for (fs::directory_iterator it(name + sub, error), end; !error && it != end; it.increment(error)) {
-      const std::string file = it->path().filename().string();
-      if (file.rfind(name + "_", 0) != 0 || it->is_symlink(error) || !it->is_regular_file(error)) continue;
-      if (!fs::remove(it->path(), error)) return cannot("remove", shownAs + sub + "/" + file, error.value());
-    }
-  }
-  return true;
+RunFolder::~RunFolder() {
+  closeRegistry();
+  // The lock file stays open: the lock is held until the process ends.
+  if (ownFolder >= 0) ::close(ownFolder);
 }
 
 // Checked before any folder is made, so that a refused run leaves nothing behind.
@@ -71,19 +149,208 @@ bool RunFolder::namesFit(const std::vector<std::string>& paths) const {
   return true;
 }
 
-bool RunFolder::create(const std::vector<std::string>& folders) const {
-  if (const int reason = makeFolder(name)) return cannot("create output folder", shownAs, reason);
-  if (::access(name.c_str(), W_OK | X_OK) != 0) return cannot("write in output folder", shownAs, errno);
-  for (const auto& sub : folders) {
-    if (const int reason = makeFolder(name + sub)) return cannot("create output folder", shownAs + sub, reason);
-    if (::access((name + sub).c_str(), W_OK | X_OK) != 0) return cannot("write in output folder", shownAs + sub, errno);
+bool RunFolder::claim() {
+  if (const int reason = makeFolderAt(AT_FDCWD, name); reason && reason != ELOOP && reason != ENOTDIR)
+    return cannot("create output folder", shownAs, reason);
+  folder = openFolderAt(AT_FDCWD, name);
+  if (folder < 0) return refuse("run folder '" + shownAs + "' " + folderProblem(AT_FDCWD, name, errno));
+  if (::faccessat(folder, ".", W_OK | X_OK, 0) != 0) return cannot("write in output folder", shownAs, errno);
+  if (const int reason = makeFolderAt(folder, OWN)) return cannot("create", shownAs + "/" + OWN, reason);
+  ownFolder = openFolderAt(folder, OWN);
+  if (ownFolder < 0) return refuse("'" + shownAs + "/" + OWN + "' " + folderProblem(folder, OWN, errno));
+  // Never closed: the lock lasts as long as the process.
+  const int lock = ::openat(ownFolder, "lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (lock < 0) return cannot("create the lock", shownAs + "/" + OWN + "/lock", errno);
+  if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK) return cannot("lock", shownAs + "/" + OWN + "/lock", errno);
+    // The holder writes its pid just after taking the lock.
+    std::string pid;
+    for (int attempt = 0; attempt < 200 && pid.empty(); ++attempt) {
+      char text[32] = {};
+      const ssize_t got = ::pread(lock, text, sizeof text - 1, 0);
+      if (got > 0 && text[got - 1] == '\n') pid.assign(text, static_cast<std::size_t>(got - 1));
+      else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ::close(lock);
+    return refuse("run folder '" + shownAs + "' is in use by another soilweb process" +
+                  (pid.empty() ? std::string() : " (pid " + pid + ")"));
+  }
+  const std::string pid = std::to_string(::getpid()) + "\n";
+  if (::ftruncate(lock, 0) != 0 || ::pwrite(lock, pid.data(), pid.size(), 0) < 0) {
+    // The pid only makes a refusal friendlier; the lock is what counts.
+  }
+  registerFolder(name, ::dup(folder));
+  return true;
+}
+
+std::vector<std::string> RunFolder::contents() const {
+  std::vector<std::string> found;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(name, error), end; !error && it != end; it.increment(error)) {
+    if (it.depth() == 0 && it->path().filename() == OWN) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    // Links are never followed: a link to a folder is an entry like any file.
+    if (!fs::is_directory(it->symlink_status(error))) found.push_back(it->path().string());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+int RunFolder::openBelow(const std::string& sub) const {
+  int at = ::dup(folder);
+  std::istringstream parts(sub);
+  for (std::string part; at >= 0 && std::getline(parts, part, '/');) {
+    if (part.empty()) continue;
+    const int next = openFolderAt(at, part);
+    ::close(at);
+    at = next;
+  }
+  return at;
+}
+
+void RunFolder::removeListed(const std::string& relative) const {
+  if (!staysBelow(relative)) return;  // never one of ours
+  const auto [sub, file] = split(relative);
+  const int at = sub.empty() ? ::dup(folder) : openBelow(sub);
+  if (at < 0) return;
+  ::unlinkat(at, file.c_str(), 0);
+  ::unlinkat(at, (file + ".partial").c_str(), 0);
+  ::close(at);
+}
+
+bool RunFolder::removeEarlierRun() {
+  const int list = ::openat(ownFolder, "written", O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (list < 0)
+    return refuse("--overwrite: output folder '" + shownAs +
+                  "' holds no list of the files a soilweb run wrote there (it was made by hand, by another program "
+                  "or by an older soilweb), so nothing in it is removed; remove it yourself or change "
+                  "simulation.outputs.simulationName");
+  std::string text;
+  char block[1 << 16];
+  for (ssize_t got; (got = ::read(list, block, sizeof block)) > 0;) text.append(block, static_cast<std::size_t>(got));
+  ::close(list);
+  std::istringstream lines(text);
+  std::vector<std::string> folders;
+  for (std::string line; std::getline(lines, line);) {
+    removeListed(line);
+    const auto slash = line.rfind('/');
+    if (slash != std::string::npos) folders.push_back(line.substr(0, slash));
+  }
+  // The folders the earlier run wrote in go too when nothing else is left in them.
+  std::sort(folders.begin(), folders.end());
+  folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+  for (auto it = folders.rbegin(); it != folders.rend(); ++it)
+    if (staysBelow(*it)) ::unlinkat(folder, it->c_str(), AT_REMOVEDIR);
+  ::unlinkat(ownFolder, "written", 0);
+
+  const auto kept = contents();
+  if (!kept.empty()) {
+    std::string named;
+    const std::size_t shown = std::min<std::size_t>(kept.size(), 5);
+    for (std::size_t k = 0; k < shown; ++k)
+      named += (k ? ", " : "") + shownAs + kept[k].substr(name.size());
+    if (kept.size() > shown) named += ", …";
+    std::cerr << "soilweb: --overwrite kept " << kept.size() << (kept.size() == 1 ? " file" : " files")
+              << " soilweb did not write: " << named << std::endl;
   }
   return true;
 }
 
+bool RunFolder::create(const std::vector<std::string>& folders, bool continuing) {
+  for (const auto& sub : folders) {
+    const std::string part = sub.substr(1);
+    if (const int reason = makeFolderAt(folder, part); reason && reason != ELOOP && reason != ENOTDIR)
+      return cannot("create output folder", shownAs + sub, reason);
+    const int fd = openFolderAt(folder, part);
+    if (fd < 0) return refuse("'" + shownAs + sub + "' " + folderProblem(folder, part, errno));
+    if (::faccessat(fd, ".", W_OK | X_OK, 0) != 0) {
+      const int reason = errno;
+      ::close(fd);
+      return cannot("write in output folder", shownAs + sub, reason);
+    }
+    registerFolder(name + sub, fd);
+  }
+  const int list = ::openat(ownFolder, "written",
+                            O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | (continuing ? 0 : O_TRUNC), 0666);
+  if (list < 0) return cannot("create the list of files", shownAs + "/" + OWN + "/written", errno);
+  std::lock_guard<std::mutex> lock(registryMutex);
+  written = list;
+  runPrefix = name + "/";
+  return true;
+}
+
+void RunFolder::reserveRoom() {
+  const int fd = ::openat(ownFolder, "reserve", O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return;
+  if (::posix_fallocate(fd, 0, RESERVE) != 0) ::unlinkat(ownFolder, "reserve", 0);  // no room to spare even now
+  ::close(fd);
+}
+
+void RunFolder::releaseRoom() {
+  if (ownFolder >= 0) ::unlinkat(ownFolder, "reserve", 0);
+}
+
 bool RunFolder::enter(const std::string& directory) {
   if (directory.empty()) return true;
-  if (const int reason = makeFolder(directory)) return cannot("create output folder", directory, reason);
+  if (const int reason = makeFolderAt(AT_FDCWD, directory); reason && reason != ELOOP)
+    return cannot("create output folder", directory, reason);
   if (::chdir(directory.c_str()) != 0) return cannot("enter output folder", directory, errno);
   return true;
+}
+
+int RunFolder::openFile(const std::string& path, int flags) {
+  std::string file;
+  const int at = folderOf(path, file);
+  if (at < 0) return ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (flags & O_CREAT) addToList(path);
+  return ::openat(at, file.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
+
+int RunFolder::renameFile(const std::string& from, const std::string& to) {
+  std::string fromFile, toFile;
+  const int fromAt = folderOf(from, fromFile), toAt = folderOf(to, toFile);
+  // A rename replaces a link at its target rather than following it.
+  if (fromAt < 0 || toAt < 0) return std::rename(from.c_str(), to.c_str());
+  return ::renameat(fromAt, fromFile.c_str(), toAt, toFile.c_str());
+}
+
+int RunFolder::removeFile(const std::string& path) {
+  std::string file;
+  const int at = folderOf(path, file);
+  return at < 0 ? ::unlink(path.c_str()) : ::unlinkat(at, file.c_str(), 0);
+}
+
+int RunFolder::makeFolder(const std::string& path) {
+  std::string sub;
+  const int at = folderOf(path, sub);
+  if (at < 0) return ::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST ? 0 : -1;
+  if (const int reason = makeFolderAt(at, sub)) {
+    errno = reason;
+    return -1;
+  }
+  const int fd = openFolderAt(at, sub);
+  if (fd < 0) return -1;
+  registerFolder(path, fd);
+  return 0;
+}
+
+void RunFolder::removeFolder(const std::string& path) {
+  std::string sub;
+  const int at = folderOf(path, sub);
+  if (at < 0) {
+    ::rmdir(path.c_str());
+    return;
+  }
+  ::unlinkat(at, sub.c_str(), AT_REMOVEDIR);  // only when empty
+}
+
+void RunFolder::syncFolder(const std::string& path) {
+  std::string sub;
+  const int at = folderOf(path, sub);
+  const int fd = at < 0 ? ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : openFolderAt(at, sub);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
 }

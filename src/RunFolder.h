@@ -1,9 +1,16 @@
-// The folder a run writes into, NAME/ with its four folders (outputs,
-// animals_each_day_start, animals_each_day_end, cells), made ready before day
-// 0: an earlier run's files are refused or removed, names too long for the file
-// system and folders that cannot be made or written are reported in one line
-// on standard error naming the path and the reason. Used by the run driver
-// while it prepares a run.
+// The folder a run writes into, NAME/, and every file operation inside it.
+// Before day 0 the run claims NAME: it locks NAME/.soilweb/lock, held until
+// the process ends (a second soilweb on the same folder is refused, and the
+// lock goes with the process however it ends); it refuses an earlier run or,
+// with --overwrite, removes exactly the files that run listed in
+// NAME/.soilweb/written (the list every run keeps of the files it creates)
+// and names what it kept; then it makes the folders it writes in. NAME and
+// its folders are opened once, refusing links, and every output file is
+// created, renamed and removed relative to its folder's descriptor without
+// following a link, so that nothing is written or removed outside NAME.
+// Problems are reported in one line on standard error naming the path and the
+// reason. The run driver owns the one RunFolder of a run for the whole run;
+// output files and checkpoints reach it through the static operations.
 #pragma once
 
 #include <string>
@@ -13,23 +20,57 @@ class RunFolder {
  public:
   // name: the simulation name; shownAs: the path messages give (with --output-dir).
   RunFolder(std::string name, std::string shownAs);
+  ~RunFolder();  // forgets the folders; the lock is released when the process ends
+  RunFolder(const RunFolder&) = delete;
+  RunFolder& operator=(const RunFolder&) = delete;
 
-  // Whether NAME holds any file, at any depth.
-  bool holdsFiles() const;
-  // Removes what an earlier run of this name wrote in the folders below NAME
-  // (each starting with '/'): regular files named NAME_..., and nothing else.
-  bool removeEarlierRun(const std::vector<std::string>& folders) const;
   // Whether every part of the paths (below the working directory, as they are
   // written, temporary names included) fits the file system's name limit.
   bool namesFit(const std::vector<std::string>& paths) const;
-  // Makes NAME and the folders below it (each starting with '/') the run
-  // writes in, or says why they cannot be used.
-  bool create(const std::vector<std::string>& folders) const;
+  // Makes NAME when missing, refuses it when it is a link or not a folder,
+  // and locks it; false when another process holds the lock.
+  bool claim();
+  // What NAME holds besides soilweb's own folder, below NAME: every entry that
+  // is not a folder (links included), at any depth.
+  std::vector<std::string> contents() const;
+  // Removes the files the earlier run listed (links as links), then the
+  // folders they leave empty, and names in one line what it kept; refuses
+  // when there is no list to go by.
+  bool removeEarlierRun();
+  // Makes the folders below NAME (each starting with '/') the run writes in,
+  // or says why they cannot be used; continuing: a stopped run carried on,
+  // whose list of files written is added to rather than started anew.
+  bool create(const std::vector<std::string>& folders, bool continuing);
+  // Keeps some room on the disk so that the run's record can still be
+  // written when its outputs have filled it, and gives it back.
+  void reserveRoom();
+  void releaseRoom();
 
   // Makes directory when missing and moves into it; "" stays where we are.
   static bool enter(const std::string& directory);
 
+  // File operations on paths below the working directory. Inside a claimed
+  // run folder they act relative to the folder's descriptor and never follow
+  // a link; a file created there is added to the run's list first. Elsewhere
+  // (tests) they act on the path, still without following a final link.
+  // Each returns a descriptor or 0, or -1 with errno set.
+  static int openFile(const std::string& path, int flags);
+  static int renameFile(const std::string& from, const std::string& to);
+  static int removeFile(const std::string& path);
+  // Makes a folder of the run (below NAME) when missing and opens it, refusing a link.
+  static int makeFolder(const std::string& path);
+  static void removeFolder(const std::string& path);
+  // Writes a folder's entries (a rename) to the disk.
+  static void syncFolder(const std::string& path);
+
  private:
+  // The descriptor of the folder NAME/sub, -1 when it is missing or a link.
+  int openBelow(const std::string& sub) const;
+  // Removes a file named by its path below NAME, without following links.
+  void removeListed(const std::string& relative) const;
+
   std::string name;
   std::string shownAs;
+  int folder = -1;        // NAME
+  int ownFolder = -1;     // NAME/.soilweb
 };

@@ -1,5 +1,6 @@
 // soilweb: an individual-based simulation of a soil food web. The entry point
 // parses the command line and hands the run to the run driver.
+#include "ConfigurationKeys.h"
 #include "RunDriver.h"
 #include "RunInfo.h"
 
@@ -18,10 +19,11 @@ const char* FOOTER =
     "animals_each_day_start/, animals_each_day_end/ and cells/ (daily snapshots). Progress goes to\n"
     "standard output, warnings and errors to standard error.\n\n"
     "Exit status: 0 success (also when the animals died out early: a note says so); 1 configuration\n"
-    "error, an output folder that exists or cannot be written, or an output file that could not be\n"
-    "written, or a checkpoint that cannot be resumed; 2 bad command line; 130 or 143 stopped by SIGINT\n"
-    "or SIGTERM (every file written so far is complete, and a checkpoint of the last day run lets\n"
-    "--resume carry the run on); 255 internal failure (thread start).";
+    "error, an output folder that exists, is in use by another soilweb or cannot be written, an output\n"
+    "file that could not be written, a full disk, out of memory, or a checkpoint that cannot be\n"
+    "resumed; 2 bad command line; 130, 143 or 129 stopped by SIGINT, SIGTERM or SIGHUP (every file\n"
+    "written so far is complete, and a checkpoint of the last day run lets --resume carry the run\n"
+    "on); 255 internal failure (thread start).";
 
 int usageError(const std::string& problem) {
   std::cerr << "soilweb: " << problem << "\n" << USAGE << std::endl;
@@ -38,7 +40,8 @@ int main(int argc, char** argv) {
   for (int k = 0; k < argc; ++k) options.commandLine.push_back(argv[k]);
 
   CLI::App app{"Runs the soil food-web simulation configured in CONFIG, a JSON file.", "soilweb"};
-  app.add_option("CONFIG", options.configPath, "the configuration (default: ./run_params)");
+  auto* configOption = app.add_option("CONFIG", options.configPath,
+                                      "the configuration (default: ./run_params; with --resume, the one in the run's record)");
   long seed = 0;
   auto* seedOption = app.add_option("--seed", seed, "seed of the run, overriding simulation.seed");
   app.add_option("--set", options.settings,
@@ -51,8 +54,8 @@ int main(int argc, char** argv) {
       ->type_name("DIR");
   auto* overwrite = app.add_flag("--overwrite", options.overwrite, "replace the files of an earlier run of the same name");
   app.add_option("--resume", options.resume,
-                 "carry on the stopped run in FOLDER (NAME, or DIR/NAME) from its checkpoint;\n"
-                 "CONFIG and --set must be those the run started with")
+                 "carry on the stopped run in FOLDER (NAME, or DIR/NAME) from its checkpoint, with the\n"
+                 "configuration in its record (or CONFIG and --set: those the run started with)")
       ->type_name("FOLDER")
       ->excludes(overwrite)
       ->excludes("--output-dir");
@@ -61,6 +64,12 @@ int main(int argc, char** argv) {
       app.add_option("--checkpoint-every", checkpointEvery, "write a checkpoint after every K days (overrides simulation.checkpointEvery)")
           ->type_name("K");
   app.add_flag("--strict", options.strict, "refuse the configuration on any warning");
+  app.add_flag("--check", options.check,
+               "read and check the configuration (with --set and --seed), print its warnings and errors,\n"
+               "write nothing; exit status 0 when it can be run")
+      ->excludes("--resume");
+  bool listKeys = false;
+  app.add_flag("--list-keys", listKeys, "print every configuration key soilweb reads, as JSON");
   bool version = false;
   app.add_flag("--version", version, "print the version and the commit it was built from");
   app.footer(FOOTER);
@@ -82,6 +91,11 @@ int main(int argc, char** argv) {
     std::cout << "soilweb " << RunInfo::version() << std::endl;
     return 0;
   }
+  if (listKeys) {
+    std::cout << ConfigurationKeys::json() << std::flush;
+    return 0;
+  }
+  options.configGiven = configOption->count() > 0;
   if (seedOption->count() > 0) options.seed = seed;
   if (checkpointOption->count() > 0) options.checkpointEvery = checkpointEvery;
   return RunDriver::run(options);

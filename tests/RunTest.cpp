@@ -82,12 +82,15 @@ class Scratch {
     return result;
   }
 
-  // Every file under the run folder: relative path -> content.
+  // Every file under the run folder but soilweb's own bookkeeping (its lock
+  // and list of files written): relative path -> content.
   std::map<std::string, std::string> tree(const std::string& name = "run1") const {
     std::map<std::string, std::string> files;
     if (!fs::exists(path / name)) return files;
-    for (const auto& entry : fs::recursive_directory_iterator(path / name))
-      if (entry.is_regular_file()) files[fs::relative(entry.path(), path).string()] = readFile(entry.path());
+    for (auto it = fs::recursive_directory_iterator(path / name); it != fs::recursive_directory_iterator(); ++it) {
+      if (it.depth() == 0 && it->path().filename() == ".soilweb") it.disable_recursion_pending();
+      else if (it->is_regular_file()) files[fs::relative(it->path(), path).string()] = readFile(it->path());
+    }
     return files;
   }
 
@@ -296,13 +299,15 @@ TEST(WholeRun, UnwritableLocationsAreReportedBeforeDayZero) {
   };
   Scratch here;
   writeFile(here.path / "run1", "a file where the run folder belongs");
-  expectRefused(here.run(exampleConfig()), "soilweb: cannot create output folder 'run1': File exists\n");
+  expectRefused(here.run(exampleConfig()), "soilweb: run folder 'run1' is not a folder\n");
 
   Scratch blocked;
-  fs::create_directories(blocked.path / "run1/outputs");
+  ASSERT_EQ(blocked.run(exampleConfig({{"days", "0"}})).status, 0);
+  fs::remove_all(blocked.path / "run1/cells");
   writeFile(blocked.path / "run1/cells", "not a folder");
   expectRefused(blocked.run(exampleConfig({{"days", "1"}}), "--overwrite"),
-                "soilweb: cannot create output folder 'run1/cells': File exists\n");
+                "soilweb: --overwrite kept 1 file soilweb did not write: run1/cells\n"
+                "soilweb: 'run1/cells' is not a folder\n");
 
   Scratch elsewhere;
   expectRefused(elsewhere.run(exampleConfig(), "--output-dir no/such/parent"),
@@ -356,7 +361,7 @@ TEST(WholeRun, GoldenRuns) {
     EXPECT_GT(eaten.size(), 20u) << name;
 
     std::system(("cd " + shellQuote(here.path) +
-                 " && find run1 -type f ! -name '*_run_info.json' | LC_ALL=C sort | xargs sha256sum > sums.txt")
+                 " && find run1 -path run1/.soilweb -prune -o -type f ! -name '*_run_info.json' -print | LC_ALL=C sort | xargs sha256sum > sums.txt")
                     .c_str());
     const std::string actual = here.file("sums.txt");
     const fs::path golden = fs::path(SOILWEB_SOURCE_DIR) / "tests" / "golden" / (name + "_run.sha256");
@@ -927,6 +932,7 @@ TEST(WholeRun, ACheckpointOfAnotherRunIsRefused) {
   fs::remove(here.path / path);
   refused(days, refusal + "cannot be read: No such file or directory");
   refused(days.substr(0, days.size() - 1) + " --set simulation.outputs.simulationName=other",
-          "soilweb: run_params: 'simulation.outputs.simulationName' names the run 'other', not 'soak' given to --resume");
+          "soilweb: soak/outputs/soak_run_info.json: 'simulation.outputs.simulationName' names the run 'other', not "
+          "'soak' given to --resume");
   EXPECT_EQ(here.run("", "--resume soak --overwrite").status, 2);
 }

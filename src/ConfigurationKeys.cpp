@@ -1,0 +1,145 @@
+#include "ConfigurationKeys.h"
+
+#include "AnimalSpecies.h"
+
+namespace {
+using Key = ConfigurationKeys::Key;
+
+const std::string SPECIES = "world.life.animals[].";
+
+// The species' physiological and behavioural parameters, in the order they are read.
+const std::pair<const char*, const char*> PARAMETERS[] = {
+    {"Q10phenology", "factor on development time at the maximum temperature"},
+    {"Q10digestion", "factor on a predator's digestion time at the maximum temperature"},
+    {"deadlyTank", "an animal starves when reserve / body mass falls below this"},
+    {"assignedForMetab", "share of reserve + mass available for growth"},
+    {"minCondition", "lowest body-condition factor in daily tuning"},
+    {"maxEncountersT", "encounters with predators at which fear and stress are strongest"},
+    {"maxSearchAreaT", "moves per day that make an animal fully active"},
+    {"meanSizeHunted", "mean that standardises body size as the hunted"},
+    {"sdSizeHunted", "standard deviation that standardises body size as the hunted"},
+    {"meanVorHunted", "mean that standardises voracity as the hunted"},
+    {"sdVorHunted", "standard deviation that standardises voracity as the hunted"},
+    {"meanSpdHunted", "kept for reference; not used"},
+    {"sdSpdHunted", "kept for reference; not used"},
+    {"meanSizeHunter", "mean that standardises body size as hunter"},
+    {"sdSizeHunter", "standard deviation that standardises body size as hunter"},
+    {"meanVorHunter", "mean that standardises voracity as hunter"},
+    {"sdVorHunter", "standard deviation that standardises voracity as hunter"},
+    {"meanSpdHunter", "mean that standardises speed as hunter"},
+    {"sdSpdHunter", "standard deviation that standardises speed as hunter"},
+    {"meanSearchAreaHunter", "mean that standardises moves per day as hunter"},
+    {"sdSearchAreaHunter", "standard deviation that standardises moves per day as hunter"},
+    {"meanSizeXSize", "mean that standardises hunter size x hunted size"},
+    {"sdSizeXSize", "standard deviation that standardises hunter size x hunted size"},
+    {"meanVorXVor", "mean that standardises hunter voracity x hunted voracity"},
+    {"sdVorXVor", "standard deviation that standardises hunter voracity x hunted voracity"},
+    {"meanSpdRatio", "mean that standardises hunter speed / hunted speed"},
+    {"sdSpdRatio", "standard deviation that standardises hunter speed / hunted speed"},
+    {"meanSizeRatio", "mean that standardises hunter size / hunted size"},
+    {"sdSizeRatio", "standard deviation that standardises hunter size / hunted size"},
+    {"A", "body mass = A x length^B"},
+    {"B", "body mass = A x length^B"},
+    {"maxVoracityT", "intake per day that makes an animal fully active"},
+    {"keepForSurv", "multiplier of the reserve kept back when breeding"},
+    {"maxReproductionEvents", "breeding events after which an animal senesces"},
+    {"assignedForReproduction", "an adult breeds when (reserve + mass) x this >= 2 x mass"},
+    {"forControlingDryBodyMass", "dry-mass factor in the growth step"},
+    {"tuneDeathFromBackground", "scale of a predator's daily background death probability"},
+};
+
+std::vector<Key> build() {
+  std::vector<Key> keys = {
+      {"simulation.seed", "strict integer", false, "seed of the random generator; absent: drawn and recorded"},
+      {"simulation.days", "lenient integer", true, "number of the last day (days 0 ... days run)"},
+      {"simulation.predators", "lenient integer", true, "non-zero: prey move with exposure to predators"},
+      {"simulation.parallel", "lenient integer", true, "1: the soil step runs on threads (same results)"},
+      {"simulation.worldLength", "lenient integer", true, "number of cells in the ring (1 or even, at least 4)"},
+      {"simulation.temperature", "lenient real", true, "temperature of the run, degrees Celsius"},
+      {"simulation.minTemperature", "lenient real", true, "temperature at which every temperature factor is 1"},
+      {"simulation.maxTemperature", "lenient real", true, "temperature at which a factor reaches its Q10 value"},
+      {"simulation.checkpointEvery", "strict integer", false, "write a checkpoint after every k days"},
+      {"simulation.purgeDeadAnimals", "strict integer", true,
+       "1: the dead are removed daily; 0: kept, and the food-web matrices written"},
+      {"simulation.outputs.simulationName", "text", true, "name of the run's folder and prefix of its files"},
+      {"simulation.outputs.summaryFilename", "text", true, "suffix of the daily summary file"},
+      {"simulation.outputs.encountersMatrixFilename", "text", true,
+       "suffix of the encounter matrix (read when purgeDeadAnimals is 0)"},
+      {"simulation.outputs.predationsMatrixFilename", "text", true,
+       "suffix of the predation matrix (read when purgeDeadAnimals is 0)"},
+      {"simulation.outputs.nodesMatrixFilename", "text", true,
+       "suffix of the node list (read when purgeDeadAnimals is 0)"},
+      {"simulation.outputs.snapshotEvery", "strict integer", false, "write the snapshots every k days only"},
+      {"simulation.outputs.snapshots", "list", false, "which snapshot files: animals_start, animals_end, cells"},
+      {"simulation.outputs.compression", "text", false, "none, or gzip: outputs written gzip-compressed"},
+      {"world.soil.minCarryingCapacity", "lenient real", true, "carrying capacity of the poorest cells"},
+      {"world.soil.maxCarryingCapacity", "lenient real", true, "carrying capacity of the richest cells"},
+      {"world.soil.rateForMinFungiBiomass", "lenient real", true, "starting biomass of the poorest cells, share of capacity"},
+      {"world.soil.rateForMaxFungiBiomass", "lenient real", true, "starting biomass of the richest cells, share of capacity"},
+      {"world.soil.rateForZeroFungi", "lenient real", true, "divisor of the biomass below which feeding empties a cell"},
+      {"world.soil.bNormalisationConstant", "lenient real", true, "B of the resource growth law"},
+      {"world.soil.eActivationEnergy", "lenient real", true, "E of the resource growth law, eV"},
+      {"world.soil.kBolzmann", "lenient real", true, "Boltzmann constant, eV/K"},
+      {"world.soil.increaseForChemostatEffect", "lenient real", true, "share of capacity each cell gains when the chemostat acts"},
+      {"world.soil.thresholdForChemostatEffect", "lenient real", true, "total biomass below which the chemostat acts"},
+      {"world.life.animals", "list", true, "the species: the first founds the prey, the second the predators"},
+      {SPECIES + "name", "text", true, "scientific name of the species"},
+      {SPECIES + "initialPopulation", "strict integer", true, "number of founders"},
+      {SPECIES + "huntingMode", "text", true, "does_not_hunt, sit_and_wait or active_hunting"},
+      {SPECIES + "genetics.randomnessMode", "strict integer", true, "1: alleles drawn in equal slices; 0: around 0.5"},
+      {SPECIES + "genetics.numberOfLoci", "strict integer", true, "loci per chromosome"},
+      {SPECIES + "genetics.numberOfAlleles", "strict integer", true, "alleles in each locus' pool"},
+      {SPECIES + "genetics.numberOfTraits", "strict integer", true, "traits built from the genome (13)"},
+      {SPECIES + "genetics.numberOfTraitsPerModule", "strict integer", true, "size of the modules of correlated traits"},
+      {SPECIES + "genetics.positiveModule", "list of lenient integers", true,
+       "per module: 1 = its traits move with its first trait"},
+      {SPECIES + "genetics.restrictPerTrait", "list of lenient reals", true, "per trait: share of its range given up"},
+      {SPECIES + "genetics.correlationCoeficientRHOPerModule", "list of lenient reals", true,
+       "per module: correlation of its traits"},
+  };
+  const std::pair<const char*, const char*> objects[] = {
+      {"minTraitsRanges", "lower end of the configured range of the trait"},
+      {"maxTraitsRanges", "upper end of the configured range of the trait"},
+      {"minTraitLimits", "lower reference limit of the trait in daily tuning"},
+      {"maxTraitLimits", "upper reference limit of the trait in daily tuning"},
+  };
+  for (const auto& [object, meaning] : objects)
+    for (const auto& trait : AnimalSpecies::traitNames())
+      keys.push_back({SPECIES + object + "." + trait, "lenient real", false, meaning});
+  for (const auto& [name, meaning] : PARAMETERS)
+    keys.push_back({SPECIES + name, std::string(name) == "maxReproductionEvents" ? "strict integer" : "strict real",
+                    true, meaning});
+  return keys;
+}
+
+std::string quoted(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+}  // namespace
+
+const std::vector<Key>& ConfigurationKeys::all() {
+  static const std::vector<Key> keys = build();
+  return keys;
+}
+
+bool ConfigurationKeys::isOptional(const std::string& key) {
+  for (const auto& known : all())
+    if (!known.required && known.path == key && key.rfind(SPECIES, 0) != 0) return true;
+  return false;
+}
+
+std::string ConfigurationKeys::json() {
+  std::string out = "[\n";
+  for (std::size_t k = 0; k < all().size(); ++k) {
+    const Key& key = all()[k];
+    out += "  {\"path\": " + quoted(key.path) + ", \"type\": " + quoted(key.type) +
+           ", \"required\": " + (key.required ? "true" : "false") + ", \"meaning\": " + quoted(key.meaning) + "}" +
+           (k + 1 < all().size() ? ",\n" : "\n");
+  }
+  return out + "]\n";
+}
