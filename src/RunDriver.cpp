@@ -243,8 +243,8 @@ int dayInProgress = -1;
 
 // A hook for the tests, which must stop or fail a run at a chosen moment
 // without depending on timing: SOILWEB_TEST_AT="PHASE[@DAY]:ACTION" raises
-// SIGINT, SIGTERM, SIGHUP or SIGKILL (ACTION INT, TERM, HUP, KILL), or runs
-// out of memory (oom), when the run reaches PHASE: started (the record
+// SIGINT, SIGTERM, SIGHUP, SIGKILL or SIGSTOP (ACTION INT, TERM, HUP, KILL,
+// STOP), or runs out of memory (oom), when the run reaches PHASE: started (the record
 // written, before day 0), day (after the day's summary line and checkpoint),
 // closing (every day run, before the food-web files), matrices (their text
 // handed over, before they are whole) or record (before the last record).
@@ -260,7 +260,11 @@ void reach(const std::string& phase, int day = -1) {
   if (where.substr(0, at) != phase) return;
   if (at != std::string::npos && std::atoi(where.c_str() + at + 1) != day) return;
   if (action == "oom") throw std::bad_alloc();
-  raise(action == "INT" ? SIGINT : action == "HUP" ? SIGHUP : action == "KILL" ? SIGKILL : SIGTERM);
+  raise(action == "INT"    ? SIGINT
+        : action == "HUP"  ? SIGHUP
+        : action == "KILL" ? SIGKILL
+        : action == "STOP" ? SIGSTOP
+                           : SIGTERM);
 }
 
 struct DayLoop {
@@ -453,6 +457,7 @@ bool readResumedRun(const RunOptions& options, boost::property_tree::ptree& tree
     std::cerr << "soilweb: --resume: there is no run folder '" << folder.string() << "'" << std::endl;
     return false;
   }
+  if (RunFolder::isInUse(folder.string())) return false;
   const std::string recordPath = (folder / "outputs" / (name + "_run_info.json")).string();
   boost::property_tree::ptree record;
   const bool haveRecord = fs::exists(recordPath, error);
@@ -489,7 +494,7 @@ bool build(const RunOptions& options, boost::property_tree::ptree& tree, RunInfo
     names = readOutputNamesInOrder(config, tree);
     OutputFile::gzip = names.gzip;
     if (!options.resume.empty()) resumed = openCheckpoint(config, tree, options, info);
-    const long seed = resumed ? info.seed : options.check ? 0 : chooseSeed(config, options, info);
+    const long seed = resumed ? info.seed : chooseSeed(config, options, info);
     // The recorded configuration repeats the run: the seed used is in it.
     if (!options.check && !tree.get_child_optional("simulation.seed"))
       Configuration::set(tree, "simulation.seed", std::to_string(seed));
@@ -626,10 +631,12 @@ int RunDriver::run(const RunOptions& options) {
     const std::uint64_t end = get_timestamp();
     std::cout << "Time: " << static_cast<double>(end - start) / 1000000 << " secs." << std::endl;
     world.reset();
-    if (succeeded) Checkpoint::remove(names.simulation);  // nothing is left to carry on
     info.diedOut = loop.diedOut;
     info.error = OutputFile::firstFailure();
-    return record(!succeeded ? "failed" : !loop.diedOut.empty() ? "extinct" : "completed", succeeded ? 0 : 1);
+    const int status = record(!succeeded ? "failed" : !loop.diedOut.empty() ? "extinct" : "completed", succeeded ? 0 : 1);
+    // Kept until the record is whole too: a run killed before then carries on from it.
+    if (status == 0) Checkpoint::remove(names.simulation);
+    return status;
   } catch (const std::bad_alloc&) {
     // The world may be half-way through a day: it is left to the end of the process.
     world.release();

@@ -113,6 +113,22 @@ void closeRegistry() {
   runPrefix.clear();
 }
 
+// Says that another process holds the run folder's lock, naming it by the pid
+// the holder writes just after taking the lock.
+void refuseInUse(const std::string& shownAs, int lock) {
+  std::string pid;
+  for (int attempt = 0; attempt < 200 && pid.empty(); ++attempt) {
+    char text[32] = {};
+    const ssize_t got = ::pread(lock, text, sizeof text - 1, 0);
+    if (got > 0 && text[got - 1] == '\n')
+      pid.assign(text, static_cast<std::size_t>(got - 1));
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  refuse("run folder '" + shownAs + "' is in use by another soilweb process" +
+         (pid.empty() ? std::string() : " (pid " + pid + ")"));
+}
+
 void registerFolder(const std::string& path, int fd) {
   std::lock_guard<std::mutex> lock(registryMutex);
   auto [at, added] = openFolders.emplace(path, fd);
@@ -163,17 +179,9 @@ bool RunFolder::claim() {
   if (lock < 0) return cannot("create the lock", shownAs + "/" + OWN + "/lock", errno);
   if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK) return cannot("lock", shownAs + "/" + OWN + "/lock", errno);
-    // The holder writes its pid just after taking the lock.
-    std::string pid;
-    for (int attempt = 0; attempt < 200 && pid.empty(); ++attempt) {
-      char text[32] = {};
-      const ssize_t got = ::pread(lock, text, sizeof text - 1, 0);
-      if (got > 0 && text[got - 1] == '\n') pid.assign(text, static_cast<std::size_t>(got - 1));
-      else std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    refuseInUse(shownAs, lock);
     ::close(lock);
-    return refuse("run folder '" + shownAs + "' is in use by another soilweb process" +
-                  (pid.empty() ? std::string() : " (pid " + pid + ")"));
+    return false;
   }
   const std::string pid = std::to_string(::getpid()) + "\n";
   if (::ftruncate(lock, 0) != 0 || ::pwrite(lock, pid.data(), pid.size(), 0) < 0) {
@@ -290,6 +298,15 @@ void RunFolder::reserveRoom() {
 
 void RunFolder::releaseRoom() {
   if (ownFolder >= 0) ::unlinkat(ownFolder, "reserve", 0);
+}
+
+bool RunFolder::isInUse(const std::string& path) {
+  const int lock = ::open((path + "/" + OWN + "/lock").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (lock < 0) return false;
+  const bool held = ::flock(lock, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  if (held) refuseInUse(path, lock);
+  ::close(lock);  // releases the shared lock, if taken
+  return held;
 }
 
 bool RunFolder::enter(const std::string& directory) {

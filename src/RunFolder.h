@@ -46,6 +46,10 @@ class RunFolder {
   void reserveRoom();
   void releaseRoom();
 
+  // Whether another process holds the lock of the run folder at path (after
+  // one line saying so). Only a courtesy before a resume reads the folder:
+  // claim() is what keeps a second writer out.
+  static bool isInUse(const std::string& path);
   // Makes directory when missing and moves into it; "" stays where we are.
   static bool enter(const std::string& directory);
 
