@@ -1,6 +1,7 @@
 """Tests of the plotting and sweep scripts on tiny finished runs."""
 import json
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -22,8 +23,18 @@ def tiny_config(days=3):
     return config
 
 
-def run(*command, cwd):
-    return subprocess.run(command, cwd=cwd, capture_output=True, text=True)
+def wait_for_lines(path, lines):
+    """Waits until a file that grows line by line holds at least lines lines."""
+    for _ in range(20000):
+        if os.path.exists(path):
+            with open(path) as f:
+                if f.read().count("\n") >= lines:
+                    return
+        time.sleep(0.001)
+
+
+def run(*command, cwd, env=None):
+    return subprocess.run(command, cwd=cwd, capture_output=True, text=True, env=env)
 
 
 class PlotTest(unittest.TestCase):
@@ -58,12 +69,12 @@ class PlotTest(unittest.TestCase):
 
 
 class SweepTest(unittest.TestCase):
-    def sweep(self, here, out, grid, replicates, status=0):
+    def sweep(self, here, out, grid, replicates, status=0, env=None):
         for name, content in (("base.json", tiny_config()), ("grid.json", grid)):
             with open(os.path.join(here, name), "w") as f:
                 json.dump(content, f)
         done = run(SWEEP, "run", "base.json", "grid.json", out,
-                   "--replicates", str(replicates), "--seed", "5", "--jobs", "2", "--binary", BINARY, cwd=here)
+                   "--replicates", str(replicates), "--seed", "5", "--jobs", "2", "--binary", BINARY, cwd=here, env=env)
         self.assertEqual(done.returncode, status, done.stderr)
         with open(os.path.join(here, out, "summary.tsv")) as f:
             table = f.read()
@@ -97,20 +108,21 @@ class SweepTest(unittest.TestCase):
 
     def test_a_failed_run_is_logged_with_its_status_and_the_others_go_on(self):
         with tempfile.TemporaryDirectory() as here:
-            table, failed = self.sweep(here, "out", {"simulation.worldLength": [4, 3]}, 1, status=1)
+            # Runs that reach day 2 run out of memory there (the run's test hook).
+            failing = dict(os.environ, SOILWEB_TEST_AT="day@2:oom")
+            table, failed = self.sweep(here, "out", {"simulation.days": [1, 3]}, 1, status=1, env=failing)
             self.assertEqual(len(failed), 1)
             self.assertTrue(failed[0].startswith("run-0002\t"))
-            self.assertIn("\t1\tnot run\t", failed[0])
-            self.assertIn("must be 1 or an even number of at least 4", failed[0])
+            self.assertIn("\t1\tfailed\tsoilweb: out of memory on day 2", failed[0])
             self.assertTrue(all(line.startswith("run-0001\t") for line in table.splitlines()[1:]))
             with open(os.path.join(here, "out", "joblog.tsv")) as f:
                 log = [line.split("\t") for line in f.read().splitlines()]
-            exits = {row[-1].split()[1]: row[log[0].index("Exitval")] for row in log[1:]}
+            exits = {row[-1].split()[-1]: row[log[0].index("Exitval")] for row in log[1:]}
             self.assertEqual(exits, {os.path.join(here, "out", "runs", "run-0001"): "0",
                                      os.path.join(here, "out", "runs", "run-0002"): "1"})
             # A Slurm array task exits with its run's status too.
             task = subprocess.run(["bash", os.path.join(ROOT, "scripts", "slurm", "soilweb-array.sbatch")],
-                                  env=dict(os.environ, SLURM_ARRAY_TASK_ID="2", SWEEP=os.path.join(here, "out"),
+                                  env=dict(failing, SLURM_ARRAY_TASK_ID="2", SWEEP=os.path.join(here, "out"),
                                            SOILWEB=BINARY), capture_output=True, text=True)
             self.assertEqual(task.returncode, 1)
 
@@ -210,10 +222,7 @@ class SweepTest(unittest.TestCase):
 
     @staticmethod
     def stop_when_summary_has(process, summary, lines, sent=signal.SIGTERM):
-        for _ in range(20000):
-            if os.path.exists(summary) and open(summary).read().count("\n") >= lines:
-                break
-            time.sleep(0.001)
+        wait_for_lines(summary, lines)
         process.send_signal(sent)
         return process.wait()
 
@@ -253,6 +262,117 @@ class SweepTest(unittest.TestCase):
             with open(os.path.join(folder, "exit_status")) as f:
                 self.assertEqual(f.read(), "0\n")
             self.assert_as_if_never_stopped(here, folder, summary)
+
+
+class TruthfulSweepTest(unittest.TestCase):
+    def write_inputs(self, here, grid, base=None):
+        for name, content in (("base.json", base or tiny_config()), ("grid.json", grid)):
+            with open(os.path.join(here, name), "w") as f:
+                json.dump(content, f)
+
+    def test_configurations_are_checked_before_anything_is_written(self):
+        with tempfile.TemporaryDirectory() as here:
+            cases = (({"simulation.temperature": ["warm", 20]}, [],
+                      ["soilweb-sweep: run-0001: 'simulation.temperature' is \"warm\"; read as 0",
+                       "soilweb-sweep: the sweep was not started: 1 run's configuration has warnings (pass --lenient "
+                       "to run them anyway)"]),
+                     ({"simulation.worldLength": [4, 3]}, ["--lenient"],
+                      ["soilweb-sweep: run-0002: 'simulation.worldLength' must be 1 or an even number of at least 4, "
+                       "got 3",
+                       "soilweb-sweep: the sweep was not started: 1 run's configuration holds errors"]),
+                     ({"simulation.seed": [1, 2]}, [],
+                      ["soilweb-sweep: grid key 'simulation.seed' is set by the sweep itself (each run's seed is drawn "
+                       "from the master seed, its name is its folder's); leave it out of the grid"]))
+            for grid, extra, lines in cases:
+                self.write_inputs(here, grid)
+                for command in ("run", "prepare"):
+                    done = run(SWEEP, command, "base.json", "grid.json", "out", "--binary", BINARY, *extra, cwd=here)
+                    self.assertEqual(done.returncode, 1, done.stderr)
+                    self.assertEqual(done.stderr.splitlines(), lines)
+                    self.assertFalse(os.path.exists(os.path.join(here, "out")))
+            self.write_inputs(here, {"simulation.temperature": ["warm", 20]})
+            done = run(SWEEP, "run", "base.json", "grid.json", "out", "--binary", BINARY, "--lenient", cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertNotIn("failed", done.stdout)
+
+    def test_an_interrupted_prepare_is_completed_and_a_damaged_checkpoint_starts_afresh(self):
+        with tempfile.TemporaryDirectory() as here:
+            base = tiny_config(days=30)
+            base["simulation"]["checkpointEvery"] = 5
+            self.write_inputs(here, {"simulation.temperature": [15, 25]}, base)
+            self.assertEqual(run(SWEEP, "prepare", "base.json", "grid.json", "out", "--seed", "2", "--binary", BINARY,
+                                 cwd=here).returncode, 0)
+            runs = os.path.join(here, "out", "runs")
+            shutil.rmtree(os.path.join(runs, "run-0002"))  # as if prepare had stopped half-way
+            os.makedirs(os.path.join(runs, ".run-0002.partial"))
+            done = run(SWEEP, "prepare", "base.json", "grid.json", "out", "--binary", BINARY, cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(sorted(os.listdir(runs)), ["run-0001", "run-0002"])
+            # Killed after the checkpoint of day 9, whose file is then damaged.
+            folder = os.path.join(runs, "run-0001")
+            run(BINARY, "run_params", cwd=folder, env=dict(os.environ, SOILWEB_TEST_AT="day@11:KILL"))
+            checkpoint = os.path.join(folder, "run-0001", "checkpoint", "run-0001_checkpoint.bin")
+            with open(checkpoint, "r+b") as f:
+                f.seek(100)
+                f.write(b"damage")
+            done = run(SWEEP, "run", "base.json", "grid.json", "out", "--binary", BINARY, cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertIn("soilweb-sweep: run-0001: checkpoint 'run-0001/checkpoint/run-0001_checkpoint.bin' is "
+                          "damaged: its checksum does not match its contents; the run starts afresh\n", done.stderr)
+            self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
+            whole = os.path.join(here, "whole")
+            os.mkdir(whole)
+            self.assertEqual(run(BINARY, os.path.join(folder, "run_params"), cwd=whole).returncode, 0)
+            for name in ("run-0001_summary.txt", "run-0001_nodes.txt"):
+                with open(os.path.join(folder, "run-0001", "outputs", name)) as a, \
+                        open(os.path.join(whole, "run-0001", "outputs", name)) as b:
+                    self.assertEqual(a.read(), b.read(), name)
+
+    def test_stopping_the_sweep_stops_its_runs_and_running_it_again_carries_them_on(self):
+        with tempfile.TemporaryDirectory() as here:
+            with open(os.path.join(ROOT, "tests", "soak", "soak.json")) as f:
+                base = json.load(f)
+            base["simulation"]["days"] = 300
+            self.write_inputs(here, {"simulation.temperature": [19, 21]}, base)
+            command = [SWEEP, "run", "base.json", "grid.json", "out", "--seed", "4", "--jobs", "2", "--binary", BINARY]
+            sweep = subprocess.Popen(command, cwd=here, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+            summaries = [os.path.join(here, "out", "runs", n, n, "outputs", n + "_summary.txt")
+                         for n in ("run-0001", "run-0002")]
+            for summary in summaries:
+                wait_for_lines(summary, 10)
+            sweep.send_signal(signal.SIGTERM)
+            _, err = sweep.communicate()
+            self.assertEqual(sweep.returncode, 143, err)
+            self.assertIn("soilweb-sweep: stopped by SIGTERM; 2 runs under way stopped with a checkpoint", err)
+            for name in ("run-0001", "run-0002"):
+                with open(os.path.join(here, "out", "runs", name, "exit_status")) as f:
+                    self.assertEqual(f.read(), "143\n", name)
+            again = run(*command, cwd=here)
+            self.assertEqual(again.returncode, 0, again.stderr)
+            for name, summary in zip(("run-0001", "run-0002"), summaries):
+                whole = os.path.join(here, "whole-" + name)
+                os.mkdir(whole)
+                self.assertEqual(run(BINARY, os.path.join(here, "out", "runs", name, "run_params"), cwd=whole).returncode, 0)
+                with open(summary) as a, open(os.path.join(whole, name, "outputs", name + "_summary.txt")) as b:
+                    self.assertEqual(a.read(), b.read(), name)
+
+
+class KeysTest(unittest.TestCase):
+    def test_the_documentation_names_every_key_soilweb_reads(self):
+        keys = json.loads(run(BINARY, "--list-keys", cwd=ROOT).stdout)
+        self.assertGreater(len(keys), 100)
+        with open(os.path.join(ROOT, "docs", "configuration.md")) as f:
+            docs = f.read()
+        species = "world.life.animals[]."
+        for key in keys:
+            path = key["path"]
+            named = [path]
+            if path.startswith(species):
+                parts = path[len(species):].split(".")
+                named = [parts[0], parts[1]] if parts[0].endswith(("Ranges", "Limits")) else [".".join(parts)]
+            for name in named:
+                self.assertIn(f"`{name}`", docs, f"{path} is not in docs/configuration.md")
+            self.assertTrue(key["meaning"] and key["type"], path)
 
 
 if __name__ == "__main__":
