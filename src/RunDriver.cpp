@@ -638,8 +638,10 @@ int RunDriver::run(const RunOptions& options) {
     if (status == 0) Checkpoint::remove(names.simulation);
     return status;
   } catch (const std::bad_alloc&) {
-    // The world may be half-way through a day: it is left to the end of the process.
-    world.release();
+    // The world may be half-way through a day: it is not taken apart, but
+    // kept as it is (and in reach) to the end of the process.
+    static World* abandoned = nullptr;
+    abandoned = world.release();
     const std::string line = "soilweb: out of memory " + (dayInProgress >= 0 ? "on day " + std::to_string(dayInProgress)
                                                                              : "after " + lastDayText(loop));
     std::cerr << line << std::endl;
