@@ -232,8 +232,9 @@ TEST(SafeRun, AKillAtAnyPhaseWithCheckpointsIsCarriedOnByteForByte) {
 }
 
 // Running out of memory after the folder exists ends the run with one line
-// and a record that says so, and leaves no half-written file.
-TEST(SafeRun, OutOfMemoryIsRecorded) {
+// and a record that says so, and leaves no half-written file; a checkpoint
+// that cannot be written is recorded with its reason.
+TEST(SafeRun, EveryFailureIsRecordedWithItsReason) {
   for (const auto& [at, line] : std::vector<std::pair<std::string, std::string>>{
            {"day@3:oom", "soilweb: out of memory on day 3"}, {"matrices:oom", "soilweb: out of memory after day 20"}}) {
     SCOPED_TRACE(at);
@@ -246,6 +247,14 @@ TEST(SafeRun, OutOfMemoryIsRecorded) {
     EXPECT_EQ(infoField(info, "error"), "\"" + line + "\"");
     EXPECT_EQ(partialFiles(here), std::vector<std::string>{});
   }
+  Scratch here;
+  ASSERT_EQ(here.run(exampleConfig({{"days", "1"}})).status, 0);
+  writeFile(here.path / "run1/checkpoint", "a file where the checkpoints go");
+  const Outcome run = here.run(exampleConfig({{"days", "3"}}), "--overwrite --checkpoint-every 2");
+  EXPECT_EQ(run.status, 1);
+  const std::string line = "soilweb: cannot write the checkpoint 'run1/checkpoint/run1_checkpoint.bin': Not a directory";
+  EXPECT_NE(run.err.find(line + "\n"), std::string::npos) << run.err;
+  EXPECT_EQ(infoField(here.file("run1/outputs/run1_run_info.json"), "error"), "\"" + line + "\"");
 }
 
 // On a full disk the run stops at the end of the day it notices, says which
