@@ -640,7 +640,7 @@ int RunDriver::run(const RunOptions& options) {
   } catch (const std::bad_alloc&) {
     // The world may be half-way through a day: it is not taken apart, but
     // kept as it is (and in reach) to the end of the process.
-    static World* abandoned = nullptr;
+    [[maybe_unused]] static World* volatile abandoned = nullptr;
     abandoned = world.release();
     const std::string line = "soilweb: out of memory " + (dayInProgress >= 0 ? "on day " + std::to_string(dayInProgress)
                                                                              : "after " + lastDayText(loop));
