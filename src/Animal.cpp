@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <iostream>
 
 static_assert(std::tuple_size<Animal::Traits>::value == NUMBER_OF_TRAITS, "one value per trait");
 
@@ -89,7 +88,6 @@ void Animal::interpolateTraits() {
 
 void Animal::adjustTraits() {
   pheno_ini = traits[PHENO];
-  if (traits[PHENO] > 1000) std::cout << "################\nPHENO_INI MAYOR QUE 1000!!!!!\n############" << std::endl;
   const double days = std::round(traits[PHENO]);
   traits[PHENO] = std::round(days * temperatureFactor(species->getQ10phenology()));
   traits[PHENO] = date_egg + traits[PHENO];
@@ -101,7 +99,6 @@ void Animal::adjustTraits() {
   traits[SPEED] = std::pow(traits[BODY_SIZE] + traits[ENERGY_TANK], speed_ini) * linearInterpolate(speed_ini, 0.05, 0.35, 1, 7);
   voracity_ini = traits[VORACITY];
   search_area_ini = traits[SEARCH_AREA];
-  if (traits[SPEED] > 1000) std::cout << "################\nSPEED MAYOR QUE 1000!!!!!\n############" << std::endl;
   snapshotText.forget();  // the fields fixed at birth are final only now
   forgetKeptFactors();
 }

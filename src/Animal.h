@@ -78,7 +78,6 @@ class Animal {
   bool isActive() const { return state == ACTIVE; }
   Cell* getPosition() const { return position; }
   void moveTo(Cell* cell) { position = cell; }
-  int getG_numb_prt2() const { return g_numb_prt2; }
   double getTrait(unsigned index) const { return traits.at(index); }
   void setTrait(unsigned index, double value) {
     traits.at(index) = value;

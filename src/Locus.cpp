@@ -15,6 +15,5 @@ Locus::Locus(int numberOfAlleles, int randomnessMode) {
   }
 }
 
-double Locus::getAlleleRandomly() const { return alleles.at(getAlleleIndexRandomly()); }
 
 int Locus::getAlleleIndexRandomly() const { return randomIndex(static_cast<int>(alleles.size())); }

@@ -14,7 +14,6 @@ class Locus {
   // A pool of the given values (tests use it to build genomes of known alleles).
   explicit Locus(std::vector<double> alleles) : alleles(std::move(alleles)) {}
 
-  double getAlleleRandomly() const;  // one draw
   int getAlleleIndexRandomly() const;  // the same draw, as the allele's index in the pool
   const std::vector<double>& getAlleles() const { return alleles; }
 

@@ -46,7 +46,6 @@ void Predator::moveOneStepWithPredators() {
 
 void Predator::moveForReproducing(int day) { moveTowardsMates(day, &Cell::getNumberOfReproducingPredators); }
 
-void Predator::moveOneStepForReproducing() { stepTowardsMates(&Cell::getNumberOfReproducingPredators); }
 
 void Predator::searchAnimal(Animal* target, int day) {
   if (target->getId() == id || !isActive() || eating || days_digest != 0) return;

@@ -15,7 +15,6 @@ class Predator : public Animal {
   void moveWithPredators(int day);
   void moveOneStepWithPredators() override;
   void moveForReproducing(int day);
-  void moveOneStepForReproducing();
   // Encounter, then capture; records both on the target.
   void searchAnimal(Animal* target, int day);
   // Capture without the encounter stage and without guards (counter-attack).

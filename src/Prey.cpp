@@ -41,7 +41,6 @@ void Prey::moveOneStepWithPredators() {
 
 void Prey::moveForReproducing(int day) { moveTowardsMates(day, &Cell::getNumberOfReproducingPreys); }
 
-void Prey::moveOneStepForReproducing() { stepTowardsMates(&Cell::getNumberOfReproducingPreys); }
 
 void Prey::feed() {
   if (!(traits[SEARCH_AREA] > 0)) return;  // a prey that makes no moves does not eat

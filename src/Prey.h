@@ -16,7 +16,6 @@ class Prey : public Animal {
   void moveWithPredators(int day);
   void moveOneStepWithPredators() override;
   void moveForReproducing(int day);
-  void moveOneStepForReproducing();
   void feed();
   // The offspring of this prey and mate, filed by the caller.
   std::vector<Prey*> breed(Prey* mate, unsigned day);

@@ -23,7 +23,6 @@ Species::Species(const std::string& name) : scientificName(trim(name)), ID(speci
 
 Species::~Species() = default;
 
-void Species::modifyScientificName(const std::string& name) { scientificName = trim(name); }
 
 std::string Species::getScientificName() const { return scientificName; }
 

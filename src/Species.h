@@ -10,7 +10,6 @@ class Species {
   explicit Species(const std::string& name);
   virtual ~Species();
 
-  void modifyScientificName(const std::string& name);
   std::string getScientificName() const;
   int getID() const;
 

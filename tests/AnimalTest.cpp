@@ -113,19 +113,6 @@ TEST_F(AnimalTest, AdjustTraitsScalesDevelopmentAndSetsStartValues) {
   EXPECT_EQ(fast.getState(), ACTIVE);
 }
 
-TEST_F(AnimalTest, AdjustTraitsWarnsAboutHugeValues) {
-  auto s = makeSpecies();
-  Prey p(0, fixtures::uniformGenome(2), ring[0], 0, 0, 0, 0, 0, s.get());
-  p.setTrait(PHENO, 2000);
-  p.setTrait(BODY_SIZE, 5000);
-  p.setTrait(SPEED, 1);
-  testing::internal::CaptureStdout();
-  p.adjustTraits();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "################\nPHENO_INI MAYOR QUE 1000!!!!!\n############\n"
-            "################\nSPEED MAYOR QUE 1000!!!!!\n############\n");
-}
-
 TEST_F(AnimalTest, TuningFollowsConditionFearAndTemperature) {
   Cell::TEMPERATURE = 10;  // every temperature factor is 1
   auto s = makeSpecies();

@@ -1,4 +1,9 @@
 #include "Fixtures.h"
+#include "StateArchive.h"
+
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <gtest/gtest.h>
 
@@ -83,6 +88,47 @@ TEST_F(PredatorTest, DigestsTheMealOverDaysSetByItsUntunedVoracity) {
   for (int day = 0; day < 3; ++day) p->assimilation();
   EXPECT_EQ(p->getDaysDigest(), 0);
   EXPECT_DOUBLE_EQ(p->getTrait(ENERGY_TANK), 1);
+}
+
+// A sit-and-wait hunter stays where it is while its reserve is at least 0.3
+// of its body mass (no step, no draw) and goes hunting once it is below.
+TEST_F(PredatorTest, ASitAndWaitHunterHuntsOnlyWhenHungry) {
+  int id = 1;
+  for (const auto& [reserve, hunts] : {std::pair{0.3, false}, std::pair{0.29, true}}) {
+    auto* p = hunter(ring[0], SIT_AND_WAIT, id++);
+    p->setTrait(BODY_SIZE, 1);
+    p->setTrait(ENERGY_TANK, reserve);
+    p->setTrait(SEARCH_AREA, 1);  // one step a day
+    const auto draws = fixtures::drawsAfter(7, 1);
+    p->moveWithPredators(4);
+    EXPECT_EQ(randomUniform() != draws[0], hunts) << "reserve " << reserve << " of the body mass";
+  }
+}
+
+// A checkpoint keeps a predator's meal: loaded into a fresh predator, it
+// digests the same days.
+TEST_F(PredatorTest, DaysOfDigestionSurviveACheckpoint) {
+  auto* p = hunter(ring[0], ACTIVE_HUNTING);
+  p->getSpecies()->setMeanVorHunter(-1000);  // cannot miss
+  p->getSpecies()->getMinTraitLimits()[VORACITY] = -4.5;
+  p->getSpecies()->getMaxTraitLimits()[VORACITY] = -3.5;
+  auto* meal = addAnimal<Prey>(ring[0], preys.get(), ACTIVE, 0, {{SPEED, 1}, {BODY_SIZE, 1.5}, {ENERGY_TANK, 0.5}});
+  p->searchAnimal(meal, 3);
+  p->assimilation();
+  ASSERT_EQ(p->getDaysDigest(), 3);
+  std::FILE* file = std::tmpfile();
+  const int fd = fileno(file);
+  {
+    StateArchive saving(fd, StateArchive::SAVING);
+    p->transferState(saving);
+    ASSERT_TRUE(saving.flush());
+  }
+  auto* copy = hunter(ring[1], ACTIVE_HUNTING, 2);
+  ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
+  StateArchive loading(fd, StateArchive::LOADING);
+  copy->transferState(loading);
+  EXPECT_EQ(copy->getDaysDigest(), 3);
+  std::fclose(file);
 }
 
 TEST_F(PredatorTest, BackgroundDeathScaledToZeroNeverKills) {

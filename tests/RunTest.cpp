@@ -85,7 +85,13 @@ TEST(WholeRun, FoodWebRunsWithAndWithoutPurging) {
   EXPECT_EQ(nodes[1], (std::vector<std::string>{"X0", "invertebrate"}));
   EXPECT_EQ(nodes[160], (std::vector<std::string>{"X159", "vert.ecto"}));
 
-  // With purging the dead columns count only each day's deaths.
+  // With purging, every day starts without the dead of the day before.
+  for (int day = 1; day <= 60; ++day)
+    for (const auto& row : rowsOf(purged.file("run1/animals_each_day_end/run1_animals_day_" + std::to_string(day) + ".txt")))
+      ASSERT_TRUE(row[3] != "2" && row[3] != "3" && row[3] != "5" && row[3] != "6")
+          << "day " << day << " starts with the dead animal " << row[0] << ": the dead were not purged after day "
+          << day - 1 << "'s summary line";
+  // And the dead columns count only each day's deaths.
   const auto daily = rowsOf(purged.file("run1/outputs/run1_summary.txt"));
   const auto lastDay = rowsOf(purged.file("run1/animals_each_day_start/run1_animals_day_60.txt"));
   int deadToday = 0;

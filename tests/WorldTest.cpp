@@ -246,12 +246,6 @@ TEST_F(WorldTest, ASingleFounderGetsFiniteTraits) {
   for (double trait : world.getCell(0)->getPreys(UNBORN).at(0)->getTraits()) EXPECT_TRUE(std::isfinite(trait));
 }
 
-TEST_F(WorldTest, AddingTheSameSpeciesTwiceEndsTheRun) {
-  World world(fixtures::validConfig());
-  EXPECT_EXIT(world.addAnimalSpecies(world.getSpecies()[0].get()), ::testing::ExitedWithCode(255),
-              "Error, the prey was already added to this world ... EXITING");
-}
-
 TEST_F(WorldTest, ThreadedSoilStepGivesTheSerialResult) {
   auto tree = fixtures::validConfig(3, 6, 0, 0);
   World serial(tree);
@@ -305,6 +299,31 @@ TEST_F(WorldTest, SummaryLineHasTheDayBiomassAndThirteenCounts) {
   std::string out;
   world.printDailySummary(out, 5);
   EXPECT_EQ(out, "5\t1.23457e+06\t3\t0\t0\t0\t0\t0\t2\t0\t0\t0\t0\t0\t0\n");
+}
+
+// Every count different, so that two columns swapped cannot pass: the k-th
+// count of the line, in the order of the summary's header, holds k animals.
+TEST_F(WorldTest, SummaryColumnsFollowTheHeader) {
+  World world(fixtures::validConfig(0, 4, 0, 0));
+  for (int i = 0; i < 4; ++i) world.getCell(i)->setFungi(0);
+  AnimalSpecies* prey = world.getSpecies()[0].get();
+  AnimalSpecies* predator = world.getSpecies()[1].get();
+  int id = 0, count = 0;
+  for (unsigned state : {UNBORN, ACTIVE, STARVED, PREDATED, REPRODUCING, SENESCED}) {
+    ++count;
+    for (int n = 0; n < count; ++n, ++id) fixtures::addAnimal<Prey>(world.getCell(id % 4), prey, state, id);
+  }
+  for (unsigned state : {UNBORN, ACTIVE, STARVED, PREDATED, REPRODUCING, BACKGROUND, SENESCED}) {
+    ++count;
+    for (int n = 0; n < count; ++n, ++id) fixtures::addAnimal<Predator>(world.getCell(id % 4), predator, state, id);
+  }
+  std::string out;
+  world.printDailySummary(out, 5);
+  EXPECT_EQ(std::string(World::SUMMARY_HEADER),
+            "DAY\tBIOMASS\tPREY_UNBORN\tPREY_ACTIVE\tPREY_STARVED\tPREY_PREDATED\tPREY_REPRODUCING\tPREY_SENESCED\t"
+            "PREDATOR_UNBORN\tPREDATOR_ACTIVE\tPREDATOR_STARVED\tPREDATOR_PREDATED\tPREDATOR_REPRODUCING\t"
+            "PREDATOR_BACKGROUND\tPREDATOR_SENESCED\n");
+  EXPECT_EQ(out, "5\t0\t1\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t12\t13\n");
 }
 
 TEST_F(WorldTest, FoodWebMatricesOfTheFounders) {
