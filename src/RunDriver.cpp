@@ -5,10 +5,12 @@
 #include "Configuration.h"
 #include "ConfigurationKeys.h"
 #include "DailySnapshots.h"
+#include "DayLoop.h"
 #include "GlobalFunctions.h"
 #include "OutputFile.h"
 #include "RunFolder.h"
 #include "RunInfo.h"
+#include "RunSettings.h"
 #include "World.h"
 
 #include <sys/stat.h>
@@ -37,10 +39,6 @@ void banner(const std::string& text) {
 
 void savedNotice(const std::string& path) { banner("File \"" + path + "\" saved"); }
 
-std::string outputPath(const std::string& name, const std::string& file) {
-  return name + "/outputs/" + name + "_" + file;
-}
-
 // Reads and parses the configuration file; reports why it could not.
 bool readConfiguration(const std::string& path, boost::property_tree::ptree& tree) {
   auto cannotRead = [&](int error) {
@@ -61,117 +59,6 @@ bool readConfiguration(const std::string& path, boost::property_tree::ptree& tre
     return false;
   }
   return true;
-}
-
-// The purge switch and the output names, read before the world is built, so
-// that a typo costs neither the building nor a finished run.
-struct OutputNames {
-  int purge = 0;
-  std::string simulation;  // the world's, read with its keys
-  std::string summary;
-  std::vector<std::string> matrices;  // encounters, predations, nodes; only when purge is 0
-  SnapshotChoice snapshots;           // which snapshot files, how often
-  bool gzip = false;                  // every output but the run's record compressed
-  int checkpointEvery = 0;            // days between checkpoints; 0: only when stopped by a signal
-};
-
-const char* const MATRIX_KEYS[] = {"simulation.outputs.encountersMatrixFilename",
-                                   "simulation.outputs.predationsMatrixFilename",
-                                   "simulation.outputs.nodesMatrixFilename"};
-
-// The optional output controls; without them every file is written daily and plain.
-void readOutputControls(const Configuration& config, OutputNames& names) {
-  const std::string every = "simulation.outputs.snapshotEvery";
-  if (config.has(every)) {
-    names.snapshots.every = config.strictInt(every);
-    if (names.snapshots.every < 1) config.fail(every, "must be at least 1, got " + std::to_string(names.snapshots.every));
-  }
-  const std::string list = "simulation.outputs.snapshots";
-  if (config.has(list)) {
-    const auto& kinds = config.child(list);
-    if (kinds.empty() && !kinds.data().empty())
-      config.fail(list, "must be a JSON list of animals_start, animals_end and cells, got '" + kinds.data() + "'");
-    SnapshotChoice& chosen = names.snapshots;
-    chosen.animalsStart = chosen.animalsEnd = chosen.cells = false;
-    for (const auto& [name, kind] : kinds) {
-      const std::string word = kind.data();
-      bool* flag = word == "animals_start" ? &chosen.animalsStart
-                   : word == "animals_end" ? &chosen.animalsEnd
-                   : word == "cells"       ? &chosen.cells
-                                           : nullptr;
-      if (!name.empty() || !kind.empty() || !flag)
-        config.fail(list, "must list only animals_start, animals_end and cells, got '" + (name.empty() ? word : name) + "'");
-      *flag = true;
-    }
-  }
-  const std::string checkpoints = "simulation.checkpointEvery";
-  if (config.has(checkpoints)) {
-    names.checkpointEvery = config.strictInt(checkpoints);
-    if (names.checkpointEvery < 1)
-      config.fail(checkpoints, "must be at least 1, got " + std::to_string(names.checkpointEvery));
-  }
-  const std::string compression = "simulation.outputs.compression";
-  if (config.has(compression)) {
-    const std::string word = config.text(compression);
-    if (word != "none" && word != "gzip") config.fail(compression, "must be none or gzip, got '" + word + "'");
-    names.gzip = word == "gzip";
-  }
-}
-
-// Each file name a run is given stays a name in its folder, and no two of the
-// run's files share one: a name with a path in it would write elsewhere or
-// fail at the end, a shared one would silently replace a file.
-void checkFileNames(const Configuration& config, const OutputNames& names) {
-  const std::string summaryKey = "simulation.outputs.summaryFilename";
-  std::vector<std::pair<std::string, std::string>> files = {{summaryKey, names.summary}};
-  for (std::size_t k = 0; k < names.matrices.size(); ++k) files.emplace_back(MATRIX_KEYS[k], names.matrices[k]);
-  for (const auto& [key, name] : files)
-    if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string("/\n\0", 3)) != std::string::npos)
-      config.fail(key, "must be a plain file name (not empty, '.' or '..', no '/', newline or NUL), got '" + name + "'");
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    for (const char* own : {"run_info.json", "checkpoint.bin"})
-      if (files[i].second == own)
-        config.fail(files[i].first, std::string("names the file '") + own + "', which is the run's " +
-                                        (own[0] == 'r' ? "record" : "checkpoint") + "; choose another name");
-    for (std::size_t j = 0; j < i; ++j)
-      if (files[i].second == files[j].second)
-        throw Configuration::Error("'" + files[j].first + "' and '" + files[i].first + "' name the same file '" +
-                                   files[i].second + "'; give each its own name");
-  }
-}
-
-OutputNames readOutputNames(const Configuration& config) {
-  OutputNames names;
-  names.purge = config.strictInt("simulation.purgeDeadAnimals");
-  names.summary = config.text("simulation.outputs.summaryFilename");
-  for (const char* key : MATRIX_KEYS) {
-    if (names.purge == 0)
-      names.matrices.push_back(config.text(key));
-    else
-      config.has(key);  // known, though not needed: no warning about it
-  }
-  checkFileNames(config, names);
-  readOutputControls(config, names);
-  return names;
-}
-
-// The output names are read before the world is built, so that a typo costs
-// neither the building nor a finished run; an error among them is reported
-// only when the world's own keys, read first in a run, hold none.
-OutputNames readOutputNamesInOrder(const Configuration& config, const boost::property_tree::ptree& tree) {
-  try {
-    return readOutputNames(config);
-  } catch (const Configuration::Error&) {
-    World(tree, false);  // raises the first error among the world's keys, if there is one
-    throw;
-  }
-}
-
-// The folders below the run's folder that it writes in.
-std::vector<std::string> runFolders(const SnapshotChoice& snapshots) {
-  std::vector<std::string> folders = {"/outputs"};
-  for (const auto& folder : DailySnapshots::folders(snapshots)) folders.push_back(folder);
-  return folders;
 }
 
 // Where a run goes, as the command line asked.
@@ -195,18 +82,18 @@ Placement placementOf(const RunOptions& options) {
 
 // Claims the run's folder and makes it ready for the run; null after one line
 // saying why not.
-std::unique_ptr<RunFolder> prepareRunFolder(const OutputNames& names, const Placement& placement) {
+std::unique_ptr<RunFolder> prepareRunFolder(const RunSettings& names, const Placement& placement) {
   const std::string shown = placement.shown(names.simulation);
   auto folder = std::make_unique<RunFolder>(names.simulation, shown);
   // The longest names the run will write, under their temporary names.
   const std::string gz = names.gzip ? ".gz" : "", partial = ".partial";
   const int lastDay = std::max(World::DAYS, 0);
-  std::vector<std::string> paths = {outputPath(names.simulation, "run_info.json") + partial,
-                                    outputPath(names.simulation, names.summary) + gz,
+  std::vector<std::string> paths = {names.outputPath("run_info.json") + partial,
+                                    names.outputPath(names.summary) + gz,
                                     DailySnapshots::animalsPath(names.simulation, lastDay, 0) + gz + partial,
                                     DailySnapshots::animalsPath(names.simulation, lastDay, 1) + gz + partial,
                                     DailySnapshots::cellsPath(names.simulation, lastDay) + gz + partial};
-  for (const auto& file : names.matrices) paths.push_back(outputPath(names.simulation, file) + gz + partial);
+  for (const auto& file : names.matrices) paths.push_back(names.outputPath(file) + gz + partial);
   paths.push_back(Checkpoint::path(names.simulation) + partial);
   if (!folder->namesFit(paths) || !folder->claim()) return nullptr;
   if (!placement.resuming && !folder->contents().empty()) {
@@ -217,7 +104,7 @@ std::unique_ptr<RunFolder> prepareRunFolder(const OutputNames& names, const Plac
     }
     if (!folder->removeEarlierRun()) return nullptr;
   }
-  if (!folder->create(runFolders(names.snapshots), placement.resuming)) return nullptr;
+  if (!folder->create(names.folders(), placement.resuming)) return nullptr;
   return folder;
 }
 
@@ -237,9 +124,6 @@ void catchStopSignals() {
 }
 
 const char* signalName(int signal) { return signal == SIGINT ? "SIGINT" : signal == SIGHUP ? "SIGHUP" : "SIGTERM"; }
-
-// The day being run, for a report of running out of memory; -1 before day 0.
-int dayInProgress = -1;
 
 // A hook for the tests, which must stop or fail a run at a chosen moment
 // without depending on timing: SOILWEB_TEST_AT="PHASE[@DAY]:ACTION" raises
@@ -267,77 +151,10 @@ void reach(const std::string& phase, int day = -1) {
                            : SIGTERM);
 }
 
-struct DayLoop {
-  bool stopped = false;  // a stop signal ended the run before its last day
-  bool summaryWritten = false;
-  bool filesWritten = true;  // every snapshot file
-  bool checkpointsWritten = true;
-  int lastDay = -1;  // the last day that ran, in this process or before the checkpoint resumed
-  int daysRun = 0;   // in this process
-  int checkpointDay = -1;  // the day of the newest checkpoint, -1 when there is none
-  std::string diedOut;  // what had died out when the loop ended early, "" otherwise
-};
-
-// Runs the day loop with its summary lines, from the day after run.day (a
-// resumed run) or day 0, until the last day, extinction, a stop signal or a
-// full disk. The day's files and then its summary line are written by writer
-// while the next day runs. A checkpoint follows every checkpointEvery days,
-// the last day run before a stop signal and, with checkpoints on, the last day
-// of all, so that a run killed while writing its closing files carries on
-// from there.
-void runDays(World& world, const OutputNames& names, BackgroundWriter& writer, Checkpoint::Run run, bool resumed,
-             DayLoop& loop) {
-  const std::string path = outputPath(names.simulation, names.summary);
-  OutputFile summary(path, resumed ? OutputFile::CONTINUED : OutputFile::IN_PLACE);
-  if (!summary.isOpen()) return;
-  if (resumed) {
-    if (!summary.keepFirst(run.summaryBytes)) return;
-    loop.lastDay = loop.checkpointDay = run.day;
-  } else {
-    summary.append(World::SUMMARY_HEADER);
-    summary.flush();
-  }
-  auto checkpoint = [&](int day) {
-    writer.finish();  // the summary holds the day's line; failures are counted at the end
-    run.day = day;
-    run.summaryBytes = summary.size();
-    if (Checkpoint::write(names.simulation, run, world))
-      loop.checkpointDay = day;
-    else
-      loop.checkpointsWritten = false;
-  };
-  try {
-    for (int day = loop.lastDay + 1; day <= World::DAYS && !stopSignal && !OutputFile::diskIsFull(); ++day) {
-      loop.diedOut = world.whatDiedOut();
-      if (!loop.diedOut.empty()) break;
-      dayInProgress = day;
-      world.runNextDay(day);
-      std::string line;
-      world.printDailySummary(line, day);
-      writer.append(summary, std::move(line));  // flushed at once: users watch the summary grow
-      loop.lastDay = day;
-      ++loop.daysRun;
-      if (names.purge == 1) world.purgeDeadAnimalsAlongCells();
-      if (names.checkpointEvery > 0 && (day + 1) % names.checkpointEvery == 0 && day < World::DAYS) checkpoint(day);
-      reach("day", day);
-    }
-    const bool diskFull = OutputFile::diskIsFull();
-    loop.stopped = stopSignal && !diskFull && loop.diedOut.empty() && loop.lastDay < World::DAYS;
-    const bool lastDayKept = loop.lastDay < 0 || loop.checkpointDay == loop.lastDay;
-    if (!diskFull && !lastDayKept && (loop.stopped || names.checkpointEvery > 0)) checkpoint(loop.lastDay);
-  } catch (const std::bad_alloc&) {
-    writer.finish();  // nothing handed over may outlive the summary file
-    throw;
-  }
-  loop.filesWritten = writer.finish();
-  loop.summaryWritten = summary.commit();
-  if (loop.summaryWritten) savedNotice(summary.finalPath());
-}
-
 // Writes the three food-web files; false when any could not be written.
-bool writeMatrices(const World& world, const OutputNames& names, BackgroundWriter& writer) {
+bool writeMatrices(const World& world, const RunSettings& names, BackgroundWriter& writer) {
   std::vector<std::string> paths;
-  for (const auto& file : names.matrices) paths.push_back(outputPath(names.simulation, file));
+  for (const auto& file : names.matrices) paths.push_back(names.outputPath(file));
   // Opened in order; the first that fails stops the others from being opened.
   std::vector<std::unique_ptr<OutputFile>> files;
   for (const auto& path : paths) {
@@ -409,7 +226,7 @@ std::string currentDirectory() {
   return fs::current_path(error).string();
 }
 
-void noteExtinction(const DayLoop& loop) {
+void noteExtinction(const DayLoop::Outcome& loop) {
   std::cerr << "soilweb: note: " << loop.diedOut << (loop.diedOut.find("resource") != std::string::npos ? " ran out" : " died out")
             << (loop.lastDay < 0 ? "; no day was run"
                                  : "; the last day run was " + std::to_string(loop.lastDay) + " of " + std::to_string(World::DAYS))
@@ -438,7 +255,7 @@ std::unique_ptr<Checkpoint> openCheckpoint(const Configuration& config, const bo
   return checkpoint;
 }
 
-void noteStop(const DayLoop& loop, const std::string& runFolder) {
+void noteStop(const DayLoop::Outcome& loop, const std::string& runFolder) {
   std::cerr << "soilweb: stopped by " << signalName(stopSignal) << " after "
             << (loop.lastDay < 0 ? std::string("no day") : "day " + std::to_string(loop.lastDay))
             << "; every file written so far is complete; the food-web matrices were not written";
@@ -486,12 +303,12 @@ bool readResumedRun(const RunOptions& options, boost::property_tree::ptree& tree
 // world (or, --check, the world without founders, only to read and check
 // every key) and, for a resumed run, the checkpoint it carries on from.
 // False after one line naming the problem.
-bool build(const RunOptions& options, boost::property_tree::ptree& tree, RunInfo& info, OutputNames& names,
+bool build(const RunOptions& options, boost::property_tree::ptree& tree, RunInfo& info, RunSettings& names,
            std::unique_ptr<World>& world, std::unique_ptr<Checkpoint>& resumed) {
   Configuration::clearRecords();
   try {
     const Configuration config(tree);
-    names = readOutputNamesInOrder(config, tree);
+    names = RunSettings::read(config, tree);
     OutputFile::gzip = names.gzip;
     if (!options.resume.empty()) resumed = openCheckpoint(config, tree, options, info);
     const long seed = resumed ? info.seed : chooseSeed(config, options, info);
@@ -529,9 +346,112 @@ int reportChecked(const RunInfo& info) {
   return 0;
 }
 
-std::string lastDayText(const DayLoop& loop) {
+std::string lastDayText(const DayLoop::Outcome& loop) {
   return loop.lastDay < 0 ? std::string("no day") : "day " + std::to_string(loop.lastDay);
 }
+// The part of a run that begins once its folder is claimed: the first
+// record, the days, the closing files and the last record, whatever ends the
+// run (a stop signal, a full disk, running out of memory).
+class StartedRun {
+ public:
+  StartedRun(RunInfo& info, std::unique_ptr<World> world, const RunSettings& names, RunFolder& folder,
+             std::string shownFolder)
+      : info(info), world(std::move(world)), names(names), folder(folder), shownFolder(std::move(shownFolder)),
+        loop(*this->world, names, writer, [] { return stopSignal != 0; }, [](int day) { reach("day", day); }) {
+    this->world->writeInBackground(&writer);
+  }
+
+  int carryOut(Checkpoint::Run saved, bool resumed, std::uint64_t start) {
+    try {
+      reach("started");
+      loop.run(saved, resumed);
+      if (loop.outcome().summaryWritten) savedNotice(loop.outcome().summaryPath);
+      if (OutputFile::diskIsFull()) return diskFull();
+      if (loop.outcome().stopped) return stopped();
+      return close(start);
+    } catch (const std::bad_alloc&) {
+      return outOfMemory();
+    }
+  }
+
+ private:
+  // Every end of the run is recorded, in room kept for it when the disk is full.
+  int record(const std::string& how, int status) {
+    info.daysRun = loop.outcome().daysRun;
+    info.lastDay = loop.outcome().lastDay;
+    info.finish(how, status);
+    reach("record");
+    folder.releaseRoom();
+    return OutputFile::writeWhole(names.outputPath("run_info.json"), info.json(), true) || how == "stopped" ? status : 1;
+  }
+
+  int failed(const std::string& line) {
+    std::cerr << line << std::endl;
+    info.error = line;
+    return record("failed", 1);
+  }
+
+  int diskFull() {
+    world.reset();
+    return failed("soilweb: no room left on the disk: " + OutputFile::fullDiskFailure() + "; the run stopped after " +
+                  lastDayText(loop.outcome()));
+  }
+
+  int stopped() {
+    noteStop(loop.outcome(), shownFolder);
+    world.reset();
+    info.signal = signalName(stopSignal);
+    return record("stopped", 128 + stopSignal);
+  }
+
+  int outOfMemory() {
+    // The world may be half-way through a day: it is not taken apart, but
+    // kept as it is (and in reach) to the end of the process.
+    [[maybe_unused]] static World* volatile abandoned = nullptr;
+    abandoned = world.release();
+    const int day = loop.dayInProgress();
+    return failed("soilweb: out of memory " +
+                  (day >= 0 ? "on day " + std::to_string(day) : "after " + lastDayText(loop.outcome())));
+  }
+
+  // The closing files of a run whose days are over.
+  int close(std::uint64_t start) {
+    const DayLoop::Outcome& days = loop.outcome();
+    if (stopSignal)
+      std::cerr << "soilweb: note: " << signalName(stopSignal)
+                << " arrived after the last day; the run's closing files were finished first" << std::endl;
+    if (!days.diedOut.empty()) noteExtinction(days);
+    bool succeeded = days.summaryWritten && days.filesWritten && days.checkpointsWritten;
+    reach("closing");
+    if (names.purge != 0) {
+      std::cout << std::endl
+                << RULE << std::endl
+                << "Skipping encounter-predation analysis..." << std::endl
+                << "Reason: \"purgeDeadAnimals\" must be set to 0 (deactivated)" << std::endl
+                << RULE << std::endl;
+    } else {
+      succeeded = writeMatrices(*world, names, writer) && succeeded;
+    }
+    if (OutputFile::diskIsFull()) return diskFull();
+    succeeded = succeeded && !world->hasOutputFailed();
+    std::cout << "Time: " << static_cast<double>(get_timestamp() - start) / 1000000 << " secs." << std::endl;
+    world.reset();
+    info.diedOut = days.diedOut;
+    info.error = OutputFile::firstFailure();
+    const int status = record(!succeeded ? "failed" : !days.diedOut.empty() ? "extinct" : "completed", succeeded ? 0 : 1);
+    // Kept until the record is whole too: a run killed before then carries on from it.
+    if (status == 0) Checkpoint::remove(names.simulation);
+    return status;
+  }
+
+  RunInfo& info;
+  BackgroundWriter writer;  // made before the world uses it, ended after
+  std::unique_ptr<World> world;
+  const RunSettings& names;
+  RunFolder& folder;
+  std::string shownFolder;
+  DayLoop loop;
+};
 }  // namespace
 
 int RunDriver::run(const RunOptions& options) {
@@ -552,7 +472,7 @@ int RunDriver::run(const RunOptions& options) {
 
   std::unique_ptr<World> world;
   std::unique_ptr<Checkpoint> resumed;
-  OutputNames names;
+  RunSettings names;
   if (!build(options, tree, info, names, world, resumed)) return 1;
   if (options.check) return reportChecked(info);
   info.configuration = &tree;
@@ -566,86 +486,17 @@ int RunDriver::run(const RunOptions& options) {
   const Placement placement = placementOf(options);
   if (!RunFolder::enter(placement.directory)) return 1;
   const std::unique_ptr<RunFolder> folder = prepareRunFolder(names, placement);
-  if (!folder) return 1;
-  const std::string infoPath = outputPath(names.simulation, "run_info.json");
-  if (!OutputFile::writeWhole(infoPath, info.json(), true)) return 1;
+  if (!folder || !OutputFile::writeWhole(names.outputPath("run_info.json"), info.json(), true)) return 1;
   folder->reserveRoom();
 
-  Checkpoint::Run run;
-  run.configurationHash = Checkpoint::hashOf(tree);
-  run.seed = info.seed;
+  Checkpoint::Run saved;
+  saved.configurationHash = Checkpoint::hashOf(tree);
+  saved.seed = info.seed;
   if (resumed) {
-    run = resumed->run();
+    saved = resumed->run();
     resumed.reset();
-    std::cout << "Resuming from the checkpoint of day " << run.day << std::endl;
+    std::cout << "Resuming from the checkpoint of day " << saved.day << std::endl;
   }
-  BackgroundWriter writer;
-  world->writeInBackground(&writer);
-  DayLoop loop;
-  // Every end of the run is recorded, in room kept for it when the disk is full.
-  auto record = [&](const std::string& how, int status) {
-    info.daysRun = loop.daysRun;
-    info.lastDay = loop.lastDay;
-    info.finish(how, status);
-    reach("record");
-    folder->releaseRoom();
-    return OutputFile::writeWhole(infoPath, info.json(), true) || how == "stopped" ? status : 1;
-  };
-  auto diskFull = [&] {
-    const std::string line = "soilweb: no room left on the disk: " + OutputFile::fullDiskFailure() +
-                             "; the run stopped after " + lastDayText(loop);
-    std::cerr << line << std::endl;
-    world.reset();
-    info.error = line;
-    return record("failed", 1);
-  };
-  try {
-    reach("started");
-    runDays(*world, names, writer, run, info.resumedFromDay >= 0, loop);
-    dayInProgress = -1;
-    if (OutputFile::diskIsFull()) return diskFull();
-    if (loop.stopped) {
-      noteStop(loop, placement.shown(names.simulation));
-      world.reset();
-      info.signal = signalName(stopSignal);
-      return record("stopped", 128 + stopSignal);
-    }
-    if (stopSignal)
-      std::cerr << "soilweb: note: " << signalName(stopSignal)
-                << " arrived after the last day; the run's closing files were finished first" << std::endl;
-    if (!loop.diedOut.empty()) noteExtinction(loop);
-    bool succeeded = loop.summaryWritten && loop.filesWritten && loop.checkpointsWritten;
-    reach("closing");
-    if (names.purge != 0) {
-      std::cout << std::endl
-                << RULE << std::endl
-                << "Skipping encounter-predation analysis..." << std::endl
-                << "Reason: \"purgeDeadAnimals\" must be set to 0 (deactivated)" << std::endl
-                << RULE << std::endl;
-    } else {
-      succeeded = writeMatrices(*world, names, writer) && succeeded;
-    }
-    if (OutputFile::diskIsFull()) return diskFull();
-    succeeded = succeeded && !world->hasOutputFailed();
-
-    const std::uint64_t end = get_timestamp();
-    std::cout << "Time: " << static_cast<double>(end - start) / 1000000 << " secs." << std::endl;
-    world.reset();
-    info.diedOut = loop.diedOut;
-    info.error = OutputFile::firstFailure();
-    const int status = record(!succeeded ? "failed" : !loop.diedOut.empty() ? "extinct" : "completed", succeeded ? 0 : 1);
-    // Kept until the record is whole too: a run killed before then carries on from it.
-    if (status == 0) Checkpoint::remove(names.simulation);
-    return status;
-  } catch (const std::bad_alloc&) {
-    // The world may be half-way through a day: it is not taken apart, but
-    // kept as it is (and in reach) to the end of the process.
-    [[maybe_unused]] static World* volatile abandoned = nullptr;
-    abandoned = world.release();
-    const std::string line = "soilweb: out of memory " + (dayInProgress >= 0 ? "on day " + std::to_string(dayInProgress)
-                                                                             : "after " + lastDayText(loop));
-    std::cerr << line << std::endl;
-    info.error = line;
-    return record("failed", 1);
-  }
+  StartedRun started(info, std::move(world), names, *folder, placement.shown(names.simulation));
+  return started.carryOut(saved, info.resumedFromDay >= 0, start);
 }

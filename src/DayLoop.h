@@ -1,0 +1,61 @@
+// The days of one run, with their summary lines and checkpoints: from the day
+// after a checkpoint (or day 0) to the last day, extinction, a stop request or
+// a full disk. Each day's summary line goes to the writer after that day's
+// files; with purging, the dead are removed after it; a checkpoint follows
+// every checkpointEvery days, the last day run before a stop and, with
+// checkpoints on, the last day of all, so that a run killed while writing its
+// closing files carries on from there. Made by the run driver for one run; a
+// test drives it with a world and a scratch folder.
+#pragma once
+
+#include "Checkpoint.h"
+#include "RunSettings.h"
+
+#include <functional>
+#include <string>
+
+class BackgroundWriter;
+class OutputFile;
+class World;
+
+class DayLoop {
+ public:
+  // How the days ended.
+  struct Outcome {
+    bool stopped = false;          // a stop request ended the run before its last day
+    bool summaryWritten = false;
+    bool filesWritten = true;      // every snapshot file
+    bool checkpointsWritten = true;
+    int lastDay = -1;              // the last day that ran, in this process or before the checkpoint resumed
+    int daysRun = 0;               // in this process
+    int checkpointDay = -1;        // the day of the newest checkpoint, -1 when there is none
+    std::string diedOut;           // what had died out when the loop ended early, "" otherwise
+    std::string summaryPath;       // the summary's final name
+  };
+
+  // stopRequested is asked before each day; dayDone is told of each day run.
+  DayLoop(World& world, const RunSettings& settings, BackgroundWriter& writer, std::function<bool()> stopRequested,
+          std::function<void(int)> dayDone = {});
+
+  // Runs the days after saved.day (a resumed run: its summary is cut back to
+  // saved.summaryBytes) or from day 0.
+  const Outcome& run(Checkpoint::Run saved, bool resumed);
+  const Outcome& outcome() const { return result; }
+  // The day being run; -1 before day 0 and once the days are over.
+  int dayInProgress() const { return today; }
+
+ private:
+  // The days themselves, until one of the ends.
+  void runDays(OutputFile& summary);
+  // Writes a checkpoint of day once the summary holds its line.
+  void checkpoint(OutputFile& summary, int day);
+
+  World& world;
+  const RunSettings& settings;
+  BackgroundWriter& writer;
+  std::function<bool()> stopRequested;
+  std::function<void(int)> dayDone;
+  Checkpoint::Run state;  // what the next checkpoint records besides the world
+  Outcome result;
+  int today = -1;
+};

@@ -1,0 +1,108 @@
+#include "RunSettings.h"
+
+#include "Configuration.h"
+#include "World.h"
+
+#include <boost/property_tree/ptree.hpp>
+
+namespace {
+const char* const MATRIX_KEYS[] = {"simulation.outputs.encountersMatrixFilename",
+                                   "simulation.outputs.predationsMatrixFilename",
+                                   "simulation.outputs.nodesMatrixFilename"};
+
+// The optional output controls; without them every file is written daily and plain.
+void readOutputControls(const Configuration& config, RunSettings& settings) {
+  const std::string every = "simulation.outputs.snapshotEvery";
+  if (config.has(every)) {
+    settings.snapshots.every = config.strictInt(every);
+    if (settings.snapshots.every < 1) config.fail(every, "must be at least 1, got " + std::to_string(settings.snapshots.every));
+  }
+  const std::string list = "simulation.outputs.snapshots";
+  if (config.has(list)) {
+    const auto& kinds = config.child(list);
+    if (kinds.empty() && !kinds.data().empty())
+      config.fail(list, "must be a JSON list of animals_start, animals_end and cells, got '" + kinds.data() + "'");
+    SnapshotChoice& chosen = settings.snapshots;
+    chosen.animalsStart = chosen.animalsEnd = chosen.cells = false;
+    for (const auto& [name, kind] : kinds) {
+      const std::string word = kind.data();
+      bool* flag = word == "animals_start" ? &chosen.animalsStart
+                   : word == "animals_end" ? &chosen.animalsEnd
+                   : word == "cells"       ? &chosen.cells
+                                           : nullptr;
+      if (!name.empty() || !kind.empty() || !flag)
+        config.fail(list, "must list only animals_start, animals_end and cells, got '" + (name.empty() ? word : name) + "'");
+      *flag = true;
+    }
+  }
+  const std::string checkpoints = "simulation.checkpointEvery";
+  if (config.has(checkpoints)) {
+    settings.checkpointEvery = config.strictInt(checkpoints);
+    if (settings.checkpointEvery < 1)
+      config.fail(checkpoints, "must be at least 1, got " + std::to_string(settings.checkpointEvery));
+  }
+  const std::string compression = "simulation.outputs.compression";
+  if (config.has(compression)) {
+    const std::string word = config.text(compression);
+    if (word != "none" && word != "gzip") config.fail(compression, "must be none or gzip, got '" + word + "'");
+    settings.gzip = word == "gzip";
+  }
+}
+
+// Each file name a run is given stays a name in its folder, and no two of the
+// run's files share one: a name with a path in it would write elsewhere or
+// fail at the end, a shared one would silently replace a file.
+void checkFileNames(const Configuration& config, const RunSettings& settings) {
+  const std::string summaryKey = "simulation.outputs.summaryFilename";
+  std::vector<std::pair<std::string, std::string>> files = {{summaryKey, settings.summary}};
+  for (std::size_t k = 0; k < settings.matrices.size(); ++k) files.emplace_back(MATRIX_KEYS[k], settings.matrices[k]);
+  for (const auto& [key, name] : files)
+    if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string("/\n\0", 3)) != std::string::npos)
+      config.fail(key, "must be a plain file name (not empty, '.' or '..', no '/', newline or NUL), got '" + name + "'");
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    for (const char* own : {"run_info.json", "checkpoint.bin"})
+      if (files[i].second == own)
+        config.fail(files[i].first, std::string("names the file '") + own + "', which is the run's " +
+                                        (own[0] == 'r' ? "record" : "checkpoint") + "; choose another name");
+    for (std::size_t j = 0; j < i; ++j)
+      if (files[i].second == files[j].second)
+        throw Configuration::Error("'" + files[j].first + "' and '" + files[i].first + "' name the same file '" +
+                                   files[i].second + "'; give each its own name");
+  }
+}
+
+RunSettings readRunSettings(const Configuration& config) {
+  RunSettings settings;
+  settings.purge = config.strictInt("simulation.purgeDeadAnimals");
+  settings.summary = config.text("simulation.outputs.summaryFilename");
+  for (const char* key : MATRIX_KEYS) {
+    if (settings.purge == 0)
+      settings.matrices.push_back(config.text(key));
+    else
+      config.has(key);  // known, though not needed: no warning about it
+  }
+  checkFileNames(config, settings);
+  readOutputControls(config, settings);
+  return settings;
+}
+
+}  // namespace
+
+RunSettings RunSettings::read(const Configuration& config, const boost::property_tree::ptree& tree) {
+  try {
+    return readRunSettings(config);
+  } catch (const Configuration::Error&) {
+    World(tree, false);  // raises the first error among the world's keys, if there is one
+    throw;
+  }
+}
+
+std::string RunSettings::outputPath(const std::string& file) const {
+  return simulation + "/outputs/" + simulation + "_" + file;
+}
+
+std::vector<std::string> RunSettings::folders() const {
+  std::vector<std::string> list = {"/outputs"};
+  for (const auto& folder : DailySnapshots::folders(snapshots)) list.push_back(folder);
+  return list;
+}

@@ -1,0 +1,35 @@
+// The run-level settings of run_params, read in one place: the purge switch,
+// the output file names (checked: plain names, none shared), the snapshot
+// choice, compression and the checkpoint interval. Read before the world is
+// built, so that a typo costs neither the building nor a finished run, yet an
+// error among them is reported only when the world's own keys (read first in
+// a run) hold none. A value, owned by the run driver for the whole run.
+#pragma once
+
+#include "DailySnapshots.h"
+
+#include <boost/property_tree/ptree_fwd.hpp>
+
+#include <string>
+#include <vector>
+
+class Configuration;
+
+struct RunSettings {
+  int purge = 0;                      // 1: the dead are removed daily; 0: kept, and the food web written
+  std::string simulation;             // the run's name (its folder and file prefix), read with the world's keys
+  std::string summary;
+  std::vector<std::string> matrices;  // encounters, predations, nodes; only when purge is 0
+  SnapshotChoice snapshots;           // which snapshot files, how often
+  bool gzip = false;                  // every output but the run's record compressed
+  int checkpointEvery = 0;            // days between checkpoints; 0: only when stopped by a signal
+
+  // Reads and checks the settings; a Configuration::Error names the first
+  // problem in the run's reading order.
+  static RunSettings read(const Configuration& config, const boost::property_tree::ptree& tree);
+
+  // NAME/outputs/NAME_file, below the working directory.
+  std::string outputPath(const std::string& file) const;
+  // The folders below the run's folder that the run writes in, each starting with '/'.
+  std::vector<std::string> folders() const;
+};
