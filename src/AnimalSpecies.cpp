@@ -132,63 +132,83 @@ void readTraitObject(const Configuration& entry, const std::string& key, const A
 }
 }  // namespace
 
-std::unique_ptr<AnimalSpecies> AnimalSpecies::read(const Configuration& entry, double memoryBudget) {
-  const unsigned randomnessMode = entry.strictUnsigned("genetics.randomnessMode");
-  if (randomnessMode > 1) entry.fail("genetics.randomnessMode", "must be 0 or 1, got " + std::to_string(randomnessMode));
-  const unsigned numberOfLoci = entry.strictUnsigned("genetics.numberOfLoci");
-  const unsigned numberOfAlleles = entry.strictUnsigned("genetics.numberOfAlleles");
-  if (numberOfAlleles == 0) entry.fail("genetics.numberOfAlleles", "must be at least 1, got 0");
-  const double poolBytes = 8.0 * numberOfAlleles * numberOfLoci + 32.0 * numberOfLoci;
+namespace {
+// The genetics of a species entry, in the order its keys are read.
+struct Genetics {
+  unsigned randomnessMode = 0, numberOfLoci = 0, numberOfAlleles = 0, numberOfTraits = 0, perModule = 0;
+  std::size_t modules = 0;
+  std::vector<int> positiveModule;
+  std::vector<double> restrictPerTrait, rhoPerModule, ownLociPerModule;
+};
+
+// The sizes: randomness mode, loci, alleles (within the memory budget), traits and modules.
+void readGeneticSizes(const Configuration& entry, double memoryBudget, Genetics& g) {
+  g.randomnessMode = entry.strictUnsigned("genetics.randomnessMode");
+  if (g.randomnessMode > 1) entry.fail("genetics.randomnessMode", "must be 0 or 1, got " + std::to_string(g.randomnessMode));
+  g.numberOfLoci = entry.strictUnsigned("genetics.numberOfLoci");
+  g.numberOfAlleles = entry.strictUnsigned("genetics.numberOfAlleles");
+  if (g.numberOfAlleles == 0) entry.fail("genetics.numberOfAlleles", "must be at least 1, got 0");
+  const double poolBytes = 8.0 * g.numberOfAlleles * g.numberOfLoci + 32.0 * g.numberOfLoci;
   if (poolBytes > memoryBudget)
-    entry.fail("genetics.numberOfAlleles", "with numberOfLoci " + std::to_string(numberOfLoci) + " would need about " +
+    entry.fail("genetics.numberOfAlleles", "with numberOfLoci " + std::to_string(g.numberOfLoci) + " would need about " +
                                                gibibytes(poolBytes) + " of allele pools, more than the " +
                                                gibibytes(memoryBudget) + " allowed");
-  const unsigned numberOfTraits = entry.strictUnsigned("genetics.numberOfTraits");
-  if (numberOfTraits != NUMBER_OF_TRAITS)
-    entry.fail("genetics.numberOfTraits", "must be 13, got " + std::to_string(numberOfTraits));
-  const unsigned perModule = entry.strictUnsigned("genetics.numberOfTraitsPerModule");
-  const std::size_t modules = perModule == 0 ? 0 : (numberOfTraits + perModule - 1) / perModule;
-  if (perModule == 0 || modules > MAX_MODULES)
+  g.numberOfTraits = entry.strictUnsigned("genetics.numberOfTraits");
+  if (g.numberOfTraits != NUMBER_OF_TRAITS)
+    entry.fail("genetics.numberOfTraits", "must be 13, got " + std::to_string(g.numberOfTraits));
+  g.perModule = entry.strictUnsigned("genetics.numberOfTraitsPerModule");
+  g.modules = g.perModule == 0 ? 0 : (g.numberOfTraits + g.perModule - 1) / g.perModule;
+  if (g.perModule == 0 || g.modules > MAX_MODULES)
     entry.fail("genetics.numberOfTraitsPerModule",
-               "must make at most 5 modules of the 13 traits (at least 3 per module), got " + std::to_string(perModule));
+               "must make at most 5 modules of the 13 traits (at least 3 per module), got " + std::to_string(g.perModule));
+}
 
+// The lists: each module's sign, each trait's restriction, each module's correlation.
+void readGeneticLists(const Configuration& entry, Genetics& g) {
   const auto positiveElements = listElements(entry, "genetics.positiveModule");
-  checkCount(entry, "genetics.positiveModule", positiveElements.size(), modules, MAX_MODULES);
-  std::vector<int> positiveModule(MAX_MODULES, 0);
+  checkCount(entry, "genetics.positiveModule", positiveElements.size(), g.modules, MAX_MODULES);
+  g.positiveModule.assign(MAX_MODULES, 0);
   for (std::size_t k = 0; k < positiveElements.size(); ++k)
-    positiveModule[k] = Configuration::lenientInt(*positiveElements[k], elementPath(entry, "genetics.positiveModule", k));
+    g.positiveModule[k] = Configuration::lenientInt(*positiveElements[k], elementPath(entry, "genetics.positiveModule", k));
 
   const auto restrictElements = listElements(entry, "genetics.restrictPerTrait");
-  checkCount(entry, "genetics.restrictPerTrait", restrictElements.size(), numberOfTraits, numberOfTraits);
-  std::vector<double> restrictPerTrait(numberOfTraits, 0.0);
+  checkCount(entry, "genetics.restrictPerTrait", restrictElements.size(), g.numberOfTraits, g.numberOfTraits);
+  g.restrictPerTrait.assign(g.numberOfTraits, 0.0);
   for (std::size_t k = 0; k < restrictElements.size(); ++k)
-    restrictPerTrait[k] = Configuration::lenientReal(*restrictElements[k], elementPath(entry, "genetics.restrictPerTrait", k));
+    g.restrictPerTrait[k] =
+        Configuration::lenientReal(*restrictElements[k], elementPath(entry, "genetics.restrictPerTrait", k));
 
   const auto rhoElements = listElements(entry, "genetics.correlationCoeficientRHOPerModule");
-  checkCount(entry, "genetics.correlationCoeficientRHOPerModule", rhoElements.size(), modules, MAX_MODULES);
-  std::vector<double> rhoPerModule(MAX_MODULES, 0.0), ownLociPerModule(MAX_MODULES, 0.0);
+  checkCount(entry, "genetics.correlationCoeficientRHOPerModule", rhoElements.size(), g.modules, MAX_MODULES);
+  g.rhoPerModule.assign(MAX_MODULES, 0.0);
+  g.ownLociPerModule.assign(MAX_MODULES, 0.0);
   for (std::size_t k = 0; k < rhoElements.size(); ++k) {
-    rhoPerModule[k] =
+    g.rhoPerModule[k] =
         Configuration::lenientReal(*rhoElements[k], elementPath(entry, "genetics.correlationCoeficientRHOPerModule", k));
-    ownLociPerModule[k] = std::round((1 - std::fabs(rhoPerModule[k])) * numberOfLoci);
+    g.ownLociPerModule[k] = std::round((1 - std::fabs(g.rhoPerModule[k])) * g.numberOfLoci);
   }
+}
 
+unsigned readHuntingMode(const Configuration& entry) {
+  const std::string word = entry.text("huntingMode");
+  if (word == "does_not_hunt") return DOES_NOT_HUNT;
+  if (word == "sit_and_wait") return SIT_AND_WAIT;
+  if (word == "active_hunting") return ACTIVE_HUNTING;
+  entry.fail("huntingMode", "must be does_not_hunt, sit_and_wait or active_hunting, got '" + word + "'");
+}
+}  // namespace
+
+std::unique_ptr<AnimalSpecies> AnimalSpecies::read(const Configuration& entry, double memoryBudget) {
+  Genetics g;
+  readGeneticSizes(entry, memoryBudget, g);
+  readGeneticLists(entry, g);
   const std::string name = entry.text("name");
   const unsigned initialPopulation = entry.strictUnsigned("initialPopulation");
-  const std::string huntingWord = entry.text("huntingMode");
-  unsigned huntingMode = DOES_NOT_HUNT;
-  if (huntingWord == "does_not_hunt")
-    huntingMode = DOES_NOT_HUNT;
-  else if (huntingWord == "sit_and_wait")
-    huntingMode = SIT_AND_WAIT;
-  else if (huntingWord == "active_hunting")
-    huntingMode = ACTIVE_HUNTING;
-  else
-    entry.fail("huntingMode", "must be does_not_hunt, sit_and_wait or active_hunting, got '" + huntingWord + "'");
+  const unsigned huntingMode = readHuntingMode(entry);
 
-  auto species = std::make_unique<AnimalSpecies>(name, numberOfTraits, numberOfLoci, numberOfAlleles, positiveModule,
-                                                 restrictPerTrait, rhoPerModule, ownLociPerModule, perModule,
-                                                 randomnessMode);
+  auto species = std::make_unique<AnimalSpecies>(name, g.numberOfTraits, g.numberOfLoci, g.numberOfAlleles,
+                                                 g.positiveModule, g.restrictPerTrait, g.rhoPerModule,
+                                                 g.ownLociPerModule, g.perModule, g.randomnessMode);
   species->setInitialPopulation(initialPopulation);
   std::cout << "Read Animal Species. Scientific name: " << name << std::endl;
   species->setDefaultHuntingMode(huntingMode);

@@ -48,8 +48,8 @@ const std::pair<const char*, const char*> PARAMETERS[] = {
     {"tuneDeathFromBackground", "scale of a predator's daily background death probability"},
 };
 
-std::vector<Key> build() {
-  std::vector<Key> keys = {
+std::vector<Key> simulationKeys() {
+  return {
       {"simulation.seed", "strict integer", false, "seed of the random generator; absent: drawn and recorded"},
       {"simulation.days", "lenient integer", true, "number of the last day (days 0 ... days run)"},
       {"simulation.predators", "lenient integer", true, "non-zero: prey move with exposure to predators"},
@@ -72,6 +72,11 @@ std::vector<Key> build() {
       {"simulation.outputs.snapshotEvery", "strict integer", false, "write the snapshots every k days only"},
       {"simulation.outputs.snapshots", "list", false, "which snapshot files: animals_start, animals_end, cells"},
       {"simulation.outputs.compression", "text", false, "none, or gzip: outputs written gzip-compressed"},
+  };
+}
+
+std::vector<Key> soilKeys() {
+  return {
       {"world.soil.minCarryingCapacity", "lenient real", true, "carrying capacity of the poorest cells"},
       {"world.soil.maxCarryingCapacity", "lenient real", true, "carrying capacity of the richest cells"},
       {"world.soil.rateForMinFungiBiomass", "lenient real", true, "starting biomass of the poorest cells, share of capacity"},
@@ -82,6 +87,12 @@ std::vector<Key> build() {
       {"world.soil.kBolzmann", "lenient real", true, "Boltzmann constant, eV/K"},
       {"world.soil.increaseForChemostatEffect", "lenient real", true, "share of capacity each cell gains when the chemostat acts"},
       {"world.soil.thresholdForChemostatEffect", "lenient real", true, "total biomass below which the chemostat acts"},
+  };
+}
+
+// The keys of one species entry, listed once below "world.life.animals[]".
+std::vector<Key> speciesKeys() {
+  std::vector<Key> keys = {
       {"world.life.animals", "list", true, "the species: the first founds the prey, the second the predators"},
       {SPECIES + "name", "text", true, "scientific name of the species"},
       {SPECIES + "initialPopulation", "strict integer", true, "number of founders"},
@@ -109,6 +120,13 @@ std::vector<Key> build() {
   for (const auto& [name, meaning] : PARAMETERS)
     keys.push_back({SPECIES + name, std::string(name) == "maxReproductionEvents" ? "strict integer" : "strict real",
                     true, meaning});
+  return keys;
+}
+
+std::vector<Key> build() {
+  std::vector<Key> keys = simulationKeys();
+  for (auto* part : {soilKeys, speciesKeys})
+    for (auto& key : part()) keys.push_back(std::move(key));
   return keys;
 }
 

@@ -135,39 +135,42 @@ int decimalExponentAtMost(double magnitude) {
 
 char* writeInt(char* at, long long n) { return std::to_chars(at, at + 24, n).ptr; }
 
-// Fast path: |x| is scaled by an exact power of ten to six digits before the
+namespace {
+// The six significant digits of a normal magnitude, rounded half up, and the
+// decimal exponent of the first; 0 where only the exact conversion can tell.
+// The magnitude is scaled by an exact power of ten to six digits before the
 // point, in one correctly rounded multiplication or division, so the scaled
-// value is off by less than 1.2e-10. Its rounding to a whole number is then the
-// rounding of the exact product unless it lies within 1e-9 of a half: there,
-// and for zero, subnormals, infinities, NaN and the far ends of the range, the
-// exact conversion decides.
-char* writeDouble(char* at, double x) {
-  if (!std::isnormal(x)) return writeDoubleExactly(at, x);
-  const double magnitude = std::fabs(x);
-  if (magnitude < 1e6 && x == std::trunc(x)) return writeInt(at, static_cast<long long>(x));  // "%g" of 42.0 is "42"
-  int exponent = decimalExponentAtMost(magnitude);  // of the leading digit, once scaled
-  if (5 - exponent > LARGEST_EXACT_POWER || 4 - exponent < -LARGEST_EXACT_POWER) return writeDoubleExactly(at, x);
+// value is off by less than 1.2e-10; its rounding to a whole number is then
+// the rounding of the exact product unless it lies within 1e-9 of a half.
+long long sixDigits(double magnitude, int& exponent) {
+  exponent = decimalExponentAtMost(magnitude);  // of the leading digit, once scaled
+  if (5 - exponent > LARGEST_EXACT_POWER || 4 - exponent < -LARGEST_EXACT_POWER) return 0;
   double scaled = scaleByPowerOfTen(magnitude, 5 - exponent);
   if (scaled >= 1e6) scaled = scaleByPowerOfTen(magnitude, 5 - ++exponent);  // seven digits: one too few
   const double whole = std::floor(scaled);
   const double fraction = scaled - whole;  // exact
-  if (std::fabs(fraction - 0.5) < 1e-9) return writeDoubleExactly(at, x);
+  if (std::fabs(fraction - 0.5) < 1e-9) return 0;
   long long rounded = static_cast<long long>(whole) + (fraction > 0.5 ? 1 : 0);
   if (rounded == 1000000) {  // 999999.5 becomes 1000000: one more digit before the point
     rounded = 100000;
     ++exponent;
   }
-  if (rounded < 100000 || rounded > 999999) return writeDoubleExactly(at, x);  // not six digits: cannot happen
+  return rounded < 100000 || rounded > 999999 ? 0 : rounded;  // not six digits: cannot happen
+}
+
+// Writes six digits (trailing zeros dropped, as %g does) where the exponent
+// of the first puts them: in exponent form, after "0." or around the point.
+char* writeSixDigits(char* at, bool negative, long long rounded, int exponent) {
   char digits[24] = {};  // the room writeInt asks for
   writeInt(digits, rounded);
   int count = 6;
-  while (count > 1 && digits[count - 1] == '0') --count;  // %g drops trailing zeros
+  while (count > 1 && digits[count - 1] == '0') --count;
   // At most six digits, copied as eight: the room after at allows it.
   auto put = [&at](const char* from, int n) {
     std::memcpy(at, from, 8);
     at += n;
   };
-  if (x < 0) *at++ = '-';
+  if (negative) *at++ = '-';
   if (exponent < -4 || exponent >= 6) {
     *at++ = digits[0];
     if (count > 1) {
@@ -178,24 +181,37 @@ char* writeDouble(char* at, double x) {
     *at++ = exponent < 0 ? '-' : '+';
     const int exponentSize = exponent < 0 ? -exponent : exponent;
     if (exponentSize < 10) *at++ = '0';
-    at = writeInt(at, exponentSize);
-  } else if (exponent < 0) {
+    return writeInt(at, exponentSize);
+  }
+  if (exponent < 0) {
     *at++ = '0';
     *at++ = '.';
     at = std::fill_n(at, -exponent - 1, '0');
     put(digits, count);
-  } else {
-    const int wholeDigits = exponent + 1;
-    if (count <= wholeDigits) {
-      put(digits, count);
-      at = std::fill_n(at, wholeDigits - count, '0');
-    } else {
-      put(digits, wholeDigits);
-      *at++ = '.';
-      put(digits + wholeDigits, count - wholeDigits);
-    }
+    return at;
   }
+  const int wholeDigits = exponent + 1;
+  if (count <= wholeDigits) {
+    put(digits, count);
+    return std::fill_n(at, wholeDigits - count, '0');
+  }
+  put(digits, wholeDigits);
+  *at++ = '.';
+  put(digits + wholeDigits, count - wholeDigits);
   return at;
+}
+}  // namespace
+
+// Fast path: six digits by scaling (see sixDigits); zero, subnormals,
+// infinities, NaN, the far ends of the range and near-ties take the exact
+// conversion.
+char* writeDouble(char* at, double x) {
+  if (!std::isnormal(x)) return writeDoubleExactly(at, x);
+  const double magnitude = std::fabs(x);
+  if (magnitude < 1e6 && x == std::trunc(x)) return writeInt(at, static_cast<long long>(x));  // "%g" of 42.0 is "42"
+  int exponent = 0;
+  const long long rounded = sixDigits(magnitude, exponent);
+  return rounded == 0 ? writeDoubleExactly(at, x) : writeSixDigits(at, x < 0, rounded, exponent);
 }
 
 void appendDouble(std::string& out, double x) {

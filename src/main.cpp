@@ -29,6 +29,75 @@ int usageError(const std::string& problem) {
   std::cerr << "soilweb: " << problem << "\n" << USAGE << std::endl;
   return 2;
 }
+
+// What the command line may say, and where each option lands.
+struct CommandLine {
+  CLI::App app{"Runs the soil food-web simulation configured in CONFIG, a JSON file.", "soilweb"};
+  RunOptions options;
+  long seed = 0;
+  long checkpointEvery = 0;
+  bool listKeys = false;
+  bool version = false;
+  CLI::Option* config = nullptr;
+  CLI::Option* seedGiven = nullptr;
+  CLI::Option* checkpointGiven = nullptr;
+
+  CommandLine() {
+    config = app.add_option("CONFIG", options.configPath,
+                            "the configuration (default: ./run_params; with --resume, the one in the run's record)");
+    seedGiven = app.add_option("--seed", seed, "seed of the run, overriding simulation.seed");
+    app.add_option("--set", options.settings,
+                   "set a configuration key, e.g. --set simulation.days=50 or\n"
+                   "--set world.life.animals.1.initialPopulation=20 (repeatable; the\n"
+                   "value is read as JSON, else as text)")
+        ->type_name("KEY=VALUE")
+        ->allow_extra_args(false);
+    app.add_option("--output-dir", options.outputDirectory, "put the run's folder in DIR (created when missing)")
+        ->type_name("DIR");
+    auto* overwrite =
+        app.add_flag("--overwrite", options.overwrite, "replace the files of an earlier run of the same name");
+    app.add_option("--resume", options.resume,
+                   "carry on the stopped run in FOLDER (NAME, or DIR/NAME) from its checkpoint, with the\n"
+                   "configuration in its record (or CONFIG and --set: those the run started with)")
+        ->type_name("FOLDER")
+        ->excludes(overwrite)
+        ->excludes("--output-dir");
+    checkpointGiven = app.add_option("--checkpoint-every", checkpointEvery,
+                                     "write a checkpoint after every K days (overrides simulation.checkpointEvery)")
+                          ->type_name("K");
+    app.add_flag("--strict", options.strict, "refuse the configuration on any warning");
+    app.add_flag("--check", options.check,
+                 "read and check the configuration (with --set and --seed), print its warnings and errors,\n"
+                 "write nothing; exit status 0 when it can be run")
+        ->excludes("--resume");
+    app.add_flag("--list-keys", listKeys, "print every configuration key soilweb reads, as JSON");
+    app.add_flag("--version", version, "print the version and the commit it was built from");
+    app.footer(FOOTER);
+    app.allow_extras();
+  }
+
+  // Parses argv; an exit status when the command is done (help, a bad command line), else -1.
+  int parse(int argc, char** argv) {
+    for (int k = 0; k < argc; ++k) options.commandLine.push_back(argv[k]);
+    try {
+      app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+      std::cout << app.help();
+      return 0;
+    } catch (const CLI::ParseError& e) {
+      return usageError(e.what());
+    }
+    if (!app.remaining().empty()) {
+      const std::string extra = app.remaining().front();
+      return usageError(!extra.empty() && extra[0] == '-' ? "unknown option '" + extra + "'"
+                                                           : "unexpected argument '" + extra + "'");
+    }
+    options.configGiven = config->count() > 0;
+    if (seedGiven->count() > 0) options.seed = seed;
+    if (checkpointGiven->count() > 0) options.checkpointEvery = checkpointEvery;
+    return -1;
+  }
+};
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -36,67 +105,15 @@ int main(int argc, char** argv) {
   // its day files all the time, and each smaller growth costs a system call
   // and fresh pages (about a tenth of the wall time of a purged run).
   mallopt(M_TOP_PAD, 64 << 20);
-  RunOptions options;
-  for (int k = 0; k < argc; ++k) options.commandLine.push_back(argv[k]);
-
-  CLI::App app{"Runs the soil food-web simulation configured in CONFIG, a JSON file.", "soilweb"};
-  auto* configOption = app.add_option("CONFIG", options.configPath,
-                                      "the configuration (default: ./run_params; with --resume, the one in the run's record)");
-  long seed = 0;
-  auto* seedOption = app.add_option("--seed", seed, "seed of the run, overriding simulation.seed");
-  app.add_option("--set", options.settings,
-                 "set a configuration key, e.g. --set simulation.days=50 or\n"
-                 "--set world.life.animals.1.initialPopulation=20 (repeatable; the\n"
-                 "value is read as JSON, else as text)")
-      ->type_name("KEY=VALUE")
-      ->allow_extra_args(false);
-  app.add_option("--output-dir", options.outputDirectory, "put the run's folder in DIR (created when missing)")
-      ->type_name("DIR");
-  auto* overwrite = app.add_flag("--overwrite", options.overwrite, "replace the files of an earlier run of the same name");
-  app.add_option("--resume", options.resume,
-                 "carry on the stopped run in FOLDER (NAME, or DIR/NAME) from its checkpoint, with the\n"
-                 "configuration in its record (or CONFIG and --set: those the run started with)")
-      ->type_name("FOLDER")
-      ->excludes(overwrite)
-      ->excludes("--output-dir");
-  long checkpointEvery = 0;
-  auto* checkpointOption =
-      app.add_option("--checkpoint-every", checkpointEvery, "write a checkpoint after every K days (overrides simulation.checkpointEvery)")
-          ->type_name("K");
-  app.add_flag("--strict", options.strict, "refuse the configuration on any warning");
-  app.add_flag("--check", options.check,
-               "read and check the configuration (with --set and --seed), print its warnings and errors,\n"
-               "write nothing; exit status 0 when it can be run")
-      ->excludes("--resume");
-  bool listKeys = false;
-  app.add_flag("--list-keys", listKeys, "print every configuration key soilweb reads, as JSON");
-  bool version = false;
-  app.add_flag("--version", version, "print the version and the commit it was built from");
-  app.footer(FOOTER);
-  app.allow_extras();
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::cout << app.help();
-    return 0;
-  } catch (const CLI::ParseError& e) {
-    return usageError(e.what());
-  }
-  if (!app.remaining().empty()) {
-    const std::string extra = app.remaining().front();
-    return usageError(!extra.empty() && extra[0] == '-' ? "unknown option '" + extra + "'"
-                                                         : "unexpected argument '" + extra + "'");
-  }
-  if (version) {
+  CommandLine command;
+  if (const int status = command.parse(argc, argv); status >= 0) return status;
+  if (command.version) {
     std::cout << "soilweb " << RunInfo::version() << std::endl;
     return 0;
   }
-  if (listKeys) {
+  if (command.listKeys) {
     std::cout << ConfigurationKeys::json() << std::flush;
     return 0;
   }
-  options.configGiven = configOption->count() > 0;
-  if (seedOption->count() > 0) options.seed = seed;
-  if (checkpointOption->count() > 0) options.checkpointEvery = checkpointEvery;
-  return RunDriver::run(options);
+  return RunDriver::run(command.options);
 }
