@@ -23,6 +23,7 @@
 #include <sstream>
 
 const std::uint32_t Checkpoint::LAYOUT = 1;
+const char* const Checkpoint::FILE_NAME = "checkpoint.bin";
 
 namespace {
 // The file starts with these 16 bytes, its layout version and the version of
@@ -56,7 +57,7 @@ std::string systemReason(int error) { return std::strerror(error); }
 std::string Checkpoint::folder(const std::string& runName) { return runName + "/checkpoint"; }
 
 std::string Checkpoint::path(const std::string& runName) {
-  return folder(runName) + "/" + runName + "_checkpoint.bin";
+  return folder(runName) + "/" + runName + "_" + FILE_NAME;
 }
 
 std::uint64_t Checkpoint::hashOf(const boost::property_tree::ptree& configuration) {

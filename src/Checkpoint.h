@@ -37,6 +37,8 @@ class Checkpoint {
   // The version of the file's layout; a file of another is refused.
   static const std::uint32_t LAYOUT;
 
+  // The checkpoint's name after "NAME_", in NAME/checkpoint.
+  static const char* const FILE_NAME;
   static std::string folder(const std::string& runName);  // NAME/checkpoint
   static std::string path(const std::string& runName);
 

@@ -88,7 +88,7 @@ std::unique_ptr<RunFolder> prepareRunFolder(const RunSettings& names, const Plac
   // The longest names the run will write, under their temporary names.
   const std::string gz = names.gzip ? ".gz" : "", partial = ".partial";
   const int lastDay = std::max(World::DAYS, 0);
-  std::vector<std::string> paths = {names.outputPath("run_info.json") + partial,
+  std::vector<std::string> paths = {names.recordPath() + partial,
                                     names.outputPath(names.summary) + gz,
                                     DailySnapshots::animalsPath(names.simulation, lastDay, 0) + gz + partial,
                                     DailySnapshots::animalsPath(names.simulation, lastDay, 1) + gz + partial,
@@ -275,7 +275,7 @@ bool readResumedRun(const RunOptions& options, boost::property_tree::ptree& tree
     return false;
   }
   if (RunFolder::isInUse(folder.string())) return false;
-  const std::string recordPath = (folder / "outputs" / (name + "_run_info.json")).string();
+  const std::string recordPath = (folder / "outputs" / (name + "_" + RunInfo::FILE_NAME)).string();
   boost::property_tree::ptree record;
   const bool haveRecord = fs::exists(recordPath, error);
   if (haveRecord && !readConfiguration(recordPath, record)) return false;
@@ -382,7 +382,7 @@ class StartedRun {
     info.finish(how, status);
     reach("record");
     folder.releaseRoom();
-    return OutputFile::writeWhole(names.outputPath("run_info.json"), info.json(), true) || how == "stopped" ? status : 1;
+    return OutputFile::writeWhole(names.recordPath(), info.json(), true) || how == "stopped" ? status : 1;
   }
 
   int failed(const std::string& line) {
@@ -486,7 +486,7 @@ int RunDriver::run(const RunOptions& options) {
   const Placement placement = placementOf(options);
   if (!RunFolder::enter(placement.directory)) return 1;
   const std::unique_ptr<RunFolder> folder = prepareRunFolder(names, placement);
-  if (!folder || !OutputFile::writeWhole(names.outputPath("run_info.json"), info.json(), true)) return 1;
+  if (!folder || !OutputFile::writeWhole(names.recordPath(), info.json(), true)) return 1;
   folder->reserveRoom();
 
   Checkpoint::Run saved;

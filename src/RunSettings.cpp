@@ -1,6 +1,8 @@
 #include "RunSettings.h"
 
+#include "Checkpoint.h"
 #include "Configuration.h"
+#include "RunInfo.h"
 #include "World.h"
 
 #include <boost/property_tree/ptree.hpp>
@@ -60,10 +62,10 @@ void checkFileNames(const Configuration& config, const RunSettings& settings) {
     if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string("/\n\0", 3)) != std::string::npos)
       config.fail(key, "must be a plain file name (not empty, '.' or '..', no '/', newline or NUL), got '" + name + "'");
   for (std::size_t i = 0; i < files.size(); ++i) {
-    for (const char* own : {"run_info.json", "checkpoint.bin"})
+    for (const auto& [own, what] : {std::pair{RunInfo::FILE_NAME, "record"}, std::pair{Checkpoint::FILE_NAME, "checkpoint"}})
       if (files[i].second == own)
-        config.fail(files[i].first, std::string("names the file '") + own + "', which is the run's " +
-                                        (own[0] == 'r' ? "record" : "checkpoint") + "; choose another name");
+        config.fail(files[i].first, std::string("names the file '") + own + "', which is the run's " + what +
+                                        "; choose another name");
     for (std::size_t j = 0; j < i; ++j)
       if (files[i].second == files[j].second)
         throw Configuration::Error("'" + files[j].first + "' and '" + files[i].first + "' name the same file '" +
@@ -100,6 +102,8 @@ RunSettings RunSettings::read(const Configuration& config, const boost::property
 std::string RunSettings::outputPath(const std::string& file) const {
   return simulation + "/outputs/" + simulation + "_" + file;
 }
+
+std::string RunSettings::recordPath() const { return outputPath(RunInfo::FILE_NAME); }
 
 std::vector<std::string> RunSettings::folders() const {
   std::vector<std::string> list = {"/outputs"};

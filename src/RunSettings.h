@@ -30,6 +30,8 @@ struct RunSettings {
 
   // NAME/outputs/NAME_file, below the working directory.
   std::string outputPath(const std::string& file) const;
+  // The run's record, NAME/outputs/NAME_run_info.json.
+  std::string recordPath() const;
   // The folders below the run's folder that the run writes in, each starting with '/'.
   std::vector<std::string> folders() const;
 };
