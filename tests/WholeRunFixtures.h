@@ -10,17 +10,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -167,14 +164,7 @@ inline std::string daysAfter(const std::string& console, int day) {
   return lines;
 }
 
-inline std::size_t linesIn(const fs::path& path) {
-  const std::string text = readFile(path);
-  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-}
 
-inline void waitUntil(const std::function<bool()>& done) {
-  for (int i = 0; i < 20000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
 }  // namespace wholerun
 
 using namespace wholerun;
