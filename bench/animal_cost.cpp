@@ -1,3 +1,4 @@
+#include "AnimalSnapshot.h"
 // What one animal costs in memory, part by part, as glibc's allocator counts it
 // (each block takes its usable size plus an 8-byte header): a founder with 8
 // loci and pools of 4 alleles, its traits adjusted and one snapshot line written.
@@ -40,7 +41,7 @@ int main() {
   std::string line;
   line.reserve(1024);
   const std::size_t before = allocated;
-  prey->appendSnapshotLine(line);  // formats and keeps the fields fixed at birth
+  AnimalSnapshot::appendLine(*prey, line);  // formats and keeps the fields fixed at birth
   const std::size_t text = allocated - before;
 
   const std::size_t record = block(prey);

@@ -1,3 +1,4 @@
+#include "AnimalSnapshot.h"
 // Micro-benchmarks of the hot operations: one snapshot line, ten days of a
 // whole world with its snapshots, and a predator's search of a crowded cell.
 #include "Fixtures.h"

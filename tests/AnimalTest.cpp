@@ -1,3 +1,4 @@
+#include "AnimalSnapshot.h"
 #include "Fixtures.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+#include "AnimalSnapshot.h"
 #include "Fixtures.h"
 
 #include <gtest/gtest.h>
@@ -20,13 +21,13 @@ struct SoilTest : ::testing::Test {
 }  // namespace
 
 TEST_F(SoilTest, GrowsLogisticallyAtARateFallingWithBiomass) {
-  Cell cell(0, 0.016, 9, 0.032, nullptr);
+  Cell cell(0, 0.016, 9, 0.032);
   cell.growFungi();
   EXPECT_DOUBLE_EQ(cell.getRateOfIncrease(), 0.5);
   EXPECT_DOUBLE_EQ(cell.getFungi(), 0.02);
   EXPECT_EQ(cell.getLeakedFungi(), 0);
 
-  Cell empty(1, 0, 9, 1, nullptr);
+  Cell empty(1, 0, 9, 1);
   empty.growFungi();
   EXPECT_EQ(empty.getRateOfIncrease(), 9);
   EXPECT_EQ(empty.getFungi(), 0);
@@ -35,7 +36,7 @@ TEST_F(SoilTest, GrowsLogisticallyAtARateFallingWithBiomass) {
 TEST_F(SoilTest, OverflowIsMeasuredFromNinetyNinePercentYetFillsTheCell) {
   // Rate chosen so that 90 grows to 99.5 out of 100.
   Cell::B_NORMALISATION = std::log(9.5 / 9 * std::pow(90000.0, 0.25));
-  Cell cell(0, 90, 0, 100, nullptr);
+  Cell cell(0, 90, 0, 100);
   cell.growFungi();
   EXPECT_EQ(cell.getFungi(), 100);
   EXPECT_NEAR(cell.getLeakedFungi(), 0.5, 1e-9);
@@ -69,7 +70,7 @@ TEST_F(SoilTest, ChemostatAndWithdrawalKeepWithinBounds) {
   Cell::increaseForChemostatEffect = 0.3;
   Cell::MIN_FUNGI = 1;
   Cell::ZERO_FUNGI = 10;
-  Cell cell(0, 9, 0, 10, nullptr);
+  Cell cell(0, 9, 0, 10);
   cell.addFungiFromChemostatEffect();
   EXPECT_EQ(cell.getFungi(), 10);
   cell.subtractFungi(9.9);  // leaves exactly the threshold 0.1
@@ -211,10 +212,10 @@ TEST_F(RegistryTest, SnapshotLinesByStateThenPreysBeforePredators) {
   auto* unborn = addAnimal<Prey>(ring[1], species.get(), UNBORN, 3);
   std::string out;
   std::ostringstream expected;
-  ring[1]->printAnimals(out);
+  AnimalSnapshot::appendAnimals(*ring[1], out);
   expected << *unborn << '\n' << *unbornPredator << '\n' << *active << '\n';
   EXPECT_EQ(out, expected.str());
   std::string cell;
-  ring[1]->printCell(cell);
+  AnimalSnapshot::appendCell(*ring[1], cell);
   EXPECT_EQ(cell, "1\t10\t1\t0\n");
 }

@@ -3,6 +3,7 @@
 #include "BackgroundWriter.h"
 #include "DayLoop.h"
 #include "Fixtures.h"
+#include "RunOutputs.h"
 #include "World.h"
 
 #include <gtest/gtest.h>
@@ -28,13 +29,14 @@ int deadIn(const World& world) {
 struct DayLoopTest : ::testing::Test {
   DayLoopTest() {
     seedRandom(11);
-    world.writeInBackground(&writer);
+    world.observe(&outputs);
     settings.simulation = world.getSimulationName();
     settings.summary = "summary.txt";
   }
   fixtures::ScratchFolder scratch;
   World world{fixtures::validConfig(40, CELLS, 40, 8)};
   BackgroundWriter writer;
+  RunOutputs outputs{world, {}, &writer};
   RunSettings settings;
 };
 }  // namespace
@@ -42,7 +44,7 @@ struct DayLoopTest : ::testing::Test {
 TEST_F(DayLoopTest, WithPurgingEveryDayEndsWithoutItsDead) {
   settings.purge = 1;
   int deadAfterPurge = 0, diedInAll = 0;
-  DayLoop loop(world, settings, writer, [] { return false; }, [&](int) { deadAfterPurge += deadIn(world); });
+  DayLoop loop(world, outputs, settings, writer, [] { return false; }, [&](int) { deadAfterPurge += deadIn(world); });
   loop.run({}, false);
   EXPECT_EQ(deadAfterPurge, 0) << "the dead were not purged after their day's summary line";
   // The summary's dead columns: prey starved, predated, senesced; predators starved, predated, background, senesced.
@@ -61,7 +63,7 @@ TEST_F(DayLoopTest, WithPurgingEveryDayEndsWithoutItsDead) {
 TEST_F(DayLoopTest, AStopRequestEndsTheDaysWithACheckpointOfTheLastDayRun) {
   settings.checkpointEvery = 4;
   int daysSeen = 0;
-  DayLoop loop(world, settings, writer, [&] { return daysSeen == 6; }, [&](int) { ++daysSeen; });
+  DayLoop loop(world, outputs, settings, writer, [&] { return daysSeen == 6; }, [&](int) { ++daysSeen; });
   const auto& outcome = loop.run({}, false);
   EXPECT_TRUE(outcome.stopped);
   EXPECT_EQ(outcome.lastDay, 5);
@@ -71,7 +73,7 @@ TEST_F(DayLoopTest, AStopRequestEndsTheDaysWithACheckpointOfTheLastDayRun) {
 
 TEST_F(DayLoopTest, WithCheckpointsOnTheLastDayGetsOneBeforeTheClosingFiles) {
   settings.checkpointEvery = 7;
-  DayLoop loop(world, settings, writer, [] { return false; });
+  DayLoop loop(world, outputs, settings, writer, [] { return false; });
   const auto& outcome = loop.run({}, false);
   ASSERT_FALSE(outcome.stopped);
   EXPECT_EQ(outcome.checkpointDay, outcome.lastDay);

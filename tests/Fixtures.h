@@ -42,7 +42,7 @@ inline std::unique_ptr<AnimalSpecies> makeSpecies(const std::string& name = "pre
 struct Ring {
   std::vector<std::unique_ptr<Cell>> cells;
   explicit Ring(int n, double fungi = 10, double capacity = 20) {
-    for (int i = 0; i < n; ++i) cells.push_back(std::make_unique<Cell>(i, fungi, 0.1, capacity, nullptr));
+    for (int i = 0; i < n; ++i) cells.push_back(std::make_unique<Cell>(i, fungi, 0.1, capacity));
     for (int i = 0; i < n; ++i) {
       cells[i]->setRight(cells[(i + 1) % n].get());
       cells[i]->setLeft(cells[(i - 1 + n) % n].get());

@@ -162,10 +162,3 @@ TEST(Genome, IndicesWidenWithThePools) {
     }
   }
 }
-
-TEST(ChromosomesGenerator, ChromosomeTextForm) {
-  std::ostringstream out;
-  const auto genome = fixtures::genomeOf({{0.5, 0.25}}, {{0, 0}});
-  out << (*genome)[0].first;
-  EXPECT_EQ(out.str(), "(0)0.5 (1)0.25 ");
-}

@@ -1,5 +1,7 @@
 #include "Configuration.h"
+#include "ConsoleReport.h"
 #include "OutputFile.h"
+#include "RunOutputs.h"
 #include "World.h"
 
 #include "Fixtures.h"
@@ -22,7 +24,7 @@ struct WorldTest : ::testing::Test {
     saved = std::cout.rdbuf(console.rdbuf());
   }
   void TearDown() override { std::cout.rdbuf(saved); }
-  std::ostringstream console;  // what the world printed
+  std::ostringstream console;  // what a console report printed
   std::streambuf* saved = nullptr;
   fixtures::ScratchFolder scratch;
 };
@@ -50,10 +52,10 @@ pt::ptree& species(pt::ptree& tree, int index) {
 }
 
 // The three food-web files as the world writes them.
-std::vector<std::string> matricesOf(const World& world) {
+std::vector<std::string> matricesOf(World& world) {
   {
     OutputFile e("e.txt"), p("p.txt"), n("n.txt");
-    world.printEncountersPredationsAndNodesMatrices(e, p, n);
+    RunOutputs(world, {}, nullptr).printEncountersPredationsAndNodesMatrices(e, p, n);
     for (OutputFile* file : {&e, &p, &n}) file->commit();
   }
   std::vector<std::string> texts;
@@ -188,7 +190,8 @@ TEST_F(WorldTest, SpeciesAreAnnouncedAsWrittenAndKeptTrimmed) {
   species(tree, 0).put_child("genetics.correlationCoeficientRHOPerModule", arrayOf({"0.25", "-0.25", "1", "0", "0.55"}));
   species(tree, 0).put_child("genetics.positiveModule", arrayOf({"true", "1", "1", "1", "1"}));
   tree.get_child("world.life.animals").push_back({"", species(tree, 1)});
-  World world(tree);
+  ConsoleReport report;
+  World world(tree, true, &report);
   const auto& all = world.getSpecies();
   ASSERT_EQ(all.size(), 3u);
   EXPECT_EQ(all[0]->getScientificName(), "prey");
@@ -297,7 +300,7 @@ TEST_F(WorldTest, SummaryLineHasTheDayBiomassAndThirteenCounts) {
   World world(fixtures::validConfig(3, 4, 3, 2));
   for (int i = 0; i < 4; ++i) world.getCell(i)->setFungi(i == 0 ? 1234567 : 0);
   std::string out;
-  world.printDailySummary(out, 5);
+  RunOutputs(world, {}, nullptr).printDailySummary(out, 5);
   EXPECT_EQ(out, "5\t1.23457e+06\t3\t0\t0\t0\t0\t0\t2\t0\t0\t0\t0\t0\t0\n");
 }
 
@@ -318,8 +321,8 @@ TEST_F(WorldTest, SummaryColumnsFollowTheHeader) {
     for (int n = 0; n < count; ++n, ++id) fixtures::addAnimal<Predator>(world.getCell(id % 4), predator, state, id);
   }
   std::string out;
-  world.printDailySummary(out, 5);
-  EXPECT_EQ(std::string(World::SUMMARY_HEADER),
+  RunOutputs(world, {}, nullptr).printDailySummary(out, 5);
+  EXPECT_EQ(std::string(RunOutputs::SUMMARY_HEADER),
             "DAY\tBIOMASS\tPREY_UNBORN\tPREY_ACTIVE\tPREY_STARVED\tPREY_PREDATED\tPREY_REPRODUCING\tPREY_SENESCED\t"
             "PREDATOR_UNBORN\tPREDATOR_ACTIVE\tPREDATOR_STARVED\tPREDATOR_PREDATED\tPREDATOR_REPRODUCING\t"
             "PREDATOR_BACKGROUND\tPREDATOR_SENESCED\n");
@@ -364,8 +367,10 @@ TEST_F(WorldTest, EveryAnimalStaysFiledOnceThroughEveryPhaseOfManyDays) {
 
 TEST_F(WorldTest, TheReusedStartOfDaySnapshotEqualsAFreshOne) {
   World world(fixtures::validConfig(40, 4, 60, 12));
+  RunOutputs outputs(world, {}, nullptr);
+  world.observe(&outputs);
   auto startOfDay = [&](int day) {
-    world.printAnimalsAlongCells(day, 0);
+    outputs.printAnimalsAlongCells(day, 0);
     std::ifstream in("run1/animals_each_day_end/run1_animals_day_" + std::to_string(day) + ".txt");
     std::ostringstream text;
     text << in.rdbuf();

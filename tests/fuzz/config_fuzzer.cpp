@@ -8,6 +8,7 @@
 #include "Cell.h"
 #include "Configuration.h"
 #include "Species.h"
+#include "RunOutputs.h"
 #include "World.h"
 
 #include <algorithm>
@@ -67,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int day = 0; day <= std::min(World::DAYS, MOST_DAYS - 1) && !world.isExtinguished(); ++day) {
       world.runNextDay(day);
       std::string line;
-      world.printDailySummary(line, day);
+      RunOutputs(world, {}, nullptr).printDailySummary(line, day);
       if (purge) world.purgeDeadAnimalsAlongCells();
     }
   } catch (const Configuration::Error&) {

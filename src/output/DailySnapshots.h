@@ -1,18 +1,20 @@
-// The daily animal and cell files of a run. Twice a day the world hands over
-// its cells; each file's text is built whole and written now or, when there is
-// a background writer, while the next day runs. The start-of-day animal file of
-// a day holds exactly the lines of the previous end-of-day file, less those of
-// animals purged in between, so that text is reused unless the world has said
-// that animals changed since. Owned by the world for the whole run.
+// The daily animal and cell files of a run. Twice a day they are built from
+// the world's cells; each file's text is built whole and written now or, when
+// there is a background writer, while the next day runs. The start-of-day
+// animal file of a day holds exactly the lines of the previous end-of-day
+// file, less those of animals purged in between, so that text is reused unless
+// the world has said that animals changed since. Owned by the run's outputs
+// for the whole run.
 #pragma once
 
-#include "Cell.h"
+#include "AnimalSnapshot.h"
 
 #include <memory>
 #include <string>
 #include <vector>
 
 class BackgroundWriter;
+class Cell;
 
 // Which snapshot files a run writes, and on which days: 0, every, 2 every, ...,
 // the last configured day and the day after which the world died out.
@@ -67,6 +69,6 @@ class DailySnapshots {
   BackgroundWriter* writer = nullptr;
   bool failed = false;
   std::shared_ptr<std::string> lastAnimals;  // the latest animal file's text; may still be being written
-  Cell::TextRanges lastDeadLines;            // where in it the lines of dead animals lie
+  AnimalSnapshot::TextRanges lastDeadLines;            // where in it the lines of dead animals lie
   bool lastIsCurrent = false;                // true while no animal changed since it was built
 };

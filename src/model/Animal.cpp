@@ -99,7 +99,7 @@ void Animal::adjustTraits() {
   traits[SPEED] = std::pow(traits[BODY_SIZE] + traits[ENERGY_TANK], speed_ini) * linearInterpolate(speed_ini, 0.05, 0.35, 1, 7);
   voracity_ini = traits[VORACITY];
   search_area_ini = traits[SEARCH_AREA];
-  snapshotText.forget();  // the fields fixed at birth are final only now
+  keptLine.forget();  // the fields fixed at birth are final only now
   forgetKeptFactors();
 }
 
@@ -343,21 +343,6 @@ std::vector<Animal*> Animal::breedWith(Animal& mate, unsigned day) {
   return brood;
 }
 
-void Animal::updateEncountersPredationsAndNodesMatrices(std::vector<std::vector<int>>& encounters,
-                                                        std::vector<std::vector<int>>& predations,
-                                                        std::vector<std::string>& categories, int N) const {
-  if (id >= N) return;
-  const std::string name = species->getScientificName();
-  if (name == "prey")
-    categories[id] = "invertebrate";
-  else if (name == "predator")
-    categories[id] = "vert.ecto";
-  for (int hunter : encounterEvents)
-    if (hunter < N) encounters[id].push_back(hunter);
-  for (int hunter : predationEvents)
-    if (hunter < N) predations[id].push_back(hunter);
-}
-
 void Animal::transferState(StateArchive& archive) {
   archive.io(id);
   archive.io(traits);
@@ -374,16 +359,7 @@ void Animal::transferState(StateArchive& archive) {
                         &search_area_ini})
     archive.io(*field);
   if (archive.isLoading()) {
-    snapshotText = AnimalSnapshot::Text{};
+    keptLine = KeptLine{};
     forgetKeptFactors();
   }
-}
-
-void Animal::appendSnapshotLine(std::string& out) const { AnimalSnapshot::appendLine(*this, out); }
-
-std::ostream& operator<<(std::ostream& out, const Animal& a) {
-  std::string line;
-  a.appendSnapshotLine(line);
-  line.pop_back();
-  return out << line;
 }

@@ -1,6 +1,7 @@
 // Makes genomes for one species: it holds the species' allele pools (one Locus
 // per locus), draws founder genomes from them and recombines two parents'
-// genomes into an offspring's. Created and owned by its AnimalSpecies.
+// genomes into an offspring's. Created and owned by the species whose genomes
+// it makes.
 #pragma once
 
 #include "Genome.h"
@@ -9,11 +10,10 @@
 #include <memory>
 #include <vector>
 
-class AnimalSpecies;
-
 class ChromosomesGenerator {
  public:
-  explicit ChromosomesGenerator(AnimalSpecies* species);
+  // Pools of alleles for numberOfLoci loci; genomes of numberOfTraits chromosome pairs.
+  ChromosomesGenerator(unsigned numberOfTraits, unsigned numberOfLoci, unsigned numberOfAlleles, int randomnessMode);
 
   // One chromosome drawn from the pools into side of trait's pair of genome: one draw per locus.
   void getChromosome(Genome& genome, std::size_t trait, int side) const;
@@ -33,5 +33,5 @@ class ChromosomesGenerator {
 
  private:
   std::vector<Locus> loci;
-  AnimalSpecies* species;  // the owner
+  unsigned numberOfTraits;
 };

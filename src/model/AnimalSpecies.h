@@ -6,6 +6,7 @@
 #pragma once
 
 #include "Species.h"
+#include "Traits.h"
 
 #include <map>
 #include <memory>
@@ -15,12 +16,6 @@
 class ChromosomesGenerator;
 class Configuration;
 class StateArchive;
-
-// Trait indices; every animal holds one value per trait in this order.
-enum Trait : unsigned {
-  ENERGY_TANK, GROWTH, PHENO, BODY_SIZE, ASSIM, VORACITY, SPEED, SEARCH_AREA,
-  MET_RATE, VOR_Q10, SPD_Q10, SRCH_Q10, ACTE_MET, NUMBER_OF_TRAITS
-};
 
 enum HuntingMode : unsigned { DOES_NOT_HUNT = 0, SIT_AND_WAIT = 1, ACTIVE_HUNTING = 2 };
 

@@ -1,12 +1,12 @@
 #include "ChromosomesGenerator.h"
 
-#include "AnimalSpecies.h"
 #include "GlobalFunctions.h"
 
-ChromosomesGenerator::ChromosomesGenerator(AnimalSpecies* species) : species(species) {
-  loci.reserve(species->getNumberOfLoci());
-  for (unsigned k = 0; k < species->getNumberOfLoci(); ++k)
-    loci.emplace_back(static_cast<int>(species->getNumberOfAlleles()), static_cast<int>(species->getRandomnessMode()));
+ChromosomesGenerator::ChromosomesGenerator(unsigned numberOfTraits, unsigned numberOfLoci, unsigned numberOfAlleles,
+                                           int randomnessMode)
+    : numberOfTraits(numberOfTraits) {
+  loci.reserve(numberOfLoci);
+  for (unsigned k = 0; k < numberOfLoci; ++k) loci.emplace_back(static_cast<int>(numberOfAlleles), randomnessMode);
 }
 
 void ChromosomesGenerator::getChromosome(Genome& genome, std::size_t trait, int side) const {
@@ -15,8 +15,8 @@ void ChromosomesGenerator::getChromosome(Genome& genome, std::size_t trait, int 
 }
 
 std::unique_ptr<Genome> ChromosomesGenerator::getChromosomes() const {
-  auto genome = std::make_unique<Genome>(species->getNumberOfTraits(), loci);
-  for (unsigned t = 0; t < species->getNumberOfTraits(); ++t) {
+  auto genome = std::make_unique<Genome>(numberOfTraits, loci);
+  for (unsigned t = 0; t < numberOfTraits; ++t) {
     getChromosome(*genome, t, 1);  // the first drawn is filed second
     getChromosome(*genome, t, 0);
   }

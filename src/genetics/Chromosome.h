@@ -49,6 +49,3 @@ class Chromosome {
  private:
   Alleles alleles;
 };
-
-// "(k)value " for each locus k in order.
-std::ostream& operator<<(std::ostream& out, const Chromosome& chromosome);

@@ -4,12 +4,14 @@
 #include "Checkpoint.h"
 #include "Configuration.h"
 #include "ConfigurationKeys.h"
+#include "ConsoleReport.h"
 #include "DailySnapshots.h"
 #include "DayLoop.h"
 #include "GlobalFunctions.h"
 #include "OutputFile.h"
 #include "RunFolder.h"
 #include "RunInfo.h"
+#include "RunOutputs.h"
 #include "RunSettings.h"
 #include "World.h"
 
@@ -152,7 +154,7 @@ void reach(const std::string& phase, int day = -1) {
 }
 
 // Writes the three food-web files; false when any could not be written.
-bool writeMatrices(const World& world, const RunSettings& names, BackgroundWriter& writer) {
+bool writeMatrices(const RunOutputs& outputs, const RunSettings& names, BackgroundWriter& writer) {
   std::vector<std::string> paths;
   for (const auto& file : names.matrices) paths.push_back(names.outputPath(file));
   // Opened in order; the first that fails stops the others from being opened.
@@ -162,7 +164,7 @@ bool writeMatrices(const World& world, const RunSettings& names, BackgroundWrite
     if (!files.back()->isOpen()) return false;
   }
   try {
-    world.printEncountersPredationsAndNodesMatrices(*files[0], *files[1], *files[2]);
+    outputs.printEncountersPredationsAndNodesMatrices(*files[0], *files[1], *files[2]);
     reach("matrices");
   } catch (const std::bad_alloc&) {
     writer.finish();  // nothing handed over may outlive its file
@@ -301,10 +303,10 @@ bool readResumedRun(const RunOptions& options, boost::property_tree::ptree& tree
 
 // Builds what the run needs from the configuration: its output names, the
 // world (or, --check, the world without founders, only to read and check
-// every key) and, for a resumed run, the checkpoint it carries on from.
-// False after one line naming the problem.
+// every key), reported on console, and, for a resumed run, the checkpoint it
+// carries on from. False after one line naming the problem.
 bool build(const RunOptions& options, boost::property_tree::ptree& tree, RunInfo& info, RunSettings& names,
-           std::unique_ptr<World>& world, std::unique_ptr<Checkpoint>& resumed) {
+           ConsoleReport& console, std::unique_ptr<World>& world, std::unique_ptr<Checkpoint>& resumed) {
   Configuration::clearRecords();
   try {
     const Configuration config(tree);
@@ -316,9 +318,8 @@ bool build(const RunOptions& options, boost::property_tree::ptree& tree, RunInfo
     if (!options.check && !tree.get_child_optional("simulation.seed"))
       Configuration::set(tree, "simulation.seed", std::to_string(seed));
     seedRandom(seed);
-    world = std::make_unique<World>(tree, !resumed && !options.check);
+    world = std::make_unique<World>(tree, !resumed && !options.check, &console);
     names.simulation = world->getSimulationName();
-    world->chooseSnapshots(names.snapshots);
     if (resumed) resumed->restore(*world);
   } catch (const Configuration::Error& e) {
     std::cerr << "soilweb: " << info.configurationFile << ": " << e.what() << std::endl;
@@ -357,8 +358,9 @@ class StartedRun {
   StartedRun(RunInfo& info, std::unique_ptr<World> world, const RunSettings& names, RunFolder& folder,
              std::string shownFolder)
       : info(info), world(std::move(world)), names(names), folder(folder), shownFolder(std::move(shownFolder)),
-        loop(*this->world, names, writer, [] { return stopSignal != 0; }, [](int day) { reach("day", day); }) {
-    this->world->writeInBackground(&writer);
+        outputs(*this->world, names.snapshots, &writer),
+        loop(*this->world, outputs, names, writer, [] { return stopSignal != 0; }, [](int day) { reach("day", day); }) {
+    this->world->observe(&outputs);
   }
 
   int carryOut(Checkpoint::Run saved, bool resumed, std::uint64_t start) {
@@ -430,10 +432,10 @@ class StartedRun {
                 << "Reason: \"purgeDeadAnimals\" must be set to 0 (deactivated)" << std::endl
                 << RULE << std::endl;
     } else {
-      succeeded = writeMatrices(*world, names, writer) && succeeded;
+      succeeded = writeMatrices(outputs, names, writer) && succeeded;
     }
     if (OutputFile::diskIsFull()) return diskFull();
-    succeeded = succeeded && !world->hasOutputFailed();
+    succeeded = succeeded && !outputs.hasOutputFailed();
     std::cout << "Time: " << static_cast<double>(get_timestamp() - start) / 1000000 << " secs." << std::endl;
     world.reset();
     info.diedOut = days.diedOut;
@@ -450,6 +452,7 @@ class StartedRun {
   const RunSettings& names;
   RunFolder& folder;
   std::string shownFolder;
+  RunOutputs outputs;
   DayLoop loop;
 };
 }  // namespace
@@ -470,10 +473,11 @@ int RunDriver::run(const RunOptions& options) {
   if (!applySettings(tree, options)) return 2;
   banner("Configuration Read            ");
 
+  ConsoleReport console;  // outlives the world
   std::unique_ptr<World> world;
   std::unique_ptr<Checkpoint> resumed;
   RunSettings names;
-  if (!build(options, tree, info, names, world, resumed)) return 1;
+  if (!build(options, tree, info, names, console, world, resumed)) return 1;
   if (options.check) return reportChecked(info);
   info.configuration = &tree;
   info.lastDayConfigured = World::DAYS;

@@ -1,12 +1,10 @@
 #include "World.h"
 
 #include "AnimalSpecies.h"
-#include "BackgroundWriter.h"
 #include "Cell.h"
 #include "ChromosomesGenerator.h"
 #include "Configuration.h"
-#include "DailySnapshots.h"
-#include "FoodWebMatrices.h"
+#include "DayObserver.h"
 #include "GlobalFunctions.h"
 #include "Predator.h"
 #include "Prey.h"
@@ -15,8 +13,6 @@
 #include <pthread.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <iostream>
 #include <stdexcept>
 #include <unordered_set>
 
@@ -42,11 +38,11 @@ double growthRateAt(double biomass) {
 }
 }  // namespace
 
-World::World(const boost::property_tree::ptree& configuration, bool found) {
+World::World(const boost::property_tree::ptree& configuration, bool found, DayObserver* observer) {
+  if (observer) observe(observer);
   const Configuration config(configuration);
   readSoilAndRunKeys(config);
-  snapshots = std::make_unique<DailySnapshots>(simulationName, DAYS);
-  std::cout << "Initializing..." << std::endl;
+  tell([](DayObserver& o) { o.stageReached(DayObserver::Stage::READING); });
   readAnimalSpeciesFromJSON(configuration);
   if (existingAnimalSpecies.size() < 2)
     throw Configuration::Error("'world.life.animals' must list at least two species (prey, then predators), got " +
@@ -58,6 +54,13 @@ World::World(const boost::property_tree::ptree& configuration, bool found) {
 }
 
 World::~World() = default;
+
+void World::observe(DayObserver* observer) { observers.push_back(observer); }
+
+template <class Tell>
+void World::tell(Tell tell) const {
+  for (DayObserver* observer : observers) tell(*observer);
+}
 
 namespace {
 // Rough bytes one animal takes: its record and its genome of 13 chromosome pairs.
@@ -127,22 +130,20 @@ void World::readAnimalSpeciesFromJSON(const boost::property_tree::ptree& root) {
   for (const auto& node : config.child("world.life.animals")) {
     const Configuration entry(node.second, "world.life.animals[" + std::to_string(index++) + "]");
     addAnimalSpecies(AnimalSpecies::read(entry, MEMORY_BUDGET).release());
+    const std::string nameAsWritten = entry.text("name");  // the species keeps it trimmed
+    tell([&](DayObserver& o) { o.speciesRead(nameAsWritten); });
   }
 }
 
 void World::addAnimalSpecies(AnimalSpecies* species) {
-  for (const auto& existing : existingAnimalSpecies) {
-    if (existing.get() == species) {
-      std::cerr << "Error, the " << species->getScientificName() << " was already added to this world ... EXITING"
-                << std::endl;
-      std::exit(-1);
-    }
-  }
+  for (const auto& existing : existingAnimalSpecies)
+    if (existing.get() == species)
+      throw std::logic_error("the species " + species->getScientificName() + " was already added to this world");
   existingAnimalSpecies.emplace_back(species);
 }
 
 void World::initCells(int n) {
-  std::cout << "Building the world..." << std::endl;
+  tell([](DayObserver& o) { o.stageReached(DayObserver::Stage::BUILDING); });
   cells.clear();
   cells.resize(static_cast<std::size_t>(n));
   const int h = n / 2;
@@ -151,7 +152,7 @@ void World::initCells(int n) {
     const double biomass = linearInterpolate(step, 1, span, Cell::MIN_FUNGI, Cell::MAX_FUNGI);
     const double rate = linearInterpolate(step, 1, span, Cell::MIN_R, Cell::MAX_R);
     const double capacity = linearInterpolate(step, 1, span, Cell::MIN_K, Cell::MAX_K);
-    return std::make_unique<Cell>(Cell::cellID++, biomass, rate, capacity, this);
+    return std::make_unique<Cell>(Cell::cellID++, biomass, rate, capacity);
   };
   auto link = [&](std::size_t p) {
     cells[p]->setLeft(cells[p - 1].get());
@@ -189,7 +190,7 @@ void World::foundPopulation(AnimalSpecies* species) {
 }
 
 void World::initAnimals() {
-  std::cout << "Giving life to animals..." << std::endl << std::endl;
+  tell([](DayObserver& o) { o.stageReached(DayObserver::Stage::FOUNDING); });
   foundPopulation<Prey>(existingAnimalSpecies.at(0).get());
   for (auto& cell : cells) cell->interpolatePreysTraits();
   foundPopulation<Predator>(existingAnimalSpecies.at(1).get());
@@ -207,7 +208,7 @@ void World::transferState(StateArchive& archive) {
   for (auto& species : existingAnimalSpecies) species->transferState(archive);
   sameCount(cells.size(), "cells");
   for (auto& cell : cells) cell->transferState(archive, existingAnimalSpecies);
-  if (archive.isLoading()) snapshots->animalsChanged();
+  if (archive.isLoading()) tell([](DayObserver& o) { o.animalsChanging(); });
 }
 
 // ---- The day ---------------------------------------------------------------------
@@ -219,7 +220,7 @@ void World::alongCells(Each each) {
 
 template <class Each>
 void World::alongCellsChangingAnimals(Each each) {
-  snapshots->animalsChanged();
+  tell([](DayObserver& o) { o.animalsChanging(); });
   for (auto& cell : cells) each(*cell);
 }
 
@@ -230,47 +231,40 @@ void World::checkRegistryAfter(const char* phase) const {
 }
 
 void World::runNextDay(int day) {
-  std::cout << "Running day " << day << " - ";
-  printAnimalsAlongCells(day, 0);
+  tell([&](DayObserver& o) { o.dayStarted(*this, day); });
   const double biomass = getTotalBiomass();
-  std::cout << "Total biomass: " << biomass << " ";
+  tell([biomass](DayObserver& o) { o.biomassMeasured(biomass); });
   if (biomass < Cell::thresholdForChemostatEffect) addFungiFromChemostatEffectAlongCells();
   if (PARALLEL == 1)
     parallelGrowAndSpreadFungiAlongCells();
   else
     growAndSpreadFungiAlongCells();
-  std::cout << ".";
+  phaseEnded(nullptr);
   activateAndTuneAnimalsAlongCells(day);
-  checkRegistryAfter("activation");
-  std::cout << ".";
+  phaseEnded("activation");
   moveAnimalsForReproducingAlongCells(day);
-  checkRegistryAfter("movement for reproducing");
-  std::cout << ".";
+  phaseEnded("movement for reproducing");
   if (PREDATORS)
     movePreysWithPredatorsAlongCells(day);
   else
     movePreysWithoutPredatorsAlongCells(day);
-  checkRegistryAfter("prey movement");
-  std::cout << ".";
+  phaseEnded("prey movement");
   feedAndMetabWithGrowthPreysAlongCells(day);
-  checkRegistryAfter("prey feeding and metabolism");
-  std::cout << ".";
+  phaseEnded("prey feeding and metabolism");
   diePredsFromBackgroundAlongCells(day);
-  checkRegistryAfter("background death");
-  std::cout << ".";
+  phaseEnded("background death");
   movePredatorsWithPredatorsAlongCells(day);
-  checkRegistryAfter("predator movement");
-  std::cout << ".";
+  phaseEnded("predator movement");
   assimAndMetabWithGrowthPredatorsAlongCells(day);
-  checkRegistryAfter("predator assimilation and metabolism");
-  std::cout << ".";
+  phaseEnded("predator assimilation and metabolism");
   breedAnimalsAlongCells(day);
-  checkRegistryAfter("breeding");
-  std::cout << ".";
-  if (isExtinguished()) snapshots->endsAfter(day);  // the run driver will find it so before the next day
-  printAnimalsAlongCells(day, 1);
-  printCellAlongCells(day);
-  std::cout << " finished." << std::endl;
+  phaseEnded("breeding");
+  tell([&](DayObserver& o) { o.dayEnded(*this, day); });
+}
+
+void World::phaseEnded(const char* animalPhase) {
+  if (animalPhase) checkRegistryAfter(animalPhase);
+  tell([](DayObserver& o) { o.phaseEnded(); });
 }
 
 double World::getTotalBiomass() const {
@@ -297,10 +291,7 @@ void World::parallelGrowAndSpreadFungiAlongCells() {
     task.operation = operation;
     pthread_t thread;
     const int rc = pthread_create(&thread, nullptr, &Cell::thread_maker, &task);
-    if (rc) {
-      std::cout << "Error:unable to create thread," << rc << std::endl;
-      std::exit(-1);
-    }
+    if (rc) throw std::runtime_error("cannot start the soil thread: error " + std::to_string(rc));
     pthread_join(thread, nullptr);
   }
 }
@@ -352,7 +343,7 @@ void World::breedAnimalsAlongCells(int day) {
 
 void World::purgeDeadAnimalsAlongCells() {
   alongCells([](Cell& c) { c.purgeDeadAnimals(); });
-  snapshots->deadPurged();
+  tell([](DayObserver& o) { o.deadPurged(); });
 }
 
 bool World::isExtinguished() const { return !whatDiedOut().empty(); }
@@ -378,55 +369,4 @@ std::string World::registryFault() const {
   for (const auto& cell : cells)
     if (auto fault = cell->registryFault(seen); !fault.empty()) return fault;
   return "";
-}
-
-// ---- Outputs ---------------------------------------------------------------------
-
-const char* const World::SUMMARY_HEADER =
-    "DAY\tBIOMASS\tPREY_UNBORN\tPREY_ACTIVE\tPREY_STARVED\tPREY_PREDATED\tPREY_REPRODUCING\tPREY_SENESCED\t"
-    "PREDATOR_UNBORN\tPREDATOR_ACTIVE\tPREDATOR_STARVED\tPREDATOR_PREDATED\tPREDATOR_REPRODUCING\t"
-    "PREDATOR_BACKGROUND\tPREDATOR_SENESCED\n";
-
-void World::printDailySummary(std::string& out, int day) const {
-  double biomass = 0.0;
-  long counts[13] = {};
-  for (const auto& c : cells) {
-    biomass += c->getFungi();
-    const int cellCounts[13] = {c->getNumberOfUnbornPreys(),        c->getNumberOfActivePreys(),
-                                c->getNumberOfStarvedPreys(),       c->getNumberOfPredatedPreys(),
-                                c->getNumberOfReproducingPreys(),   c->getNumberOfSenescedPreys(),
-                                c->getNumberOfUnbornPredators(),    c->getNumberOfActivePredators(),
-                                c->getNumberOfStarvedPredators(),   c->getNumberOfPredatedPredators(),
-                                c->getNumberOfReproducingPredators(), c->getNumberOfBackgroundPredators(),
-                                c->getNumberOfSenescedPredators()};
-    for (int k = 0; k < 13; ++k) counts[k] += cellCounts[k];
-  }
-  appendInt(out, day);
-  out += '\t';
-  appendDouble(out, biomass);
-  for (long count : counts) {
-    out += '\t';
-    appendInt(out, count);
-  }
-  out += '\n';
-}
-
-bool World::hasOutputFailed() const { return snapshots->hasFailed(); }
-
-void World::chooseSnapshots(const SnapshotChoice& choice) { snapshots->choose(choice); }
-
-void World::writeInBackground(BackgroundWriter* writer) {
-  this->writer = writer;
-  snapshots->writeInBackground(writer);
-}
-
-void World::printAnimalsAlongCells(int day, int selector) { snapshots->writeAnimals(cells, day, selector); }
-
-void World::printCellAlongCells(int day) { snapshots->writeCells(cells, day); }
-
-void World::printEncountersPredationsAndNodesMatrices(OutputFile& encounters, OutputFile& predations,
-                                                      OutputFile& nodes) const {
-  const long founders = static_cast<long>(existingAnimalSpecies.at(0)->getInitialPopulation()) +
-                        existingAnimalSpecies.at(1)->getInitialPopulation();
-  FoodWebMatrices::write(cells, static_cast<int>(founders), encounters, predations, nodes, writer);
 }

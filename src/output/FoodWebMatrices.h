@@ -6,17 +6,14 @@
 // the end of a run.
 #pragma once
 
-#include <memory>
-#include <vector>
-
 class BackgroundWriter;
-class Cell;
 class OutputFile;
+class World;
 
 class FoodWebMatrices {
  public:
-  // Writes the files of the founders (ids 0 .. founders - 1) of cells'
-  // animals; writer may be null (the files are then written at once).
-  static void write(const std::vector<std::unique_ptr<Cell>>& cells, int founders, OutputFile& encounters,
-                    OutputFile& predations, OutputFile& nodes, BackgroundWriter* writer);
+  // Writes the files of the world's founders (ids below the species' initial
+  // populations together); writer may be null (the files are then written at once).
+  static void write(const World& world, OutputFile& encounters, OutputFile& predations, OutputFile& nodes,
+                    BackgroundWriter* writer);
 };

@@ -6,16 +6,17 @@
 #include "StateArchive.h"
 
 #include <cmath>
-#include <iostream>
 
 #include <limits>
 #include <stdexcept>
 #include <utility>
 
 const std::vector<std::string>& AnimalSpecies::traitNames() {
-  static const std::vector<std::string> names = {"energy_tank", "growth", "pheno",   "body_size", "assim",
-                                                 "voracity",    "speed",  "search_area", "met_rate", "vorQ10",
-                                                 "spdQ10",      "srchQ10", "actE_met"};
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> all;
+    for (const TraitInfo& trait : TRAITS) all.emplace_back(trait.name);
+    return all;
+  }();
   return names;
 }
 
@@ -36,7 +37,8 @@ AnimalSpecies::AnimalSpecies(const std::string& name, unsigned numberOfTraits, u
       ownLociPerModule(std::move(ownLociPerModule)) {
   const auto& names = traitNames();
   for (unsigned i = 0; i < names.size(); ++i) traitIndexByName[names[i]] = i;
-  chromosomesGenerator = std::make_unique<ChromosomesGenerator>(this);
+  chromosomesGenerator = std::make_unique<ChromosomesGenerator>(numberOfTraits, numberOfLoci, numberOfAlleles,
+                                                                static_cast<int>(randomnessMode));
 }
 
 AnimalSpecies::~AnimalSpecies() = default;
@@ -210,7 +212,6 @@ std::unique_ptr<AnimalSpecies> AnimalSpecies::read(const Configuration& entry, d
                                                  g.positiveModule, g.restrictPerTrait, g.rhoPerModule,
                                                  g.ownLociPerModule, g.perModule, g.randomnessMode);
   species->setInitialPopulation(initialPopulation);
-  std::cout << "Read Animal Species. Scientific name: " << name << std::endl;
   species->setDefaultHuntingMode(huntingMode);
 
   AnimalSpecies& s = *species;

@@ -19,8 +19,8 @@ double Cell::increaseForChemostatEffect = 0;
 double Cell::thresholdForChemostatEffect = 0;
 int Cell::cellID = 0;
 
-Cell::Cell(int id, double fungi, double rateOfIncrease, double capacity, World* world)
-    : id(id), fungi(fungi), rateOfIncrease(rateOfIncrease), capacity(capacity), world(world) {}
+Cell::Cell(int id, double fungi, double rateOfIncrease, double capacity)
+    : id(id), fungi(fungi), rateOfIncrease(rateOfIncrease), capacity(capacity) {}
 
 Cell::~Cell() {
   for (unsigned s = 0; s < NUMBER_OF_STATES; ++s) {
@@ -103,29 +103,6 @@ std::size_t Cell::removePredator(unsigned state, std::size_t position) {
   list.erase(list.begin() + static_cast<std::ptrdiff_t>(position));
   return position;
 }
-
-namespace {
-// Animals lie scattered on the heap, so a pass over a list would wait on
-// memory at every animal: each step starts loading the record a few places
-// ahead. Only a hint to the processor; nothing is read early.
-constexpr std::size_t LOAD_AHEAD = 4;
-
-template <class Kind>
-void loadAhead(const std::vector<Kind*>& list, std::size_t position) {
-  if (position + LOAD_AHEAD >= list.size()) return;
-  const char* record = reinterpret_cast<const char*>(list[position + LOAD_AHEAD]);
-  for (std::size_t offset = 0; offset < sizeof(Kind); offset += 64) __builtin_prefetch(record + offset);
-}
-
-// Visits every animal of a list that the visit does not change.
-template <class Kind, class Visit>
-void visitAll(const std::vector<Kind*>& list, Visit visit) {
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    loadAhead(list, i);
-    visit(list[i]);
-  }
-}
-}  // namespace
 
 // State pass: an animal whose state changes joins the list of its new state in
 // this cell; the next animal slides into its place and is visited next.
@@ -383,38 +360,6 @@ void Cell::transferRegistry(StateArchive& archive, const SpeciesList& species) {
       list.back()->transferState(archive);
       archive.expect(list.back()->getState() == state, "an animal is filed under another state than its own");
     }
-  }
-}
-
-// ---- Outputs ---------------------------------------------------------------------
-
-void Cell::printAnimals(std::string& out, TextRanges* deadLines) const {
-  for (unsigned s = 0; s < NUMBER_OF_STATES; ++s) {
-    const std::size_t start = out.size();
-    visitAll(preys[s], [&out](const Prey* prey) { prey->appendSnapshotLine(out); });
-    visitAll(predators[s], [&out](const Predator* predator) { predator->appendSnapshotLine(out); });
-    if (deadLines && isFinalState(s) && out.size() > start) deadLines->emplace_back(start, out.size());
-  }
-}
-
-void Cell::printCell(std::string& out) const {
-  appendInt(out, id);
-  out += '\t';
-  appendDouble(out, fungi);
-  out += '\t';
-  appendInt(out, getNumberOfActivePreys());
-  out += '\t';
-  appendInt(out, getNumberOfActivePredators());
-  out += '\n';
-}
-
-void Cell::updateEncountersPredationsAndNodesMatricesForAnimalsInThisCell(
-    std::vector<std::vector<int>>& encounters, std::vector<std::vector<int>>& predations,
-    std::vector<std::string>& categories, int N) const {
-  for (unsigned s = 0; s < NUMBER_OF_STATES; ++s) {
-    for (const Prey* prey : preys[s]) prey->updateEncountersPredationsAndNodesMatrices(encounters, predations, categories, N);
-    for (const Predator* predator : predators[s])
-      predator->updateEncountersPredationsAndNodesMatrices(encounters, predations, categories, N);
   }
 }
 

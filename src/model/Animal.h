@@ -5,13 +5,12 @@
 // owned by the cell it is filed in and owns its genome.
 #pragma once
 
-#include "AnimalSnapshot.h"
 #include "Genome.h"
 
 #include <array>
+#include <cstdint>
 #include <limits>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -81,12 +80,19 @@ class Animal {
   double getTrait(unsigned index) const { return traits.at(index); }
   void setTrait(unsigned index, double value) {
     traits.at(index) = value;
-    snapshotText.forget();
+    keptLine.forget();
     forgetKeptFactors();
   }
   using Traits = std::array<double, 13>;  // one value per Trait, in its order
   const Traits& getTraits() const { return traits; }
   int getInstar() const { return instar; }
+  double getPhenoIni() const { return pheno_ini; }
+  int getDateEgg() const { return date_egg; }
+  int getAgeFirstRep() const { return age_first_rep; }
+  // Parents' generation numbers and ids (0 for founders).
+  std::array<int, 4> getParents() const { return {g_numb_prt1, g_numb_prt2, ID_prt1, ID_prt2}; }
+  int getGlobalPreyEncs() const { return global_prey_encs; }
+  int getGlobalPredEncs() const { return global_pred_encs; }
   int getDateDeath() const { return date_death; }
   int getStepsToday() const { return steps_today; }
   int getLastMovedDay() const { return last_moved_day; }
@@ -102,20 +108,21 @@ class Animal {
   void addEncounterEventWith(int predatorId) { encounterEvents.push_back(predatorId); }
   void addPredationEventWith(int predatorId) { predationEvents.push_back(predatorId); }
 
-  // Writes this founder's rows of the food-web matrices (as the columns that
-  // hold a 1, repeats allowed) and its node category.
-  void updateEncountersPredationsAndNodesMatrices(std::vector<std::vector<int>>& encounters,
-                                                  std::vector<std::vector<int>>& predations,
-                                                  std::vector<std::string>& categories, int N) const;
-
   // Saves or loads all that the rest of the run depends on; the caller keeps
   // its cell and species. The kept text and factors are made again when needed.
   virtual void transferState(StateArchive& archive);
 
-  // Appends this animal's line of the daily animal files.
-  void appendSnapshotLine(std::string& out) const;
-  // One snapshot line without its newline.
-  friend std::ostream& operator<<(std::ostream& out, const Animal& animal);
+  // Text an observer keeps with the animal so that its line of the daily files
+  // is built fast: the fields fixed at birth, formatted once, and a dead
+  // animal's whole line. The animal forgets the first whenever one of those
+  // fields changes, and both when it is loaded from a checkpoint.
+  struct KeptLine {
+    std::string fixed;                    // the fields fixed at birth, in runs
+    std::array<std::uint32_t, 6> cuts{};  // where the runs start and end in fixed
+    std::string frozen;                   // a dead animal's whole line, once made
+    void forget() { fixed.clear(); }
+  };
+  KeptLine& getKeptLine() const { return keptLine; }
 
  protected:
   // Factor of a rate at the run temperature: 1 at the minimum temperature, q at the maximum.
@@ -205,7 +212,5 @@ class Animal {
   MoultThreshold nextMoultMass;
   TuningScales tuningScales;
   AnimalSpecies* species;
-  mutable AnimalSnapshot::Text snapshotText;  // kept by AnimalSnapshot to build its lines fast
-
-  friend class AnimalSnapshot;
+  mutable KeptLine keptLine;
 };

@@ -2,14 +2,15 @@
 
 #include "BackgroundWriter.h"
 #include "OutputFile.h"
+#include "RunOutputs.h"
 #include "World.h"
 
 #include <new>
 #include <utility>
 
-DayLoop::DayLoop(World& world, const RunSettings& settings, BackgroundWriter& writer,
+DayLoop::DayLoop(World& world, RunOutputs& outputs, const RunSettings& settings, BackgroundWriter& writer,
                  std::function<bool()> stopRequested, std::function<void(int)> dayDone)
-    : world(world), settings(settings), writer(writer), stopRequested(std::move(stopRequested)), dayDone(std::move(dayDone)) {}
+    : world(world), outputs(outputs), settings(settings), writer(writer), stopRequested(std::move(stopRequested)), dayDone(std::move(dayDone)) {}
 
 const DayLoop::Outcome& DayLoop::run(Checkpoint::Run saved, bool resumed) {
   state = saved;
@@ -20,7 +21,7 @@ const DayLoop::Outcome& DayLoop::run(Checkpoint::Run saved, bool resumed) {
     if (!summary.keepFirst(saved.summaryBytes)) return result;
     result.lastDay = result.checkpointDay = saved.day;
   } else {
-    summary.append(World::SUMMARY_HEADER);
+    summary.append(RunOutputs::SUMMARY_HEADER);
     summary.flush();
   }
   try {
@@ -41,7 +42,7 @@ void DayLoop::runDays(OutputFile& summary) {
     today = day;
     world.runNextDay(day);
     std::string line;
-    world.printDailySummary(line, day);
+    outputs.printDailySummary(line, day);
     writer.append(summary, std::move(line));  // flushed at once: users watch the summary grow
     result.lastDay = day;
     ++result.daysRun;

@@ -16,6 +16,7 @@
 
 class BackgroundWriter;
 class OutputFile;
+class RunOutputs;
 class World;
 
 class DayLoop {
@@ -34,8 +35,8 @@ class DayLoop {
   };
 
   // stopRequested is asked before each day; dayDone is told of each day run.
-  DayLoop(World& world, const RunSettings& settings, BackgroundWriter& writer, std::function<bool()> stopRequested,
-          std::function<void(int)> dayDone = {});
+  DayLoop(World& world, RunOutputs& outputs, const RunSettings& settings, BackgroundWriter& writer,
+          std::function<bool()> stopRequested, std::function<void(int)> dayDone = {});
 
   // Runs the days after saved.day (a resumed run: its summary is cut back to
   // saved.summaryBytes) or from day 0.
@@ -51,6 +52,7 @@ class DayLoop {
   void checkpoint(OutputFile& summary, int day);
 
   World& world;
+  RunOutputs& outputs;
   const RunSettings& settings;
   BackgroundWriter& writer;
   std::function<bool()> stopRequested;

@@ -1,6 +1,6 @@
 #include "ConfigurationKeys.h"
 
-#include "AnimalSpecies.h"
+#include "Traits.h"
 
 namespace {
 using Key = ConfigurationKeys::Key;
@@ -115,8 +115,8 @@ std::vector<Key> speciesKeys() {
       {"maxTraitLimits", "upper reference limit of the trait in daily tuning"},
   };
   for (const auto& [object, meaning] : objects)
-    for (const auto& trait : AnimalSpecies::traitNames())
-      keys.push_back({SPECIES + object + "." + trait, "lenient real", false, meaning});
+    for (const TraitInfo& trait : TRAITS)
+      keys.push_back({SPECIES + object + "." + trait.name, "lenient real", false, meaning});
   for (const auto& [name, meaning] : PARAMETERS)
     keys.push_back({SPECIES + name, std::string(name) == "maxReproductionEvents" ? "strict integer" : "strict real",
                     true, meaning});

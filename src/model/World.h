@@ -1,8 +1,9 @@
 // The whole simulation: the ring of cells, the species taking part and the run
 // parameters. Built from run_params (which it validates as it reads), it places
-// the founders, runs one day at a time through the phases in their fixed order
-// and writes the daily snapshot files. Owned by the run driver for the whole
-// run; it owns its cells (which own the animals) and its species.
+// the founders and runs one day at a time through the phases in their fixed
+// order, telling its observers as it goes (what is printed and written of it is
+// theirs to do). Owned by the run driver for the whole run; it owns its cells
+// (which own the animals) and its species.
 #pragma once
 
 #include <boost/property_tree/ptree_fwd.hpp>
@@ -12,19 +13,17 @@
 #include <vector>
 
 class AnimalSpecies;
-class BackgroundWriter;
 class Cell;
 class Configuration;
-class DailySnapshots;
-struct SnapshotChoice;
-class OutputFile;
+class DayObserver;
 class StateArchive;
 
 class World {
  public:
   // Reads the soil, run and species keys, builds the ring and, unless found is
-  // false (a run resumed from a checkpoint), founds the populations.
-  explicit World(const boost::property_tree::ptree& configuration, bool found = true);
+  // false (a run resumed from a checkpoint), founds the populations; observer
+  // (not owned; may be null) hears of it from the start.
+  explicit World(const boost::property_tree::ptree& configuration, bool found = true, DayObserver* observer = nullptr);
   virtual ~World();
   World(const World&) = delete;
   World& operator=(const World&) = delete;
@@ -69,20 +68,8 @@ class World {
   void breedAnimalsAlongCells(int day);
   void purgeDeadAnimalsAlongCells();
 
-  // Outputs. A file that cannot be written is reported on standard error and
-  // remembered (hasOutputFailed) so that the run can end with a failure status.
-  // The header line of the summary file: the columns printDailySummary writes.
-  static const char* const SUMMARY_HEADER;
-  void printDailySummary(std::string& out, int day) const;
-  void printAnimalsAlongCells(int day, int selector);
-  void printCellAlongCells(int day);
-  void printEncountersPredationsAndNodesMatrices(OutputFile& encounters, OutputFile& predations,
-                                                 OutputFile& nodes) const;
-  bool hasOutputFailed() const;
-  // Which daily snapshot files are written, and on which days (default: all, daily).
-  void chooseSnapshots(const SnapshotChoice& choice);
-  // Hands the output files to writer (not owned) instead of writing them at once.
-  void writeInBackground(BackgroundWriter* writer);
+  // Adds an observer (not owned), told of everything from now on after those added before.
+  void observe(DayObserver* observer);
 
   // Saves or loads the species' observed ranges and every cell with its
   // animals; loading refuses a state this configuration's world cannot hold.
@@ -94,6 +81,7 @@ class World {
   const std::string& getSimulationName() const { return simulationName; }
   Cell* getCell(int index) const { return cells.at(static_cast<std::size_t>(index)).get(); }
   int getNumberOfCells() const { return static_cast<int>(cells.size()); }
+  const std::vector<std::unique_ptr<Cell>>& getCells() const { return cells; }
   const std::vector<std::unique_ptr<AnimalSpecies>>& getSpecies() const { return existingAnimalSpecies; }
 
  private:
@@ -103,19 +91,24 @@ class World {
   // Refuses a world whose cells and founders would need more than MEMORY_BUDGET.
   void checkStartingMemory() const;
   void checkRegistryAfter(const char* phase) const;
+  // A step of the day is over: the registry is checked after an animal phase
+  // (null: the soil's step) and the observers are told.
+  void phaseEnded(const char* animalPhase);
   // Applies each to every cell in ring order.
   template <class Each>
   void alongCells(Each each);
-  // The same for a phase that may change animals, which the snapshots must know.
+  // The same for a phase that may change animals, which the observers must know.
   template <class Each>
   void alongCellsChangingAnimals(Each each);
   template <class Kind>
   void foundPopulation(AnimalSpecies* species);
+  // Tells every observer, in the order they were added.
+  template <class Tell>
+  void tell(Tell tell) const;
 
   std::string simulationName;
   int worldLength = 0;
   std::vector<std::unique_ptr<Cell>> cells;  // index = position on the ring
   std::vector<std::unique_ptr<AnimalSpecies>> existingAnimalSpecies;  // 0 founds prey, 1 predators
-  BackgroundWriter* writer = nullptr;             // not owned; null: files are written at once
-  std::unique_ptr<DailySnapshots> snapshots;     // the daily animal and cell files
+  std::vector<DayObserver*> observers;  // not owned
 };

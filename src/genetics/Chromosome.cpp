@@ -9,9 +9,3 @@ std::uint32_t Alleles::indexAt(std::size_t k) const {
 }
 
 double Alleles::at(std::size_t k) const { return loci[k].getAlleles().at(indexAt(k)); }
-
-std::ostream& operator<<(std::ostream& out, const Chromosome& chromosome) {
-  const Alleles& alleles = chromosome.getAlleles();
-  for (std::size_t k = 0; k < alleles.size(); ++k) out << "(" << k << ")" << alleles[k] << " ";
-  return out;
-}

@@ -1,7 +1,7 @@
 #include "DailySnapshots.h"
 
-#include "AnimalSnapshot.h"
 #include "BackgroundWriter.h"
+#include "Cell.h"
 #include "GlobalFunctions.h"
 #include "OutputFile.h"
 
@@ -52,7 +52,7 @@ void DailySnapshots::writeAnimals(const std::vector<std::unique_ptr<Cell>>& cell
     text->reserve(lastAnimals ? lastAnimals->size() : 0);
     *text = AnimalSnapshot::HEADER;
     lastDeadLines.clear();
-    for (const auto& cell : cells) cell->printAnimals(*text, &lastDeadLines);
+    for (const auto& cell : cells) AnimalSnapshot::appendAnimals(*cell, *text, &lastDeadLines);
     lastAnimals = std::move(text);
   }
   lastIsCurrent = selector != 0;
@@ -82,7 +82,7 @@ void DailySnapshots::writeCells(const std::vector<std::unique_ptr<Cell>>& cells,
   auto text = std::make_shared<std::string>();
   long preys = 0, predators = 0;
   for (const auto& cell : cells) {
-    cell->printCell(*text);
+    AnimalSnapshot::appendCell(*cell, *text);
     preys += cell->getNumberOfActivePreys();
     predators += cell->getNumberOfActivePredators();
   }

@@ -1,0 +1,123 @@
+#include "AnimalSnapshot.h"
+
+#include "Animal.h"
+#include "AnimalSpecies.h"
+#include "Cell.h"
+#include "GlobalFunctions.h"
+#include "Predator.h"
+#include "Prey.h"
+
+#include <algorithm>
+
+// The record's columns, then one per trait in trait order.
+const std::string AnimalSnapshot::HEADER = [] {
+  std::string header =
+      "id\tspecies\tposition\tstate\tinstar\tpheno_ini\tdate_egg\tage_first_rep\trep_count\tfecundity\t"
+      "date_death\tg_numb_prt1\tg_numb_prt2\tID_prt1\tID_prt2\tencounters_prey\tencounters_pred\t"
+      "global_prey_encs\tglobal_pred_encs";
+  for (const TraitInfo& trait : TRAITS) header += std::string("\t") + trait.column;
+  return header + "\n";
+}();
+
+// The fields that never change after birth (ids, a.species, parents, the raw
+// development time, and a.traits 1, 2 and 8 to 12) are formatted once, in five
+// runs, and copied into every later line.
+void AnimalSnapshot::formatFixedFields(const Animal& a) {
+  Animal::KeptLine& kept = a.getKeptLine();
+  std::string& fixedText = kept.fixed;
+  fixedText.clear();
+  auto mark = [&](int k) { kept.cuts[k] = static_cast<std::uint32_t>(fixedText.size()); };
+  auto field = [&](long long n) {
+    appendInt(fixedText, n);
+    fixedText += '\t';
+  };
+  auto real = [&](double x) {
+    appendDouble(fixedText, x);
+    fixedText += '\t';
+  };
+  const Animal::Traits& traits = a.getTraits();
+  mark(0);
+  field(a.getId());
+  fixedText += a.getSpecies()->getScientificName();
+  fixedText += '\t';
+  mark(1);
+  real(a.getPhenoIni());
+  field(a.getDateEgg());
+  mark(2);
+  for (int value : a.getParents()) field(value);
+  mark(3);
+  real(traits[GROWTH]);
+  real(traits[PHENO]);
+  mark(4);
+  for (unsigned t = MET_RATE; t < NUMBER_OF_TRAITS; ++t) real(traits[t]);
+  fixedText += '\n';
+  mark(5);
+}
+
+void AnimalSnapshot::appendLine(const Animal& a, std::string& out) {
+  Animal::KeptLine& kept = a.getKeptLine();
+  if (!kept.frozen.empty()) {
+    out += kept.frozen;
+    return;
+  }
+  if (kept.fixed.empty()) formatFixedFields(a);
+  const std::string& fixedText = kept.fixed;
+  const auto& fixedCuts = kept.cuts;
+  // Written in place: room for the fixed runs, 11 whole numbers and 6 reals.
+  const std::size_t start = out.size();
+  out.resize(start + fixedText.size() + 11 * 25 + 6 * 33);
+  char* at = &out[start];
+  auto fixed = [&](int k) { at = std::copy(&fixedText[fixedCuts[k]], &fixedText[fixedCuts[k + 1]], at); };
+  auto field = [&](long long n) {
+    at = writeInt(at, n);
+    *at++ = '\t';
+  };
+  auto real = [&](double x) {
+    at = writeDouble(at, x);
+    *at++ = '\t';
+  };
+  const Animal::Traits& traits = a.getTraits();
+  fixed(0);
+  field(a.getPosition()->getId());
+  field(a.getState());
+  field(a.getInstar());
+  fixed(1);
+  for (int value : {a.getAgeFirstRep(), a.getRepCount(), a.getFecundity(), a.getDateDeath()}) field(value);
+  fixed(2);
+  for (int value : {a.getEncountersPrey(), a.getEncountersPred(), a.getGlobalPreyEncs(), a.getGlobalPredEncs()})
+    field(value);
+  real(traits[ENERGY_TANK]);
+  fixed(3);
+  for (unsigned t = BODY_SIZE; t <= SEARCH_AREA; ++t) real(traits[t]);
+  fixed(4);
+  out.resize(static_cast<std::size_t>(at - out.data()));
+  if (isFinalState(a.getState())) kept.frozen.assign(out, start, std::string::npos);
+}
+
+void AnimalSnapshot::appendAnimals(const Cell& cell, std::string& out, TextRanges* deadLines) {
+  for (unsigned s = 0; s < NUMBER_OF_STATES; ++s) {
+    const std::size_t start = out.size();
+    Cell::visitAll(cell.getPreys(s), [&out](const Prey* prey) { appendLine(*prey, out); });
+    Cell::visitAll(cell.getPredators(s), [&out](const Predator* predator) { appendLine(*predator, out); });
+    if (deadLines && isFinalState(s) && out.size() > start) deadLines->emplace_back(start, out.size());
+  }
+}
+
+void AnimalSnapshot::appendCell(const Cell& cell, std::string& out) {
+  appendInt(out, cell.getId());
+  out += '\t';
+  appendDouble(out, cell.getFungi());
+  out += '\t';
+  appendInt(out, cell.getNumberOfActivePreys());
+  out += '\t';
+  appendInt(out, cell.getNumberOfActivePredators());
+  out += '\n';
+}
+
+std::ostream& operator<<(std::ostream& out, const Animal& animal) {
+  std::string line;
+  AnimalSnapshot::appendLine(animal, line);
+  line.pop_back();
+  return out << line;
+}
+

@@ -1,0 +1,17 @@
+// The transcript a run prints on standard output as its world is built and
+// its days run: the building stages, each species read, and one line a day
+// ("Running day 3 - Total biomass: 912.4 ......... finished."). Made by the
+// run driver before the world, which it observes for the whole run.
+#pragma once
+
+#include "DayObserver.h"
+
+class ConsoleReport : public DayObserver {
+ public:
+  void stageReached(Stage stage) override;
+  void speciesRead(const std::string& scientificName) override;
+  void dayStarted(const World&, int day) override;
+  void biomassMeasured(double biomass) override;
+  void phaseEnded() override;
+  void dayEnded(const World&, int day) override;
+};

@@ -1,0 +1,56 @@
+#include "RunOutputs.h"
+
+#include "Cell.h"
+#include "FoodWebMatrices.h"
+#include "GlobalFunctions.h"
+#include "World.h"
+
+RunOutputs::RunOutputs(const World& world, const SnapshotChoice& choice, BackgroundWriter* writer)
+    : world(world), writer(writer), snapshots(world.getSimulationName(), World::DAYS) {
+  snapshots.choose(choice);
+  snapshots.writeInBackground(writer);
+}
+
+const char* const RunOutputs::SUMMARY_HEADER =
+    "DAY\tBIOMASS\tPREY_UNBORN\tPREY_ACTIVE\tPREY_STARVED\tPREY_PREDATED\tPREY_REPRODUCING\tPREY_SENESCED\t"
+    "PREDATOR_UNBORN\tPREDATOR_ACTIVE\tPREDATOR_STARVED\tPREDATOR_PREDATED\tPREDATOR_REPRODUCING\t"
+    "PREDATOR_BACKGROUND\tPREDATOR_SENESCED\n";
+
+void RunOutputs::printDailySummary(std::string& out, int day) const {
+  double biomass = 0.0;
+  long counts[13] = {};
+  for (const auto& c : world.getCells()) {
+    biomass += c->getFungi();
+    const int cellCounts[13] = {c->getNumberOfUnbornPreys(),        c->getNumberOfActivePreys(),
+                                c->getNumberOfStarvedPreys(),       c->getNumberOfPredatedPreys(),
+                                c->getNumberOfReproducingPreys(),   c->getNumberOfSenescedPreys(),
+                                c->getNumberOfUnbornPredators(),    c->getNumberOfActivePredators(),
+                                c->getNumberOfStarvedPredators(),   c->getNumberOfPredatedPredators(),
+                                c->getNumberOfReproducingPredators(), c->getNumberOfBackgroundPredators(),
+                                c->getNumberOfSenescedPredators()};
+    for (int k = 0; k < 13; ++k) counts[k] += cellCounts[k];
+  }
+  appendInt(out, day);
+  out += '\t';
+  appendDouble(out, biomass);
+  for (long count : counts) {
+    out += '\t';
+    appendInt(out, count);
+  }
+  out += '\n';
+}
+
+void RunOutputs::printAnimalsAlongCells(int day, int selector) { snapshots.writeAnimals(world.getCells(), day, selector); }
+
+void RunOutputs::printCellAlongCells(int day) { snapshots.writeCells(world.getCells(), day); }
+
+void RunOutputs::dayEnded(const World&, int day) {
+  if (world.isExtinguished()) snapshots.endsAfter(day);  // the day loop will find it so before the next day
+  printAnimalsAlongCells(day, 1);
+  printCellAlongCells(day);
+}
+
+void RunOutputs::printEncountersPredationsAndNodesMatrices(OutputFile& encounters, OutputFile& predations,
+                                                           OutputFile& nodes) const {
+  FoodWebMatrices::write(world, encounters, predations, nodes, writer);
+}

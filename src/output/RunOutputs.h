@@ -1,0 +1,46 @@
+// What a run writes of its world, day by day and at its end: the summary line,
+// the daily animal and cell files, and the food-web files. Once it observes
+// the world, it writes the day's files at the day's start and end and knows
+// when the animals change. Made by the run driver once the world is built and
+// kept for the whole run; the world must outlive it, and must run no day once
+// it is gone.
+#pragma once
+
+#include "DailySnapshots.h"
+#include "DayObserver.h"
+
+#include <string>
+
+class BackgroundWriter;
+class OutputFile;
+class World;
+
+class RunOutputs : public DayObserver {
+ public:
+  // Writes the chosen snapshot files, on writer (not owned) when it is not null.
+  RunOutputs(const World& world, const SnapshotChoice& choice, BackgroundWriter* writer);
+  RunOutputs(const RunOutputs&) = delete;
+  RunOutputs& operator=(const RunOutputs&) = delete;
+
+  // The header line of the summary file: the columns printDailySummary writes.
+  static const char* const SUMMARY_HEADER;
+  // Appends the summary line of day: the resource and every count of animals by kind and state.
+  void printDailySummary(std::string& out, int day) const;
+  // The animal file of day: at its start (selector 0) or its end (otherwise).
+  void printAnimalsAlongCells(int day, int selector);
+  void printCellAlongCells(int day);
+  void printEncountersPredationsAndNodesMatrices(OutputFile& encounters, OutputFile& predations,
+                                                 OutputFile& nodes) const;
+  // A snapshot file written at once failed; each failure has been reported on standard error.
+  bool hasOutputFailed() const { return snapshots.hasFailed(); }
+
+  void dayStarted(const World&, int day) override { printAnimalsAlongCells(day, 0); }
+  void dayEnded(const World&, int day) override;
+  void animalsChanging() override { snapshots.animalsChanged(); }
+  void deadPurged() override { snapshots.deadPurged(); }
+
+ private:
+  const World& world;
+  BackgroundWriter* writer;  // not owned; null: files are written at once
+  DailySnapshots snapshots;
+};
