@@ -8,6 +8,7 @@
 #include "GlobalFunctions.h"
 #include "Predator.h"
 #include "Prey.h"
+#include "RunState.h"
 
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
@@ -214,10 +215,6 @@ class ScratchFolder {
 };
 
 // Resets the process-wide counters so that a test sees a fresh process.
-inline void freshProcess() {
-  Cell::cellID = 0;
-  Animal::animalID = 0;
-  Species::speciesCounter = 0;
-}
+inline void freshProcess() { RunState::resetCounters(); }
 
 }  // namespace fixtures

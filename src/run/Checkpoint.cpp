@@ -1,14 +1,10 @@
 #include "Checkpoint.h"
 
-#include "Animal.h"
-#include "Cell.h"
-#include "GlobalFunctions.h"
 #include "OutputFile.h"
 #include "RunFolder.h"
 #include "RunInfo.h"
-#include "Species.h"
+#include "RunState.h"
 #include "StateArchive.h"
-#include "World.h"
 
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
@@ -37,18 +33,6 @@ void transferRun(StateArchive& archive, Checkpoint::Run& run) {
   archive.io(run.seed);
   archive.io(run.day);
   archive.io(run.summaryBytes);
-}
-
-void transferStreamsAndCounters(StateArchive& archive) {
-  RandomStreams streams = saveRandomStreams();
-  archive.io(streams.uniform);
-  archive.io(streams.shuffleTable);
-  archive.io(streams.shuffleFront);
-  archive.io(streams.shuffleRear);
-  if (archive.isLoading()) archive.expect(restoreRandomStreams(streams), "the shuffle's generator state is impossible");
-  archive.io(Animal::animalID);
-  archive.io(Cell::cellID);
-  archive.io(Species::speciesCounter);
 }
 
 std::string systemReason(int error) { return std::strerror(error); }
@@ -95,8 +79,7 @@ bool Checkpoint::write(const std::string& runName, const Run& run, World& world)
   archive.io(version);
   Run saved = run;
   transferRun(archive, saved);
-  transferStreamsAndCounters(archive);
-  world.transferState(archive);
+  RunState::transfer(archive, world);
   std::uint64_t length = archive.position();
   std::uint32_t checksum = archive.checksum();
   archive.io(length);
@@ -187,8 +170,7 @@ void Checkpoint::checkChecksum(std::uint64_t size) {
 
 void Checkpoint::restore(World& world) {
   try {
-    transferStreamsAndCounters(*archive);
-    world.transferState(*archive);
+    RunState::transfer(*archive, world);
     archive->expect(archive->position() == bodyEnd, "it holds more than a run's state");
   } catch (const StateArchive::Damaged& e) {
     refuse(std::string("is damaged: ") + e.what());

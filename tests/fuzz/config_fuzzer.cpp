@@ -9,6 +9,7 @@
 #include "Configuration.h"
 #include "Species.h"
 #include "RunOutputs.h"
+#include "RunState.h"
 #include "World.h"
 
 #include <algorithm>
@@ -55,9 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)once;
   quiet.str("");
   // Each input starts as a fresh process would.
-  Cell::cellID = 0;
-  Animal::animalID = 0;
-  Species::speciesCounter = 0;
+  RunState::resetCounters();
   Configuration::clearRecords();
   try {
     auto tree = Configuration::parse(std::string(reinterpret_cast<const char*>(data), size));
