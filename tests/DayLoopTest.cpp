@@ -3,6 +3,7 @@
 #include "BackgroundWriter.h"
 #include "DayLoop.h"
 #include "Fixtures.h"
+#include "RunLayout.h"
 #include "RunOutputs.h"
 #include "World.h"
 
@@ -68,7 +69,7 @@ TEST_F(DayLoopTest, AStopRequestEndsTheDaysWithACheckpointOfTheLastDayRun) {
   EXPECT_TRUE(outcome.stopped);
   EXPECT_EQ(outcome.lastDay, 5);
   EXPECT_EQ(outcome.checkpointDay, 5);  // after the periodic one of day 3
-  EXPECT_TRUE(std::filesystem::exists(Checkpoint::path(settings.simulation)));
+  EXPECT_TRUE(std::filesystem::exists(RunLayout::checkpointPath(settings.simulation)));
 }
 
 TEST_F(DayLoopTest, WithCheckpointsOnTheLastDayGetsOneBeforeTheClosingFiles) {

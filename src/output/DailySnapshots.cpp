@@ -4,33 +4,9 @@
 #include "Cell.h"
 #include "GlobalFunctions.h"
 #include "OutputFile.h"
+#include "RunLayout.h"
 
 #include <utility>
-
-namespace {
-// The start-of-day animal files go under animals_each_day_end and the
-// end-of-day ones under animals_each_day_start; stored runs rely on it.
-const std::string START_FOLDER = "/animals_each_day_end";
-const std::string END_FOLDER = "/animals_each_day_start";
-const std::string CELLS_FOLDER = "/cells";
-}  // namespace
-
-std::string DailySnapshots::animalsPath(const std::string& runName, int day, int selector) {
-  return runName + (selector == 0 ? START_FOLDER : END_FOLDER) + "/" + runName + "_animals_day_" + std::to_string(day) +
-         ".txt";
-}
-
-std::string DailySnapshots::cellsPath(const std::string& runName, int day) {
-  return runName + CELLS_FOLDER + "/" + runName + "_cells_day_" + std::to_string(day) + ".txt";
-}
-
-std::vector<std::string> DailySnapshots::folders(const SnapshotChoice& choice) {
-  std::vector<std::string> wanted;
-  if (choice.animalsEnd) wanted.push_back(END_FOLDER);
-  if (choice.animalsStart) wanted.push_back(START_FOLDER);
-  if (choice.cells) wanted.push_back(CELLS_FOLDER);
-  return wanted;
-}
 
 DailySnapshots::DailySnapshots(std::string runName, int lastDay) : runName(std::move(runName)), lastDay(lastDay) {}
 
@@ -46,7 +22,7 @@ void DailySnapshots::writeAnimals(const std::vector<std::unique_ptr<Cell>>& cell
     if (selector != 0) lastIsCurrent = false;  // nothing of this day's end is kept
     return;
   }
-  const std::string path = animalsPath(runName, day, selector);
+  const std::string path = RunLayout::animalsPath(runName, day, selector);
   if (selector != 0 || !lastIsCurrent) {
     auto text = std::make_shared<std::string>();
     text->reserve(lastAnimals ? lastAnimals->size() : 0);
@@ -78,7 +54,7 @@ void DailySnapshots::deadPurged() {
 
 void DailySnapshots::writeCells(const std::vector<std::unique_ptr<Cell>>& cells, int day) {
   if (!isDue(choice.cells, day)) return;
-  const std::string path = cellsPath(runName, day);
+  const std::string path = RunLayout::cellsPath(runName, day);
   auto text = std::make_shared<std::string>();
   long preys = 0, predators = 0;
   for (const auto& cell : cells) {

@@ -31,13 +31,6 @@ class DailySnapshots {
   // last day configured.
   DailySnapshots(std::string runName, int lastDay);
 
-  // Where the files of a day go, below the working directory (before any
-  // ".gz"); selector 0: the start-of-day animal file, otherwise the end-of-day one.
-  static std::string animalsPath(const std::string& runName, int day, int selector);
-  static std::string cellsPath(const std::string& runName, int day);
-  // The folders below the run's folder that the chosen files go in, each starting with '/'.
-  static std::vector<std::string> folders(const SnapshotChoice& choice);
-
   void choose(const SnapshotChoice& choice) { this->choice = choice; }
   // The run ends after day (the world has died out): its end-of-day files are due.
   void endsAfter(int day) { lastDay = day; }

@@ -1,6 +1,7 @@
 #include "OutputFile.h"
 
 #include "RunFolder.h"
+#include "RunLayout.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -57,7 +58,7 @@ bool OutputFile::gzip = false;
 
 OutputFile::OutputFile(std::string path_, Mode mode_, bool plain)
     : path(gzip && !plain ? std::move(path_) + ".gz" : std::move(path_)), compressed(gzip && !plain), mode(mode_) {
-  writtenPath = mode == WHOLE ? path + ".partial" : path;
+  writtenPath = mode == WHOLE ? path + RunLayout::PARTIAL : path;
   fd = RunFolder::openFile(writtenPath, O_WRONLY | O_CREAT | (mode == CONTINUED ? 0 : O_TRUNC));
   if (fd < 0) {
     const int reason = errno;

@@ -1,5 +1,7 @@
 #include "RunFolder.h"
 
+#include "RunLayout.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -20,7 +22,7 @@
 namespace fs = std::filesystem;
 
 namespace {
-const char* const OWN = ".soilweb";  // soilweb's own folder inside NAME: the lock, the list, the reserve
+const char* const OWN = RunLayout::OWN;
 const off_t RESERVE = 256 << 10;     // room kept for the run's record; it takes a few KiB
 
 // The open folders of the claimed run, by their path below the working
@@ -96,7 +98,7 @@ void addToList(const std::string& path) {
   std::lock_guard<std::mutex> lock(registryMutex);
   if (written < 0 || path.compare(0, runPrefix.size(), runPrefix) != 0) return;
   std::string entry = path.substr(runPrefix.size());
-  const std::string partial = ".partial";
+  const std::string partial = RunLayout::PARTIAL;
   if (entry.size() > partial.size() && entry.compare(entry.size() - partial.size(), partial.size(), partial) == 0)
     entry.resize(entry.size() - partial.size());
   entry += '\n';
@@ -156,7 +158,7 @@ bool RunFolder::namesFit(const std::vector<std::string>& paths) const {
       to = std::min(path.find('/', from), path.size());
       if (static_cast<long>(to - from) <= most) continue;
       // Shown as the file will be named, with --output-dir and without the temporary ending.
-      const std::string shown = shownAs + path.substr(name.size(), path.rfind(".partial") - name.size());
+      const std::string shown = shownAs + path.substr(name.size(), path.rfind(RunLayout::PARTIAL) - name.size());
       return refuse("cannot create output file '" + shown + "': " + std::strerror(ENAMETOOLONG) +
                     " (the file system allows " + std::to_string(most) +
                     " bytes a name; shorten the names in simulation.outputs)");
@@ -224,7 +226,7 @@ void RunFolder::removeListed(const std::string& relative) const {
   const int at = sub.empty() ? ::dup(folder) : openBelow(sub);
   if (at < 0) return;
   ::unlinkat(at, file.c_str(), 0);
-  ::unlinkat(at, (file + ".partial").c_str(), 0);
+  ::unlinkat(at, (file + RunLayout::PARTIAL).c_str(), 0);
   ::close(at);
 }
 

@@ -75,8 +75,6 @@ std::string hostName() {
 }
 }  // namespace
 
-const char* const RunInfo::FILE_NAME = "run_info.json";
-
 std::string RunInfo::version() { return std::string(SOILWEB_VERSION) + " (commit " + SOILWEB_COMMIT + ")"; }
 
 RunInfo::RunInfo() : startMicros(get_timestamp()), startTime(isoTimeNow()), host(hostName()) {}

@@ -13,8 +13,6 @@
 
 class RunInfo {
  public:
-  // The record's name after "NAME_", in NAME/outputs.
-  static const char* const FILE_NAME;
   // "0.1.0 (commit 1a2b3c4)"; the commit is the one the binary was built from.
   static std::string version();
 

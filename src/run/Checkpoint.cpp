@@ -3,6 +3,7 @@
 #include "OutputFile.h"
 #include "RunFolder.h"
 #include "RunInfo.h"
+#include "RunLayout.h"
 #include "RunState.h"
 #include "StateArchive.h"
 
@@ -19,7 +20,6 @@
 #include <sstream>
 
 const std::uint32_t Checkpoint::LAYOUT = 1;
-const char* const Checkpoint::FILE_NAME = "checkpoint.bin";
 
 namespace {
 // The file starts with these 16 bytes, its layout version and the version of
@@ -38,12 +38,6 @@ void transferRun(StateArchive& archive, Checkpoint::Run& run) {
 std::string systemReason(int error) { return std::strerror(error); }
 }  // namespace
 
-std::string Checkpoint::folder(const std::string& runName) { return runName + "/checkpoint"; }
-
-std::string Checkpoint::path(const std::string& runName) {
-  return folder(runName) + "/" + runName + "_" + FILE_NAME;
-}
-
 std::uint64_t Checkpoint::hashOf(const boost::property_tree::ptree& configuration) {
   boost::property_tree::ptree kept = configuration;
   if (auto simulation = kept.get_child_optional("simulation")) {
@@ -58,14 +52,14 @@ std::uint64_t Checkpoint::hashOf(const boost::property_tree::ptree& configuratio
 }
 
 bool Checkpoint::write(const std::string& runName, const Run& run, World& world) {
-  const std::string finalPath = path(runName), partial = finalPath + ".partial";
+  const std::string finalPath = RunLayout::checkpointPath(runName), partial = finalPath + RunLayout::PARTIAL;
   auto fail = [&](int error) {
     OutputFile::report("soilweb: cannot write the checkpoint '" + finalPath + "': " + systemReason(error) + "\n", error,
                        finalPath);
     RunFolder::removeFile(partial);
     return false;
   };
-  if (RunFolder::makeFolder(folder(runName)) != 0) return fail(errno);
+  if (RunFolder::makeFolder(RunLayout::checkpointFolder(runName)) != 0) return fail(errno);
   const int fd = RunFolder::openFile(partial, O_WRONLY | O_CREAT | O_TRUNC);
   if (fd < 0) return fail(errno);
 
@@ -91,13 +85,13 @@ bool Checkpoint::write(const std::string& runName, const Run& run, World& world)
   if (error == 0 && RunFolder::renameFile(partial, finalPath) != 0) error = errno;
   if (error != 0) return fail(error);
   // The rename itself must reach the disk before the run relies on it.
-  RunFolder::syncFolder(folder(runName));
+  RunFolder::syncFolder(RunLayout::checkpointFolder(runName));
   return true;
 }
 
 void Checkpoint::remove(const std::string& runName) {
-  RunFolder::removeFile(path(runName));
-  RunFolder::removeFolder(folder(runName));  // only when empty
+  RunFolder::removeFile(RunLayout::checkpointPath(runName));
+  RunFolder::removeFolder(RunLayout::checkpointFolder(runName));  // only when empty
 }
 
 Checkpoint::Checkpoint(const std::string& path) : shownPath(path) {

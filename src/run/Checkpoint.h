@@ -37,11 +37,6 @@ class Checkpoint {
   // The version of the file's layout; a file of another is refused.
   static const std::uint32_t LAYOUT;
 
-  // The checkpoint's name after "NAME_", in NAME/checkpoint.
-  static const char* const FILE_NAME;
-  static std::string folder(const std::string& runName);  // NAME/checkpoint
-  static std::string path(const std::string& runName);
-
   // A hash of the configuration as read (after --set), without the seed (kept
   // on its own) and the checkpoint interval (which changes no result).
   static std::uint64_t hashOf(const boost::property_tree::ptree& configuration);

@@ -5,7 +5,7 @@
 #include "Configuration.h"
 #include "ConfigurationKeys.h"
 #include "ConsoleReport.h"
-#include "DailySnapshots.h"
+#include "RunLayout.h"
 #include "DayLoop.h"
 #include "GlobalFunctions.h"
 #include "OutputFile.h"
@@ -88,15 +88,15 @@ std::unique_ptr<RunFolder> prepareRunFolder(const RunSettings& names, const Plac
   const std::string shown = placement.shown(names.simulation);
   auto folder = std::make_unique<RunFolder>(names.simulation, shown);
   // The longest names the run will write, under their temporary names.
-  const std::string gz = names.gzip ? ".gz" : "", partial = ".partial";
+  const std::string gz = names.gzip ? RunLayout::GZIP : "", partial = RunLayout::PARTIAL;
   const int lastDay = std::max(World::DAYS, 0);
   std::vector<std::string> paths = {names.recordPath() + partial,
                                     names.outputPath(names.summary) + gz,
-                                    DailySnapshots::animalsPath(names.simulation, lastDay, 0) + gz + partial,
-                                    DailySnapshots::animalsPath(names.simulation, lastDay, 1) + gz + partial,
-                                    DailySnapshots::cellsPath(names.simulation, lastDay) + gz + partial};
+                                    RunLayout::animalsPath(names.simulation, lastDay, 0) + gz + partial,
+                                    RunLayout::animalsPath(names.simulation, lastDay, 1) + gz + partial,
+                                    RunLayout::cellsPath(names.simulation, lastDay) + gz + partial};
   for (const auto& file : names.matrices) paths.push_back(names.outputPath(file) + gz + partial);
-  paths.push_back(Checkpoint::path(names.simulation) + partial);
+  paths.push_back(RunLayout::checkpointPath(names.simulation) + partial);
   if (!folder->namesFit(paths) || !folder->claim()) return nullptr;
   if (!placement.resuming && !folder->contents().empty()) {
     if (!placement.overwrite) {
@@ -243,7 +243,7 @@ std::unique_ptr<Checkpoint> openCheckpoint(const Configuration& config, const bo
   const std::string nameKey = "simulation.outputs.simulationName";
   if (config.text(nameKey) != name)
     config.fail(nameKey, "names the run '" + config.text(nameKey) + "', not '" + name + "' given to --resume");
-  auto checkpoint = std::make_unique<Checkpoint>(placementOf(options).shown(Checkpoint::path(name)));
+  auto checkpoint = std::make_unique<Checkpoint>(placementOf(options).shown(RunLayout::checkpointPath(name)));
   const Checkpoint::Run& run = checkpoint->run();
   if (run.configurationHash != Checkpoint::hashOf(tree))
     checkpoint->refuse("was written by a run of another configuration: resume with the configuration file and "
@@ -277,7 +277,7 @@ bool readResumedRun(const RunOptions& options, boost::property_tree::ptree& tree
     return false;
   }
   if (RunFolder::isInUse(folder.string())) return false;
-  const std::string recordPath = (folder / "outputs" / (name + "_" + RunInfo::FILE_NAME)).string();
+  const std::string recordPath = (folder.parent_path() / RunLayout::recordPath(name)).string();
   boost::property_tree::ptree record;
   const bool haveRecord = fs::exists(recordPath, error);
   if (haveRecord && !readConfiguration(recordPath, record)) return false;

@@ -1,8 +1,7 @@
 #include "RunSettings.h"
 
-#include "Checkpoint.h"
 #include "Configuration.h"
-#include "RunInfo.h"
+#include "RunLayout.h"
 #include "World.h"
 
 #include <boost/property_tree/ptree.hpp>
@@ -62,7 +61,7 @@ void checkFileNames(const Configuration& config, const RunSettings& settings) {
     if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string("/\n\0", 3)) != std::string::npos)
       config.fail(key, "must be a plain file name (not empty, '.' or '..', no '/', newline or NUL), got '" + name + "'");
   for (std::size_t i = 0; i < files.size(); ++i) {
-    for (const auto& [own, what] : {std::pair{RunInfo::FILE_NAME, "record"}, std::pair{Checkpoint::FILE_NAME, "checkpoint"}})
+    for (const auto& [own, what] : {std::pair{RunLayout::RECORD, "record"}, std::pair{RunLayout::CHECKPOINT, "checkpoint"}})
       if (files[i].second == own)
         config.fail(files[i].first, std::string("names the file '") + own + "', which is the run's " + what +
                                         "; choose another name");
@@ -99,14 +98,8 @@ RunSettings RunSettings::read(const Configuration& config, const boost::property
   }
 }
 
-std::string RunSettings::outputPath(const std::string& file) const {
-  return simulation + "/outputs/" + simulation + "_" + file;
-}
+std::string RunSettings::outputPath(const std::string& file) const { return RunLayout::outputPath(simulation, file); }
 
-std::string RunSettings::recordPath() const { return outputPath(RunInfo::FILE_NAME); }
+std::string RunSettings::recordPath() const { return RunLayout::recordPath(simulation); }
 
-std::vector<std::string> RunSettings::folders() const {
-  std::vector<std::string> list = {"/outputs"};
-  for (const auto& folder : DailySnapshots::folders(snapshots)) list.push_back(folder);
-  return list;
-}
+std::vector<std::string> RunSettings::folders() const { return RunLayout::folders(snapshots); }
