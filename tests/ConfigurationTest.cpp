@@ -2,6 +2,7 @@
 
 #include "Fixtures.h"
 #include "RunDriver.h"
+#include "RunSettings.h"
 
 #include <cmath>
 #include <fstream>
@@ -147,4 +148,23 @@ TEST(Configuration, ParseRefusesMalformedAndAbsurdlyNestedDocuments) {
             "malformed JSON: nested more than 64 levels deep");
   EXPECT_EQ(errorOf([] { Configuration::parse(R"({"a": "[[[[", "b": 1)"); }), "malformed JSON at line 1: expected '}' or ','");
   EXPECT_EQ(Configuration::parse(R"({"a": "[[[[\"{{"})").get<std::string>("a"), "[[[[\"{{");
+}
+
+// The run's name becomes its folder: it is checked with the run-level keys,
+// before the world is built or anything is written.
+TEST(Configuration, RunNameMustBeAPlainFolderName) {
+  for (const char* name : {"", ".", "..", "a/b"}) {
+    auto tree = fixtures::validConfig();
+    tree.put("simulation.outputs.simulationName", name);
+    try {
+      RunSettings::read(Configuration(tree), tree);
+      ADD_FAILURE() << "accepted '" << name << "'";
+    } catch (const Configuration::Error& e) {
+      EXPECT_EQ(std::string(e.what()), std::string("'simulation.outputs.simulationName' must be a plain folder name "
+                                                   "(not empty, '.' or '..', no '/'), got '") + name + "'");
+    }
+  }
+  auto tree = fixtures::validConfig();
+  tree.put("simulation.outputs.simulationName", "run 7");
+  EXPECT_EQ(RunSettings::read(Configuration(tree), tree).simulation, "run 7");
 }

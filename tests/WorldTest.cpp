@@ -129,12 +129,6 @@ TEST_F(WorldTest, RejectsWhatNoRunCanUse) {
        "'simulation.worldLength' must be 1 or an even number of at least 4, got 2"},
       {[](pt::ptree& t) { t.put("simulation.worldLength", 0); },
        "'simulation.worldLength' must be 1 or an even number of at least 4, got 0"},
-      {[](pt::ptree& t) { t.put("simulation.outputs.simulationName", ""); },
-       "'simulation.outputs.simulationName' must be a plain folder name (not empty, '.' or '..', no '/'), got ''"},
-      {[](pt::ptree& t) { t.put("simulation.outputs.simulationName", ".."); },
-       "'simulation.outputs.simulationName' must be a plain folder name (not empty, '.' or '..', no '/'), got '..'"},
-      {[](pt::ptree& t) { t.put("simulation.outputs.simulationName", "a/b"); },
-       "'simulation.outputs.simulationName' must be a plain folder name (not empty, '.' or '..', no '/'), got 'a/b'"},
       {[](pt::ptree& t) {
          auto& list = t.get_child("world.life.animals");
          list.erase(std::next(list.begin()));

@@ -109,12 +109,7 @@ void World::readSoilAndRunKeys(const Configuration& config) {
   Cell::increaseForChemostatEffect = config.real("world.soil.increaseForChemostatEffect");
   Cell::thresholdForChemostatEffect = config.real("world.soil.thresholdForChemostatEffect");
 
-  const std::string nameKey = "simulation.outputs.simulationName";
-  simulationName = config.text(nameKey);
-  // The name is the run's folder and the prefix of every file in it.
-  if (simulationName.empty() || simulationName == "." || simulationName == ".." ||
-      simulationName.find('/') != std::string::npos)
-    config.fail(nameKey, "must be a plain folder name (not empty, '.' or '..', no '/'), got '" + simulationName + "'");
+  simulationName = config.text("simulation.outputs.simulationName");
 
   DAYS = config.integer("simulation.days");
   PREDATORS = config.integer("simulation.predators") != 0;

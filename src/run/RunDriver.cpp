@@ -319,7 +319,6 @@ bool build(const RunOptions& options, boost::property_tree::ptree& tree, RunInfo
       Configuration::set(tree, "simulation.seed", std::to_string(seed));
     seedRandom(seed);
     world = std::make_unique<World>(tree, !resumed && !options.check, &console);
-    names.simulation = world->getSimulationName();
     if (resumed) resumed->restore(*world);
   } catch (const Configuration::Error& e) {
     std::cerr << "soilweb: " << info.configurationFile << ": " << e.what() << std::endl;

@@ -74,6 +74,12 @@ void checkFileNames(const Configuration& config, const RunSettings& settings) {
 
 RunSettings readRunSettings(const Configuration& config) {
   RunSettings settings;
+  const std::string nameKey = "simulation.outputs.simulationName";
+  settings.simulation = config.text(nameKey);
+  // The name is the run's folder and the prefix of every file in it.
+  const std::string& name = settings.simulation;
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+    config.fail(nameKey, "must be a plain folder name (not empty, '.' or '..', no '/'), got '" + name + "'");
   settings.purge = config.strictInt("simulation.purgeDeadAnimals");
   settings.summary = config.text("simulation.outputs.summaryFilename");
   for (const char* key : MATRIX_KEYS) {
