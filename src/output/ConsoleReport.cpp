@@ -2,6 +2,13 @@
 
 #include <iostream>
 
+void ConsoleReport::banner(const std::string& text) {
+  const std::string rule(60, '=');
+  std::cout << std::endl << rule << std::endl << text << std::endl << rule << std::endl;
+}
+
+void ConsoleReport::fileSaved(const std::string& path) { banner("File \"" + path + "\" saved"); }
+
 void ConsoleReport::stageReached(Stage stage) {
   switch (stage) {
     case Stage::READING:

@@ -1,25 +1,22 @@
 #include "RunDriver.h"
 
-#include "BackgroundWriter.h"
 #include "Checkpoint.h"
 #include "Configuration.h"
-#include "ConfigurationKeys.h"
 #include "ConsoleReport.h"
-#include "RunLayout.h"
-#include "DayLoop.h"
 #include "GlobalFunctions.h"
 #include "OutputFile.h"
 #include "RunFolder.h"
 #include "RunInfo.h"
-#include "RunOutputs.h"
+#include "RunLayout.h"
 #include "RunSettings.h"
+#include "StartedRun.h"
+#include "StopSignals.h"
 #include "World.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -33,14 +30,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-const std::string RULE(60, '=');
-
-void banner(const std::string& text) {
-  std::cout << std::endl << RULE << std::endl << text << std::endl << RULE << std::endl;
-}
-
-void savedNotice(const std::string& path) { banner("File \"" + path + "\" saved"); }
-
 // Reads and parses the configuration file; reports why it could not.
 bool readConfiguration(const std::string& path, boost::property_tree::ptree& tree) {
   auto cannotRead = [&](int error) {
@@ -110,77 +99,6 @@ std::unique_ptr<RunFolder> prepareRunFolder(const RunSettings& names, const Plac
   return folder;
 }
 
-// Set by SIGINT, SIGTERM or SIGHUP; the run stops before the next day, or
-// finishes its closing files when every day has run.
-volatile std::sig_atomic_t stopSignal = 0;
-
-void requestStop(int signal) { stopSignal = signal; }
-
-// Caught from the start of a run to its exit, so that no stop leaves a file
-// half written or a record that says the run is still going.
-void catchStopSignals() {
-  struct sigaction action {};
-  action.sa_handler = requestStop;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-}
-
-const char* signalName(int signal) { return signal == SIGINT ? "SIGINT" : signal == SIGHUP ? "SIGHUP" : "SIGTERM"; }
-
-// A hook for the tests, which must stop or fail a run at a chosen moment
-// without depending on timing: SOILWEB_TEST_AT="PHASE[@DAY]:ACTION" raises
-// SIGINT, SIGTERM, SIGHUP, SIGKILL or SIGSTOP (ACTION INT, TERM, HUP, KILL,
-// STOP), or runs out of memory (oom), when the run reaches PHASE: started (the record
-// written, before day 0), day (after the day's summary line and checkpoint),
-// closing (every day run, before the food-web files), matrices (their text
-// handed over, before they are whole) or record (before the last record).
-void reach(const std::string& phase, int day = -1) {
-  static const std::string hook = [] {
-    const char* given = std::getenv("SOILWEB_TEST_AT");
-    return std::string(given ? given : "");
-  }();
-  if (hook.empty()) return;
-  const auto colon = hook.rfind(':');
-  const std::string where = hook.substr(0, colon), action = hook.substr(colon + 1);
-  const auto at = where.find('@');
-  if (where.substr(0, at) != phase) return;
-  if (at != std::string::npos && std::atoi(where.c_str() + at + 1) != day) return;
-  if (action == "oom") throw std::bad_alloc();
-  raise(action == "INT"    ? SIGINT
-        : action == "HUP"  ? SIGHUP
-        : action == "KILL" ? SIGKILL
-        : action == "STOP" ? SIGSTOP
-                           : SIGTERM);
-}
-
-// Writes the three food-web files; false when any could not be written.
-bool writeMatrices(const RunOutputs& outputs, const RunSettings& names, BackgroundWriter& writer) {
-  std::vector<std::string> paths;
-  for (const auto& file : names.matrices) paths.push_back(names.outputPath(file));
-  // Opened in order; the first that fails stops the others from being opened.
-  std::vector<std::unique_ptr<OutputFile>> files;
-  for (const auto& path : paths) {
-    files.push_back(std::make_unique<OutputFile>(path));
-    if (!files.back()->isOpen()) return false;
-  }
-  try {
-    outputs.printEncountersPredationsAndNodesMatrices(*files[0], *files[1], *files[2]);
-    reach("matrices");
-  } catch (const std::bad_alloc&) {
-    writer.finish();  // nothing handed over may outlive its file
-    throw;
-  }
-  writer.finish();
-  bool written = true;
-  for (std::size_t k = 0; k < files.size(); ++k) {
-    if (files[k]->commit())
-      savedNotice(files[k]->finalPath());
-    else
-      written = false;
-  }
-  return written;
-}
-
 // The seed of the run: from the configuration (the file, --seed or --set put it
 // there), else drawn from the system's entropy and announced.
 long chooseSeed(const Configuration& config, const RunOptions& options, RunInfo& info) {
@@ -228,13 +146,6 @@ std::string currentDirectory() {
   return fs::current_path(error).string();
 }
 
-void noteExtinction(const DayLoop::Outcome& loop) {
-  std::cerr << "soilweb: note: " << loop.diedOut << (loop.diedOut.find("resource") != std::string::npos ? " ran out" : " died out")
-            << (loop.lastDay < 0 ? "; no day was run"
-                                 : "; the last day run was " + std::to_string(loop.lastDay) + " of " + std::to_string(World::DAYS))
-            << std::endl;
-}
-
 // Opens the checkpoint of the stopped run in options.resume and checks that
 // it belongs to this configuration; its seed becomes the run's.
 std::unique_ptr<Checkpoint> openCheckpoint(const Configuration& config, const boost::property_tree::ptree& tree,
@@ -255,14 +166,6 @@ std::unique_ptr<Checkpoint> openCheckpoint(const Configuration& config, const bo
   info.seedSource = "checkpoint";
   info.resumedFromDay = run.day;
   return checkpoint;
-}
-
-void noteStop(const DayLoop::Outcome& loop, const std::string& runFolder) {
-  std::cerr << "soilweb: stopped by " << signalName(stopSignal) << " after "
-            << (loop.lastDay < 0 ? std::string("no day") : "day " + std::to_string(loop.lastDay))
-            << "; every file written so far is complete; the food-web matrices were not written";
-  if (loop.checkpointDay >= 0) std::cerr << "; carry on with --resume " << runFolder;
-  std::cerr << std::endl;
 }
 
 // The record of the run in the folder given to --resume: refuses a missing
@@ -346,131 +249,23 @@ int reportChecked(const RunInfo& info) {
   return 0;
 }
 
-std::string lastDayText(const DayLoop::Outcome& loop) {
-  return loop.lastDay < 0 ? std::string("no day") : "day " + std::to_string(loop.lastDay);
-}
-// The part of a run that begins once its folder is claimed: the first
-// record, the days, the closing files and the last record, whatever ends the
-// run (a stop signal, a full disk, running out of memory).
-class StartedRun {
- public:
-  StartedRun(RunInfo& info, std::unique_ptr<World> world, const RunSettings& names, RunFolder& folder,
-             std::string shownFolder)
-      : info(info), world(std::move(world)), names(names), folder(folder), shownFolder(std::move(shownFolder)),
-        outputs(*this->world, names.snapshots, &writer),
-        loop(*this->world, outputs, names, writer, [] { return stopSignal != 0; }, [](int day) { reach("day", day); }) {
-    this->world->observe(&outputs);
-  }
-
-  int carryOut(Checkpoint::Run saved, bool resumed, std::uint64_t start) {
-    try {
-      reach("started");
-      loop.run(saved, resumed);
-      if (loop.outcome().summaryWritten) savedNotice(loop.outcome().summaryPath);
-      if (OutputFile::diskIsFull()) return diskFull();
-      if (loop.outcome().stopped) return stopped();
-      return close(start);
-    } catch (const std::bad_alloc&) {
-      return outOfMemory();
-    }
-  }
-
- private:
-  // Every end of the run is recorded, in room kept for it when the disk is full.
-  int record(const std::string& how, int status) {
-    info.daysRun = loop.outcome().daysRun;
-    info.lastDay = loop.outcome().lastDay;
-    info.finish(how, status);
-    reach("record");
-    folder.releaseRoom();
-    return OutputFile::writeWhole(names.recordPath(), info.json(), true) || how == "stopped" ? status : 1;
-  }
-
-  int failed(const std::string& line) {
-    std::cerr << line << std::endl;
-    info.error = line;
-    return record("failed", 1);
-  }
-
-  int diskFull() {
-    world.reset();
-    return failed("soilweb: no room left on the disk: " + OutputFile::fullDiskFailure() + "; the run stopped after " +
-                  lastDayText(loop.outcome()));
-  }
-
-  int stopped() {
-    noteStop(loop.outcome(), shownFolder);
-    world.reset();
-    info.signal = signalName(stopSignal);
-    return record("stopped", 128 + stopSignal);
-  }
-
-  int outOfMemory() {
-    // The world may be half-way through a day: it is not taken apart, but
-    // kept as it is (and in reach) to the end of the process.
-    [[maybe_unused]] static World* volatile abandoned = nullptr;
-    abandoned = world.release();
-    const int day = loop.dayInProgress();
-    return failed("soilweb: out of memory " +
-                  (day >= 0 ? "on day " + std::to_string(day) : "after " + lastDayText(loop.outcome())));
-  }
-
-  // The closing files of a run whose days are over.
-  int close(std::uint64_t start) {
-    const DayLoop::Outcome& days = loop.outcome();
-    if (stopSignal)
-      std::cerr << "soilweb: note: " << signalName(stopSignal)
-                << " arrived after the last day; the run's closing files were finished first" << std::endl;
-    if (!days.diedOut.empty()) noteExtinction(days);
-    bool succeeded = days.summaryWritten && days.filesWritten && days.checkpointsWritten;
-    reach("closing");
-    if (names.purge != 0) {
-      std::cout << std::endl
-                << RULE << std::endl
-                << "Skipping encounter-predation analysis..." << std::endl
-                << "Reason: \"purgeDeadAnimals\" must be set to 0 (deactivated)" << std::endl
-                << RULE << std::endl;
-    } else {
-      succeeded = writeMatrices(outputs, names, writer) && succeeded;
-    }
-    if (OutputFile::diskIsFull()) return diskFull();
-    succeeded = succeeded && !outputs.hasOutputFailed();
-    std::cout << "Time: " << static_cast<double>(get_timestamp() - start) / 1000000 << " secs." << std::endl;
-    world.reset();
-    info.diedOut = days.diedOut;
-    info.error = OutputFile::firstFailure();
-    const int status = record(!succeeded ? "failed" : !days.diedOut.empty() ? "extinct" : "completed", succeeded ? 0 : 1);
-    // Kept until the record is whole too: a run killed before then carries on from it.
-    if (status == 0) Checkpoint::remove(names.simulation);
-    return status;
-  }
-
-  RunInfo& info;
-  BackgroundWriter writer;  // made before the world uses it, ended after
-  std::unique_ptr<World> world;
-  const RunSettings& names;
-  RunFolder& folder;
-  std::string shownFolder;
-  RunOutputs outputs;
-  DayLoop loop;
-};
 }  // namespace
 
 int RunDriver::run(const RunOptions& options) {
   const std::uint64_t start = get_timestamp();
-  catchStopSignals();
+  StopSignals::catchFromNow();
   // --check reports only its verdict, warnings and errors.
   if (options.check) std::cout.setstate(std::ios::badbit);
   RunInfo info;
   info.commandLine = options.commandLine;
   info.workingDirectory = currentDirectory();
   info.configurationFile = options.configPath;
-  banner("Reading configuration ...");
+  ConsoleReport::banner("Reading configuration ...");
   boost::property_tree::ptree tree;
   if (!options.resume.empty() ? !readResumedRun(options, tree, info) : !readConfiguration(options.configPath, tree))
     return 1;
   if (!applySettings(tree, options)) return 2;
-  banner("Configuration Read            ");
+  ConsoleReport::banner("Configuration Read            ");
 
   ConsoleReport console;  // outlives the world
   std::unique_ptr<World> world;
@@ -480,10 +275,10 @@ int RunDriver::run(const RunOptions& options) {
   if (options.check) return reportChecked(info);
   info.configuration = &tree;
   info.lastDayConfigured = World::DAYS;
-  if (stopSignal) {
-    std::cerr << "soilweb: stopped by " << signalName(stopSignal) << " before the run started; nothing was written"
+  if (StopSignals::received()) {
+    std::cerr << "soilweb: stopped by " << StopSignals::name(StopSignals::received()) << " before the run started; nothing was written"
               << std::endl;
-    return 128 + stopSignal;
+    return 128 + StopSignals::received();
   }
 
   const Placement placement = placementOf(options);

@@ -1,0 +1,143 @@
+#include "StartedRun.h"
+
+#include "ConsoleReport.h"
+#include "GlobalFunctions.h"
+#include "OutputFile.h"
+#include "RunFolder.h"
+#include "RunInfo.h"
+#include "RunSettings.h"
+#include "StopSignals.h"
+#include "World.h"
+
+#include <iostream>
+#include <new>
+#include <vector>
+
+namespace {
+std::string lastDayText(const DayLoop::Outcome& loop) {
+  return loop.lastDay < 0 ? std::string("no day") : "day " + std::to_string(loop.lastDay);
+}
+
+void noteExtinction(const DayLoop::Outcome& loop) {
+  std::cerr << "soilweb: note: " << loop.diedOut << (loop.diedOut.find("resource") != std::string::npos ? " ran out" : " died out")
+            << (loop.lastDay < 0 ? "; no day was run"
+                                 : "; the last day run was " + std::to_string(loop.lastDay) + " of " + std::to_string(World::DAYS))
+            << std::endl;
+}
+
+void noteStop(const DayLoop::Outcome& loop, const std::string& runFolder) {
+  std::cerr << "soilweb: stopped by " << StopSignals::name(StopSignals::received()) << " after " << lastDayText(loop)
+            << "; every file written so far is complete; the food-web matrices were not written";
+  if (loop.checkpointDay >= 0) std::cerr << "; carry on with --resume " << runFolder;
+  std::cerr << std::endl;
+}
+}  // namespace
+
+StartedRun::StartedRun(RunInfo& info, std::unique_ptr<World> world, const RunSettings& names, RunFolder& folder,
+                       std::string shownFolder)
+    : info(info), world(std::move(world)), names(names), folder(folder), shownFolder(std::move(shownFolder)),
+      outputs(*this->world, names.snapshots, &writer),
+      loop(*this->world, outputs, names, writer, [] { return StopSignals::received() != 0; },
+           [](int day) { StopSignals::reach("day", day); }) {
+  this->world->observe(&outputs);
+}
+
+int StartedRun::carryOut(Checkpoint::Run saved, bool resumed, std::uint64_t start) {
+  try {
+    StopSignals::reach("started");
+    loop.run(saved, resumed);
+    if (loop.outcome().summaryWritten) ConsoleReport::fileSaved(loop.outcome().summaryPath);
+    if (OutputFile::diskIsFull()) return diskFull();
+    if (loop.outcome().stopped) return stopped();
+    return close(start);
+  } catch (const std::bad_alloc&) {
+    return outOfMemory();
+  }
+}
+
+int StartedRun::record(const std::string& how, int status) {
+  info.daysRun = loop.outcome().daysRun;
+  info.lastDay = loop.outcome().lastDay;
+  info.finish(how, status);
+  StopSignals::reach("record");
+  folder.releaseRoom();
+  return OutputFile::writeWhole(names.recordPath(), info.json(), true) || how == "stopped" ? status : 1;
+}
+
+int StartedRun::failed(const std::string& line) {
+  std::cerr << line << std::endl;
+  info.error = line;
+  return record("failed", 1);
+}
+
+int StartedRun::diskFull() {
+  world.reset();
+  return failed("soilweb: no room left on the disk: " + OutputFile::fullDiskFailure() + "; the run stopped after " +
+                lastDayText(loop.outcome()));
+}
+
+int StartedRun::stopped() {
+  noteStop(loop.outcome(), shownFolder);
+  world.reset();
+  info.signal = StopSignals::name(StopSignals::received());
+  return record("stopped", 128 + StopSignals::received());
+}
+
+int StartedRun::outOfMemory() {
+  // The world may be half-way through a day: it is not taken apart, but
+  // kept as it is (and in reach) to the end of the process.
+  [[maybe_unused]] static World* volatile abandoned = nullptr;
+  abandoned = world.release();
+  const int day = loop.dayInProgress();
+  return failed("soilweb: out of memory " +
+                (day >= 0 ? "on day " + std::to_string(day) : "after " + lastDayText(loop.outcome())));
+}
+
+int StartedRun::close(std::uint64_t start) {
+  const DayLoop::Outcome& days = loop.outcome();
+  if (StopSignals::received())
+    std::cerr << "soilweb: note: " << StopSignals::name(StopSignals::received())
+              << " arrived after the last day; the run's closing files were finished first" << std::endl;
+  if (!days.diedOut.empty()) noteExtinction(days);
+  bool succeeded = days.summaryWritten && days.filesWritten && days.checkpointsWritten;
+  StopSignals::reach("closing");
+  if (names.purge != 0)
+    ConsoleReport::banner("Skipping encounter-predation analysis...\nReason: \"purgeDeadAnimals\" must be set to 0 (deactivated)");
+  else
+    succeeded = writeMatrices() && succeeded;
+  if (OutputFile::diskIsFull()) return diskFull();
+  succeeded = succeeded && !outputs.hasOutputFailed();
+  std::cout << "Time: " << static_cast<double>(get_timestamp() - start) / 1000000 << " secs." << std::endl;
+  world.reset();
+  info.diedOut = days.diedOut;
+  info.error = OutputFile::firstFailure();
+  const int status = record(!succeeded ? "failed" : !days.diedOut.empty() ? "extinct" : "completed", succeeded ? 0 : 1);
+  // Kept until the record is whole too: a run killed before then carries on from it.
+  if (status == 0) Checkpoint::remove(names.simulation);
+  return status;
+}
+
+bool StartedRun::writeMatrices() {
+  // Opened in order; the first that fails stops the others from being opened.
+  std::vector<std::unique_ptr<OutputFile>> files;
+  for (const auto& file : names.matrices) {
+    files.push_back(std::make_unique<OutputFile>(names.outputPath(file)));
+    if (!files.back()->isOpen()) return false;
+  }
+  try {
+    outputs.printEncountersPredationsAndNodesMatrices(*files[0], *files[1], *files[2]);
+    StopSignals::reach("matrices");
+  } catch (const std::bad_alloc&) {
+    writer.finish();  // nothing handed over may outlive its file
+    throw;
+  }
+  writer.finish();
+  bool written = true;
+  for (const auto& file : files) {
+    if (file->commit())
+      ConsoleReport::fileSaved(file->finalPath());
+    else
+      written = false;
+  }
+  return written;
+}

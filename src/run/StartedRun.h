@@ -1,0 +1,51 @@
+// The part of a run that begins once its folder is claimed: the first
+// record, the days, the closing files and the last record, whatever ends the
+// run (a stop signal, a full disk, running out of memory). Made by the run
+// driver for one run; it owns the world from then on.
+#pragma once
+
+#include "BackgroundWriter.h"
+#include "Checkpoint.h"
+#include "DayLoop.h"
+#include "RunOutputs.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class RunFolder;
+class RunInfo;
+struct RunSettings;
+class World;
+
+class StartedRun {
+ public:
+  // shownFolder: the run's folder as the user named it.
+  StartedRun(RunInfo& info, std::unique_ptr<World> world, const RunSettings& names, RunFolder& folder,
+             std::string shownFolder);
+
+  // Runs the days after saved.day (resumed) or from day 0 and ends the run;
+  // start: when the process started. Returns the exit status.
+  int carryOut(Checkpoint::Run saved, bool resumed, std::uint64_t start);
+
+ private:
+  // Every end of the run is recorded, in room kept for it when the disk is full.
+  int record(const std::string& how, int status);
+  int failed(const std::string& line);
+  int diskFull();
+  int stopped();
+  int outOfMemory();
+  // The closing files of a run whose days are over.
+  int close(std::uint64_t start);
+  // Writes the three food-web files; false when any could not be written.
+  bool writeMatrices();
+
+  RunInfo& info;
+  BackgroundWriter writer;  // made before the world uses it, ended after
+  std::unique_ptr<World> world;
+  const RunSettings& names;
+  RunFolder& folder;
+  std::string shownFolder;
+  RunOutputs outputs;
+  DayLoop loop;
+};

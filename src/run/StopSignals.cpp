@@ -1,0 +1,43 @@
+#include "StopSignals.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <new>
+
+namespace {
+volatile std::sig_atomic_t stopSignal = 0;
+
+void requestStop(int signal) { stopSignal = signal; }
+}  // namespace
+
+void StopSignals::catchFromNow() {
+  struct sigaction action {};
+  action.sa_handler = requestStop;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+int StopSignals::received() { return stopSignal; }
+
+const char* StopSignals::name(int signal) {
+  return signal == SIGINT ? "SIGINT" : signal == SIGHUP ? "SIGHUP" : "SIGTERM";
+}
+
+void StopSignals::reach(const std::string& phase, int day) {
+  static const std::string hook = [] {
+    const char* given = std::getenv("SOILWEB_TEST_AT");
+    return std::string(given ? given : "");
+  }();
+  if (hook.empty()) return;
+  const auto colon = hook.rfind(':');
+  const std::string where = hook.substr(0, colon), action = hook.substr(colon + 1);
+  const auto at = where.find('@');
+  if (where.substr(0, at) != phase) return;
+  if (at != std::string::npos && std::atoi(where.c_str() + at + 1) != day) return;
+  if (action == "oom") throw std::bad_alloc();
+  raise(action == "INT"    ? SIGINT
+        : action == "HUP"  ? SIGHUP
+        : action == "KILL" ? SIGKILL
+        : action == "STOP" ? SIGSTOP
+                           : SIGTERM);
+}
