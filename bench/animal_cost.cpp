@@ -1,7 +1,7 @@
-#include "AnimalSnapshot.h"
 // What one animal costs in memory, part by part, as glibc's allocator counts it
 // (each block takes its usable size plus an 8-byte header): a founder with 8
 // loci and pools of 4 alleles, its traits adjusted and one snapshot line written.
+#include "AnimalSnapshot.h"
 #include "ChromosomesGenerator.h"
 #include "Fixtures.h"
 

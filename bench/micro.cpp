@@ -1,21 +1,16 @@
-#include "AnimalSnapshot.h"
 // Micro-benchmarks of the hot operations: one snapshot line, ten days of a
-// whole world with its snapshots, and a predator's search of a crowded cell.
+// whole world (the model alone, then with its snapshot files), and a
+// predator's search of a crowded cell.
+#include "AnimalSnapshot.h"
 #include "Fixtures.h"
+#include "RunOutputs.h"
 #include "World.h"
 
 #include <benchmark/benchmark.h>
 
-#include <iostream>
 #include <sstream>
 
 namespace {
-struct Silence {
-  Silence() : saved(std::cout.rdbuf(sink.rdbuf())) {}
-  ~Silence() { std::cout.rdbuf(saved); }
-  std::ostringstream sink;
-  std::streambuf* saved;
-};
 
 void SnapshotLine(benchmark::State& state) {
   fixtures::Ring ring(1);
@@ -31,19 +26,22 @@ void SnapshotLine(benchmark::State& state) {
 }
 BENCHMARK(SnapshotLine);
 
-// Ten days of a world of 40 cells and 1000 founders, snapshots included.
-void WorldTenDays(benchmark::State& state) {
-  Silence quiet;
+// Ten days of a world of 40 cells and 1000 founders; with snapshots, its daily
+// animal and cell files are written too (at once, on this thread).
+void WorldTenDays(benchmark::State& state, bool snapshots) {
   fixtures::ScratchFolder scratch;
   for (auto _ : state) {
     state.PauseTiming();
     fixtures::freshProcess();
     auto world = std::make_unique<World>(fixtures::validConfig(1000, 40, 900, 100));
+    RunOutputs outputs(*world, {}, nullptr);
+    if (snapshots) world->observe(&outputs);
     state.ResumeTiming();
     for (int day = 0; day < 10 && !world->isExtinguished(); ++day) world->runNextDay(day);
   }
 }
-BENCHMARK(WorldTenDays)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(WorldTenDays, model, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(WorldTenDays, withSnapshots, true)->Unit(benchmark::kMillisecond);
 
 void PredatorSearch(benchmark::State& state) {
   fixtures::Ring ring(1);
