@@ -2,6 +2,9 @@
 // output tree, exit status, error lines, repeatability and the golden run.
 #include "WholeRunFixtures.h"
 
+#include <cmath>
+#include <numeric>
+
 #include <sys/stat.h>
 
 TEST(WholeRun, PrintsTheTranscriptAndWritesTheWholeTree) {
@@ -61,6 +64,62 @@ TEST(WholeRun, SnapshotsAgreeWithTheSummary) {
     EXPECT_EQ(cells[11][0], "TOTAL: " + std::to_string(counts[0][1]));
     EXPECT_EQ(cells[11][1], std::to_string(counts[1][1]));
   }
+}
+
+// The trait statistics are computed in the run; the end-of-day animal file of
+// the same day gives the same values (to the six digits it is written with).
+TEST(WholeRun, TraitStatisticsAgreeWithTheEndOfDaySnapshot) {
+  Scratch here;
+  ASSERT_EQ(here.run(exampleConfig({{"days", "40"}}), "--set simulation.outputs.traitStatistics=true").status, 0);
+  const auto statistics = rowsOf(here.file("run1/outputs/run1_traits.tsv"));
+  ASSERT_EQ(statistics.at(0).size(), 4u + 4 * 13);
+  EXPECT_EQ(statistics.size(), 1u + 41 * 2 * 4) << "every day, two species, four stages";
+  const char* const stages[] = {"egg", "juvenile", "adult", "reproducing"};
+  int adultsSeen = 0;
+  for (int day : {0, 10, 25, 40}) {
+    const auto animals = rowsOf(here.file("run1/animals_each_day_start/run1_animals_day_" + std::to_string(day) + ".txt"));
+    // By species and stage, each trait's values; the traits are the last 13 columns.
+    std::map<std::pair<std::string, std::string>, std::vector<std::vector<double>>> values;
+    for (std::size_t i = 1; i < animals.size(); ++i) {
+      const auto& a = animals[i];
+      const int state = std::stoi(a[3]);
+      if (state != 0 && state != 1 && state != 4) continue;
+      const std::string stage = state == 0 ? "egg" : state == 4 ? "reproducing" : std::stoi(a[4]) >= 4 ? "adult" : "juvenile";
+      auto& traits = values[{a[1], stage}];
+      traits.resize(13);
+      for (int t = 0; t < 13; ++t) traits[t].push_back(std::stod(a[a.size() - 13 + t]));
+    }
+    for (const auto& row : statistics) {
+      if (row[0] != std::to_string(day)) continue;
+      SCOPED_TRACE("day " + row[0] + " " + row[1] + " " + row[2]);
+      ASSERT_NE(std::find(std::begin(stages), std::end(stages), row[2]), std::end(stages));
+      const auto found = values.find({row[1], row[2]});
+      const std::size_t n = found == values.end() ? 0 : found->second[0].size();
+      ASSERT_EQ(row[3], std::to_string(n));
+      if (row[2] == "adult") adultsSeen += static_cast<int>(n);
+      for (int t = 0; t < 13; ++t) {
+        const std::string* cells = &row[4 + 4 * t];
+        if (n == 0) {
+          for (int k = 0; k < 4; ++k) EXPECT_EQ(cells[k], "NA");
+          continue;
+        }
+        const auto& v = found->second[t];
+        const double mean = std::accumulate(v.begin(), v.end(), 0.0) / static_cast<double>(n);
+        double squares = 0;
+        for (double x : v) squares += (x - mean) * (x - mean);
+        const double low = *std::min_element(v.begin(), v.end()), high = *std::max_element(v.begin(), v.end());
+        const double tolerance = 2e-5 * std::max(std::fabs(low), std::fabs(high)) + 1e-12;
+        EXPECT_NEAR(std::stod(cells[0]), mean, tolerance) << "trait " << t;
+        if (n > 1)
+          EXPECT_NEAR(std::stod(cells[1]), std::sqrt(squares / static_cast<double>(n - 1)), tolerance) << "trait " << t;
+        else
+          EXPECT_EQ(cells[1], "NA");
+        EXPECT_NEAR(std::stod(cells[2]), low, tolerance) << "trait " << t;
+        EXPECT_NEAR(std::stod(cells[3]), high, tolerance) << "trait " << t;
+      }
+    }
+  }
+  EXPECT_GT(adultsSeen, 0) << "no adult on the days compared: the test shows less than it should";
 }
 
 TEST(WholeRun, FoodWebRunsWithAndWithoutPurging) {
@@ -647,11 +706,11 @@ TEST(WholeRun, AStoppedRunCarriesOnFromItsCheckpointAsIfNeverStopped) {
   };
   const Variant variants[] = {
       {"--set simulation.days=120 --set simulation.purgeDeadAnimals=0 "
-       "--set world.life.animals.1.huntingMode=active_hunting",
+       "--set world.life.animals.1.huntingMode=active_hunting --set simulation.outputs.traitStatistics=true",
        "day@37:TERM"},
       {"--set simulation.days=300 --set simulation.parallel=1", "day@151:TERM"},
       {"--set simulation.days=300 --checkpoint-every 10 --set simulation.outputs.compression=gzip "
-       "--set simulation.outputs.snapshotEvery=3",
+       "--set simulation.outputs.snapshotEvery=3 --set simulation.outputs.traitStatistics=true",
        "day@123:KILL"},
   };
   const std::string config = readFile(fs::path(SOILWEB_SOURCE_DIR) / "tests/soak/soak.json");

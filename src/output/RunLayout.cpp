@@ -10,6 +10,7 @@ const char* const RunLayout::CELLS = "cells";
 const char* const RunLayout::OWN = ".soilweb";
 const char* const RunLayout::RECORD = "run_info.json";
 const char* const RunLayout::CHECKPOINT = "checkpoint.bin";
+const char* const RunLayout::TRAITS = "traits.tsv";
 const char* const RunLayout::PARTIAL = ".partial";
 const char* const RunLayout::GZIP = ".gz";
 

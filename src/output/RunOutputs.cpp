@@ -3,6 +3,7 @@
 #include "Cell.h"
 #include "FoodWebMatrices.h"
 #include "GlobalFunctions.h"
+#include "TraitStatistics.h"
 #include "World.h"
 
 RunOutputs::RunOutputs(const World& world, const SnapshotChoice& choice, BackgroundWriter* writer)
@@ -39,6 +40,8 @@ void RunOutputs::printDailySummary(std::string& out, int day) const {
   }
   out += '\n';
 }
+
+void RunOutputs::printTraitStatistics(std::string& out, int day) const { TraitStatistics::appendDay(world, day, out); }
 
 void RunOutputs::printAnimalsAlongCells(int day, int selector) { snapshots.writeAnimals(world.getCells(), day, selector); }
 

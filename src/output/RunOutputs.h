@@ -1,5 +1,5 @@
 // What a run writes of its world, day by day and at its end: the summary line,
-// the daily animal and cell files, and the food-web files. Once it observes
+// the trait statistics, the daily animal and cell files, and the food-web files. Once it observes
 // the world, it writes the day's files at the day's start and end and knows
 // when the animals change. Made by the run driver once the world is built and
 // kept for the whole run; the world must outlive it, and must run no day once
@@ -26,6 +26,8 @@ class RunOutputs : public DayObserver {
   static const char* const SUMMARY_HEADER;
   // Appends the summary line of day: the resource and every count of animals by kind and state.
   void printDailySummary(std::string& out, int day) const;
+  // Appends the trait statistics of day (TraitStatistics).
+  void printTraitStatistics(std::string& out, int day) const;
   // The animal file of day: at its start (selector 0) or its end (otherwise).
   void printAnimalsAlongCells(int day, int selector);
   void printCellAlongCells(int day);

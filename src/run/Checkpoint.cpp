@@ -19,7 +19,7 @@
 #include <iostream>
 #include <sstream>
 
-const std::uint32_t Checkpoint::LAYOUT = 1;
+const std::uint32_t Checkpoint::LAYOUT = 2;
 
 namespace {
 // The file starts with these 16 bytes, its layout version and the version of
@@ -33,6 +33,7 @@ void transferRun(StateArchive& archive, Checkpoint::Run& run) {
   archive.io(run.seed);
   archive.io(run.day);
   archive.io(run.summaryBytes);
+  archive.io(run.traitsBytes);
 }
 
 std::string systemReason(int error) { return std::strerror(error); }

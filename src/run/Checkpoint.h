@@ -32,6 +32,7 @@ class Checkpoint {
     std::int64_t seed = 0;
     std::int32_t day = -1;           // the last finished day
     std::uint64_t summaryBytes = 0;  // the summary file's length after that day
+    std::uint64_t traitsBytes = 0;   // the trait statistics' length after that day (0 when not written)
   };
 
   // The version of the file's layout; a file of another is refused.

@@ -3,6 +3,7 @@
 #include "BackgroundWriter.h"
 #include "OutputFile.h"
 #include "RunOutputs.h"
+#include "TraitStatistics.h"
 #include "World.h"
 
 #include <new>
@@ -12,56 +13,73 @@ DayLoop::DayLoop(World& world, RunOutputs& outputs, const RunSettings& settings,
                  std::function<bool()> stopRequested, std::function<void(int)> dayDone)
     : world(world), outputs(outputs), settings(settings), writer(writer), stopRequested(std::move(stopRequested)), dayDone(std::move(dayDone)) {}
 
+DayLoop::~DayLoop() = default;
+
+bool DayLoop::openTables(const Checkpoint::Run& saved, bool resumed) {
+  const auto mode = resumed ? OutputFile::CONTINUED : OutputFile::IN_PLACE;
+  tables.push_back({std::make_unique<OutputFile>(settings.outputPath(settings.summary), mode),
+                    RunOutputs::SUMMARY_HEADER, &Checkpoint::Run::summaryBytes, &RunOutputs::printDailySummary});
+  result.summaryPath = tables.back().file->finalPath();
+  if (settings.traitStatistics)
+    tables.push_back({std::make_unique<OutputFile>(settings.traitsPath(), mode), TraitStatistics::HEADER,
+                      &Checkpoint::Run::traitsBytes, &RunOutputs::printTraitStatistics});
+  for (const DailyTable& table : tables) {
+    OutputFile& file = *table.file;
+    if (!file.isOpen()) return false;
+    if (resumed) {
+      if (!file.keepFirst(saved.*table.bytes)) return false;
+    } else {
+      file.append(table.header);
+      file.flush();
+    }
+  }
+  return true;
+}
+
 const DayLoop::Outcome& DayLoop::run(Checkpoint::Run saved, bool resumed) {
   state = saved;
-  OutputFile summary(settings.outputPath(settings.summary), resumed ? OutputFile::CONTINUED : OutputFile::IN_PLACE);
-  result.summaryPath = summary.finalPath();
-  if (!summary.isOpen()) return result;
-  if (resumed) {
-    if (!summary.keepFirst(saved.summaryBytes)) return result;
-    result.lastDay = result.checkpointDay = saved.day;
-  } else {
-    summary.append(RunOutputs::SUMMARY_HEADER);
-    summary.flush();
-  }
+  if (!openTables(saved, resumed)) return result;
+  if (resumed) result.lastDay = result.checkpointDay = saved.day;
   try {
-    runDays(summary);
+    runDays();
   } catch (const std::bad_alloc&) {
-    writer.finish();  // nothing handed over may outlive the summary file
+    writer.finish();  // nothing handed over may outlive the tables
     throw;
   }
   result.filesWritten = writer.finish();
-  result.summaryWritten = summary.commit();
+  result.summaryWritten = true;
+  for (const DailyTable& table : tables) result.summaryWritten = table.file->commit() && result.summaryWritten;
   return result;
 }
 
-void DayLoop::runDays(OutputFile& summary) {
+void DayLoop::runDays() {
   for (int day = result.lastDay + 1; day <= World::DAYS && !stopRequested() && !OutputFile::diskIsFull(); ++day) {
     result.diedOut = world.whatDiedOut();
     if (!result.diedOut.empty()) break;
     today = day;
     world.runNextDay(day);
-    std::string line;
-    outputs.printDailySummary(line, day);
-    writer.append(summary, std::move(line));  // flushed at once: users watch the summary grow
+    for (const DailyTable& table : tables) {
+      std::string lines;
+      (outputs.*table.lines)(lines, day);
+      writer.append(*table.file, std::move(lines));  // flushed at once: users watch the tables grow
+    }
     result.lastDay = day;
     ++result.daysRun;
     if (settings.purge == 1) world.purgeDeadAnimalsAlongCells();
-    if (settings.checkpointEvery > 0 && (day + 1) % settings.checkpointEvery == 0 && day < World::DAYS)
-      checkpoint(summary, day);
+    if (settings.checkpointEvery > 0 && (day + 1) % settings.checkpointEvery == 0 && day < World::DAYS) checkpoint(day);
     if (dayDone) dayDone(day);
   }
   today = -1;
   const bool diskFull = OutputFile::diskIsFull();
   result.stopped = stopRequested() && !diskFull && result.diedOut.empty() && result.lastDay < World::DAYS;
   const bool lastDayKept = result.lastDay < 0 || result.checkpointDay == result.lastDay;
-  if (!diskFull && !lastDayKept && (result.stopped || settings.checkpointEvery > 0)) checkpoint(summary, result.lastDay);
+  if (!diskFull && !lastDayKept && (result.stopped || settings.checkpointEvery > 0)) checkpoint(result.lastDay);
 }
 
-void DayLoop::checkpoint(OutputFile& summary, int day) {
-  writer.finish();  // the summary holds the day's line; failures are counted at the end
+void DayLoop::checkpoint(int day) {
+  writer.finish();  // the tables hold the day's lines; failures are counted at the end
   state.day = day;
-  state.summaryBytes = summary.size();
+  for (const DailyTable& table : tables) state.*table.bytes = table.file->size();
   if (Checkpoint::write(settings.simulation, state, world))
     result.checkpointDay = day;
   else

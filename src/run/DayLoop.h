@@ -1,7 +1,7 @@
-// The days of one run, with their summary lines and checkpoints: from the day
-// after a checkpoint (or day 0) to the last day, extinction, a stop request or
-// a full disk. Each day's summary line goes to the writer after that day's
-// files; with purging, the dead are removed after it; a checkpoint follows
+// The days of one run, with their summary lines (and trait statistics, when
+// asked for) and checkpoints: from the day after a checkpoint (or day 0) to the
+// last day, extinction, a stop request or a full disk. Each day's lines go to
+// the writer after that day's files; with purging, the dead are removed after it; a checkpoint follows
 // every checkpointEvery days, the last day run before a stop and, with
 // checkpoints on, the last day of all, so that a run killed while writing its
 // closing files carries on from there. Made by the run driver for one run; a
@@ -11,8 +11,11 @@
 #include "Checkpoint.h"
 #include "RunSettings.h"
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 class BackgroundWriter;
 class OutputFile;
@@ -24,7 +27,7 @@ class DayLoop {
   // How the days ended.
   struct Outcome {
     bool stopped = false;          // a stop request ended the run before its last day
-    bool summaryWritten = false;
+    bool summaryWritten = false;   // and the trait statistics, when asked for
     bool filesWritten = true;      // every snapshot file
     bool checkpointsWritten = true;
     int lastDay = -1;              // the last day that ran, in this process or before the checkpoint resumed
@@ -37,19 +40,29 @@ class DayLoop {
   // stopRequested is asked before each day; dayDone is told of each day run.
   DayLoop(World& world, RunOutputs& outputs, const RunSettings& settings, BackgroundWriter& writer,
           std::function<bool()> stopRequested, std::function<void(int)> dayDone = {});
+  ~DayLoop();
 
-  // Runs the days after saved.day (a resumed run: its summary is cut back to
-  // saved.summaryBytes) or from day 0.
+  // Runs the days after saved.day (a resumed run: its summary and trait
+  // statistics are cut back to their lengths in saved) or from day 0.
   const Outcome& run(Checkpoint::Run saved, bool resumed);
   const Outcome& outcome() const { return result; }
   // The day being run; -1 before day 0 and once the days are over.
   int dayInProgress() const { return today; }
 
  private:
+  // A file that gains lines every day: the summary, then the trait statistics when asked for.
+  struct DailyTable {
+    std::unique_ptr<OutputFile> file;
+    std::string header;
+    std::uint64_t Checkpoint::Run::*bytes;               // its length in a checkpoint
+    void (RunOutputs::*lines)(std::string&, int) const;  // appends its lines of a day
+  };
+  // Opens the tables, cut back to saved (resumed) or with their headers; false when one cannot be.
+  bool openTables(const Checkpoint::Run& saved, bool resumed);
   // The days themselves, until one of the ends.
-  void runDays(OutputFile& summary);
-  // Writes a checkpoint of day once the summary holds its line.
-  void checkpoint(OutputFile& summary, int day);
+  void runDays();
+  // Writes a checkpoint of day once the tables hold its lines.
+  void checkpoint(int day);
 
   World& world;
   RunOutputs& outputs;
@@ -58,6 +71,7 @@ class DayLoop {
   std::function<bool()> stopRequested;
   std::function<void(int)> dayDone;
   Checkpoint::Run state;  // what the next checkpoint records besides the world
+  std::vector<DailyTable> tables;
   Outcome result;
   int today = -1;
 };

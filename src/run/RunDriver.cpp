@@ -85,6 +85,7 @@ std::unique_ptr<RunFolder> prepareRunFolder(const RunSettings& names, const Plac
                                     RunLayout::animalsPath(names.simulation, lastDay, 1) + gz + partial,
                                     RunLayout::cellsPath(names.simulation, lastDay) + gz + partial};
   for (const auto& file : names.matrices) paths.push_back(names.outputPath(file) + gz + partial);
+  if (names.traitStatistics) paths.push_back(names.traitsPath() + gz);
   paths.push_back(RunLayout::checkpointPath(names.simulation) + partial);
   if (!folder->namesFit(paths) || !folder->claim()) return nullptr;
   if (!placement.resuming && !folder->contents().empty()) {

@@ -42,6 +42,12 @@ void readOutputControls(const Configuration& config, RunSettings& settings) {
     if (settings.checkpointEvery < 1)
       config.fail(checkpoints, "must be at least 1, got " + std::to_string(settings.checkpointEvery));
   }
+  const std::string statistics = "simulation.outputs.traitStatistics";
+  if (config.has(statistics)) {
+    const std::string word = config.text(statistics);
+    if (word != "true" && word != "false") config.fail(statistics, "must be true or false, got '" + word + "'");
+    settings.traitStatistics = word == "true";
+  }
   const std::string compression = "simulation.outputs.compression";
   if (config.has(compression)) {
     const std::string word = config.text(compression);
@@ -61,7 +67,8 @@ void checkFileNames(const Configuration& config, const RunSettings& settings) {
     if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string("/\n\0", 3)) != std::string::npos)
       config.fail(key, "must be a plain file name (not empty, '.' or '..', no '/', newline or NUL), got '" + name + "'");
   for (std::size_t i = 0; i < files.size(); ++i) {
-    for (const auto& [own, what] : {std::pair{RunLayout::RECORD, "record"}, std::pair{RunLayout::CHECKPOINT, "checkpoint"}})
+    for (const auto& [own, what] : {std::pair{RunLayout::RECORD, "record"}, std::pair{RunLayout::CHECKPOINT, "checkpoint"},
+                                    std::pair{RunLayout::TRAITS, "trait statistics"}})
       if (files[i].second == own)
         config.fail(files[i].first, std::string("names the file '") + own + "', which is the run's " + what +
                                         "; choose another name");
@@ -105,6 +112,8 @@ RunSettings RunSettings::read(const Configuration& config, const boost::property
 }
 
 std::string RunSettings::outputPath(const std::string& file) const { return RunLayout::outputPath(simulation, file); }
+
+std::string RunSettings::traitsPath() const { return RunLayout::outputPath(simulation, RunLayout::TRAITS); }
 
 std::string RunSettings::recordPath() const { return RunLayout::recordPath(simulation); }
 

@@ -22,6 +22,7 @@ struct RunSettings {
   std::vector<std::string> matrices;  // encounters, predations, nodes; only when purge is 0
   SnapshotChoice snapshots;           // which snapshot files, how often
   bool gzip = false;                  // every output but the run's record compressed
+  bool traitStatistics = false;       // the daily trait statistics are written
   int checkpointEvery = 0;            // days between checkpoints; 0: only when stopped by a signal
 
   // Reads and checks the settings; a Configuration::Error names the first
@@ -30,6 +31,8 @@ struct RunSettings {
 
   // NAME/outputs/NAME_file, below the working directory.
   std::string outputPath(const std::string& file) const;
+  // The trait statistics, NAME/outputs/NAME_traits.tsv.
+  std::string traitsPath() const;
   // The run's record, NAME/outputs/NAME_run_info.json.
   std::string recordPath() const;
   // The folders below the run's folder that the run writes in, each starting with '/'.
