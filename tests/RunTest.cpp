@@ -160,6 +160,56 @@ TEST(WholeRun, FoodWebRunsWithAndWithoutPurging) {
   EXPECT_EQ(deadColumns, deadToday);
 }
 
+// The node and edge tables hold the whole food web: the founders' matrices
+// and node list of the same run are rebuilt from them byte for byte.
+TEST(WholeRun, FoodWebEdgesRebuildTheMatricesExactly) {
+  Scratch matrices, tables;
+  const std::string config = exampleConfig({{"days", "60"}});
+  ASSERT_EQ(matrices.run(config).status, 0);
+  const Outcome run = tables.run(config, "--set simulation.outputs.foodWeb=edges");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(tables.tree().count("run1/outputs/run1_encounters.txt"), 0u);
+  const auto nodes = rowsOf(tables.file("run1/outputs/run1_foodweb_nodes.tsv"));
+  const auto edges = rowsOf(tables.file("run1/outputs/run1_foodweb_edges.tsv"));
+  ASSERT_EQ(nodes.at(0), (std::vector<std::string>{"id", "species", "category", "birth_day", "death_day", "fate"}));
+  ASSERT_EQ(edges.at(0), (std::vector<std::string>{"hunter", "victim", "encounters", "predations"}));
+  const int founders = 160;
+  std::map<std::pair<int, int>, std::pair<int, int>> met;  // (victim, hunter) -> (encounters, predations)
+  int eaten = 0;
+  for (std::size_t k = 1; k < edges.size(); ++k) {
+    const auto& e = edges[k];
+    ASSERT_TRUE(std::stoi(e[2]) > 0 || std::stoi(e[3]) > 0) << "an edge of a pair that never met";
+    met[{std::stoi(e[1]), std::stoi(e[0])}] = {std::stoi(e[2]), std::stoi(e[3])};
+    eaten += std::stoi(e[3]);
+  }
+  int predatedNodes = 0;
+  for (std::size_t k = 1; k < nodes.size(); ++k) predatedNodes += nodes[k][5] == "predated";
+  EXPECT_EQ(eaten, predatedNodes) << "each animal eaten once";
+  auto matrix = [&](bool predations) {
+    std::string text;
+    for (int j = 0; j < founders; ++j) text += "\t" + std::to_string(j);
+    text += "\n";
+    for (int i = 0; i < founders; ++i) {
+      text += std::to_string(i);
+      for (int j = 0; j < founders; ++j) {
+        const auto found = met.find({i, j});
+        const int count = found == met.end() ? 0 : predations ? found->second.second : found->second.first;
+        text += count > 0 ? "\t1" : "\t0";
+      }
+      text += "\n";
+    }
+    return text;
+  };
+  std::string nodeList = "node\tcategory\n";
+  for (int i = 0; i < founders; ++i) {
+    ASSERT_EQ(nodes.at(1 + i).at(0), std::to_string(i)) << "nodes are listed by id";
+    nodeList += "X" + std::to_string(i) + "\t" + nodes[1 + i][2] + "\n";
+  }
+  EXPECT_EQ(matrix(false), matrices.file("run1/outputs/run1_encounters.txt"));
+  EXPECT_EQ(matrix(true), matrices.file("run1/outputs/run1_predations.txt"));
+  EXPECT_EQ(nodeList, matrices.file("run1/outputs/run1_nodes.txt"));
+}
+
 TEST(WholeRun, NegativeAndZeroDays) {
   Scratch none, one;
   ASSERT_EQ(none.run(exampleConfig({{"days", "-1"}})).status, 0);

@@ -73,6 +73,7 @@ std::vector<Key> simulationKeys() {
       {"simulation.outputs.snapshots", "list", false, "which snapshot files: animals_start, animals_end, cells"},
       {"simulation.outputs.compression", "text", false, "none, or gzip: outputs written gzip-compressed"},
       {"simulation.outputs.traitStatistics", "text", false, "true: the daily trait statistics are written"},
+      {"simulation.outputs.foodWeb", "text", false, "matrices, or edges: the food web as node and edge tables"},
   };
 }
 

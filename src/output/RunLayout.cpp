@@ -11,6 +11,8 @@ const char* const RunLayout::OWN = ".soilweb";
 const char* const RunLayout::RECORD = "run_info.json";
 const char* const RunLayout::CHECKPOINT = "checkpoint.bin";
 const char* const RunLayout::TRAITS = "traits.tsv";
+const char* const RunLayout::FOODWEB_NODES = "foodweb_nodes.tsv";
+const char* const RunLayout::FOODWEB_EDGES = "foodweb_edges.tsv";
 const char* const RunLayout::PARTIAL = ".partial";
 const char* const RunLayout::GZIP = ".gz";
 

@@ -22,6 +22,8 @@ class RunLayout {
   static const char* const RECORD;         // the run's record, after "NAME_"
   static const char* const CHECKPOINT;     // the checkpoint, after "NAME_"
   static const char* const TRAITS;         // the daily trait statistics, after "NAME_", in outputs
+  static const char* const FOODWEB_NODES;  // the food web as tables, after "NAME_", in outputs
+  static const char* const FOODWEB_EDGES;
   static const char* const PARTIAL;        // added to a file's name while it is being written
   static const char* const GZIP;           // added to a compressed file's name
 

@@ -1,6 +1,7 @@
 #include "RunOutputs.h"
 
 #include "Cell.h"
+#include "FoodWebEdges.h"
 #include "FoodWebMatrices.h"
 #include "GlobalFunctions.h"
 #include "TraitStatistics.h"
@@ -56,4 +57,8 @@ void RunOutputs::dayEnded(const World&, int day) {
 void RunOutputs::printEncountersPredationsAndNodesMatrices(OutputFile& encounters, OutputFile& predations,
                                                            OutputFile& nodes) const {
   FoodWebMatrices::write(world, encounters, predations, nodes, writer);
+}
+
+void RunOutputs::printFoodWebNodesAndEdges(OutputFile& nodes, OutputFile& edges) const {
+  FoodWebEdges::write(world, nodes, edges, writer);
 }

@@ -33,6 +33,8 @@ class RunOutputs : public DayObserver {
   void printCellAlongCells(int day);
   void printEncountersPredationsAndNodesMatrices(OutputFile& encounters, OutputFile& predations,
                                                  OutputFile& nodes) const;
+  // The food web as a node and an edge table (FoodWebEdges), instead of the matrices.
+  void printFoodWebNodesAndEdges(OutputFile& nodes, OutputFile& edges) const;
   // A snapshot file written at once failed; each failure has been reported on standard error.
   bool hasOutputFailed() const { return snapshots.hasFailed(); }
 

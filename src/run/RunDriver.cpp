@@ -84,7 +84,7 @@ std::unique_ptr<RunFolder> prepareRunFolder(const RunSettings& names, const Plac
                                     RunLayout::animalsPath(names.simulation, lastDay, 0) + gz + partial,
                                     RunLayout::animalsPath(names.simulation, lastDay, 1) + gz + partial,
                                     RunLayout::cellsPath(names.simulation, lastDay) + gz + partial};
-  for (const auto& file : names.matrices) paths.push_back(names.outputPath(file) + gz + partial);
+  for (const auto& file : names.foodWebFiles()) paths.push_back(names.outputPath(file) + gz + partial);
   if (names.traitStatistics) paths.push_back(names.traitsPath() + gz);
   paths.push_back(RunLayout::checkpointPath(names.simulation) + partial);
   if (!folder->namesFit(paths) || !folder->claim()) return nullptr;

@@ -48,6 +48,12 @@ void readOutputControls(const Configuration& config, RunSettings& settings) {
     if (word != "true" && word != "false") config.fail(statistics, "must be true or false, got '" + word + "'");
     settings.traitStatistics = word == "true";
   }
+  const std::string foodWeb = "simulation.outputs.foodWeb";
+  if (config.has(foodWeb)) {
+    const std::string word = config.text(foodWeb);
+    if (word != "matrices" && word != "edges") config.fail(foodWeb, "must be matrices or edges, got '" + word + "'");
+    settings.foodWebEdges = word == "edges";
+  }
   const std::string compression = "simulation.outputs.compression";
   if (config.has(compression)) {
     const std::string word = config.text(compression);
@@ -68,7 +74,9 @@ void checkFileNames(const Configuration& config, const RunSettings& settings) {
       config.fail(key, "must be a plain file name (not empty, '.' or '..', no '/', newline or NUL), got '" + name + "'");
   for (std::size_t i = 0; i < files.size(); ++i) {
     for (const auto& [own, what] : {std::pair{RunLayout::RECORD, "record"}, std::pair{RunLayout::CHECKPOINT, "checkpoint"},
-                                    std::pair{RunLayout::TRAITS, "trait statistics"}})
+                                    std::pair{RunLayout::TRAITS, "trait statistics"},
+                                    std::pair{RunLayout::FOODWEB_NODES, "food-web nodes"},
+                                    std::pair{RunLayout::FOODWEB_EDGES, "food-web edges"}})
       if (files[i].second == own)
         config.fail(files[i].first, std::string("names the file '") + own + "', which is the run's " + what +
                                         "; choose another name");
@@ -112,6 +120,11 @@ RunSettings RunSettings::read(const Configuration& config, const boost::property
 }
 
 std::string RunSettings::outputPath(const std::string& file) const { return RunLayout::outputPath(simulation, file); }
+
+std::vector<std::string> RunSettings::foodWebFiles() const {
+  if (foodWebEdges && purge == 0) return {RunLayout::FOODWEB_NODES, RunLayout::FOODWEB_EDGES};
+  return matrices;
+}
 
 std::string RunSettings::traitsPath() const { return RunLayout::outputPath(simulation, RunLayout::TRAITS); }
 

@@ -23,6 +23,7 @@ struct RunSettings {
   SnapshotChoice snapshots;           // which snapshot files, how often
   bool gzip = false;                  // every output but the run's record compressed
   bool traitStatistics = false;       // the daily trait statistics are written
+  bool foodWebEdges = false;          // the food web as node and edge tables instead of the matrices
   int checkpointEvery = 0;            // days between checkpoints; 0: only when stopped by a signal
 
   // Reads and checks the settings; a Configuration::Error names the first
@@ -31,6 +32,8 @@ struct RunSettings {
 
   // NAME/outputs/NAME_file, below the working directory.
   std::string outputPath(const std::string& file) const;
+  // The names of the food-web files, in outputs: the matrices', or the node and edge tables.
+  std::vector<std::string> foodWebFiles() const;
   // The trait statistics, NAME/outputs/NAME_traits.tsv.
   std::string traitsPath() const;
   // The run's record, NAME/outputs/NAME_run_info.json.

@@ -104,7 +104,7 @@ int StartedRun::close(std::uint64_t start) {
   if (names.purge != 0)
     ConsoleReport::banner("Skipping encounter-predation analysis...\nReason: \"purgeDeadAnimals\" must be set to 0 (deactivated)");
   else
-    succeeded = writeMatrices() && succeeded;
+    succeeded = writeFoodWeb() && succeeded;
   if (OutputFile::diskIsFull()) return diskFull();
   succeeded = succeeded && !outputs.hasOutputFailed();
   std::cout << "Time: " << static_cast<double>(get_timestamp() - start) / 1000000 << " secs." << std::endl;
@@ -117,15 +117,18 @@ int StartedRun::close(std::uint64_t start) {
   return status;
 }
 
-bool StartedRun::writeMatrices() {
+bool StartedRun::writeFoodWeb() {
   // Opened in order; the first that fails stops the others from being opened.
   std::vector<std::unique_ptr<OutputFile>> files;
-  for (const auto& file : names.matrices) {
+  for (const auto& file : names.foodWebFiles()) {
     files.push_back(std::make_unique<OutputFile>(names.outputPath(file)));
     if (!files.back()->isOpen()) return false;
   }
   try {
-    outputs.printEncountersPredationsAndNodesMatrices(*files[0], *files[1], *files[2]);
+    if (names.foodWebEdges)
+      outputs.printFoodWebNodesAndEdges(*files[0], *files[1]);
+    else
+      outputs.printEncountersPredationsAndNodesMatrices(*files[0], *files[1], *files[2]);
     StopSignals::reach("matrices");
   } catch (const std::bad_alloc&) {
     writer.finish();  // nothing handed over may outlive its file

@@ -37,8 +37,9 @@ class StartedRun {
   int outOfMemory();
   // The closing files of a run whose days are over.
   int close(std::uint64_t start);
-  // Writes the three food-web files; false when any could not be written.
-  bool writeMatrices();
+  // Writes the food-web files (the matrices, or the node and edge tables);
+  // false when any could not be written.
+  bool writeFoodWeb();
 
   RunInfo& info;
   BackgroundWriter writer;  // made before the world uses it, ended after
