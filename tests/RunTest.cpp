@@ -66,6 +66,61 @@ TEST(WholeRun, SnapshotsAgreeWithTheSummary) {
   }
 }
 
+// The tables layout holds the daily files' lines, each after its day, in one
+// file per kind; everything else is the same as in the daily layout.
+TEST(WholeRun, TheTablesLayoutHoldsEveryLineOfTheDailyFiles) {
+  for (const std::string thinning : {"", " --set simulation.outputs.snapshotEvery=4 "
+                                         "--set simulation.outputs.snapshots='[\"animals_end\", \"cells\"]'"}) {
+    SCOPED_TRACE(thinning);
+    Scratch daily, tables;
+    const std::string config = exampleConfig({{"days", "30"}});
+    ASSERT_EQ(daily.run(config, thinning).status, 0);
+    const Outcome run = tables.run(config, thinning + " --set simulation.outputs.layout=tables");
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto dailyFiles = daily.results(), tableFiles = tables.results();
+    // Each daily file, as the rows of its day: header and totals aside, no trailing tab.
+    const std::regex dailyName("run1/(animals_each_day_end|animals_each_day_start|cells)/run1_[a-z]+_day_([0-9]+)\\.txt");
+    std::map<int, std::string> byDay[3];
+    std::string animalHeader;
+    for (auto it = dailyFiles.begin(); it != dailyFiles.end();) {
+      std::smatch match;
+      if (!std::regex_match(it->first, match, dailyName)) {
+        ++it;
+        continue;
+      }
+      const int kind = match[1] == "animals_each_day_end" ? 0 : match[1] == "animals_each_day_start" ? 1 : 2;
+      std::istringstream lines(it->second);
+      std::string line, rows;
+      if (kind < 2) {
+        std::getline(lines, line);
+        animalHeader = line + "\n";
+      }
+      while (std::getline(lines, line) && !line.empty()) {
+        if (!line.empty() && line.back() == '\t') line.pop_back();
+        rows += std::string(match[2]) + "\t" + line + "\n";
+      }
+      byDay[kind][std::stoi(match[2])] = rows;
+      it = dailyFiles.erase(it);
+    }
+    const char* const tableNames[3] = {"animals_start.tsv", "animals_end.tsv", "cells.tsv"};
+    const std::string headers[3] = {"day\t" + animalHeader, "day\t" + animalHeader,
+                                    "day\tid\tfungi\tactive_prey\tactive_predators\n"};
+    for (int kind = 0; kind < 3; ++kind) {
+      const std::string name = std::string("run1/outputs/run1_") + tableNames[kind];
+      if (byDay[kind].empty()) {
+        EXPECT_EQ(tableFiles.count(name), 0u) << name << " written, though its kind was not chosen";
+        continue;
+      }
+      std::string expected = headers[kind];
+      for (const auto& [day, rows] : byDay[kind]) expected += rows;
+      EXPECT_EQ(tableFiles[name], expected) << name;
+      tableFiles.erase(name);
+    }
+    tableFiles.erase("run1/outputs/run1_traits.tsv");  // on by default in the tables layout
+    EXPECT_EQ(tableFiles, dailyFiles) << "the summary and food-web files differ between the layouts";
+  }
+}
+
 // The trait statistics are computed in the run; the end-of-day animal file of
 // the same day gives the same values (to the six digits it is written with).
 TEST(WholeRun, TraitStatisticsAgreeWithTheEndOfDaySnapshot) {
@@ -760,7 +815,7 @@ TEST(WholeRun, AStoppedRunCarriesOnFromItsCheckpointAsIfNeverStopped) {
        "day@37:TERM"},
       {"--set simulation.days=300 --set simulation.parallel=1", "day@151:TERM"},
       {"--set simulation.days=300 --checkpoint-every 10 --set simulation.outputs.compression=gzip "
-       "--set simulation.outputs.snapshotEvery=3 --set simulation.outputs.traitStatistics=true",
+       "--set simulation.outputs.snapshotEvery=3 --set simulation.outputs.layout=tables",
        "day@123:KILL"},
   };
   const std::string config = readFile(fs::path(SOILWEB_SOURCE_DIR) / "tests/soak/soak.json");

@@ -72,6 +72,7 @@ std::vector<Key> simulationKeys() {
       {"simulation.outputs.snapshotEvery", "strict integer", false, "write the snapshots every k days only"},
       {"simulation.outputs.snapshots", "list", false, "which snapshot files: animals_start, animals_end, cells"},
       {"simulation.outputs.compression", "text", false, "none, or gzip: outputs written gzip-compressed"},
+      {"simulation.outputs.layout", "text", false, "daily (a file per day and kind), or tables (a file per kind)"},
       {"simulation.outputs.traitStatistics", "text", false, "true: the daily trait statistics are written"},
       {"simulation.outputs.foodWeb", "text", false, "matrices, or edges: the food web as node and edge tables"},
   };

@@ -8,7 +8,71 @@
 
 #include <utility>
 
+namespace {
+// The kinds of the tables layout, in the order of TableBytes.
+enum Kind { ANIMALS_START, ANIMALS_END, CELLS };
+}  // namespace
+
+const char* const DailySnapshots::CELLS_HEADER = "id\tfungi\tactive_prey\tactive_predators\n";
+
 DailySnapshots::DailySnapshots(std::string runName, int lastDay) : runName(std::move(runName)), lastDay(lastDay) {}
+
+DailySnapshots::~DailySnapshots() = default;
+
+bool DailySnapshots::openTables(const TableBytes& bytes, bool resumed) {
+  const bool wanted[3] = {choice.animalsStart, choice.animalsEnd, choice.cells};
+  const std::string headers[3] = {AnimalSnapshot::HEADER, AnimalSnapshot::HEADER, CELLS_HEADER};
+  for (int kind = 0; kind < 3; ++kind) {
+    if (!wanted[kind]) continue;
+    auto& table = tables[kind];
+    table = std::make_unique<OutputFile>(RunLayout::tablePath(runName, kind),
+                                         resumed ? OutputFile::CONTINUED : OutputFile::IN_PLACE);
+    if (!table->isOpen()) return false;
+    if (resumed) {
+      if (!table->keepFirst(bytes[kind])) return false;
+    } else {
+      table->append("day\t" + headers[kind]);
+      table->flush();
+    }
+  }
+  return true;
+}
+
+DailySnapshots::TableBytes DailySnapshots::tableSizes() const {
+  TableBytes sizes{};
+  for (int kind = 0; kind < 3; ++kind)
+    if (tables[kind]) sizes[kind] = tables[kind]->size();
+  return sizes;
+}
+
+bool DailySnapshots::commitTables() {
+  bool written = true;
+  for (auto& table : tables)
+    if (table) written = table->commit() && written;
+  return written;
+}
+
+void DailySnapshots::appendRows(int kind, int day, const std::string& daily, bool hasHeader) {
+  const std::string dayField = std::to_string(day) + '\t';
+  std::string rows;
+  rows.reserve(daily.size() + daily.size() / 64 * dayField.size());
+  std::size_t from = hasHeader ? daily.find('\n') + 1 : 0;
+  while (from < daily.size()) {
+    const std::size_t end = daily.find('\n', from);
+    std::size_t last = end;
+    if (last > from && daily[last - 1] == '\t') --last;  // animal lines end each field with a tab
+    rows += dayField;
+    rows.append(daily, from, last - from);
+    rows += '\n';
+    from = end + 1;
+  }
+  if (writer) {
+    writer->append(*tables[kind], std::move(rows));
+  } else {
+    tables[kind]->append(rows);
+    tables[kind]->flush();
+  }
+}
 
 void DailySnapshots::write(const std::string& path, std::shared_ptr<const std::string> content) {
   if (writer)
@@ -32,7 +96,10 @@ void DailySnapshots::writeAnimals(const std::vector<std::unique_ptr<Cell>>& cell
     lastAnimals = std::move(text);
   }
   lastIsCurrent = selector != 0;
-  write(path, lastAnimals);
+  if (choice.tables)
+    appendRows(selector == 0 ? ANIMALS_START : ANIMALS_END, day, *lastAnimals, true);
+  else
+    write(path, lastAnimals);
 }
 
 void DailySnapshots::deadPurged() {
@@ -61,6 +128,10 @@ void DailySnapshots::writeCells(const std::vector<std::unique_ptr<Cell>>& cells,
     AnimalSnapshot::appendCell(*cell, *text);
     preys += cell->getNumberOfActivePreys();
     predators += cell->getNumberOfActivePredators();
+  }
+  if (choice.tables) {
+    appendRows(CELLS, day, *text, false);  // the totals follow from the rows
+    return;
   }
   *text += "\nTOTAL: ";
   appendInt(*text, preys);

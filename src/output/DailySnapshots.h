@@ -1,6 +1,8 @@
 // The daily animal and cell files of a run. Twice a day they are built from
 // the world's cells; each file's text is built whole and written now or, when
-// there is a background writer, while the next day runs. The start-of-day
+// there is a background writer, while the next day runs. In the tables layout
+// the same lines go, each after its day, into one file per kind for the whole
+// run, which grows a day at a time like the summary. The start-of-day
 // animal file of a day holds exactly the lines of the previous end-of-day
 // file, less those of animals purged in between, so that text is reused unless
 // the world has said that animals changed since. Owned by the run's outputs
@@ -9,12 +11,15 @@
 
 #include "AnimalSnapshot.h"
 
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 class BackgroundWriter;
 class Cell;
+class OutputFile;
 
 // Which snapshot files a run writes, and on which days: 0, every, 2 every, ...,
 // the last configured day and the day after which the world died out.
@@ -23,6 +28,7 @@ struct SnapshotChoice {
   bool animalsStart = true;  // the start-of-day animal files (under animals_each_day_end)
   bool animalsEnd = true;    // the end-of-day animal files (under animals_each_day_start)
   bool cells = true;
+  bool tables = false;       // one file per kind for the whole run instead of one a day
 };
 
 class DailySnapshots {
@@ -30,6 +36,7 @@ class DailySnapshots {
   // runName: the run's folder and the prefix of every file name; lastDay: the
   // last day configured.
   DailySnapshots(std::string runName, int lastDay);
+  ~DailySnapshots();
 
   void choose(const SnapshotChoice& choice) { this->choice = choice; }
   // The run ends after day (the world has died out): its end-of-day files are due.
@@ -52,8 +59,24 @@ class DailySnapshots {
   // failure has been reported on standard error.
   bool hasFailed() const { return failed; }
 
+  // The tables layout: the length of each table (animals at the start of the
+  // day, at its end, cells; 0 for a kind not written).
+  using TableBytes = std::array<std::uint64_t, 3>;
+  // Opens the chosen tables: with their headers, or (resumed) cut back to
+  // bytes; false, after one line on standard error, when one cannot be.
+  bool openTables(const TableBytes& bytes, bool resumed);
+  // Their lengths so far, once the writer has written what it was handed.
+  TableBytes tableSizes() const;
+  // Closes them; false when any failed.
+  bool commitTables();
+
+  // The header of the cell table (the daily cell files have none).
+  static const char* const CELLS_HEADER;
+
  private:
   void write(const std::string& path, std::shared_ptr<const std::string> content);
+  // Appends daily's lines (its header aside, when it has one) to table as rows of day.
+  void appendRows(int kind, int day, const std::string& daily, bool hasHeader);
   bool isDue(bool wanted, int day) const { return wanted && (day % choice.every == 0 || day == lastDay); }
 
   std::string runName;
@@ -64,4 +87,5 @@ class DailySnapshots {
   std::shared_ptr<std::string> lastAnimals;  // the latest animal file's text; may still be being written
   AnimalSnapshot::TextRanges lastDeadLines;            // where in it the lines of dead animals lie
   bool lastIsCurrent = false;                // true while no animal changed since it was built
+  std::array<std::unique_ptr<OutputFile>, 3> tables;  // the tables layout's files, by kind
 };

@@ -11,6 +11,7 @@ const char* const RunLayout::OWN = ".soilweb";
 const char* const RunLayout::RECORD = "run_info.json";
 const char* const RunLayout::CHECKPOINT = "checkpoint.bin";
 const char* const RunLayout::TRAITS = "traits.tsv";
+const char* const RunLayout::TABLES[3] = {"animals_start.tsv", "animals_end.tsv", "cells.tsv"};
 const char* const RunLayout::FOODWEB_NODES = "foodweb_nodes.tsv";
 const char* const RunLayout::FOODWEB_EDGES = "foodweb_edges.tsv";
 const char* const RunLayout::PARTIAL = ".partial";
@@ -39,8 +40,11 @@ std::string RunLayout::cellsPath(const std::string& run, int day) {
   return inFolder(run, CELLS, "cells_day_" + std::to_string(day) + ".txt");
 }
 
+std::string RunLayout::tablePath(const std::string& run, int kind) { return outputPath(run, TABLES[kind]); }
+
 std::vector<std::string> RunLayout::folders(const SnapshotChoice& choice) {
   std::vector<std::string> wanted = {std::string("/") + OUTPUTS};
+  if (choice.tables) return wanted;
   if (choice.animalsEnd) wanted.push_back(std::string("/") + ANIMALS_END);
   if (choice.animalsStart) wanted.push_back(std::string("/") + ANIMALS_START);
   if (choice.cells) wanted.push_back(std::string("/") + CELLS);

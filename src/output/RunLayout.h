@@ -35,6 +35,10 @@ class RunLayout {
   // The animal file of day (before any ".gz"): at its start (selector 0) or its end.
   static std::string animalsPath(const std::string& run, int day, int selector);
   static std::string cellsPath(const std::string& run, int day);
+  // The tables layout's file of a kind (0: animals at the start of the day, 1:
+  // at its end, 2: cells), in outputs.
+  static std::string tablePath(const std::string& run, int kind);
   // The folders below NAME that a run writes in (outputs and the chosen snapshots'), each starting with '/'.
   static std::vector<std::string> folders(const SnapshotChoice& choice);
+  static const char* const TABLES[3];      // the tables layout's files, after "NAME_", in outputs
 };

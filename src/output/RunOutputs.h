@@ -35,6 +35,10 @@ class RunOutputs : public DayObserver {
                                                  OutputFile& nodes) const;
   // The food web as a node and an edge table (FoodWebEdges), instead of the matrices.
   void printFoodWebNodesAndEdges(OutputFile& nodes, OutputFile& edges) const;
+  // The tables layout's snapshot tables (DailySnapshots).
+  bool openTables(const DailySnapshots::TableBytes& bytes, bool resumed) { return snapshots.openTables(bytes, resumed); }
+  DailySnapshots::TableBytes tableSizes() const { return snapshots.tableSizes(); }
+  bool commitTables() { return snapshots.commitTables(); }
   // A snapshot file written at once failed; each failure has been reported on standard error.
   bool hasOutputFailed() const { return snapshots.hasFailed(); }
 

@@ -34,6 +34,7 @@ void transferRun(StateArchive& archive, Checkpoint::Run& run) {
   archive.io(run.day);
   archive.io(run.summaryBytes);
   archive.io(run.traitsBytes);
+  for (std::uint64_t& bytes : run.snapshotBytes) archive.io(bytes);
 }
 
 std::string systemReason(int error) { return std::strerror(error); }

@@ -10,6 +10,7 @@
 
 #include <boost/property_tree/ptree_fwd.hpp>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -33,6 +34,7 @@ class Checkpoint {
     std::int32_t day = -1;           // the last finished day
     std::uint64_t summaryBytes = 0;  // the summary file's length after that day
     std::uint64_t traitsBytes = 0;   // the trait statistics' length after that day (0 when not written)
+    std::array<std::uint64_t, 3> snapshotBytes{};  // the tables layout's snapshot tables' lengths (0: not written)
   };
 
   // The version of the file's layout; a file of another is refused.

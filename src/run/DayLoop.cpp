@@ -23,6 +23,7 @@ bool DayLoop::openTables(const Checkpoint::Run& saved, bool resumed) {
   if (settings.traitStatistics)
     tables.push_back({std::make_unique<OutputFile>(settings.traitsPath(), mode), TraitStatistics::HEADER,
                       &Checkpoint::Run::traitsBytes, &RunOutputs::printTraitStatistics});
+  if (settings.snapshots.tables && !outputs.openTables(saved.snapshotBytes, resumed)) return false;
   for (const DailyTable& table : tables) {
     OutputFile& file = *table.file;
     if (!file.isOpen()) return false;
@@ -47,6 +48,7 @@ const DayLoop::Outcome& DayLoop::run(Checkpoint::Run saved, bool resumed) {
     throw;
   }
   result.filesWritten = writer.finish();
+  if (settings.snapshots.tables) result.filesWritten = outputs.commitTables() && result.filesWritten;
   result.summaryWritten = true;
   for (const DailyTable& table : tables) result.summaryWritten = table.file->commit() && result.summaryWritten;
   return result;
@@ -80,6 +82,7 @@ void DayLoop::checkpoint(int day) {
   writer.finish();  // the tables hold the day's lines; failures are counted at the end
   state.day = day;
   for (const DailyTable& table : tables) state.*table.bytes = table.file->size();
+  state.snapshotBytes = outputs.tableSizes();
   if (Checkpoint::write(settings.simulation, state, world))
     result.checkpointDay = day;
   else

@@ -86,6 +86,8 @@ std::unique_ptr<RunFolder> prepareRunFolder(const RunSettings& names, const Plac
                                     RunLayout::cellsPath(names.simulation, lastDay) + gz + partial};
   for (const auto& file : names.foodWebFiles()) paths.push_back(names.outputPath(file) + gz + partial);
   if (names.traitStatistics) paths.push_back(names.traitsPath() + gz);
+  if (names.snapshots.tables)
+    for (int kind = 0; kind < 3; ++kind) paths.push_back(RunLayout::tablePath(names.simulation, kind) + gz);
   paths.push_back(RunLayout::checkpointPath(names.simulation) + partial);
   if (!folder->namesFit(paths) || !folder->claim()) return nullptr;
   if (!placement.resuming && !folder->contents().empty()) {

@@ -42,6 +42,12 @@ void readOutputControls(const Configuration& config, RunSettings& settings) {
     if (settings.checkpointEvery < 1)
       config.fail(checkpoints, "must be at least 1, got " + std::to_string(settings.checkpointEvery));
   }
+  const std::string layout = "simulation.outputs.layout";
+  if (config.has(layout)) {
+    const std::string word = config.text(layout);
+    if (word != "daily" && word != "tables") config.fail(layout, "must be daily or tables, got '" + word + "'");
+    settings.snapshots.tables = settings.traitStatistics = word == "tables";
+  }
   const std::string statistics = "simulation.outputs.traitStatistics";
   if (config.has(statistics)) {
     const std::string word = config.text(statistics);
@@ -76,7 +82,10 @@ void checkFileNames(const Configuration& config, const RunSettings& settings) {
     for (const auto& [own, what] : {std::pair{RunLayout::RECORD, "record"}, std::pair{RunLayout::CHECKPOINT, "checkpoint"},
                                     std::pair{RunLayout::TRAITS, "trait statistics"},
                                     std::pair{RunLayout::FOODWEB_NODES, "food-web nodes"},
-                                    std::pair{RunLayout::FOODWEB_EDGES, "food-web edges"}})
+                                    std::pair{RunLayout::FOODWEB_EDGES, "food-web edges"},
+                                    std::pair{RunLayout::TABLES[0], "table of animals"},
+                                    std::pair{RunLayout::TABLES[1], "table of animals"},
+                                    std::pair{RunLayout::TABLES[2], "table of cells"}})
       if (files[i].second == own)
         config.fail(files[i].first, std::string("names the file '") + own + "', which is the run's " + what +
                                         "; choose another name");
