@@ -797,6 +797,27 @@ TEST(WholeRun, GzipFilesDecompressToThePlainRun) {
   EXPECT_TRUE(packed.results() == plain.results());
 }
 
+// In the tables layout gzip cuts each block into members of 1 MiB of text,
+// compressed on several threads: the files are the same whatever their number,
+// and decompress to the plain run.
+TEST(WholeRun, CompressionThreadsChangeNoByte) {
+  const std::string config = exampleConfig({{"days", "3"}, {"initialPopulation", "6000"}, {"purgeDeadAnimals", "1"}});
+  const std::string tables = "--set simulation.outputs.layout=tables ";
+  const std::string gzip = tables + "--set simulation.outputs.compression=gzip --set simulation.outputs.threads=";
+  Scratch plain, one, three;
+  ASSERT_EQ(plain.run(config, tables).status, 0);
+  ASSERT_EQ(one.run(config, gzip + "1").status, 0);
+  ASSERT_EQ(three.run(config, gzip + "3").status, 0);
+  EXPECT_TRUE(one.results() == three.results());
+  const std::string table = three.file("run1/outputs/run1_animals_end.tsv.gz");
+  EXPECT_GT(plain.file("run1/outputs/run1_animals_end.tsv").size(), 2 * (std::size_t(1) << 20)) << "a day's rows fit one member";
+  std::size_t members = 0;
+  for (std::size_t at = table.find("\x1f\x8b\x08"); at != std::string::npos; at = table.find("\x1f\x8b\x08", at + 1)) ++members;
+  EXPECT_GT(members, 4u);
+  ASSERT_EQ(std::system(("cd " + shellQuote(three.path) + " && find run1 -name '*.gz' -exec gunzip {} +").c_str()), 0);
+  EXPECT_TRUE(three.results() == plain.results());
+}
+
 
 // A run stopped (by SIGTERM, which writes a checkpoint of the last day run, or
 // by SIGKILL after a periodic checkpoint) and carried on with --resume leaves

@@ -74,6 +74,7 @@ std::vector<Key> simulationKeys() {
       {"simulation.outputs.compression", "text", false, "none, or gzip: outputs written gzip-compressed"},
       {"simulation.outputs.layout", "text", false, "daily (a file per day and kind), or tables (a file per kind)"},
       {"simulation.outputs.traitStatistics", "text", false, "true: the daily trait statistics are written"},
+      {"simulation.outputs.threads", "strict integer", false, "threads compressing the tables layout's gzip files"},
       {"simulation.outputs.foodWeb", "text", false, "matrices, or edges: the food web as node and edge tables"},
   };
 }

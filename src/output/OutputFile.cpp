@@ -13,8 +13,12 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <algorithm>
 #include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace {
 const std::size_t BLOCK = 1 << 20;  // write in blocks of about this size
@@ -113,15 +117,52 @@ libdeflate_compressor* compressor() {
 }
 }  // namespace
 
+namespace {
+// data as one gzip member; "" when it cannot be compressed (no memory).
+std::string gzipMember(const char* data, std::size_t size) {
+  libdeflate_compressor* gzipper = compressor();
+  if (!gzipper) return "";
+  std::string member(libdeflate_gzip_compress_bound(gzipper, size), '\0');
+  member.resize(libdeflate_gzip_compress(gzipper, data, size, member.data(), member.size()));
+  return member;
+}
+}  // namespace
+
+int OutputFile::compressionThreads = 0;
+const std::size_t OutputFile::CHUNK = std::size_t(1) << 20;
+
 void OutputFile::writeBlock(const char* data, std::size_t size) {
   if (!compressed) return writeAll(data, size);
   if (size == 0 || fd < 0 || error != 0) return;
-  libdeflate_compressor* gzipper = compressor();
-  if (!gzipper) return fail(ENOMEM);
-  std::string member(libdeflate_gzip_compress_bound(gzipper, size), '\0');
-  const std::size_t length = libdeflate_gzip_compress(gzipper, data, size, member.data(), member.size());
-  if (length == 0) return fail(ENOMEM);
-  writeAll(member.data(), length);
+  if (compressionThreads > 0) return writeChunked(data, size);
+  const std::string member = gzipMember(data, size);
+  if (member.empty()) return fail(ENOMEM);
+  writeAll(member.data(), member.size());
+}
+
+void OutputFile::writeChunked(const char* data, std::size_t size) {
+  const std::size_t chunks = (size + CHUNK - 1) / CHUNK;
+  std::vector<std::string> members(chunks);
+  std::atomic<std::size_t> next{0};  // each thread takes the next chunk left; members keep their order
+  auto compress = [&] {
+    for (std::size_t k = next++; k < chunks; k = next++)
+      members[k] = gzipMember(data + k * CHUNK, std::min(CHUNK, size - k * CHUNK));
+  };
+  std::vector<std::thread> helpers;
+  const std::size_t wanted = std::min<std::size_t>(static_cast<std::size_t>(compressionThreads), chunks);
+  for (std::size_t t = 1; t < wanted; ++t) {
+    try {
+      helpers.emplace_back(compress);
+    } catch (const std::system_error&) {
+      break;  // fewer helpers: the same members, a little later
+    }
+  }
+  compress();
+  for (auto& helper : helpers) helper.join();
+  for (const std::string& member : members) {
+    if (member.empty()) return fail(ENOMEM);
+    writeAll(member.data(), member.size());
+  }
 }
 
 void OutputFile::writeAll(const char* data, std::size_t left) {

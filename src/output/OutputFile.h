@@ -20,6 +20,11 @@ class OutputFile {
   enum Mode { WHOLE, IN_PLACE, CONTINUED };
   // Whether files are written gzip-compressed; set once before a run writes.
   static bool gzip;
+  // 0: each block written is one gzip member. Otherwise every block is cut
+  // into members of CHUNK bytes of text, compressed on this many threads at
+  // once; the bytes of a file do not depend on the number. Set once before a run writes.
+  static int compressionThreads;
+  static const std::size_t CHUNK;
 
   // Opens the file (path + ".gz" when compressed, unless plain); reports
   // "Error opening the file." when it cannot.
@@ -59,8 +64,10 @@ class OutputFile {
 
  private:
   void fail(int error);
-  // Writes a block as it is, or as one gzip member.
+  // Writes a block as it is, or as gzip members.
   void writeBlock(const char* data, std::size_t size);
+  // Writes a block as members of CHUNK bytes each, compressed on compressionThreads threads.
+  void writeChunked(const char* data, std::size_t size);
   void writeAll(const char* data, std::size_t size);
 
   std::string path;

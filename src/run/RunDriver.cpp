@@ -218,6 +218,7 @@ bool build(const RunOptions& options, boost::property_tree::ptree& tree, RunInfo
     const Configuration config(tree);
     names = RunSettings::read(config, tree);
     OutputFile::gzip = names.gzip;
+    OutputFile::compressionThreads = names.compressionThreads();
     if (!options.resume.empty()) resumed = openCheckpoint(config, tree, options, info);
     const long seed = resumed ? info.seed : chooseSeed(config, options, info);
     // The recorded configuration repeats the run: the seed used is in it.

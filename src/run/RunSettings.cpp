@@ -6,6 +6,9 @@
 
 #include <boost/property_tree/ptree.hpp>
 
+#include <algorithm>
+#include <thread>
+
 namespace {
 const char* const MATRIX_KEYS[] = {"simulation.outputs.encountersMatrixFilename",
                                    "simulation.outputs.predationsMatrixFilename",
@@ -59,6 +62,11 @@ void readOutputControls(const Configuration& config, RunSettings& settings) {
     const std::string word = config.text(foodWeb);
     if (word != "matrices" && word != "edges") config.fail(foodWeb, "must be matrices or edges, got '" + word + "'");
     settings.foodWebEdges = word == "edges";
+  }
+  const std::string threads = "simulation.outputs.threads";
+  if (config.has(threads)) {
+    settings.threads = config.strictInt(threads);
+    if (settings.threads < 1) config.fail(threads, "must be at least 1, got " + std::to_string(settings.threads));
   }
   const std::string compression = "simulation.outputs.compression";
   if (config.has(compression)) {
@@ -133,6 +141,11 @@ std::string RunSettings::outputPath(const std::string& file) const { return RunL
 std::vector<std::string> RunSettings::foodWebFiles() const {
   if (foodWebEdges && purge == 0) return {RunLayout::FOODWEB_NODES, RunLayout::FOODWEB_EDGES};
   return matrices;
+}
+
+int RunSettings::compressionThreads() const {
+  if (!snapshots.tables || !gzip) return 0;
+  return threads > 0 ? threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
 std::string RunSettings::traitsPath() const { return RunLayout::outputPath(simulation, RunLayout::TRAITS); }

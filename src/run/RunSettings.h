@@ -22,6 +22,7 @@ struct RunSettings {
   std::vector<std::string> matrices;  // encounters, predations, nodes; only when purge is 0
   SnapshotChoice snapshots;           // which snapshot files, how often
   bool gzip = false;                  // every output but the run's record compressed
+  int threads = 0;                    // threads that compress the tables layout's files; 0: one per processor
   bool traitStatistics = false;       // the daily trait statistics are written
   bool foodWebEdges = false;          // the food web as node and edge tables instead of the matrices
   int checkpointEvery = 0;            // days between checkpoints; 0: only when stopped by a signal
@@ -34,6 +35,9 @@ struct RunSettings {
   std::string outputPath(const std::string& file) const;
   // The names of the food-web files, in outputs: the matrices', or the node and edge tables.
   std::vector<std::string> foodWebFiles() const;
+  // The threads compressing each file's blocks: in the tables layout with
+  // gzip, threads (or one per processor); otherwise 0, one gzip member a block.
+  int compressionThreads() const;
   // The trait statistics, NAME/outputs/NAME_traits.tsv.
   std::string traitsPath() const;
   // The run's record, NAME/outputs/NAME_run_info.json.
