@@ -7,13 +7,14 @@ build=${1:-"$root/build"}
 shift || true
 
 packages=(g++ make cmake git libboost-dev libcli11-dev libdeflate-dev libgtest-dev python3 python3-matplotlib
-          python3-scipy parallel)
+          python3-scipy python3-pandas r-base-core parallel)
 if ! command -v dpkg-query >/dev/null || ! command -v apt-get >/dev/null; then
   # Not Debian: nothing is installed here; say what the build needs and try it as it is.
   cat >&2 <<'NEEDS'
 setup.sh: this is not a Debian or Ubuntu machine, so nothing is installed. soilweb needs a C++17
 compiler, CMake 3.16 or newer, Boost's headers, CLI11 (header-only) and libdeflate; the tests need
-GoogleTest, and the scripts Python 3 with matplotlib and scipy, and GNU parallel. On a cluster,
+GoogleTest, and the scripts Python 3 with matplotlib, scipy and pandas, R for the R loader, and
+GNU parallel. On a cluster,
 load them as modules (e.g. `module load gcc cmake boost`) and see "Building on a cluster" in the
 README for a build without tests.
 NEEDS
@@ -29,6 +30,12 @@ else
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
   fi
+fi
+
+# `import soilweb` (the loader in python/) for this user's system Python, from anywhere.
+if [ -x /usr/bin/python3 ]; then
+  site=$(/usr/bin/python3 -m site --user-site 2>/dev/null || true)
+  if [ -n "$site" ] && mkdir -p "$site" 2>/dev/null; then echo "$root/python" > "$site/soilweb.pth"; fi
 fi
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null

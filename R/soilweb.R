@@ -1,0 +1,193 @@
+# Load soilweb runs and sweeps as data frames, with base R only.
+#
+#   source("R/soilweb.R")
+#   run <- read_run("example")        # the run's folder, named after simulationName
+#   head(run$summary); head(run$animals_end); run$record$status
+#   sweep <- read_sweep("my-sweep")   # a folder made by soilweb-sweep, after soilweb-sweep collect
+#   head(sweep$summary)               # every finished run's summary, stacked
+#
+# The tables are those of the Python loader (python/soilweb): summary, animals_start,
+# animals_end, cells, traits, foodweb_nodes, foodweb_edges (NULL when the run did not write
+# what a table needs), whatever the layout (daily files or tables), compression or thinning.
+# run$record holds the run record's top-level fields (status, seed, last_day, ...).
+
+SOILWEB_TABLES <- c("summary", "animals_start", "animals_end", "cells", "traits", "foodweb_nodes",
+                    "foodweb_edges")
+
+# The daily layout's folders: the start-of-day animal files are under animals_each_day_end.
+.soilweb_daily <- c(animals_start = "animals_each_day_end", animals_end = "animals_each_day_start",
+                    cells = "cells")
+.soilweb_traits <- c("energy", "growth", "pheno", "body", "assim", "vor", "speed", "search", "met",
+                     "vorQ10", "spdQ10", "srchQ10", "e_met")
+.soilweb_stages <- c("egg", "juvenile", "adult", "reproducing")
+.soilweb_fates <- c("2" = "starved", "3" = "predated", "5" = "background", "6" = "senesced")
+
+.soilweb_existing <- function(path) {
+  for (candidate in c(path, paste0(path, ".gz"))) if (file.exists(candidate)) return(candidate)
+  NULL
+}
+
+# A tab-separated file with a header; the daily animal files' trailing tab is dropped.
+.soilweb_tsv <- function(path) {
+  header <- strsplit(readLines(path, n = 1), "\t")[[1]]
+  table <- read.delim(path, header = FALSE, skip = 1, quote = "",
+                      stringsAsFactors = FALSE, colClasses = NA)
+  table <- table[, seq_along(header), drop = FALSE]
+  names(table) <- header
+  table
+}
+
+# The value of a text field of the run record, wherever it stands ("" when absent).
+.soilweb_record_text <- function(text, key) {
+  found <- regmatches(text, regexec(paste0('"', key, '"\\s*:\\s*"([^"]*)"'), text))[[1]]
+  if (length(found) == 2) found[2] else ""
+}
+
+# The record's top-level fields that are numbers, text, true, false or null.
+.soilweb_record <- function(text) {
+  lines <- strsplit(text, "\n")[[1]]
+  top <- regmatches(lines, regexec('^  "([^"]+)": (.*?),?$', lines))
+  record <- list()
+  for (field in top) {
+    if (length(field) != 3) next
+    value <- field[3]
+    if (grepl('^".*"$', value)) record[[field[2]]] <- gsub('^"|"$', "", value)
+    else if (value %in% c("true", "false")) record[[field[2]]] <- value == "true"
+    else if (value == "null") record[field[2]] <- list(NULL)
+    else if (!is.na(suppressWarnings(as.numeric(value)))) record[[field[2]]] <- as.numeric(value)
+  }
+  record
+}
+
+.soilweb_day_of <- function(path) as.integer(sub(".*_day_([0-9]+)\\.txt(\\.gz)?$", "\\1", path))
+
+.soilweb_snapshots <- function(folder, name, kind) {
+  table <- .soilweb_existing(file.path(folder, "outputs", paste0(name, "_", kind, ".tsv")))
+  if (!is.null(table)) return(.soilweb_tsv(table))
+  files <- list.files(file.path(folder, .soilweb_daily[[kind]]), pattern = "_day_[0-9]+\\.txt(\\.gz)?$",
+                      full.names = TRUE)
+  if (length(files) == 0) return(NULL)
+  files <- files[order(.soilweb_day_of(files))]
+  days <- lapply(files, function(path) {
+    if (kind == "cells") {
+      lines <- readLines(path)
+      frame <- read.delim(text = lines[grepl("^[0-9]", lines)], header = FALSE,
+                          col.names = c("id", "fungi", "active_prey", "active_predators"))
+    } else {
+      frame <- .soilweb_tsv(path)
+    }
+    cbind(day = .soilweb_day_of(path), frame)
+  })
+  do.call(rbind, days)
+}
+
+# The trait statistics of an end-of-day animal table, as the trait statistics file holds them.
+soilweb_traits_of <- function(animals) {
+  living <- animals[animals$state %in% c(0, 1, 4), ]
+  living$stage <- ifelse(living$state == 0, "egg", ifelse(living$state == 4, "reproducing",
+                         ifelse(living$instar >= 4, "adult", "juvenile")))
+  species <- unique(animals$species)
+  grid <- expand.grid(stage = .soilweb_stages, species = species, day = sort(unique(animals$day)),
+                      stringsAsFactors = FALSE)[, c("day", "species", "stage")]
+  key <- paste(living$day, living$species, living$stage)
+  wanted <- paste(grid$day, grid$species, grid$stage)
+  grid$count <- as.integer(table(factor(key, levels = wanted)))
+  for (trait in .soilweb_traits) {
+    for (statistic in c("mean", "sd", "min", "max")) {
+      f <- switch(statistic, mean = mean, sd = sd, min = min, max = max)
+      values <- tapply(living[[trait]], factor(key, levels = wanted), f)
+      grid[[paste0(trait, "_", statistic)]] <- as.numeric(values)
+    }
+  }
+  grid
+}
+
+.soilweb_matrix_edges <- function(met, eaten) {
+  pairs <- function(matrix, column) {
+    m <- as.matrix(matrix[, -1, drop = FALSE])
+    ones <- which(m > 0, arr.ind = TRUE)
+    data.frame(victim = matrix[[1]][ones[, 1]], hunter = as.integer(colnames(m)[ones[, 2]]),
+               value = rep(1L, nrow(ones)))
+  }
+  e <- pairs(met); p <- pairs(eaten)
+  edges <- merge(e, p, by = c("victim", "hunter"), all = TRUE, suffixes = c(".e", ".p"))
+  edges[is.na(edges)] <- 0L
+  edges <- data.frame(hunter = edges$hunter, victim = edges$victim, encounters = as.integer(edges$value.e),
+                      predations = as.integer(edges$value.p))
+  edges[order(edges$victim, edges$hunter), , drop = FALSE]
+}
+
+# The tables of a run's folder: a list of data frames, and record.
+read_run <- function(folder, tables = SOILWEB_TABLES) {
+  folder <- normalizePath(folder, mustWork = TRUE)
+  name <- basename(folder)
+  output <- function(file) .soilweb_existing(file.path(folder, "outputs", paste0(name, "_", file)))
+  record_path <- file.path(folder, "outputs", paste0(name, "_run_info.json"))
+  text <- if (file.exists(record_path)) paste(readLines(record_path, warn = FALSE), collapse = "\n") else ""
+  matrix_of <- function(key) {
+    file <- .soilweb_record_text(text, key)
+    path <- if (nzchar(file)) output(file) else NULL
+    if (is.null(path)) NULL else read.delim(path, check.names = FALSE)
+  }
+  run <- list(record = .soilweb_record(text))
+  read <- list(
+    summary = function() {
+      path <- output(.soilweb_record_text(text, "summaryFilename"))
+      if (is.null(path)) NULL else read.delim(path)
+    },
+    animals_start = function() .soilweb_snapshots(folder, name, "animals_start"),
+    animals_end = function() .soilweb_snapshots(folder, name, "animals_end"),
+    cells = function() .soilweb_snapshots(folder, name, "cells"),
+    traits = function() {
+      path <- output("traits.tsv")
+      if (!is.null(path)) return(read.delim(path))
+      animals <- .soilweb_snapshots(folder, name, "animals_end")
+      if (is.null(animals)) NULL else soilweb_traits_of(animals)
+    },
+    foodweb_nodes = function() {
+      path <- output("foodweb_nodes.tsv")
+      if (!is.null(path)) return(read.delim(path, stringsAsFactors = FALSE))
+      listed <- matrix_of("nodesMatrixFilename")
+      if (is.null(listed)) return(NULL)
+      nodes <- data.frame(id = as.integer(sub("^X", "", listed$node)), category = listed$category)
+      animals <- .soilweb_snapshots(folder, name, "animals_end")
+      if (is.null(animals)) return(nodes)
+      last <- animals[animals$day == max(animals$day), ]
+      at <- match(nodes$id, last$id)
+      fate <- .soilweb_fates[as.character(last$state[at])]
+      data.frame(id = nodes$id, species = last$species[at], category = nodes$category,
+                 birth_day = last$date_egg[at], death_day = ifelse(is.na(fate), NA, last$date_death[at]),
+                 fate = ifelse(is.na(fate), "alive", fate), stringsAsFactors = FALSE)
+    },
+    foodweb_edges = function() {
+      path <- output("foodweb_edges.tsv")
+      if (!is.null(path)) return(read.delim(path))
+      met <- matrix_of("encountersMatrixFilename"); eaten <- matrix_of("predationsMatrixFilename")
+      if (is.null(met) || is.null(eaten)) NULL else .soilweb_matrix_edges(met, eaten)
+    })
+  for (table in tables) run[table] <- list(read[[table]]())
+  run
+}
+
+# The tables of every finished run of a sweep, stacked, with run, replicate and the swept
+# parameters first; record has one row per run. Reads SWEEP/tables/runs.tsv, which
+# soilweb-sweep collect writes.
+read_sweep <- function(folder, tables = SOILWEB_TABLES) {
+  runs_path <- file.path(folder, "tables", "runs.tsv")
+  if (!file.exists(runs_path)) stop("no ", runs_path, ": run soilweb-sweep collect ", folder, " first")
+  runs <- read.delim(runs_path, check.names = FALSE, stringsAsFactors = FALSE)
+  first <- setdiff(names(runs), c("seed", "status", "last_day"))
+  sweep <- list(record = runs)
+  finished <- runs[runs$status %in% c("completed", "extinct"), ]
+  for (table in tables) {
+    frames <- lapply(seq_len(nrow(finished)), function(k) {
+      run <- finished[k, ]
+      frame <- read_run(file.path(folder, "runs", run$run, run$run), table)[[table]]
+      if (is.null(frame) || nrow(frame) == 0) return(NULL)
+      cbind(run[rep(1, nrow(frame)), first, drop = FALSE], frame, row.names = NULL)
+    })
+    frames <- Filter(Negate(is.null), frames)
+    sweep[table] <- list(if (length(frames)) do.call(rbind, frames) else NULL)
+  }
+  sweep
+}

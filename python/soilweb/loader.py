@@ -1,0 +1,290 @@
+"""Tidy tables of a soilweb run or sweep, whatever the layout they were written in.
+
+A run's tables, each a DataFrame (None when the run did not write what it needs):
+  summary         the daily summary: DAY, BIOMASS, counts by kind and state
+  animals_start   every animal at the start of each day written: day, then the animal file's columns
+  animals_end     every animal at the end of each day written
+  cells           each cell at the end of each day written: day, id, fungi, active_prey, active_predators
+  traits          per day, species and stage: count and mean, sd, min, max of each trait (from the
+                  trait statistics file, or computed from animals_end when the run did not write it)
+  foodweb_nodes   id, species, category, birth_day, death_day, fate
+  foodweb_edges   hunter, victim, encounters, predations (from the matrices: founders only, and
+                  1 for any number of encounters)
+and "record", the run's run_info.json as a dict.
+Tables are read when first asked for, and kept.
+"""
+import glob
+import gzip
+import io
+import json
+import os
+import re
+from collections.abc import Mapping
+
+import pandas as pd
+
+TABLES = ("summary", "animals_start", "animals_end", "cells", "traits", "foodweb_nodes", "foodweb_edges")
+
+# The daily layout's folders: the start-of-day animal files are under animals_each_day_end.
+DAILY_FOLDERS = {"animals_start": "animals_each_day_end", "animals_end": "animals_each_day_start", "cells": "cells"}
+CELL_COLUMNS = ["id", "fungi", "active_prey", "active_predators"]
+TRAIT_COLUMNS = ["energy", "growth", "pheno", "body", "assim", "vor", "speed", "search", "met", "vorQ10", "spdQ10",
+                 "srchQ10", "e_met"]
+STAGES = ["egg", "juvenile", "adult", "reproducing"]
+FATES = {2: "starved", 3: "predated", 5: "background", 6: "senesced"}
+FIRST_ADULT_INSTAR = 4
+
+
+def _existing(path):
+    """path, or path + ".gz", whichever exists; None when neither does."""
+    for candidate in (path, path + ".gz"):
+        if os.path.exists(candidate):
+            return candidate
+    return None
+
+
+def _open_text(path):
+    return gzip.open(path, "rt", newline="") if path.endswith(".gz") else open(path, newline="")
+
+
+def _read_tsv(path, **options):
+    # index_col=False: the daily animal files end every line with a tab.
+    return pd.read_csv(path, sep="\t", index_col=False, **options)
+
+
+def _day_of(path):
+    return int(re.search(r"_day_(\d+)\.txt(\.gz)?$", path).group(1))
+
+
+class Run(Mapping):
+    """The tables of one run's folder (the folder named after simulationName)."""
+
+    def __init__(self, folder):
+        self.folder = os.path.normpath(folder)
+        self.name = os.path.basename(self.folder)
+        if not os.path.isdir(os.path.join(self.folder, "outputs")):
+            raise FileNotFoundError(f"{folder} is not a soilweb run's folder (it has no outputs/)")
+        self._tables = {}
+        record = os.path.join(self.folder, "outputs", f"{self.name}_run_info.json")
+        self.record = {}
+        if os.path.exists(record):
+            with open(record) as f:
+                self.record = json.load(f)
+
+    def __getitem__(self, table):
+        if table == "record":
+            return self.record
+        if table not in TABLES:
+            raise KeyError(table)
+        if table not in self._tables:
+            self._tables[table] = getattr(self, "_read_" + table)()
+        return self._tables[table]
+
+    def __iter__(self):
+        return iter(TABLES + ("record",))
+
+    def __len__(self):
+        return len(TABLES) + 1
+
+    # ---- where the files are --------------------------------------------------------------
+
+    def _output(self, file):
+        return _existing(os.path.join(self.folder, "outputs", f"{self.name}_{file}"))
+
+    def _configured(self, key, default=None):
+        outputs = self.record.get("configuration", {}).get("simulation", {}).get("outputs", {})
+        return outputs.get(key, default)
+
+    # ---- the tables -------------------------------------------------------------------------
+
+    def _read_summary(self):
+        name = self._configured("summaryFilename")
+        if name and self._output(name):
+            return _read_tsv(self._output(name))
+        for path in sorted(glob.glob(os.path.join(self.folder, "outputs", "*"))):
+            with _open_text(path) as f:
+                if f.readline().startswith("DAY\tBIOMASS\t"):
+                    return _read_tsv(path)
+        return None
+
+    def _daily_files(self, kind):
+        folder = os.path.join(self.folder, DAILY_FOLDERS[kind])
+        found = glob.glob(os.path.join(folder, "*_day_*.txt")) + glob.glob(os.path.join(folder, "*_day_*.txt.gz"))
+        return sorted(found, key=_day_of)
+
+    def _snapshots(self, kind):
+        table = self._output(f"{kind}.tsv")
+        if table:
+            return _read_tsv(table)
+        files = self._daily_files(kind)
+        if not files:
+            return None
+        days = []
+        for path in files:
+            if kind == "cells":
+                with _open_text(path) as f:
+                    rows = "".join(line for line in f if line[:1].isdigit())  # the totals line aside
+                frame = pd.read_csv(io.StringIO(rows), sep="\t", header=None, names=CELL_COLUMNS)
+            else:
+                frame = _read_tsv(path)
+            frame.insert(0, "day", _day_of(path))
+            days.append(frame)
+        return pd.concat(days, ignore_index=True)
+
+    def _read_animals_start(self):
+        return self._snapshots("animals_start")
+
+    def _read_animals_end(self):
+        return self._snapshots("animals_end")
+
+    def _read_cells(self):
+        return self._snapshots("cells")
+
+    def _read_traits(self):
+        path = self._output("traits.tsv")
+        if path:
+            return _read_tsv(path)
+        animals = self["animals_end"]
+        return None if animals is None else traits_of(animals, self._species())
+
+    def _species(self):
+        animals = self.record.get("configuration", {}).get("world", {}).get("life", {}).get("animals", [])
+        return [str(a.get("name", "")).strip() for a in animals] if isinstance(animals, list) else []
+
+    def _read_foodweb_nodes(self):
+        path = self._output("foodweb_nodes.tsv")
+        if path:
+            return _read_tsv(path)
+        listed = self._matrix("nodesMatrixFilename")
+        if listed is None:
+            return None
+        nodes = pd.DataFrame({"id": listed["node"].str[1:].astype(int), "category": listed["category"]})
+        # What the node list leaves out comes from the last end-of-day snapshot, which holds every animal.
+        animals = self["animals_end"]
+        if animals is None:
+            return nodes[["id", "category"]]
+        last = animals[animals.day == animals.day.max()].set_index("id")
+        nodes = nodes.join(last[["species", "date_egg", "date_death", "state"]], on="id")
+        dead = nodes.state.isin(list(FATES))
+        return pd.DataFrame({"id": nodes.id, "species": nodes.species, "category": nodes.category,
+                             "birth_day": nodes.date_egg, "death_day": nodes.date_death.where(dead),
+                             "fate": nodes.state.map(FATES).fillna("alive")})
+
+    def _read_foodweb_edges(self):
+        path = self._output("foodweb_edges.tsv")
+        if path:
+            return _read_tsv(path)
+        met, eaten = self._matrix("encountersMatrixFilename"), self._matrix("predationsMatrixFilename")
+        if met is None or eaten is None:
+            return None
+        pairs = []
+        for matrix, column in ((met, "encounters"), (eaten, "predations")):
+            ones = matrix.set_index(matrix.columns[0]).stack()
+            ones = ones[ones > 0].reset_index()
+            ones.columns = ["victim", "hunter", column]
+            ones["hunter"] = ones["hunter"].astype(int)
+            pairs.append(ones.set_index(["victim", "hunter"]))
+        edges = pairs[0].join(pairs[1], how="outer").fillna(0).astype(int).reset_index()
+        return edges[["hunter", "victim", "encounters", "predations"]].sort_values(["victim", "hunter"],
+                                                                                    ignore_index=True)
+
+    def _matrix(self, key):
+        name = self._configured(key)
+        path = self._output(name) if name else None
+        return _read_tsv(path) if path else None
+
+
+def traits_of(animals, species_order=()):
+    """The trait statistics of an end-of-day animal table, as the trait statistics file holds them."""
+    living = animals[animals.state.isin([0, 1, 4])].copy()
+    living["stage"] = "juvenile"
+    living.loc[living.state == 0, "stage"] = "egg"
+    living.loc[(living.state == 1) & (living.instar >= FIRST_ADULT_INSTAR), "stage"] = "adult"
+    living.loc[living.state == 4, "stage"] = "reproducing"
+    grouped = living.groupby(["day", "species", "stage"])
+    table = grouped.size().rename("count").to_frame()
+    for trait in TRAIT_COLUMNS:
+        statistics = grouped[trait].agg(["mean", "std", "min", "max"])
+        statistics.columns = [f"{trait}_{s}" for s in ("mean", "sd", "min", "max")]
+        table = table.join(statistics)
+    names = list(species_order) or sorted(animals.species.unique())
+    full = pd.MultiIndex.from_product([sorted(animals.day.unique()), names, STAGES], names=["day", "species", "stage"])
+    table = table.reindex(full).reset_index()
+    table["count"] = table["count"].fillna(0).astype(int)
+    return table
+
+
+class Sweep(Mapping):
+    """The tables of every run of a sweep, stacked, with run, replicate and the swept parameters first."""
+
+    def __init__(self, folder):
+        self.folder = os.path.normpath(folder)
+        with open(os.path.join(self.folder, "sweep.json")) as f:
+            self.sweep = json.load(f)
+        self.keys = list(self.sweep["grid"])
+        self.runs = []
+        seen = {}
+        for run in self.sweep["runs"]:
+            point = json.dumps(run["parameters"], sort_keys=True)
+            seen[point] = seen.get(point, 0) + 1
+            self.runs.append({"run": run["run"], "replicate": seen[point], "seed": run["seed"],
+                              "parameters": run["parameters"]})
+        self._tables = {}
+
+    def run(self, name):
+        """One run's tables; None when it has no folder yet."""
+        folder = os.path.join(self.folder, "runs", name, name)
+        return Run(folder) if os.path.isdir(os.path.join(folder, "outputs")) else None
+
+    def _columns(self, run):
+        columns = {"run": run["run"], "replicate": run["replicate"]}
+        for key in self.keys:
+            value = run["parameters"][key]
+            columns[key] = value if isinstance(value, (int, float, str)) else json.dumps(value)
+        return columns
+
+    def __getitem__(self, table):
+        if table not in TABLES and table != "record":
+            raise KeyError(table)
+        if table not in self._tables:
+            self._tables[table] = self._stack(table)
+        return self._tables[table]
+
+    def _stack(self, table):
+        frames = []
+        for run in self.runs:
+            tables = self.run(run["run"])
+            if table == "record":
+                record = tables.record if tables else {}
+                row = dict(self._columns(run), seed=run["seed"], status=record.get("status", "not run"))
+                for field in ("last_day", "days_run", "died_out", "soilweb_version"):
+                    row[field] = record.get(field)
+                frames.append(pd.DataFrame([row]))
+                continue
+            if tables is None or tables.record.get("status") not in ("completed", "extinct"):
+                continue
+            frame = tables[table]
+            if frame is None:
+                continue
+            frame = frame.copy()
+            for position, (key, value) in enumerate(self._columns(run).items()):
+                frame.insert(position, key, value)
+            frames.append(frame)
+        return pd.concat(frames, ignore_index=True) if frames else None
+
+    def __iter__(self):
+        return iter(TABLES + ("record",))
+
+    def __len__(self):
+        return len(TABLES) + 1
+
+
+def read_run(folder):
+    """The tables of a run's folder: a mapping of table name to DataFrame, and "record" to a dict."""
+    return Run(folder)
+
+
+def read_sweep(folder):
+    """The tables of every finished run of a sweep, stacked: a mapping of table name to DataFrame;
+    "record" is one row per run (run, replicate, parameters, seed, status, last day, ...)."""
+    return Sweep(folder)
