@@ -21,6 +21,7 @@ import os
 import re
 from collections.abc import Mapping
 
+import numpy as np
 import pandas as pd
 
 TABLES = ("summary", "animals_start", "animals_end", "cells", "traits", "foodweb_nodes", "foodweb_edges")
@@ -119,17 +120,25 @@ class Run(Mapping):
         files = self._daily_files(kind)
         if not files:
             return None
-        days = []
+        # The day files' lines joined and read at once, as the table of the tables layout is.
+        header, bodies, days, counts = None, [], [], []
         for path in files:
+            with _open_text(path) as f:
+                text = f.read()
             if kind == "cells":
-                with _open_text(path) as f:
-                    rows = "".join(line for line in f if line[:1].isdigit())  # the totals line aside
-                frame = pd.read_csv(io.StringIO(rows), sep="\t", header=None, names=CELL_COLUMNS)
+                body = "".join(line + "\n" for line in text.splitlines() if line[:1].isdigit())  # totals aside
             else:
-                frame = _read_tsv(path)
-            frame.insert(0, "day", _day_of(path))
-            days.append(frame)
-        return pd.concat(days, ignore_index=True)
+                header, _, body = text.partition("\n")
+            bodies.append(body)
+            counts.append(body.count("\n"))
+            days.append(_day_of(path))
+        text = "".join(bodies)
+        if kind == "cells":
+            frame = pd.read_csv(io.StringIO(text), sep="\t", header=None, names=CELL_COLUMNS)
+        else:
+            frame = _read_tsv(io.StringIO(header + "\n" + text))
+        frame.insert(0, "day", np.repeat(days, counts))
+        return frame
 
     def _read_animals_start(self):
         return self._snapshots("animals_start")
@@ -202,11 +211,9 @@ def traits_of(animals, species_order=()):
     living.loc[(living.state == 1) & (living.instar >= FIRST_ADULT_INSTAR), "stage"] = "adult"
     living.loc[living.state == 4, "stage"] = "reproducing"
     grouped = living.groupby(["day", "species", "stage"])
-    table = grouped.size().rename("count").to_frame()
-    for trait in TRAIT_COLUMNS:
-        statistics = grouped[trait].agg(["mean", "std", "min", "max"])
-        statistics.columns = [f"{trait}_{s}" for s in ("mean", "sd", "min", "max")]
-        table = table.join(statistics)
+    statistics = grouped[TRAIT_COLUMNS].agg(["mean", "std", "min", "max"])
+    statistics.columns = [f"{trait}_{'sd' if s == 'std' else s}" for trait, s in statistics.columns]
+    table = grouped.size().rename("count").to_frame().join(statistics)
     names = list(species_order) or sorted(animals.species.unique())
     full = pd.MultiIndex.from_product([sorted(animals.day.unique()), names, STAGES], names=["day", "species", "stage"])
     table = table.reindex(full).reset_index()

@@ -108,11 +108,16 @@ void OutputFile::flush() {
 }
 
 namespace {
-// One compressor per thread (files are written on two), made on first use.
+// One compressor per thread (files are written on several), made on first use
+// and again when the level changes.
 libdeflate_compressor* compressor() {
-  // Level 6: about a tenth of the text, at about 100 MB/s (see bench/README.md).
   thread_local std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> made(
-      libdeflate_alloc_compressor(6), libdeflate_free_compressor);
+      nullptr, libdeflate_free_compressor);
+  thread_local int madeAt = 0;
+  if (!made || madeAt != OutputFile::compressionLevel) {
+    made.reset(libdeflate_alloc_compressor(OutputFile::compressionLevel));
+    madeAt = OutputFile::compressionLevel;
+  }
   return made.get();
 }
 }  // namespace
@@ -129,6 +134,7 @@ std::string gzipMember(const char* data, std::size_t size) {
 }  // namespace
 
 int OutputFile::compressionThreads = 0;
+int OutputFile::compressionLevel = 6;
 const std::size_t OutputFile::CHUNK = std::size_t(1) << 20;
 
 void OutputFile::writeBlock(const char* data, std::size_t size) {
