@@ -14,66 +14,54 @@ const char* const MATRIX_KEYS[] = {"simulation.outputs.encountersMatrixFilename"
                                    "simulation.outputs.predationsMatrixFilename",
                                    "simulation.outputs.nodesMatrixFilename"};
 
+// The word key holds, which must be first or second; "" when the key is absent.
+std::string choiceOf(const Configuration& config, const std::string& key, const char* first, const char* second) {
+  if (!config.has(key)) return "";
+  const std::string word = config.text(key);
+  if (word != first && word != second)
+    config.fail(key, std::string("must be ") + first + " or " + second + ", got '" + word + "'");
+  return word;
+}
+
+// A whole number of at least 1, or fallback when the key is absent.
+int positiveOf(const Configuration& config, const std::string& key, int fallback) {
+  if (!config.has(key)) return fallback;
+  const int value = config.strictInt(key);
+  if (value < 1) config.fail(key, "must be at least 1, got " + std::to_string(value));
+  return value;
+}
+
+void readSnapshotKinds(const Configuration& config, SnapshotChoice& chosen) {
+  const std::string list = "simulation.outputs.snapshots";
+  if (!config.has(list)) return;
+  const auto& kinds = config.child(list);
+  if (kinds.empty() && !kinds.data().empty())
+    config.fail(list, "must be a JSON list of animals_start, animals_end and cells, got '" + kinds.data() + "'");
+  chosen.animalsStart = chosen.animalsEnd = chosen.cells = false;
+  for (const auto& [name, kind] : kinds) {
+    const std::string word = kind.data();
+    bool* flag = word == "animals_start" ? &chosen.animalsStart
+                 : word == "animals_end" ? &chosen.animalsEnd
+                 : word == "cells"       ? &chosen.cells
+                                         : nullptr;
+    if (!name.empty() || !kind.empty() || !flag)
+      config.fail(list, "must list only animals_start, animals_end and cells, got '" + (name.empty() ? word : name) + "'");
+    *flag = true;
+  }
+}
+
 // The optional output controls; without them every file is written daily and plain.
 void readOutputControls(const Configuration& config, RunSettings& settings) {
-  const std::string every = "simulation.outputs.snapshotEvery";
-  if (config.has(every)) {
-    settings.snapshots.every = config.strictInt(every);
-    if (settings.snapshots.every < 1) config.fail(every, "must be at least 1, got " + std::to_string(settings.snapshots.every));
-  }
-  const std::string list = "simulation.outputs.snapshots";
-  if (config.has(list)) {
-    const auto& kinds = config.child(list);
-    if (kinds.empty() && !kinds.data().empty())
-      config.fail(list, "must be a JSON list of animals_start, animals_end and cells, got '" + kinds.data() + "'");
-    SnapshotChoice& chosen = settings.snapshots;
-    chosen.animalsStart = chosen.animalsEnd = chosen.cells = false;
-    for (const auto& [name, kind] : kinds) {
-      const std::string word = kind.data();
-      bool* flag = word == "animals_start" ? &chosen.animalsStart
-                   : word == "animals_end" ? &chosen.animalsEnd
-                   : word == "cells"       ? &chosen.cells
-                                           : nullptr;
-      if (!name.empty() || !kind.empty() || !flag)
-        config.fail(list, "must list only animals_start, animals_end and cells, got '" + (name.empty() ? word : name) + "'");
-      *flag = true;
-    }
-  }
-  const std::string checkpoints = "simulation.checkpointEvery";
-  if (config.has(checkpoints)) {
-    settings.checkpointEvery = config.strictInt(checkpoints);
-    if (settings.checkpointEvery < 1)
-      config.fail(checkpoints, "must be at least 1, got " + std::to_string(settings.checkpointEvery));
-  }
-  const std::string layout = "simulation.outputs.layout";
-  if (config.has(layout)) {
-    const std::string word = config.text(layout);
-    if (word != "daily" && word != "tables") config.fail(layout, "must be daily or tables, got '" + word + "'");
-    settings.snapshots.tables = settings.traitStatistics = word == "tables";
-  }
-  const std::string statistics = "simulation.outputs.traitStatistics";
-  if (config.has(statistics)) {
-    const std::string word = config.text(statistics);
-    if (word != "true" && word != "false") config.fail(statistics, "must be true or false, got '" + word + "'");
-    settings.traitStatistics = word == "true";
-  }
-  const std::string foodWeb = "simulation.outputs.foodWeb";
-  if (config.has(foodWeb)) {
-    const std::string word = config.text(foodWeb);
-    if (word != "matrices" && word != "edges") config.fail(foodWeb, "must be matrices or edges, got '" + word + "'");
-    settings.foodWebEdges = word == "edges";
-  }
-  const std::string threads = "simulation.outputs.threads";
-  if (config.has(threads)) {
-    settings.threads = config.strictInt(threads);
-    if (settings.threads < 1) config.fail(threads, "must be at least 1, got " + std::to_string(settings.threads));
-  }
-  const std::string compression = "simulation.outputs.compression";
-  if (config.has(compression)) {
-    const std::string word = config.text(compression);
-    if (word != "none" && word != "gzip") config.fail(compression, "must be none or gzip, got '" + word + "'");
-    settings.gzip = word == "gzip";
-  }
+  settings.snapshots.every = positiveOf(config, "simulation.outputs.snapshotEvery", 1);
+  readSnapshotKinds(config, settings.snapshots);
+  settings.checkpointEvery = positiveOf(config, "simulation.checkpointEvery", 0);
+  const std::string layout = choiceOf(config, "simulation.outputs.layout", "daily", "tables");
+  settings.snapshots.tables = settings.traitStatistics = layout == "tables";  // statistics on by default there
+  const std::string statistics = choiceOf(config, "simulation.outputs.traitStatistics", "true", "false");
+  if (!statistics.empty()) settings.traitStatistics = statistics == "true";
+  settings.foodWebEdges = choiceOf(config, "simulation.outputs.foodWeb", "matrices", "edges") == "edges";
+  settings.threads = positiveOf(config, "simulation.outputs.threads", 0);
+  settings.gzip = choiceOf(config, "simulation.outputs.compression", "none", "gzip") == "gzip";
 }
 
 // Each file name a run is given stays a name in its folder, and no two of the
