@@ -797,6 +797,25 @@ TEST(WholeRun, GzipFilesDecompressToThePlainRun) {
   EXPECT_TRUE(packed.results() == plain.results());
 }
 
+// A day's animal file larger than soilweb holds (8 MiB) is written in parts as
+// it is built: it still appears whole, with every animal the summary counts,
+// and compressed it decompresses to the same.
+TEST(WholeRun, AnimalFilesLargerThanTheBoundAreWrittenWhole) {
+  const std::string config = exampleConfig({{"days", "0"}, {"initialPopulation", "60000"}, {"purgeDeadAnimals", "1"}});
+  Scratch plain, packed;
+  ASSERT_EQ(plain.run(config).status, 0);
+  ASSERT_EQ(packed.run(config, "--set simulation.outputs.compression=gzip").status, 0);
+  const auto summary = rowsOf(plain.file("run1/outputs/run1_summary.txt"));
+  const std::string text = plain.file("run1/animals_each_day_start/run1_animals_day_0.txt");
+  EXPECT_GT(text.size(), std::size_t(8) << 20) << "the file fits the bound: nothing was streamed";
+  long counted = 0;
+  for (int k = 2; k < 15; ++k) counted += std::stol(summary.at(1).at(k));
+  EXPECT_EQ(static_cast<long>(std::count(text.begin(), text.end(), '\n')), 1 + counted);
+  for (const auto& [path, text] : plain.tree()) EXPECT_EQ(path.find(".partial"), std::string::npos) << path;
+  ASSERT_EQ(std::system(("cd " + shellQuote(packed.path) + " && find run1 -name '*.gz' -exec gunzip {} +").c_str()), 0);
+  EXPECT_TRUE(packed.results() == plain.results());
+}
+
 // In the tables layout gzip cuts each block into members of 1 MiB of text,
 // compressed on several threads: the files are the same whatever their number,
 // and decompress to the plain run.

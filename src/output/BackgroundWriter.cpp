@@ -30,12 +30,15 @@ void BackgroundWriter::run(Job& job) {
     if (job.file) {
       job.file->append(job.text);
       job.file->flush();
+    } else if (job.streamed) {
+      job.streamed->append(job.text);
+      if (job.last) written = job.streamed->commit();
     } else {
       written = OutputFile::writeWhole(job.path, *job.content);
     }
   } catch (const std::bad_alloc&) {
     // The file is left out, not the process: the run ends failed, with its record.
-    const std::string& path = job.file ? job.file->finalPath() : job.path;
+    const std::string& path = job.file ? job.file->finalPath() : job.streamed ? job.streamed->finalPath() : job.path;
     OutputFile::report("soilweb: out of memory while writing '" + path + "'\n", ENOMEM, path);
     written = false;
   }
@@ -56,6 +59,14 @@ void BackgroundWriter::append(OutputFile& file, std::string text) {
   Job job;
   job.file = &file;
   job.text = std::move(text);
+  hand(std::move(job));
+}
+
+void BackgroundWriter::stream(std::shared_ptr<OutputFile> file, std::string text, bool last) {
+  Job job;
+  job.streamed = std::move(file);
+  job.text = std::move(text);
+  job.last = last;
   hand(std::move(job));
 }
 

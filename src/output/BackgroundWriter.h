@@ -29,6 +29,9 @@ class BackgroundWriter {
   // Appends text to an open in-place file and flushes it; the caller keeps the
   // file open until finish() has returned.
   void append(OutputFile& file, std::string text);
+  // Appends a part of a whole file being streamed; after the last part the
+  // file is committed (renamed to its final name) and let go.
+  void stream(std::shared_ptr<OutputFile> file, std::string text, bool last);
   // Waits until everything handed over is written; false when any whole file
   // failed since the start.
   bool finish();
@@ -37,7 +40,9 @@ class BackgroundWriter {
   struct Job {
     std::string path;                              // a whole file, or
     std::shared_ptr<const std::string> content;
-    OutputFile* file = nullptr;                    // an append to an open file
+    OutputFile* file = nullptr;                    // an append to an open file, or
+    std::shared_ptr<OutputFile> streamed;          // a part of a streamed whole file
+    bool last = false;                             // the streamed file's last part
     std::string text;
     std::size_t size() const { return content ? content->size() : text.size(); }
   };

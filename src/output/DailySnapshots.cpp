@@ -6,6 +6,7 @@
 #include "OutputFile.h"
 #include "RunLayout.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -15,7 +16,8 @@ enum Kind { ANIMALS_START, ANIMALS_END, CELLS };
 
 const char* const DailySnapshots::CELLS_HEADER = "id\tfungi\tactive_prey\tactive_predators\n";
 
-DailySnapshots::DailySnapshots(std::string runName, int lastDay) : runName(std::move(runName)), lastDay(lastDay) {}
+DailySnapshots::DailySnapshots(std::string runName, int lastDay, std::size_t heldBytes)
+    : runName(std::move(runName)), lastDay(lastDay), heldBytes(heldBytes) {}
 
 DailySnapshots::~DailySnapshots() = default;
 
@@ -86,20 +88,51 @@ void DailySnapshots::writeAnimals(const std::vector<std::unique_ptr<Cell>>& cell
     if (selector != 0) lastIsCurrent = false;  // nothing of this day's end is kept
     return;
   }
-  const std::string path = RunLayout::animalsPath(runName, day, selector);
-  if (selector != 0 || !lastIsCurrent) {
-    auto text = std::make_shared<std::string>();
-    text->reserve(lastAnimals ? lastAnimals->size() : 0);
-    *text = AnimalSnapshot::HEADER;
-    lastDeadLines.clear();
-    for (const auto& cell : cells) AnimalSnapshot::appendAnimals(*cell, *text, &lastDeadLines);
-    lastAnimals = std::move(text);
+  const int kind = selector == 0 ? ANIMALS_START : ANIMALS_END;
+  if ((selector != 0 || !lastIsCurrent) && !buildAnimals(cells, day, kind)) {
+    lastIsCurrent = false;  // written as it was built; nothing is kept
+    return;
   }
   lastIsCurrent = selector != 0;
   if (choice.tables)
-    appendRows(selector == 0 ? ANIMALS_START : ANIMALS_END, day, *lastAnimals, true);
+    appendRows(kind, day, *lastAnimals, true);
   else
-    write(path, lastAnimals);
+    write(RunLayout::animalsPath(runName, day, selector), lastAnimals);
+}
+
+bool DailySnapshots::buildAnimals(const std::vector<std::unique_ptr<Cell>>& cells, int day, int kind) {
+  auto text = std::make_shared<std::string>();
+  text->reserve(lastAnimals ? lastAnimals->size() : 0);
+  *text = AnimalSnapshot::HEADER;
+  lastDeadLines.clear();
+  lastAnimals.reset();
+  const std::size_t part = std::max<std::size_t>(heldBytes / 2, 1);
+  std::shared_ptr<OutputFile> file;  // the daily file, once streaming has begun
+  bool streaming = false;
+  for (const auto& cell : cells) {
+    AnimalSnapshot::appendAnimals(*cell, *text, &lastDeadLines);
+    if (text->size() >= (streaming ? part : heldBytes)) {
+      writePart(file, day, kind, std::move(*text), !streaming, false);
+      text->clear();
+      streaming = true;
+    }
+  }
+  if (!streaming) {
+    lastAnimals = std::move(text);
+    return true;
+  }
+  writePart(file, day, kind, std::move(*text), false, true);
+  lastDeadLines.clear();
+  return false;
+}
+
+void DailySnapshots::writePart(std::shared_ptr<OutputFile>& file, int day, int kind, std::string part, bool first,
+                               bool last) {
+  if (choice.tables) return appendRows(kind, day, part, first);
+  if (first) file = std::make_shared<OutputFile>(RunLayout::animalsPath(runName, day, kind == ANIMALS_START ? 0 : 1));
+  if (writer) return writer->stream(file, std::move(part), last);
+  file->append(part);
+  if (last && !file->commit()) failed = true;
 }
 
 void DailySnapshots::deadPurged() {

@@ -5,8 +5,11 @@
 // run, which grows a day at a time like the summary. The start-of-day
 // animal file of a day holds exactly the lines of the previous end-of-day
 // file, less those of animals purged in between, so that text is reused unless
-// the world has said that animals changed since. Owned by the run's outputs
-// for the whole run.
+// the world has said that animals changed since. A day's animal text larger than
+// a bound (8 MiB) is not held: it is handed over in parts as it is built (the
+// file still appears whole under its final name), and the next start of day is
+// built afresh, so that memory does not grow with the animals' file. Owned by
+// the run's outputs for the whole run.
 #pragma once
 
 #include "AnimalSnapshot.h"
@@ -35,7 +38,8 @@ class DailySnapshots {
  public:
   // runName: the run's folder and the prefix of every file name; lastDay: the
   // last day configured.
-  DailySnapshots(std::string runName, int lastDay);
+  // heldBytes: the largest animal text held whole (and reused); larger ones are streamed.
+  DailySnapshots(std::string runName, int lastDay, std::size_t heldBytes = std::size_t(8) << 20);
   ~DailySnapshots();
 
   void choose(const SnapshotChoice& choice) { this->choice = choice; }
@@ -77,10 +81,17 @@ class DailySnapshots {
   void write(const std::string& path, std::shared_ptr<const std::string> content);
   // Appends daily's lines (its header aside, when it has one) to table as rows of day.
   void appendRows(int kind, int day, const std::string& daily, bool hasHeader);
+  // Builds the animal text of day into lastAnimals; one that outgrows
+  // heldBytes is written in parts as it is built instead. False when streamed.
+  bool buildAnimals(const std::vector<std::unique_ptr<Cell>>& cells, int day, int kind);
+  // Writes one part of a streamed animal file or table; file: the daily file,
+  // opened with the first part.
+  void writePart(std::shared_ptr<OutputFile>& file, int day, int kind, std::string part, bool first, bool last);
   bool isDue(bool wanted, int day) const { return wanted && (day % choice.every == 0 || day == lastDay); }
 
   std::string runName;
   int lastDay;
+  std::size_t heldBytes;
   SnapshotChoice choice;
   BackgroundWriter* writer = nullptr;
   bool failed = false;
