@@ -22,8 +22,7 @@ const std::string AnimalSnapshot::HEADER = [] {
 // The fields that never change after birth (ids, a.species, parents, the raw
 // development time, and a.traits 1, 2 and 8 to 12) are formatted once, in five
 // runs, and copied into every later line.
-void AnimalSnapshot::formatFixedFields(const Animal& a) {
-  Animal::KeptLine& kept = a.getKeptLine();
+void AnimalSnapshot::formatFixedFields(const Animal& a, Animal::KeptLine& kept) {
   std::string& fixedText = kept.fixed;
   fixedText.clear();
   auto mark = [&](int k) { kept.cuts[k] = static_cast<std::uint32_t>(fixedText.size()); };
@@ -54,15 +53,21 @@ void AnimalSnapshot::formatFixedFields(const Animal& a) {
   mark(5);
 }
 
-void AnimalSnapshot::appendLine(const Animal& a, std::string& out) {
+void AnimalSnapshot::appendLine(const Animal& a, std::string& out, bool keep) {
   Animal::KeptLine& kept = a.getKeptLine();
   if (!kept.frozen.empty()) {
     out += kept.frozen;
     return;
   }
-  if (kept.fixed.empty()) formatFixedFields(a);
-  const std::string& fixedText = kept.fixed;
-  const auto& fixedCuts = kept.cuts;
+  thread_local Animal::KeptLine scratch;  // the fixed fields of an animal that keeps none
+  const bool fresh = !keep && kept.fixed.empty();
+  if (fresh)
+    formatFixedFields(a, scratch);
+  else if (kept.fixed.empty())
+    formatFixedFields(a, kept);
+  const Animal::KeptLine& fixedFields = fresh ? scratch : kept;
+  const std::string& fixedText = fixedFields.fixed;
+  const auto& fixedCuts = fixedFields.cuts;
   // Written in place: room for the fixed runs, 11 whole numbers and 6 reals.
   const std::size_t start = out.size();
   out.resize(start + fixedText.size() + 11 * 25 + 6 * 33);
@@ -91,14 +96,14 @@ void AnimalSnapshot::appendLine(const Animal& a, std::string& out) {
   for (unsigned t = BODY_SIZE; t <= SEARCH_AREA; ++t) real(traits[t]);
   fixed(4);
   out.resize(static_cast<std::size_t>(at - out.data()));
-  if (isFinalState(a.getState())) kept.frozen.assign(out, start, std::string::npos);
+  if (keep && isFinalState(a.getState())) kept.frozen.assign(out, start, std::string::npos);
 }
 
-void AnimalSnapshot::appendAnimals(const Cell& cell, std::string& out, TextRanges* deadLines) {
+void AnimalSnapshot::appendAnimals(const Cell& cell, std::string& out, TextRanges* deadLines, bool keep) {
   for (unsigned s = 0; s < NUMBER_OF_STATES; ++s) {
     const std::size_t start = out.size();
-    Cell::visitAll(cell.getPreys(s), [&out](const Prey* prey) { appendLine(*prey, out); });
-    Cell::visitAll(cell.getPredators(s), [&out](const Predator* predator) { appendLine(*predator, out); });
+    Cell::visitAll(cell.getPreys(s), [&out, keep](const Prey* prey) { appendLine(*prey, out, keep); });
+    Cell::visitAll(cell.getPredators(s), [&out, keep](const Predator* predator) { appendLine(*predator, out, keep); });
     if (deadLines && isFinalState(s) && out.size() > start) deadLines->emplace_back(start, out.size());
   }
 }

@@ -110,11 +110,12 @@ bool DailySnapshots::buildAnimals(const std::vector<std::unique_ptr<Cell>>& cell
   std::shared_ptr<OutputFile> file;  // the daily file, once streaming has begun
   bool streaming = false;
   for (const auto& cell : cells) {
-    AnimalSnapshot::appendAnimals(*cell, *text, &lastDeadLines);
+    AnimalSnapshot::appendAnimals(*cell, *text, &lastDeadLines, keepLines);
     if (text->size() >= (streaming ? part : heldBytes)) {
       writePart(file, day, kind, std::move(*text), !streaming, false);
       text->clear();
       streaming = true;
+      keepLines = false;  // the animals' kept text would grow with them too
     }
   }
   if (!streaming) {

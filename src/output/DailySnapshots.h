@@ -92,6 +92,7 @@ class DailySnapshots {
   std::string runName;
   int lastDay;
   std::size_t heldBytes;
+  bool keepLines = true;  // false once a file was too large to hold: animals keep no text from then on
   SnapshotChoice choice;
   BackgroundWriter* writer = nullptr;
   bool failed = false;
