@@ -39,4 +39,4 @@ if [ -x /usr/bin/python3 ]; then
 fi
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
-cmake --build "$build" -j"$(nproc)"
+cmake --build "$build" -j"$(nproc)" ${SOILWEB_TARGET:+--target "$SOILWEB_TARGET"}

@@ -83,6 +83,14 @@ class SweepTest(unittest.TestCase):
             failed = f.read().splitlines()[1:]
         return table, failed
 
+    def test_the_readme_sweep_files_make_a_valid_sweep(self):
+        with tempfile.TemporaryDirectory() as here:
+            sweep = os.path.join(ROOT, "examples", "sweep")
+            done = run(SWEEP, "prepare", os.path.join(sweep, "base.json"), os.path.join(sweep, "grid.json"), "out",
+                       "--replicates", "1", "--binary", BINARY, cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(len(os.listdir(os.path.join(here, "out", "runs"))), 6)
+
     @staticmethod
     def blocks(table):
         runs = {}
