@@ -3,6 +3,7 @@
 #include "AnimalSpecies.h"
 #include "BackgroundWriter.h"
 #include "Cell.h"
+#include "FoodWebMatrices.h"
 #include "GlobalFunctions.h"
 #include "OutputFile.h"
 #include "Predator.h"
@@ -31,11 +32,6 @@ const char* fateOf(unsigned state) {
     default:
       return "alive";
   }
-}
-
-// The node category of the matrices' node list.
-const char* categoryOf(const std::string& species) {
-  return species == "prey" ? "invertebrate" : species == "predator" ? "vert.ecto" : "undefined";
 }
 
 struct Edge {
@@ -81,7 +77,7 @@ void FoodWebEdges::write(const World& world, OutputFile& nodes, OutputFile& edge
   for (const Animal* animal : animals) {
     const std::string& species = animal->getSpecies()->getScientificName();
     appendInt(block, animal->getId());
-    block += '\t' + species + '\t' + categoryOf(species) + '\t';
+    block += '\t' + species + '\t' + FoodWebMatrices::categoryOf(species) + '\t';
     appendInt(block, animal->getDateEgg());
     block += '\t';
     if (isFinalState(animal->getState()))

@@ -21,11 +21,7 @@ struct FounderRows {
   void add(const Animal& animal) {
     const int id = animal.getId();
     if (id >= N) return;
-    const std::string& name = animal.getSpecies()->getScientificName();
-    if (name == "prey")
-      categories[id] = "invertebrate";
-    else if (name == "predator")
-      categories[id] = "vert.ecto";
+    categories[id] = FoodWebMatrices::categoryOf(animal.getSpecies()->getScientificName());
     for (int hunter : animal.getEncounterEvents())
       if (hunter < N) met[id].push_back(hunter);
     for (int hunter : animal.getPredationEvents())
@@ -37,6 +33,13 @@ struct FounderRows {
   std::vector<std::string> categories;
 };
 
+}  // namespace
+
+const char* FoodWebMatrices::categoryOf(const std::string& species) {
+  return species == "prey" ? "invertebrate" : species == "predator" ? "vert.ecto" : "undefined";
+}
+
+namespace {
 FounderRows rowsOf(const World& world) {
   const auto& species = world.getSpecies();
   FounderRows rows(static_cast<int>(static_cast<long>(species.at(0)->getInitialPopulation()) +

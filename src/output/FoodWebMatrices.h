@@ -6,12 +6,18 @@
 // the end of a run.
 #pragma once
 
+#include <string>
+
 class BackgroundWriter;
 class OutputFile;
 class World;
 
 class FoodWebMatrices {
  public:
+  // The node category of an animal of species: "invertebrate" for "prey",
+  // "vert.ecto" for "predator", else "undefined".
+  static const char* categoryOf(const std::string& species);
+
   // Writes the files of the world's founders (ids below the species' initial
   // populations together); writer may be null (the files are then written at once).
   static void write(const World& world, OutputFile& encounters, OutputFile& predations, OutputFile& nodes,
