@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 #include <malloc.h>
+#include <unistd.h>
 
 #include <iostream>
 #include <string>
@@ -16,8 +17,9 @@ const char* USAGE = "usage: soilweb [OPTIONS] [CONFIG]";
 const char* FOOTER =
     "Results go under a folder named after simulation.outputs.simulationName (in the working\n"
     "directory, or in --output-dir): outputs/ (daily summary, food-web matrices, run_info.json),\n"
-    "animals_each_day_start/, animals_each_day_end/ and cells/ (daily snapshots). Progress goes to\n"
-    "standard output, warnings and errors to standard error.\n\n"
+    "animals_each_day_start/, animals_each_day_end/ and cells/ (daily snapshots). The transcript goes to\n"
+    "standard output; warnings, errors, the progress line and the closing line (how the run ended,\n"
+    "days run, animals alive, wall time, warnings, where the results are) to standard error.\n\n"
     "Exit status: 0 success (also when the animals died out early: a note says so); 1 configuration\n"
     "error, an output folder that exists, is in use by another soilweb or cannot be written, an output\n"
     "file that could not be written, a full disk, out of memory, or a checkpoint that cannot be\n"
@@ -41,6 +43,7 @@ struct CommandLine {
   CLI::Option* config = nullptr;
   CLI::Option* seedGiven = nullptr;
   CLI::Option* checkpointGiven = nullptr;
+  CLI::Option* progressGiven = nullptr;
 
   CommandLine() {
     config = app.add_option("CONFIG", options.configPath,
@@ -70,6 +73,10 @@ struct CommandLine {
                  "read and check the configuration (with --set and --seed), print its warnings and errors,\n"
                  "write nothing; exit status 0 when it can be run")
         ->excludes("--resume");
+    progressGiven = app.add_flag("--progress,!--no-progress", options.progress,
+                                 "show day D of N, the living animals and the time left on standard error, in\n"
+                                 "one line rewritten after each day (default: on when standard error is a\n"
+                                 "terminal); standard output is the same either way");
     app.add_flag("--list-keys", listKeys, "print every configuration key soilweb reads, as JSON");
     app.add_flag("--version", version, "print the version and the commit it was built from");
     app.footer(FOOTER);
@@ -95,6 +102,7 @@ struct CommandLine {
     options.configGiven = config->count() > 0;
     if (seedGiven->count() > 0) options.seed = seed;
     if (checkpointGiven->count() > 0) options.checkpointEvery = checkpointEvery;
+    if (progressGiven->count() == 0) options.progress = isatty(STDERR_FILENO) == 1;
     return -1;
   }
 };

@@ -173,16 +173,22 @@ TEST(SafeRun, AStopAtAnyPhaseLeavesWholeFilesAndATruthfulRecord) {
     int status;
     std::string err;
     std::string recorded;
+    std::string closing;  // the closing line, up to the animals alive
   };
+  const std::string completed = "soilweb: completed: day 20 of 20 reached, 21 days run; ";
   const std::vector<Case> cases = {
-      {"started:TERM", 143, "soilweb: stopped by SIGTERM after no day" + stopLine + "\n", "stopped"},
-      {"day@4:INT", 130, "soilweb: stopped by SIGINT after day 4" + stopLine + "; carry on with --resume run1\n", "stopped"},
-      {"day@6:HUP", 129, "soilweb: stopped by SIGHUP after day 6" + stopLine + "; carry on with --resume run1\n", "stopped"},
+      {"started:TERM", 143, "soilweb: stopped by SIGTERM after no day" + stopLine + "\n", "stopped",
+       "soilweb: stopped by SIGTERM: no day run; "},
+      {"day@4:INT", 130, "soilweb: stopped by SIGINT after day 4" + stopLine + "; carry on with --resume run1\n", "stopped",
+       "soilweb: stopped by SIGINT: day 4 of 20 reached, 5 days run; "},
+      {"day@6:HUP", 129, "soilweb: stopped by SIGHUP after day 6" + stopLine + "; carry on with --resume run1\n", "stopped",
+       "soilweb: stopped by SIGHUP: day 6 of 20 reached, 7 days run; "},
       {"day@20:TERM", 0,
-       "soilweb: note: SIGTERM arrived after the last day; the run's closing files were finished first\n", "completed"},
-      {"closing:INT", 0, "", "completed"},
-      {"matrices:HUP", 0, "", "completed"},
-      {"record:TERM", 0, "", "completed"},
+       "soilweb: note: SIGTERM arrived after the last day; the run's closing files were finished first\n", "completed",
+       completed},
+      {"closing:INT", 0, "", "completed", completed},
+      {"matrices:HUP", 0, "", "completed", completed},
+      {"record:TERM", 0, "", "completed", completed},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.at);
@@ -190,6 +196,7 @@ TEST(SafeRun, AStopAtAnyPhaseLeavesWholeFilesAndATruthfulRecord) {
     const Outcome run = here.run(shortRun(), "", hook(c.at));
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.closing.substr(0, c.closing.size()), c.closing);
     EXPECT_EQ(partialFiles(here), std::vector<std::string>{});
     const std::string info = here.file("run1/outputs/run1_run_info.json");
     EXPECT_EQ(infoField(info, "status"), "\"" + c.recorded + "\"");

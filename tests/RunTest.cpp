@@ -5,6 +5,7 @@
 #include <cmath>
 #include <numeric>
 
+#include <pty.h>
 #include <sys/stat.h>
 
 TEST(WholeRun, PrintsTheTranscriptAndWritesTheWholeTree) {
@@ -12,6 +13,18 @@ TEST(WholeRun, PrintsTheTranscriptAndWritesTheWholeTree) {
   const Outcome run = here.run(exampleConfig({{"days", "2"}}));
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");
+  // The closing line counts the animals the last summary line counts as living.
+  std::smatch alive;
+  ASSERT_TRUE(std::regex_match(run.closing, alive,
+                               std::regex("soilweb: completed: day 2 of 2 reached, 3 days run; ([0-9]+) animals alive; "
+                                          "[0-9.]+ s; no warnings; results in run1\n")))
+      << run.closing;
+  const auto lastDay = rowsOf(here.file("run1/outputs/run1_summary.txt"));
+  long living = 0;
+  for (std::size_t k = 0; k < lastDay[0].size(); ++k)
+    if (std::regex_match(lastDay[0][k], std::regex("(PREY|PREDATOR)_(UNBORN|ACTIVE|REPRODUCING)")))
+      living += std::stol(lastDay.back()[k]);
+  EXPECT_EQ(std::to_string(living), alive[1].str());
   const std::string opening = banner("Reading configuration ...") + banner("Configuration Read            ") +
                               "Initializing...\nRead Animal Species. Scientific name: prey\n"
                               "Read Animal Species. Scientific name: predator\nBuilding the world...\n"
@@ -687,6 +700,9 @@ TEST(WholeRun, ExtinctionIsNotedAndRecorded) {
   EXPECT_EQ(infoField(info, "died_out"), "\"the predators\"");
   EXPECT_EQ(infoField(info, "last_day"), match[1].str());
   EXPECT_EQ(rowsOf(here.file("run1/outputs/run1_summary.txt")).size(), std::stoul(match[1]) + 2);
+  const std::string closing = "soilweb: extinct (the predators died out): day " + match[1].str() + " of 300 reached, " +
+                              std::to_string(std::stoi(match[1]) + 1) + " days run; ";
+  EXPECT_EQ(run.closing.substr(0, closing.size()), closing);
 }
 
 // Names of any length give whole lines (offsets once kept in 16 bits cut
@@ -945,4 +961,56 @@ TEST(WholeRun, ACheckpointOfAnotherRunIsRefused) {
   fs::remove(here.path / path);
   fs::create_symlink("../../run_params", here.path / path);
   EXPECT_EQ(here.run("", "--resume soak").err, refusal + "is a link, not a checkpoint soilweb wrote\n");
+}
+
+// Runs the binary in folder with standard error on a pseudo-terminal and
+// standard output to stdout.txt; returns what the terminal showed.
+std::string runOnTerminal(const Scratch& here, const std::string& args) {
+  int terminal = -1;
+  const std::string command = "cd " + shellQuote(here.path) + " && exec " + shellQuote(SOILWEB_BINARY) + " " + args +
+                              " >stdout.txt </dev/null";
+  const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string shown;
+  char buffer[4096];
+  for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, static_cast<std::size_t>(n));
+  close(terminal);
+  int raw = 0;
+  waitpid(pid, &raw, 0);
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << shown;
+  return shown;
+}
+
+std::string withoutTime(const std::string& transcript) {
+  return std::regex_replace(transcript, std::regex("Time: [0-9.e-]+ secs\\.\n"), "");
+}
+
+// On a terminal the run shows how far it is, on one line rewritten after each
+// day; on a pipe, or with --no-progress, it does not; the transcript on
+// standard output is the same every way.
+TEST(WholeRun, ProgressIsShownOnATerminalOnly) {
+  Scratch piped;
+  const Outcome plain = piped.run(exampleConfig({{"days", "5"}}));
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ(plain.err, "");
+  EXPECT_EQ(plain.closing.find('\r'), std::string::npos);
+  const Outcome forced = piped.run("", "--overwrite --progress");
+  EXPECT_NE(forced.err.find("\r\033[Ksoilweb: day 0 of 5; "), std::string::npos) << forced.err;
+
+  Scratch here;
+  writeFile(here.path / "run_params", exampleConfig({{"days", "5"}}));
+  const std::string shown = runOnTerminal(here, "");
+  EXPECT_TRUE(std::regex_search(shown, std::regex("\r\033\\[Ksoilweb: day 0 of 5; [0-9]+ animals alive; [0-9.]+ s "
+                                                  "elapsed, about [0-9.]+ s left")))
+      << shown;
+  EXPECT_NE(shown.find("\r\033[Ksoilweb: completed: day 5 of 5 reached"), std::string::npos) << shown;
+  EXPECT_EQ(withoutTime(here.file("stdout.txt")), withoutTime(plain.out));
+
+  const std::string quiet = runOnTerminal(here, "--overwrite --no-progress");
+  EXPECT_EQ(quiet.find("day 0 of 5"), std::string::npos) << quiet;
+  EXPECT_EQ(quiet.rfind("soilweb: completed: day 5 of 5 reached", 0), 0u) << quiet;
+  EXPECT_EQ(withoutTime(here.file("stdout.txt")), withoutTime(plain.out));
 }

@@ -53,8 +53,21 @@ inline std::string exampleConfig(const std::map<std::string, std::string>& edits
 
 struct Outcome {
   int status = -1;
-  std::string out, err;
+  std::string out, err;  // err without the closing line
+  std::string closing;   // the closing line of a run that started its days, "" when there was none
 };
+
+// Standard error as the run wrote it: the closing line, when the run has one,
+// is split from what came before it.
+inline void splitClosingLine(const std::string& err, Outcome& result) {
+  static const std::regex closing("soilweb: (completed|extinct \\([^)]*\\)|stopped by SIG[A-Z]+|failed): [^\n]*\n$");
+  const std::size_t start = err.empty() ? 0 : err.rfind('\n', err.size() - 2) + 1;
+  result.err = err;
+  if (std::regex_match(err.substr(start), closing)) {
+    result.closing = err.substr(start);
+    result.err.resize(start);
+  }
+}
 
 class Scratch {
  public:
@@ -75,7 +88,7 @@ class Scratch {
     const int raw = std::system(command.c_str());
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     result.out = readFile(path / "stdout.txt");
-    result.err = readFile(path / "stderr.txt");
+    splitClosingLine(readFile(path / "stderr.txt"), result);
     fs::remove(path / "stdout.txt");
     fs::remove(path / "stderr.txt");
     return result;
@@ -121,7 +134,7 @@ class Scratch {
     Outcome result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     result.out = readFile(path / "stdout.txt");
-    result.err = readFile(path / "stderr.txt");
+    splitClosingLine(readFile(path / "stderr.txt"), result);
     return result;
   }
 

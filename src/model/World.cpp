@@ -55,7 +55,9 @@ World::World(const boost::property_tree::ptree& configuration, bool found, DayOb
 
 World::~World() = default;
 
-void World::observe(DayObserver* observer) { observers.push_back(observer); }
+void World::observe(DayObserver* observer, bool first) {
+  observers.insert(first ? observers.begin() : observers.end(), observer);
+}
 
 template <class Tell>
 void World::tell(Tell tell) const {

@@ -68,8 +68,9 @@ class World {
   void breedAnimalsAlongCells(int day);
   void purgeDeadAnimalsAlongCells();
 
-  // Adds an observer (not owned), told of everything from now on after those added before.
-  void observe(DayObserver* observer);
+  // Adds an observer (not owned), told of everything from now on after those
+  // added before, or, first, before them.
+  void observe(DayObserver* observer, bool first = false);
 
   // Saves or loads the species' observed ranges and every cell with its
   // animals; loading refuses a state this configuration's world cannot hold.

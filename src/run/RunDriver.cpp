@@ -301,6 +301,6 @@ int RunDriver::run(const RunOptions& options) {
     resumed.reset();
     std::cout << "Resuming from the checkpoint of day " << saved.day << std::endl;
   }
-  StartedRun started(info, std::move(world), names, *folder, placement.shown(names.simulation));
-  return started.carryOut(saved, info.resumedFromDay >= 0, start);
+  StartedRun started(info, std::move(world), names, *folder, placement.shown(names.simulation), start, options.progress);
+  return started.carryOut(saved, info.resumedFromDay >= 0);
 }

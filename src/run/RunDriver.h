@@ -22,6 +22,7 @@ struct RunOptions {
   std::string resume;                 // the folder of a stopped run to carry on, "" for a new run
   std::optional<long> checkpointEvery;  // overrides simulation.checkpointEvery
   bool check = false;                 // read and check the configuration only; write nothing
+  bool progress = false;              // show day D of N on standard error as the days run
   std::vector<std::string> commandLine;  // as typed, for the record
 };
 

@@ -9,6 +9,9 @@
 #include "StopSignals.h"
 #include "World.h"
 
+#include <unistd.h>
+
+#include <chrono>
 #include <iostream>
 #include <new>
 #include <vector>
@@ -34,22 +37,30 @@ void noteStop(const DayLoop::Outcome& loop, const std::string& runFolder) {
 }  // namespace
 
 StartedRun::StartedRun(RunInfo& info, std::unique_ptr<World> world, const RunSettings& names, RunFolder& folder,
-                       std::string shownFolder)
+                       std::string shownFolder, std::uint64_t start, bool showProgress)
     : info(info), world(std::move(world)), names(names), folder(folder), shownFolder(std::move(shownFolder)),
+      start(start),
+      progress(std::cerr, showProgress, isatty(STDOUT_FILENO) == 1, World::DAYS,
+               ProgressLine::Clock::now() - std::chrono::microseconds(get_timestamp() - start)),
       outputs(*this->world, names.snapshots, &writer),
       loop(*this->world, outputs, names, writer, [] { return StopSignals::received() != 0; },
-           [](int day) { StopSignals::reach("day", day); }) {
+           [this](int day) {
+             progress.dayRun(*this->world, day);
+             StopSignals::reach("day", day);
+           }) {
   this->world->observe(&outputs);
+  this->world->observe(&progress, true);  // takes its line away before the transcript writes
 }
 
-int StartedRun::carryOut(Checkpoint::Run saved, bool resumed, std::uint64_t start) {
+int StartedRun::carryOut(Checkpoint::Run saved, bool resumed) {
   try {
     StopSignals::reach("started");
     loop.run(saved, resumed);
+    progress.clear();
     if (loop.outcome().summaryWritten) ConsoleReport::fileSaved(loop.outcome().summaryPath);
     if (OutputFile::diskIsFull()) return diskFull();
     if (loop.outcome().stopped) return stopped();
-    return close(start);
+    return close();
   } catch (const std::bad_alloc&) {
     return outOfMemory();
   }
@@ -59,26 +70,36 @@ int StartedRun::record(const std::string& how, int status) {
   info.daysRun = loop.outcome().daysRun;
   info.lastDay = loop.outcome().lastDay;
   info.finish(how, status);
+  const DayLoop::Outcome& days = loop.outcome();
+  progress.ended(how == "extinct" ? "extinct (" + days.diedOut + (days.diedOut.find("resource") != std::string::npos ? " ran out)" : " died out)")
+                 : how == "stopped" ? "stopped by " + info.signal : how,
+                 days.daysRun, days.lastDay, alive, info.warnings.size(), shownFolder);
   StopSignals::reach("record");
   folder.releaseRoom();
   return OutputFile::writeWhole(names.recordPath(), info.json(), true) || how == "stopped" ? status : 1;
 }
 
 int StartedRun::failed(const std::string& line) {
+  progress.clear();
   std::cerr << line << std::endl;
   info.error = line;
   return record("failed", 1);
 }
 
-int StartedRun::diskFull() {
+void StartedRun::endWorld() {
+  if (world) alive = ProgressLine::livingAnimals(*world);
   world.reset();
+}
+
+int StartedRun::diskFull() {
+  endWorld();
   return failed("soilweb: no room left on the disk: " + OutputFile::fullDiskFailure() + "; the run stopped after " +
                 lastDayText(loop.outcome()));
 }
 
 int StartedRun::stopped() {
   noteStop(loop.outcome(), shownFolder);
-  world.reset();
+  endWorld();
   info.signal = StopSignals::name(StopSignals::received());
   return record("stopped", 128 + StopSignals::received());
 }
@@ -93,7 +114,7 @@ int StartedRun::outOfMemory() {
                 (day >= 0 ? "on day " + std::to_string(day) : "after " + lastDayText(loop.outcome())));
 }
 
-int StartedRun::close(std::uint64_t start) {
+int StartedRun::close() {
   const DayLoop::Outcome& days = loop.outcome();
   if (StopSignals::received())
     std::cerr << "soilweb: note: " << StopSignals::name(StopSignals::received())
@@ -108,7 +129,7 @@ int StartedRun::close(std::uint64_t start) {
   if (OutputFile::diskIsFull()) return diskFull();
   succeeded = succeeded && !outputs.hasOutputFailed();
   std::cout << "Time: " << static_cast<double>(get_timestamp() - start) / 1000000 << " secs." << std::endl;
-  world.reset();
+  endWorld();
   info.diedOut = days.diedOut;
   info.error = OutputFile::firstFailure();
   const int status = record(!succeeded ? "failed" : !days.diedOut.empty() ? "extinct" : "completed", succeeded ? 0 : 1);

@@ -7,6 +7,7 @@
 #include "BackgroundWriter.h"
 #include "Checkpoint.h"
 #include "DayLoop.h"
+#include "ProgressLine.h"
 #include "RunOutputs.h"
 
 #include <cstdint>
@@ -20,13 +21,14 @@ class World;
 
 class StartedRun {
  public:
-  // shownFolder: the run's folder as the user named it.
+  // shownFolder: the run's folder as the user named it; start: when the
+  // process started; progress: show the progress line on standard error.
   StartedRun(RunInfo& info, std::unique_ptr<World> world, const RunSettings& names, RunFolder& folder,
-             std::string shownFolder);
+             std::string shownFolder, std::uint64_t start, bool progress);
 
-  // Runs the days after saved.day (resumed) or from day 0 and ends the run;
-  // start: when the process started. Returns the exit status.
-  int carryOut(Checkpoint::Run saved, bool resumed, std::uint64_t start);
+  // Runs the days after saved.day (resumed) or from day 0 and ends the run.
+  // Returns the exit status.
+  int carryOut(Checkpoint::Run saved, bool resumed);
 
  private:
   // Every end of the run is recorded, in room kept for it when the disk is full.
@@ -36,7 +38,9 @@ class StartedRun {
   int stopped();
   int outOfMemory();
   // The closing files of a run whose days are over.
-  int close(std::uint64_t start);
+  int close();
+  // Counts the living animals for the closing line, then lets the world go.
+  void endWorld();
   // Writes the food-web files (the matrices, or the node and edge tables);
   // false when any could not be written.
   bool writeFoodWeb();
@@ -47,6 +51,9 @@ class StartedRun {
   const RunSettings& names;
   RunFolder& folder;
   std::string shownFolder;
+  std::uint64_t start;
+  long alive = -1;  // the living animals when the world ended, -1 while it has not
+  ProgressLine progress;
   RunOutputs outputs;
   DayLoop loop;
 };
