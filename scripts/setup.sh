@@ -7,7 +7,7 @@ build=${1:-"$root/build"}
 shift || true
 
 packages=(g++ make cmake git libboost-dev libcli11-dev libdeflate-dev libgtest-dev python3 python3-matplotlib
-          python3-scipy python3-pandas r-base-core parallel)
+          python3-scipy python3-pandas r-base-core parallel chromium)
 if ! command -v dpkg-query >/dev/null || ! command -v apt-get >/dev/null; then
   # Not Debian: nothing is installed here; say what the build needs and try it as it is.
   cat >&2 <<'NEEDS'

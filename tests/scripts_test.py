@@ -13,6 +13,9 @@ import unittest
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BINARY = os.environ.get("SOILWEB_BINARY", os.path.join(ROOT, "build", "soilweb"))
 SWEEP = os.path.join(ROOT, "scripts", "soilweb-sweep")
+PLOT = os.path.join(ROOT, "scripts", "soilweb-plot")
+# The scripts run with `env python3`: the Python running these tests, which has their modules.
+os.environ["PATH"] = os.path.dirname(sys.executable) + os.pathsep + os.environ.get("PATH", "")
 
 
 def tiny_config(days=3):
@@ -38,22 +41,67 @@ def run(*command, cwd, env=None):
     return subprocess.run(command, cwd=cwd, capture_output=True, text=True, env=env)
 
 
+def png_size(path):
+    with open(path, "rb") as f:
+        head = f.read(24)
+    assert head[:8] == b"\x89PNG\r\n\x1a\n", path
+    return int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")
+
+
 class PlotTest(unittest.TestCase):
-    def test_writes_three_png_figures(self):
+    def test_writes_every_run_figure_in_each_format(self):
         with tempfile.TemporaryDirectory() as here:
             with open(os.path.join(here, "run_params"), "w") as f:
-                json.dump(tiny_config(days=6), f)
+                json.dump(tiny_config(days=40), f)
             self.assertEqual(run(BINARY, cwd=here).returncode, 0)
-            done = run(os.path.join(ROOT, "scripts", "soilweb-plot"), "example", "--traits", "body,speed", cwd=here)
+            done = run(PLOT, "example", "--traits", "body,speed", "--dpi", "50", cwd=here)
             self.assertEqual(done.returncode, 0, done.stderr)
-            for name in ("dynamics.png", "cells_biomass.png", "traits_day_6.png"):
-                with open(os.path.join(here, "example", "plots", name), "rb") as f:
-                    data = f.read()
-                self.assertGreater(len(data), 1000, name)
-                self.assertEqual(data[:8], b"\x89PNG\r\n\x1a\n", name)
-            wrong = run(os.path.join(ROOT, "scripts", "soilweb-plot"), "example", "--traits", "wings", cwd=here)
+            names = ("dynamics", "cells_biomass", "traits_day_40", "trait_evolution", "food_web")
+            sizes = [png_size(os.path.join(here, "example", "plots", f"{name}.png")) for name in names]
+            done = run(PLOT, "example", "--traits", "body,speed", "--dpi", "100", cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            for name, (width, height) in zip(names, sizes):  # twice the dots per inch, twice the pixels
+                self.assertEqual(png_size(os.path.join(here, "example", "plots", f"{name}.png")),
+                                 (2 * width, 2 * height), name)
+            for form, magic in (("svg", b"<?xml"), ("pdf", b"%PDF")):
+                done = run(PLOT, "example", "--format", form, "--out", form, cwd=here)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                for name in names:
+                    with open(os.path.join(here, form, f"{name}.{form}"), "rb") as f:
+                        self.assertEqual(f.read(len(magic)), magic, name)
+            wrong = run(PLOT, "example", "--traits", "wings", cwd=here)
             self.assertEqual(wrong.returncode, 1)
             self.assertIn("unknown trait column(s): wings", wrong.stderr)
+
+    def test_the_report_is_one_page_that_renders_without_the_network(self):
+        chromium = shutil.which("chromium")
+        if chromium is None and os.environ.get("CI") != "true":
+            self.skipTest("no chromium here (scripts/setup.sh installs it)")
+        with tempfile.TemporaryDirectory() as here:
+            with open(os.path.join(ROOT, "examples", "run_params")) as f:
+                config = json.load(f)
+            config["simulation"]["days"] = 300
+            config["world"]["life"]["animals"][1]["initialPopulation"] = 1  # the predator dies out early
+            with open(os.path.join(here, "run_params"), "w") as f:
+                json.dump(config, f)
+            self.assertEqual(run(BINARY, cwd=here).returncode, 0)
+            done = run(PLOT, "example", "--report", cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            page_path = os.path.join(here, "example", "plots", "report.html")
+            with open(page_path) as f:
+                page = f.read()
+            self.assertIsNotNone(re.search(r"the predators died out after day \d+ of 300", page))
+            self.assertEqual(page.count("<figure><svg"), 5)  # dynamics, cells, traits, evolution, food web
+            # Nothing to fetch: the figures' references are all within the page.
+            self.assertEqual(re.findall(r"(?:src|href)\s*=\s*\"(?!#|data:)|url\((?!#)|@import", page), [])
+            shot = os.path.join(here, "shot.png")
+            shown = run(chromium, "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+                        "--window-size=1200,1600", f"--screenshot={shot}", "--enable-logging=stderr",
+                        "file://" + page_path, cwd=here)
+            self.assertEqual(shown.returncode, 0, shown.stderr)
+            self.assertEqual(png_size(shot), (1200, 1600))
+            self.assertNotRegex(shown.stderr, r"Failed to load resource|net::ERR_")
+
 
     def test_reads_compressed_and_thinned_runs(self):
         with tempfile.TemporaryDirectory() as here:
@@ -62,12 +110,51 @@ class PlotTest(unittest.TestCase):
             with open(os.path.join(here, "run_params"), "w") as f:
                 json.dump(config, f)
             self.assertEqual(run(BINARY, cwd=here).returncode, 0)
-            done = run(os.path.join(ROOT, "scripts", "soilweb-plot"), "example", cwd=here)
+            done = run(PLOT, "example", cwd=here)
             self.assertEqual(done.returncode, 0, done.stderr)
             self.assertIn("no end-of-day animal files: the trait figure left out", done.stderr)
-            self.assertEqual(sorted(os.listdir(os.path.join(here, "example", "plots"))),
+            self.assertIn("no trait statistics and no end-of-day animal files: the trait-evolution figure left out",
+                          done.stderr)
+            self.assertEqual(sorted(os.listdir(os.path.join(here, "example", "plots")))[:2],
                              ["cells_biomass.png", "dynamics.png"])
 
+
+class ScriptsTest(unittest.TestCase):
+    def test_a_python_without_the_modules_is_named_in_one_line(self):
+        with tempfile.TemporaryDirectory() as here:
+            bare = os.path.join(here, "python3")  # a Python without its site packages
+            with open(bare, "w") as f:
+                f.write(f"#!/bin/sh\nexec {sys.executable} -S \"$@\"\n")
+            os.chmod(bare, 0o755)
+            environment = dict(os.environ, PATH=here + os.pathsep + os.environ["PATH"])
+            for script, module in ((PLOT, "matplotlib"), (SWEEP, "pandas")):
+                done = run(script, "anything", cwd=here, env=environment)
+                self.assertEqual(done.returncode, 1)
+                self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
+                self.assertIn(f"has no module '{module}'", done.stderr)
+
+    def test_installed_scripts_work_from_the_prefix(self):
+        build = os.path.dirname(BINARY)
+        with tempfile.TemporaryDirectory() as here:
+            prefix = os.path.join(here, "prefix")
+            installed = run("cmake", "--install", build, "--prefix", prefix, cwd=here)
+            self.assertEqual(installed.returncode, 0, installed.stderr)
+            environment = dict(os.environ, PATH=os.path.join(prefix, "bin") + os.pathsep + os.environ["PATH"])
+            shutil.copy(os.path.join(prefix, "share", "soilweb", "examples", "run_params"), here)
+            with open(os.path.join(here, "grid.json"), "w") as f:
+                json.dump({"simulation.days": [2, 3]}, f)
+            with open(os.path.join(here, "base.json"), "w") as f:
+                json.dump(tiny_config(days=2), f)
+            for command in (["soilweb", "--set", "simulation.days=3"], ["soilweb-plot", "example"],
+                            ["soilweb-sweep", "run", "base.json", "grid.json", "sweep", "--jobs", "1"],
+                            ["soilweb-plot", "sweep"], ["Rscript", "-e", f"source('{prefix}/share/soilweb/R/soilweb.R'); "
+                                                        "cat(nrow(read_run('example')$summary))"]):
+                done = run(*command, cwd=here, env=environment)
+                self.assertEqual(done.returncode, 0, f"{command}: {done.stderr}")
+            self.assertEqual(done.stdout, "4")
+            with open(os.path.join(here, "sweep", "runs", "run-0001", "run-0001", "outputs",
+                                   "run-0001_run_info.json")) as f:
+                self.assertEqual(json.load(f)["command_line"][0], os.path.join(prefix, "bin", "soilweb"))
 
 class SweepTest(unittest.TestCase):
     def sweep(self, here, out, grid, replicates, status=0, env=None):
@@ -146,9 +233,11 @@ class SweepTest(unittest.TestCase):
     def test_sweep_figures(self):
         with tempfile.TemporaryDirectory() as here:
             self.sweep(here, "out", {"simulation.temperature": [15, 25]}, 2)
-            done = run(os.path.join(ROOT, "scripts", "soilweb-plot"), "out", "--columns", "PREY_ACTIVE,BIOMASS", cwd=here)
+            done = run(PLOT, "out", "--columns", "PREY_ACTIVE,BIOMASS", "--report", cwd=here)
             self.assertEqual(done.returncode, 0, done.stderr)
-            for name in ("sweep_dynamics.png", "sweep_extinct.png", "sweep_scatter.png"):
+            with open(os.path.join(here, "out", "plots", "report.html")) as f:
+                self.assertEqual(f.read().count("<figure><svg"), 4)
+            for name in ("sweep_dynamics.png", "sweep_extinct.png", "sweep_scatter.png", "sweep_trait_evolution.png"):
                 with open(os.path.join(here, "out", "plots", name), "rb") as f:
                     self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n", name)
 
