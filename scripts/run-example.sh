@@ -11,4 +11,4 @@ cd "$folder"
 "$root/build/soilweb"
 echo
 echo "Outputs are in $folder/example/"
-echo "Figures: $root/scripts/soilweb-plot $folder/example"
+echo "Figures and a report page: $root/scripts/soilweb-plot $folder/example --report"

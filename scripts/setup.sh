@@ -13,9 +13,8 @@ if ! command -v dpkg-query >/dev/null || ! command -v apt-get >/dev/null; then
   cat >&2 <<'NEEDS'
 setup.sh: this is not a Debian or Ubuntu machine, so nothing is installed. soilweb needs a C++17
 compiler, CMake 3.16 or newer, Boost's headers, CLI11 (header-only) and libdeflate; the tests need
-GoogleTest, and the scripts Python 3 with matplotlib, scipy and pandas, R for the R loader, and
-GNU parallel. On a cluster,
-load them as modules (e.g. `module load gcc cmake boost`) and see "Building on a cluster" in the
+GoogleTest, and the scripts Python 3 with matplotlib, scipy and pandas, R for the R loader, GNU
+parallel, and chromium to check that a report page renders. On a cluster, load them as modules (e.g. `module load gcc cmake boost`) and see "Building on a cluster" in the
 README for a build without tests.
 NEEDS
 else
