@@ -21,8 +21,13 @@ std::string lastDayText(const DayLoop::Outcome& loop) {
   return loop.lastDay < 0 ? std::string("no day") : "day " + std::to_string(loop.lastDay);
 }
 
+// "the prey died out", "the soil resource ran out".
+std::string whatDiedOut(const DayLoop::Outcome& loop) {
+  return loop.diedOut + (loop.diedOut.find("resource") != std::string::npos ? " ran out" : " died out");
+}
+
 void noteExtinction(const DayLoop::Outcome& loop) {
-  std::cerr << "soilweb: note: " << loop.diedOut << (loop.diedOut.find("resource") != std::string::npos ? " ran out" : " died out")
+  std::cerr << "soilweb: note: " << whatDiedOut(loop)
             << (loop.lastDay < 0 ? "; no day was run"
                                  : "; the last day run was " + std::to_string(loop.lastDay) + " of " + std::to_string(World::DAYS))
             << std::endl;
@@ -71,9 +76,10 @@ int StartedRun::record(const std::string& how, int status) {
   info.lastDay = loop.outcome().lastDay;
   info.finish(how, status);
   const DayLoop::Outcome& days = loop.outcome();
-  progress.ended(how == "extinct" ? "extinct (" + days.diedOut + (days.diedOut.find("resource") != std::string::npos ? " ran out)" : " died out)")
-                 : how == "stopped" ? "stopped by " + info.signal : how,
-                 days.daysRun, days.lastDay, alive, info.warnings.size(), shownFolder);
+  const std::string said = how == "extinct"   ? "extinct (" + whatDiedOut(days) + ")"
+                           : how == "stopped" ? "stopped by " + info.signal
+                                              : how;
+  progress.ended(said, days.daysRun, days.lastDay, alive, info.warnings.size(), shownFolder);
   StopSignals::reach("record");
   folder.releaseRoom();
   return OutputFile::writeWhole(names.recordPath(), info.json(), true) || how == "stopped" ? status : 1;
