@@ -87,6 +87,37 @@ void Configuration::fail(const std::string& key, const std::string& problem) con
 std::string Configuration::text(const std::string& key) const { return child(key).data(); }
 
 namespace {
+// The first control character of text (C0, DEL, or C1 as UTF-8): its code and
+// its position in bytes from 1; code -1 when there is none.
+std::pair<int, std::size_t> firstControl(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7f) return {c, i + 1};
+    if (c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+        static_cast<unsigned char>(text[i + 1]) <= 0x9f)
+      return {static_cast<unsigned char>(text[i + 1]), i + 1};
+  }
+  return {-1, 0};
+}
+
+std::string codePoint(int code) {
+  const char* const digits = "0123456789ABCDEF";
+  std::string text = "U+00";
+  text += digits[(code >> 4) & 15];
+  text += digits[code & 15];
+  return text;
+}
+}  // namespace
+
+std::string Configuration::name(const std::string& key) const {
+  std::string value = text(key);
+  if (const auto [code, position] = firstControl(value); code >= 0)
+    fail(key, "holds a control character (" + codePoint(code) + ") at position " + std::to_string(position) +
+                  "; names may not hold NUL, tabs, newlines or other control characters");
+  return value;
+}
+
+namespace {
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // The text without surrounding white space; strict reads accept nothing else.

@@ -36,6 +36,10 @@ class Configuration {
   std::string pathOf(const std::string& key) const;
 
   std::string text(const std::string& key) const;
+  // Text that names something (a folder, a file, a species): refused when it
+  // holds a control character (NUL, tab, newline, ...), which would cut a
+  // path short or forge rows in a table.
+  std::string name(const std::string& key) const;
   double real(const std::string& key) const;     // lenient, warns
   int integer(const std::string& key) const;     // lenient, warns
   int strictInt(const std::string& key) const;

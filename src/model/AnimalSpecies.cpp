@@ -204,7 +204,10 @@ std::unique_ptr<AnimalSpecies> AnimalSpecies::read(const Configuration& entry, d
   Genetics g;
   readGeneticSizes(entry, memoryBudget, g);
   readGeneticLists(entry, g);
-  const std::string name = entry.text("name");
+  const std::string name = entry.name("name");
+  if (const auto first = name.find_first_not_of(" "); first != std::string::npos && std::string("=+-@").find(name[first]) != std::string::npos)
+    Configuration::warnings.push_back("'" + entry.pathOf("name") + "' starts with '" + name[first] +
+                                      "': a spreadsheet opening the tables may take the name for a formula");
   const unsigned initialPopulation = entry.strictUnsigned("initialPopulation");
   const unsigned huntingMode = readHuntingMode(entry);
 

@@ -24,6 +24,7 @@ namespace fs = std::filesystem;
 namespace {
 const char* const OWN = RunLayout::OWN;
 const off_t RESERVE = 256 << 10;     // room kept for the run's record; it takes a few KiB
+const char* const LOCK_FILE = "lock";  // the pid of the process holding the run folder
 
 // The open folders of the claimed run, by their path below the working
 // directory, and the list of files it creates. Files are opened on the
@@ -117,11 +118,15 @@ void closeRegistry() {
 
 // Says that another process holds the run folder's lock, naming it by the pid
 // the holder writes just after taking the lock.
-void refuseInUse(const std::string& shownAs, int lock) {
+// Says that another process holds the run folder's lock, naming it by the pid
+// the holder writes in the lock file just after taking the lock.
+void refuseInUse(const std::string& shownAs, int ownFolder) {
   std::string pid;
   for (int attempt = 0; attempt < 200 && pid.empty(); ++attempt) {
     char text[32] = {};
-    const ssize_t got = ::pread(lock, text, sizeof text - 1, 0);
+    const int file = ownFolder < 0 ? -1 : ::openat(ownFolder, LOCK_FILE, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const ssize_t got = file < 0 ? -1 : ::read(file, text, sizeof text - 1);
+    if (file >= 0) ::close(file);
     if (got > 0 && text[got - 1] == '\n')
       pid.assign(text, static_cast<std::size_t>(got - 1));
     else
@@ -129,6 +134,25 @@ void refuseInUse(const std::string& shownAs, int lock) {
   }
   refuse("run folder '" + shownAs + "' is in use by another soilweb process" +
          (pid.empty() ? std::string() : " (pid " + pid + ")"));
+}
+
+// Creates file (at, relative to a descriptor) anew: whatever stands at its
+// name is unlinked first, so that a hard link or a link placed there is
+// replaced rather than written through. A descriptor, or -1 with errno set.
+int createAnew(int at, const std::string& file, int flags) {
+  if (::unlinkat(at, file.c_str(), 0) != 0 && errno != ENOENT) return -1;
+  return ::openat(at, file.c_str(), (flags & ~O_TRUNC) | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
+
+// Opens an existing file to add to it, never through a link: a regular file
+// with another name elsewhere (a hard link) is refused with EMLINK.
+int openToAddTo(int at, const std::string& file, int flags) {
+  const int fd = ::openat(at, file.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0666);
+  struct stat info;
+  if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink <= 1) return fd;
+  ::close(fd);
+  errno = EMLINK;
+  return -1;
 }
 
 void registerFolder(const std::string& path, int fd) {
@@ -176,19 +200,20 @@ bool RunFolder::claim() {
   if (const int reason = makeFolderAt(folder, OWN)) return cannot("create", shownAs + "/" + OWN, reason);
   ownFolder = openFolderAt(folder, OWN);
   if (ownFolder < 0) return refuse("'" + shownAs + "/" + OWN + "' " + folderProblem(folder, OWN, errno));
-  // Never closed: the lock lasts as long as the process.
-  const int lock = ::openat(ownFolder, "lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (lock < 0) return cannot("create the lock", shownAs + "/" + OWN + "/lock", errno);
-  if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK) return cannot("lock", shownAs + "/" + OWN + "/lock", errno);
-    refuseInUse(shownAs, lock);
-    ::close(lock);
+  // The folder itself is locked: its descriptor stays open (and the lock
+  // held) as long as the process, and no one can remove the lock from it.
+  if (::flock(folder, LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK) return cannot("lock", shownAs, errno);
+    refuseInUse(shownAs, ownFolder);
     return false;
   }
+  // The lock file only says who holds the folder.
+  const int pidFile = createAnew(ownFolder, LOCK_FILE, O_WRONLY);
   const std::string pid = std::to_string(::getpid()) + "\n";
-  if (::ftruncate(lock, 0) != 0 || ::pwrite(lock, pid.data(), pid.size(), 0) < 0) {
+  if (pidFile >= 0 && ::write(pidFile, pid.data(), pid.size()) < 0) {
     // The pid only makes a refusal friendlier; the lock is what counts.
   }
+  if (pidFile >= 0) ::close(pidFile);
   registerFolder(name, ::dup(folder));
   return true;
 }
@@ -230,20 +255,41 @@ void RunFolder::removeListed(const std::string& relative) const {
   ::close(at);
 }
 
-bool RunFolder::removeEarlierRun() {
-  const int list = ::openat(ownFolder, "written", O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (list < 0)
-    return refuse("--overwrite: output folder '" + shownAs +
-                  "' holds no list of the files a soilweb run wrote there (it was made by hand, by another program "
-                  "or by an older soilweb), so nothing in it is removed; remove it yourself or change "
-                  "simulation.outputs.simulationName");
+namespace {
+// The paths below NAME listed in NAME/.soilweb/written, one a line; false when there is no list.
+bool readList(int ownFolder, std::vector<std::string>& listed) {
+  const int list = ::openat(ownFolder, "written", O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (list < 0) return false;
   std::string text;
   char block[1 << 16];
   for (ssize_t got; (got = ::read(list, block, sizeof block)) > 0;) text.append(block, static_cast<std::size_t>(got));
   ::close(list);
   std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) listed.push_back(line);
+  return true;
+}
+}  // namespace
+
+std::vector<std::string> RunFolder::unlisted() const {
+  std::vector<std::string> listed, found;
+  readList(ownFolder, listed);
+  std::sort(listed.begin(), listed.end());
+  for (const auto& path : contents()) {
+    const std::string relative = path.substr(name.size() + 1);
+    if (!std::binary_search(listed.begin(), listed.end(), relative)) found.push_back(relative);
+  }
+  return found;
+}
+
+bool RunFolder::removeEarlierRun() {
+  std::vector<std::string> listed;
+  if (!readList(ownFolder, listed))
+    return refuse("--overwrite: output folder '" + shownAs +
+                  "' holds no list of the files a soilweb run wrote there (it was made by hand, by another program "
+                  "or by an older soilweb), so nothing in it is removed; remove it yourself or change "
+                  "simulation.outputs.simulationName");
   std::vector<std::string> folders;
-  for (std::string line; std::getline(lines, line);) {
+  for (const std::string& line : listed) {
     removeListed(line);
     const auto slash = line.rfind('/');
     if (slash != std::string::npos) folders.push_back(line.substr(0, slash));
@@ -282,8 +328,8 @@ bool RunFolder::create(const std::vector<std::string>& folders, bool continuing)
     }
     registerFolder(name + sub, fd);
   }
-  const int list = ::openat(ownFolder, "written",
-                            O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | (continuing ? 0 : O_TRUNC), 0666);
+  const int list = continuing ? openToAddTo(ownFolder, "written", O_WRONLY | O_APPEND)
+                              : createAnew(ownFolder, "written", O_WRONLY | O_APPEND);
   if (list < 0) return cannot("create the list of files", shownAs + "/" + OWN + "/written", errno);
   std::lock_guard<std::mutex> lock(registryMutex);
   written = list;
@@ -292,7 +338,7 @@ bool RunFolder::create(const std::vector<std::string>& folders, bool continuing)
 }
 
 void RunFolder::reserveRoom() {
-  const int fd = ::openat(ownFolder, "reserve", O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  const int fd = createAnew(ownFolder, "reserve", O_WRONLY);
   if (fd < 0) return;
   if (::posix_fallocate(fd, 0, RESERVE) != 0) ::unlinkat(ownFolder, "reserve", 0);  // no room to spare even now
   ::close(fd);
@@ -303,11 +349,15 @@ void RunFolder::releaseRoom() {
 }
 
 bool RunFolder::isInUse(const std::string& path) {
-  const int lock = ::open((path + "/" + OWN + "/lock").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (lock < 0) return false;
-  const bool held = ::flock(lock, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-  if (held) refuseInUse(path, lock);
-  ::close(lock);  // releases the shared lock, if taken
+  const int at = openFolderAt(AT_FDCWD, path);
+  if (at < 0) return false;
+  const bool held = ::flock(at, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  if (held) {
+    const int own = openFolderAt(at, OWN);
+    refuseInUse(path, own);
+    if (own >= 0) ::close(own);
+  }
+  ::close(at);  // releases the shared lock, if taken
   return held;
 }
 
@@ -324,7 +374,8 @@ int RunFolder::openFile(const std::string& path, int flags) {
   const int at = folderOf(path, file);
   if (at < 0) return ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (flags & O_CREAT) addToList(path);
-  return ::openat(at, file.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0666);
+  // A file started afresh is created anew; one added to is never a hard link.
+  return flags & O_TRUNC ? createAnew(at, file, flags) : openToAddTo(at, file, flags);
 }
 
 int RunFolder::renameFile(const std::string& from, const std::string& to) {

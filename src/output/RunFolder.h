@@ -1,10 +1,14 @@
 // The folder a run writes into, NAME/, and every file operation inside it.
-// Before day 0 the run claims NAME: it locks NAME/.soilweb/lock, held until
-// the process ends (a second soilweb on the same folder is refused, and the
-// lock goes with the process however it ends); it refuses an earlier run or,
-// with --overwrite, removes exactly the files that run listed in
-// NAME/.soilweb/written (the list every run keeps of the files it creates)
-// and names what it kept; then it makes the folders it writes in. NAME and
+// Before day 0 the run claims NAME: it locks the folder NAME itself (flock on
+// its descriptor, which no one can remove as they could a lock file), held
+// until the process ends (a second soilweb on the same folder is refused, and
+// the lock goes with the process however it ends), and writes its pid in
+// NAME/.soilweb/lock; it refuses an earlier run or, with --overwrite, removes
+// exactly the files that run listed in NAME/.soilweb/written (the list every
+// run keeps of the files it creates) and names what it kept; then it makes the
+// folders it writes in. Every file it starts is created anew (what stood at
+// its name unlinked first) and a file it adds to is never a hard link, so no
+// link placed in NAME makes it write elsewhere. NAME and
 // its folders are opened once, refusing links, and every output file is
 // created, renamed and removed relative to its folder's descriptor without
 // following a link, so that nothing is written or removed outside NAME.
@@ -33,6 +37,8 @@ class RunFolder {
   // What NAME holds besides soilweb's own folder, below NAME: every entry that
   // is not a folder (links included), at any depth.
   std::vector<std::string> contents() const;
+  // The files below NAME (paths relative to it) that the earlier run did not list as its own.
+  std::vector<std::string> unlisted() const;
   // Removes the files the earlier run listed (links as links), then the
   // folders they leave empty, and names in one line what it kept; refuses
   // when there is no list to go by.

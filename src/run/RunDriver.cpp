@@ -71,6 +71,20 @@ Placement placementOf(const RunOptions& options) {
   return {resumedFolder(options.resume).parent_path().string(), false, true};
 }
 
+// --overwrite keeps what the earlier run did not list: a run that would write
+// over such a file is refused, naming it, before anything is removed.
+bool refuseToReplaceUnlisted(const RunFolder& folder, const RunSettings& names, const std::string& shown) {
+  for (const auto& relative : folder.unlisted()) {
+    if (!names.mayWrite(relative)) continue;
+    std::cerr << "soilweb: --overwrite: '" << shown << "/" << relative
+              << "' was not written by soilweb (it is not in the run's list of files written), and this run would "
+                 "write over it; move it away or change simulation.outputs.simulationName"
+              << std::endl;
+    return false;
+  }
+  return true;
+}
+
 // Claims the run's folder and makes it ready for the run; null after one line
 // saying why not.
 std::unique_ptr<RunFolder> prepareRunFolder(const RunSettings& names, const Placement& placement) {
@@ -96,7 +110,7 @@ std::unique_ptr<RunFolder> prepareRunFolder(const RunSettings& names, const Plac
                 << "' already exists; remove it, change simulation.outputs.simulationName or pass --overwrite" << std::endl;
       return nullptr;
     }
-    if (!folder->removeEarlierRun()) return nullptr;
+    if (!refuseToReplaceUnlisted(*folder, names, shown) || !folder->removeEarlierRun()) return nullptr;
   }
   if (!folder->create(names.folders(), placement.resuming)) return nullptr;
   return folder;

@@ -7,6 +7,7 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include <algorithm>
+#include <tuple>
 #include <thread>
 
 namespace {
@@ -95,16 +96,16 @@ void checkFileNames(const Configuration& config, const RunSettings& settings) {
 RunSettings readRunSettings(const Configuration& config) {
   RunSettings settings;
   const std::string nameKey = "simulation.outputs.simulationName";
-  settings.simulation = config.text(nameKey);
+  settings.simulation = config.name(nameKey);
   // The name is the run's folder and the prefix of every file in it.
   const std::string& name = settings.simulation;
   if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
     config.fail(nameKey, "must be a plain folder name (not empty, '.' or '..', no '/'), got '" + name + "'");
   settings.purge = config.strictInt("simulation.purgeDeadAnimals");
-  settings.summary = config.text("simulation.outputs.summaryFilename");
+  settings.summary = config.name("simulation.outputs.summaryFilename");
   for (const char* key : MATRIX_KEYS) {
     if (settings.purge == 0)
-      settings.matrices.push_back(config.text(key));
+      settings.matrices.push_back(config.name(key));
     else
       config.has(key);  // known, though not needed: no warning about it
   }
@@ -141,3 +142,48 @@ std::string RunSettings::traitsPath() const { return RunLayout::outputPath(simul
 std::string RunSettings::recordPath() const { return RunLayout::recordPath(simulation); }
 
 std::vector<std::string> RunSettings::folders() const { return RunLayout::folders(snapshots); }
+
+namespace {
+bool endsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Whether file is the day file "PREFIX<day>.txt" of a day 0 ... last.
+bool isDayFile(const std::string& file, const std::string& prefix, int last) {
+  if (file.compare(0, prefix.size(), prefix) != 0 || !endsWith(file, ".txt")) return false;
+  const std::string day = file.substr(prefix.size(), file.size() - prefix.size() - 4);
+  if (day.empty() || day.size() > 10 || day.find_first_not_of("0123456789") != std::string::npos) return false;
+  return std::to_string(std::stol(day)) == day && std::stol(day) <= last;
+}
+}  // namespace
+
+bool RunSettings::mayWrite(const std::string& relative) const {
+  std::string path = simulation + "/" + relative;
+  if (endsWith(path, RunLayout::PARTIAL)) path.resize(path.size() - std::string(RunLayout::PARTIAL).size());
+  // The record and the checkpoint are never compressed.
+  if (path == recordPath() || path == RunLayout::checkpointPath(simulation)) return true;
+  const std::string gz = RunLayout::GZIP;
+  if (gzip) {
+    if (!endsWith(path, gz)) return false;
+    path.resize(path.size() - gz.size());
+  }
+  std::vector<std::string> fixed = {outputPath(summary)};
+  for (const auto& file : foodWebFiles()) fixed.push_back(outputPath(file));
+  if (traitStatistics) fixed.push_back(traitsPath());
+  if (snapshots.tables)
+    for (int kind = 0; kind < 3; ++kind) fixed.push_back(RunLayout::tablePath(simulation, kind));
+  if (std::find(fixed.begin(), fixed.end(), path) != fixed.end()) return true;
+  if (snapshots.tables) return false;
+  const int last = std::max(World::DAYS, 0);
+  // The day files: the folder and file of a day's path with the day cut out.
+  const std::string slash = "/" + simulation + "_";
+  for (const auto& [chosen, folder, prefix] :
+       {std::tuple{snapshots.animalsStart, RunLayout::ANIMALS_START, "animals_day_"},
+        std::tuple{snapshots.animalsEnd, RunLayout::ANIMALS_END, "animals_day_"},
+        std::tuple{snapshots.cells, RunLayout::CELLS, "cells_day_"}}) {
+    const std::string start = simulation + "/" + folder + slash;
+    if (chosen && path.compare(0, start.size(), start) == 0 && isDayFile(path.substr(start.size()), prefix, last))
+      return true;
+  }
+  return false;
+}

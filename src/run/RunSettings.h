@@ -44,4 +44,7 @@ struct RunSettings {
   std::string recordPath() const;
   // The folders below the run's folder that the run writes in, each starting with '/'.
   std::vector<std::string> folders() const;
+  // Whether the run may write a file at relative (a path below its folder,
+  // e.g. "outputs/run1_summary.txt"), under its final or its temporary name.
+  bool mayWrite(const std::string& relative) const;
 };

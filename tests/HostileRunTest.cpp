@@ -1,0 +1,103 @@
+// Whole runs under an attacker's or a fault injector's hand: links placed at
+// the run's own files, files soilweb did not write, a lock file removed,
+// names holding control characters, closed pipes and file-size limits,
+// records that are not files, numbers that do not fit, damaged tables to
+// resume. Moments are chosen through the run's test hook, never by timing.
+#include "WholeRunFixtures.h"
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+namespace {
+std::string hook(const std::string& at) { return "export SOILWEB_TEST_AT=" + at + "; "; }
+
+// A file outside the run folder and a hard link to it at link.
+void hardLink(const Scratch& here, const std::string& outside, const std::string& link) {
+  writeFile(here.path / outside, "precious");
+  fs::create_directories((here.path / link).parent_path());
+  fs::remove(here.path / link);
+  fs::create_hard_link(here.path / outside, here.path / link);
+}
+}  // namespace
+
+// Every file soilweb starts is created anew, and a file it adds to is never a
+// hard link: hard links at its bookkeeping files and at an output file leave
+// the linked files outside as they were.
+TEST(HostileRun, HardLinksAtItsFilesAreNeverWrittenThrough) {
+  const std::string config = exampleConfig({{"days", "6"}});
+  Scratch here;
+  for (const char* own : {"reserve", "written", "lock"})
+    hardLink(here, std::string("outside_") + own, std::string("run1/.soilweb/") + own);
+  const Outcome run = here.run(config, "--checkpoint-every 2", hook("day@3:TERM"));
+  ASSERT_EQ(run.status, 143) << run.err;
+  for (const char* own : {"reserve", "written", "lock"}) EXPECT_EQ(here.file(std::string("outside_") + own), "precious");
+
+  // Resumed: the summary it adds to and the list of files it extends are hard links.
+  hardLink(here, "outside_summary", "run1/outputs/run1_summary.txt");
+  const Outcome summary = here.run("", "--resume run1");
+  EXPECT_EQ(summary.status, 1);
+  EXPECT_NE(summary.err.find("soilweb: cannot open 'run1/outputs/run1_summary.txt': Too many links\n"),
+            std::string::npos)
+      << summary.err;
+  EXPECT_EQ(here.file("outside_summary"), "precious");
+  EXPECT_EQ(here.file("outside_written"), "precious");
+}
+
+// --overwrite never writes over a file the earlier run did not list: it
+// refuses before anything is removed, naming the file, plain or a hard link.
+TEST(HostileRun, OverwriteKeepsWhatItSaysItKeeps) {
+  const std::string config = exampleConfig({{"days", "3"}});
+  for (const bool linked : {false, true}) {
+    SCOPED_TRACE(linked ? "a hard link" : "a plain file");
+    Scratch here;
+    ASSERT_EQ(here.run(config).status, 0);
+    const std::string mine = "run1/cells/run1_cells_day_1.txt";
+    std::string list = here.file("run1/.soilweb/written");
+    list.erase(list.find("cells/run1_cells_day_1.txt\n"), std::strlen("cells/run1_cells_day_1.txt\n"));
+    writeFile(here.path / "run1/.soilweb/written", list);
+    if (linked)
+      hardLink(here, "outside", mine);
+    else
+      writeFile(here.path / mine, "precious");
+    const auto before = here.tree();
+    const Outcome run = here.run(config, "--overwrite");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "soilweb: --overwrite: '" + mine +
+                           "' was not written by soilweb (it is not in the run's list of files written), and this run "
+                           "would write over it; move it away or change simulation.outputs.simulationName\n");
+    EXPECT_EQ(here.file(mine), "precious");
+    EXPECT_TRUE(here.tree() == before) << "nothing was removed";
+  }
+  // A file the run would not write is kept and named, as before.
+  Scratch here;
+  ASSERT_EQ(here.run(config).status, 0);
+  writeFile(here.path / "run1/outputs/notes.txt", "mine");
+  const Outcome run = here.run(config, "--overwrite");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "soilweb: --overwrite kept 1 file soilweb did not write: run1/outputs/notes.txt\n");
+  EXPECT_EQ(here.file("run1/outputs/notes.txt"), "mine");
+}
+
+// The lock is on the run folder itself: removing the lock file of a running
+// (stopped) run does not let an --overwrite in, and the first run finishes whole.
+TEST(HostileRun, TheLockCannotBeRemoved) {
+  const std::string config = exampleConfig({{"days", "8"}});
+  Scratch alone;
+  ASSERT_EQ(alone.run(config).status, 0);
+  Scratch here;
+  writeFile(here.path / "run_params", config);
+  const pid_t pid = here.start("", hook("day@3:STOP"));
+  int raw = 0;
+  ASSERT_EQ(waitpid(pid, &raw, WUNTRACED), pid);
+  ASSERT_TRUE(WIFSTOPPED(raw));
+  fs::remove(here.path / "run1/.soilweb/lock");
+  const Outcome overwrite = here.run("", "--overwrite --seed 9");
+  EXPECT_EQ(overwrite.status, 1);
+  EXPECT_EQ(overwrite.err, "soilweb: run folder 'run1' is in use by another soilweb process\n");
+  EXPECT_EQ(here.run("", "--resume run1").status, 1);
+  kill(pid, SIGCONT);
+  ASSERT_EQ(here.finish(pid).status, 0);
+  EXPECT_TRUE(here.results() == alone.results());
+}
