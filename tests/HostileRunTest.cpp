@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <tuple>
 
 namespace {
 std::string hook(const std::string& at) { return "export SOILWEB_TEST_AT=" + at + "; "; }
@@ -100,4 +101,37 @@ TEST(HostileRun, TheLockCannotBeRemoved) {
   kill(pid, SIGCONT);
   ASSERT_EQ(here.finish(pid).status, 0);
   EXPECT_TRUE(here.results() == alone.results());
+}
+
+// Names are names: a control character in the run name, a file-name key or a
+// species name is refused in one line naming the key and the position, before
+// anything is written; a species name a spreadsheet would take for a formula
+// is warned about.
+TEST(HostileRun, NamesHoldingControlCharactersAreRefused) {
+  const std::string prefix = "soilweb: run_params: ";
+  const std::string rest = "; names may not hold NUL, tabs, newlines or other control characters\n";
+  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+      {"simulationName", "\"exa\\u0000mple\"",
+       "'simulation.outputs.simulationName' holds a control character (U+0000) at position 4"},
+      {"summaryFilename", "\"sum\\nmary.txt\"",
+       "'simulation.outputs.summaryFilename' holds a control character (U+000A) at position 4"},
+      {"nodesMatrixFilename", "\"nodes\\u007f.txt\"",
+       "'simulation.outputs.nodesMatrixFilename' holds a control character (U+007F) at position 6"},
+      {"name", "\"pr\\tey\\n999\\tfake\"", "'world.life.animals[0].name' holds a control character (U+0009) at position 3"},
+  };
+  for (const auto& [key, value, error] : cases) {
+    SCOPED_TRACE(key);
+    Scratch here;
+    const Outcome run = here.run(exampleConfig({{key, value}}));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, prefix + error + rest);
+    EXPECT_EQ(fs::directory_iterator(here.path)->path().filename(), "run_params") << "nothing written";
+    EXPECT_EQ(here.run("", "--check").err, prefix + error + rest) << "--check says the same";
+  }
+  Scratch here;
+  const Outcome formula = here.run(exampleConfig({{"days", "1"}, {"name", "\"=HYPERLINK(1)\""}}));
+  EXPECT_EQ(formula.status, 0);
+  EXPECT_EQ(formula.err,
+            prefix + "warning: 'world.life.animals[0].name' starts with '=': a spreadsheet opening the tables may take "
+                     "the name for a formula\n");
 }

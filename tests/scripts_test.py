@@ -103,6 +103,29 @@ class PlotTest(unittest.TestCase):
             self.assertNotRegex(shown.stderr, r"Failed to load resource|net::ERR_")
 
 
+    def test_hostile_species_names_show_as_text_in_the_report(self):
+        chromium = shutil.which("chromium")
+        if chromium is None and os.environ.get("CI") != "true":
+            self.skipTest("no chromium here (scripts/setup.sh installs it)")
+        with tempfile.TemporaryDirectory() as here:
+            config = tiny_config(days=3)
+            config["world"]["life"]["animals"][0]["name"] = "<script>alert(1)</script>"
+            config["world"]["life"]["animals"][1]["name"] = "a&b"
+            with open(os.path.join(here, "run_params"), "w") as f:
+                json.dump(config, f)
+            self.assertEqual(run(BINARY, cwd=here).returncode, 0)
+            done = run(PLOT, "example", "--report", cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            page_path = os.path.join(here, "example", "plots", "report.html")
+            shown = run(chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+                        "--dump-dom", "file://" + page_path, cwd=here)
+            self.assertEqual(shown.returncode, 0, shown.stderr)
+            dom = shown.stdout
+            # The page as the browser built it holds no script element and no event handler...
+            self.assertNotRegex(dom, r"(?i)<script|\son[a-z]+\s*=")
+            # ...and the names as text, written as they are.
+            self.assertIn("&lt;script&gt;alert(1)&lt;/script&gt;, a&amp;b", dom)
+
     def test_reads_compressed_and_thinned_runs(self):
         with tempfile.TemporaryDirectory() as here:
             config = tiny_config(days=7)
