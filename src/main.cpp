@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 #include <malloc.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -112,7 +113,11 @@ int main(int argc, char** argv) {
   // Grow the heap 64 MiB at a time: a run allocates and frees its animals and
   // its day files all the time, and each smaller growth costs a system call
   // and fresh pages (about a tenth of the wall time of a purged run).
-  mallopt(M_TOP_PAD, 64 << 20);
+  // Not under a tight limit of address space, where every growth of that
+  // size would fail and memory run out long before it is used.
+  if (struct rlimit space; getrlimit(RLIMIT_AS, &space) != 0 || space.rlim_cur == RLIM_INFINITY ||
+                           space.rlim_cur >= (rlim_t(1) << 30))
+    mallopt(M_TOP_PAD, 64 << 20);
   CommandLine command;
   if (const int status = command.parse(argc, argv); status >= 0) return status;
   if (command.version) {

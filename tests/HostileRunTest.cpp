@@ -135,3 +135,42 @@ TEST(HostileRun, NamesHoldingControlCharactersAreRefused) {
             prefix + "warning: 'world.life.animals[0].name' starts with '=': a spreadsheet opening the tables may take "
                      "the name for a formula\n");
 }
+
+// What soilweb reads must be a regular file of a bounded size: a FIFO or a
+// device in place of a record or a configuration is refused at once (never
+// waited on or read without end), and memory running out while reading gives
+// one line.
+TEST(HostileRun, RecordsAndConfigurationsAreReadSafely) {
+  Scratch here;
+  const std::string config = exampleConfig({{"days", "6"}});
+  ASSERT_EQ(here.run(config, "--checkpoint-every 2", hook("day@3:TERM")).status, 143);
+  const std::string record = "run1/outputs/run1_run_info.json";
+  fs::remove(here.path / record);
+  ASSERT_EQ(::mkfifo((here.path / record).c_str(), 0666), 0);
+  Outcome run = here.run("", "--resume run1");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "soilweb: cannot read run1/outputs/run1_run_info.json: it is not a regular file\n");
+  fs::remove(here.path / record);
+  fs::create_symlink("/dev/zero", here.path / record);
+  run = here.run("", "--resume run1");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "soilweb: cannot read run1/outputs/run1_run_info.json: it is a link, not a file soilweb wrote\n");
+
+  run = here.run("", "--check /dev/zero");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "soilweb: cannot read /dev/zero: it is not a regular file\n");
+  writeFile(here.path / "big.json", std::string((64 << 20) + 1, ' '));
+  run = here.run("", "--check big.json");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "soilweb: cannot read big.json: it is larger than 64 MiB, the most soilweb reads\n");
+  fs::remove(here.path / "big.json");
+
+  // A configuration may be a link to a file; under a tight limit of address space it is still read.
+  fs::create_symlink("run_params", here.path / "linked.json");
+  EXPECT_EQ(here.run("", "--check linked.json", "ulimit -v 60000; ").out,
+            "soilweb: linked.json: the configuration is valid\n");
+  run = here.run("", "--check", hook("configuration:oom"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err,
+            "soilweb: out of memory before the run started (while reading the configuration); nothing was run\n");
+}

@@ -13,7 +13,9 @@
 #include "StopSignals.h"
 #include "World.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -30,25 +32,51 @@
 namespace fs = std::filesystem;
 
 namespace {
-// Reads and parses the configuration file; reports why it could not.
-bool readConfiguration(const std::string& path, boost::property_tree::ptree& tree) {
-  auto cannotRead = [&](int error) {
-    std::cerr << "soilweb: cannot read " << path << ": " << std::strerror(error) << std::endl;
-    return false;
-  };
+// The most soilweb reads as a configuration or a record: far more than any
+// configuration, far less than would exhaust memory.
+const off_t MOST_READ = off_t(64) << 20;
+
+// Reads the regular file at path whole; "" when it could, else why not. A
+// FIFO, a device or a folder is refused before it is opened (reading one
+// could wait or go on for ever); a link is followed only when linkAllowed.
+std::string readRegularFile(const std::string& path, bool linkAllowed, std::string& text) {
   struct stat info;
-  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return cannotRead(EISDIR);
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return cannotRead(errno);
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) return cannotRead(errno);
+  if ((linkAllowed ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info)) != 0) return std::strerror(errno);
+  if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
+  if (S_ISLNK(info.st_mode)) return "it is a link, not a file soilweb wrote";
+  if (!S_ISREG(info.st_mode)) return "it is not a regular file";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (linkAllowed ? 0 : O_NOFOLLOW));
+  if (fd < 0) return std::strerror(errno);
+  std::string problem;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) problem = "it is not a regular file";
+  char block[1 << 16];
+  while (problem.empty()) {
+    const ssize_t got = ::read(fd, block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) problem = std::strerror(errno);
+    if (got <= 0) break;
+    text.append(block, static_cast<std::size_t>(got));
+    if (static_cast<off_t>(text.size()) > MOST_READ)
+      problem = "it is larger than " + std::to_string(MOST_READ >> 20) + " MiB, the most soilweb reads";
+  }
+  ::close(fd);
+  return problem;
+}
+
+// Reads and parses a configuration (or, no link allowed, a record); reports why it could not.
+bool readConfiguration(const std::string& path, boost::property_tree::ptree& tree, bool linkAllowed = true) {
+  std::string text;
+  if (const std::string problem = readRegularFile(path, linkAllowed, text); !problem.empty()) {
+    std::cerr << "soilweb: cannot read " << path << ": " << problem << std::endl;
+    return false;
+  }
   try {
-    tree = Configuration::parse(text.str());
+    tree = Configuration::parse(text);
   } catch (const Configuration::Error& e) {
     std::cerr << "soilweb: " << path << ": " << e.what() << std::endl;
     return false;
   }
+  StopSignals::reach("configuration");
   return true;
 }
 
@@ -199,8 +227,9 @@ bool readResumedRun(const RunOptions& options, boost::property_tree::ptree& tree
   if (RunFolder::isInUse(folder.string())) return false;
   const std::string recordPath = (folder.parent_path() / RunLayout::recordPath(name)).string();
   boost::property_tree::ptree record;
-  const bool haveRecord = fs::exists(recordPath, error);
-  if (haveRecord && !readConfiguration(recordPath, record)) return false;
+  struct stat entry;
+  const bool haveRecord = ::lstat(recordPath.c_str(), &entry) == 0;
+  if (haveRecord && !readConfiguration(recordPath, record, false)) return false;
   const std::string status = record.get("status", "");
   if (status == "completed" || status == "extinct") {
     std::cerr << "soilweb: --resume: the run in '" << folder.string() << "' has already ended ("
@@ -272,6 +301,17 @@ int reportChecked(const RunInfo& info) {
 }  // namespace
 
 int RunDriver::run(const RunOptions& options) {
+  try {
+    return runOrRefuse(options);
+  } catch (const std::bad_alloc&) {
+    // Only before the run starts: a started run records its own end.
+    std::cerr << "soilweb: out of memory before the run started (while reading the configuration); nothing was run"
+              << std::endl;
+    return 1;
+  }
+}
+
+int RunDriver::runOrRefuse(const RunOptions& options) {
   const std::uint64_t start = get_timestamp();
   StopSignals::catchFromNow();
   // --check reports only its verdict, warnings and errors.

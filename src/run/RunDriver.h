@@ -34,4 +34,8 @@ class RunDriver {
   // that failed, a full disk or running out of memory; 2 for a bad --set;
   // 128 + the signal when stopped by SIGINT, SIGTERM or SIGHUP.
   static int run(const RunOptions& options);
+
+ private:
+  // The run itself; run() adds the one line for memory running out before it starts.
+  static int runOrRefuse(const RunOptions& options);
 };
