@@ -174,3 +174,41 @@ TEST(HostileRun, RecordsAndConfigurationsAreReadSafely) {
   EXPECT_EQ(run.err,
             "soilweb: out of memory before the run started (while reading the configuration); nothing was run\n");
 }
+
+// A whole number that does not fit its key is an error naming the key, never
+// a wrapped value; a --set value for a number must be one, whole; and a
+// configuration --check passes is never refused by the run.
+TEST(HostileRun, NumbersThatDoNotFitAreRefused) {
+  const std::string prefix = "soilweb: run_params: ";
+  for (const auto& [key, value, error] : std::vector<std::tuple<std::string, std::string, std::string>>{
+           {"days", "99999999999999999999999",
+            "'simulation.days' is out of range: 99999999999999999999999 does not fit a whole number from -2147483648 "
+            "to 2147483647"},
+           {"worldLength", "3e9",
+            "'simulation.worldLength' is out of range: 3e9 does not fit a whole number from -2147483648 to 2147483647"}}) {
+    Scratch here;
+    const Outcome run = here.run(exampleConfig({{key, value}}));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, prefix + error + "\n");
+    EXPECT_FALSE(fs::exists(here.path / "run1"));
+  }
+  Scratch here;
+  EXPECT_EQ(here.run(exampleConfig({{"days", "-1"}})).status, 0) << "-1 still runs no day";
+  for (const auto& [setting, error] : std::vector<std::pair<std::string, std::string>>{
+           {"simulation.days=2o0", "the key takes a whole number, got '2o0'"},
+           {"simulation.days=2.5", "the key takes a whole number, got '2.5'"},
+           {"simulation.temperature=warm", "the key takes a number, got 'warm'"},
+           {"world.life.animals.1.initialPopulation=[3]", "the key takes a whole number, got '[3]'"}}) {
+    const Outcome check = here.run("", "--check --set " + shellQuote(setting));
+    EXPECT_EQ(check.status, 2) << setting;
+    EXPECT_EQ(check.err, "soilweb: --set " + setting + ": " + error + "\n");
+  }
+  EXPECT_EQ(here.run("", "--check --set simulation.days=20 --set simulation.temperature=\\\"21.5\\\"").status, 0);
+
+  // A name the file system cannot hold is refused by --check as by the run.
+  const std::string longName = "\"" + std::string(250, 'n') + "\"";
+  const Outcome check = here.run(exampleConfig({{"simulationName", longName}}), "--check");
+  EXPECT_EQ(check.status, 1);
+  EXPECT_EQ(check.err.find("soilweb: cannot create output file '" + std::string(250, 'n')), 0u) << check.err;
+  EXPECT_EQ(here.run("").err, check.err);
+}

@@ -317,7 +317,7 @@ TEST(SafeRun, ResumeAndTheRecordRepeatTheRun) {
 // --check reads and checks a configuration like a run, and writes nothing.
 TEST(SafeRun, CheckReportsWithoutWriting) {
   Scratch here;
-  const Outcome valid = here.run(exampleConfig(), "--check --set simulation.temperature=\\\"warm\\\"");
+  const Outcome valid = here.run(exampleConfig({{"temperature", "\"warm\""}}), "--check");
   EXPECT_EQ(valid.status, 0);
   EXPECT_EQ(valid.out, "soilweb: run_params: the configuration is valid, with 1 warning\n");
   EXPECT_EQ(valid.err, "soilweb: run_params: warning: 'simulation.temperature' is \"warm\"; read as 0\n");

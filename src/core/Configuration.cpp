@@ -173,6 +173,14 @@ double Configuration::lenientReal(const boost::property_tree::ptree& node, const
 }
 
 int Configuration::lenientInt(const boost::property_tree::ptree& node, const std::string& path) {
+  // A number written whole that does not fit is an error, not a wrapped value.
+  const std::string t = trimmed(node.data());
+  if (node.empty() && (isDecimalInteger(t, true) || isWhollyReal(t))) {
+    const double written = std::strtod(t.c_str(), nullptr);
+    if (written < INT_MIN || written > INT_MAX)
+      throw Error("'" + path + "' is out of range: " + t + " does not fit a whole number from " +
+                  std::to_string(INT_MIN) + " to " + std::to_string(INT_MAX));
+  }
   const int value = static_cast<int>(std::strtol(node.data().c_str(), nullptr, 10));
   if (!node.empty() || !isWhollyInt(node.data())) warnMisread(node, path, std::to_string(value));
   return value;
@@ -259,6 +267,20 @@ Tree valueOf(const std::string& value) {
     return Tree(value);
   }
 }
+// The value of a --set for key: a key read as a number takes only a number,
+// whole ("2o0" is not read as 2, as it would be in the file).
+Tree checkedValue(const std::string& key, const std::string& value) {
+  Tree parsed = valueOf(value);
+  const std::string type = ConfigurationKeys::typeOf(key);
+  const bool whole = type == "lenient integer" || type == "strict integer";
+  const bool real = type == "lenient real" || type == "strict real";
+  if (!whole && !real) return parsed;
+  const std::string t = trimmed(parsed.data());
+  if (!parsed.empty() || (whole ? !isDecimalInteger(t, true) : !isWhollyReal(t)))
+    throw Configuration::Error("--set " + key + "=" + value + ": the key takes " +
+                               (whole ? "a whole number" : "a number") + ", got '" + value + "'");
+  return parsed;
+}
 }  // namespace
 
 void Configuration::set(Tree& root, const std::string& key, const std::string& value) {
@@ -281,12 +303,12 @@ void Configuration::set(Tree& root, const std::string& key, const std::string& v
     reached += (reached.empty() ? "" : ".") + segment;
     if (!next) {
       if (!ConfigurationKeys::isOptional(key)) throw Error("--set " + key + ": no such key in the configuration");
-      root.put_child(Tree::path_type(key, '.'), valueOf(value));
+      root.put_child(Tree::path_type(key, '.'), checkedValue(key, value));
       return;
     }
     node = next;
   }
-  *node = valueOf(value);
+  *node = checkedValue(key, value);
 }
 
 namespace {

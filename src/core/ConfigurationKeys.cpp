@@ -155,6 +155,34 @@ bool ConfigurationKeys::isOptional(const std::string& key) {
   return false;
 }
 
+std::string ConfigurationKeys::typeOf(const std::string& key) {
+  // "animals.1.x" and "animals[1].x" both as "animals[].x".
+  std::string listed;
+  std::string part;
+  auto endPart = [&] {
+    if (!part.empty() && part.find_first_not_of("0123456789") == std::string::npos)
+      listed += "[]";
+    else if (!part.empty())
+      listed += (listed.empty() ? "" : ".") + part;
+    part.clear();
+  };
+  for (const char c : key) {
+    if (c == '.' || c == '[') endPart();
+    else if (c != ']') part += c;
+  }
+  endPart();
+  const bool element = listed.size() > 2 && listed.compare(listed.size() - 2, 2, "[]") == 0;
+  const std::string base = element ? listed.substr(0, listed.size() - 2) : listed;
+  for (const auto& known : all()) {
+    if (known.path == listed) return known.type;
+    if (element && known.path == base && known.type.rfind("list of ", 0) == 0) {
+      std::string one = known.type.substr(8);  // "lenient integers" -> "lenient integer"
+      return one.substr(0, one.size() - 1);
+    }
+  }
+  return "";
+}
+
 std::string ConfigurationKeys::json() {
   std::string out = "[\n";
   for (std::size_t k = 0; k < all().size(); ++k) {

@@ -21,6 +21,10 @@ class ConfigurationKeys {
   static const std::vector<Key>& all();
   // Whether key (a dotted path) is one a run reads when present and does without otherwise.
   static bool isOptional(const std::string& key);
+  // How key (a dotted path; array elements by index, "animals.1.x" or
+  // "animals[1].x") is read, e.g. "lenient integer"; "" for a key not listed.
+  // An element of a list of numbers is read as one of its numbers.
+  static std::string typeOf(const std::string& key);
   // The list as a JSON array of objects {path, type, required, meaning}.
   static std::string json();
 };

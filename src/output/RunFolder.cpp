@@ -276,7 +276,12 @@ std::vector<std::string> RunFolder::unlisted() const {
   std::sort(listed.begin(), listed.end());
   for (const auto& path : contents()) {
     const std::string relative = path.substr(name.size() + 1);
-    if (!std::binary_search(listed.begin(), listed.end(), relative)) found.push_back(relative);
+    // A file being written is listed under its final name.
+    std::string asListed = relative;
+    const std::string partial = RunLayout::PARTIAL;
+    if (asListed.size() > partial.size() && asListed.compare(asListed.size() - partial.size(), partial.size(), partial) == 0)
+      asListed.resize(asListed.size() - partial.size());
+    if (!std::binary_search(listed.begin(), listed.end(), asListed)) found.push_back(relative);
   }
   return found;
 }

@@ -99,6 +99,23 @@ Placement placementOf(const RunOptions& options) {
   return {resumedFolder(options.resume).parent_path().string(), false, true};
 }
 
+// The longest names the run will write, under their temporary names.
+std::vector<std::string> longestPaths(const RunSettings& names) {
+  const std::string gz = names.gzip ? RunLayout::GZIP : "", partial = RunLayout::PARTIAL;
+  const int lastDay = std::max(World::DAYS, 0);
+  std::vector<std::string> paths = {names.recordPath() + partial,
+                                    names.outputPath(names.summary) + gz,
+                                    RunLayout::animalsPath(names.simulation, lastDay, 0) + gz + partial,
+                                    RunLayout::animalsPath(names.simulation, lastDay, 1) + gz + partial,
+                                    RunLayout::cellsPath(names.simulation, lastDay) + gz + partial};
+  for (const auto& file : names.foodWebFiles()) paths.push_back(names.outputPath(file) + gz + partial);
+  if (names.traitStatistics) paths.push_back(names.traitsPath() + gz);
+  if (names.snapshots.tables)
+    for (int kind = 0; kind < 3; ++kind) paths.push_back(RunLayout::tablePath(names.simulation, kind) + gz);
+  paths.push_back(RunLayout::checkpointPath(names.simulation) + partial);
+  return paths;
+}
+
 // --overwrite keeps what the earlier run did not list: a run that would write
 // over such a file is refused, naming it, before anything is removed.
 bool refuseToReplaceUnlisted(const RunFolder& folder, const RunSettings& names, const std::string& shown) {
@@ -118,20 +135,7 @@ bool refuseToReplaceUnlisted(const RunFolder& folder, const RunSettings& names, 
 std::unique_ptr<RunFolder> prepareRunFolder(const RunSettings& names, const Placement& placement) {
   const std::string shown = placement.shown(names.simulation);
   auto folder = std::make_unique<RunFolder>(names.simulation, shown);
-  // The longest names the run will write, under their temporary names.
-  const std::string gz = names.gzip ? RunLayout::GZIP : "", partial = RunLayout::PARTIAL;
-  const int lastDay = std::max(World::DAYS, 0);
-  std::vector<std::string> paths = {names.recordPath() + partial,
-                                    names.outputPath(names.summary) + gz,
-                                    RunLayout::animalsPath(names.simulation, lastDay, 0) + gz + partial,
-                                    RunLayout::animalsPath(names.simulation, lastDay, 1) + gz + partial,
-                                    RunLayout::cellsPath(names.simulation, lastDay) + gz + partial};
-  for (const auto& file : names.foodWebFiles()) paths.push_back(names.outputPath(file) + gz + partial);
-  if (names.traitStatistics) paths.push_back(names.traitsPath() + gz);
-  if (names.snapshots.tables)
-    for (int kind = 0; kind < 3; ++kind) paths.push_back(RunLayout::tablePath(names.simulation, kind) + gz);
-  paths.push_back(RunLayout::checkpointPath(names.simulation) + partial);
-  if (!folder->namesFit(paths) || !folder->claim()) return nullptr;
+  if (!folder->namesFit(longestPaths(names)) || !folder->claim()) return nullptr;
   if (!placement.resuming && !folder->contents().empty()) {
     if (!placement.overwrite) {
       std::cerr << "soilweb: output folder '" << shown
@@ -332,7 +336,8 @@ int RunDriver::runOrRefuse(const RunOptions& options) {
   std::unique_ptr<Checkpoint> resumed;
   RunSettings names;
   if (!build(options, tree, info, names, console, world, resumed)) return 1;
-  if (options.check) return reportChecked(info);
+  // --check refuses whatever the run would refuse before it starts.
+  if (options.check) return RunFolder(names.simulation, names.simulation).namesFit(longestPaths(names)) ? reportChecked(info) : 1;
   info.configuration = &tree;
   info.lastDayConfigured = World::DAYS;
   if (StopSignals::received()) {
