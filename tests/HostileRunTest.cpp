@@ -212,3 +212,100 @@ TEST(HostileRun, NumbersThatDoNotFitAreRefused) {
   EXPECT_EQ(check.err.find("soilweb: cannot create output file '" + std::string(250, 'n')), 0u) << check.err;
   EXPECT_EQ(here.run("").err, check.err);
 }
+
+// A transcript that cannot be written ends the run like a stop, with a
+// checkpoint and a record saying why (never a death by SIGPIPE, never exit 0
+// with the transcript lost); a file-size limit ends it like a full disk.
+TEST(HostileRun, ClosedPipesFullDevicesAndFileSizeLimitsEndTheRunTruthfully) {
+  const std::string config = exampleConfig({{"days", "10"}});
+  Scratch never;
+  ASSERT_EQ(never.run(config).status, 0);
+  Scratch here;
+  Outcome run = here.run(config, "--checkpoint-every 2", hook("day@3:PIPE"));
+  EXPECT_EQ(run.status, 1);
+  const std::string line = "soilweb: the transcript could not be written to standard output (Broken pipe); the run "
+                           "stopped after day 4; carry on with --resume run1";
+  EXPECT_EQ(run.err, line + "\n");
+  EXPECT_EQ(run.closing.substr(0, 46), "soilweb: failed: day 4 of 10 reached, 5 days r");
+  const std::string info = here.file("run1/outputs/run1_run_info.json");
+  EXPECT_EQ(infoField(info, "status"), "\"failed\"");
+  EXPECT_EQ(infoField(info, "error"), "\"" + line + "\"");
+  ASSERT_EQ(here.run("", "--resume run1").status, 0);
+  EXPECT_TRUE(here.results() == never.results());
+
+  Scratch full;
+  writeFile(full.path / "run_params", config);
+  const int raw = std::system(("cd " + shellQuote(full.path) + " && " + shellQuote(SOILWEB_BINARY) +
+                                " >/dev/full 2>stderr.txt").c_str());
+  EXPECT_EQ(WEXITSTATUS(raw), 1);
+  EXPECT_EQ(full.file("stderr.txt"), "soilweb: the transcript could not be written to standard output (No space left on device) "
+                     "before the run started; nothing was written\n");
+  EXPECT_FALSE(fs::exists(full.path / "run1"));
+
+  Scratch limited;
+  run = limited.run(exampleConfig({{"days", "30"}, {"initialPopulation", "400"}}), "", "ulimit -f 200; ");
+  EXPECT_EQ(run.status, 1);
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(
+      run.err, match,
+      std::regex("soilweb: warning: cannot keep 256 KiB of room for the run's record in 'run1/.soilweb/reserve' \\(File "
+                 "too large\\); should the disk fill, the record is written over in place\n"
+                 "(soilweb: the file-size limit was reached: 'run1/[a-z_]+/run1_[a-z_0-9]+\\.txt' could not be "
+                 "written \\(File too large\\); the run stopped after day ([0-9]+))\n")))
+      << run.err;
+  const std::string limitedInfo = limited.file("run1/outputs/run1_run_info.json");
+  EXPECT_EQ(infoField(limitedInfo, "status"), "\"failed\"");
+  EXPECT_EQ(infoField(limitedInfo, "error"), "\"" + std::string(match[1]) + "\"");
+  for (const auto& entry : fs::recursive_directory_iterator(limited.path))
+    EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << entry.path();
+}
+
+namespace {
+// A tmpfs of the given size at here/disk, unmounted when it goes; skips the test where none can be mounted.
+struct SmallDisk {
+  fs::path at;
+  bool mounted = false;
+  SmallDisk(const Scratch& here, const std::string& size) : at(here.path / "disk") {
+    fs::create_directories(at);
+    mounted = ::mount("tmpfs", at.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+  }
+  ~SmallDisk() {
+    if (mounted) ::umount(at.c_str());
+  }
+};
+}  // namespace
+
+// After a file of a day fails the run ends at the last day whose files are
+// all whole: the summary never lists a day whose files are missing. On a disk
+// with no room for the reserve the run says so and still records its end.
+TEST(HostileRun, TheSummaryNeverRunsAheadOfLostFiles) {
+  Scratch here;
+  SmallDisk disk(here, "1m");
+  if (!disk.mounted) GTEST_SKIP() << "a small disk cannot be mounted here (" << std::strerror(errno) << "); needs root";
+  writeFile(here.path / "run_params", readFile(fs::path(SOILWEB_SOURCE_DIR) / "tests/soak/soak.json"));
+  const Outcome run = here.run("", "--output-dir disk");
+  EXPECT_EQ(run.status, 1);
+  const auto summary = rowsOf(readFile(disk.at / "soak/outputs/soak_summary.txt"));
+  ASSERT_GE(summary.size(), 2u) << run.err;
+  const std::string last = summary.back()[0];
+  for (const auto& folder : {"animals_each_day_start", "animals_each_day_end", "cells"})
+    for (int day = 0; day <= std::stoi(last); ++day) {
+      const std::string kind = std::string(folder) == "cells" ? "cells" : "animals";
+      EXPECT_TRUE(fs::exists(disk.at / "soak" / folder / ("soak_" + kind + "_day_" + std::to_string(day) + ".txt")))
+          << folder << " day " << day;
+    }
+  const std::string info = readFile(disk.at / "soak/outputs/soak_run_info.json");
+  EXPECT_EQ(infoField(info, "status"), "\"failed\"");
+  EXPECT_EQ(infoField(info, "last_day"), last);
+
+  Scratch tiny;
+  SmallDisk room(tiny, "200k");
+  writeFile(tiny.path / "run_params", readFile(fs::path(SOILWEB_SOURCE_DIR) / "tests/soak/soak.json"));
+  const Outcome cramped = tiny.run("", "--output-dir disk");
+  EXPECT_EQ(cramped.status, 1);
+  EXPECT_EQ(cramped.err.find("soilweb: warning: cannot keep 256 KiB of room for the run's record in "
+                             "'disk/soak/.soilweb/reserve' (No space left on device)"),
+            0u)
+      << cramped.err;
+  EXPECT_EQ(infoField(readFile(room.at / "soak/outputs/soak_run_info.json"), "status"), "\"failed\"");
+}

@@ -453,23 +453,24 @@ TEST(WholeRun, CommandLine) {
 
 TEST(WholeRun, FilesThatCannotBeWrittenWholeAreNeitherLeftNorReportedSaved) {
   Scratch here;
-  // A file-size limit of 16 or 32 KiB (as the shell counts): the animal
-  // snapshots and two matrices exceed it, the other files do not.
-  const Outcome run = here.run(exampleConfig({{"days", "1"}}), "", "trap '' XFSZ; ulimit -f 32; ");
+  // A file-size limit of 16 or 32 KiB (as the shell counts): the first animal
+  // snapshot exceeds it, and the run ends there as on a full disk.
+  const Outcome run = here.run(exampleConfig({{"days", "1"}}), "", "ulimit -f 32; ");
   EXPECT_EQ(run.status, 1);
-  for (const char* path :
-       {"run1/animals_each_day_end/run1_animals_day_0.txt", "run1/animals_each_day_start/run1_animals_day_1.txt",
-        "run1/outputs/run1_encounters.txt", "run1/outputs/run1_predations.txt"})
-    EXPECT_NE(run.err.find(std::string("Error writing the file \"") + path + "\": File too large\n"), std::string::npos) << path;
+  EXPECT_NE(run.err.find("soilweb: the file-size limit was reached: 'run1/animals_each_day_end/run1_animals_day_0.txt' "
+                         "could not be written (File too large); the run stopped after no day\n"),
+            std::string::npos)
+      << run.err;
   EXPECT_EQ(run.out.find(saved("run1/outputs/run1_encounters.txt")), std::string::npos);
   EXPECT_NE(run.out.find(saved("run1/outputs/run1_summary.txt")), std::string::npos);
-  EXPECT_NE(run.out.find(saved("run1/outputs/run1_nodes.txt")), std::string::npos);
   const auto files = here.tree();
   for (const auto& [path, text] : files) {
     EXPECT_EQ(path.find("animals_day"), std::string::npos) << path;
     EXPECT_EQ(path.find(".partial"), std::string::npos) << path;
   }
-  EXPECT_NE(files.at("run1/cells/run1_cells_day_1.txt").find("\nTOTAL: "), std::string::npos);
+  EXPECT_EQ(files.at("run1/outputs/run1_summary.txt").find('\n'), files.at("run1/outputs/run1_summary.txt").size() - 1)
+      << "the summary holds its header only: no day's files are whole";
+  EXPECT_EQ(infoField(files.at("run1/outputs/run1_run_info.json"), "status"), "\"failed\"");
 }
 
 TEST(WholeRun, HugeButValidNumbersEndInAClearError) {

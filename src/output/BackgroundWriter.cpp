@@ -25,11 +25,14 @@ BackgroundWriter::~BackgroundWriter() {
 }
 
 void BackgroundWriter::run(Job& job) {
+  if (failed) return;  // dropped: a streamed file let go unfinished is removed
   bool written = true;
   try {
     if (job.file) {
       job.file->append(job.text);
       job.file->flush();
+      written = !job.file->hasFailed();
+      if (written && job.day >= 0) lastDay = job.day;
     } else if (job.streamed) {
       job.streamed->append(job.text);
       if (job.last) written = job.streamed->commit();
@@ -42,10 +45,7 @@ void BackgroundWriter::run(Job& job) {
     OutputFile::report("soilweb: out of memory while writing '" + path + "'\n", ENOMEM, path);
     written = false;
   }
-  if (!written) {
-    std::lock_guard<std::mutex> lock(mutex);
-    failed = true;
-  }
+  if (!written) failed = true;
 }
 
 void BackgroundWriter::writeWhole(std::string path, std::shared_ptr<const std::string> content) {
@@ -55,10 +55,11 @@ void BackgroundWriter::writeWhole(std::string path, std::shared_ptr<const std::s
   hand(std::move(job));
 }
 
-void BackgroundWriter::append(OutputFile& file, std::string text) {
+void BackgroundWriter::append(OutputFile& file, std::string text, int day) {
   Job job;
   job.file = &file;
   job.text = std::move(text);
+  job.day = day;
   hand(std::move(job));
 }
 

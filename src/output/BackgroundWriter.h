@@ -2,11 +2,14 @@
 // so that writing one day's files overlaps simulating the next. Whole files
 // still appear under their final names only when complete, summary lines are
 // appended after the files of their day, and every failure is reported (on
-// standard error, by the writing thread) and remembered. At most a bounded
+// standard error, by the writing thread) and remembered. Once a file has
+// failed nothing more is written: no table gains a line about a day whose
+// files are not whole. At most a bounded
 // amount of text waits at any time: a producer that gets ahead waits. Owned by
 // the run driver for the whole run.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -27,14 +30,18 @@ class BackgroundWriter {
   // Writes content as the whole file at path.
   void writeWhole(std::string path, std::shared_ptr<const std::string> content);
   // Appends text to an open in-place file and flushes it; the caller keeps the
-  // file open until finish() has returned.
-  void append(OutputFile& file, std::string text);
+  // file open until finish() has returned. day: the day the lines are about, if any.
+  void append(OutputFile& file, std::string text, int day = -1);
   // Appends a part of a whole file being streamed; after the last part the
   // file is committed (renamed to its final name) and let go.
   void stream(std::shared_ptr<OutputFile> file, std::string text, bool last);
   // Waits until everything handed over is written; false when any whole file
   // failed since the start.
   bool finish();
+  // Whether a file has failed (known to the writing thread so far).
+  bool hasFailed() const { return failed; }
+  // The last day whose lines were written (see append), -1 when none.
+  int lastDayWritten() const { return lastDay; }
 
  private:
   struct Job {
@@ -44,6 +51,7 @@ class BackgroundWriter {
     std::shared_ptr<OutputFile> streamed;          // a part of a streamed whole file
     bool last = false;                             // the streamed file's last part
     std::string text;
+    int day = -1;                                  // the day an append's lines are about
     std::size_t size() const { return content ? content->size() : text.size(); }
   };
   // Queues the job once there is room, or runs it at once without a thread.
@@ -58,6 +66,7 @@ class BackgroundWriter {
   std::size_t pendingBytes = 0;
   bool writing = false;   // the thread holds a job
   bool stopping = false;
-  bool failed = false;
+  std::atomic<bool> failed{false};
+  std::atomic<int> lastDay{-1};
   std::thread thread;     // not joinable when no thread could be started: then writes are made at once
 };

@@ -28,14 +28,19 @@ std::string failure;      // the first failure reported
 std::string fullDisk;     // the first file that found the disk or quota full
 std::atomic<bool> diskFull{false};
 
-bool isFullDisk(int error) { return error == ENOSPC || error == EDQUOT; }
+// A file-size limit (EFBIG, SIGXFSZ ignored) ends the run as a full disk does.
+bool isFullDisk(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
+int fullDiskError = 0;
 }  // namespace
 
 void OutputFile::report(const std::string& lines, int error, const std::string& path) {
   std::lock_guard<std::mutex> lock(failureMutex);
   if (isFullDisk(error)) {
     // The run stops and says so once; every further file would only repeat it.
-    if (fullDisk.empty()) fullDisk = "'" + path + "' could not be written (" + std::strerror(error) + ")";
+    if (fullDisk.empty()) {
+      fullDisk = "'" + path + "' could not be written (" + std::strerror(error) + ")";
+      fullDiskError = error;
+    }
     diskFull = true;
     return;
   }
@@ -56,6 +61,11 @@ bool OutputFile::diskIsFull() { return diskFull; }
 std::string OutputFile::fullDiskFailure() {
   std::lock_guard<std::mutex> lock(failureMutex);
   return fullDisk;
+}
+
+bool OutputFile::fileSizeLimited() {
+  std::lock_guard<std::mutex> lock(failureMutex);
+  return fullDiskError == EFBIG;
 }
 
 bool OutputFile::gzip = false;
@@ -198,6 +208,20 @@ bool OutputFile::commit() {
     return false;
   }
   return true;
+}
+
+bool OutputFile::rewrite(const std::string& path, const std::string& content) {
+  const int fd = RunFolder::openFile(path, O_WRONLY);
+  if (fd < 0) return false;
+  bool written = ::ftruncate(fd, 0) == 0;
+  for (std::size_t done = 0; written && done < content.size();) {
+    const ssize_t wrote = ::write(fd, content.data() + done, content.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    written = wrote > 0;
+    if (written) done += static_cast<std::size_t>(wrote);
+  }
+  written = ::fsync(fd) == 0 && written;
+  return ::close(fd) == 0 && written;
 }
 
 bool OutputFile::writeWhole(const std::string& path, const std::string& content, bool plain) {

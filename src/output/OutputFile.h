@@ -39,6 +39,8 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   bool isOpen() const { return fd >= 0; }
+  // Whether it could not be opened or a write has failed.
+  bool hasFailed() const { return fd < 0 || error != 0; }
   // The name the file has once written.
   const std::string& finalPath() const { return path; }
   void append(std::string_view more);
@@ -54,14 +56,19 @@ class OutputFile {
 
   // Writes content as the whole file at path; false when anything failed.
   static bool writeWhole(const std::string& path, const std::string& content, bool plain = false);
+  // Writes content over the existing file at path, in place: on a full disk
+  // the blocks it frees make room for the new text. False when anything failed.
+  static bool rewrite(const std::string& path, const std::string& content);
 
   // The last line of the first failure any file reported, "" when none.
   static std::string firstFailure();
-  // Whether a file failed because the disk or the quota is full; such
+  // Whether a file failed because the disk, the quota or the file-size limit is full; such
   // failures are not reported one by one: the run stops and says so once.
   static bool diskIsFull();
   // The first such failure, "'PATH' could not be written (REASON)"; "" when none.
   static std::string fullDiskFailure();
+  // Whether that failure was the file-size limit (EFBIG) rather than the disk.
+  static bool fileSizeLimited();
 
   // Writes lines (each ending in a newline) to standard error, remembering
   // the first failure; error: the errno behind it (0 when none), path: the file.

@@ -344,9 +344,13 @@ bool RunFolder::create(const std::vector<std::string>& folders, bool continuing)
 
 void RunFolder::reserveRoom() {
   const int fd = createAnew(ownFolder, "reserve", O_WRONLY);
-  if (fd < 0) return;
-  if (::posix_fallocate(fd, 0, RESERVE) != 0) ::unlinkat(ownFolder, "reserve", 0);  // no room to spare even now
-  ::close(fd);
+  const int reason = fd < 0 ? errno : ::posix_fallocate(fd, 0, RESERVE);
+  if (fd >= 0) ::close(fd);
+  if (reason == 0) return;
+  ::unlinkat(ownFolder, "reserve", 0);  // no room to spare even now
+  std::cerr << "soilweb: warning: cannot keep " << (RESERVE >> 10) << " KiB of room for the run's record in '" << shownAs
+            << "/" << OWN << "/reserve' (" << std::strerror(reason)
+            << "); should the disk fill, the record is written over in place" << std::endl;
 }
 
 void RunFolder::releaseRoom() {

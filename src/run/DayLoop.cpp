@@ -6,6 +6,7 @@
 #include "TraitStatistics.h"
 #include "World.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -55,7 +56,9 @@ const DayLoop::Outcome& DayLoop::run(Checkpoint::Run saved, bool resumed) {
 }
 
 void DayLoop::runDays() {
-  for (int day = result.lastDay + 1; day <= World::DAYS && !stopRequested() && !OutputFile::diskIsFull(); ++day) {
+  const int firstDay = result.lastDay + 1;
+  for (int day = firstDay; day <= World::DAYS && !stopRequested() && !OutputFile::diskIsFull() && !writer.hasFailed();
+       ++day) {
     result.diedOut = world.whatDiedOut();
     if (!result.diedOut.empty()) break;
     today = day;
@@ -63,7 +66,7 @@ void DayLoop::runDays() {
     for (const DailyTable& table : tables) {
       std::string lines;
       (outputs.*table.lines)(lines, day);
-      writer.append(*table.file, std::move(lines));  // flushed at once: users watch the tables grow
+      writer.append(*table.file, std::move(lines), day);  // flushed at once: users watch the tables grow
     }
     result.lastDay = day;
     ++result.daysRun;
@@ -72,14 +75,22 @@ void DayLoop::runDays() {
     if (dayDone) dayDone(day);
   }
   today = -1;
-  const bool diskFull = OutputFile::diskIsFull();
-  result.stopped = stopRequested() && !diskFull && result.diedOut.empty() && result.lastDay < World::DAYS;
+  writer.finish();
+  if (writer.hasFailed()) {
+    // The days simulated ahead of a file that failed are not the run's: it
+    // ends at the last day whose lines were written, after files all whole.
+    result.lastDay = std::max(firstDay - 1, writer.lastDayWritten());
+    result.daysRun = result.lastDay - (firstDay - 1);
+  }
+  const bool writeFailed = OutputFile::diskIsFull() || writer.hasFailed();
+  result.stopped = stopRequested() && !writeFailed && result.diedOut.empty() && result.lastDay < World::DAYS;
   const bool lastDayKept = result.lastDay < 0 || result.checkpointDay == result.lastDay;
-  if (!diskFull && !lastDayKept && (result.stopped || settings.checkpointEvery > 0)) checkpoint(result.lastDay);
+  if (!writeFailed && !lastDayKept && (result.stopped || settings.checkpointEvery > 0)) checkpoint(result.lastDay);
 }
 
 void DayLoop::checkpoint(int day) {
   writer.finish();  // the tables hold the day's lines; failures are counted at the end
+  if (writer.hasFailed()) return;  // the tables stop before day: there is no state of day to keep
   state.day = day;
   for (const DailyTable& table : tables) state.*table.bytes = table.file->size();
   state.snapshotBytes = outputs.tableSizes();

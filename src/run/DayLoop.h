@@ -1,6 +1,7 @@
 // The days of one run, with their summary lines (and trait statistics, when
 // asked for) and checkpoints: from the day after a checkpoint (or day 0) to the
-// last day, extinction, a stop request or a full disk. Each day's lines go to
+// last day, extinction, a stop request, a full disk or a file that failed
+// (the run then ends at the last day whose lines were written). Each day's lines go to
 // the writer after that day's files; with purging, the dead are removed after
 // them; a checkpoint follows every checkpointEvery days, the last day run before
 // a stop and, with checkpoints on, the last day of all, so that a run killed

@@ -11,6 +11,7 @@
 #include "RunSettings.h"
 #include "StartedRun.h"
 #include "StopSignals.h"
+#include "Transcript.h"
 #include "World.h"
 
 #include <fcntl.h>
@@ -299,7 +300,9 @@ int reportChecked(const RunInfo& info) {
   std::cout << "soilweb: " << info.configurationFile << ": the configuration is valid";
   if (!info.warnings.empty()) std::cout << ", with " << info.warnings.size() << " warning" << (info.warnings.size() > 1 ? "s" : "");
   std::cout << std::endl;
-  return 0;
+  if (!Transcript::failed()) return 0;
+  std::cerr << "soilweb: " << Transcript::failure() << std::endl;
+  return 1;
 }
 
 }  // namespace
@@ -318,6 +321,7 @@ int RunDriver::run(const RunOptions& options) {
 int RunDriver::runOrRefuse(const RunOptions& options) {
   const std::uint64_t start = get_timestamp();
   StopSignals::catchFromNow();
+  Transcript::install();
   // --check reports only its verdict, warnings and errors.
   if (options.check) std::cout.setstate(std::ios::badbit);
   RunInfo info;
@@ -344,6 +348,10 @@ int RunDriver::runOrRefuse(const RunOptions& options) {
     std::cerr << "soilweb: stopped by " << StopSignals::name(StopSignals::received()) << " before the run started; nothing was written"
               << std::endl;
     return 128 + StopSignals::received();
+  }
+  if (Transcript::failed()) {
+    std::cerr << "soilweb: " << Transcript::failure() << " before the run started; nothing was written" << std::endl;
+    return 1;
   }
 
   const Placement placement = placementOf(options);

@@ -7,6 +7,7 @@
 #include "RunInfo.h"
 #include "RunSettings.h"
 #include "StopSignals.h"
+#include "Transcript.h"
 #include "World.h"
 
 #include <unistd.h>
@@ -48,7 +49,7 @@ StartedRun::StartedRun(RunInfo& info, std::unique_ptr<World> world, const RunSet
       progress(std::cerr, showProgress, isatty(STDOUT_FILENO) == 1, World::DAYS,
                ProgressLine::Clock::now() - std::chrono::microseconds(get_timestamp() - start)),
       outputs(*this->world, names.snapshots, &writer),
-      loop(*this->world, outputs, names, writer, [] { return StopSignals::received() != 0; },
+      loop(*this->world, outputs, names, writer, [] { return StopSignals::received() != 0 || Transcript::failed(); },
            [this](int day) {
              progress.dayRun(*this->world, day);
              StopSignals::reach("day", day);
@@ -64,7 +65,7 @@ int StartedRun::carryOut(Checkpoint::Run saved, bool resumed) {
     progress.clear();
     if (loop.outcome().summaryWritten) ConsoleReport::fileSaved(loop.outcome().summaryPath);
     if (OutputFile::diskIsFull()) return diskFull();
-    if (loop.outcome().stopped) return stopped();
+    if (loop.outcome().stopped) return Transcript::failed() ? transcriptLost() : stopped();
     return close();
   } catch (const std::bad_alloc&) {
     return outOfMemory();
@@ -82,7 +83,11 @@ int StartedRun::record(const std::string& how, int status) {
   progress.ended(said, days.daysRun, days.lastDay, alive, info.warnings.size(), shownFolder);
   StopSignals::reach("record");
   folder.releaseRoom();
-  return OutputFile::writeWhole(names.recordPath(), info.json(), true) || how == "stopped" ? status : 1;
+  // Where there is no room for a new record, the old one is written over in place.
+  const std::string record = info.json();
+  const bool written = OutputFile::writeWhole(names.recordPath(), record, true) ||
+                       (OutputFile::diskIsFull() && OutputFile::rewrite(names.recordPath(), record));
+  return written || how == "stopped" ? status : 1;
 }
 
 int StartedRun::failed(const std::string& line) {
@@ -99,7 +104,8 @@ void StartedRun::endWorld() {
 
 int StartedRun::diskFull() {
   endWorld();
-  return failed("soilweb: no room left on the disk: " + OutputFile::fullDiskFailure() + "; the run stopped after " +
+  const std::string what = OutputFile::fileSizeLimited() ? "the file-size limit was reached: " : "no room left on the disk: ";
+  return failed("soilweb: " + what + OutputFile::fullDiskFailure() + "; the run stopped after " +
                 lastDayText(loop.outcome()));
 }
 
@@ -108,6 +114,13 @@ int StartedRun::stopped() {
   endWorld();
   info.signal = StopSignals::name(StopSignals::received());
   return record("stopped", 128 + StopSignals::received());
+}
+
+int StartedRun::transcriptLost() {
+  endWorld();
+  const DayLoop::Outcome& days = loop.outcome();
+  return failed("soilweb: " + Transcript::failure() + "; the run stopped after " + lastDayText(days) +
+                (days.checkpointDay >= 0 ? "; carry on with --resume " + shownFolder : ""));
 }
 
 int StartedRun::outOfMemory() {
@@ -130,7 +143,7 @@ int StartedRun::close() {
   StopSignals::reach("closing");
   if (names.purge != 0)
     ConsoleReport::banner("Skipping encounter-predation analysis...\nReason: \"purgeDeadAnimals\" must be set to 0 (deactivated)");
-  else
+  else if (days.filesWritten)  // not of a world that ran ahead of files that failed
     succeeded = writeFoodWeb() && succeeded;
   if (OutputFile::diskIsFull()) return diskFull();
   succeeded = succeeded && !outputs.hasOutputFailed();
@@ -138,6 +151,11 @@ int StartedRun::close() {
   endWorld();
   info.diedOut = days.diedOut;
   info.error = OutputFile::firstFailure();
+  if (Transcript::failed()) {
+    std::cerr << "soilweb: " << Transcript::failure() << std::endl;
+    if (info.error.empty()) info.error = "soilweb: " + Transcript::failure();
+    succeeded = false;
+  }
   const int status = record(!succeeded ? "failed" : !days.diedOut.empty() ? "extinct" : "completed", succeeded ? 0 : 1);
   // Kept until the record is whole too: a run killed before then carries on from it.
   if (status == 0) Checkpoint::remove(names.simulation);

@@ -36,6 +36,8 @@ class StartedRun {
   int failed(const std::string& line);
   int diskFull();
   int stopped();
+  // Standard output could not be written: the run stopped like a stop request, and failed.
+  int transcriptLost();
   int outOfMemory();
   // The closing files of a run whose days are over.
   int close();
