@@ -309,3 +309,28 @@ TEST(HostileRun, TheSummaryNeverRunsAheadOfLostFiles) {
       << cramped.err;
   EXPECT_EQ(infoField(readFile(room.at / "soak/outputs/soak_run_info.json"), "status"), "\"failed\"");
 }
+
+// The checkpoint keeps a CRC-32 of every file a resume cuts back and
+// continues: a byte changed in the kept part refuses the resume in one line
+// naming the file, and the file is left as it was.
+TEST(HostileRun, ResumeChecksWhatItKeeps) {
+  const std::string tables = exampleConfig(
+      {{"days", "12"}, {"summaryFilename", "\"summary.txt\", \"layout\": \"tables\", \"compression\": \"gzip\""}});
+  for (const auto& [config, file] : std::vector<std::pair<std::string, std::string>>{
+           {exampleConfig({{"days", "12"}}), "run1/outputs/run1_summary.txt"},
+           {tables, "run1/outputs/run1_animals_end.tsv.gz"},
+           {tables, "run1/outputs/run1_traits.tsv.gz"}}) {
+    SCOPED_TRACE(file);
+    Scratch here;
+    ASSERT_EQ(here.run(config, "--checkpoint-every 4", hook("day@9:TERM")).status, 143);
+    std::string bytes = here.file(file);
+    ASSERT_GT(bytes.size(), 60u);
+    bytes[bytes.size() / 2] ^= 0x20;
+    writeFile(here.path / file, bytes);
+    const Outcome resumed = here.run("", "--resume run1");
+    EXPECT_EQ(resumed.status, 1);
+    EXPECT_NE(resumed.err.find("soilweb: '" + file + "' has changed since the checkpoint: its first "), std::string::npos)
+        << resumed.err;
+    EXPECT_EQ(here.file(file), bytes);
+  }
+}

@@ -43,7 +43,7 @@ bool DailySnapshots::openTables(const TableBytes& bytes, bool resumed) {
 DailySnapshots::TableBytes DailySnapshots::tableSizes() const {
   TableBytes sizes{};
   for (int kind = 0; kind < 3; ++kind)
-    if (tables[kind]) sizes[kind] = tables[kind]->size();
+    if (tables[kind]) sizes[kind] = tables[kind]->written();
   return sizes;
 }
 

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "AnimalSnapshot.h"
+#include "OutputFile.h"
 
 #include <array>
 #include <cstdint>
@@ -22,7 +23,6 @@
 
 class BackgroundWriter;
 class Cell;
-class OutputFile;
 
 // Which snapshot files a run writes, and on which days: 0, every, 2 every, ...,
 // the last configured day and the day after which the world died out.
@@ -65,7 +65,7 @@ class DailySnapshots {
 
   // The tables layout: the length of each table (animals at the start of the
   // day, at its end, cells; 0 for a kind not written).
-  using TableBytes = std::array<std::uint64_t, 3>;
+  using TableBytes = std::array<OutputFile::Written, 3>;
   // Opens the chosen tables: with their headers, or (resumed) cut back to
   // bytes; false, after one line on standard error, when one cannot be.
   bool openTables(const TableBytes& bytes, bool resumed);

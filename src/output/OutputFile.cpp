@@ -73,7 +73,8 @@ bool OutputFile::gzip = false;
 OutputFile::OutputFile(std::string path_, Mode mode_, bool plain)
     : path(gzip && !plain ? std::move(path_) + ".gz" : std::move(path_)), compressed(gzip && !plain), mode(mode_) {
   writtenPath = mode == WHOLE ? path + RunLayout::PARTIAL : path;
-  fd = RunFolder::openFile(writtenPath, O_WRONLY | O_CREAT | (mode == CONTINUED ? 0 : O_TRUNC));
+  // A continued file is read back too: its kept part is checked.
+  fd = RunFolder::openFile(writtenPath, mode == CONTINUED ? O_RDWR | O_CREAT : O_WRONLY | O_CREAT | O_TRUNC);
   if (fd < 0) {
     const int reason = errno;
     report("Error opening the file.\nsoilweb: cannot open '" + path + "': " + std::strerror(reason) + "\n", reason, path);
@@ -91,12 +92,35 @@ void OutputFile::append(std::string_view more) {
   if (pending.size() >= BLOCK) flush();
 }
 
-bool OutputFile::keepFirst(std::uint64_t bytes) {
+namespace {
+// The CRC-32 of the first bytes of the file fd; false when they cannot be read.
+bool crcOfFirst(int fd, std::uint64_t bytes, std::uint32_t& crc) {
+  std::vector<char> block(1 << 20);
+  crc = 0;
+  for (std::uint64_t at = 0; at < bytes;) {
+    const ssize_t got = ::pread(fd, block.data(), std::min<std::uint64_t>(block.size(), bytes - at), static_cast<off_t>(at));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    crc = libdeflate_crc32(crc, block.data(), static_cast<std::size_t>(got));
+    at += static_cast<std::uint64_t>(got);
+  }
+  return true;
+}
+}  // namespace
+
+bool OutputFile::keepFirst(const Written& kept) {
+  const std::uint64_t bytes = kept.bytes;
   struct stat info;
   if (fd < 0 || ::fstat(fd, &info) != 0) return false;
   if (static_cast<std::uint64_t>(info.st_size) < bytes) {
     report("soilweb: '" + path + "' holds " + std::to_string(info.st_size) + " bytes, fewer than the " +
            std::to_string(bytes) + " it held at the checkpoint\n", 0, path);
+    return false;
+  }
+  std::uint32_t found = 0;
+  if (!crcOfFirst(fd, bytes, found) || found != kept.crc) {
+    report("soilweb: '" + path + "' has changed since the checkpoint: its first " + std::to_string(bytes) +
+           " bytes are not those the run wrote, so the run cannot be carried on from it\n", 0, path);
     return false;
   }
   if (::ftruncate(fd, static_cast<off_t>(bytes)) != 0 || ::lseek(fd, 0, SEEK_END) < 0) {
@@ -105,6 +129,7 @@ bool OutputFile::keepFirst(std::uint64_t bytes) {
     return false;
   }
   bytesInFile = bytes;
+  crc = found;
   return true;
 }
 
@@ -190,6 +215,7 @@ void OutputFile::writeAll(const char* data, std::size_t left) {
       fail(written < 0 ? errno : ENOSPC);
       break;
     }
+    crc = libdeflate_crc32(crc, data, static_cast<std::size_t>(written));
     data += written;
     left -= static_cast<std::size_t>(written);
     bytesInFile += static_cast<std::uint64_t>(written);

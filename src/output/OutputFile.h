@@ -44,11 +44,17 @@ class OutputFile {
   // The name the file has once written.
   const std::string& finalPath() const { return path; }
   void append(std::string_view more);
+  // What a file holds so far, as a checkpoint keeps it: its length and the
+  // CRC-32 of its bytes (what is pending until flushed is not counted).
+  struct Written {
+    std::uint64_t bytes = 0;
+    std::uint32_t crc = 0;
+  };
+  Written written() const { return {bytesInFile, crc}; }
   // A continued file: keeps its first bytes and writes after them; false
-  // (after one line on standard error) when it holds fewer.
-  bool keepFirst(std::uint64_t bytes);
-  // Bytes in the file so far; what is pending (until flushed) is not counted.
-  std::uint64_t size() const { return bytesInFile; }
+  // (after one line on standard error) when it holds fewer or they are not
+  // the bytes the run wrote.
+  bool keepFirst(const Written& kept);
   // Writes what is pending now.
   void flush();
   // Writes the rest, closes and (WHOLE) renames; false when anything failed.
@@ -89,6 +95,7 @@ class OutputFile {
   int fd = -1;
   std::string pending;
   std::uint64_t bytesInFile = 0;  // written so far (compressed, when compressed)
+  std::uint32_t crc = 0;          // CRC-32 of those bytes
   int error = 0;            // first errno of a failed write, 0 while all is well
   bool done = false;
 };

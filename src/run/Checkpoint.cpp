@@ -19,7 +19,7 @@
 #include <iostream>
 #include <sstream>
 
-const std::uint32_t Checkpoint::LAYOUT = 2;
+const std::uint32_t Checkpoint::LAYOUT = 3;
 
 namespace {
 // The file starts with these 16 bytes, its layout version and the version of
@@ -32,9 +32,14 @@ void transferRun(StateArchive& archive, Checkpoint::Run& run) {
   archive.io(run.configurationHash);
   archive.io(run.seed);
   archive.io(run.day);
-  archive.io(run.summaryBytes);
-  archive.io(run.traitsBytes);
-  for (std::uint64_t& bytes : run.snapshotBytes) archive.io(bytes);
+  for (OutputFile::Written* file : {&run.summaryBytes, &run.traitsBytes}) {
+    archive.io(file->bytes);
+    archive.io(file->crc);
+  }
+  for (OutputFile::Written& file : run.snapshotBytes) {
+    archive.io(file.bytes);
+    archive.io(file.crc);
+  }
 }
 
 std::string systemReason(int error) { return std::strerror(error); }

@@ -8,6 +8,8 @@
 // Written and read by the run driver.
 #pragma once
 
+#include "OutputFile.h"
+
 #include <boost/property_tree/ptree_fwd.hpp>
 
 #include <array>
@@ -32,9 +34,12 @@ class Checkpoint {
     std::uint64_t configurationHash = 0;
     std::int64_t seed = 0;
     std::int32_t day = -1;           // the last finished day
-    std::uint64_t summaryBytes = 0;  // the summary file's length after that day
-    std::uint64_t traitsBytes = 0;   // the trait statistics' length after that day (0 when not written)
-    std::array<std::uint64_t, 3> snapshotBytes{};  // the tables layout's snapshot tables' lengths (0: not written)
+    // What the files that grow every day held after that day (length and
+    // CRC-32), so that a resume can check them and cut them back: the summary,
+    // the trait statistics, the tables layout's snapshot tables (0: not written).
+    OutputFile::Written summaryBytes;
+    OutputFile::Written traitsBytes;
+    std::array<OutputFile::Written, 3> snapshotBytes{};
   };
 
   // The version of the file's layout; a file of another is refused.

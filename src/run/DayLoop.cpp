@@ -92,7 +92,7 @@ void DayLoop::checkpoint(int day) {
   writer.finish();  // the tables hold the day's lines; failures are counted at the end
   if (writer.hasFailed()) return;  // the tables stop before day: there is no state of day to keep
   state.day = day;
-  for (const DailyTable& table : tables) state.*table.bytes = table.file->size();
+  for (const DailyTable& table : tables) state.*table.bytes = table.file->written();
   state.snapshotBytes = outputs.tableSizes();
   if (Checkpoint::write(settings.simulation, state, world))
     result.checkpointDay = day;

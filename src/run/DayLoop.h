@@ -55,7 +55,7 @@ class DayLoop {
   struct DailyTable {
     std::unique_ptr<OutputFile> file;
     std::string header;
-    std::uint64_t Checkpoint::Run::*bytes;               // its length in a checkpoint
+    OutputFile::Written Checkpoint::Run::*bytes;         // what it held at a checkpoint
     void (RunOutputs::*lines)(std::string&, int) const;  // appends its lines of a day
   };
   // Opens the tables, cut back to saved (resumed) or with their headers; false when one cannot be.
