@@ -334,3 +334,36 @@ TEST(HostileRun, ResumeChecksWhatItKeeps) {
     EXPECT_EQ(here.file(file), bytes);
   }
 }
+
+// The smaller faults: a thinned run that died out writes the start of its
+// last day too (daily files and tables), and --output-dir makes missing parents.
+TEST(HostileRun, AThinnedRunThatDiesOutKeepsTheStartOfItsLastDay) {
+  const std::string config = exampleConfig({{"days", "300"}, {"initialPopulation", "120"}});
+  // The predators (one founder) die out long before day 300.
+  const std::string dying = std::regex_replace(config, std::regex("(\"initialPopulation\"\\s*:\\s*)[0-9]+(,\\s*\"huntingMode\"\\s*:\\s*\"active_hunting\")"), "$011$2");
+  ASSERT_NE(dying, config);
+  Scratch every;
+  ASSERT_EQ(every.run(dying).status, 0);
+  const auto summary = rowsOf(every.file("run1/outputs/run1_summary.txt"));
+  const std::string last = summary.back()[0];
+  ASSERT_LT(std::stoi(last), 300);
+  ASSERT_NE(std::stoi(last) % 10, 0) << "the last day must not be a thinned day that is due anyway";
+  const std::string startOfLast = "run1/animals_each_day_end/run1_animals_day_" + last + ".txt";
+  const std::string thin = "\"summary.txt\", \"snapshotEvery\": 10";
+  Scratch thinned;
+  ASSERT_EQ(thinned.run(std::regex_replace(dying, std::regex("\"summary.txt\""), thin), "--output-dir od/a/b").status, 0);
+  EXPECT_EQ(thinned.file("od/a/b/" + startOfLast), every.file(startOfLast));
+  EXPECT_FALSE(fs::exists(thinned.path / "od/a/b/run1/animals_each_day_end/run1_animals_day_11.txt"));
+  for (const auto& entry : fs::recursive_directory_iterator(thinned.path))
+    EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << entry.path();
+
+  Scratch tables;
+  ASSERT_EQ(tables.run(std::regex_replace(dying, std::regex("\"summary.txt\""), thin + ", \"layout\": \"tables\"")).status, 0);
+  std::string lastRows, days;
+  for (const auto& row : rowsOf(tables.file("run1/outputs/run1_animals_start.tsv"))) {
+    if (row[0] == last) lastRows += "x";
+    if (days.empty() || days.substr(days.rfind(' ') + 1) != row[0]) days += " " + row[0];
+  }
+  EXPECT_EQ(lastRows.size(), rowsOf(every.file(startOfLast)).size() - 1) << "every animal at the start of day " << last;
+  EXPECT_EQ(days.substr(0, 13), " day 0 10 20 ") << days;
+}

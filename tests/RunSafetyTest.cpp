@@ -176,6 +176,12 @@ TEST(SafeRun, AStopAtAnyPhaseLeavesWholeFilesAndATruthfulRecord) {
     std::string closing;  // the closing line, up to the animals alive
   };
   const std::string completed = "soilweb: completed: day 20 of 20 reached, 21 days run; ";
+  auto completedAfter = [](const std::string& signal) {
+    return "soilweb: completed (" + signal + " came after the last day: the closing files were finished): day 20 of 20";
+  };
+  auto noted = [](const std::string& signal) {
+    return "soilweb: note: " + signal + " arrived while the run's closing files were written; they were finished first\n";
+  };
   const std::vector<Case> cases = {
       {"started:TERM", 143, "soilweb: stopped by SIGTERM after no day" + stopLine + "\n", "stopped",
        "soilweb: stopped by SIGTERM: no day run; "},
@@ -185,9 +191,9 @@ TEST(SafeRun, AStopAtAnyPhaseLeavesWholeFilesAndATruthfulRecord) {
        "soilweb: stopped by SIGHUP: day 6 of 20 reached, 7 days run; "},
       {"day@20:TERM", 0,
        "soilweb: note: SIGTERM arrived after the last day; the run's closing files were finished first\n", "completed",
-       completed},
-      {"closing:INT", 0, "", "completed", completed},
-      {"matrices:HUP", 0, "", "completed", completed},
+       completedAfter("SIGTERM")},
+      {"closing:INT", 0, noted("SIGINT"), "completed", completedAfter("SIGINT")},
+      {"matrices:HUP", 0, noted("SIGHUP"), "completed", completedAfter("SIGHUP")},
       {"record:TERM", 0, "", "completed", completed},
   };
   for (const auto& c : cases) {

@@ -355,8 +355,9 @@ TEST(WholeRun, UnwritableLocationsAreReportedBeforeDayZero) {
                 "soilweb: 'run1/cells' is not a folder\n");
 
   Scratch elsewhere;
-  expectRefused(elsewhere.run(exampleConfig(), "--output-dir no/such/parent"),
-                "soilweb: cannot create output folder 'no/such/parent': No such file or directory\n");
+  writeFile(elsewhere.path / "afile", "a file where a parent folder belongs");
+  expectRefused(elsewhere.run(exampleConfig(), "--output-dir afile/such/parent"),
+                "soilweb: cannot create output folder 'afile': Not a directory\n");
 
   // Nothing can be created in /proc, whoever runs the test.
   Scratch proc;
@@ -751,19 +752,19 @@ TEST(WholeRun, SnapshotEveryThinsTheSnapshotDaysOnly) {
     EXPECT_EQ(kept.count("run1/cells/run1_cells_day_" + std::to_string(day) + ".txt"), 1u) << day;
   EXPECT_EQ(rowsOf(kept.at("run1/outputs/run1_summary.txt")).size(), 14u);
 
-  // A world that dies out writes the files of its last day too.
+  // A world that dies out writes the files of its last day too, its start included.
   std::string config = exampleConfig({{"days", "300"}});
   config.replace(config.find("\"initialPopulation\": 40"), 23, "\"initialPopulation\": 1");
   const Outcome dying = extinct.run(config, "--set simulation.outputs.snapshotEvery=1000");
   std::smatch match;
   ASSERT_TRUE(std::regex_search(dying.err, match, std::regex("the last day run was ([0-9]+) of 300"))) << dying.err;
   const auto files = extinct.results();
-  for (const char* folder : {"animals_each_day_start", "cells"})
+  for (const char* folder : {"animals_each_day_start", "animals_each_day_end", "cells"})
     EXPECT_EQ(files.count("run1/" + std::string(folder) + "/run1_" + (folder[0] == 'c' ? "cells" : "animals") + "_day_" +
                           match[1].str() + ".txt"),
               1u)
         << folder;
-  EXPECT_EQ(files.size(), 4u + 3 + 2);  // day 0, and the last day's end-of-day files
+  EXPECT_EQ(files.size(), 4u + 3 + 3);  // day 0, and the last day's files
 }
 
 TEST(WholeRun, SnapshotsChooseTheKindsWritten) {

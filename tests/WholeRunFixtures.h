@@ -60,7 +60,9 @@ struct Outcome {
 // Standard error as the run wrote it: the closing line, when the run has one,
 // is split from what came before it.
 inline void splitClosingLine(const std::string& err, Outcome& result) {
-  static const std::regex closing("soilweb: (completed|extinct \\([^)]*\\)|stopped by SIG[A-Z]+|failed): [^\n]*\n$");
+  static const std::regex closing(
+      "soilweb: (completed|extinct \\([^)]*\\)|stopped by SIG[A-Z]+|failed)"
+      "( \\(SIG[A-Z]+ came after the last day: the closing files were finished\\))?: [^\n]*\n$");
   const std::size_t start = err.empty() ? 0 : err.rfind('\n', err.size() - 2) + 1;
   result.err = err;
   if (std::regex_match(err.substr(start), closing)) {

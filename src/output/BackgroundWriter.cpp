@@ -28,7 +28,11 @@ void BackgroundWriter::run(Job& job) {
   if (failed) return;  // dropped: a streamed file let go unfinished is removed
   bool written = true;
   try {
-    if (job.file) {
+    if (job.file && job.action != Job::WRITE) {
+      if (job.action == Job::MARK) job.file->mark();
+      else job.file->cutBackToMark();
+      written = !job.file->hasFailed();
+    } else if (job.file) {
       job.file->append(job.text);
       job.file->flush();
       written = !job.file->hasFailed();
@@ -60,6 +64,20 @@ void BackgroundWriter::append(OutputFile& file, std::string text, int day) {
   job.file = &file;
   job.text = std::move(text);
   job.day = day;
+  hand(std::move(job));
+}
+
+void BackgroundWriter::mark(OutputFile& file) {
+  Job job;
+  job.file = &file;
+  job.action = Job::MARK;
+  hand(std::move(job));
+}
+
+void BackgroundWriter::cutBack(OutputFile& file) {
+  Job job;
+  job.file = &file;
+  job.action = Job::CUT_BACK;
   hand(std::move(job));
 }
 

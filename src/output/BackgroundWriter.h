@@ -35,6 +35,10 @@ class BackgroundWriter {
   // Appends a part of a whole file being streamed; after the last part the
   // file is committed (renamed to its final name) and let go.
   void stream(std::shared_ptr<OutputFile> file, std::string text, bool last);
+  // Marks an open in-place file's length, and later cuts it back to the mark
+  // (see OutputFile::mark), in order with what else is written to it.
+  void mark(OutputFile& file);
+  void cutBack(OutputFile& file);
   // Waits until everything handed over is written; false when any whole file
   // failed since the start.
   bool finish();
@@ -52,6 +56,7 @@ class BackgroundWriter {
     bool last = false;                             // the streamed file's last part
     std::string text;
     int day = -1;                                  // the day an append's lines are about
+    enum Action { WRITE, MARK, CUT_BACK } action = WRITE;  // for an open in-place file
     std::size_t size() const { return content ? content->size() : text.size(); }
   };
   // Queues the job once there is room, or runs it at once without a thread.

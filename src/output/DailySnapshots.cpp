@@ -84,11 +84,17 @@ void DailySnapshots::write(const std::string& path, std::shared_ptr<const std::s
 }
 
 void DailySnapshots::writeAnimals(const std::vector<std::unique_ptr<Cell>>& cells, int day, int selector) {
-  if (!isDue(selector == 0 ? choice.animalsStart : choice.animalsEnd, day)) {
+  if (selector != 0) settleProvisionalStart(day);
+  // A thinned run may die out on any day, and the start of its last day is
+  // one of its snapshots: on a day not due, the start is written
+  // provisionally and kept only if the day turns out to be the last.
+  provisional = selector == 0 && choice.animalsStart && choice.every > 1 && !isDue(true, day);
+  if (!provisional && !isDue(selector == 0 ? choice.animalsStart : choice.animalsEnd, day)) {
     if (selector != 0) lastIsCurrent = false;  // nothing of this day's end is kept
     return;
   }
   const int kind = selector == 0 ? ANIMALS_START : ANIMALS_END;
+  if (provisional && choice.tables) mark(*tables[ANIMALS_START]);
   if ((selector != 0 || !lastIsCurrent) && !buildAnimals(cells, day, kind)) {
     lastIsCurrent = false;  // written as it was built; nothing is kept
     return;
@@ -96,8 +102,37 @@ void DailySnapshots::writeAnimals(const std::vector<std::unique_ptr<Cell>>& cell
   lastIsCurrent = selector != 0;
   if (choice.tables)
     appendRows(kind, day, *lastAnimals, true);
+  else if (provisional)
+    provisionalText = lastAnimals;
   else
     write(RunLayout::animalsPath(runName, day, selector), lastAnimals);
+}
+
+void DailySnapshots::settleProvisionalStart(int day) {
+  if (!provisional) return;
+  provisional = false;
+  const bool kept = day == lastDay;
+  if (choice.tables) {
+    if (!kept) cutBack(*tables[ANIMALS_START]);
+  } else if (provisionalText) {
+    if (kept) write(RunLayout::animalsPath(runName, day, 0), provisionalText);
+  } else if (provisionalFile && kept) {
+    if (writer) writer->stream(provisionalFile, "", true);
+    else if (!provisionalFile->commit()) failed = true;
+  }
+  // A file not kept is removed, as a file never finished is, once the writer lets it go.
+  provisionalText.reset();
+  provisionalFile.reset();
+}
+
+void DailySnapshots::mark(OutputFile& table) {
+  if (writer) return writer->mark(table);
+  table.mark();
+}
+
+void DailySnapshots::cutBack(OutputFile& table) {
+  if (writer) return writer->cutBack(table);
+  table.cutBackToMark();
 }
 
 bool DailySnapshots::buildAnimals(const std::vector<std::unique_ptr<Cell>>& cells, int day, int kind) {
@@ -131,9 +166,11 @@ void DailySnapshots::writePart(std::shared_ptr<OutputFile>& file, int day, int k
                                bool last) {
   if (choice.tables) return appendRows(kind, day, part, first);
   if (first) file = std::make_shared<OutputFile>(RunLayout::animalsPath(runName, day, kind == ANIMALS_START ? 0 : 1));
-  if (writer) return writer->stream(file, std::move(part), last);
+  if (provisional && last) provisionalFile = file;  // finished, but committed only if the day is the last
+  const bool commit = last && !provisional;
+  if (writer) return writer->stream(file, std::move(part), commit);
   file->append(part);
-  if (last && !file->commit()) failed = true;
+  if (commit && !file->commit()) failed = true;
 }
 
 void DailySnapshots::deadPurged() {

@@ -88,6 +88,11 @@ class DailySnapshots {
   // opened with the first part.
   void writePart(std::shared_ptr<OutputFile>& file, int day, int kind, std::string part, bool first, bool last);
   bool isDue(bool wanted, int day) const { return wanted && (day % choice.every == 0 || day == lastDay); }
+  // At the end of day: keeps the provisional start of day when it is the last day, else lets it go.
+  void settleProvisionalStart(int day);
+  // A table's length before provisional rows, and the cut back to it (through the writer, in order).
+  void mark(OutputFile& table);
+  void cutBack(OutputFile& table);
 
   std::string runName;
   int lastDay;
@@ -99,5 +104,8 @@ class DailySnapshots {
   std::shared_ptr<std::string> lastAnimals;  // the latest animal file's text; may still be being written
   AnimalSnapshot::TextRanges lastDeadLines;            // where in it the lines of dead animals lie
   bool lastIsCurrent = false;                // true while no animal changed since it was built
+  bool provisional = false;                  // today's start is written provisionally (a thinned day not due)
+  std::shared_ptr<const std::string> provisionalText;  // it, when held whole
+  std::shared_ptr<OutputFile> provisionalFile;         // it, when written in parts, finished but not committed
   std::array<std::unique_ptr<OutputFile>, 3> tables;  // the tables layout's files, by kind
 };

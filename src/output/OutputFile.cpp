@@ -133,6 +133,19 @@ bool OutputFile::keepFirst(const Written& kept) {
   return true;
 }
 
+void OutputFile::mark() {
+  flush();
+  marked = written();
+}
+
+void OutputFile::cutBackToMark() {
+  flush();
+  if (fd < 0 || error != 0) return;
+  if (::ftruncate(fd, static_cast<off_t>(marked.bytes)) != 0 || ::lseek(fd, 0, SEEK_END) < 0) return fail(errno);
+  bytesInFile = marked.bytes;
+  crc = marked.crc;
+}
+
 void OutputFile::fail(int errorNumber) {
   if (error == 0) error = errorNumber;
 }

@@ -55,6 +55,10 @@ class OutputFile {
   // (after one line on standard error) when it holds fewer or they are not
   // the bytes the run wrote.
   bool keepFirst(const Written& kept);
+  // Remembers what the file holds now (after writing what is pending), and
+  // cuts it back to that: lines written in between are taken away.
+  void mark();
+  void cutBackToMark();
   // Writes what is pending now.
   void flush();
   // Writes the rest, closes and (WHOLE) renames; false when anything failed.
@@ -96,6 +100,7 @@ class OutputFile {
   std::string pending;
   std::uint64_t bytesInFile = 0;  // written so far (compressed, when compressed)
   std::uint32_t crc = 0;          // CRC-32 of those bytes
+  Written marked;                 // see mark()
   int error = 0;            // first errno of a failed write, 0 while all is well
   bool done = false;
 };

@@ -372,6 +372,10 @@ bool RunFolder::isInUse(const std::string& path) {
 
 bool RunFolder::enter(const std::string& directory) {
   if (directory.empty()) return true;
+  // Its missing parents are made too, as `mkdir -p` would.
+  for (std::size_t slash = directory.find('/', 1); slash != std::string::npos; slash = directory.find('/', slash + 1))
+    if (const int reason = makeFolderAt(AT_FDCWD, directory.substr(0, slash)); reason && reason != ELOOP)
+      return cannot("create output folder", directory.substr(0, slash), reason);
   if (const int reason = makeFolderAt(AT_FDCWD, directory); reason && reason != ELOOP)
     return cannot("create output folder", directory, reason);
   if (::chdir(directory.c_str()) != 0) return cannot("enter output folder", directory, errno);

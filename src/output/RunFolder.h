@@ -56,7 +56,7 @@ class RunFolder {
   // one line saying so). Only a courtesy before a resume reads the folder:
   // claim() is what keeps a second writer out.
   static bool isInUse(const std::string& path);
-  // Makes directory when missing and moves into it; "" stays where we are.
+  // Makes directory (and its missing parents) and moves into it; "" stays where we are.
   static bool enter(const std::string& directory);
 
   // File operations on paths below the working directory. Inside a claimed

@@ -77,9 +77,13 @@ int StartedRun::record(const std::string& how, int status) {
   info.lastDay = loop.outcome().lastDay;
   info.finish(how, status);
   const DayLoop::Outcome& days = loop.outcome();
-  const std::string said = how == "extinct"   ? "extinct (" + whatDiedOut(days) + ")"
-                           : how == "stopped" ? "stopped by " + info.signal
-                                              : how;
+  std::string said = how == "extinct"   ? "extinct (" + whatDiedOut(days) + ")"
+                     : how == "stopped" ? "stopped by " + info.signal
+                                        : how;
+  // A stop that came once every day had run did not stop the run: the closing line says so.
+  if (how != "stopped" && StopSignals::received())
+    said += std::string(" (") + StopSignals::name(StopSignals::received()) +
+            " came after the last day: the closing files were finished)";
   progress.ended(said, days.daysRun, days.lastDay, alive, info.warnings.size(), shownFolder);
   StopSignals::reach("record");
   folder.releaseRoom();
@@ -135,7 +139,8 @@ int StartedRun::outOfMemory() {
 
 int StartedRun::close() {
   const DayLoop::Outcome& days = loop.outcome();
-  if (StopSignals::received())
+  const bool stopBefore = StopSignals::received() != 0;
+  if (stopBefore)
     std::cerr << "soilweb: note: " << StopSignals::name(StopSignals::received())
               << " arrived after the last day; the run's closing files were finished first" << std::endl;
   if (!days.diedOut.empty()) noteExtinction(days);
@@ -146,6 +151,9 @@ int StartedRun::close() {
   else if (days.filesWritten)  // not of a world that ran ahead of files that failed
     succeeded = writeFoodWeb() && succeeded;
   if (OutputFile::diskIsFull()) return diskFull();
+  if (!stopBefore && StopSignals::received())
+    std::cerr << "soilweb: note: " << StopSignals::name(StopSignals::received())
+              << " arrived while the run's closing files were written; they were finished first" << std::endl;
   succeeded = succeeded && !outputs.hasOutputFailed();
   std::cout << "Time: " << static_cast<double>(get_timestamp() - start) / 1000000 << " secs." << std::endl;
   endWorld();
