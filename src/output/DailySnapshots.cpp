@@ -100,10 +100,10 @@ void DailySnapshots::writeAnimals(const std::vector<std::unique_ptr<Cell>>& cell
     return;
   }
   lastIsCurrent = selector != 0;
-  if (choice.tables)
+  if (provisional)
+    provisionalText = lastAnimals;  // held, and written only if the day is the last
+  else if (choice.tables)
     appendRows(kind, day, *lastAnimals, true);
-  else if (provisional)
-    provisionalText = lastAnimals;
   else
     write(RunLayout::animalsPath(runName, day, selector), lastAnimals);
 }
@@ -112,10 +112,11 @@ void DailySnapshots::settleProvisionalStart(int day) {
   if (!provisional) return;
   provisional = false;
   const bool kept = day == lastDay;
-  if (choice.tables) {
-    if (!kept) cutBack(*tables[ANIMALS_START]);
-  } else if (provisionalText) {
-    if (kept) write(RunLayout::animalsPath(runName, day, 0), provisionalText);
+  if (provisionalText) {
+    if (kept && choice.tables) appendRows(ANIMALS_START, day, *provisionalText, true);
+    else if (kept) write(RunLayout::animalsPath(runName, day, 0), provisionalText);
+  } else if (choice.tables) {
+    if (!kept) cutBack(*tables[ANIMALS_START]);  // rows too many to hold were appended as they were built
   } else if (provisionalFile && kept) {
     if (writer) writer->stream(provisionalFile, "", true);
     else if (!provisionalFile->commit()) failed = true;

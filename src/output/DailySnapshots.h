@@ -105,7 +105,7 @@ class DailySnapshots {
   AnimalSnapshot::TextRanges lastDeadLines;            // where in it the lines of dead animals lie
   bool lastIsCurrent = false;                // true while no animal changed since it was built
   bool provisional = false;                  // today's start is written provisionally (a thinned day not due)
-  std::shared_ptr<const std::string> provisionalText;  // it, when held whole
+  std::shared_ptr<const std::string> provisionalText;  // it, when held whole (not yet written anywhere)
   std::shared_ptr<OutputFile> provisionalFile;         // it, when written in parts, finished but not committed
   std::array<std::unique_ptr<OutputFile>, 3> tables;  // the tables layout's files, by kind
 };
