@@ -371,6 +371,39 @@ class SweepTest(unittest.TestCase):
                 self.assertIn("Resuming from the checkpoint of day", f.read())
             self.assert_as_if_never_stopped(here, folder, summary)
 
+    def test_a_sweep_over_runs_still_under_way_refuses_and_touches_nothing(self):
+        with tempfile.TemporaryDirectory() as here:
+            folder, summary = self.long_sweep(here)
+            for name in ("console.txt", "errors.txt"):
+                with open(os.path.join(folder, name), "w") as f:
+                    f.write("the orphan's own\n")
+            # An orphan of a sweep killed outright, held still at day 3 (its wrapper wrote its pid).
+            orphan = subprocess.Popen([BINARY, "run_params"], cwd=folder, stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL, env=dict(os.environ, SOILWEB_TEST_AT="day@3:STOP"))
+            try:
+                os.waitpid(orphan.pid, os.WUNTRACED)
+                with open(os.path.join(folder, "soilweb.pid"), "w") as f:
+                    f.write(f"{orphan.pid}\n")
+                again = run(SWEEP, "run", "base.json", "grid.json", "out", "--binary", BINARY, cwd=here)
+                self.assertEqual(again.returncode, 1)
+                self.assertEqual(again.stderr, f"soilweb-sweep: 1 run of an earlier sweep in out is still under way: "
+                                               f"run-0001 (pid {orphan.pid}); wait for them, or stop them with kill PID "
+                                               "(each stops with a checkpoint), then run the same command again\n")
+                for name in ("console.txt", "errors.txt"):
+                    with open(os.path.join(folder, name)) as f:
+                        self.assertEqual(f.read(), "the orphan's own\n", name)
+                collected = run(SWEEP, "collect", "out", cwd=here)
+                self.assertEqual(collected.returncode, 1)
+                self.assertEqual(collected.stderr, "soilweb-sweep: cannot collect: run-0001 is still being written by "
+                                                   "a soilweb process; wait for it to end\n")
+            finally:
+                orphan.send_signal(signal.SIGTERM)
+                orphan.send_signal(signal.SIGCONT)
+            self.assertEqual(orphan.wait(), 143)
+            done = run(SWEEP, "run", "base.json", "grid.json", "out", "--binary", BINARY, cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assert_as_if_never_stopped(here, folder, summary)
+
     def test_a_slurm_task_warned_before_its_time_limit_checkpoints_and_carries_on(self):
         with tempfile.TemporaryDirectory() as here:
             folder, summary = self.long_sweep(here)
@@ -455,7 +488,10 @@ class TruthfulSweepTest(unittest.TestCase):
                 base = json.load(f)
             base["simulation"]["days"] = 300
             self.write_inputs(here, {"simulation.temperature": [19, 21]}, base)
-            command = [SWEEP, "run", "base.json", "grid.json", "out", "--seed", "4", "--jobs", "2", "--binary", BINARY]
+            # The runs are found by their pids, not by the binary's name.
+            other = os.path.join(here, "other-name")
+            shutil.copy(BINARY, other)
+            command = [SWEEP, "run", "base.json", "grid.json", "out", "--seed", "4", "--jobs", "2", "--binary", other]
             sweep = subprocess.Popen(command, cwd=here, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
             summaries = [os.path.join(here, "out", "runs", n, n, "outputs", n + "_summary.txt")
                          for n in ("run-0001", "run-0002")]
