@@ -63,6 +63,14 @@ std::string OutputFile::fullDiskFailure() {
   return fullDisk;
 }
 
+void OutputFile::forgetFailures() {
+  std::lock_guard<std::mutex> lock(failureMutex);
+  failure.clear();
+  fullDisk.clear();
+  fullDiskError = 0;
+  diskFull = false;
+}
+
 bool OutputFile::fileSizeLimited() {
   std::lock_guard<std::mutex> lock(failureMutex);
   return fullDiskError == EFBIG;

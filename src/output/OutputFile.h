@@ -75,6 +75,8 @@ class OutputFile {
   // Whether a file failed because the disk, the quota or the file-size limit is full; such
   // failures are not reported one by one: the run stops and says so once.
   static bool diskIsFull();
+  // Forgets every failure reported, as a fresh process would know none (the resume fuzzer runs many runs in one).
+  static void forgetFailures();
   // The first such failure, "'PATH' could not be written (REASON)"; "" when none.
   static std::string fullDiskFailure();
   // Whether that failure was the file-size limit (EFBIG) rather than the disk.

@@ -169,8 +169,8 @@ RunFolder::RunFolder(std::string name, std::string shownAs) : name(std::move(nam
 
 RunFolder::~RunFolder() {
   closeRegistry();
-  // The lock file stays open: the lock is held until the process ends.
   if (ownFolder >= 0) ::close(ownFolder);
+  if (folder >= 0) ::close(folder);  // releases the lock: the run is over
 }
 
 // Checked before any folder is made, so that a refused run leaves nothing behind.

@@ -1,8 +1,9 @@
 // The folder a run writes into, NAME/, and every file operation inside it.
 // Before day 0 the run claims NAME: it locks the folder NAME itself (flock on
 // its descriptor, which no one can remove as they could a lock file), held
-// until the process ends (a second soilweb on the same folder is refused, and
-// the lock goes with the process however it ends), and writes its pid in
+// as long as the RunFolder, that is to the end of the run (a second soilweb on
+// the same folder is refused, and the lock goes with the process however it
+// ends), and writes its pid in
 // NAME/.soilweb/lock; it refuses an earlier run or, with --overwrite, removes
 // exactly the files that run listed in NAME/.soilweb/written (the list every
 // run keeps of the files it creates) and names what it kept; then it makes the
@@ -24,7 +25,7 @@ class RunFolder {
  public:
   // name: the simulation name; shownAs: the path messages give (with --output-dir).
   RunFolder(std::string name, std::string shownAs);
-  ~RunFolder();  // forgets the folders; the lock is released when the process ends
+  ~RunFolder();  // forgets the folders and releases the lock
   RunFolder(const RunFolder&) = delete;
   RunFolder& operator=(const RunFolder&) = delete;
 

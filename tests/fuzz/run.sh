@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
-# Builds the configuration fuzzer with clang (AddressSanitizer, UndefinedBehaviorSanitizer,
-# libFuzzer) and runs it for a bounded time on a copy of the seed corpus.
+# Builds the fuzzers with clang (AddressSanitizer, UndefinedBehaviorSanitizer,
+# libFuzzer; the libraries with coverage instrumentation) and runs each for a
+# share of a bounded time on a copy of its seed corpus: the configuration
+# reader (40 %), the checkpoint reader and the resume of a damaged run folder
+# (30 % each). The checkpoint and resume corpora are seeded with the files of a
+# real run stopped with a checkpoint, made here by the fuzz build's soilweb.
+# Every finding is copied to build-fuzz/findings/TARGET/ and named; any finding
+# fails the run.
 # Usage: tests/fuzz/run.sh [seconds]   (default 90)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=${1:-90}
-for p in clang-14 libclang-rt-14-dev libboost-dev libcli11-dev libdeflate-dev cmake make; do
+for p in clang-14 libclang-rt-14-dev libboost-dev libcli11-dev libdeflate-dev cmake make python3; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="${missing:-} $p"
 done
 if [ -n "${missing:-}" ]; then
@@ -15,11 +21,55 @@ fi
 build="$root/build-fuzz"
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSOILWEB_SANITIZE=ON -DSOILWEB_FUZZ=ON -DSOILWEB_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target config_fuzzer >/dev/null
+cmake --build "$build" -j"$(nproc)" --target config_fuzzer checkpoint_fuzzer resume_fuzzer soilweb >/dev/null
 work=$(mktemp -d /tmp/soilweb-fuzz-XXXXXX)
 trap 'rm -rf "$work"' EXIT
-cp -r "$root/tests/fuzz/corpus" "$work/corpus"
-cd "$work"
-# Findings are written to $work and reported in the log; any finding fails the run.
-"$build/tests/fuzz/config_fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-  -dict="$root/tests/fuzz/json.dict" -print_final_stats=1 corpus 2>&1 | tail -n 25
+
+# The seed run: the example, small, in the tables layout with gzip, stopped by
+# SIGTERM after day 4 with its checkpoint.
+mkdir -p "$work/seed"
+/usr/bin/python3 - "$root/examples/run_params" "$work/seed/run_params" <<'PY'
+import json, sys
+config = json.load(open(sys.argv[1]))
+config["simulation"].update(days=8, worldLength=6, checkpointEvery=2)
+config["simulation"]["outputs"].update(simulationName="fuzzrun", layout="tables", compression="gzip")
+config["world"]["life"]["animals"][0]["initialPopulation"] = 30
+config["world"]["life"]["animals"][1]["initialPopulation"] = 5
+json.dump(config, open(sys.argv[2], "w"), indent=1)
+PY
+(cd "$work/seed" && SOILWEB_TEST_AT=day@4:TERM "$build/soilweb" >/dev/null 2>&1 || [ $? -eq 143 ])
+checkpoint="$work/seed/fuzzrun/checkpoint/fuzzrun_checkpoint.bin"
+mkdir -p "$work/config" "$work/checkpoint" "$work/resume"
+cp "$root"/tests/fuzz/corpus/* "$work/config/"
+# The checkpoint target adds the trailer itself: its seed is the file without it.
+head -c $(( $(stat -c %s "$checkpoint") - 12 )) "$checkpoint" > "$work/checkpoint/stopped-day-4"
+printf '\0\0\0\0' > "$work/resume/untouched"
+printf '\3\2\0\100\0' > "$work/resume/one-flip"
+printf '\1\0\0\200' > "$work/resume/one-cut"
+export SOILWEB_FUZZ_CONFIG="$work/seed/run_params" SOILWEB_FUZZ_RUN="$work/seed/fuzzrun"
+
+status=0
+fuzz() {  # target, share of the seconds (percent), extra options
+  local target=$1 share=$2
+  shift 2
+  mkdir -p "$work/$target-out"
+  echo "== $target: $(( seconds * share / 100 )) s"
+  (cd "$work/$target-out" && "$build/tests/fuzz/$target" -max_total_time=$(( seconds * share / 100 )) -timeout=20 \
+     -rss_limit_mb=2048 -print_final_stats=1 "$@" "$work/${target%_fuzzer}" 2>&1) | tail -n 12 || status=1
+  # Kept outside the work folder, which is removed: a finding is never lost.
+  local found
+  found=$(find "$work/$target-out" -maxdepth 1 -type f \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' \
+          -o -name 'oom-*' -o -name 'slow-unit-*' \) | sort)
+  if [ -n "$found" ]; then
+    mkdir -p "$build/findings/$target"
+    for file in $found; do
+      cp "$file" "$build/findings/$target/"
+      echo "finding kept: $build/findings/$target/$(basename "$file")"
+    done
+    status=1
+  fi
+}
+fuzz config_fuzzer 40 -dict="$root/tests/fuzz/json.dict"
+fuzz checkpoint_fuzzer 30
+fuzz resume_fuzzer 30
+exit $status
