@@ -23,8 +23,9 @@ const char* FOOTER =
     "days run, animals alive, wall time, warnings, where the results are) to standard error.\n\n"
     "Exit status: 0 success (also when the animals died out early: a note says so); 1 configuration\n"
     "error, an output folder that exists, is in use by another soilweb or cannot be written, an output\n"
-    "file that could not be written, a full disk, out of memory, or a checkpoint that cannot be\n"
-    "resumed; 2 bad command line; 130, 143 or 129 stopped by SIGINT, SIGTERM or SIGHUP (every file\n"
+    "file that could not be written, a full disk or file-size limit, a transcript that could not be\n"
+    "written (a closed pipe: the run stops with a checkpoint), out of memory, or a checkpoint that\n"
+    "cannot be resumed; 2 bad command line; 130, 143 or 129 stopped by SIGINT, SIGTERM or SIGHUP (every file\n"
     "written so far is complete, and a checkpoint of the last day run lets --resume carry the run\n"
     "on); 255 internal failure (thread start).";
 
