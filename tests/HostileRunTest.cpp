@@ -233,6 +233,24 @@ TEST(HostileRun, ClosedPipesFullDevicesAndFileSizeLimitsEndTheRunTruthfully) {
   ASSERT_EQ(here.run("", "--resume run1").status, 0);
   EXPECT_TRUE(here.results() == never.results());
 
+  // A real `| head -1`: whenever head goes, before the run starts or during it, the run ends
+  // with status 1 and one line saying why, never by SIGPIPE; a run it cut short is recorded.
+  Scratch piped;
+  writeFile(piped.path / "run_params", exampleConfig({{"days", "300"}}));
+  const int piping = std::system(("cd " + shellQuote(piped.path) + " && { " + shellQuote(SOILWEB_BINARY) +
+                                  " --checkpoint-every 10 2>stderr.txt; echo $? >status.txt; } | head -1 >/dev/null")
+                                     .c_str());
+  EXPECT_EQ(WEXITSTATUS(piping), 0);
+  const std::string pipedStatus = piped.file("status.txt");
+  EXPECT_TRUE(pipedStatus == "1\n" || pipedStatus == "0\n") << pipedStatus;
+  if (pipedStatus == "1\n") {
+    EXPECT_NE(piped.file("stderr.txt").find("the transcript could not be written to standard output (Broken pipe)"),
+              std::string::npos)
+        << piped.file("stderr.txt");
+    if (fs::exists(piped.path / "run1"))
+      EXPECT_EQ(infoField(piped.file("run1/outputs/run1_run_info.json"), "status"), "\"failed\"");
+  }
+
   Scratch full;
   writeFile(full.path / "run_params", config);
   const int raw = std::system(("cd " + shellQuote(full.path) + " && " + shellQuote(SOILWEB_BINARY) +
