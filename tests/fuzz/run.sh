@@ -22,6 +22,13 @@ build="$root/build-fuzz"
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSOILWEB_SANITIZE=ON -DSOILWEB_FUZZ=ON -DSOILWEB_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target config_fuzzer checkpoint_fuzzer resume_fuzzer soilweb >/dev/null
+# A fuzzer is blind to code built without coverage instrumentation: every library must have it.
+for library in "$build"/libsoilweb_*.a; do
+  if ! nm "$library" 2>/dev/null | grep -q __sanitizer_cov; then
+    echo "fuzz: $library has no coverage instrumentation; the fuzzers would not see it" >&2
+    exit 1
+  fi
+done
 work=$(mktemp -d /tmp/soilweb-fuzz-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
