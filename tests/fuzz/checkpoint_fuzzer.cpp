@@ -3,16 +3,20 @@
 // CRC-32 trailer are made to fit, so that what is fuzzed is the reading of
 // the body, not the checksum; an accepted file is restored into the world of
 // the configuration the seed checkpoints were written with
-// ($SOILWEB_FUZZ_CONFIG), which then runs a day. A refusal is the only
-// allowed failure: anything else (a crash, a hang, a sanitizer report,
-// another exception) is a finding.
+// ($SOILWEB_FUZZ_CONFIG) and written again: what the reader accepts it must
+// give back byte for byte (no day is run: a checkpoint, like a
+// configuration, may ask for days as long as it likes). A refusal is the
+// only allowed failure: anything else (a crash, a hang, a sanitizer report,
+// another exception, a checkpoint written back otherwise) is a finding.
 #include "Checkpoint.h"
 #include "Configuration.h"
 #include "RunInfo.h"
+#include "RunLayout.h"
 #include "RunState.h"
 #include "World.h"
 
 #include <libdeflate.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -25,7 +29,6 @@
 
 namespace {
 const std::size_t MAGIC = 16, LAYOUT = 4, LENGTH = 8;
-
 // data with its version string replaced by this binary's (when it has one) and the trailer appended.
 std::string asCheckpoint(const std::uint8_t* data, std::size_t size) {
   std::string body(reinterpret_cast<const char*>(data), size);
@@ -47,16 +50,20 @@ std::string asCheckpoint(const std::uint8_t* data, std::size_t size) {
   return body;
 }
 
+std::string readWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 boost::property_tree::ptree configuration() {
   const char* path = std::getenv("SOILWEB_FUZZ_CONFIG");
   if (!path) {
     std::cerr << "checkpoint_fuzzer: set SOILWEB_FUZZ_CONFIG to the configuration of the seed checkpoints\n";
     std::abort();
   }
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return Configuration::parse(text.str());
+  return Configuration::parse(readWhole(path));
 }
 }  // namespace
 
@@ -67,13 +74,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::cerr.rdbuf(quiet.rdbuf());
     World::MEMORY_BUDGET = 64.0 * (1 << 20);
     World::CHECK_REGISTRY = true;
+    ::mkdir("again", 0777);  // where the checkpoint is written again
     return configuration();
   }();
   static const std::string path = "checkpoint-under-test.bin";
   quiet.str("");
+  const std::string written = asCheckpoint(data, size);
   {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << asCheckpoint(data, size);
+    out << written;
   }
   RunState::resetCounters();
   Configuration::clearRecords();
@@ -81,7 +90,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Checkpoint checkpoint(path);
     World world(tree, false);
     checkpoint.restore(world);
-    if (!world.isExtinguished()) world.runNextDay(checkpoint.run().day + 1);
+    Checkpoint::write("again", checkpoint.run(), world);
+    if (readWhole(RunLayout::checkpointPath("again")) != written) {
+      std::cout << std::flush;
+      std::abort();
+    }
   } catch (const Checkpoint::Refused&) {
   }
   return 0;

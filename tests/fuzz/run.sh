@@ -50,6 +50,7 @@ mkdir -p "$work/config" "$work/checkpoint" "$work/resume"
 cp "$root"/tests/fuzz/corpus/* "$work/config/"
 # The checkpoint target adds the trailer itself: its seed is the file without it.
 head -c $(( $(stat -c %s "$checkpoint") - 12 )) "$checkpoint" > "$work/checkpoint/stopped-day-4"
+cp "$root"/tests/fuzz/checkpoint-corpus/* "$work/checkpoint/"  # findings of earlier runs, fixed
 printf '\0\0\0\0' > "$work/resume/untouched"
 printf '\3\2\0\100\0' > "$work/resume/one-flip"
 printf '\1\0\0\200' > "$work/resume/one-cut"
