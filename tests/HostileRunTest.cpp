@@ -252,8 +252,9 @@ TEST(HostileRun, ClosedPipesFullDevicesAndFileSizeLimitsEndTheRunTruthfully) {
     EXPECT_NE(piped.file("stderr.txt").find("the transcript could not be written to standard output (Broken pipe)"),
               std::string::npos)
         << piped.file("stderr.txt");
-    if (fs::exists(piped.path / "run1"))
+    if (fs::exists(piped.path / "run1")) {
       EXPECT_EQ(infoField(piped.file("run1/outputs/run1_run_info.json"), "status"), "\"failed\"");
+    }
   }
 
   Scratch full;
