@@ -24,7 +24,8 @@ cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=
 cmake --build "$build" -j"$(nproc)" --target config_fuzzer checkpoint_fuzzer resume_fuzzer soilweb >/dev/null
 # A fuzzer is blind to code built without coverage instrumentation: every library must have it.
 for library in "$build"/libsoilweb_*.a; do
-  if ! nm "$library" 2>/dev/null | grep -q __sanitizer_cov; then
+  # grep reads all of nm's output (not -q): under pipefail nm must not die of SIGPIPE.
+  if ! nm "$library" 2>/dev/null | grep __sanitizer_cov >/dev/null; then
     echo "fuzz: $library has no coverage instrumentation; the fuzzers would not see it" >&2
     exit 1
   fi
