@@ -117,8 +117,6 @@ void closeRegistry() {
 }
 
 // Says that another process holds the run folder's lock, naming it by the pid
-// the holder writes just after taking the lock.
-// Says that another process holds the run folder's lock, naming it by the pid
 // the holder writes in the lock file just after taking the lock.
 void refuseInUse(const std::string& shownAs, int ownFolder) {
   std::string pid;
@@ -201,7 +199,7 @@ bool RunFolder::claim() {
   ownFolder = openFolderAt(folder, OWN);
   if (ownFolder < 0) return refuse("'" + shownAs + "/" + OWN + "' " + folderProblem(folder, OWN, errno));
   // The folder itself is locked: its descriptor stays open (and the lock
-  // held) as long as the process, and no one can remove the lock from it.
+  // held) to the end of the run, and no one can remove the lock from it.
   if (::flock(folder, LOCK_EX | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK) return cannot("lock", shownAs, errno);
     refuseInUse(shownAs, ownFolder);
