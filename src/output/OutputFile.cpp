@@ -236,7 +236,8 @@ void OutputFile::writeAll(const char* data, std::size_t left) {
       fail(written < 0 ? errno : ENOSPC);
       break;
     }
-    crc = libdeflate_crc32(crc, data, static_cast<std::size_t>(written));
+    // Only a file that grows in place is kept by a checkpoint, and checked by a resume.
+    if (mode != WHOLE) crc = libdeflate_crc32(crc, data, static_cast<std::size_t>(written));
     data += written;
     left -= static_cast<std::size_t>(written);
     bytesInFile += static_cast<std::uint64_t>(written);

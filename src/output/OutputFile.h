@@ -101,7 +101,7 @@ class OutputFile {
   int fd = -1;
   std::string pending;
   std::uint64_t bytesInFile = 0;  // written so far (compressed, when compressed)
-  std::uint32_t crc = 0;          // CRC-32 of those bytes
+  std::uint32_t crc = 0;          // CRC-32 of those bytes (in-place files only)
   Written marked;                 // see mark()
   int error = 0;            // first errno of a failed write, 0 while all is well
   bool done = false;
