@@ -73,6 +73,15 @@ class PlotTest(unittest.TestCase):
             self.assertEqual(wrong.returncode, 1)
             self.assertIn("unknown trait column(s): wings", wrong.stderr)
 
+    def report_of(self, here, config):
+        """Runs config in here and draws its report; the report page's path."""
+        with open(os.path.join(here, "run_params"), "w") as f:
+            json.dump(config, f)
+        self.assertEqual(run(BINARY, cwd=here).returncode, 0)
+        done = run(PLOT, "example", "--report", cwd=here)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        return os.path.join(here, "example", "plots", "report.html")
+
     def test_the_report_is_one_page_that_renders_without_the_network(self):
         chromium = shutil.which("chromium")
         if chromium is None and os.environ.get("CI") != "true":
@@ -82,12 +91,7 @@ class PlotTest(unittest.TestCase):
                 config = json.load(f)
             config["simulation"]["days"] = 300
             config["world"]["life"]["animals"][1]["initialPopulation"] = 1  # the predator dies out early
-            with open(os.path.join(here, "run_params"), "w") as f:
-                json.dump(config, f)
-            self.assertEqual(run(BINARY, cwd=here).returncode, 0)
-            done = run(PLOT, "example", "--report", cwd=here)
-            self.assertEqual(done.returncode, 0, done.stderr)
-            page_path = os.path.join(here, "example", "plots", "report.html")
+            page_path = self.report_of(here, config)
             with open(page_path) as f:
                 page = f.read()
             self.assertIsNotNone(re.search(r"the predators died out after day \d+ of 300", page))
@@ -111,12 +115,7 @@ class PlotTest(unittest.TestCase):
             config = tiny_config(days=3)
             config["world"]["life"]["animals"][0]["name"] = "<script>alert(1)</script>"
             config["world"]["life"]["animals"][1]["name"] = "a&b"
-            with open(os.path.join(here, "run_params"), "w") as f:
-                json.dump(config, f)
-            self.assertEqual(run(BINARY, cwd=here).returncode, 0)
-            done = run(PLOT, "example", "--report", cwd=here)
-            self.assertEqual(done.returncode, 0, done.stderr)
-            page_path = os.path.join(here, "example", "plots", "report.html")
+            page_path = self.report_of(here, config)
             shown = run(chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
                         "--dump-dom", "file://" + page_path, cwd=here)
             self.assertEqual(shown.returncode, 0, shown.stderr)
