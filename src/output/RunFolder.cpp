@@ -93,16 +93,20 @@ int folderOf(const std::string& path, std::string& file) {
   return found == openFolders.end() ? -1 : found->second;
 }
 
+// A file's name once written: a file being written is listed under it.
+std::string finalName(std::string path) {
+  const std::string partial = RunLayout::PARTIAL;
+  if (path.size() > partial.size() && path.compare(path.size() - partial.size(), partial.size(), partial) == 0)
+    path.resize(path.size() - partial.size());
+  return path;
+}
+
 // Adds a file about to be created to the run's list, by its path below NAME
 // and under its final name.
 void addToList(const std::string& path) {
   std::lock_guard<std::mutex> lock(registryMutex);
   if (written < 0 || path.compare(0, runPrefix.size(), runPrefix) != 0) return;
-  std::string entry = path.substr(runPrefix.size());
-  const std::string partial = RunLayout::PARTIAL;
-  if (entry.size() > partial.size() && entry.compare(entry.size() - partial.size(), partial.size(), partial) == 0)
-    entry.resize(entry.size() - partial.size());
-  entry += '\n';
+  std::string entry = finalName(path.substr(runPrefix.size())) + '\n';
   // One write: the list is appended to from two threads and must stay whole lines.
   if (::write(written, entry.data(), entry.size()) < 0) return;  // a list that cannot grow only limits --overwrite
 }
@@ -274,12 +278,7 @@ std::vector<std::string> RunFolder::unlisted() const {
   std::sort(listed.begin(), listed.end());
   for (const auto& path : contents()) {
     const std::string relative = path.substr(name.size() + 1);
-    // A file being written is listed under its final name.
-    std::string asListed = relative;
-    const std::string partial = RunLayout::PARTIAL;
-    if (asListed.size() > partial.size() && asListed.compare(asListed.size() - partial.size(), partial.size(), partial) == 0)
-      asListed.resize(asListed.size() - partial.size());
-    if (!std::binary_search(listed.begin(), listed.end(), asListed)) found.push_back(relative);
+    if (!std::binary_search(listed.begin(), listed.end(), finalName(relative))) found.push_back(relative);
   }
   return found;
 }
