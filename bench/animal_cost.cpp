@@ -41,7 +41,8 @@ int main() {
   std::string line;
   line.reserve(1024);
   const std::size_t before = allocated;
-  AnimalSnapshot::appendLine(*prey, line);  // formats and keeps the fields fixed at birth
+  KeptLines kept;
+  AnimalSnapshot::appendLine(*prey, line, &kept);  // formats and keeps the fields fixed at birth
   const std::size_t text = allocated - before;
 
   const std::size_t record = block(prey);

@@ -392,7 +392,6 @@ TEST_F(WorldTest, AnimalFilesTooLargeToHoldAreStreamedLineForLine) {
   };
   for (int day = 0; day < 20 && !world.isExtinguished(); ++day) {
     world.runNextDay(day);
-    for (DailySnapshots* snapshots : {&held, &streamed, &heldTable, &streamedTable}) snapshots->animalsChanged();
     both(day, 1);
     if (day % 2) {
       world.purgeDeadAnimalsAlongCells();

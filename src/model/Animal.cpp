@@ -99,7 +99,6 @@ void Animal::adjustTraits() {
   traits[SPEED] = std::pow(traits[BODY_SIZE] + traits[ENERGY_TANK], speed_ini) * linearInterpolate(speed_ini, 0.05, 0.35, 1, 7);
   voracity_ini = traits[VORACITY];
   search_area_ini = traits[SEARCH_AREA];
-  keptLine.forget();  // the fields fixed at birth are final only now
   forgetKeptFactors();
 }
 
@@ -345,6 +344,7 @@ std::vector<Animal*> Animal::breedWith(Animal& mate, unsigned day) {
 
 void Animal::transferState(StateArchive& archive) {
   archive.io(id);
+  archive.expect(id >= 0, "an animal's id is negative");
   archive.io(traits);
   chromosomes->transferState(archive);
   archive.io(state);
@@ -358,8 +358,5 @@ void Animal::transferState(StateArchive& archive) {
   for (double* field : {&pheno_ini, &body_size_ini, &energy_tank_ini, &speed_ini, &assim_ini, &voracity_ini,
                         &search_area_ini})
     archive.io(*field);
-  if (archive.isLoading()) {
-    keptLine = KeptLine{};
-    forgetKeptFactors();
-  }
+  if (archive.isLoading()) forgetKeptFactors();
 }

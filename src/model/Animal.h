@@ -8,10 +8,8 @@
 #include "Genome.h"
 
 #include <array>
-#include <cstdint>
 #include <limits>
 #include <memory>
-#include <string>
 #include <vector>
 
 class AnimalSpecies;
@@ -80,7 +78,6 @@ class Animal {
   double getTrait(unsigned index) const { return traits.at(index); }
   void setTrait(unsigned index, double value) {
     traits.at(index) = value;
-    keptLine.forget();
     forgetKeptFactors();
   }
   using Traits = std::array<double, 13>;  // one value per Trait, in its order
@@ -109,20 +106,8 @@ class Animal {
   void addPredationEventWith(int predatorId) { predationEvents.push_back(predatorId); }
 
   // Saves or loads all that the rest of the run depends on; the caller keeps
-  // its cell and species. The kept text and factors are made again when needed.
+  // its cell and species. The kept factors are made again when needed.
   virtual void transferState(StateArchive& archive);
-
-  // Text an observer keeps with the animal so that its line of the daily files
-  // is built fast: the fields fixed at birth, formatted once, and a dead
-  // animal's whole line. The animal forgets the first whenever one of those
-  // fields changes, and both when it is loaded from a checkpoint.
-  struct KeptLine {
-    std::string fixed;                    // the fields fixed at birth, in runs
-    std::array<std::uint32_t, 6> cuts{};  // where the runs start and end in fixed
-    std::string frozen;                   // a dead animal's whole line, once made
-    void forget() { fixed.clear(); }
-  };
-  KeptLine& getKeptLine() const { return keptLine; }
 
  protected:
   // Factor of a rate at the run temperature: 1 at the minimum temperature, q at the maximum.
@@ -212,5 +197,4 @@ class Animal {
   MoultThreshold nextMoultMass;
   TuningScales tuningScales;
   AnimalSpecies* species;
-  mutable KeptLine keptLine;
 };

@@ -1,8 +1,8 @@
 // What the world tells those who report on it: the stages of building it, each
-// day's start, its phases and its end, and every change to the animals that
-// the daily files must know of. The world holds its observers without owning
-// them; they report and write, and the world itself never touches a console or
-// a file. Every operation does nothing unless an observer wants it.
+// day's start, its phases and its end, and the removal of the dead. The world
+// holds its observers without owning them; they report and write, and the
+// world itself never touches a console or a file. Every operation does nothing
+// unless an observer wants it.
 #pragma once
 
 #include <string>
@@ -27,9 +27,6 @@ class DayObserver {
   // Every phase has run; the world may have died out.
   virtual void dayEnded(const World&, int /*day*/) {}
 
-  // Animals may change from here on: a phase that moves, feeds, kills or
-  // breeds them, or a checkpoint's animals replacing the world's.
-  virtual void animalsChanging() {}
   // The dead were removed, and nothing else changed.
   virtual void deadPurged() {}
 };

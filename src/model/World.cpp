@@ -205,19 +205,12 @@ void World::transferState(StateArchive& archive) {
   for (auto& species : existingAnimalSpecies) species->transferState(archive);
   sameCount(cells.size(), "cells");
   for (auto& cell : cells) cell->transferState(archive, existingAnimalSpecies);
-  if (archive.isLoading()) tell([](DayObserver& o) { o.animalsChanging(); });
 }
 
 // ---- The day ---------------------------------------------------------------------
 
 template <class Each>
 void World::alongCells(Each each) {
-  for (auto& cell : cells) each(*cell);
-}
-
-template <class Each>
-void World::alongCellsChangingAnimals(Each each) {
-  tell([](DayObserver& o) { o.animalsChanging(); });
   for (auto& cell : cells) each(*cell);
 }
 
@@ -294,48 +287,48 @@ void World::parallelGrowAndSpreadFungiAlongCells() {
 }
 
 void World::activateAndTuneAnimalsAlongCells(int day) {
-  alongCellsChangingAnimals([day](Cell& c) {
+  alongCells([day](Cell& c) {
     c.activateAnimals(day);
     c.tuneTraits();
   });
 }
 
 void World::moveAnimalsForReproducingAlongCells(int day) {
-  alongCellsChangingAnimals([day](Cell& c) { c.moveAnimalsForReproducing(day); });
+  alongCells([day](Cell& c) { c.moveAnimalsForReproducing(day); });
 }
 
 void World::movePreysWithPredatorsAlongCells(int day) {
-  alongCellsChangingAnimals([day](Cell& c) { c.movePreysWithPredators(day); });
+  alongCells([day](Cell& c) { c.movePreysWithPredators(day); });
 }
 
 void World::movePreysWithoutPredatorsAlongCells(int day) {
-  alongCellsChangingAnimals([day](Cell& c) { c.movePreysWithoutPredators(day); });
+  alongCells([day](Cell& c) { c.movePreysWithoutPredators(day); });
 }
 
 void World::feedAndMetabWithGrowthPreysAlongCells(int day) {
-  alongCellsChangingAnimals([day](Cell& c) {
+  alongCells([day](Cell& c) {
     c.feedPreys();
     c.metabWithGrowthPreys(day);
   });
 }
 
 void World::diePredsFromBackgroundAlongCells(int day) {
-  alongCellsChangingAnimals([day](Cell& c) { c.diePredsFromBackground(day); });
+  alongCells([day](Cell& c) { c.diePredsFromBackground(day); });
 }
 
 void World::movePredatorsWithPredatorsAlongCells(int day) {
-  alongCellsChangingAnimals([day](Cell& c) { c.movePredatorsWithPredators(day); });
+  alongCells([day](Cell& c) { c.movePredatorsWithPredators(day); });
 }
 
 void World::assimAndMetabWithGrowthPredatorsAlongCells(int day) {
-  alongCellsChangingAnimals([day](Cell& c) {
+  alongCells([day](Cell& c) {
     c.assimPreds();
     c.metabWithGrowthPredators(day);
   });
 }
 
 void World::breedAnimalsAlongCells(int day) {
-  alongCellsChangingAnimals([day](Cell& c) { c.breedAnimals(day); });
+  alongCells([day](Cell& c) { c.breedAnimals(day); });
 }
 
 void World::purgeDeadAnimalsAlongCells() {

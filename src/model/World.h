@@ -98,9 +98,6 @@ class World {
   // Applies each to every cell in ring order.
   template <class Each>
   void alongCells(Each each);
-  // The same for a phase that may change animals, which the observers must know.
-  template <class Each>
-  void alongCellsChangingAnimals(Each each);
   template <class Kind>
   void foundPopulation(AnimalSpecies* species);
   // Tells every observer, in the order they were added.

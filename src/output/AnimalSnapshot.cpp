@@ -22,10 +22,9 @@ const std::string AnimalSnapshot::HEADER = [] {
 // The fields that never change after birth (ids, a.species, parents, the raw
 // development time, and a.traits 1, 2 and 8 to 12) are formatted once, in five
 // runs, and copied into every later line.
-void AnimalSnapshot::formatFixedFields(const Animal& a, Animal::KeptLine& kept) {
-  std::string& fixedText = kept.fixed;
+void AnimalSnapshot::formatFixedFields(const Animal& a, std::string& fixedText, KeptLines::Cuts& cuts) {
   fixedText.clear();
-  auto mark = [&](int k) { kept.cuts[k] = static_cast<std::uint32_t>(fixedText.size()); };
+  auto mark = [&](int k) { cuts[k] = static_cast<std::uint32_t>(fixedText.size()); };
   auto field = [&](long long n) {
     appendInt(fixedText, n);
     fixedText += '\t';
@@ -53,26 +52,26 @@ void AnimalSnapshot::formatFixedFields(const Animal& a, Animal::KeptLine& kept) 
   mark(5);
 }
 
-void AnimalSnapshot::appendLine(const Animal& a, std::string& out, bool keep) {
-  Animal::KeptLine& kept = a.getKeptLine();
-  if (!kept.frozen.empty()) {
-    out += kept.frozen;
+void AnimalSnapshot::appendLine(const Animal& a, std::string& out, KeptLines* keptLines) {
+  const KeptLines::Text* kept = keptLines ? keptLines->find(a.getId()) : nullptr;
+  if (kept && kept->frozen) {
+    out.append(kept->chars(), kept->size);
     return;
   }
-  thread_local Animal::KeptLine scratch;  // the fixed fields of an animal that keeps none
-  const bool fresh = !keep && kept.fixed.empty();
-  if (fresh)
-    formatFixedFields(a, scratch);
-  else if (kept.fixed.empty())
-    formatFixedFields(a, kept);
-  const Animal::KeptLine& fixedFields = fresh ? scratch : kept;
-  const std::string& fixedText = fixedFields.fixed;
-  const auto& fixedCuts = fixedFields.cuts;
+  thread_local std::string scratch;  // the fixed fields, when not kept yet
+  thread_local KeptLines::Cuts scratchCuts;
+  if (!kept) {
+    formatFixedFields(a, scratch, scratchCuts);
+    if (keptLines) kept = &keptLines->keepFixed(a.getId(), scratch, scratchCuts);
+  }
+  const char* const fixedText = kept ? kept->chars() : scratch.data();
+  const KeptLines::Cuts& fixedCuts = kept ? kept->cuts : scratchCuts;
+  const std::size_t fixedSize = kept ? kept->size : scratch.size();
   // Written in place: room for the fixed runs, 11 whole numbers and 6 reals.
   const std::size_t start = out.size();
-  out.resize(start + fixedText.size() + 11 * 25 + 6 * 33);
+  out.resize(start + fixedSize + 11 * 25 + 6 * 33);
   char* at = &out[start];
-  auto fixed = [&](int k) { at = std::copy(&fixedText[fixedCuts[k]], &fixedText[fixedCuts[k + 1]], at); };
+  auto fixed = [&](int k) { at = std::copy(fixedText + fixedCuts[k], fixedText + fixedCuts[k + 1], at); };
   auto field = [&](long long n) {
     at = writeInt(at, n);
     *at++ = '\t';
@@ -96,14 +95,14 @@ void AnimalSnapshot::appendLine(const Animal& a, std::string& out, bool keep) {
   for (unsigned t = BODY_SIZE; t <= SEARCH_AREA; ++t) real(traits[t]);
   fixed(4);
   out.resize(static_cast<std::size_t>(at - out.data()));
-  if (keep && isFinalState(a.getState())) kept.frozen.assign(out, start, std::string::npos);
+  if (keptLines && isFinalState(a.getState())) keptLines->keepFrozen(a.getId(), &out[start], out.size() - start);
 }
 
-void AnimalSnapshot::appendAnimals(const Cell& cell, std::string& out, TextRanges* deadLines, bool keep) {
+void AnimalSnapshot::appendAnimals(const Cell& cell, std::string& out, TextRanges* deadLines, KeptLines* kept) {
   for (unsigned s = 0; s < NUMBER_OF_STATES; ++s) {
     const std::size_t start = out.size();
-    Cell::visitAll(cell.getPreys(s), [&out, keep](const Prey* prey) { appendLine(*prey, out, keep); });
-    Cell::visitAll(cell.getPredators(s), [&out, keep](const Predator* predator) { appendLine(*predator, out, keep); });
+    Cell::visitAll(cell.getPreys(s), [&out, kept](const Prey* prey) { appendLine(*prey, out, kept); });
+    Cell::visitAll(cell.getPredators(s), [&out, kept](const Predator* predator) { appendLine(*predator, out, kept); });
     if (deadLines && isFinalState(s) && out.size() > start) deadLines->emplace_back(start, out.size());
   }
 }

@@ -95,11 +95,13 @@ void DailySnapshots::writeAnimals(const std::vector<std::unique_ptr<Cell>>& cell
   }
   const int kind = selector == 0 ? ANIMALS_START : ANIMALS_END;
   if (provisional && choice.tables) mark(*tables[ANIMALS_START]);
-  if ((selector != 0 || !lastIsCurrent) && !buildAnimals(cells, day, kind)) {
+  const bool reused = selector == 0 && lastIsCurrent && day == lastEndDay + 1;
+  if (!reused && !buildAnimals(cells, day, kind)) {
     lastIsCurrent = false;  // written as it was built; nothing is kept
     return;
   }
   lastIsCurrent = selector != 0;
+  lastEndDay = day;
   if (provisional)
     provisionalText = lastAnimals;  // held, and written only if the day is the last
   else if (choice.tables)
@@ -145,15 +147,18 @@ bool DailySnapshots::buildAnimals(const std::vector<std::unique_ptr<Cell>>& cell
   const std::size_t part = std::max<std::size_t>(heldBytes / 2, 1);
   std::shared_ptr<OutputFile> file;  // the daily file, once streaming has begun
   bool streaming = false;
+  keptLines.buildStarting();
   for (const auto& cell : cells) {
-    AnimalSnapshot::appendAnimals(*cell, *text, &lastDeadLines, keepLines);
+    AnimalSnapshot::appendAnimals(*cell, *text, &lastDeadLines, keepLines ? &keptLines : nullptr);
     if (text->size() >= (streaming ? part : heldBytes)) {
       writePart(file, day, kind, std::move(*text), !streaming, false);
       text->clear();
       streaming = true;
-      keepLines = false;  // the animals' kept text would grow with them too
+      keepLines = false;  // the kept text would grow with the animals too
+      keptLines.forgetAll();
     }
   }
+  keptLines.buildEnded();
   if (!streaming) {
     lastAnimals = std::move(text);
     return true;
@@ -175,6 +180,7 @@ void DailySnapshots::writePart(std::shared_ptr<OutputFile>& file, int day, int k
 }
 
 void DailySnapshots::deadPurged() {
+  keptLines.animalsRemoved();
   if (!lastIsCurrent) return;
   // The same text without the lines of the animals just deleted (a new
   // string, since the old one may still be being written).

@@ -4,8 +4,8 @@
 // the same lines go, each after its day, into one file per kind for the whole
 // run, which grows a day at a time like the summary. The start-of-day
 // animal file of a day holds exactly the lines of the previous end-of-day
-// file, less those of animals purged in between, so that text is reused unless
-// the world has said that animals changed since. A day's animal text larger than
+// file, less those of animals purged in between (nothing else happens between
+// the two), so that text is reused. A day's animal text larger than
 // a bound (8 MiB) is not held: it is handed over in parts as it is built (the
 // file still appears whole under its final name), and the next start of day is
 // built afresh, so that memory does not grow with the animals' file. Owned by
@@ -54,8 +54,6 @@ class DailySnapshots {
   // The cell file of day.
   void writeCells(const std::vector<std::unique_ptr<Cell>>& cells, int day);
 
-  // Animals may have changed: the last end-of-day lines are no longer current.
-  void animalsChanged() { lastIsCurrent = false; }
   // The dead were removed: the last lines, less theirs, stay current.
   void deadPurged();
 
@@ -97,13 +95,15 @@ class DailySnapshots {
   std::string runName;
   int lastDay;
   std::size_t heldBytes;
-  bool keepLines = true;  // false once a file was too large to hold: animals keep no text from then on
+  bool keepLines = true;  // false once a file was too large to hold: no text is kept from then on
+  KeptLines keptLines;
   SnapshotChoice choice;
   BackgroundWriter* writer = nullptr;
   bool failed = false;
   std::shared_ptr<std::string> lastAnimals;  // the latest animal file's text; may still be being written
   AnimalSnapshot::TextRanges lastDeadLines;            // where in it the lines of dead animals lie
-  bool lastIsCurrent = false;                // true while no animal changed since it was built
+  bool lastIsCurrent = false;                // true when it is the end of day lastEndDay, less the dead purged since
+  int lastEndDay = -1;
   bool provisional = false;                  // today's start is written provisionally (a thinned day not due)
   std::shared_ptr<const std::string> provisionalText;  // it, when held whole (not yet written anywhere)
   std::shared_ptr<OutputFile> provisionalFile;         // it, when written in parts, finished but not committed

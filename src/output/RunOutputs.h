@@ -44,7 +44,6 @@ class RunOutputs : public DayObserver {
 
   void dayStarted(const World&, int day) override { printAnimalsAlongCells(day, 0); }
   void dayEnded(const World&, int day) override;
-  void animalsChanging() override { snapshots.animalsChanged(); }
   void deadPurged() override { snapshots.deadPurged(); }
 
  private:
