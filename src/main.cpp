@@ -1,6 +1,7 @@
 // soilweb: an individual-based simulation of a soil food web. The entry point
 // parses the command line and hands the run to the run driver.
 #include "ConfigurationKeys.h"
+#include "ResultSchema.h"
 #include "RunDriver.h"
 #include "RunInfo.h"
 
@@ -41,6 +42,7 @@ struct CommandLine {
   long seed = 0;
   long checkpointEvery = 0;
   bool listKeys = false;
+  bool schema = false;
   bool version = false;
   CLI::Option* config = nullptr;
   CLI::Option* seedGiven = nullptr;
@@ -80,6 +82,7 @@ struct CommandLine {
                                  "one line rewritten after each day (default: on when standard error is a\n"
                                  "terminal); standard output is the same either way");
     app.add_flag("--list-keys", listKeys, "print every configuration key soilweb reads, as JSON");
+    app.add_flag("--schema", schema, "print every result file and column (type, unit, meaning), as JSON");
     app.add_flag("--version", version, "print the version and the commit it was built from");
     app.footer(FOOTER);
     app.allow_extras();
@@ -127,6 +130,10 @@ int main(int argc, char** argv) {
   }
   if (command.listKeys) {
     std::cout << ConfigurationKeys::json() << std::flush;
+    return 0;
+  }
+  if (command.schema) {
+    std::cout << ResultSchema::json() << std::flush;
     return 0;
   }
   return RunDriver::run(command.options);

@@ -1,5 +1,6 @@
 #include "ConfigurationKeys.h"
 
+#include "GlobalFunctions.h"
 #include "Traits.h"
 
 namespace {
@@ -133,15 +134,6 @@ std::vector<Key> build() {
     for (auto& key : part()) keys.push_back(std::move(key));
   return keys;
 }
-
-std::string quoted(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
 }  // namespace
 
 const std::vector<Key>& ConfigurationKeys::all() {
@@ -187,8 +179,8 @@ std::string ConfigurationKeys::json() {
   std::string out = "[\n";
   for (std::size_t k = 0; k < all().size(); ++k) {
     const Key& key = all()[k];
-    out += "  {\"path\": " + quoted(key.path) + ", \"type\": " + quoted(key.type) +
-           ", \"required\": " + (key.required ? "true" : "false") + ", \"meaning\": " + quoted(key.meaning) + "}" +
+    out += "  {\"path\": " + jsonQuoted(key.path) + ", \"type\": " + jsonQuoted(key.type) +
+           ", \"required\": " + (key.required ? "true" : "false") + ", \"meaning\": " + jsonQuoted(key.meaning) + "}" +
            (k + 1 < all().size() ? ",\n" : "\n");
   }
   return out + "]\n";

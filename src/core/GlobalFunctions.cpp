@@ -219,6 +219,24 @@ void appendDouble(std::string& out, double x) {
   out.append(text, writeDouble(text, x));
 }
 
+std::string jsonQuoted(const std::string& text) {
+  std::string out = "\"";
+  for (const unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      static const char hex[] = "0123456789abcdef";
+      out += "\\u00";
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
 void appendInt(std::string& out, long long n) {
   char text[24];
   out.append(text, writeInt(text, n));

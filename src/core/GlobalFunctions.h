@@ -55,6 +55,8 @@ void appendDouble(std::string& out, double x);
 std::string gibibytes(double bytes);
 // Appends n in plain decimal.
 void appendInt(std::string& out, long long n);
+// text as a JSON string: quoted, with '"', '\\' and control characters escaped.
+std::string jsonQuoted(const std::string& text);
 // The same two, written at a position with room for 32 characters; return the
 // end of what they wrote.
 char* writeDouble(char* at, double x);

@@ -9,16 +9,6 @@
 
 #include <algorithm>
 
-// The record's columns, then one per trait in trait order.
-const std::string AnimalSnapshot::HEADER = [] {
-  std::string header =
-      "id\tspecies\tposition\tstate\tinstar\tpheno_ini\tdate_egg\tage_first_rep\trep_count\tfecundity\t"
-      "date_death\tg_numb_prt1\tg_numb_prt2\tID_prt1\tID_prt2\tencounters_prey\tencounters_pred\t"
-      "global_prey_encs\tglobal_pred_encs";
-  for (const TraitInfo& trait : TRAITS) header += std::string("\t") + trait.column;
-  return header + "\n";
-}();
-
 // The fields that never change after birth (ids, a.species, parents, the raw
 // development time, and a.traits 1, 2 and 8 to 12) are formatted once, in five
 // runs, and copied into every later line.

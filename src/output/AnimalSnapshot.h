@@ -17,9 +17,6 @@ class Cell;
 
 class AnimalSnapshot {
  public:
-  // The header line of an animal file: the columns appendLine writes.
-  static const std::string HEADER;
-
   // Appends animal's line, every field followed by a tab, and a newline, from
   // and into the text kept for it; without kept, the same line is built
   // afresh (for runs too large to hold their files).

@@ -1,4 +1,5 @@
 #include "DailySnapshots.h"
+#include "ResultSchema.h"
 
 #include "BackgroundWriter.h"
 #include "Cell.h"
@@ -14,8 +15,6 @@ namespace {
 enum Kind { ANIMALS_START, ANIMALS_END, CELLS };
 }  // namespace
 
-const char* const DailySnapshots::CELLS_HEADER = "id\tfungi\tactive_prey\tactive_predators\n";
-
 DailySnapshots::DailySnapshots(std::string runName, int lastDay, std::size_t heldBytes)
     : runName(std::move(runName)), lastDay(lastDay), heldBytes(heldBytes) {}
 
@@ -23,7 +22,8 @@ DailySnapshots::~DailySnapshots() = default;
 
 bool DailySnapshots::openTables(const TableBytes& bytes, bool resumed) {
   const bool wanted[3] = {choice.animalsStart, choice.animalsEnd, choice.cells};
-  const std::string headers[3] = {AnimalSnapshot::HEADER, AnimalSnapshot::HEADER, CELLS_HEADER};
+  const std::string headers[3] = {ResultSchema::header("animals_start"), ResultSchema::header("animals_end"),
+                                  ResultSchema::header("cells")};
   for (int kind = 0; kind < 3; ++kind) {
     if (!wanted[kind]) continue;
     auto& table = tables[kind];
@@ -141,7 +141,7 @@ void DailySnapshots::cutBack(OutputFile& table) {
 bool DailySnapshots::buildAnimals(const std::vector<std::unique_ptr<Cell>>& cells, int day, int kind) {
   auto text = std::make_shared<std::string>();
   text->reserve(lastAnimals ? lastAnimals->size() : 0);
-  *text = AnimalSnapshot::HEADER;
+  *text = ResultSchema::header("animals_end");
   lastDeadLines.clear();
   lastAnimals.reset();
   const std::size_t part = std::max<std::size_t>(heldBytes / 2, 1);

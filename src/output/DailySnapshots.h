@@ -72,8 +72,6 @@ class DailySnapshots {
   // Closes them; false when any failed.
   bool commitTables();
 
-  // The header of the cell table (the daily cell files have none).
-  static const char* const CELLS_HEADER;
 
  private:
   void write(const std::string& path, std::shared_ptr<const std::string> content);

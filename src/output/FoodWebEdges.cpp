@@ -1,4 +1,5 @@
 #include "FoodWebEdges.h"
+#include "ResultSchema.h"
 
 #include "AnimalSpecies.h"
 #include "BackgroundWriter.h"
@@ -15,25 +16,8 @@
 #include <utility>
 #include <vector>
 
-const char* const FoodWebEdges::NODES_HEADER = "id\tspecies\tcategory\tbirth_day\tdeath_day\tfate\n";
-const char* const FoodWebEdges::EDGES_HEADER = "hunter\tvictim\tencounters\tpredations\n";
 
 namespace {
-const char* fateOf(unsigned state) {
-  switch (state) {
-    case STARVED:
-      return "starved";
-    case PREDATED:
-      return "predated";
-    case BACKGROUND:
-      return "background";
-    case SENESCED:
-      return "senesced";
-    default:
-      return "alive";
-  }
-}
-
 struct Edge {
   int victim, hunter;
   long encounters = 0, predations = 0;
@@ -72,7 +56,7 @@ void FoodWebEdges::write(const World& world, OutputFile& nodes, OutputFile& edge
     }
   std::sort(animals.begin(), animals.end(), [](const Animal* a, const Animal* b) { return a->getId() < b->getId(); });
 
-  std::string block = NODES_HEADER;
+  std::string block = ResultSchema::header("foodweb_nodes");
   std::vector<Edge> found;
   for (const Animal* animal : animals) {
     const std::string& species = animal->getSpecies()->getScientificName();
@@ -85,14 +69,14 @@ void FoodWebEdges::write(const World& world, OutputFile& nodes, OutputFile& edge
     else
       block += "NA";
     block += '\t';
-    block += fateOf(animal->getState());
+    block += ResultSchema::fateOf(animal->getState());
     block += '\n';
     emit(nodes, block, writer, false);
     addEdges(*animal, found);
   }
   emit(nodes, block, writer, true);
 
-  block = EDGES_HEADER;
+  block = ResultSchema::header("foodweb_edges");
   for (const Edge& edge : found) {
     appendInt(block, edge.hunter);
     block += '\t';

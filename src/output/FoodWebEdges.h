@@ -13,9 +13,6 @@ class World;
 
 class FoodWebEdges {
  public:
-  static const char* const NODES_HEADER;
-  static const char* const EDGES_HEADER;
-
   // Writes both tables, nodes by id, edges by victim then hunter; writer may be
   // null (the files are then written at once).
   static void write(const World& world, OutputFile& nodes, OutputFile& edges, BackgroundWriter* writer);

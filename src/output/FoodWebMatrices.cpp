@@ -1,4 +1,5 @@
 #include "FoodWebMatrices.h"
+#include "ResultSchema.h"
 
 #include "AnimalSpecies.h"
 #include "BackgroundWriter.h"
@@ -92,7 +93,7 @@ void FoodWebMatrices::write(const World& world, OutputFile& encounters, OutputFi
   };
   writeMatrix(encounters, met);
   writeMatrix(predations, eaten);
-  std::string text = "node\tcategory\n";
+  std::string text = ResultSchema::header("nodes");
   for (int i = 0; i < N; ++i) {
     text += 'X';
     appendInt(text, i);

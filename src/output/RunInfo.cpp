@@ -23,23 +23,6 @@ std::string isoTimeNow() {
   return text;
 }
 
-std::string quoted(const std::string& text) {
-  std::string out = "\"";
-  for (const unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
 // A JSON number as the grammar has it: no leading zeros, no '+', no bare '.'.
 bool isJsonNumber(const std::string& t) {
   static const std::regex number(R"(-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?)");
@@ -52,7 +35,7 @@ bool isJsonNumber(const std::string& t) {
 void appendTree(std::string& out, const boost::property_tree::ptree& node, const std::string& indent) {
   if (node.empty()) {
     const std::string& t = node.data();
-    out += isJsonNumber(t) || t == "true" || t == "false" || t == "null" ? t : quoted(t);
+    out += isJsonNumber(t) || t == "true" || t == "false" || t == "null" ? t : jsonQuoted(t);
     return;
   }
   const bool array = node.begin()->first.empty();
@@ -63,7 +46,7 @@ void appendTree(std::string& out, const boost::property_tree::ptree& node, const
     out += first ? "\n" : ",\n";
     first = false;
     out += inner;
-    if (!array) out += quoted(name) + ": ";
+    if (!array) out += jsonQuoted(name) + ": ";
     appendTree(out, child, inner);
   }
   out += "\n" + indent + (array ? "]" : "}");
@@ -98,25 +81,25 @@ std::string RunInfo::json() const {
   };
   auto list = [&](const std::vector<std::string>& items) {
     std::string text = "[";
-    for (std::size_t k = 0; k < items.size(); ++k) text += (k ? ", " : "") + quoted(items[k]);
+    for (std::size_t k = 0; k < items.size(); ++k) text += (k ? ", " : "") + jsonQuoted(items[k]);
     return text + "]";
   };
   const bool ended = status != "running";
-  field("status", quoted(status));
-  if (status == "extinct") field("died_out", quoted(diedOut));
-  if (status == "stopped") field("signal", quoted(signal));
-  if (status == "failed") field("error", quoted(error));
+  field("status", jsonQuoted(status));
+  if (status == "extinct") field("died_out", jsonQuoted(diedOut));
+  if (status == "stopped") field("signal", jsonQuoted(signal));
+  if (status == "failed") field("error", jsonQuoted(error));
   field("exit_status", ended ? std::to_string(exitStatus) : "null");
   field("seed", std::to_string(seed));
-  field("seed_source", quoted(seedSource));
-  field("soilweb_version", quoted(SOILWEB_VERSION));
-  field("commit", quoted(SOILWEB_COMMIT));
+  field("seed_source", jsonQuoted(seedSource));
+  field("soilweb_version", jsonQuoted(SOILWEB_VERSION));
+  field("commit", jsonQuoted(SOILWEB_COMMIT));
   field("command_line", list(commandLine));
-  field("working_directory", quoted(workingDirectory));
-  field("configuration_file", quoted(configurationFile));
-  field("host", quoted(host));
-  field("start_time", quoted(startTime));
-  field("end_time", ended ? quoted(endTime) : "null");
+  field("working_directory", jsonQuoted(workingDirectory));
+  field("configuration_file", jsonQuoted(configurationFile));
+  field("host", jsonQuoted(host));
+  field("start_time", jsonQuoted(startTime));
+  field("end_time", ended ? jsonQuoted(endTime) : "null");
   field("wall_time_seconds", ended ? number(static_cast<double>(endMicros - startMicros) / 1e6) : "null");
   field("peak_memory_bytes", ended ? std::to_string(peakMemoryBytes) : "null");
   field("last_day_configured", std::to_string(lastDayConfigured));

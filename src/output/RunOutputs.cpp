@@ -13,11 +13,6 @@ RunOutputs::RunOutputs(const World& world, const SnapshotChoice& choice, Backgro
   snapshots.writeInBackground(writer);
 }
 
-const char* const RunOutputs::SUMMARY_HEADER =
-    "DAY\tBIOMASS\tPREY_UNBORN\tPREY_ACTIVE\tPREY_STARVED\tPREY_PREDATED\tPREY_REPRODUCING\tPREY_SENESCED\t"
-    "PREDATOR_UNBORN\tPREDATOR_ACTIVE\tPREDATOR_STARVED\tPREDATOR_PREDATED\tPREDATOR_REPRODUCING\t"
-    "PREDATOR_BACKGROUND\tPREDATOR_SENESCED\n";
-
 void RunOutputs::printDailySummary(std::string& out, int day) const {
   double biomass = 0.0;
   long counts[13] = {};

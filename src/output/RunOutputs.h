@@ -22,9 +22,7 @@ class RunOutputs : public DayObserver {
   RunOutputs(const RunOutputs&) = delete;
   RunOutputs& operator=(const RunOutputs&) = delete;
 
-  // The header line of the summary file: the columns printDailySummary writes.
-  static const char* const SUMMARY_HEADER;
-  // Appends the summary line of day: the resource and every count of animals by kind and state.
+  // Appends the summary line of day (the columns of the summary's header): the resource and every count of animals by kind and state.
   void printDailySummary(std::string& out, int day) const;
   // Appends the trait statistics of day (TraitStatistics).
   void printTraitStatistics(std::string& out, int day) const;

@@ -5,6 +5,7 @@
 #include "GlobalFunctions.h"
 #include "Predator.h"
 #include "Prey.h"
+#include "ResultSchema.h"
 #include "World.h"
 
 #include <algorithm>
@@ -13,23 +14,16 @@
 #include <vector>
 
 namespace {
-// The stages of the living, as named in the file.
-enum Stage { EGG, JUVENILE, ADULT, READY, NUMBER_OF_STAGES };
-const char* const STAGE_NAMES[NUMBER_OF_STAGES] = {"egg", "juvenile", "adult", "reproducing"};
-const int FIRST_ADULT_INSTAR = 4;
-
-// The stage of a living animal; NUMBER_OF_STAGES for the dead.
-Stage stageOf(const Animal& animal) {
-  switch (animal.getState()) {
-    case UNBORN:
-      return EGG;
-    case ACTIVE:
-      return animal.getInstar() >= FIRST_ADULT_INSTAR ? ADULT : JUVENILE;
-    case REPRODUCING:
-      return READY;
-    default:
-      return NUMBER_OF_STAGES;
+// The stage of a living animal, by its place in the schema's stages; their number for the dead.
+std::size_t stageOf(const Animal& animal) {
+  const auto& stages = ResultSchema::stages();
+  for (std::size_t k = 0; k < stages.size(); ++k) {
+    const ResultStage& stage = stages[k];
+    if (animal.getState() == stage.state && animal.getInstar() >= stage.fromInstar &&
+        (stage.belowInstar == 0 || animal.getInstar() < stage.belowInstar))
+      return k;
   }
+  return stages.size();
 }
 
 // Running statistics of one trait (Welford's updates: steady, and no list of
@@ -70,24 +64,17 @@ struct Group {
 };
 }  // namespace
 
-const std::string TraitStatistics::HEADER = [] {
-  std::string header = "day\tspecies\tstage\tcount";
-  for (const TraitInfo& trait : TRAITS)
-    for (const char* statistic : {"_mean", "_sd", "_min", "_max"}) header += std::string("\t") + trait.column + statistic;
-  return header + "\n";
-}();
-
 void TraitStatistics::appendDay(const World& world, int day, std::string& out) {
   const auto& species = world.getSpecies();
-  std::vector<std::array<Group, NUMBER_OF_STAGES>> groups(species.size());
+  std::vector<std::array<Group, ResultSchema::NUMBER_OF_STAGES>> groups(species.size());
   auto indexOf = [&species](const AnimalSpecies* of) {
     std::size_t k = 0;
     while (k < species.size() && species[k].get() != of) ++k;
     return k;
   };
   auto add = [&](const Animal& animal) {
-    const Stage stage = stageOf(animal);
-    if (stage != NUMBER_OF_STAGES) groups[indexOf(animal.getSpecies())][stage].add(animal);
+    const std::size_t stage = stageOf(animal);
+    if (stage != ResultSchema::NUMBER_OF_STAGES) groups[indexOf(animal.getSpecies())][stage].add(animal);
   };
   for (const auto& cell : world.getCells())
     for (unsigned state : {UNBORN, ACTIVE, REPRODUCING}) {
@@ -95,13 +82,13 @@ void TraitStatistics::appendDay(const World& world, int day, std::string& out) {
       for (const Predator* predator : cell->getPredators(state)) add(*predator);
     }
   for (std::size_t k = 0; k < species.size(); ++k)
-    for (int stage = 0; stage < NUMBER_OF_STAGES; ++stage) {
+    for (std::size_t stage = 0; stage < ResultSchema::NUMBER_OF_STAGES; ++stage) {
       const Group& group = groups[k][stage];
       appendInt(out, day);
       out += '\t';
       out += species[k]->getScientificName();
       out += '\t';
-      out += STAGE_NAMES[stage];
+      out += ResultSchema::stages()[stage].name;
       out += '\t';
       appendInt(out, group.traits[0].n);
       for (const Running& trait : group.traits) trait.append(out);

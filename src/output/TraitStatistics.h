@@ -13,10 +13,6 @@ class World;
 
 class TraitStatistics {
  public:
-  // The header line: day, species, stage, count, then for each trait (in
-  // trait order, by its column in the animal files) _mean, _sd, _min, _max.
-  static const std::string HEADER;
-
   // Appends the lines of day: species in the world's order, each with its four
   // stages. The standard deviation is the sample one (n - 1); statistics of
   // no animal, and the deviation of one, are written NA.

@@ -1,4 +1,5 @@
 #include "DayLoop.h"
+#include "ResultSchema.h"
 
 #include "BackgroundWriter.h"
 #include "OutputFile.h"
@@ -19,10 +20,10 @@ DayLoop::~DayLoop() = default;
 bool DayLoop::openTables(const Checkpoint::Run& saved, bool resumed) {
   const auto mode = resumed ? OutputFile::CONTINUED : OutputFile::IN_PLACE;
   tables.push_back({std::make_unique<OutputFile>(settings.outputPath(settings.summary), mode),
-                    RunOutputs::SUMMARY_HEADER, &Checkpoint::Run::summaryBytes, &RunOutputs::printDailySummary});
+                    ResultSchema::header("summary"), &Checkpoint::Run::summaryBytes, &RunOutputs::printDailySummary});
   result.summaryPath = tables.back().file->finalPath();
   if (settings.traitStatistics)
-    tables.push_back({std::make_unique<OutputFile>(settings.traitsPath(), mode), TraitStatistics::HEADER,
+    tables.push_back({std::make_unique<OutputFile>(settings.traitsPath(), mode), ResultSchema::header("traits"),
                       &Checkpoint::Run::traitsBytes, &RunOutputs::printTraitStatistics});
   if (settings.snapshots.tables && !outputs.openTables(saved.snapshotBytes, resumed)) return false;
   for (const DailyTable& table : tables) {

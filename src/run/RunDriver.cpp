@@ -104,16 +104,10 @@ Placement placementOf(const RunOptions& options) {
 std::vector<std::string> longestPaths(const RunSettings& names) {
   const std::string gz = names.gzip ? RunLayout::GZIP : "", partial = RunLayout::PARTIAL;
   const int lastDay = std::max(World::DAYS, 0);
-  std::vector<std::string> paths = {names.recordPath() + partial,
-                                    names.outputPath(names.summary) + gz,
-                                    RunLayout::animalsPath(names.simulation, lastDay, 0) + gz + partial,
-                                    RunLayout::animalsPath(names.simulation, lastDay, 1) + gz + partial,
-                                    RunLayout::cellsPath(names.simulation, lastDay) + gz + partial};
+  std::vector<std::string> paths = {names.recordPath() + partial, RunLayout::checkpointPath(names.simulation) + partial};
+  for (const auto& file : names.growingFiles()) paths.push_back(file + gz);
+  for (const auto& file : names.dayFiles(lastDay)) paths.push_back(file + gz + partial);
   for (const auto& file : names.foodWebFiles()) paths.push_back(names.outputPath(file) + gz + partial);
-  if (names.traitStatistics) paths.push_back(names.traitsPath() + gz);
-  if (names.snapshots.tables)
-    for (int kind = 0; kind < 3; ++kind) paths.push_back(RunLayout::tablePath(names.simulation, kind) + gz);
-  paths.push_back(RunLayout::checkpointPath(names.simulation) + partial);
   return paths;
 }
 

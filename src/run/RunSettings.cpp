@@ -137,6 +137,23 @@ int RunSettings::compressionThreads() const {
   return threads > 0 ? threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
+std::vector<std::string> RunSettings::growingFiles() const {
+  std::vector<std::string> files = {outputPath(summary)};
+  if (traitStatistics) files.push_back(traitsPath());
+  if (snapshots.tables)
+    for (int kind = 0; kind < 3; ++kind) files.push_back(RunLayout::tablePath(simulation, kind));
+  return files;
+}
+
+std::vector<std::string> RunSettings::dayFiles(int day) const {
+  if (snapshots.tables) return {};
+  std::vector<std::string> files;
+  if (snapshots.animalsStart) files.push_back(RunLayout::animalsPath(simulation, day, 0));
+  if (snapshots.animalsEnd) files.push_back(RunLayout::animalsPath(simulation, day, 1));
+  if (snapshots.cells) files.push_back(RunLayout::cellsPath(simulation, day));
+  return files;
+}
+
 std::string RunSettings::traitsPath() const { return RunLayout::outputPath(simulation, RunLayout::TRAITS); }
 
 std::string RunSettings::recordPath() const { return RunLayout::recordPath(simulation); }
@@ -167,11 +184,8 @@ bool RunSettings::mayWrite(const std::string& relative) const {
     if (!endsWith(path, gz)) return false;
     path.resize(path.size() - gz.size());
   }
-  std::vector<std::string> fixed = {outputPath(summary)};
+  std::vector<std::string> fixed = growingFiles();
   for (const auto& file : foodWebFiles()) fixed.push_back(outputPath(file));
-  if (traitStatistics) fixed.push_back(traitsPath());
-  if (snapshots.tables)
-    for (int kind = 0; kind < 3; ++kind) fixed.push_back(RunLayout::tablePath(simulation, kind));
   if (std::find(fixed.begin(), fixed.end(), path) != fixed.end()) return true;
   if (snapshots.tables) return false;
   const int last = std::max(World::DAYS, 0);

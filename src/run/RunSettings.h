@@ -38,6 +38,11 @@ struct RunSettings {
   // The threads compressing each file's blocks: in the tables layout with
   // gzip, threads (or one per processor); otherwise 0, one gzip member a block.
   int compressionThreads() const;
+  // The files (before any ".gz") that grow a day at a time in place: the
+  // summary, the trait statistics and the tables layout's tables.
+  std::vector<std::string> growingFiles() const;
+  // The day files of day chosen (before any ".gz"; none in the tables layout).
+  std::vector<std::string> dayFiles(int day) const;
   // The trait statistics, NAME/outputs/NAME_traits.tsv.
   std::string traitsPath() const;
   // The run's record, NAME/outputs/NAME_run_info.json.

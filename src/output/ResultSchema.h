@@ -1,0 +1,55 @@
+// What a run writes, described once: every result file with its place, the
+// layouts and keys that produce it, and every column with its type, unit and
+// meaning; the life-state, stage and fate codes. The writers take their
+// headers from here, `soilweb --schema` prints it as JSON, and the Python and
+// R loaders, the figures and the data dictionary in the documentation read
+// that JSON, so a new file or column is one entry here plus its writer.
+// Constants only, made on first use.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+struct ResultColumn {
+  std::string name;
+  const char* type;  // "integer", "real" or "text"
+  std::string unit;  // "" when the value has none
+  std::string meaning;
+};
+
+struct ResultFile {
+  const char* id;        // the loaders' name of the table
+  std::string daily;     // its path in the daily layout ("" when it has none), NAME for the run's name, D for a day
+  std::string tables;    // its path in the tables layout ("" when it has none)
+  const char* when;      // which keys produce it
+  const char* meaning;
+  bool header;           // whether its daily file starts with a header line
+  bool dayFirst;         // whether the tables layout adds a leading day column
+  std::vector<ResultColumn> columns;  // as in the daily file (without the tables' day)
+};
+
+struct ResultStage {
+  const char* name;
+  unsigned state;     // the life state of its animals
+  int fromInstar;     // the first instar it holds (0: any)
+  int belowInstar;    // the first instar it no longer holds (0: none)
+};
+
+class ResultSchema {
+ public:
+  static const std::vector<ResultFile>& files();
+  static const ResultFile& file(const std::string& id);
+  // The header line of a file: its column names, tab-separated, and a newline.
+  static std::string header(const std::string& id);
+
+  // The stages of the living animals in the trait statistics, in their order.
+  static constexpr std::size_t NUMBER_OF_STAGES = 4;
+  static const std::array<ResultStage, NUMBER_OF_STAGES>& stages();
+  static const int FIRST_ADULT_INSTAR = 4;
+  // What a final life state is called as a fate; "alive" for the others.
+  static const char* fateOf(unsigned state);
+
+  // The whole schema as a JSON document.
+  static std::string json();
+};
