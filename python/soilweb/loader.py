@@ -24,16 +24,10 @@ from collections.abc import Mapping
 import numpy as np
 import pandas as pd
 
-TABLES = ("summary", "animals_start", "animals_end", "cells", "traits", "foodweb_nodes", "foodweb_edges")
+from . import schema
+from .schema import FATES, STAGES, TABLES, TRAIT_COLUMNS
 
-# The daily layout's folders: the start-of-day animal files are under animals_each_day_end.
-DAILY_FOLDERS = {"animals_start": "animals_each_day_end", "animals_end": "animals_each_day_start", "cells": "cells"}
-CELL_COLUMNS = ["id", "fungi", "active_prey", "active_predators"]
-TRAIT_COLUMNS = ["energy", "growth", "pheno", "body", "assim", "vor", "speed", "search", "met", "vorQ10", "spdQ10",
-                 "srchQ10", "e_met"]
-STAGES = ["egg", "juvenile", "adult", "reproducing"]
-FATES = {2: "starved", 3: "predated", 5: "background", 6: "senesced"}
-FIRST_ADULT_INSTAR = 4
+OUTPUTS = schema.folder_of("summary")
 
 
 def _existing(path):
@@ -63,10 +57,10 @@ class Run(Mapping):
     def __init__(self, folder):
         self.folder = os.path.normpath(folder)
         self.name = os.path.basename(self.folder)
-        if not os.path.isdir(os.path.join(self.folder, "outputs")):
-            raise FileNotFoundError(f"{folder} is not a soilweb run's folder (it has no outputs/)")
+        if not os.path.isdir(os.path.join(self.folder, OUTPUTS)):
+            raise FileNotFoundError(f"{folder} is not a soilweb run's folder (it has no {OUTPUTS}/)")
         self._tables = {}
-        record = os.path.join(self.folder, "outputs", f"{self.name}_run_info.json")
+        record = os.path.join(self.folder, OUTPUTS, f"{self.name}_{schema.file_name('record')}")
         self.record = {}
         if os.path.exists(record):
             with open(record) as f:
@@ -90,7 +84,7 @@ class Run(Mapping):
     # ---- where the files are --------------------------------------------------------------
 
     def _output(self, file):
-        return _existing(os.path.join(self.folder, "outputs", f"{self.name}_{file}"))
+        return _existing(os.path.join(self.folder, OUTPUTS, f"{self.name}_{file}"))
 
     def _configured(self, key, default=None):
         outputs = self.record.get("configuration", {}).get("simulation", {}).get("outputs", {})
@@ -102,19 +96,20 @@ class Run(Mapping):
         name = self._configured("summaryFilename")
         if name and self._output(name):
             return _read_tsv(self._output(name))
-        for path in sorted(glob.glob(os.path.join(self.folder, "outputs", "*"))):
+        start = "\t".join(schema.columns("summary")[:2]) + "\t"
+        for path in sorted(glob.glob(os.path.join(self.folder, OUTPUTS, "*"))):
             with _open_text(path) as f:
-                if f.readline().startswith("DAY\tBIOMASS\t"):
+                if f.readline().startswith(start):
                     return _read_tsv(path)
         return None
 
     def _daily_files(self, kind):
-        folder = os.path.join(self.folder, DAILY_FOLDERS[kind])
+        folder = os.path.join(self.folder, schema.folder_of(kind))
         found = glob.glob(os.path.join(folder, "*_day_*.txt")) + glob.glob(os.path.join(folder, "*_day_*.txt.gz"))
         return sorted(found, key=_day_of)
 
     def _snapshots(self, kind):
-        table = self._output(f"{kind}.tsv")
+        table = self._output(schema.file_name(kind))
         if table:
             return _read_tsv(table)
         files = self._daily_files(kind)
@@ -134,7 +129,7 @@ class Run(Mapping):
             days.append(_day_of(path))
         text = "".join(bodies)
         if kind == "cells":
-            frame = pd.read_csv(io.StringIO(text), sep="\t", header=None, names=CELL_COLUMNS)
+            frame = pd.read_csv(io.StringIO(text), sep="\t", header=None, names=schema.columns("cells"))
         else:
             frame = _read_tsv(io.StringIO(header + "\n" + text))
         frame.insert(0, "day", np.repeat(days, counts))
@@ -150,7 +145,7 @@ class Run(Mapping):
         return self._snapshots("cells")
 
     def _read_traits(self):
-        path = self._output("traits.tsv")
+        path = self._output(schema.file_name("traits"))
         if path:
             return _read_tsv(path)
         animals = self["animals_end"]
@@ -161,7 +156,7 @@ class Run(Mapping):
         return [str(a.get("name", "")).strip() for a in animals] if isinstance(animals, list) else []
 
     def _read_foodweb_nodes(self):
-        path = self._output("foodweb_nodes.tsv")
+        path = self._output(schema.file_name("foodweb_nodes"))
         if path:
             return _read_tsv(path)
         listed = self._matrix("nodesMatrixFilename")
@@ -180,7 +175,7 @@ class Run(Mapping):
                              "fate": nodes.state.map(FATES).fillna("alive")})
 
     def _read_foodweb_edges(self):
-        path = self._output("foodweb_edges.tsv")
+        path = self._output(schema.file_name("foodweb_edges"))
         if path:
             return _read_tsv(path)
         met, eaten = self._matrix("encountersMatrixFilename"), self._matrix("predationsMatrixFilename")
@@ -205,11 +200,8 @@ class Run(Mapping):
 
 def traits_of(animals, species_order=()):
     """The trait statistics of an end-of-day animal table, as the trait statistics file holds them."""
-    living = animals[animals.state.isin([0, 1, 4])].copy()
-    living["stage"] = "juvenile"
-    living.loc[living.state == 0, "stage"] = "egg"
-    living.loc[(living.state == 1) & (living.instar >= FIRST_ADULT_INSTAR), "stage"] = "adult"
-    living.loc[living.state == 4, "stage"] = "reproducing"
+    living = animals[animals.state.isin(schema.LIVING_STATES)].copy()
+    living["stage"] = schema.stages_of(living.state, living.instar)
     grouped = living.groupby(["day", "species", "stage"])
     statistics = grouped[TRAIT_COLUMNS].agg(["mean", "std", "min", "max"])
     statistics.columns = [f"{trait}_{'sd' if s == 'std' else s}" for trait, s in statistics.columns]
@@ -241,7 +233,7 @@ class Sweep(Mapping):
     def run(self, name):
         """One run's tables; None when it has no folder yet."""
         folder = os.path.join(self.folder, "runs", name, name)
-        return Run(folder) if os.path.isdir(os.path.join(folder, "outputs")) else None
+        return Run(folder) if os.path.isdir(os.path.join(folder, OUTPUTS)) else None
 
     def _columns(self, run):
         columns = {"run": run["run"], "replicate": run["replicate"]}

@@ -1,0 +1,257 @@
+"""The figures of one run: dynamics, the cells' biomass, the traits of a day, their change over
+the days, and the food web."""
+import math
+import os
+
+import pandas as pd
+import matplotlib.pyplot as plt
+from matplotlib.ticker import MaxNLocator
+
+from .. import loader
+from ..schema import FIRST_ADULT_INSTAR, LIVING_STATES as LIVING, STATES, TRAIT_LABELS
+from .common import (count_axis, ending_of, fail, hatched_means, mark_ending, note, shade, species_colour, species_of,
+                     wrapped, chosen_traits)
+
+LIVING_STATES = [("UNBORN", "eggs"), ("ACTIVE", "active"), ("REPRODUCING", "reproducing")]
+
+
+DEATHS = [("STARVED", "starved"), ("PREDATED", "eaten"), ("BACKGROUND", "background mortality"),
+          ("SENESCED", "old age")]  # BACKGROUND: predators only
+
+
+# One colour per state, the same in every panel.
+STATE_COLOURS = {"UNBORN": "#8c8c8c", "ACTIVE": "#1b9e77", "REPRODUCING": "#7570b3", "STARVED": "#d95f02",
+                 "PREDATED": "#e7298a", "BACKGROUND": "#66a61e", "SENESCED": "#a6761d"}
+
+
+STAGES = [("egg", "eggs"), ("juvenile", "juveniles"), ("adult", "adults")]
+
+
+MATE_SEARCH = 100.0  # the search value of an animal looking for a mate
+
+
+MEAN_DAYS = 7  # deaths per day of a purged run are drawn as a mean over so many days
+
+
+def title_of(folder, info):
+    parts = [os.path.basename(os.path.normpath(folder))]
+    if "seed" in info:
+        parts.append(f"seed {info['seed']}")
+    if "soilweb_version" in info:
+        parts.append(f"soilweb {info['soilweb_version']}")
+    return " · ".join(parts)
+
+
+def moving_mean(values, days):
+    """Each day's mean over the days up to it (at most days of them)."""
+    out = []
+    for k in range(len(values)):
+        window = values[max(0, k - days + 1):k + 1]
+        out.append(sum(window) / len(window))
+    return out
+
+
+def plot_dynamics(summary, info, title, figures):
+    days = list(summary.DAY)
+    purged = str(info.get("configuration", {}).get("simulation", {}).get("purgeDeadAnimals", "")) == "1"
+    fig, axes = plt.subplots(5, 1, figsize=(10, 12), sharex=True)
+    axes[0].plot(days, summary.BIOMASS, color="saddlebrown")
+    axes[0].set_ylabel("total fungal\nbiomass")
+    axes[0].set_ylim(bottom=0)
+    for ax, kind, name in ((axes[1], "PREY", "prey"), (axes[2], "PREDATOR", "predators")):
+        top = 0
+        for state, label in LIVING_STATES:
+            values = summary[f"{kind}_{state}"]
+            ax.plot(days, values, color=STATE_COLOURS[state], label=label)
+            top = max(top, values.max())
+        count_axis(ax, top)
+        ax.set_ylabel(f"living {name}")
+        ax.legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.01, 1))
+    for ax, kind, name in ((axes[3], "PREY", "prey"), (axes[4], "PREDATOR", "predator")):
+        top = 0
+        for state, label in DEATHS:
+            column = f"{kind}_{state}"
+            if column not in summary:
+                continue
+            values = list(summary[column])
+            if purged:
+                values = moving_mean(values, MEAN_DAYS)
+            ax.plot(days, values, color=STATE_COLOURS[state], label=label)
+            top = max(top, max(values))
+        if purged:  # means of counts: not whole numbers
+            ax.set_ylim(0, max(1, top) * 1.05)
+            ax.set_ylabel(f"{name} deaths\nper day ({MEAN_DAYS}-day mean)")
+        else:
+            count_axis(ax, top)
+            ax.set_ylabel(f"{name} deaths\nso far")
+        ax.legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.01, 1))
+    axes[-1].set_xlabel("day")
+    axes[-1].xaxis.set_major_locator(MaxNLocator(integer=True))
+    mark_ending(axes, ending_of(info))
+    fig.suptitle(title)
+    fig.tight_layout()
+    figures.save(fig, "dynamics", "The soil's biomass, the living animals of each life state, and their deaths "
+                                  "of each kind over the days.")
+
+
+def plot_cells(run, info, title, figures):
+    cells = run["cells"]
+    if cells is None:
+        return note(f"no cell files under {run.folder}: the cell figure left out")
+    days = sorted(cells.day.unique())
+    grid = [list(cells[cells.day == day].sort_values("id").fungi) for day in days]
+    columns = list(map(list, zip(*grid)))  # cell x day
+    # Each day's column reaches halfway to its neighbours, so thinned runs show as they are.
+    edges = [days[0] - 0.5] + [(a + b) / 2 for a, b in zip(days, days[1:])] + [days[-1] + 0.5]
+    fig, ax = plt.subplots(figsize=(10, 5))
+    image = ax.pcolormesh(edges, [c - 0.5 for c in range(len(columns) + 1)], columns, cmap="YlGn")
+    fig.colorbar(image, ax=ax, label="fungal biomass")
+    ax.set_xlabel("day")
+    ax.set_ylabel("cell (ring position)")
+    ax.yaxis.set_major_locator(MaxNLocator(integer=True))
+    mark_ending([ax], ending_of(info))
+    ax.set_title(title)
+    fig.tight_layout()
+    figures.save(fig, "cells_biomass", "The fungal biomass of each cell of the ring over the days.")
+
+
+def stage_of(animals):
+    """Each animal's life stage: egg (not hatched), juvenile (below instar 4) or adult."""
+    stage = pd.Series("adult", index=animals.index)
+    stage[animals.instar.astype(float) < FIRST_ADULT_INSTAR] = "juvenile"
+    stage[animals.state == STATES["UNBORN"]] = "egg"
+    return stage
+
+
+def plot_traits(run, day, traits, names, title, figures):
+    animals = run["animals_end"]
+    if animals is None:
+        return note("no end-of-day animal files: the trait figure left out")
+    if day not in set(animals.day):
+        fail(f"no end-of-day animal file for day {day}; days written: {', '.join(map(str, sorted(set(animals.day))))}")
+    living = animals[(animals.day == day) & animals.state.isin(LIVING)]
+    species = [n for n in names if n in set(living.species)] + sorted(set(living.species) - set(names))
+    if not species:
+        return note(f"no living animal at the end of day {day}: the trait figure left out")
+    stages = stage_of(living)
+    fig, axes = plt.subplots(len(species), len(traits), figsize=(3.3 * len(traits) + 1.5, 3.1 * len(species)),
+                             squeeze=False)
+    for i, name in enumerate(species):
+        colour = species_colour(names, name)
+        mine = living.species == name
+        counts = ", ".join(f"{(stages[mine] == s).sum()} {label}" for s, label in STAGES)
+        for ax, trait in zip(axes[i], traits):
+            groups = [living[mine & (stages == s)][trait].astype(float) for s, _ in STAGES]
+            heading = f"{name}: {counts}"
+            if trait == "search":  # 100 is the day's mate search of a breeder, not a trait value
+                searching = sum(int((g == MATE_SEARCH).sum()) for g in groups)
+                groups = [g[g != MATE_SEARCH] for g in groups]
+                if searching:
+                    heading = f"{name}: {searching} searching for a mate left out"
+            finite = [g[g.apply(math.isfinite)] for g in groups]
+            if sum(len(g) for g in finite):
+                ax.hist([list(g) for g in finite], bins=25, stacked=True,
+                        color=[shade(colour, 0.7), shade(colour, 0.35), colour],
+                        label=[label for _, label in STAGES])
+            ax.set_xlabel(TRAIT_LABELS.get(trait, trait), fontsize="small")
+            ax.set_title(heading, fontsize="small", color=colour)
+            ax.yaxis.set_major_locator(MaxNLocator(integer=True))
+        axes[i][0].set_ylabel("animals")
+        axes[i][-1].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.02, 1))
+    fig.suptitle(f"{title}\nliving animals at the end of day {day}")
+    fig.tight_layout()
+    figures.save(fig, f"traits_day_{day}", f"How the chosen traits are spread among the living animals at the end "
+                                           f"of day {day}, eggs, juveniles and adults stacked.")
+
+
+def plot_trait_evolution(run, traits, names, info, title, figures):
+    table = run["traits"]
+    if table is None or table.empty:
+        return note("no trait statistics and no end-of-day animal files: the trait-evolution figure left out")
+    fig, axes = plt.subplots(len(traits), 1, figsize=(10, 2.6 * len(traits) + 1), sharex=True, squeeze=False)
+    for ax, trait in zip(axes[:, 0], traits):
+        means = hatched_means(table, trait)
+        for name in [n for n in names if n in set(means.species)]:
+            line = means[(means.species == name) & (means["count"] > 0)]
+            colour = species_colour(names, name)
+            ax.plot(line.day, line["mean"], color=colour, label=name)
+            spread = line.sd.fillna(0)  # one sd either side, within the values there are
+            ax.fill_between(line.day, (line["mean"] - spread).clip(lower=line.low),
+                            (line["mean"] + spread).clip(upper=line.high), color=colour, alpha=0.2, linewidth=0)
+        ax.set_ylabel(wrapped(TRAIT_LABELS.get(trait, trait), 22), fontsize="small")
+    axes[0, 0].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.01, 1),
+                      title="mean ± 1 sd", title_fontsize="small")
+    axes[-1, 0].set_xlabel("day")
+    mark_ending(list(axes[:, 0]), ending_of(info))
+    fig.suptitle(f"{title}\nhow the traits of juveniles and adults change over the days")
+    fig.tight_layout()
+    figures.save(fig, "trait_evolution", "The mean of each chosen trait among juveniles and adults over the days, "
+                                         "per species, with one standard deviation either side (within the lowest "
+                                         "and highest value). A mate search counts as a search of 100 moves in the day's statistics.")
+
+
+def food_web_groups(nodes):
+    """Each animal's group: its species, founders and offspring apart (founders when the birth day is unknown)."""
+    born = nodes.birth_day.astype(float) > 0 if "birth_day" in nodes else pd.Series(False, index=nodes.index)
+    return nodes.species.astype(str) + pd.Series(["\noffspring" if b else "\nfounders" for b in born],
+                                                 index=nodes.index)
+
+
+def plot_food_web(run, names, title, figures):
+    nodes, edges = run["foodweb_nodes"], run["foodweb_edges"]
+    if nodes is None or edges is None:
+        return note("no food-web files (a run that removes its dead writes none): the food-web figure left out")
+    if edges.empty:
+        return note("no animal met another: the food-web figure left out")
+    if "species" not in nodes:
+        return note("no end-of-day animal files to tell the matrices' animals apart: the food-web figure left out")
+    group = dict(zip(nodes.id, food_web_groups(nodes)))
+    order = [f"{n}\n{kind}" for n in names for kind in ("founders", "offspring")]
+    met = pd.DataFrame({"hunter": edges.hunter.map(group), "victim": edges.victim.map(group),
+                        "encounters": edges.encounters, "predations": edges.predations}).dropna()
+    hunters = [g for g in order if g in set(met.hunter)]
+    victims = [g for g in order if g in set(met.victim)]
+    fig, axes = plt.subplots(1, 2, figsize=(4.2 + 2.6 * len(victims), 1.6 + 1.3 * len(hunters)), squeeze=False)
+    for ax, column, what in ((axes[0, 0], "encounters", "encounters"), (axes[0, 1], "predations", "animals eaten")):
+        table = met.groupby(["hunter", "victim"])[column].sum()
+        grid = [[int(table.get((h, v), 0)) for v in victims] for h in hunters]
+        top = max(max(row) for row in grid) or 1
+        ax.imshow([[math.log1p(x) for x in row] for row in grid], cmap="Reds", vmin=0, vmax=math.log1p(top) * 1.15,
+                  aspect="auto")
+        for i, row in enumerate(grid):
+            for j, value in enumerate(row):
+                ax.text(j, i, f"{value:,}", ha="center", va="center", fontsize="medium",
+                        color="white" if value > top ** 0.75 else "black")
+        ax.set_xticks(range(len(victims)), [f"{v}" for v in victims], fontsize="small")
+        ax.set_yticks(range(len(hunters)), hunters, fontsize="small")
+        ax.set_xlabel("victim")
+        ax.set_ylabel("hunter")
+        ax.set_title(what)
+    fig.suptitle(f"{title}\nwho met and who ate whom ({len(met):,} pairs of animals)")
+    fig.tight_layout()
+    figures.save(fig, "food_web", "Encounters and predations between the species' founders and offspring: each "
+                                  "cell counts what hunters of its row did to victims of its column.")
+
+
+def plot_run(args, figures):
+    try:
+        run = loader.read_run(args.folder)
+    except FileNotFoundError:
+        fail(f"no summary file under {args.folder}/outputs")
+    summary = run["summary"]
+    if summary is None:
+        fail(f"no summary file under {args.folder}/outputs")
+    if summary.empty:
+        fail("the summary holds no day")
+    info = run.record
+    names = species_of(info)
+    title = title_of(args.folder, info)
+    traits = chosen_traits(args.traits)
+    animals = run["animals_end"]
+    day = args.day if args.day is not None else (int(animals.day.max()) if animals is not None else 0)
+    plot_dynamics(summary, info, title, figures)
+    plot_cells(run, info, title, figures)
+    plot_traits(run, day, traits, names, title, figures)
+    plot_trait_evolution(run, traits, names, info, title, figures)
+    plot_food_web(run, names, title, figures)
+    return info, title

@@ -1,0 +1,221 @@
+"""The figures of a sweep: the summary over the days per parameter value, how the replicates
+ended, an outcome against each numeric parameter, and the traits over the days."""
+import os
+
+import pandas as pd
+import matplotlib.pyplot as plt
+from matplotlib.ticker import MaxNLocator
+
+from .. import loader
+from ..schema import TRAIT_LABELS
+from .common import chosen_traits, fail, hatched_means, note, species_colour, species_of, words, wrapped
+
+SUMMARY_LABELS = {"BIOMASS": "total fungal biomass", "DAY": "day"}
+
+
+PARAMETER_UNITS = {"simulation.temperature": "°C", "simulation.minTemperature": "°C", "simulation.maxTemperature": "°C"}
+
+
+def parameter_label(key, names):
+    """'world.life.animals.1.initialPopulation' -> 'predator initial population'."""
+    parts = key.split(".")
+    if len(parts) >= 5 and parts[:3] == ["world", "life", "animals"] and parts[3].isdigit():
+        index = int(parts[3])
+        species = names[index] if index < len(names) else f"species {index}"
+        return f"{species} {words(parts[-1])}"
+    return words(parts[-1]) + (f" ({PARAMETER_UNITS[key]})" if key in PARAMETER_UNITS else "")
+
+
+def label_of(parameters, names, between=", "):
+    """'temperature 15 °C, predator initial population 20'."""
+    shown = []
+    for key, value in parameters.items():
+        unit = PARAMETER_UNITS.get(key)
+        name = parameter_label(key, names).replace(f" ({unit})", "") if unit else parameter_label(key, names)
+        shown.append(f"{name} {value}" + (f" {unit}" if unit else ""))
+    return between.join(shown)
+
+
+def sweep_runs(sweep):
+    """Each run with its parameters, how it ended and its summary (None unless it finished)."""
+    runs = []
+    for run in sweep.runs:
+        tables = sweep.run(run["run"])
+        info = tables.record if tables is not None else {}
+        end = info.get("status", "not run")
+        summary = tables["summary"] if tables is not None and end in ("completed", "extinct") else None
+        runs.append({"run": run["run"], "parameters": run["parameters"], "end": end, "summary": summary,
+                     "last_day": info.get("last_day")})
+    return runs
+
+
+def groups_of(runs, names):
+    groups = {}
+    for run in runs:
+        groups.setdefault(label_of(run["parameters"], names), []).append(run)
+    return sorted(groups.items())
+
+
+def group_colours(count):
+    return plt.cm.viridis([0.85 * k / max(1, count - 1) for k in range(count)])
+
+
+def summary_label(column, names):
+    if column in SUMMARY_LABELS:
+        return SUMMARY_LABELS[column]
+    kind, _, state = column.partition("_")
+    who = names[0] if kind == "PREY" else names[1] if len(names) > 1 else "predator"
+    return f"{who}: {words(state.lower())} (animals)"
+
+
+def plot_sweep_dynamics(runs, columns, names, title, figures):
+    groups = groups_of(runs, names)
+    shrinking = any(r["end"] == "extinct" for r in runs)
+    rows = len(columns) + (1 if shrinking else 0)
+    fig, axes = plt.subplots(rows, 1, figsize=(10, 2.9 * rows + 1.2), sharex=True, squeeze=False)
+    axes = list(axes[:, 0])
+    for k, (colour, (label, members)) in enumerate(zip(group_colours(len(groups)), groups)):
+        finished = [m["summary"] for m in members if m["summary"] is not None]
+        if not finished:
+            continue
+        stacked = pd.concat(finished)
+        for ax, column in zip(axes, columns):
+            by_day = stacked.groupby("DAY")[column]
+            ax.plot(by_day.mean().index, by_day.mean(), color=colour, label=label, linewidth=1.6)
+            ax.fill_between(by_day.min().index, by_day.min(), by_day.max(), color=colour, alpha=0.25, linewidth=0)
+            for m in members:  # where each replicate that died out ended
+                if m["end"] == "extinct" and m["summary"] is not None:
+                    last = m["summary"].iloc[-1]
+                    ax.plot([last.DAY], [last[column]], marker="x", color=colour, markersize=7, linestyle="none")
+        if shrinking:
+            running = stacked.groupby("DAY").size() / len(members) * 100
+            axes[-1].step(running.index, running + 0.6 * k, where="post", color=colour, linewidth=1.6)
+    for ax, column in zip(axes, columns):
+        ax.set_ylabel(wrapped(summary_label(column, names), 24), fontsize="small")
+        ax.set_ylim(bottom=0)
+    if shrinking:
+        axes[-1].set_ylabel("replicates still\nrunning (%)", fontsize="small")
+        axes[-1].set_ylim(-2, 105)
+    axes[0].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.01, 1),
+                   title="mean and range of the replicates\nstill running; x: one died out", title_fontsize="small")
+    axes[-1].set_xlabel("day")
+    fig.suptitle(wrapped(title), fontsize="medium")
+    fig.tight_layout()
+    figures.save(fig, "sweep_dynamics", "For each parameter value, the mean of the replicates over the days and "
+                                        "their range (lowest to highest); a cross marks the last day of a "
+                                        "replicate that died out.")
+
+
+def plot_sweep_extinct(runs, names, title, figures):
+    groups = groups_of(runs, names)
+    ends = [("completed", "#1b9e77"), ("extinct", "#d95f02"), ("stopped", "#7570b3"), ("failed", "#8c8c8c"),
+            ("not run", "#cccccc")]
+    labels = ["\n".join(wrapped(part, 18) for part in label_of(members[0]["parameters"], names, "|").split("|"))
+              for _, members in groups]
+    fig, ax = plt.subplots(figsize=(max(7, 1.5 * len(groups) + 3), 5.5))
+    bottom = [0] * len(groups)
+    for end, colour in ends:
+        heights = [sum(1 for m in members if m["end"] == end) for _, members in groups]
+        if any(heights):
+            shown = {"extinct": "died out", "completed": "ran to the last day"}.get(end, end)
+            ax.bar(labels, heights, bottom=bottom, color=colour, label=shown)
+            bottom = [b + h for b, h in zip(bottom, heights)]
+    ax.set_ylabel("replicates")
+    ax.yaxis.set_major_locator(MaxNLocator(integer=True))
+    ax.set_ylim(0, max(bottom) * 1.05)
+    ax.set_title(wrapped(f"{title} · how the replicates ended", 70), fontsize="medium")
+    ax.legend(loc="upper left", bbox_to_anchor=(1.01, 1))
+    plt.setp(ax.get_xticklabels(), fontsize="small")
+    fig.tight_layout()
+    figures.save(fig, "sweep_extinct", "How the replicates of each parameter value ended.")
+
+
+def is_number(value):
+    return isinstance(value, (int, float)) and not isinstance(value, bool)
+
+
+def plot_sweep_scatter(runs, outcome, names, title, figures):
+    finished = [r for r in runs if r["summary"] is not None]
+    keys = [k for k in finished[0]["parameters"] if all(is_number(r["parameters"][k]) for r in finished)]
+    if not keys:
+        return note("no numeric parameter: sweep_scatter left out")
+    fig, axes = plt.subplots(1, len(keys), figsize=(4.2 * len(keys) + 2, 4.4), squeeze=False)
+    for ax, key in zip(axes[0], keys):
+        for end, colour, marker, label in (("completed", "#1b9e77", "o", "ran to the last day"),
+                                           ("extinct", "#d95f02", "x", "died out (its last day)")):
+            points = [r for r in finished if r["end"] == end]
+            if points:
+                ax.scatter([float(r["parameters"][key]) for r in points],
+                           [float(r["summary"].iloc[-1][outcome]) for r in points],
+                           color=colour, marker=marker, s=24, label=label)
+        ax.set_xlabel(parameter_label(key, names))
+        ax.set_ylabel(wrapped(f"{summary_label(outcome, names)} on the last day run", 30), fontsize="small")
+    axes[0][-1].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.02, 1))
+    fig.suptitle(wrapped(title), fontsize="medium")
+    fig.tight_layout()
+    figures.save(fig, "sweep_scatter", f"The last day's {summary_label(outcome, names)} of each run against each "
+                                       "numeric parameter.")
+
+
+def plot_sweep_traits(sweep, runs, traits, names, title, figures):
+    table = sweep["traits"]
+    if table is None or table.empty:
+        return note("no trait statistics in the sweep's runs: sweep_trait_evolution left out")
+    groups = groups_of(runs, names)
+    species = [n for n in names if n in set(table.species)]
+    fig, axes = plt.subplots(len(traits), len(species), figsize=(5 * len(species) + 2.5, 2.6 * len(traits) + 1.2),
+                             sharex=True, squeeze=False)
+    for colour, (label, members) in zip(group_colours(len(groups)), groups):
+        chosen = table[table.run.isin([m["run"] for m in members])]
+        for i, trait in enumerate(traits):
+            per_run = []
+            for run_name, rows in chosen.groupby("run"):
+                means = hatched_means(rows, trait)
+                means["run"] = run_name
+                per_run.append(means[means["count"] > 0])
+            if not per_run:
+                continue
+            stacked = pd.concat(per_run)
+            for j, name in enumerate(species):
+                mine = stacked[stacked.species == name].groupby("day")["mean"]
+                ax = axes[i][j]
+                ax.plot(mine.mean().index, mine.mean(), color=colour, label=label)
+                ax.fill_between(mine.min().index, mine.min(), mine.max(), color=colour, alpha=0.2, linewidth=0)
+    for i, trait in enumerate(traits):
+        axes[i][0].set_ylabel(wrapped(TRAIT_LABELS.get(trait, trait), 22), fontsize="small")
+    for j, name in enumerate(species):
+        axes[0][j].set_title(name, color=species_colour(names, name))
+        axes[-1][j].set_xlabel("day")
+    axes[0][-1].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.02, 1),
+                       title="mean of the replicates\nand their range", title_fontsize="small")
+    fig.suptitle(wrapped(f"{title} · traits of juveniles and adults"), fontsize="medium")
+    fig.tight_layout()
+    figures.save(fig, "sweep_trait_evolution", "The mean of each chosen trait among juveniles and adults over the days, "
+                                               "per species and parameter value: the mean of the replicates and "
+                                               "their range.")
+
+
+def plot_sweep(args, figures):
+    sweep = loader.read_sweep(args.folder)
+    names = species_of({"configuration": sweep.sweep.get("base", {})})
+    runs = sweep_runs(sweep)
+    finished = [r for r in runs if r["summary"] is not None]
+    if not finished:
+        fail("no run of the sweep has finished")
+    columns = args.columns.split(",")
+    known = list(finished[0]["summary"].columns)
+    unknown = [c for c in columns + [args.outcome] if c not in known]
+    if unknown:
+        fail(f"unknown summary column(s): {', '.join(unknown)}; choose from {', '.join(known)}")
+    traits = chosen_traits(args.traits)
+    design = sweep.sweep.get("design", "grid")
+    described = {"grid": "full grid", "lhs": "Latin hypercube", "sobol": "scrambled Sobol sample"}
+    title = f"{os.path.basename(os.path.normpath(args.folder))} · {described.get(design, design)} · " \
+            f"{len(runs)} run{'s' if len(runs) != 1 else ''} ({sweep.sweep['replicates']} per point) · " \
+            f"master seed {sweep.sweep['master_seed']}"
+    if design == "grid":
+        plot_sweep_dynamics(runs, columns, names, title, figures)
+        plot_sweep_extinct(runs, names, title, figures)
+        plot_sweep_traits(sweep, runs, traits, names, title, figures)
+    plot_sweep_scatter(runs, args.outcome, names, title, figures)
+    return sweep, runs, names, title

@@ -1,0 +1,92 @@
+"""Figures of a finished soilweb run, or of a sweep, and a report page to share.
+
+usage: soilweb-plot RUN_FOLDER [--out DIR] [--day D] [--traits NAME,...] [--format png|pdf|svg] [--dpi N] [--report]
+       soilweb-plot SWEEP_FOLDER [--out DIR] [--columns NAME,...] [--outcome NAME] [--traits NAME,...] [...]
+
+RUN_FOLDER is the folder a run wrote (named after simulation.outputs.simulationName).
+Writes into DIR (default RUN_FOLDER/plots), each as FORMAT (default png):
+  dynamics            biomass; living prey and predators per life state; deaths of each kind (so far, or
+                      per day as a 7-day mean when the run removes its dead); an early end is marked
+  cells_biomass       biomass of each cell over the days (ring position x day)
+  traits_day_D        distributions of chosen traits at the end of day D (default: the last day), per
+                      species, split into eggs, juveniles and adults
+  trait_evolution     mean and spread (one standard deviation) of the chosen traits over the days, per
+                      species, among juveniles and adults
+  food_web            who met and who ate whom among the species (founders and offspring apart)
+Both layouts (daily files or tables), compressed runs (.gz files) and thinned runs (snapshotEvery,
+snapshots) are read as they are, through the loader (soilweb.loader); a figure whose files the
+run did not write is left out with a note.
+
+SWEEP_FOLDER is a folder made by soilweb-sweep (it holds sweep.json). Writes into DIR (default
+SWEEP_FOLDER/plots):
+  sweep_dynamics      for each chosen summary column, the mean over replicates and their range
+                      (min to max) over the days, one colour per parameter value; the day each
+                      replicate died out is marked; the share of replicates still running
+  sweep_extinct       how the replicates of each parameter value ended
+  sweep_scatter       the last day's value of --outcome against each numeric parameter, one point
+                      per run, runs that died out apart
+  sweep_trait_evolution  the chosen traits' mean among juveniles and adults over the days, per species
+                      and parameter value (mean of the replicates, and their range)
+
+--report writes DIR/report.html besides: one self-contained page (no network needed) with the run's
+or the sweep's record, every figure inline and the files and what they hold.
+"""
+import argparse
+import os
+import sys
+
+from .figures.common import FORMATS, Figures, Refused, fail
+from .figures.run import plot_run
+from .figures.sweep import plot_sweep
+from .report import run_report, sweep_report, write_report
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Figures of a finished soilweb run, or of a sweep made by "
+                                                 "soilweb-sweep, and a report page to share.",
+                                     epilog="See docs/outputs.md for what each figure shows.")
+    parser.add_argument("folder", metavar="FOLDER", help="the run's folder (named after simulationName), or a sweep's")
+    parser.add_argument("--out", metavar="DIR", help="where to write the figures (default FOLDER/plots)")
+    parser.add_argument("--format", choices=FORMATS, default="png", help="file format of the figures (default png)")
+    parser.add_argument("--dpi", type=int, default=150, metavar="N",
+                        help="resolution of PNG figures in dots per inch (default 150)")
+    parser.add_argument("--report", action="store_true",
+                        help="also write DIR/report.html: the record, every figure and the files, in one page")
+    parser.add_argument("--day", type=int, metavar="D", help="run: day of the trait figure (default: the last day)")
+    parser.add_argument("--traits", default="body,vor,speed,search", metavar="NAME,...",
+                        help="snapshot columns of the trait figures (default body,vor,speed,search)")
+    parser.add_argument("--columns", default="PREY_ACTIVE,PREDATOR_ACTIVE,BIOMASS", metavar="NAME,...",
+                        help="sweep: summary columns over the days (default PREY_ACTIVE,PREDATOR_ACTIVE,BIOMASS)")
+    parser.add_argument("--outcome", default="PREY_ACTIVE", metavar="NAME",
+                        help="sweep: the summary column of the scatter figure (default PREY_ACTIVE)")
+    args = parser.parse_args()
+    if not os.path.isdir(args.folder):
+        fail(f"{args.folder} is not a folder")
+    if args.dpi < 10:
+        fail("--dpi must be at least 10")
+    args.out = args.out or os.path.join(args.folder, "plots")
+    os.makedirs(args.out, exist_ok=True)
+    figures = Figures(args.out, args.format, args.dpi, args.report)
+    if os.path.exists(os.path.join(args.folder, "sweep.json")):
+        drawn = plot_sweep(args, figures)
+        parts = sweep_report(args.folder, *drawn) if args.report else None
+    else:
+        info, title = plot_run(args, figures)
+        parts = run_report(args.folder, info, title) if args.report else None
+    if parts:
+        write_report(args.out, parts, figures)
+    print(f"figures written to {args.out}" + (f"; the report is {os.path.join(args.out, 'report.html')}"
+                                                if args.report else ""))
+
+
+def run():
+    """The command: a problem the user can mend is one line on standard error and exit status 1."""
+    try:
+        main()
+    except Refused as e:
+        print(f"soilweb-plot: {e}", file=sys.stderr)
+        sys.exit(1)
+
+
+if __name__ == "__main__":
+    run()

@@ -1,0 +1,65 @@
+"""What a soilweb run writes: every result file and column with its type, unit and meaning, the
+life-state, stage and fate codes, read from schema.json (which `soilweb --schema` prints; the
+build writes it beside this module). Every name the loaders and figures use comes from here.
+
+    python3 -m soilweb.schema           # the data dictionary, as a Markdown table
+"""
+import json
+import os
+
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "schema.json")) as _f:
+    SCHEMA = json.load(_f)
+
+FILES = {f["id"]: f for f in SCHEMA["files"]}
+TRAITS = SCHEMA["traits"]
+TRAIT_COLUMNS = [t["column"] for t in TRAITS]
+TRAIT_LABELS = {t["column"]: t["label"] for t in TRAITS}
+STATES = {s["name"]: s["code"] for s in SCHEMA["states"]}
+LIVING_STATES = [s["code"] for s in SCHEMA["states"] if not s["final"]]
+FATES = {s["code"]: s["fate"] for s in SCHEMA["states"] if s["final"]}
+STAGES = [s["name"] for s in SCHEMA["stages"]]
+FIRST_ADULT_INSTAR = SCHEMA["first_adult_instar"]
+# The loaders' tables, in the order they are listed.
+TABLES = ("summary", "animals_start", "animals_end", "cells", "traits", "foodweb_nodes", "foodweb_edges")
+
+
+def folder_of(table):
+    """The folder under a run's folder that holds a table's daily files (e.g. animals_each_day_end)."""
+    return FILES[table]["daily"].split("/")[1]
+
+
+def file_name(table, layout="tables"):
+    """A file's name after "NAME_" (e.g. "traits.tsv", "animals_day_D.txt")."""
+    return FILES[table][layout].rsplit("/", 1)[1][len("NAME_"):]
+
+
+def columns(table):
+    return [c["name"] for c in FILES[table]["columns"]]
+
+
+def stages_of(states, instars):
+    """The stage in the trait statistics of each animal (pandas Series of states and instars); None for the dead."""
+    stages = states.astype(object).where(states != states)  # all None, on the same index
+    for stage in SCHEMA["stages"]:
+        holds = (states == stage["state"]) & (instars >= stage["from_instar"])
+        if stage["below_instar"]:
+            holds &= instars < stage["below_instar"]
+        stages[holds & stages.isna()] = stage["name"]
+    return stages
+
+
+def data_dictionary():
+    """Every file and column as one Markdown table, as docs/outputs.md holds it."""
+    rows = ["| File | Column | Type | Unit | Meaning |", "|---|---|---|---|---|"]
+    for f in SCHEMA["files"]:
+        places = " or ".join(f"`{p}`" for p in dict.fromkeys((f["daily"], f["tables"])) if p)
+        rows.append(f"| **{f['id']}** {places} | | | | {f['meaning']}; written with {f['when']} |")
+        if f["day_first_in_tables"]:
+            rows.append("| | `day` | integer | day | the day (tables layout only) |")
+        for c in f["columns"]:
+            rows.append(f"| | `{c['name']}` | {c['type']} | {c['unit']} | {c['meaning']} |")
+    return "\n".join(rows) + "\n"
+
+
+if __name__ == "__main__":
+    print(data_dictionary(), end="")
