@@ -1,0 +1,93 @@
+"""The command soilweb-sweep (also python3 -m soilweb.sweep)."""
+import argparse
+import os
+import sys
+
+from .collect import collect
+from .config import Refused, fail
+from .folder import prepare
+from .runner import run_all
+
+
+def binary_beside():
+    """The soilweb that checks and runs the sweep by default: beside the command (an installation's bin,
+    the source tree's scripts/ or package next to build/)."""
+    here = os.path.dirname(os.path.abspath(sys.argv[0]))
+    package = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    for candidate in (os.path.join(here, "soilweb"), os.path.join(here, "..", "build", "soilweb"),
+                      os.path.join(package, "..", "build", "soilweb")):
+        if os.access(candidate, os.X_OK) and os.path.isfile(candidate):
+            return os.path.normpath(candidate)
+    return os.path.join(here, "..", "build", "soilweb")
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Replicates and parameter sweeps of soilweb.",
+                                     epilog="Each command has its own --help, e.g. soilweb-sweep run --help.")
+    sub = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    said = {"run": ("prepare the sweep, run its runs in parallel and collect them",
+                    "Prepares the sweep in OUT (one folder per parameter combination and replicate, each checked with "
+                    "soilweb --check), runs them JOBS at a time with GNU parallel, then collects their results. Run "
+                    "it again on the same OUT to resume a stopped or partly failed sweep."),
+            "prepare": ("only prepare the sweep's folders and OUT/jobs.txt (for a cluster's job array)",
+                        "Writes OUT/sweep.json, one folder per parameter combination and replicate under OUT/runs, "
+                        "each checked with soilweb --check, and lists the runs still to do in OUT/jobs.txt."),
+            "collect": ("gather the finished runs' results into OUT/summary.tsv and OUT/tables",
+                        "Gathers every finished run's daily summary into OUT/summary.tsv and the sweep's tidy tables "
+                        "into OUT/tables (runs.tsv, summary.tsv.gz, traits.tsv.gz); lists runs that failed or did "
+                        "not finish in OUT/failed.tsv. Exit status 1 when any did.")}
+    default_binary = binary_beside()
+    for name in ("run", "prepare"):
+        p = sub.add_parser(name, help=said[name][0], description=said[name][1])
+        p.add_argument("base", metavar="BASE_RUN_PARAMS", help="the base run_params")
+        p.add_argument("grid", metavar="GRID_JSON", help="JSON object: key path -> list of values (or -> range, with --design lhs|sobol)")
+        p.add_argument("out", metavar="OUT", help="the sweep's folder: a new one, or an earlier sweep to resume")
+        p.add_argument("--replicates", type=int, default=1, metavar="R",
+                       help="runs per parameter combination, each with its own seed (default 1)")
+        p.add_argument("--seed", type=int, metavar="MASTER", help="master seed (default: drawn and recorded)")
+        p.add_argument("--design", choices=["grid", "lhs", "sobol"], default="grid",
+                       help="every combination of the grid's lists, or a Latin hypercube or scrambled Sobol sample "
+                            "of its ranges")
+        p.add_argument("--samples", type=int, metavar="N", help="number of points of an lhs or sobol design")
+        p.add_argument("--binary", default=default_binary, metavar="PATH",
+                       help="the soilweb binary that checks and runs the configurations (default: the soilweb "
+                            "installed beside this script, else build/soilweb of the source tree)")
+        p.add_argument("--lenient", action="store_true",
+                       help="run configurations that soilweb warns about (they are refused otherwise)")
+        if name == "run":
+            p.add_argument("--jobs", type=int, default=os.cpu_count() or 1, metavar="N",
+                           help="runs at a time (default: the number of processors)")
+    sub.add_parser("collect", help=said["collect"][0], description=said["collect"][1]).add_argument(
+        "out", metavar="OUT", help="the sweep's folder")
+    args = parser.parse_args()
+    lock = None  # the sweep's folder, held while this command prepares, runs and collects it
+    if args.command in ("run", "prepare"):
+        binary = os.path.abspath(args.binary)
+        if not os.access(binary, os.X_OK):
+            fail(f"no soilweb binary at {binary} (build it, or give --binary)")
+        if args.replicates < 1:
+            fail("--replicates must be at least 1")
+        lock = prepare(args.base, args.grid, args.out, args.replicates, args.seed, args.design, args.samples,
+                       binary, args.lenient)
+        if args.command == "run":
+            run_all(args.out, binary, args.jobs)
+    failed = args.command in ("run", "collect") and collect(args.out) > 0
+    if lock:
+        lock.close()
+    if failed:
+        sys.exit(1)
+
+
+def run():
+    """main, with every problem the user can mend as one line on standard error."""
+    try:
+        main()
+    except Refused as e:
+        print(f"soilweb-sweep: {e}", file=sys.stderr)
+        sys.exit(1)
+    except KeyboardInterrupt:
+        print("soilweb-sweep: stopped by SIGINT", file=sys.stderr)
+        sys.exit(130)
+    except OSError as e:
+        print("soilweb-sweep: " + (f"{e.filename}: " if e.filename else "") + f"{e.strerror or e}", file=sys.stderr)
+        sys.exit(1)

@@ -1,0 +1,137 @@
+"""The configurations of a sweep's runs: what soilweb reads (asked of the binary), the grid's keys
+resolved in the base configuration, each run's configuration, and their check with soilweb --check."""
+import concurrent.futures
+import copy
+import json
+import os
+import re
+import stat
+import subprocess
+import sys
+import tempfile
+
+
+class Refused(Exception):
+    """A problem the user can mend: reported in one line, exit status 1."""
+
+
+def fail(message):
+    raise Refused(message)
+
+
+def runs_text(count, what="run"):
+    """'1 run', '3 runs', '1 finished run', ..."""
+    return f"{count} {what}" + ("" if count == 1 else "s")
+
+
+# Keys the sweep sets in every run itself.
+SWEEP_KEYS = ("simulation.seed", "simulation.outputs.simulationName")
+
+
+# The most read as a configuration, a grid or a record, as soilweb reads its own.
+MOST_READ = 64 << 20
+
+
+def load_json(path, what):
+    """A JSON file that must be a regular file (a FIFO or a device is never opened) of at most MOST_READ bytes."""
+    try:
+        if not stat.S_ISREG(os.stat(path).st_mode):
+            fail(f"cannot read the {what} {path}: it is not a regular file")
+        with open(path, "rb") as f:
+            text = f.read(MOST_READ + 1)
+        if len(text) > MOST_READ:
+            fail(f"cannot read the {what} {path}: it is larger than {MOST_READ >> 20} MiB, the most soilweb reads")
+        return json.loads(text)
+    except (OSError, ValueError) as e:
+        fail(f"cannot read the {what} {path}: {e}")
+
+
+class Keys:
+    """What soilweb reads, asked of the binary itself: path -> {"type", "required", "meaning"}."""
+
+    def __init__(self, binary):
+        done = subprocess.run([binary, "--list-keys"], capture_output=True, text=True)
+        if done.returncode != 0:
+            fail(f"{binary} --list-keys failed: {done.stderr.strip() or done.returncode}")
+        self.known = {k["path"]: k for k in json.loads(done.stdout)}
+
+    def info(self, path):
+        """What soilweb says of a dotted path; a species index reads as the list's elements."""
+        return self.known.get(re.sub(r"\.[0-9]+(?=\.|$)", "[]", path), {})
+
+    def is_whole_number(self, path):
+        """Keys soilweb reads as whole numbers: sampled values of these are whole too."""
+        return "integer" in self.info(path).get("type", "")
+
+
+def resolve(document, path, keys):
+    """The container and last key of a dotted path that exists in document (or an optional simulation key
+    soilweb knows, to be added), or a one-line error."""
+    node, parts, walked = document, path.split("."), []
+    for k, part in enumerate(parts):
+        last = k == len(parts) - 1
+        if isinstance(node, list):
+            if not part.isdigit():
+                fail(f"grid key '{path}': '{'.'.join(walked)}' is a list; give an element's index, not '{part}'")
+            if int(part) >= len(node):
+                fail(f"grid key '{path}': '{'.'.join(walked)}' has {len(node)} elements (indices from 0)")
+            part = int(part)
+        elif not isinstance(node, dict) or part not in node:
+            optional = keys.info(path).get("required") is False and path.startswith("simulation.")
+            if optional and isinstance(node, dict) and last:
+                return node, part
+            fail(f"grid key '{path}' is not in the base configuration (misspelt?)")
+        if last:
+            return node, part
+        node = node[part]
+        walked.append(str(part))
+
+
+def set_path(document, path, value, keys):
+    node, key = resolve(document, path, keys)
+    node[key] = value
+
+
+def run_config(base, parameters, seed, name, keys):
+    """The configuration of one run: the base with the run's parameters, seed and name."""
+    config = copy.deepcopy(base)
+    for key, value in parameters.items():
+        set_path(config, key, value, keys)
+    set_path(config, "simulation.seed", seed, keys)
+    set_path(config, "simulation.outputs.simulationName", name, keys)
+    return config
+
+
+def check_configs(binary, configs, lenient):
+    """Checks each run's configuration with soilweb --check; refuses the sweep on an error, or on a
+    warning unless lenient, naming run, key and value."""
+    def check(item):
+        name, config = item
+        with tempfile.TemporaryDirectory() as scratch:
+            path = os.path.join(scratch, "run_params")
+            with open(path, "w") as f:
+                json.dump(config, f)
+            done = subprocess.run([binary, "--check", path], capture_output=True, text=True)
+        prefix = f"soilweb: {path}: "
+        lines = [line[len(prefix):] if line.startswith(prefix) else line for line in done.stderr.splitlines()]
+        return name, done.returncode, lines
+
+    with concurrent.futures.ThreadPoolExecutor(os.cpu_count() or 1) as pool:
+        results = list(pool.map(check, configs))
+    errors = [(name, line) for name, status, lines in results if status != 0
+              for line in lines if not line.startswith("warning: ")] or \
+             [(name, f"soilweb --check exited with {status}") for name, status, _ in results if status != 0]
+    warned = [(name, line[len("warning: "):]) for name, _, lines in results for line in lines
+              if line.startswith("warning: ")]
+    problems = errors or ([] if lenient else warned)
+    if not problems:
+        return
+    for name, line in problems[:20]:
+        print(f"soilweb-sweep: {name}: {line}", file=sys.stderr)
+    if len(problems) > 20:
+        print(f"soilweb-sweep: ... and {len(problems) - 20} more", file=sys.stderr)
+    runs = len({name for name, _ in problems})
+    whose = "1 run's configuration" if runs == 1 else f"{runs} runs' configurations"
+    fail(f"the sweep was not started: {whose} " +
+         (("holds" if runs == 1 else "hold") + " errors" if errors else
+          ("has" if runs == 1 else "have") + " warnings (pass --lenient to run them anyway)"))

@@ -1,0 +1,141 @@
+"""The sweep's folder: its record (sweep.json), one folder per run with its configuration, the
+list of runs to do, the lock that keeps a second sweep out, and what each run left."""
+import fcntl
+import json
+import os
+import random
+import shutil
+
+from .config import SWEEP_KEYS, Keys, check_configs, fail, load_json, resolve, run_config, runs_text
+from .design import design_points
+from .runner import refuse_live_runs
+
+
+def write_whole(path, text):
+    """Writes a file under a temporary name and renames it, so that it is whole or absent."""
+    with open(path + ".partial", "w") as f:
+        f.write(text)
+    os.replace(path + ".partial", path)
+
+
+def make_run_folder(out, run, config):
+    """Makes a run's folder whole or not at all: built under a temporary name, then renamed."""
+    folder = os.path.join(out, "runs", run["run"])
+    if os.path.isdir(folder):
+        return
+    partial = os.path.join(out, "runs", "." + run["run"] + ".partial")
+    shutil.rmtree(partial, ignore_errors=True)
+    os.makedirs(partial)
+    with open(os.path.join(partial, "run_params"), "w") as f:
+        json.dump(config, f, indent=2)
+    os.rename(partial, folder)
+
+
+def lock_sweep(out):
+    """Keeps a second soilweb-sweep out of OUT (made when missing) while this one prepares or runs it."""
+    os.makedirs(out, exist_ok=True)
+    lock = open(os.path.join(out, ".lock"), "a+")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        lock.seek(0)
+        holder = lock.read().strip()
+        fail(f"{out} is in use by another soilweb-sweep" + (f" (pid {holder})" if holder else ""))
+    lock.truncate(0)
+    lock.write(f"{os.getpid()}\n")
+    lock.flush()
+    return lock  # held until the process ends
+
+
+def prepare(base_path, grid_path, out, replicates, master_seed, design="grid", samples=None, binary=None,
+            lenient=False):
+    """Writes the run folders still missing and lists the runs to do in OUT/jobs.txt.
+
+    Every run to do is checked with soilweb --check before anything is written.
+    On a folder that holds a sweep already, finished runs are kept, failed and
+    unfinished ones are listed again, and a larger --replicates adds replicates
+    whose seeds continue the master seed's sequence."""
+    known = Keys(binary)
+    base = load_json(base_path, "base configuration")
+    grid = load_json(grid_path, "grid")
+    if not isinstance(grid, dict) or not grid:
+        fail("the grid must be a JSON object of key path -> list of values, or -> range")
+    for key in grid:
+        if key in SWEEP_KEYS:
+            fail(f"grid key '{key}' is set by the sweep itself (each run's seed is drawn from the master seed, "
+                 "its name is its folder's); leave it out of the grid")
+        resolve(base, key, known)
+    # A sweep's folder is locked before it is read; a new one only once its runs are checked.
+    lock = lock_sweep(out) if os.path.isdir(out) else None
+    if lock is not None:
+        refuse_live_runs(out)
+    sweep_file = os.path.join(out, "sweep.json")
+    earlier = load_json(sweep_file, "sweep record") if os.path.exists(sweep_file) else None
+    if earlier is None and os.path.exists(os.path.join(out, "runs")):
+        fail(f"{out}/runs exists but {out}/sweep.json does not; choose a new folder")
+    if earlier is not None:
+        if earlier.get("grid") != grid or ("base" in earlier and earlier["base"] != base) or \
+                earlier.get("design", "grid") != design or earlier.get("samples") != samples:
+            fail(f"{out} holds a sweep of another base, grid or design; choose a new folder")
+        if master_seed is not None and master_seed != earlier["master_seed"]:
+            fail(f"{out} was swept with master seed {earlier['master_seed']}; give that or none")
+        master_seed = earlier["master_seed"]
+        replicates = max(replicates, earlier["replicates"])
+    elif master_seed is None:
+        master_seed = random.SystemRandom().randrange(1, 2**31 - 1)
+    keys = list(grid)
+    combinations = design_points(grid, design, samples, master_seed, known)
+    runs = list(earlier["runs"]) if earlier else []
+    # Seeds are drawn in one sequence from the master seed; each sample is a
+    # prefix of any larger one, so added runs never reuse a seed.
+    seeds = random.Random(master_seed).sample(range(1, 2**31 - 1), len(combinations) * replicates)
+    for values in combinations:
+        parameters = dict(zip(keys, values))
+        have = sum(1 for r in runs if r["parameters"] == parameters)
+        for _ in range(replicates - have):
+            number = len(runs)
+            runs.append({"run": f"run-{number + 1:04d}", "seed": seeds[number], "parameters": parameters})
+    todo = [r for r in runs if outcome(out, r)["end"] not in FINISHED]
+    configs = {r["run"]: run_config(base, r["parameters"], r["seed"], r["run"], known) for r in runs}
+    check_configs(binary, [(r["run"], configs[r["run"]]) for r in todo], lenient)
+    if lock is None:
+        lock = lock_sweep(out)
+        if os.path.exists(sweep_file):
+            fail(f"another soilweb-sweep made a sweep in {out} meanwhile; choose a new folder")
+    # The record first, then the folders: an interrupted prepare is completed by the next one.
+    os.makedirs(os.path.join(out, "runs"), exist_ok=True)
+    write_whole(sweep_file, json.dumps({"master_seed": master_seed, "replicates": replicates, "design": design,
+                                        "samples": samples, "grid": grid, "base": base, "runs": runs}, indent=2))
+    for r in runs:
+        make_run_folder(out, r, configs[r["run"]])
+    write_whole(os.path.join(out, "jobs.txt"),
+                "".join(os.path.abspath(os.path.join(out, "runs", r["run"])) + "\n" for r in todo))
+    kept = len(runs) - len(todo)
+    print(f"{runs_text(len(todo))} to do in {out}/runs, {runs_text(kept, 'finished run')} kept "
+          f"(master seed {master_seed})")
+    return lock  # held until the process ends
+
+
+# How a run ended, as its record says; these need not run again.
+FINISHED = ("completed", "extinct")
+
+
+def outcome(out, run):
+    """What a run left: its exit status, how it ended, its last day and version."""
+    folder = os.path.join(out, "runs", run["run"])
+    status_path = os.path.join(folder, "exit_status")
+    status = open(status_path).read().strip() if os.path.exists(status_path) else "not run"
+    info_path = os.path.join(folder, run["run"], "outputs", run["run"] + "_run_info.json")
+    info = {}
+    if os.path.exists(info_path):
+        try:
+            with open(info_path) as f:
+                info = json.load(f)
+        except ValueError:
+            pass
+    end = info.get("status", "not run")
+    if status != "0" and end in FINISHED + ("running",):
+        end = "failed"  # a run that exits non-zero failed, whatever it wrote before
+    last_day = info.get("last_day")
+    return {"status": status, "end": end, "last_day": "" if last_day is None else str(last_day),
+            "version": info.get("soilweb_version", "")}

@@ -1,0 +1,132 @@
+"""Running a sweep's runs with GNU parallel, each through the wrapper run_one.sh beside this
+module; finding the runs under way, and stopping them (each with a checkpoint)."""
+import ctypes
+import fcntl
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+from .config import fail, runs_text
+
+
+def live_runs(out):
+    """The runs of a sweep whose soilweb is under way, as (run, pid): by the pid its wrapper wrote, checked to be
+    a process working in the run's folder (so that a pid used again by another process is not taken for it)."""
+    found = []
+    runs = os.path.join(out, "runs")
+    for name in sorted(os.listdir(runs)) if os.path.isdir(runs) else []:
+        folder = os.path.join(runs, name)
+        try:
+            with open(os.path.join(folder, "soilweb.pid")) as f:
+                pid = int(f.read().strip())
+            if os.readlink(f"/proc/{pid}/cwd") == os.path.realpath(folder):
+                found.append((name, pid))
+        except (OSError, ValueError):
+            continue
+    return found
+
+
+def stop_runs(out, signalled):
+    """Sends SIGTERM to every run under way not signalled yet (each then stops with a checkpoint)."""
+    for _, pid in live_runs(out):
+        if pid not in signalled:
+            try:
+                os.kill(pid, signal.SIGTERM)
+            except ProcessLookupError:
+                continue
+            signalled.add(pid)
+
+
+def wait_for_runs(out):
+    while live_runs(out):
+        time.sleep(0.05)
+
+
+def end_with_parent():
+    """In GNU parallel before it starts: SIGTERM when the sweep dies, even of SIGKILL, so no job starts after it."""
+    try:
+        ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+    except (OSError, AttributeError):
+        pass
+
+
+def run_all(out, binary, jobs):
+    """Runs every listed run with GNU parallel; a stop signal stops the runs, each with a checkpoint."""
+    if shutil.which("parallel") is None:
+        fail("GNU parallel is not installed (apt-get install parallel)")
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "run_one.sh")) as f:
+        run_one = f.read()  # the wrapper of one run, handed to each job as its script
+    stopping = os.path.join(out, ".stopping")
+    if os.path.exists(stopping):
+        os.remove(stopping)
+    command = ["parallel", "--jobs", str(jobs), "--joblog", os.path.join(out, "joblog.tsv")]
+    if sys.stdout.isatty():
+        command.append("--bar")
+    # The job log shows each job as this one line, ending with the run's folder.
+    command += ['sh -c "$SOILWEB_SWEEP_RUN" run {}', "::::", os.path.join(out, "jobs.txt")]
+    # In a session of its own, so that a Ctrl-C at the terminal reaches this
+    # script only: the runs are then stopped one by one, each with its checkpoint.
+    parallel = subprocess.Popen(command, start_new_session=True, preexec_fn=end_with_parent,
+                                env=dict(os.environ, SOILWEB=binary, STOPPING=stopping, SOILWEB_SWEEP_RUN=run_one))
+    received, signalled = [], set()
+
+    def stop(signum, _frame):
+        if not received:
+            open(stopping, "w").close()
+        received.append(signum)
+
+    handlers = {s: signal.signal(s, stop) for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)}
+    try:
+        while True:
+            try:
+                parallel.wait(timeout=0.2)
+                break
+            except subprocess.TimeoutExpired:
+                pass
+            if received:  # runs that started just before the stop are caught on a later round
+                stop_runs(out, signalled)
+        if live_runs(out):  # GNU parallel ended (killed) with runs under way: none is left running unseen
+            open(stopping, "w").close()
+            stop_runs(out, signalled)
+            wait_for_runs(out)
+            fail(f"GNU parallel ended ({parallel.returncode}) while {runs_text(len(signalled))} were under way; they "
+                 "were stopped with a checkpoint: run the same command again to carry the sweep on")
+    finally:
+        # On any end this script can catch, no run of its own goes on without it.
+        stop_runs(out, signalled)
+        for s, handler in handlers.items():
+            signal.signal(s, handler)
+    if received:
+        os.remove(stopping)
+        name = signal.Signals(received[0]).name
+        print(f"soilweb-sweep: stopped by {name}; {runs_text(len(signalled))} under way stopped with a checkpoint; "
+              "run the same command again to carry the sweep on", file=sys.stderr)
+        sys.exit(128 + received[0])
+
+
+def refuse_live_runs(out):
+    """A sweep folder whose runs are still under way (an earlier sweep killed outright) is left alone."""
+    alive = live_runs(out)
+    if alive:
+        named = ", ".join(f"{run} (pid {pid})" for run, pid in alive[:5]) + (", ..." if len(alive) > 5 else "")
+        fail(f"{len(alive)} run{'s' if len(alive) > 1 else ''} of an earlier sweep in {out} "
+             f"{'are' if len(alive) > 1 else 'is'} still under way: {named}; wait for them, or stop them with "
+             "kill PID (each stops with a checkpoint), then run the same command again")
+
+
+def refuse_locked_runs(out, runs):
+    """collect reads only runs that no soilweb is writing."""
+    for run in runs:
+        try:
+            fd = os.open(os.path.join(out, "runs", run["run"], run["run"]), os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW)
+        except OSError:
+            continue
+        try:
+            fcntl.flock(fd, fcntl.LOCK_SH | fcntl.LOCK_NB)
+        except BlockingIOError:
+            fail(f"cannot collect: {run['run']} is still being written by a soilweb process; wait for it to end")
+        finally:
+            os.close(fd)
