@@ -1,4 +1,4 @@
-# Load soilweb runs and sweeps as data frames, with base R only.
+# Load soilweb runs and sweeps as data frames, with base R and jsonlite (Debian: r-cran-jsonlite).
 #
 #   source("R/soilweb.R")
 #   run <- read_run("example")        # the run's folder, named after simulationName
@@ -14,13 +14,24 @@
 SOILWEB_TABLES <- c("summary", "animals_start", "animals_end", "cells", "traits", "foodweb_nodes",
                     "foodweb_edges")
 
-# The daily layout's folders: the start-of-day animal files are under animals_each_day_end.
-.soilweb_daily <- c(animals_start = "animals_each_day_end", animals_end = "animals_each_day_start",
-                    cells = "cells")
-.soilweb_traits <- c("energy", "growth", "pheno", "body", "assim", "vor", "speed", "search", "met",
-                     "vorQ10", "spdQ10", "srchQ10", "e_met")
-.soilweb_stages <- c("egg", "juvenile", "adult", "reproducing")
-.soilweb_fates <- c("2" = "starved", "3" = "predated", "5" = "background", "6" = "senesced")
+# Every file, column and code of a run's results, as `soilweb --schema` prints it: installed beside
+# this file, or in the source tree's Python package.
+.soilweb_here <- tryCatch(dirname(normalizePath(sys.frame(1)$ofile)), error = function(e) getwd())
+.soilweb_schema <- local({
+  places <- c(file.path(.soilweb_here, "schema.json"),
+              file.path(.soilweb_here, "..", "python", "soilweb", "schema.json"))
+  found <- places[file.exists(places)]
+  if (length(found) == 0) stop("soilweb.R: no schema.json beside it or in ../python/soilweb")
+  jsonlite::fromJSON(found[1])
+})
+.soilweb_file <- function(id) .soilweb_schema$files[.soilweb_schema$files$id == id, ]
+# A file's name after "NAME_" in the tables layout, and the folder of its daily files.
+.soilweb_name <- function(id) sub("^.*/NAME_", "", .soilweb_file(id)$tables)
+.soilweb_folder <- function(id) strsplit(.soilweb_file(id)$daily, "/")[[1]][2]
+.soilweb_outputs <- .soilweb_folder("summary")
+.soilweb_traits <- .soilweb_schema$traits$column
+.soilweb_stages <- .soilweb_schema$stages$name
+.soilweb_fates <- with(.soilweb_schema$states[.soilweb_schema$states$final, ], setNames(fate, code))
 
 .soilweb_existing <- function(path) {
   for (candidate in c(path, paste0(path, ".gz"))) if (file.exists(candidate)) return(candidate)
@@ -62,9 +73,9 @@ SOILWEB_TABLES <- c("summary", "animals_start", "animals_end", "cells", "traits"
 .soilweb_day_of <- function(path) as.integer(sub(".*_day_([0-9]+)\\.txt(\\.gz)?$", "\\1", path))
 
 .soilweb_snapshots <- function(folder, name, kind) {
-  table <- .soilweb_existing(file.path(folder, "outputs", paste0(name, "_", kind, ".tsv")))
+  table <- .soilweb_existing(file.path(folder, .soilweb_outputs, paste0(name, "_", .soilweb_name(kind))))
   if (!is.null(table)) return(.soilweb_tsv(table))
-  files <- list.files(file.path(folder, .soilweb_daily[[kind]]), pattern = "_day_[0-9]+\\.txt(\\.gz)?$",
+  files <- list.files(file.path(folder, .soilweb_folder(kind)), pattern = "_day_[0-9]+\\.txt(\\.gz)?$",
                       full.names = TRUE)
   if (length(files) == 0) return(NULL)
   files <- files[order(.soilweb_day_of(files))]
@@ -72,7 +83,7 @@ SOILWEB_TABLES <- c("summary", "animals_start", "animals_end", "cells", "traits"
     if (kind == "cells") {
       lines <- readLines(path)
       frame <- read.delim(text = lines[grepl("^[0-9]", lines)], header = FALSE,
-                          col.names = c("id", "fungi", "active_prey", "active_predators"))
+                          col.names = .soilweb_file("cells")$columns[[1]]$name)
     } else {
       frame <- .soilweb_tsv(path)
     }
@@ -83,9 +94,14 @@ SOILWEB_TABLES <- c("summary", "animals_start", "animals_end", "cells", "traits"
 
 # The trait statistics of an end-of-day animal table, as the trait statistics file holds them.
 soilweb_traits_of <- function(animals) {
-  living <- animals[animals$state %in% c(0, 1, 4), ]
-  living$stage <- ifelse(living$state == 0, "egg", ifelse(living$state == 4, "reproducing",
-                         ifelse(living$instar >= 4, "adult", "juvenile")))
+  stages <- .soilweb_schema$stages
+  living <- animals[animals$state %in% .soilweb_schema$states$code[!.soilweb_schema$states$final], ]
+  living$stage <- NA_character_
+  for (k in seq_len(nrow(stages))) {
+    holds <- living$state == stages$state[k] & living$instar >= stages$from_instar[k] &
+      (stages$below_instar[k] == 0 | living$instar < stages$below_instar[k])
+    living$stage[holds & is.na(living$stage)] <- stages$name[k]
+  }
   species <- unique(animals$species)
   grid <- expand.grid(stage = .soilweb_stages, species = species, day = sort(unique(animals$day)),
                       stringsAsFactors = FALSE)[, c("day", "species", "stage")]
@@ -121,8 +137,8 @@ soilweb_traits_of <- function(animals) {
 read_run <- function(folder, tables = SOILWEB_TABLES) {
   folder <- normalizePath(folder, mustWork = TRUE)
   name <- basename(folder)
-  output <- function(file) .soilweb_existing(file.path(folder, "outputs", paste0(name, "_", file)))
-  record_path <- file.path(folder, "outputs", paste0(name, "_run_info.json"))
+  output <- function(file) .soilweb_existing(file.path(folder, .soilweb_outputs, paste0(name, "_", file)))
+  record_path <- file.path(folder, .soilweb_outputs, paste0(name, "_", .soilweb_name("record")))
   text <- if (file.exists(record_path)) paste(readLines(record_path, warn = FALSE), collapse = "\n") else ""
   matrix_of <- function(key) {
     file <- .soilweb_record_text(text, key)
@@ -139,13 +155,13 @@ read_run <- function(folder, tables = SOILWEB_TABLES) {
     animals_end = function() .soilweb_snapshots(folder, name, "animals_end"),
     cells = function() .soilweb_snapshots(folder, name, "cells"),
     traits = function() {
-      path <- output("traits.tsv")
+      path <- output(.soilweb_name("traits"))
       if (!is.null(path)) return(read.delim(path))
       animals <- .soilweb_snapshots(folder, name, "animals_end")
       if (is.null(animals)) NULL else soilweb_traits_of(animals)
     },
     foodweb_nodes = function() {
-      path <- output("foodweb_nodes.tsv")
+      path <- output(.soilweb_name("foodweb_nodes"))
       if (!is.null(path)) return(read.delim(path, stringsAsFactors = FALSE))
       listed <- matrix_of("nodesMatrixFilename")
       if (is.null(listed)) return(NULL)
@@ -160,7 +176,7 @@ read_run <- function(folder, tables = SOILWEB_TABLES) {
                  fate = ifelse(is.na(fate), "alive", fate), stringsAsFactors = FALSE)
     },
     foodweb_edges = function() {
-      path <- output("foodweb_edges.tsv")
+      path <- output(.soilweb_name("foodweb_edges"))
       if (!is.null(path)) return(read.delim(path))
       met <- matrix_of("encountersMatrixFilename"); eaten <- matrix_of("predationsMatrixFilename")
       if (is.null(met) || is.null(eaten)) NULL else .soilweb_matrix_edges(met, eaten)

@@ -1,9 +1,6 @@
 """What a soilweb run writes: every result file and column with its type, unit and meaning, the
 life-state, stage and fate codes, read from schema.json (which `soilweb --schema` prints; the
-build writes it beside this module). Every name the loaders and figures use comes from here.
-
-    python3 -m soilweb.schema           # the data dictionary, as a Markdown table
-"""
+build writes it beside this module). Every name the loaders and figures use comes from here."""
 import json
 import os
 
@@ -46,20 +43,3 @@ def stages_of(states, instars):
             holds &= instars < stage["below_instar"]
         stages[holds & stages.isna()] = stage["name"]
     return stages
-
-
-def data_dictionary():
-    """Every file and column as one Markdown table, as docs/outputs.md holds it."""
-    rows = ["| File | Column | Type | Unit | Meaning |", "|---|---|---|---|---|"]
-    for f in SCHEMA["files"]:
-        places = " or ".join(f"`{p}`" for p in dict.fromkeys((f["daily"], f["tables"])) if p)
-        rows.append(f"| **{f['id']}** {places} | | | | {f['meaning']}; written with {f['when']} |")
-        if f["day_first_in_tables"]:
-            rows.append("| | `day` | integer | day | the day (tables layout only) |")
-        for c in f["columns"]:
-            rows.append(f"| | `{c['name']}` | {c['type']} | {c['unit']} | {c['meaning']} |")
-    return "\n".join(rows) + "\n"
-
-
-if __name__ == "__main__":
-    print(data_dictionary(), end="")

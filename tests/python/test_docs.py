@@ -1,0 +1,49 @@
+"""What the documentation shows runs as written, and names every key soilweb reads."""
+import json
+import os
+import re
+import tempfile
+import unittest
+
+from support import BINARY, ROOT, run, tiny_config
+
+
+class ReadmeTest(unittest.TestCase):
+    def test_the_analysis_examples_run_as_written(self):
+        with open(os.path.join(ROOT, "README.md")) as f:
+            section = f.read().split("## Analysing results", 1)[1].split("\n## ", 1)[0]
+        blocks = re.findall(r"```(python|r)\n(.*?)```", section, re.S)
+        self.assertEqual([language for language, _ in blocks], ["python", "r"])
+        with tempfile.TemporaryDirectory() as here:
+            with open(os.path.join(here, "run_params"), "w") as f:
+                json.dump(tiny_config(days=12), f)
+            self.assertEqual(run(BINARY, cwd=here).returncode, 0)
+            environment = dict(os.environ, PYTHONPATH=os.path.join(ROOT, "python"))
+            for language, code in blocks:
+                command = ["/usr/bin/python3", "-c", code] if language == "python" else \
+                    ["Rscript", "-e", code.replace("path/to/soilweb", ROOT)]
+                shown = run(*command, cwd=here, env=environment)
+                self.assertEqual(shown.returncode, 0, shown.stderr)
+                self.assertIn("12", shown.stdout, language)  # the last day's row is shown
+
+
+class KeysTest(unittest.TestCase):
+    def test_the_documentation_names_every_key_soilweb_reads(self):
+        keys = json.loads(run(BINARY, "--list-keys", cwd=ROOT).stdout)
+        self.assertGreater(len(keys), 100)
+        with open(os.path.join(ROOT, "docs", "configuration.md")) as f:
+            docs = f.read()
+        species = "world.life.animals[]."
+        for key in keys:
+            path = key["path"]
+            named = [path]
+            if path.startswith(species):
+                parts = path[len(species):].split(".")
+                named = [parts[0], parts[1]] if parts[0].endswith(("Ranges", "Limits")) else [".".join(parts)]
+            for name in named:
+                self.assertIn(f"`{name}`", docs, f"{path} is not in docs/configuration.md")
+            self.assertTrue(key["meaning"] and key["type"], path)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,103 @@
+"""The Python and R loaders give the same tables of every layout (soilweb.loader, R/soilweb.R)."""
+import json
+import os
+import tempfile
+import unittest
+
+from support import BINARY, ROOT, SWEEP, run, tiny_config
+
+import pandas as pd
+import soilweb
+
+
+R_TABLES = """
+source(file.path(Sys.getenv("ROOT"), "R", "soilweb.R"))
+show <- function(tables) for (name in SOILWEB_TABLES) {
+  t <- tables[[name]]
+  numeric <- if (is.null(t)) 0 else sum(sapply(t, function(c) if (is.numeric(c)) sum(c, na.rm = TRUE) else 0))
+  cat(paste(name, if (is.null(t)) -1 else nrow(t), sprintf("%.6g", numeric)), "\\n", sep = "")
+}
+args <- commandArgs(trailingOnly = TRUE)
+show(if (args[1] == "run") read_run(args[2]) else read_sweep(args[2]))
+"""
+
+
+def python_view(tables):
+    """What R_TABLES prints of the same tables."""
+    lines = []
+    for name in soilweb.TABLES:
+        t = tables[name]
+        numeric = 0 if t is None else sum(t[c].sum() for c in t.columns if pd.api.types.is_numeric_dtype(t[c]))
+        lines.append(f"{name} {-1 if t is None else len(t)} {numeric:.6g}")
+    return lines
+
+
+class LoaderTest(unittest.TestCase):
+    def runs(self, here, **variants):
+        """A run of the tiny configuration per variant (its outputs settings), each in its own folder."""
+        for name, outputs in variants.items():
+            folder = os.path.join(here, name)
+            os.makedirs(folder)
+            config = tiny_config(days=8)
+            config["simulation"]["outputs"].update(outputs)
+            with open(os.path.join(folder, "run_params"), "w") as f:
+                json.dump(config, f)
+            done = run(BINARY, cwd=folder)
+            self.assertEqual(done.returncode, 0, done.stderr)
+        return {name: soilweb.read_run(os.path.join(here, name, "example")) for name in variants}
+
+    def test_every_layout_gives_the_same_tables(self):
+        with tempfile.TemporaryDirectory() as here:
+            thinned = {"snapshotEvery": 3}
+            got = self.runs(here, daily=thinned, tables=dict(thinned, layout="tables", compression="gzip",
+                                                             foodWeb="edges", threads=2))
+            daily, tables = got["daily"], got["tables"]
+            for name in ("summary", "animals_start", "animals_end", "cells"):
+                pd.testing.assert_frame_equal(daily[name], tables[name], obj=name)
+            self.assertEqual(sorted(set(daily["animals_end"].day)), [0, 3, 6, 8])
+            self.assertEqual(list(daily["animals_end"].columns[:3]), ["day", "id", "species"])
+            # The daily run wrote no trait statistics: they come from its end-of-day snapshots.
+            self.assertEqual(sorted(set(tables["traits"].day)), list(range(9)))
+            written = tables["traits"][tables["traits"].day.isin([0, 3, 6, 8])].reset_index(drop=True)
+            pd.testing.assert_frame_equal(daily["traits"], written, check_exact=False, rtol=1e-4, atol=1e-5)
+            # The matrices give the founders' part of the food web, and whether each pair met.
+            founders = tables["foodweb_edges"][(tables["foodweb_edges"].victim < 35) & (tables["foodweb_edges"].hunter < 35)]
+            presence = founders.assign(encounters=(founders.encounters > 0).astype(int)).reset_index(drop=True)
+            pd.testing.assert_frame_equal(daily["foodweb_edges"], presence)
+            nodes = tables["foodweb_nodes"][tables["foodweb_nodes"].id < 35].reset_index(drop=True)
+            pd.testing.assert_frame_equal(daily["foodweb_nodes"], nodes, check_dtype=False)
+            self.assertEqual(daily["record"]["status"], "completed")
+            # R reads the same.
+            for name, folder in (("daily", daily.folder), ("tables", tables.folder)):
+                shown = run("Rscript", "-e", R_TABLES, "run", folder, cwd=here, env=dict(os.environ, ROOT=ROOT))
+                self.assertEqual(shown.returncode, 0, shown.stderr)
+                self.assertEqual(shown.stdout.splitlines(), python_view(got[name]), name)
+
+    def test_a_sweep_is_read_as_stacked_tables(self):
+        with tempfile.TemporaryDirectory() as here:
+            base = tiny_config()
+            base["simulation"]["outputs"]["layout"] = "tables"
+            for name, content in (("base.json", base), ("grid.json", {"simulation.temperature": [15, 25]})):
+                with open(os.path.join(here, name), "w") as f:
+                    json.dump(content, f)
+            done = run(SWEEP, "run", "base.json", "grid.json", "out", "--replicates", "2", "--seed", "5",
+                       "--binary", BINARY, cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            sweep = soilweb.read_sweep(os.path.join(here, "out"))
+            summary = sweep["summary"]
+            self.assertEqual(list(summary.columns[:4]), ["run", "replicate", "simulation.temperature", "DAY"])
+            self.assertEqual(sorted(set(zip(summary.run, summary.replicate, summary["simulation.temperature"]))),
+                             [("run-0001", 1, 15), ("run-0002", 2, 15), ("run-0003", 1, 25), ("run-0004", 2, 25)])
+            self.assertEqual(len(summary), 4 * 4)
+            self.assertEqual(list(sweep["record"].status), ["completed"] * 4)
+            collected = pd.read_csv(os.path.join(here, "out", "tables", "traits.tsv.gz"), sep="\t")
+            pd.testing.assert_frame_equal(collected, sweep["traits"], check_exact=False, rtol=1e-5)
+            shown = run("Rscript", "-e", R_TABLES, "sweep", "out", cwd=here, env=dict(os.environ, ROOT=ROOT))
+            self.assertEqual(shown.returncode, 0, shown.stderr)
+            python = python_view(sweep)
+            # R reads the parameter and replicate columns as numbers too, so the sums agree.
+            self.assertEqual(shown.stdout.splitlines(), python)
+
+
+if __name__ == "__main__":
+    unittest.main()

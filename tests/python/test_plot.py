@@ -1,0 +1,106 @@
+"""The figures and the report page of a run (soilweb-plot, soilweb.figures, soilweb.report)."""
+import json
+import os
+import re
+import shutil
+import tempfile
+import unittest
+
+from support import BINARY, PLOT, ROOT, png_size, run, tiny_config
+
+
+class PlotTest(unittest.TestCase):
+    def test_writes_every_run_figure_in_each_format(self):
+        with tempfile.TemporaryDirectory() as here:
+            with open(os.path.join(here, "run_params"), "w") as f:
+                json.dump(tiny_config(days=40), f)
+            self.assertEqual(run(BINARY, cwd=here).returncode, 0)
+            done = run(PLOT, "example", "--traits", "body,speed", "--dpi", "50", cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            names = ("dynamics", "cells_biomass", "traits_day_40", "trait_evolution", "food_web")
+            sizes = [png_size(os.path.join(here, "example", "plots", f"{name}.png")) for name in names]
+            done = run(PLOT, "example", "--traits", "body,speed", "--dpi", "100", cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            for name, (width, height) in zip(names, sizes):  # twice the dots per inch, twice the pixels
+                self.assertEqual(png_size(os.path.join(here, "example", "plots", f"{name}.png")),
+                                 (2 * width, 2 * height), name)
+            for form, magic in (("svg", b"<?xml"), ("pdf", b"%PDF")):
+                done = run(PLOT, "example", "--format", form, "--out", form, cwd=here)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                for name in names:
+                    with open(os.path.join(here, form, f"{name}.{form}"), "rb") as f:
+                        self.assertEqual(f.read(len(magic)), magic, name)
+            wrong = run(PLOT, "example", "--traits", "wings", cwd=here)
+            self.assertEqual(wrong.returncode, 1)
+            self.assertIn("unknown trait column(s): wings", wrong.stderr)
+
+    def report_of(self, here, config):
+        """Runs config in here and draws its report; the report page's path."""
+        with open(os.path.join(here, "run_params"), "w") as f:
+            json.dump(config, f)
+        self.assertEqual(run(BINARY, cwd=here).returncode, 0)
+        done = run(PLOT, "example", "--report", cwd=here)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        return os.path.join(here, "example", "plots", "report.html")
+
+    def test_the_report_is_one_page_that_renders_without_the_network(self):
+        chromium = shutil.which("chromium")
+        if chromium is None and os.environ.get("CI") != "true":
+            self.skipTest("no chromium here (scripts/setup.sh installs it)")
+        with tempfile.TemporaryDirectory() as here:
+            with open(os.path.join(ROOT, "examples", "run_params")) as f:
+                config = json.load(f)
+            config["simulation"]["days"] = 300
+            config["world"]["life"]["animals"][1]["initialPopulation"] = 1  # the predator dies out early
+            page_path = self.report_of(here, config)
+            with open(page_path) as f:
+                page = f.read()
+            self.assertIsNotNone(re.search(r"the predators died out after day \d+ of 300", page))
+            self.assertEqual(page.count("<figure><svg"), 5)  # dynamics, cells, traits, evolution, food web
+            # Nothing to fetch: the figures' references are all within the page.
+            self.assertEqual(re.findall(r"(?:src|href)\s*=\s*\"(?!#|data:)|url\((?!#)|@import", page), [])
+            shot = os.path.join(here, "shot.png")
+            shown = run(chromium, "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+                        "--window-size=1200,1600", f"--screenshot={shot}", "--enable-logging=stderr",
+                        "file://" + page_path, cwd=here)
+            self.assertEqual(shown.returncode, 0, shown.stderr)
+            self.assertEqual(png_size(shot), (1200, 1600))
+            self.assertNotRegex(shown.stderr, r"Failed to load resource|net::ERR_")
+
+
+    def test_hostile_species_names_show_as_text_in_the_report(self):
+        chromium = shutil.which("chromium")
+        if chromium is None and os.environ.get("CI") != "true":
+            self.skipTest("no chromium here (scripts/setup.sh installs it)")
+        with tempfile.TemporaryDirectory() as here:
+            config = tiny_config(days=3)
+            config["world"]["life"]["animals"][0]["name"] = "<script>alert(1)</script>"
+            config["world"]["life"]["animals"][1]["name"] = "a&b"
+            page_path = self.report_of(here, config)
+            shown = run(chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+                        "--dump-dom", "file://" + page_path, cwd=here)
+            self.assertEqual(shown.returncode, 0, shown.stderr)
+            dom = shown.stdout
+            # The page as the browser built it holds no script element and no event handler...
+            self.assertNotRegex(dom, r"(?i)<script|\son[a-z]+\s*=")
+            # ...and the names as text, written as they are.
+            self.assertIn("&lt;script&gt;alert(1)&lt;/script&gt;, a&amp;b", dom)
+
+    def test_reads_compressed_and_thinned_runs(self):
+        with tempfile.TemporaryDirectory() as here:
+            config = tiny_config(days=7)
+            config["simulation"]["outputs"].update(compression="gzip", snapshotEvery=3, snapshots=["cells"])
+            with open(os.path.join(here, "run_params"), "w") as f:
+                json.dump(config, f)
+            self.assertEqual(run(BINARY, cwd=here).returncode, 0)
+            done = run(PLOT, "example", cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertIn("no end-of-day animal files: the trait figure left out", done.stderr)
+            self.assertIn("no trait statistics and no end-of-day animal files: the trait-evolution figure left out",
+                          done.stderr)
+            self.assertEqual(sorted(os.listdir(os.path.join(here, "example", "plots")))[:2],
+                             ["cells_biomass.png", "dynamics.png"])
+
+
+if __name__ == "__main__":
+    unittest.main()

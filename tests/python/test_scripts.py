@@ -1,0 +1,51 @@
+"""The entry points: a Python without the modules, and an installation's commands."""
+import json
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+from support import BINARY, PLOT, SWEEP, run, tiny_config
+
+
+class ScriptsTest(unittest.TestCase):
+    def test_a_python_without_the_modules_is_named_in_one_line(self):
+        with tempfile.TemporaryDirectory() as here:
+            bare = os.path.join(here, "python3")  # a Python without its site packages
+            with open(bare, "w") as f:
+                f.write(f"#!/bin/sh\nexec {sys.executable} -S \"$@\"\n")
+            os.chmod(bare, 0o755)
+            environment = dict(os.environ, PATH=here + os.pathsep + os.environ["PATH"])
+            for script, module in ((PLOT, "matplotlib"), (SWEEP, "pandas")):
+                done = run(script, "anything", cwd=here, env=environment)
+                self.assertEqual(done.returncode, 1)
+                self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
+                self.assertIn(f"has no module '{module}'", done.stderr)
+
+    def test_installed_scripts_work_from_the_prefix(self):
+        build = os.path.dirname(BINARY)
+        with tempfile.TemporaryDirectory() as here:
+            prefix = os.path.join(here, "prefix")
+            installed = run("cmake", "--install", build, "--prefix", prefix, cwd=here)
+            self.assertEqual(installed.returncode, 0, installed.stderr)
+            environment = dict(os.environ, PATH=os.path.join(prefix, "bin") + os.pathsep + os.environ["PATH"])
+            shutil.copy(os.path.join(prefix, "share", "soilweb", "examples", "run_params"), here)
+            with open(os.path.join(here, "grid.json"), "w") as f:
+                json.dump({"simulation.days": [2, 3]}, f)
+            with open(os.path.join(here, "base.json"), "w") as f:
+                json.dump(tiny_config(days=2), f)
+            for command in (["soilweb", "--set", "simulation.days=3"], ["soilweb-plot", "example"],
+                            ["soilweb-sweep", "run", "base.json", "grid.json", "sweep", "--jobs", "1"],
+                            ["soilweb-plot", "sweep"], ["Rscript", "-e", f"source('{prefix}/share/soilweb/R/soilweb.R'); "
+                                                        "cat(nrow(read_run('example')$summary))"]):
+                done = run(*command, cwd=here, env=environment)
+                self.assertEqual(done.returncode, 0, f"{command}: {done.stderr}")
+            self.assertEqual(done.stdout, "4")
+            with open(os.path.join(here, "sweep", "runs", "run-0001", "run-0001", "outputs",
+                                   "run-0001_run_info.json")) as f:
+                self.assertEqual(json.load(f)["command_line"][0], os.path.join(prefix, "bin", "soilweb"))
+
+
+if __name__ == "__main__":
+    unittest.main()

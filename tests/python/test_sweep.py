@@ -1,0 +1,252 @@
+"""Sweeps: designs, collecting, figures, resuming and the cluster task (soilweb.sweep)."""
+import json
+import os
+import signal
+import subprocess
+import tempfile
+import unittest
+
+from support import BINARY, PLOT, ROOT, SWEEP, run, tiny_config, wait_for_lines
+
+
+class SweepTest(unittest.TestCase):
+    def sweep(self, here, out, grid, replicates, status=0, env=None):
+        for name, content in (("base.json", tiny_config()), ("grid.json", grid)):
+            with open(os.path.join(here, name), "w") as f:
+                json.dump(content, f)
+        done = run(SWEEP, "run", "base.json", "grid.json", out,
+                   "--replicates", str(replicates), "--seed", "5", "--jobs", "2", "--binary", BINARY, cwd=here, env=env)
+        self.assertEqual(done.returncode, status, done.stderr)
+        with open(os.path.join(here, out, "summary.tsv")) as f:
+            table = f.read()
+        with open(os.path.join(here, out, "failed.tsv")) as f:
+            failed = f.read().splitlines()[1:]
+        return table, failed
+
+    def test_the_readme_sweep_files_make_a_valid_sweep(self):
+        with tempfile.TemporaryDirectory() as here:
+            sweep = os.path.join(ROOT, "examples", "sweep")
+            done = run(SWEEP, "prepare", os.path.join(sweep, "base.json"), os.path.join(sweep, "grid.json"), "out",
+                       "--replicates", "1", "--binary", BINARY, cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(len(os.listdir(os.path.join(here, "out", "runs"))), 6)
+
+    @staticmethod
+    def blocks(table):
+        runs = {}
+        for fields in [line.split("\t") for line in table.splitlines()[1:]]:
+            runs.setdefault(fields[0], []).append(fields)
+        return runs
+
+    def test_collects_one_block_per_run_and_repeats_exactly(self):
+        with tempfile.TemporaryDirectory() as here:
+            table, failed = self.sweep(here, "first", {"simulation.temperature": [15, 25]}, 2)
+            self.assertEqual(failed, [])
+            header = table.splitlines()[0].split("\t")
+            self.assertEqual(header[:7], ["run", "seed", "simulation.temperature", "end", "last_day", "soilweb_version", "DAY"])
+            runs = self.blocks(table)
+            self.assertEqual(sorted(runs), ["run-0001", "run-0002", "run-0003", "run-0004"])
+            for name, block in runs.items():
+                self.assertEqual([f[6] for f in block], ["0", "1", "2", "3"], name)
+                self.assertEqual(block[0][3:5], ["completed", "3"], name)
+            self.assertEqual([runs[n][0][2] for n in sorted(runs)], ["15", "15", "25", "25"])
+            seeds = {runs[n][0][1] for n in runs}
+            self.assertEqual(len(seeds), 4)
+            again, _ = self.sweep(here, "second", {"simulation.temperature": [15, 25]}, 2)
+            self.assertEqual(again, table)
+
+    def test_a_failed_run_is_logged_with_its_status_and_the_others_go_on(self):
+        with tempfile.TemporaryDirectory() as here:
+            # Runs that reach day 2 run out of memory there (the run's test hook).
+            failing = dict(os.environ, SOILWEB_TEST_AT="day@2:oom")
+            table, failed = self.sweep(here, "out", {"simulation.days": [1, 3]}, 1, status=1, env=failing)
+            self.assertEqual(len(failed), 1)
+            self.assertTrue(failed[0].startswith("run-0002\t"))
+            self.assertIn("\t1\tfailed\tsoilweb: out of memory on day 2", failed[0])
+            self.assertTrue(all(line.startswith("run-0001\t") for line in table.splitlines()[1:]))
+            with open(os.path.join(here, "out", "joblog.tsv")) as f:
+                log = [line.split("\t") for line in f.read().splitlines()]
+            exits = {row[-1].split()[-1]: row[log[0].index("Exitval")] for row in log[1:]}
+            self.assertEqual(exits, {os.path.join(here, "out", "runs", "run-0001"): "0",
+                                     os.path.join(here, "out", "runs", "run-0002"): "1"})
+            # A Slurm array task exits with its run's status too.
+            task = subprocess.run(["bash", os.path.join(ROOT, "scripts", "slurm", "soilweb-array.sbatch")],
+                                  env=dict(failing, SLURM_ARRAY_TASK_ID="2", SWEEP=os.path.join(here, "out"),
+                                           SOILWEB=BINARY), capture_output=True, text=True)
+            self.assertEqual(task.returncode, 1)
+
+    def test_collects_compressed_runs(self):
+        with tempfile.TemporaryDirectory() as here:
+            plain, _ = self.sweep(here, "plain", {"simulation.outputs.compression": ["none"]}, 1)
+            packed, failed = self.sweep(here, "packed", {"simulation.outputs.compression": ["gzip"]}, 1)
+            self.assertEqual(failed, [])
+            strip = lambda table: [line.split("\t")[3:] for line in table.splitlines()[1:]]  # noqa: E731
+            self.assertEqual(strip(packed), strip(plain))
+
+    def test_sweep_figures(self):
+        with tempfile.TemporaryDirectory() as here:
+            self.sweep(here, "out", {"simulation.temperature": [15, 25]}, 2)
+            done = run(PLOT, "out", "--columns", "PREY_ACTIVE,BIOMASS", "--report", cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            with open(os.path.join(here, "out", "plots", "report.html")) as f:
+                self.assertEqual(f.read().count("<figure><svg"), 4)
+            for name in ("sweep_dynamics.png", "sweep_extinct.png", "sweep_scatter.png", "sweep_trait_evolution.png"):
+                with open(os.path.join(here, "out", "plots", name), "rb") as f:
+                    self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n", name)
+
+    def test_a_latin_hypercube_is_repeatable_and_within_its_ranges(self):
+        with tempfile.TemporaryDirectory() as here:
+            with open(os.path.join(here, "base.json"), "w") as f:
+                json.dump(tiny_config(), f)
+            ranges = {"simulation.temperature": {"min": 10.5, "max": 30},
+                      "world.life.animals.1.initialPopulation": {"min": 2, "max": 9}}
+            with open(os.path.join(here, "ranges.json"), "w") as f:
+                json.dump(ranges, f)
+            points = []
+            for out in ("first", "second"):
+                done = run(SWEEP, "prepare", "base.json", "ranges.json", out, "--design", "lhs", "--samples", "8",
+                           "--replicates", "2", "--seed", "11", cwd=here)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                with open(os.path.join(here, out, "sweep.json")) as f:
+                    points.append([(r["parameters"], r["seed"]) for r in json.load(f)["runs"]])
+            self.assertEqual(points[0], points[1])
+            self.assertEqual(len(points[0]), 16)
+            temperatures = sorted({p["simulation.temperature"] for p, _ in points[0]})
+            self.assertEqual(len(temperatures), 8)
+            for parameters, _ in points[0]:
+                self.assertTrue(10.5 <= parameters["simulation.temperature"] <= 30)
+                population = parameters["world.life.animals.1.initialPopulation"]
+                self.assertIsInstance(population, int)
+                self.assertTrue(2 <= population <= 9)
+            # One point in each eighth of the temperature range: a Latin hypercube.
+            self.assertEqual(sorted(int((t - 10.5) / (19.5 / 8)) for t in temperatures), list(range(8)))
+
+    def test_grid_keys_are_checked_before_anything_runs(self):
+        with tempfile.TemporaryDirectory() as here:
+            for grid, error in (({"simulation.temperatur": [1]}, "grid key 'simulation.temperatur' is not in the base"),
+                                ({"world.life.animals.2.initialPopulation": [1]},
+                                 "grid key 'world.life.animals.2.initialPopulation': 'world.life.animals' has 2 elements")):
+                with open(os.path.join(here, "base.json"), "w") as f:
+                    json.dump(tiny_config(), f)
+                with open(os.path.join(here, "grid.json"), "w") as f:
+                    json.dump(grid, f)
+                done = run(SWEEP, "run", "base.json", "grid.json", "out", "--binary", BINARY, cwd=here)
+                self.assertEqual(done.returncode, 1)
+                self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
+                self.assertIn(error, done.stderr)
+                self.assertFalse(os.path.exists(os.path.join(here, "out")))
+
+    def test_a_sweep_resumes_keeping_finished_runs_and_adding_replicates(self):
+        with tempfile.TemporaryDirectory() as here:
+            grid = {"simulation.temperature": [15, 25]}
+            table, _ = self.sweep(here, "out", grid, 1)
+            runs = os.path.join(here, "out", "runs")
+            kept = os.path.join(runs, "run-0001", "run-0001", "outputs", "run-0001_summary.txt")
+            stamp = os.stat(kept).st_mtime_ns
+            os.remove(os.path.join(runs, "run-0002", "exit_status"))  # as if killed
+            again, failed = self.sweep(here, "out", grid, 2)
+            self.assertEqual(failed, [])
+            self.assertEqual(os.stat(kept).st_mtime_ns, stamp, "a finished run is not run again")
+            blocks = self.blocks(again)
+            self.assertEqual(sorted(blocks), ["run-0001", "run-0002", "run-0003", "run-0004"])
+            self.assertEqual(blocks["run-0002"], self.blocks(table)["run-0002"], "the unfinished run ran again alike")
+            self.assertEqual([blocks[n][0][2] for n in sorted(blocks)], ["15", "25", "15", "25"])
+            self.assertEqual(len({blocks[n][0][1] for n in blocks}), 4)
+            # The same sweep made at once has the same seeds.
+            whole, _ = self.sweep(here, "whole", grid, 2)
+            self.assertEqual(sorted(b[0][1] for b in self.blocks(whole).values()),
+                             sorted(b[0][1] for b in blocks.values()))
+
+    @staticmethod
+    def long_sweep(here):
+        """A one-run sweep whose run lasts long enough to be stopped; its folder and summary."""
+        with open(os.path.join(ROOT, "tests", "soak", "soak.json")) as f:
+            base = json.load(f)
+        base["simulation"]["days"] = 400
+        for name, content in (("base.json", base), ("grid.json", {"simulation.temperature": [20]})):
+            with open(os.path.join(here, name), "w") as f:
+                json.dump(content, f)
+        done = run(SWEEP, "prepare", "base.json", "grid.json", "out", "--seed", "3", cwd=here)
+        assert done.returncode == 0, done.stderr
+        folder = os.path.join(here, "out", "runs", "run-0001")
+        return folder, os.path.join(folder, "run-0001", "outputs", "run-0001_summary.txt")
+
+    @staticmethod
+    def stop_when_summary_has(process, summary, lines, sent=signal.SIGTERM):
+        wait_for_lines(summary, lines)
+        process.send_signal(sent)
+        return process.wait()
+
+    def assert_as_if_never_stopped(self, here, folder, summary):
+        with open(summary) as f:
+            resumed = f.read()
+        whole = os.path.join(here, "whole")
+        os.mkdir(whole)
+        self.assertEqual(run(BINARY, os.path.join(folder, "run_params"), cwd=whole).returncode, 0)
+        with open(os.path.join(whole, "run-0001", "outputs", "run-0001_summary.txt")) as f:
+            self.assertEqual(resumed, f.read())
+        self.assertFalse(os.path.exists(os.path.join(folder, "run-0001", "checkpoint")), "a finished run keeps none")
+
+    def test_a_stopped_run_carries_on_from_its_checkpoint(self):
+        with tempfile.TemporaryDirectory() as here:
+            folder, summary = self.long_sweep(here)
+            started = subprocess.Popen([BINARY, "run_params"], cwd=folder, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+            self.assertEqual(self.stop_when_summary_has(started, summary, 20), 143)
+            with open(os.path.join(folder, "exit_status"), "w") as f:
+                f.write("143\n")
+            done = run(SWEEP, "run", "base.json", "grid.json", "out", "--binary", BINARY, cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            with open(os.path.join(folder, "console.txt")) as f:
+                self.assertIn("Resuming from the checkpoint of day", f.read())
+            self.assert_as_if_never_stopped(here, folder, summary)
+
+    def test_a_sweep_over_runs_still_under_way_refuses_and_touches_nothing(self):
+        with tempfile.TemporaryDirectory() as here:
+            folder, summary = self.long_sweep(here)
+            for name in ("console.txt", "errors.txt"):
+                with open(os.path.join(folder, name), "w") as f:
+                    f.write("the orphan's own\n")
+            # An orphan of a sweep killed outright, held still at day 3 (its wrapper wrote its pid).
+            orphan = subprocess.Popen([BINARY, "run_params"], cwd=folder, stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL, env=dict(os.environ, SOILWEB_TEST_AT="day@3:STOP"))
+            try:
+                os.waitpid(orphan.pid, os.WUNTRACED)
+                with open(os.path.join(folder, "soilweb.pid"), "w") as f:
+                    f.write(f"{orphan.pid}\n")
+                again = run(SWEEP, "run", "base.json", "grid.json", "out", "--binary", BINARY, cwd=here)
+                self.assertEqual(again.returncode, 1)
+                self.assertEqual(again.stderr, f"soilweb-sweep: 1 run of an earlier sweep in out is still under way: "
+                                               f"run-0001 (pid {orphan.pid}); wait for them, or stop them with kill PID "
+                                               "(each stops with a checkpoint), then run the same command again\n")
+                for name in ("console.txt", "errors.txt"):
+                    with open(os.path.join(folder, name)) as f:
+                        self.assertEqual(f.read(), "the orphan's own\n", name)
+                collected = run(SWEEP, "collect", "out", cwd=here)
+                self.assertEqual(collected.returncode, 1)
+                self.assertEqual(collected.stderr, "soilweb-sweep: cannot collect: run-0001 is still being written by "
+                                                   "a soilweb process; wait for it to end\n")
+            finally:
+                orphan.send_signal(signal.SIGTERM)
+                orphan.send_signal(signal.SIGCONT)
+            self.assertEqual(orphan.wait(), 143)
+            done = run(SWEEP, "run", "base.json", "grid.json", "out", "--binary", BINARY, cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assert_as_if_never_stopped(here, folder, summary)
+
+    def test_a_slurm_task_warned_before_its_time_limit_checkpoints_and_carries_on(self):
+        with tempfile.TemporaryDirectory() as here:
+            folder, summary = self.long_sweep(here)
+            task = ["bash", os.path.join(ROOT, "scripts", "slurm", "soilweb-array.sbatch")]
+            env = dict(os.environ, SLURM_ARRAY_TASK_ID="1", SWEEP=os.path.join(here, "out"), SOILWEB=BINARY)
+            # Slurm's warning goes to the batch script only, which hands it on.
+            self.assertEqual(self.stop_when_summary_has(subprocess.Popen(task, env=env), summary, 20), 143)
+            self.assertTrue(os.path.exists(os.path.join(folder, "run-0001", "checkpoint", "run-0001_checkpoint.bin")))
+            self.assertEqual(subprocess.run(task, env=env).returncode, 0)
+            with open(os.path.join(folder, "exit_status")) as f:
+                self.assertEqual(f.read(), "0\n")
+            self.assert_as_if_never_stopped(here, folder, summary)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,110 @@
+"""A sweep's runs: checked before anything is written, prepared whole, stopped and carried on."""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import unittest
+
+from support import BINARY, ROOT, SWEEP, run, tiny_config, wait_for_lines
+
+
+class TruthfulSweepTest(unittest.TestCase):
+    def write_inputs(self, here, grid, base=None):
+        for name, content in (("base.json", base or tiny_config()), ("grid.json", grid)):
+            with open(os.path.join(here, name), "w") as f:
+                json.dump(content, f)
+
+    def test_configurations_are_checked_before_anything_is_written(self):
+        with tempfile.TemporaryDirectory() as here:
+            cases = (({"simulation.temperature": ["warm", 20]}, [],
+                      ["soilweb-sweep: run-0001: 'simulation.temperature' is \"warm\"; read as 0",
+                       "soilweb-sweep: the sweep was not started: 1 run's configuration has warnings (pass --lenient "
+                       "to run them anyway)"]),
+                     ({"simulation.worldLength": [4, 3]}, ["--lenient"],
+                      ["soilweb-sweep: run-0002: 'simulation.worldLength' must be 1 or an even number of at least 4, "
+                       "got 3",
+                       "soilweb-sweep: the sweep was not started: 1 run's configuration holds errors"]),
+                     ({"simulation.seed": [1, 2]}, [],
+                      ["soilweb-sweep: grid key 'simulation.seed' is set by the sweep itself (each run's seed is drawn "
+                       "from the master seed, its name is its folder's); leave it out of the grid"]))
+            for grid, extra, lines in cases:
+                self.write_inputs(here, grid)
+                for command in ("run", "prepare"):
+                    done = run(SWEEP, command, "base.json", "grid.json", "out", "--binary", BINARY, *extra, cwd=here)
+                    self.assertEqual(done.returncode, 1, done.stderr)
+                    self.assertEqual(done.stderr.splitlines(), lines)
+                    self.assertFalse(os.path.exists(os.path.join(here, "out")))
+            self.write_inputs(here, {"simulation.temperature": ["warm", 20]})
+            done = run(SWEEP, "run", "base.json", "grid.json", "out", "--binary", BINARY, "--lenient", cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertNotIn("failed", done.stdout)
+
+    def test_an_interrupted_prepare_is_completed_and_a_damaged_checkpoint_starts_afresh(self):
+        with tempfile.TemporaryDirectory() as here:
+            base = tiny_config(days=30)
+            base["simulation"]["checkpointEvery"] = 5
+            self.write_inputs(here, {"simulation.temperature": [15, 25]}, base)
+            self.assertEqual(run(SWEEP, "prepare", "base.json", "grid.json", "out", "--seed", "2", "--binary", BINARY,
+                                 cwd=here).returncode, 0)
+            runs = os.path.join(here, "out", "runs")
+            shutil.rmtree(os.path.join(runs, "run-0002"))  # as if prepare had stopped half-way
+            os.makedirs(os.path.join(runs, ".run-0002.partial"))
+            done = run(SWEEP, "prepare", "base.json", "grid.json", "out", "--binary", BINARY, cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(sorted(os.listdir(runs)), ["run-0001", "run-0002"])
+            # Killed after the checkpoint of day 9, whose file is then damaged.
+            folder = os.path.join(runs, "run-0001")
+            run(BINARY, "run_params", cwd=folder, env=dict(os.environ, SOILWEB_TEST_AT="day@11:KILL"))
+            checkpoint = os.path.join(folder, "run-0001", "checkpoint", "run-0001_checkpoint.bin")
+            with open(checkpoint, "r+b") as f:
+                f.seek(100)
+                f.write(b"damage")
+            done = run(SWEEP, "run", "base.json", "grid.json", "out", "--binary", BINARY, cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertIn("soilweb-sweep: run-0001: checkpoint 'run-0001/checkpoint/run-0001_checkpoint.bin' is "
+                          "damaged: its checksum does not match its contents; the run starts afresh\n", done.stderr)
+            self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
+            whole = os.path.join(here, "whole")
+            os.mkdir(whole)
+            self.assertEqual(run(BINARY, os.path.join(folder, "run_params"), cwd=whole).returncode, 0)
+            for name in ("run-0001_summary.txt", "run-0001_nodes.txt"):
+                with open(os.path.join(folder, "run-0001", "outputs", name)) as a, \
+                        open(os.path.join(whole, "run-0001", "outputs", name)) as b:
+                    self.assertEqual(a.read(), b.read(), name)
+
+    def test_stopping_the_sweep_stops_its_runs_and_running_it_again_carries_them_on(self):
+        with tempfile.TemporaryDirectory() as here:
+            with open(os.path.join(ROOT, "tests", "soak", "soak.json")) as f:
+                base = json.load(f)
+            base["simulation"]["days"] = 300
+            self.write_inputs(here, {"simulation.temperature": [19, 21]}, base)
+            # The runs are found by their pids, not by the binary's name.
+            other = os.path.join(here, "other-name")
+            shutil.copy(BINARY, other)
+            command = [SWEEP, "run", "base.json", "grid.json", "out", "--seed", "4", "--jobs", "2", "--binary", other]
+            sweep = subprocess.Popen(command, cwd=here, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+            summaries = [os.path.join(here, "out", "runs", n, n, "outputs", n + "_summary.txt")
+                         for n in ("run-0001", "run-0002")]
+            for summary in summaries:
+                wait_for_lines(summary, 10)
+            sweep.send_signal(signal.SIGTERM)
+            _, err = sweep.communicate()
+            self.assertEqual(sweep.returncode, 143, err)
+            self.assertIn("soilweb-sweep: stopped by SIGTERM; 2 runs under way stopped with a checkpoint", err)
+            for name in ("run-0001", "run-0002"):
+                with open(os.path.join(here, "out", "runs", name, "exit_status")) as f:
+                    self.assertEqual(f.read(), "143\n", name)
+            again = run(*command, cwd=here)
+            self.assertEqual(again.returncode, 0, again.stderr)
+            for name, summary in zip(("run-0001", "run-0002"), summaries):
+                whole = os.path.join(here, "whole-" + name)
+                os.mkdir(whole)
+                self.assertEqual(run(BINARY, os.path.join(here, "out", "runs", name, "run_params"), cwd=whole).returncode, 0)
+                with open(summary) as a, open(os.path.join(whole, name, "outputs", name + "_summary.txt")) as b:
+                    self.assertEqual(a.read(), b.read(), name)
+
+
+if __name__ == "__main__":
+    unittest.main()
