@@ -7,13 +7,13 @@ build=${1:-"$root/build"}
 shift || true
 
 packages=(g++ make cmake git libboost-dev libcli11-dev libdeflate-dev libgtest-dev python3 python3-matplotlib
-          python3-scipy python3-pandas r-base-core parallel chromium)
+          python3-scipy python3-pandas r-base-core r-cran-jsonlite parallel chromium)
 if ! command -v dpkg-query >/dev/null || ! command -v apt-get >/dev/null; then
   # Not Debian: nothing is installed here; say what the build needs and try it as it is.
   cat >&2 <<'NEEDS'
 setup.sh: this is not a Debian or Ubuntu machine, so nothing is installed. soilweb needs a C++17
 compiler, CMake 3.16 or newer, Boost's headers, CLI11 (header-only) and libdeflate; the tests need
-GoogleTest, and the scripts Python 3 with matplotlib, scipy and pandas, R for the R loader, GNU
+GoogleTest, and the scripts Python 3 with matplotlib, scipy and pandas, R with jsonlite for the R loader, GNU
 parallel, and chromium to check that a report page renders. On a cluster, load them as modules (e.g. `module load gcc cmake boost`) and see "Building on a cluster" in the
 README for a build without tests.
 NEEDS

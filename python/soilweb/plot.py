@@ -33,9 +33,9 @@ or the sweep's record, every figure inline and the files and what they hold.
 """
 import argparse
 import os
-import sys
 
-from .figures.common import FORMATS, Figures, Refused, fail
+from .command import fail, run_command
+from .figures.common import FORMATS, Figures
 from .figures.run import plot_run
 from .figures.sweep import plot_sweep
 from .report import run_report, sweep_report, write_report
@@ -80,12 +80,7 @@ def main():
 
 
 def run():
-    """The command: a problem the user can mend is one line on standard error and exit status 1."""
-    try:
-        main()
-    except Refused as e:
-        print(f"soilweb-plot: {e}", file=sys.stderr)
-        sys.exit(1)
+    run_command("soilweb-plot", main)
 
 
 if __name__ == "__main__":

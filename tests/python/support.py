@@ -45,3 +45,10 @@ def png_size(path):
 
 sys.path.insert(0, os.path.join(ROOT, "python"))
 
+
+def run_config(folder, config):
+    """Runs config (a dict) as folder/run_params in folder, which is made; the finished process."""
+    os.makedirs(folder)
+    with open(os.path.join(folder, "run_params"), "w") as f:
+        json.dump(config, f)
+    return run(BINARY, cwd=folder)

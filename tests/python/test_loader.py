@@ -4,7 +4,7 @@ import os
 import tempfile
 import unittest
 
-from support import BINARY, ROOT, SWEEP, run, tiny_config
+from support import BINARY, ROOT, SWEEP, run, tiny_config, run_config
 
 import pandas as pd
 import soilweb
@@ -36,13 +36,9 @@ class LoaderTest(unittest.TestCase):
     def runs(self, here, **variants):
         """A run of the tiny configuration per variant (its outputs settings), each in its own folder."""
         for name, outputs in variants.items():
-            folder = os.path.join(here, name)
-            os.makedirs(folder)
             config = tiny_config(days=8)
             config["simulation"]["outputs"].update(outputs)
-            with open(os.path.join(folder, "run_params"), "w") as f:
-                json.dump(config, f)
-            done = run(BINARY, cwd=folder)
+            done = run_config(os.path.join(here, name), config)
             self.assertEqual(done.returncode, 0, done.stderr)
         return {name: soilweb.read_run(os.path.join(here, name, "example")) for name in variants}
 

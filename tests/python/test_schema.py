@@ -2,13 +2,12 @@
 writes has the schema's columns, header and rows alike."""
 import glob
 import gzip
-import json
 import os
 import subprocess
 import tempfile
 import unittest
 
-from support import BINARY, ROOT, run, tiny_config
+from support import BINARY, ROOT, run_config, tiny_config
 
 from soilweb import dictionary, schema
 
@@ -32,12 +31,9 @@ class SchemaTest(unittest.TestCase):
         with tempfile.TemporaryDirectory() as here:
             for layout, outputs in layouts.items():
                 folder = os.path.join(here, layout)
-                os.makedirs(folder)
                 config = tiny_config(days=4)
                 config["simulation"]["outputs"].update(outputs)
-                with open(os.path.join(folder, "run_params"), "w") as f:
-                    json.dump(config, f)
-                done = run(BINARY, cwd=folder)
+                done = run_config(folder, config)
                 self.assertEqual(done.returncode, 0, done.stderr)
                 names = config["simulation"]["outputs"]
                 for entry in schema.SCHEMA["files"]:

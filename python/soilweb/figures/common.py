@@ -1,32 +1,24 @@
 """What every figure shares: saving, colours, count axes, labels, how a run ended, and the
 pooled trait means of the trait statistics."""
+import io
 import math
 import os
 import sys
 import textwrap
-import io
 
-import matplotlib
+import matplotlib.pyplot as plt
+import pandas as pd
+from matplotlib.colors import to_rgb
+from matplotlib.ticker import FixedLocator, FuncFormatter, MaxNLocator, NullLocator
 
-matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
-import pandas as pd  # noqa: E402
-from matplotlib.colors import to_rgb  # noqa: E402
-from matplotlib.ticker import FixedLocator, FuncFormatter, MaxNLocator, NullLocator  # noqa: E402
-
-from ..schema import TRAIT_LABELS  # noqa: E402
+from ..command import fail
+from ..schema import TRAIT_LABELS
 
 FORMATS = ("png", "pdf", "svg")
 # One colour per species, the same in every figure: the founding species first.
 SPECIES_COLOURS = ["#1b9e77", "#d95f02", "#7570b3", "#e7298a", "#66a61e"]
 
 
-class Refused(Exception):
-    """A problem the user can mend: reported in one line, exit status 1."""
-
-
-def fail(message):
-    raise Refused(message)
 
 
 def note(message):

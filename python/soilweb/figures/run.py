@@ -9,7 +9,8 @@ from matplotlib.ticker import MaxNLocator
 
 from .. import loader
 from ..schema import FIRST_ADULT_INSTAR, LIVING_STATES as LIVING, STATES, TRAIT_LABELS
-from .common import (count_axis, ending_of, fail, hatched_means, mark_ending, note, shade, species_colour, species_of,
+from ..command import fail
+from .common import (count_axis, ending_of, hatched_means, mark_ending, note, shade, species_colour, species_of,
                      wrapped, chosen_traits)
 
 LIVING_STATES = [("UNBORN", "eggs"), ("ACTIVE", "active"), ("REPRODUCING", "reproducing")]

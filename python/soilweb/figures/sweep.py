@@ -8,7 +8,8 @@ from matplotlib.ticker import MaxNLocator
 
 from .. import loader
 from ..schema import TRAIT_LABELS
-from .common import chosen_traits, fail, hatched_means, note, species_colour, species_of, words, wrapped
+from ..command import fail
+from .common import chosen_traits, hatched_means, note, species_colour, species_of, words, wrapped
 
 SUMMARY_LABELS = {"BIOMASS": "total fungal biomass", "DAY": "day"}
 

@@ -4,7 +4,7 @@ import os
 import sys
 
 from .collect import collect
-from .config import Refused, fail
+from ..command import fail, run_command
 from .folder import prepare
 from .runner import run_all
 
@@ -79,15 +79,4 @@ def main():
 
 
 def run():
-    """main, with every problem the user can mend as one line on standard error."""
-    try:
-        main()
-    except Refused as e:
-        print(f"soilweb-sweep: {e}", file=sys.stderr)
-        sys.exit(1)
-    except KeyboardInterrupt:
-        print("soilweb-sweep: stopped by SIGINT", file=sys.stderr)
-        sys.exit(130)
-    except OSError as e:
-        print("soilweb-sweep: " + (f"{e.filename}: " if e.filename else "") + f"{e.strerror or e}", file=sys.stderr)
-        sys.exit(1)
+    run_command("soilweb-sweep", main)

@@ -11,12 +11,7 @@ import sys
 import tempfile
 
 
-class Refused(Exception):
-    """A problem the user can mend: reported in one line, exit status 1."""
-
-
-def fail(message):
-    raise Refused(message)
+from ..command import fail
 
 
 def runs_text(count, what="run"):
