@@ -19,6 +19,7 @@
 int World::DAYS = 0;
 bool World::PREDATORS = false;
 int World::PARALLEL = 0;
+long World::soilThreadsStarted = 0;
 #ifdef NDEBUG
 bool World::CHECK_REGISTRY = false;
 #else
@@ -282,6 +283,7 @@ void World::parallelGrowAndSpreadFungiAlongCells() {
     pthread_t thread;
     const int rc = pthread_create(&thread, nullptr, &Cell::thread_maker, &task);
     if (rc) throw std::runtime_error("cannot start the soil thread: error " + std::to_string(rc));
+    ++soilThreadsStarted;
     pthread_join(thread, nullptr);
   }
 }

@@ -31,6 +31,8 @@ class World {
   static int DAYS;         // number of the last simulated day
   static bool PREDATORS;   // prey move with exposure to predators
   static int PARALLEL;     // 1: the soil step runs on threads
+  // Threads started for the threaded soil step so far (the tests check that the step is taken).
+  static long soilThreadsStarted;
 
   // When set (by default in debug builds), every phase of a day ends with a
   // check of the animal registry (each animal filed once, in its cell, under

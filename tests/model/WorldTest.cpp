@@ -5,7 +5,7 @@
 #include "RunOutputs.h"
 #include "World.h"
 
-#include "Fixtures.h"
+#include "WorldFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -16,19 +16,6 @@
 namespace pt = boost::property_tree;
 
 namespace {
-// Each test runs in a scratch folder holding the run's output tree.
-struct WorldTest : ::testing::Test {
-  void SetUp() override {
-    fixtures::freshProcess();
-    seedRandom(1);
-    World::PARALLEL = 0;
-    saved = std::cout.rdbuf(console.rdbuf());
-  }
-  void TearDown() override { std::cout.rdbuf(saved); }
-  std::ostringstream console;  // what a console report printed
-  std::streambuf* saved = nullptr;
-  fixtures::ScratchFolder scratch;
-};
 
 std::string constructionError(const pt::ptree& tree) {
   try {
@@ -50,23 +37,6 @@ pt::ptree& species(pt::ptree& tree, int index) {
   auto it = tree.get_child("world.life.animals").begin();
   std::advance(it, index);
   return it->second;
-}
-
-// The three food-web files as the world writes them.
-std::vector<std::string> matricesOf(World& world) {
-  {
-    OutputFile e("e.txt"), p("p.txt"), n("n.txt");
-    RunOutputs(world, {}, nullptr).printEncountersPredationsAndNodesMatrices(e, p, n);
-    for (OutputFile* file : {&e, &p, &n}) file->commit();
-  }
-  std::vector<std::string> texts;
-  for (const char* name : {"e.txt", "p.txt", "n.txt"}) {
-    std::ifstream in(name);
-    std::ostringstream text;
-    text << in.rdbuf();
-    texts.push_back(text.str());
-  }
-  return texts;
 }
 
 pt::ptree arrayOf(std::initializer_list<const char*> values) {
@@ -244,15 +214,22 @@ TEST_F(WorldTest, ASingleFounderGetsFiniteTraits) {
   for (double trait : world.getCell(0)->getPreys(UNBORN).at(0)->getTraits()) EXPECT_TRUE(std::isfinite(trait));
 }
 
+// Whole days with simulation.parallel 1 take the threaded soil step (two
+// threads a day, counted) and give the serial days' soil.
 TEST_F(WorldTest, ThreadedSoilStepGivesTheSerialResult) {
   auto tree = fixtures::validConfig(3, 6, 0, 0);
   World serial(tree);
   World threaded(tree);
+  const long threadsBefore = World::soilThreadsStarted;
   for (int day = 0; day < 30; ++day) {
-    serial.growAndSpreadFungiAlongCells();
-    threaded.parallelGrowAndSpreadFungiAlongCells();
+    World::PARALLEL = 0;
+    serial.runNextDay(day);
+    World::PARALLEL = 1;
+    threaded.runNextDay(day);
     for (int i = 0; i < 6; ++i) ASSERT_EQ(serial.getCell(i)->getFungi(), threaded.getCell(i)->getFungi());
   }
+  World::PARALLEL = 0;
+  EXPECT_EQ(World::soilThreadsStarted - threadsBefore, 60);
 }
 
 TEST_F(WorldTest, ChemostatTopsUpOnlyBelowTheThreshold) {
@@ -291,50 +268,6 @@ TEST_F(WorldTest, ExtinctionCountsOnlyUnbornAndActiveAnimals) {
   EXPECT_FALSE(noFood.isExtinguished());
 }
 
-TEST_F(WorldTest, SummaryLineHasTheDayBiomassAndThirteenCounts) {
-  World world(fixtures::validConfig(3, 4, 3, 2));
-  for (int i = 0; i < 4; ++i) world.getCell(i)->setFungi(i == 0 ? 1234567 : 0);
-  std::string out;
-  RunOutputs(world, {}, nullptr).printDailySummary(out, 5);
-  EXPECT_EQ(out, "5\t1.23457e+06\t3\t0\t0\t0\t0\t0\t2\t0\t0\t0\t0\t0\t0\n");
-}
-
-// Every count different, so that two columns swapped cannot pass: the k-th
-// count of the line, in the order of the summary's header, holds k animals.
-TEST_F(WorldTest, SummaryColumnsFollowTheHeader) {
-  World world(fixtures::validConfig(0, 4, 0, 0));
-  for (int i = 0; i < 4; ++i) world.getCell(i)->setFungi(0);
-  AnimalSpecies* prey = world.getSpecies()[0].get();
-  AnimalSpecies* predator = world.getSpecies()[1].get();
-  int id = 0, count = 0;
-  for (unsigned state : {UNBORN, ACTIVE, STARVED, PREDATED, REPRODUCING, SENESCED}) {
-    ++count;
-    for (int n = 0; n < count; ++n, ++id) fixtures::addAnimal<Prey>(world.getCell(id % 4), prey, state, id);
-  }
-  for (unsigned state : {UNBORN, ACTIVE, STARVED, PREDATED, REPRODUCING, BACKGROUND, SENESCED}) {
-    ++count;
-    for (int n = 0; n < count; ++n, ++id) fixtures::addAnimal<Predator>(world.getCell(id % 4), predator, state, id);
-  }
-  std::string out;
-  RunOutputs(world, {}, nullptr).printDailySummary(out, 5);
-  EXPECT_EQ(out, "5\t0\t1\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t12\t13\n");
-}
-
-TEST_F(WorldTest, FoodWebMatricesOfTheFounders) {
-  World world(fixtures::validConfig(3, 1, 1, 1));
-  Cell* cell = world.getCell(0);
-  Prey* prey = cell->getPreys(UNBORN).at(0);
-  Predator* predator = cell->getPredators(UNBORN).at(0);
-  prey->addEncounterEventWith(1);
-  prey->addEncounterEventWith(1);
-  prey->addPredationEventWith(1);
-  predator->addEncounterEventWith(7);  // an offspring's id: left out
-  EXPECT_EQ(matricesOf(world), (std::vector<std::string>{"\t0\t1\n0\t0\t1\n1\t0\t0\n", "\t0\t1\n0\t0\t1\n1\t0\t0\n",
-                                                        "node\tcategory\nX0\tinvertebrate\nX1\tvert.ecto\n"}));
-  World empty(fixtures::validConfig(3, 1, 0, 0));
-  EXPECT_EQ(matricesOf(empty), (std::vector<std::string>{"\n", "\n", "node\tcategory\n"}));
-}
-
 TEST_F(WorldTest, EveryAnimalStaysFiledOnceThroughEveryPhaseOfManyDays) {
   // The registry is checked after each phase; a fault throws.
   const bool checking = World::CHECK_REGISTRY;
@@ -354,77 +287,4 @@ TEST_F(WorldTest, EveryAnimalStaysFiledOnceThroughEveryPhaseOfManyDays) {
   World::CHECK_REGISTRY = checking;
   EXPECT_GT(predated, 0);
   EXPECT_GT(breeders, 0);
-}
-
-// An animal text too large to hold is written in parts as it is built, and the
-// next start of day built afresh: the files hold the same lines as when the text
-// is held and reused, in both layouts.
-TEST_F(WorldTest, AnimalFilesTooLargeToHoldAreStreamedLineForLine) {
-  World world(fixtures::validConfig(40, 4, 60, 12));
-  std::filesystem::create_directories("run2/outputs");
-  SnapshotChoice tables;
-  tables.tables = true;
-  DailySnapshots held("run1", World::DAYS), streamed("run1", World::DAYS, 200);
-  DailySnapshots heldTable("run1", World::DAYS), streamedTable("run2", World::DAYS, 200);
-  heldTable.choose(tables);
-  streamedTable.choose(tables);
-  ASSERT_TRUE(heldTable.openTables({}, false) && streamedTable.openTables({}, false));
-  const auto read = [](const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  };
-  const auto both = [&](int day, int selector) {
-    const std::string path = "run1/" + std::string(selector ? "animals_each_day_start" : "animals_each_day_end") +
-                             "/run1_animals_day_" + std::to_string(day) + ".txt";
-    held.writeAnimals(world.getCells(), day, selector);
-    const std::string whole = read(path);
-    streamed.writeAnimals(world.getCells(), day, selector);
-    EXPECT_EQ(read(path), whole) << "day " << day << (selector ? " end" : " start");
-    EXPECT_GT(whole.size(), 600u) << "a file of fewer than three parts shows little";
-    heldTable.writeAnimals(world.getCells(), day, selector);
-    streamedTable.writeAnimals(world.getCells(), day, selector);
-  };
-  for (int day = 0; day < 20 && !world.isExtinguished(); ++day) {
-    world.runNextDay(day);
-    both(day, 1);
-    if (day % 2) {
-      world.purgeDeadAnimalsAlongCells();
-      for (DailySnapshots* snapshots : {&held, &streamed, &heldTable, &streamedTable}) snapshots->deadPurged();
-    }
-    both(day + 1, 0);  // the held one reuses the end of the day, the streamed one builds it again
-  }
-  ASSERT_TRUE(heldTable.commitTables() && streamedTable.commitTables());
-  EXPECT_FALSE(held.hasFailed() || streamed.hasFailed());
-  for (const char* table : {"_animals_start.tsv", "_animals_end.tsv"})
-    EXPECT_EQ(read(std::string("run2/outputs/run2") + table), read(std::string("run1/outputs/run1") + table)) << table;
-}
-
-TEST_F(WorldTest, TheReusedStartOfDaySnapshotEqualsAFreshOne) {
-  World world(fixtures::validConfig(40, 4, 60, 12));
-  RunOutputs outputs(world, {}, nullptr);
-  world.observe(&outputs);
-  auto startOfDay = [&](int day) {
-    outputs.printAnimalsAlongCells(day, 0);
-    std::ifstream in("run1/animals_each_day_end/run1_animals_day_" + std::to_string(day) + ".txt");
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  };
-  int purgedDays = 0;
-  for (int day = 0; day < 40 && !world.isExtinguished(); ++day) {
-    world.runNextDay(day);
-    int dead = 0;
-    for (int i = 0; i < 4; ++i) dead += world.getCell(i)->getNumberOfPredatedPreys() + world.getCell(i)->getNumberOfStarvedPreys();
-    if (day % 2) {
-      world.purgeDeadAnimalsAlongCells();
-      purgedDays += dead > 0;
-    }
-    const std::string reused = startOfDay(day + 1);
-    Cell::increaseForChemostatEffect = 0;
-    world.addFungiFromChemostatEffectAlongCells();  // a phase that changes nothing, so the next snapshot is built afresh
-    ASSERT_EQ(reused, startOfDay(day + 1)) << "day " << day;
-  }
-  EXPECT_GT(purgedDays, 0);
 }

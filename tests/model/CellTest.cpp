@@ -205,17 +205,3 @@ TEST_F(RegistryTest, RegistryCheckNamesMisfiledAnimals) {
   EXPECT_EQ(ring[0]->registryFault(seen), "animal 5 filed in cell 0 has its position in cell 1");
   p->moveTo(ring[0]);
 }
-
-TEST_F(RegistryTest, SnapshotLinesByStateThenPreysBeforePredators) {
-  auto* active = addAnimal<Prey>(ring[1], species.get(), ACTIVE, 1);
-  auto* unbornPredator = addAnimal<Predator>(ring[1], species.get(), UNBORN, 2);
-  auto* unborn = addAnimal<Prey>(ring[1], species.get(), UNBORN, 3);
-  std::string out;
-  std::ostringstream expected;
-  AnimalSnapshot::appendAnimals(*ring[1], out);
-  expected << *unborn << '\n' << *unbornPredator << '\n' << *active << '\n';
-  EXPECT_EQ(out, expected.str());
-  std::string cell;
-  AnimalSnapshot::appendCell(*ring[1], cell);
-  EXPECT_EQ(cell, "1\t10\t1\t0\n");
-}
