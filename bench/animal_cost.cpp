@@ -1,8 +1,8 @@
 // What one animal costs in memory, part by part, as glibc's allocator counts it
 // (each block takes its usable size plus an 8-byte header): a founder with 8
 // loci and pools of 4 alleles, its traits adjusted and one snapshot line written.
-#include "AnimalSnapshot.h"
-#include "ChromosomesGenerator.h"
+#include "output/AnimalSnapshot.h"
+#include "genetics/ChromosomesGenerator.h"
 #include "Fixtures.h"
 
 #include <malloc.h>
@@ -11,6 +11,8 @@
 
 #include <cstdlib>
 #include <new>
+
+using namespace soilweb;
 
 namespace {
 std::size_t block(const void* p) { return p ? malloc_usable_size(const_cast<void*>(p)) + 8 : 0; }

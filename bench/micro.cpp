@@ -1,14 +1,16 @@
 // Micro-benchmarks of the hot operations: one snapshot line, ten days of a
 // whole world (the model alone, then with its snapshot files), and a
 // predator's search of a crowded cell.
-#include "AnimalSnapshot.h"
+#include "output/AnimalSnapshot.h"
 #include "Fixtures.h"
-#include "RunOutputs.h"
-#include "World.h"
+#include "output/RunOutputs.h"
+#include "model/World.h"
 
 #include <benchmark/benchmark.h>
 
 #include <sstream>
+
+using namespace soilweb;
 
 namespace {
 

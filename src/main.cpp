@@ -1,9 +1,9 @@
 // soilweb: an individual-based simulation of a soil food web. The entry point
 // parses the command line and hands the run to the run driver.
-#include "ConfigurationKeys.h"
-#include "ResultSchema.h"
-#include "RunDriver.h"
-#include "RunInfo.h"
+#include "core/ConfigurationKeys.h"
+#include "output/ResultSchema.h"
+#include "run/RunDriver.h"
+#include "output/RunInfo.h"
 
 #include <CLI/CLI.hpp>
 #include <malloc.h>
@@ -12,6 +12,8 @@
 
 #include <iostream>
 #include <string>
+
+using namespace soilweb;
 
 namespace {
 const char* USAGE = "usage: soilweb [OPTIONS] [CONFIG]";

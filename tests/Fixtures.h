@@ -2,13 +2,13 @@
 // a ring of cells, animals with chosen traits, and a valid run_params tree.
 #pragma once
 
-#include "AnimalSpecies.h"
-#include "Animal.h"
-#include "Cell.h"
-#include "GlobalFunctions.h"
-#include "Predator.h"
-#include "Prey.h"
-#include "RunState.h"
+#include "model/AnimalSpecies.h"
+#include "model/Animal.h"
+#include "model/Cell.h"
+#include "core/GlobalFunctions.h"
+#include "model/Predator.h"
+#include "model/Prey.h"
+#include "model/RunState.h"
 
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-namespace fixtures {
+namespace soilweb::fixtures {
 
 // A species whose standardised scores are all 0 for an animal with traits 0
 // (means 0, sds 1), with one module of 13 traits unless told otherwise.
@@ -217,4 +217,4 @@ class ScratchFolder {
 // Resets the process-wide counters so that a test sees a fresh process.
 inline void freshProcess() { RunState::resetCounters(); }
 
-}  // namespace fixtures
+}  // namespace soilweb::fixtures

@@ -3,12 +3,14 @@
 #pragma once
 
 #include "Fixtures.h"
-#include "World.h"
+#include "model/World.h"
 
 #include <gtest/gtest.h>
 
 #include <iostream>
 #include <sstream>
+
+namespace soilweb {
 
 struct WorldTest : ::testing::Test {
   void SetUp() override {
@@ -22,3 +24,5 @@ struct WorldTest : ::testing::Test {
   std::streambuf* saved = nullptr;
   fixtures::ScratchFolder scratch;
 };
+
+}  // namespace soilweb

@@ -1,6 +1,6 @@
-#include "Configuration.h"
+#include "core/Configuration.h"
 
-#include "ConfigurationKeys.h"
+#include "core/ConfigurationKeys.h"
 
 #include <boost/property_tree/json_parser.hpp>
 
@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <sstream>
 #include <utility>
+
+namespace soilweb {
 
 Configuration::Configuration(const boost::property_tree::ptree& node, std::string path)
     : node(node), path(std::move(path)) {}
@@ -347,3 +349,5 @@ std::vector<std::string> Configuration::unknownKeyWarnings(const Tree& root) {
   findUnknownKeys(root, "", keysLookedUp, found);
   return found;
 }
+
+}  // namespace soilweb

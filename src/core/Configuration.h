@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+namespace soilweb {
+
 class Configuration {
  public:
   // One line for the user, e.g. "missing key 'simulation.days'".
@@ -75,3 +77,5 @@ class Configuration {
   const boost::property_tree::ptree& node;
   std::string path;
 };
+
+}  // namespace soilweb

@@ -1,7 +1,9 @@
-#include "ConfigurationKeys.h"
+#include "core/ConfigurationKeys.h"
 
-#include "GlobalFunctions.h"
-#include "Traits.h"
+#include "core/GlobalFunctions.h"
+#include "core/Traits.h"
+
+namespace soilweb {
 
 namespace {
 using Key = ConfigurationKeys::Key;
@@ -185,3 +187,5 @@ std::string ConfigurationKeys::json() {
   }
   return out + "]\n";
 }
+
+}  // namespace soilweb

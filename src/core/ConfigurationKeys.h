@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace soilweb {
+
 class ConfigurationKeys {
  public:
   struct Key {
@@ -28,3 +30,5 @@ class ConfigurationKeys {
   // The list as a JSON array of objects {path, type, required, meaning}.
   static std::string json();
 };
+
+}  // namespace soilweb

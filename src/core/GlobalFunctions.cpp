@@ -1,4 +1,4 @@
-#include "GlobalFunctions.h"
+#include "core/GlobalFunctions.h"
 
 #include <sys/time.h>
 
@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+
+namespace soilweb {
 
 double linearInterpolate(double x, double x0, double x1, double y0, double y1) {
   const double slope = (y1 - y0) / (x1 - x0);
@@ -247,3 +249,5 @@ std::string gibibytes(double bytes) {
   appendDouble(text, bytes / (1 << 30));
   return text + " GiB";
 }
+
+}  // namespace soilweb

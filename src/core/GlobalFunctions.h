@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+namespace soilweb {
+
 // The line through (x0, y0) and (x1, y1) evaluated at x; extrapolates, never clamps.
 double linearInterpolate(double x, double x0, double x1, double y0, double y1);
 
@@ -61,3 +63,5 @@ std::string jsonQuoted(const std::string& text);
 // end of what they wrote.
 char* writeDouble(char* at, double x);
 char* writeInt(char* at, long long n);
+
+}  // namespace soilweb

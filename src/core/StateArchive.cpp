@@ -1,4 +1,4 @@
-#include "StateArchive.h"
+#include "core/StateArchive.h"
 
 #include <libdeflate.h>
 #include <unistd.h>
@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+namespace soilweb {
 
 namespace {
 const std::size_t BLOCK = 1 << 20;
@@ -83,3 +85,5 @@ bool StateArchive::flush() {
   buffer.clear();
   return writeError == 0;
 }
+
+}  // namespace soilweb

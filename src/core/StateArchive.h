@@ -13,6 +13,8 @@
 #include <type_traits>
 #include <vector>
 
+namespace soilweb {
+
 class StateArchive {
  public:
   // What was read makes no sense: past the end, an impossible count or value.
@@ -66,3 +68,5 @@ class StateArchive {
   std::uint32_t crc = 0;
   int writeError = 0;        // errno of the first failed write
 };
+
+}  // namespace soilweb

@@ -6,6 +6,8 @@
 
 #include <array>
 
+namespace soilweb {
+
 // Trait indices; every animal holds one value per trait in this order.
 enum Trait : unsigned {
   ENERGY_TANK, GROWTH, PHENO, BODY_SIZE, ASSIM, VORACITY, SPEED, SEARCH_AREA,
@@ -35,3 +37,5 @@ inline constexpr std::array<TraitInfo, NUMBER_OF_TRAITS> TRAITS = {{
     {"srchQ10", "srchQ10", "", "temperature factor of search", "temperature factor of search"},
     {"actE_met", "e_met", "", "activation energy of metabolism", "activation energy of metabolism"},
 }};
+
+}  // namespace soilweb

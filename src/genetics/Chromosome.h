@@ -4,12 +4,14 @@
 // value read is exactly the pool's.
 #pragma once
 
-#include "Locus.h"
+#include "genetics/Locus.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <ostream>
+
+namespace soilweb {
 
 // The alleles of a chromosome, locus by locus (a read-only view): indices of
 // `width` bytes into the pools of loci.
@@ -49,3 +51,5 @@ class Chromosome {
  private:
   Alleles alleles;
 };
+
+}  // namespace soilweb

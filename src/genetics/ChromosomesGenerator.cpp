@@ -1,6 +1,8 @@
-#include "ChromosomesGenerator.h"
+#include "genetics/ChromosomesGenerator.h"
 
-#include "GlobalFunctions.h"
+#include "core/GlobalFunctions.h"
+
+namespace soilweb {
 
 ChromosomesGenerator::ChromosomesGenerator(unsigned numberOfTraits, unsigned numberOfLoci, unsigned numberOfAlleles,
                                            int randomnessMode)
@@ -47,3 +49,5 @@ void ChromosomesGenerator::getChromosomeForGamete(const ChromosomePair& pair, un
   for (unsigned k = 0; k < numberOfLoci; ++k)
     into.setAllele(trait, intoSide, k, k < crossover ? head.indexAt(k) : tail.indexAt(k));
 }
+
+}  // namespace soilweb

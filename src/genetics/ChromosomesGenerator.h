@@ -4,11 +4,13 @@
 // it makes.
 #pragma once
 
-#include "Genome.h"
-#include "Locus.h"
+#include "genetics/Genome.h"
+#include "genetics/Locus.h"
 
 #include <memory>
 #include <vector>
+
+namespace soilweb {
 
 class ChromosomesGenerator {
  public:
@@ -35,3 +37,5 @@ class ChromosomesGenerator {
   std::vector<Locus> loci;
   unsigned numberOfTraits;
 };
+
+}  // namespace soilweb

@@ -1,11 +1,13 @@
-#include "Genome.h"
+#include "genetics/Genome.h"
 
-#include "StateArchive.h"
+#include "core/StateArchive.h"
 
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+
+namespace soilweb {
 
 namespace {
 // Bytes an index into the largest of the pools needs.
@@ -48,3 +50,5 @@ void Genome::transferState(StateArchive& archive) {
         archive.expect(held.getAlleles().index(k) < (*loci)[k].getAlleles().size(), "an allele index lies past its pool");
     }
 }
+
+}  // namespace soilweb

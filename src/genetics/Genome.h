@@ -6,13 +6,15 @@
 // animal for the animal's whole life; its chromosomes are views into it.
 #pragma once
 
-#include "Chromosome.h"
-#include "Locus.h"
+#include "genetics/Chromosome.h"
+#include "genetics/Locus.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
+
+namespace soilweb {
 
 class StateArchive;
 
@@ -46,3 +48,5 @@ class Genome {
   unsigned width;  // bytes an index takes
   std::unique_ptr<std::uint8_t[]> block;
 };
+
+}  // namespace soilweb

@@ -1,6 +1,8 @@
-#include "Locus.h"
+#include "genetics/Locus.h"
 
-#include "GlobalFunctions.h"
+#include "core/GlobalFunctions.h"
+
+namespace soilweb {
 
 Locus::Locus(int numberOfAlleles, int randomnessMode) {
   if (randomnessMode == 1) {
@@ -17,3 +19,5 @@ Locus::Locus(int numberOfAlleles, int randomnessMode) {
 
 
 int Locus::getAlleleIndexRandomly() const { return randomIndex(static_cast<int>(alleles.size())); }
+
+}  // namespace soilweb

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+namespace soilweb {
+
 class Locus {
  public:
   // randomnessMode 1: allele i is drawn within the i-th of n equal slices of
@@ -20,3 +22,5 @@ class Locus {
  private:
   std::vector<double> alleles;
 };
+
+}  // namespace soilweb

@@ -1,14 +1,16 @@
-#include "Animal.h"
+#include "model/Animal.h"
 
-#include "AnimalSpecies.h"
-#include "Cell.h"
-#include "ChromosomesGenerator.h"
-#include "GlobalFunctions.h"
-#include "StateArchive.h"
+#include "model/AnimalSpecies.h"
+#include "model/Cell.h"
+#include "genetics/ChromosomesGenerator.h"
+#include "core/GlobalFunctions.h"
+#include "core/StateArchive.h"
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+
+namespace soilweb {
 
 static_assert(std::tuple_size<Animal::Traits>::value == NUMBER_OF_TRAITS, "one value per trait");
 
@@ -360,3 +362,5 @@ void Animal::transferState(StateArchive& archive) {
     archive.io(*field);
   if (archive.isLoading()) forgetKeptFactors();
 }
+
+}  // namespace soilweb

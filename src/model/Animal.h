@@ -5,12 +5,14 @@
 // owned by the cell it is filed in and owns its genome.
 #pragma once
 
-#include "Genome.h"
+#include "genetics/Genome.h"
 
 #include <array>
 #include <limits>
 #include <memory>
 #include <vector>
+
+namespace soilweb {
 
 class AnimalSpecies;
 class Cell;
@@ -198,3 +200,5 @@ class Animal {
   TuningScales tuningScales;
   AnimalSpecies* species;
 };
+
+}  // namespace soilweb

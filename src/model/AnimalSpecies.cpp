@@ -1,15 +1,17 @@
-#include "AnimalSpecies.h"
+#include "model/AnimalSpecies.h"
 
-#include "ChromosomesGenerator.h"
-#include "Configuration.h"
-#include "GlobalFunctions.h"
-#include "StateArchive.h"
+#include "genetics/ChromosomesGenerator.h"
+#include "core/Configuration.h"
+#include "core/GlobalFunctions.h"
+#include "core/StateArchive.h"
 
 #include <cmath>
 
 #include <limits>
 #include <stdexcept>
 #include <utility>
+
+namespace soilweb {
 
 const std::vector<std::string>& AnimalSpecies::traitNames() {
   static const std::vector<std::string> names = [] {
@@ -268,3 +270,5 @@ void AnimalSpecies::transferState(StateArchive& archive) {
     archive.io(maxObservedTraits[i]);
   }
 }
+
+}  // namespace soilweb

@@ -5,13 +5,15 @@
 // reader, owned by the world for the whole run, read by the species' animals.
 #pragma once
 
-#include "Species.h"
-#include "Traits.h"
+#include "model/Species.h"
+#include "core/Traits.h"
 
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+namespace soilweb {
 
 class ChromosomesGenerator;
 class Configuration;
@@ -135,3 +137,5 @@ class AnimalSpecies : public Species {
   TraitTable maxTraitLimits;
   std::unique_ptr<ChromosomesGenerator> chromosomesGenerator;
 };
+
+}  // namespace soilweb

@@ -1,15 +1,17 @@
-#include "Cell.h"
+#include "model/Cell.h"
 
-#include "AnimalSpecies.h"
-#include "ChromosomesGenerator.h"
-#include "GlobalFunctions.h"
-#include "Predator.h"
-#include "Prey.h"
-#include "StateArchive.h"
+#include "model/AnimalSpecies.h"
+#include "genetics/ChromosomesGenerator.h"
+#include "core/GlobalFunctions.h"
+#include "model/Predator.h"
+#include "model/Prey.h"
+#include "core/StateArchive.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+
+namespace soilweb {
 
 double Cell::MIN_K = 0, Cell::MAX_K = 0, Cell::MIN_FUNGI = 0, Cell::MAX_FUNGI = 0, Cell::ZERO_FUNGI = 0;
 double Cell::B_NORMALISATION = 0, Cell::E_ACTIVATION_ENERGY = 0, Cell::K_BOLZMANN = 0;
@@ -380,3 +382,5 @@ std::string Cell::registryFault(std::unordered_set<const Animal*>& seen) const {
   }
   return "";
 }
+
+}  // namespace soilweb

@@ -10,6 +10,8 @@
 #include <unordered_set>
 #include <vector>
 
+namespace soilweb {
+
 class Animal;
 class AnimalSpecies;
 class StateArchive;
@@ -168,3 +170,5 @@ struct CellTask {
   std::vector<Cell*> cells;
   void (Cell::*operation)();
 };
+
+}  // namespace soilweb

@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace soilweb {
+
 class World;
 
 class DayObserver {
@@ -30,3 +32,5 @@ class DayObserver {
   // The dead were removed, and nothing else changed.
   virtual void deadPurged() {}
 };
+
+}  // namespace soilweb

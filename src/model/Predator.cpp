@@ -1,12 +1,14 @@
-#include "Predator.h"
+#include "model/Predator.h"
 
-#include "AnimalSpecies.h"
-#include "Cell.h"
-#include "GlobalFunctions.h"
-#include "StateArchive.h"
+#include "model/AnimalSpecies.h"
+#include "model/Cell.h"
+#include "core/GlobalFunctions.h"
+#include "core/StateArchive.h"
 
 #include <algorithm>
 #include <cmath>
+
+namespace soilweb {
 
 namespace {
 double logistic(double z) { return std::min(1.0, std::max(0.0, 1 / (1 + std::exp(-z)))); }
@@ -148,3 +150,5 @@ void Predator::transferState(StateArchive& archive) {
   catch_cell = nullptr;
   victim = nullptr;
 }
+
+}  // namespace soilweb

@@ -4,9 +4,11 @@
 // mortality. Owned by the cell it is filed in, like every animal.
 #pragma once
 
-#include "Animal.h"
+#include "model/Animal.h"
 
 #include <vector>
+
+namespace soilweb {
 
 class Predator : public Animal {
  public:
@@ -47,3 +49,5 @@ class Predator : public Animal {
   Cell* catch_cell = nullptr;   // where today's movement changed another animal's state
   Animal* victim = nullptr;     // that animal
 };
+
+}  // namespace soilweb

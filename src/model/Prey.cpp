@@ -1,7 +1,9 @@
-#include "Prey.h"
+#include "model/Prey.h"
 
-#include "AnimalSpecies.h"
-#include "Cell.h"
+#include "model/AnimalSpecies.h"
+#include "model/Cell.h"
+
+namespace soilweb {
 
 void Prey::move(int day) {
   if (last_moved_day >= day) return;
@@ -59,3 +61,5 @@ Animal* Prey::newOffspring(int id, std::unique_ptr<Genome> genome, int date_egg,
                            int ID_prt1, int ID_prt2) const {
   return new Prey(id, std::move(genome), position, date_egg, g_numb_prt1, g_numb_prt2, ID_prt1, ID_prt2, species);
 }
+
+}  // namespace soilweb

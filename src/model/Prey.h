@@ -3,9 +3,11 @@
 // on its cell's fungi and breeds with another reproducing prey of its cell.
 #pragma once
 
-#include "Animal.h"
+#include "model/Animal.h"
 
 #include <vector>
+
+namespace soilweb {
 
 class Prey : public Animal {
  public:
@@ -24,3 +26,5 @@ class Prey : public Animal {
   Animal* newOffspring(int id, std::unique_ptr<Genome> genome, int date_egg, int g_numb_prt1, int g_numb_prt2,
                        int ID_prt1, int ID_prt2) const override;
 };
+
+}  // namespace soilweb

@@ -1,11 +1,13 @@
-#include "RunState.h"
+#include "model/RunState.h"
 
-#include "Animal.h"
-#include "Cell.h"
-#include "GlobalFunctions.h"
-#include "Species.h"
-#include "StateArchive.h"
-#include "World.h"
+#include "model/Animal.h"
+#include "model/Cell.h"
+#include "core/GlobalFunctions.h"
+#include "model/Species.h"
+#include "core/StateArchive.h"
+#include "model/World.h"
+
+namespace soilweb {
 
 void RunState::transfer(StateArchive& archive, World& world) {
   RandomStreams streams = saveRandomStreams();
@@ -25,3 +27,5 @@ void RunState::resetCounters() {
   Cell::cellID = 0;
   Species::speciesCounter = 0;
 }
+
+}  // namespace soilweb

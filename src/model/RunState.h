@@ -23,6 +23,8 @@
 // looked up) belong to one reading, not to the run, and are not saved.
 #pragma once
 
+namespace soilweb {
+
 class StateArchive;
 class World;
 
@@ -34,3 +36,5 @@ class RunState {
   // Sets the counters as a fresh process has them.
   static void resetCounters();
 };
+
+}  // namespace soilweb

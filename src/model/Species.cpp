@@ -1,6 +1,8 @@
-#include "Species.h"
+#include "model/Species.h"
 
 #include <locale>
+
+namespace soilweb {
 
 int Species::speciesCounter = 0;
 
@@ -27,3 +29,5 @@ Species::~Species() = default;
 std::string Species::getScientificName() const { return scientificName; }
 
 int Species::getID() const { return ID; }
+
+}  // namespace soilweb

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace soilweb {
+
 class Species {
  public:
   explicit Species(const std::string& name);
@@ -20,3 +22,5 @@ class Species {
   std::string scientificName;
   int ID;
 };
+
+}  // namespace soilweb

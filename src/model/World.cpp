@@ -1,20 +1,22 @@
-#include "World.h"
+#include "model/World.h"
 
-#include "AnimalSpecies.h"
-#include "Cell.h"
-#include "ChromosomesGenerator.h"
-#include "Configuration.h"
-#include "DayObserver.h"
-#include "GlobalFunctions.h"
-#include "Predator.h"
-#include "Prey.h"
-#include "StateArchive.h"
+#include "model/AnimalSpecies.h"
+#include "model/Cell.h"
+#include "genetics/ChromosomesGenerator.h"
+#include "core/Configuration.h"
+#include "model/DayObserver.h"
+#include "core/GlobalFunctions.h"
+#include "model/Predator.h"
+#include "model/Prey.h"
+#include "core/StateArchive.h"
 
 #include <pthread.h>
 
 #include <cmath>
 #include <stdexcept>
 #include <unordered_set>
+
+namespace soilweb {
 
 int World::DAYS = 0;
 bool World::PREDATORS = false;
@@ -362,3 +364,5 @@ std::string World::registryFault() const {
     if (auto fault = cell->registryFault(seen); !fault.empty()) return fault;
   return "";
 }
+
+}  // namespace soilweb

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace soilweb {
+
 class AnimalSpecies;
 class Cell;
 class Configuration;
@@ -112,3 +114,5 @@ class World {
   std::vector<std::unique_ptr<AnimalSpecies>> existingAnimalSpecies;  // 0 founds prey, 1 predators
   std::vector<DayObserver*> observers;  // not owned
 };
+
+}  // namespace soilweb

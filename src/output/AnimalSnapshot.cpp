@@ -1,13 +1,15 @@
-#include "AnimalSnapshot.h"
+#include "output/AnimalSnapshot.h"
 
-#include "Animal.h"
-#include "AnimalSpecies.h"
-#include "Cell.h"
-#include "GlobalFunctions.h"
-#include "Predator.h"
-#include "Prey.h"
+#include "model/Animal.h"
+#include "model/AnimalSpecies.h"
+#include "model/Cell.h"
+#include "core/GlobalFunctions.h"
+#include "model/Predator.h"
+#include "model/Prey.h"
 
 #include <algorithm>
+
+namespace soilweb {
 
 // The fields that never change after birth (ids, a.species, parents, the raw
 // development time, and a.traits 1, 2 and 8 to 12) are formatted once, in five
@@ -115,3 +117,4 @@ std::ostream& operator<<(std::ostream& out, const Animal& animal) {
   return out << line;
 }
 
+}  // namespace soilweb

@@ -4,14 +4,16 @@
 // since its record no longer changes. The class holds no state of its own.
 #pragma once
 
-#include "Animal.h"
-#include "KeptLines.h"
+#include "model/Animal.h"
+#include "output/KeptLines.h"
 
 #include <memory>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
+
+namespace soilweb {
 
 class Cell;
 
@@ -36,3 +38,5 @@ class AnimalSnapshot {
 
 // One animal's line without its newline.
 std::ostream& operator<<(std::ostream& out, const Animal& animal);
+
+}  // namespace soilweb

@@ -1,11 +1,13 @@
-#include "BackgroundWriter.h"
+#include "output/BackgroundWriter.h"
 
-#include "OutputFile.h"
+#include "output/OutputFile.h"
 
 #include <cerrno>
 #include <new>
 #include <system_error>
 #include <utility>
+
+namespace soilweb {
 
 BackgroundWriter::BackgroundWriter(std::size_t maxPendingBytes) : maxPendingBytes(maxPendingBytes) {
   try {
@@ -120,3 +122,5 @@ void BackgroundWriter::work() {
     changed.notify_all();
   }
 }
+
+}  // namespace soilweb

@@ -18,6 +18,8 @@
 #include <string>
 #include <thread>
 
+namespace soilweb {
+
 class OutputFile;
 
 class BackgroundWriter {
@@ -75,3 +77,5 @@ class BackgroundWriter {
   std::atomic<int> lastDay{-1};
   std::thread thread;     // not joinable when no thread could be started: then writes are made at once
 };
+
+}  // namespace soilweb

@@ -1,6 +1,8 @@
-#include "ConsoleReport.h"
+#include "output/ConsoleReport.h"
 
 #include <iostream>
+
+namespace soilweb {
 
 void ConsoleReport::banner(const std::string& text) {
   const std::string rule(60, '=');
@@ -34,3 +36,5 @@ void ConsoleReport::biomassMeasured(double biomass) { std::cout << "Total biomas
 void ConsoleReport::phaseEnded() { std::cout << "."; }
 
 void ConsoleReport::dayEnded(const World&, int) { std::cout << " finished." << std::endl; }
+
+}  // namespace soilweb

@@ -5,7 +5,9 @@
 // which it observes for the whole run.
 #pragma once
 
-#include "DayObserver.h"
+#include "model/DayObserver.h"
+
+namespace soilweb {
 
 class ConsoleReport : public DayObserver {
  public:
@@ -21,3 +23,5 @@ class ConsoleReport : public DayObserver {
   void phaseEnded() override;
   void dayEnded(const World&, int day) override;
 };
+
+}  // namespace soilweb

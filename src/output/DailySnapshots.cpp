@@ -1,14 +1,16 @@
-#include "DailySnapshots.h"
-#include "ResultSchema.h"
+#include "output/DailySnapshots.h"
+#include "output/ResultSchema.h"
 
-#include "BackgroundWriter.h"
-#include "Cell.h"
-#include "GlobalFunctions.h"
-#include "OutputFile.h"
-#include "RunLayout.h"
+#include "output/BackgroundWriter.h"
+#include "model/Cell.h"
+#include "core/GlobalFunctions.h"
+#include "output/OutputFile.h"
+#include "output/RunLayout.h"
 
 #include <algorithm>
 #include <utility>
+
+namespace soilweb {
 
 namespace {
 // The kinds of the tables layout, in the order of TableBytes.
@@ -218,3 +220,5 @@ void DailySnapshots::writeCells(const std::vector<std::unique_ptr<Cell>>& cells,
   *text += '\n';
   write(path, std::move(text));
 }
+
+}  // namespace soilweb

@@ -12,14 +12,16 @@
 // the run's outputs for the whole run.
 #pragma once
 
-#include "AnimalSnapshot.h"
-#include "OutputFile.h"
+#include "output/AnimalSnapshot.h"
+#include "output/OutputFile.h"
 
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+namespace soilweb {
 
 class BackgroundWriter;
 class Cell;
@@ -107,3 +109,5 @@ class DailySnapshots {
   std::shared_ptr<OutputFile> provisionalFile;         // it, when written in parts, finished but not committed
   std::array<std::unique_ptr<OutputFile>, 3> tables;  // the tables layout's files, by kind
 };
+
+}  // namespace soilweb

@@ -1,21 +1,22 @@
-#include "FoodWebEdges.h"
-#include "ResultSchema.h"
+#include "output/FoodWebEdges.h"
+#include "output/ResultSchema.h"
 
-#include "AnimalSpecies.h"
-#include "BackgroundWriter.h"
-#include "Cell.h"
-#include "FoodWebMatrices.h"
-#include "GlobalFunctions.h"
-#include "OutputFile.h"
-#include "Predator.h"
-#include "Prey.h"
-#include "World.h"
+#include "model/AnimalSpecies.h"
+#include "output/BackgroundWriter.h"
+#include "model/Cell.h"
+#include "output/FoodWebMatrices.h"
+#include "core/GlobalFunctions.h"
+#include "output/OutputFile.h"
+#include "model/Predator.h"
+#include "model/Prey.h"
+#include "model/World.h"
 
 #include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
 
+namespace soilweb {
 
 namespace {
 struct Edge {
@@ -90,3 +91,5 @@ void FoodWebEdges::write(const World& world, OutputFile& nodes, OutputFile& edge
   }
   emit(edges, block, writer, true);
 }
+
+}  // namespace soilweb

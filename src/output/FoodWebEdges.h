@@ -7,6 +7,8 @@
 // run, instead of the matrices when simulation.outputs.foodWeb is "edges".
 #pragma once
 
+namespace soilweb {
+
 class BackgroundWriter;
 class OutputFile;
 class World;
@@ -17,3 +19,5 @@ class FoodWebEdges {
   // null (the files are then written at once).
   static void write(const World& world, OutputFile& nodes, OutputFile& edges, BackgroundWriter* writer);
 };
+
+}  // namespace soilweb

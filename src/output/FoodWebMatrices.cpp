@@ -1,17 +1,19 @@
-#include "FoodWebMatrices.h"
-#include "ResultSchema.h"
+#include "output/FoodWebMatrices.h"
+#include "output/ResultSchema.h"
 
-#include "AnimalSpecies.h"
-#include "BackgroundWriter.h"
-#include "Cell.h"
-#include "GlobalFunctions.h"
-#include "OutputFile.h"
-#include "Predator.h"
-#include "Prey.h"
-#include "World.h"
+#include "model/AnimalSpecies.h"
+#include "output/BackgroundWriter.h"
+#include "model/Cell.h"
+#include "core/GlobalFunctions.h"
+#include "output/OutputFile.h"
+#include "model/Predator.h"
+#include "model/Prey.h"
+#include "model/World.h"
 
 #include <string>
 #include <vector>
+
+namespace soilweb {
 
 namespace {
 // Per founder, the columns of its rows that hold a 1 (repeats allowed) and its node category.
@@ -103,3 +105,5 @@ void FoodWebMatrices::write(const World& world, OutputFile& encounters, OutputFi
   }
   emit(nodes, text);
 }
+
+}  // namespace soilweb

@@ -8,6 +8,8 @@
 
 #include <string>
 
+namespace soilweb {
+
 class BackgroundWriter;
 class OutputFile;
 class World;
@@ -23,3 +25,5 @@ class FoodWebMatrices {
   static void write(const World& world, OutputFile& encounters, OutputFile& predations, OutputFile& nodes,
                     BackgroundWriter* writer);
 };
+
+}  // namespace soilweb

@@ -1,8 +1,10 @@
-#include "KeptLines.h"
+#include "output/KeptLines.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
+
+namespace soilweb {
 
 void KeptLines::Free::operator()(Text* text) const {
   text->~Text();
@@ -40,3 +42,5 @@ void KeptLines::buildEnded() {
 std::size_t KeptLines::blocksHeld() const {
   return static_cast<std::size_t>(std::count_if(blocks.begin(), blocks.end(), [](const auto& b) { return b != nullptr; }));
 }
+
+}  // namespace soilweb

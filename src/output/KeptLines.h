@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+namespace soilweb {
+
 class KeptLines {
  public:
   using Cuts = std::array<std::uint32_t, 6>;  // where the runs of fixed fields start and end
@@ -68,3 +70,5 @@ class KeptLines {
   std::uint32_t build = 0;
   bool sweepDue = false;
 };
+
+}  // namespace soilweb

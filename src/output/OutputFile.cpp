@@ -1,7 +1,7 @@
-#include "OutputFile.h"
+#include "output/OutputFile.h"
 
-#include "RunFolder.h"
-#include "RunLayout.h"
+#include "output/RunFolder.h"
+#include "output/RunLayout.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,6 +19,8 @@
 #include <system_error>
 #include <thread>
 #include <vector>
+
+namespace soilweb {
 
 namespace {
 const std::size_t BLOCK = 1 << 20;  // write in blocks of about this size
@@ -278,3 +280,5 @@ bool OutputFile::writeWhole(const std::string& path, const std::string& content,
   file.writeBlock(content.data(), content.size());
   return file.commit();
 }
+
+}  // namespace soilweb

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+namespace soilweb {
+
 class OutputFile {
  public:
   // CONTINUED: an in-place file that already holds the lines of an earlier,
@@ -106,3 +108,5 @@ class OutputFile {
   int error = 0;            // first errno of a failed write, 0 while all is well
   bool done = false;
 };
+
+}  // namespace soilweb

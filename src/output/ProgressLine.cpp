@@ -1,9 +1,11 @@
-#include "ProgressLine.h"
+#include "output/ProgressLine.h"
 
-#include "Cell.h"
-#include "World.h"
+#include "model/Cell.h"
+#include "model/World.h"
 
 #include <cstdio>
+
+namespace soilweb {
 
 namespace {
 // Carriage return and erase to the end of the line: the line is written over.
@@ -82,3 +84,5 @@ std::string ProgressLine::duration(double seconds) {
                   static_cast<int>(seconds) % 3600 / 60);
   return text;
 }
+
+}  // namespace soilweb

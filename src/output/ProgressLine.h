@@ -6,11 +6,13 @@
 // run, which it observes from the first day to the last.
 #pragma once
 
-#include "DayObserver.h"
+#include "model/DayObserver.h"
 
 #include <chrono>
 #include <ostream>
 #include <string>
+
+namespace soilweb {
 
 class ProgressLine : public DayObserver {
  public:
@@ -51,3 +53,5 @@ class ProgressLine : public DayObserver {
   bool shown = false;          // the line is on screen
   double lastShown = -1;       // seconds since start when the line was last written
 };
+
+}  // namespace soilweb

@@ -1,11 +1,13 @@
-#include "ResultSchema.h"
+#include "output/ResultSchema.h"
 
-#include "Animal.h"
-#include "GlobalFunctions.h"
-#include "RunLayout.h"
-#include "Traits.h"
+#include "model/Animal.h"
+#include "core/GlobalFunctions.h"
+#include "output/RunLayout.h"
+#include "core/Traits.h"
 
 #include <stdexcept>
+
+namespace soilweb {
 
 namespace {
 using Columns = std::vector<ResultColumn>;
@@ -227,3 +229,5 @@ std::string ResultSchema::json() {
          ",\n  \"states\": " + statesJson() + ",\n  \"stages\": " + stagesJson() + ",\n  \"traits\": " + traitsJson() +
          ",\n  \"files\": " + filesJson() + "\n}\n";
 }
+
+}  // namespace soilweb

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace soilweb {
+
 struct ResultColumn {
   std::string name;
   const char* type;  // "integer", "real" or "text"
@@ -53,3 +55,5 @@ class ResultSchema {
   // The whole schema as a JSON document.
   static std::string json();
 };
+
+}  // namespace soilweb

@@ -1,6 +1,6 @@
-#include "RunFolder.h"
+#include "output/RunFolder.h"
 
-#include "RunLayout.h"
+#include "output/RunLayout.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -18,6 +18,8 @@
 #include <sstream>
 #include <thread>
 #include <utility>
+
+namespace soilweb {
 
 namespace fs = std::filesystem;
 
@@ -434,3 +436,5 @@ void RunFolder::syncFolder(const std::string& path) {
   ::fsync(fd);
   ::close(fd);
 }
+
+}  // namespace soilweb

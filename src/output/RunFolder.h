@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+namespace soilweb {
+
 class RunFolder {
  public:
   // name: the simulation name; shownAs: the path messages give (with --output-dir).
@@ -85,3 +87,5 @@ class RunFolder {
   int folder = -1;        // NAME
   int ownFolder = -1;     // NAME/.soilweb
 };
+
+}  // namespace soilweb

@@ -1,6 +1,6 @@
-#include "RunInfo.h"
+#include "output/RunInfo.h"
 
-#include "GlobalFunctions.h"
+#include "core/GlobalFunctions.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -8,6 +8,8 @@
 #include <charconv>
 #include <ctime>
 #include <regex>
+
+namespace soilweb {
 
 #ifndef SOILWEB_COMMIT
 #define SOILWEB_COMMIT "unknown"
@@ -114,3 +116,5 @@ std::string RunInfo::json() const {
     out += "null";
   return out + "\n}\n";
 }
+
+}  // namespace soilweb

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace soilweb {
+
 class RunInfo {
  public:
   // "0.1.0 (commit 1a2b3c4)"; the commit is the one the binary was built from.
@@ -48,3 +50,5 @@ class RunInfo {
   std::string host;
   long peakMemoryBytes = 0;
 };
+
+}  // namespace soilweb

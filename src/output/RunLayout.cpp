@@ -1,6 +1,8 @@
-#include "RunLayout.h"
+#include "output/RunLayout.h"
 
-#include "DailySnapshots.h"
+#include "output/DailySnapshots.h"
+
+namespace soilweb {
 
 const char* const RunLayout::OUTPUTS = "outputs";
 const char* const RunLayout::CHECKPOINTS = "checkpoint";
@@ -50,3 +52,5 @@ std::vector<std::string> RunLayout::folders(const SnapshotChoice& choice) {
   if (choice.cells) wanted.push_back(std::string("/") + CELLS);
   return wanted;
 }
+
+}  // namespace soilweb

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace soilweb {
+
 struct SnapshotChoice;
 
 class RunLayout {
@@ -42,3 +44,5 @@ class RunLayout {
   static std::vector<std::string> folders(const SnapshotChoice& choice);
   static const char* const TABLES[3];      // the tables layout's files, after "NAME_", in outputs
 };
+
+}  // namespace soilweb

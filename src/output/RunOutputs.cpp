@@ -1,11 +1,13 @@
-#include "RunOutputs.h"
+#include "output/RunOutputs.h"
 
-#include "Cell.h"
-#include "FoodWebEdges.h"
-#include "FoodWebMatrices.h"
-#include "GlobalFunctions.h"
-#include "TraitStatistics.h"
-#include "World.h"
+#include "model/Cell.h"
+#include "output/FoodWebEdges.h"
+#include "output/FoodWebMatrices.h"
+#include "core/GlobalFunctions.h"
+#include "output/TraitStatistics.h"
+#include "model/World.h"
+
+namespace soilweb {
 
 RunOutputs::RunOutputs(const World& world, const SnapshotChoice& choice, BackgroundWriter* writer)
     : world(world), writer(writer), snapshots(world.getSimulationName(), World::DAYS) {
@@ -57,3 +59,5 @@ void RunOutputs::printEncountersPredationsAndNodesMatrices(OutputFile& encounter
 void RunOutputs::printFoodWebNodesAndEdges(OutputFile& nodes, OutputFile& edges) const {
   FoodWebEdges::write(world, nodes, edges, writer);
 }
+
+}  // namespace soilweb

@@ -6,10 +6,12 @@
 // it is gone.
 #pragma once
 
-#include "DailySnapshots.h"
-#include "DayObserver.h"
+#include "output/DailySnapshots.h"
+#include "model/DayObserver.h"
 
 #include <string>
+
+namespace soilweb {
 
 class BackgroundWriter;
 class OutputFile;
@@ -49,3 +51,5 @@ class RunOutputs : public DayObserver {
   BackgroundWriter* writer;  // not owned; null: files are written at once
   DailySnapshots snapshots;
 };
+
+}  // namespace soilweb

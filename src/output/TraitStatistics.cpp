@@ -1,17 +1,19 @@
-#include "TraitStatistics.h"
+#include "output/TraitStatistics.h"
 
-#include "AnimalSpecies.h"
-#include "Cell.h"
-#include "GlobalFunctions.h"
-#include "Predator.h"
-#include "Prey.h"
-#include "ResultSchema.h"
-#include "World.h"
+#include "model/AnimalSpecies.h"
+#include "model/Cell.h"
+#include "core/GlobalFunctions.h"
+#include "model/Predator.h"
+#include "model/Prey.h"
+#include "output/ResultSchema.h"
+#include "model/World.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
+
+namespace soilweb {
 
 namespace {
 // The stage of a living animal, by its place in the schema's stages; their number for the dead.
@@ -95,3 +97,5 @@ void TraitStatistics::appendDay(const World& world, int day, std::string& out) {
       out += '\n';
     }
 }
+
+}  // namespace soilweb

@@ -9,6 +9,8 @@
 
 #include <string>
 
+namespace soilweb {
+
 class World;
 
 class TraitStatistics {
@@ -18,3 +20,5 @@ class TraitStatistics {
   // no animal, and the deviation of one, are written NA.
   static void appendDay(const World& world, int day, std::string& out);
 };
+
+}  // namespace soilweb

@@ -1,4 +1,4 @@
-#include "Transcript.h"
+#include "output/Transcript.h"
 
 #include <unistd.h>
 
@@ -7,6 +7,8 @@
 #include <cstring>
 #include <iostream>
 #include <streambuf>
+
+namespace soilweb {
 
 namespace {
 // Gathers text and writes it to standard output when flushed (each line ends
@@ -64,3 +66,5 @@ std::string Transcript::failure() {
   if (!failed()) return "";
   return std::string("the transcript could not be written to standard output (") + std::strerror(buffer->error) + ")";
 }
+
+}  // namespace soilweb

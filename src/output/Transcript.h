@@ -8,6 +8,8 @@
 
 #include <string>
 
+namespace soilweb {
+
 class Transcript {
  public:
   // Puts the transcript's buffer under std::cout (once; later calls do nothing).
@@ -17,3 +19,5 @@ class Transcript {
   // "the transcript could not be written to standard output (REASON)"; "" while none failed.
   static std::string failure();
 };
+
+}  // namespace soilweb

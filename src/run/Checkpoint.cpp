@@ -1,11 +1,11 @@
-#include "Checkpoint.h"
+#include "run/Checkpoint.h"
 
-#include "OutputFile.h"
-#include "RunFolder.h"
-#include "RunInfo.h"
-#include "RunLayout.h"
-#include "RunState.h"
-#include "StateArchive.h"
+#include "output/OutputFile.h"
+#include "output/RunFolder.h"
+#include "output/RunInfo.h"
+#include "output/RunLayout.h"
+#include "model/RunState.h"
+#include "core/StateArchive.h"
 
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
@@ -18,6 +18,8 @@
 #include <cstring>
 #include <iostream>
 #include <sstream>
+
+namespace soilweb {
 
 const std::uint32_t Checkpoint::LAYOUT = 3;
 
@@ -177,3 +179,5 @@ void Checkpoint::restore(World& world) {
     refuse(std::string("is damaged: ") + e.what());
   }
 }
+
+}  // namespace soilweb

@@ -8,7 +8,7 @@
 // Written and read by the run driver.
 #pragma once
 
-#include "OutputFile.h"
+#include "output/OutputFile.h"
 
 #include <boost/property_tree/ptree_fwd.hpp>
 
@@ -17,6 +17,8 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+
+namespace soilweb {
 
 class StateArchive;
 class World;
@@ -76,3 +78,5 @@ class Checkpoint {
   std::unique_ptr<StateArchive> archive;
   Run saved;
 };
+
+}  // namespace soilweb

@@ -1,15 +1,17 @@
-#include "DayLoop.h"
-#include "ResultSchema.h"
+#include "run/DayLoop.h"
+#include "output/ResultSchema.h"
 
-#include "BackgroundWriter.h"
-#include "OutputFile.h"
-#include "RunOutputs.h"
-#include "TraitStatistics.h"
-#include "World.h"
+#include "output/BackgroundWriter.h"
+#include "output/OutputFile.h"
+#include "output/RunOutputs.h"
+#include "output/TraitStatistics.h"
+#include "model/World.h"
 
 #include <algorithm>
 #include <new>
 #include <utility>
+
+namespace soilweb {
 
 DayLoop::DayLoop(World& world, RunOutputs& outputs, const RunSettings& settings, BackgroundWriter& writer,
                  std::function<bool()> stopRequested, std::function<void(int)> dayDone)
@@ -100,3 +102,5 @@ void DayLoop::checkpoint(int day) {
   else
     result.checkpointsWritten = false;
 }
+
+}  // namespace soilweb

@@ -9,14 +9,16 @@
 // test drives it with a world and a scratch folder.
 #pragma once
 
-#include "Checkpoint.h"
-#include "RunSettings.h"
+#include "run/Checkpoint.h"
+#include "run/RunSettings.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+namespace soilweb {
 
 class BackgroundWriter;
 class OutputFile;
@@ -76,3 +78,5 @@ class DayLoop {
   Outcome result;
   int today = -1;
 };
+
+}  // namespace soilweb

@@ -1,18 +1,18 @@
-#include "RunDriver.h"
+#include "run/RunDriver.h"
 
-#include "Checkpoint.h"
-#include "Configuration.h"
-#include "ConsoleReport.h"
-#include "GlobalFunctions.h"
-#include "OutputFile.h"
-#include "RunFolder.h"
-#include "RunInfo.h"
-#include "RunLayout.h"
-#include "RunSettings.h"
-#include "StartedRun.h"
-#include "StopSignals.h"
-#include "Transcript.h"
-#include "World.h"
+#include "run/Checkpoint.h"
+#include "core/Configuration.h"
+#include "output/ConsoleReport.h"
+#include "core/GlobalFunctions.h"
+#include "output/OutputFile.h"
+#include "output/RunFolder.h"
+#include "output/RunInfo.h"
+#include "output/RunLayout.h"
+#include "run/RunSettings.h"
+#include "run/StartedRun.h"
+#include "run/StopSignals.h"
+#include "output/Transcript.h"
+#include "model/World.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -29,6 +29,8 @@
 #include <random>
 #include <sstream>
 #include <vector>
+
+namespace soilweb {
 
 namespace fs = std::filesystem;
 
@@ -365,3 +367,5 @@ int RunDriver::runOrRefuse(const RunOptions& options) {
   StartedRun started(info, std::move(world), names, *folder, placement.shown(names.simulation), start, options.progress);
   return started.carryOut(saved, info.resumedFromDay >= 0);
 }
+
+}  // namespace soilweb

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace soilweb {
+
 // What the command line asks of a run.
 struct RunOptions {
   std::string configPath = "run_params";
@@ -39,3 +41,5 @@ class RunDriver {
   // The run itself; run() adds the one line for memory running out before it starts.
   static int runOrRefuse(const RunOptions& options);
 };
+
+}  // namespace soilweb

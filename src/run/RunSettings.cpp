@@ -1,14 +1,16 @@
-#include "RunSettings.h"
+#include "run/RunSettings.h"
 
-#include "Configuration.h"
-#include "RunLayout.h"
-#include "World.h"
+#include "core/Configuration.h"
+#include "output/RunLayout.h"
+#include "model/World.h"
 
 #include <boost/property_tree/ptree.hpp>
 
 #include <algorithm>
 #include <tuple>
 #include <thread>
+
+namespace soilweb {
 
 namespace {
 const char* const MATRIX_KEYS[] = {"simulation.outputs.encountersMatrixFilename",
@@ -201,3 +203,5 @@ bool RunSettings::mayWrite(const std::string& relative) const {
   }
   return false;
 }
+
+}  // namespace soilweb

@@ -6,12 +6,14 @@
 // a run) hold none. A value, owned by the run driver for the whole run.
 #pragma once
 
-#include "DailySnapshots.h"
+#include "output/DailySnapshots.h"
 
 #include <boost/property_tree/ptree_fwd.hpp>
 
 #include <string>
 #include <vector>
+
+namespace soilweb {
 
 class Configuration;
 
@@ -53,3 +55,5 @@ struct RunSettings {
   // e.g. "outputs/run1_summary.txt"), under its final or its temporary name.
   bool mayWrite(const std::string& relative) const;
 };
+
+}  // namespace soilweb

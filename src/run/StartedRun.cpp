@@ -1,14 +1,14 @@
-#include "StartedRun.h"
+#include "run/StartedRun.h"
 
-#include "ConsoleReport.h"
-#include "GlobalFunctions.h"
-#include "OutputFile.h"
-#include "RunFolder.h"
-#include "RunInfo.h"
-#include "RunSettings.h"
-#include "StopSignals.h"
-#include "Transcript.h"
-#include "World.h"
+#include "output/ConsoleReport.h"
+#include "core/GlobalFunctions.h"
+#include "output/OutputFile.h"
+#include "output/RunFolder.h"
+#include "output/RunInfo.h"
+#include "run/RunSettings.h"
+#include "run/StopSignals.h"
+#include "output/Transcript.h"
+#include "model/World.h"
 
 #include <unistd.h>
 
@@ -16,6 +16,8 @@
 #include <iostream>
 #include <new>
 #include <vector>
+
+namespace soilweb {
 
 namespace {
 std::string lastDayText(const DayLoop::Outcome& loop) {
@@ -197,3 +199,5 @@ bool StartedRun::writeFoodWeb() {
   }
   return written;
 }
+
+}  // namespace soilweb

@@ -4,15 +4,17 @@
 // driver for one run; it owns the world from then on.
 #pragma once
 
-#include "BackgroundWriter.h"
-#include "Checkpoint.h"
-#include "DayLoop.h"
-#include "ProgressLine.h"
-#include "RunOutputs.h"
+#include "output/BackgroundWriter.h"
+#include "run/Checkpoint.h"
+#include "run/DayLoop.h"
+#include "output/ProgressLine.h"
+#include "output/RunOutputs.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+
+namespace soilweb {
 
 class RunFolder;
 class RunInfo;
@@ -59,3 +61,5 @@ class StartedRun {
   RunOutputs outputs;
   DayLoop loop;
 };
+
+}  // namespace soilweb

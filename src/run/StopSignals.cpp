@@ -1,10 +1,12 @@
-#include "StopSignals.h"
+#include "run/StopSignals.h"
 
 #include <csignal>
 #include <cstdlib>
 #include <new>
 
 #include <unistd.h>
+
+namespace soilweb {
 
 namespace {
 volatile std::sig_atomic_t stopSignal = 0;
@@ -57,3 +59,5 @@ void StopSignals::reach(const std::string& phase, int day) {
         : action == "STOP" ? SIGSTOP
                            : SIGTERM);
 }
+
+}  // namespace soilweb

@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace soilweb {
+
 class StopSignals {
  public:
   static void catchFromNow();
@@ -26,3 +28,5 @@ class StopSignals {
   // last record).
   static void reach(const std::string& phase, int day = -1);
 };
+
+}  // namespace soilweb

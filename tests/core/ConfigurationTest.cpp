@@ -1,8 +1,8 @@
-#include "Configuration.h"
+#include "core/Configuration.h"
 
 #include "Fixtures.h"
-#include "RunDriver.h"
-#include "RunSettings.h"
+#include "run/RunDriver.h"
+#include "run/RunSettings.h"
 
 #include <cmath>
 #include <fstream>
@@ -11,6 +11,8 @@
 #include <set>
 
 #include <gtest/gtest.h>
+
+using namespace soilweb;
 
 namespace {
 std::string errorOf(const std::function<void()>& read) {

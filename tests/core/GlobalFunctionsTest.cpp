@@ -1,4 +1,4 @@
-#include "GlobalFunctions.h"
+#include "core/GlobalFunctions.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+using namespace soilweb;
 
 TEST(LinearInterpolate, PassesThroughEndsAndExtrapolates) {
   EXPECT_DOUBLE_EQ(linearInterpolate(1, 1, 5, 2, 10), 2);

@@ -8,12 +8,12 @@
 // configuration, may ask for days as long as it likes). A refusal is the
 // only allowed failure: anything else (a crash, a hang, a sanitizer report,
 // another exception, a checkpoint written back otherwise) is a finding.
-#include "Checkpoint.h"
-#include "Configuration.h"
-#include "RunInfo.h"
-#include "RunLayout.h"
-#include "RunState.h"
-#include "World.h"
+#include "run/Checkpoint.h"
+#include "core/Configuration.h"
+#include "output/RunInfo.h"
+#include "output/RunLayout.h"
+#include "model/RunState.h"
+#include "model/World.h"
 
 #include <libdeflate.h>
 #include <sys/stat.h>
@@ -26,6 +26,8 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+
+using namespace soilweb;
 
 namespace {
 const std::size_t MAGIC = 16, LAYOUT = 4, LENGTH = 8;

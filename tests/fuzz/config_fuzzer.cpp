@@ -4,13 +4,13 @@
 // arithmetic and the building of output lines are fuzzed too. Anything else (a
 // crash, a hang, a leak, a sanitizer report, a registry fault, another
 // exception) is a finding.
-#include "Animal.h"
-#include "Cell.h"
-#include "Configuration.h"
-#include "Species.h"
-#include "RunOutputs.h"
-#include "RunState.h"
-#include "World.h"
+#include "model/Animal.h"
+#include "model/Cell.h"
+#include "core/Configuration.h"
+#include "model/Species.h"
+#include "output/RunOutputs.h"
+#include "model/RunState.h"
+#include "model/World.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -19,6 +19,8 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+
+using namespace soilweb;
 
 namespace {
 using Tree = boost::property_tree::ptree;

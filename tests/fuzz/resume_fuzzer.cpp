@@ -4,9 +4,9 @@
 // bytes appended to it or bytes of it changed. The resume must then carry the
 // run on to its end or refuse it (exit status 0 or 1); a crash, a hang, a
 // sanitizer report or any other status is a finding.
-#include "OutputFile.h"
-#include "RunDriver.h"
-#include "RunState.h"
+#include "output/OutputFile.h"
+#include "run/RunDriver.h"
+#include "model/RunState.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -20,6 +20,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+using namespace soilweb;
 
 namespace fs = std::filesystem;
 

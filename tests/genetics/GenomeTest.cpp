@@ -1,10 +1,12 @@
-#include "ChromosomesGenerator.h"
+#include "genetics/ChromosomesGenerator.h"
 #include "Fixtures.h"
-#include "Locus.h"
+#include "genetics/Locus.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+
+using namespace soilweb;
 
 TEST(Locus, StratifiedPoolsLieInTheirSlices) {
   seedRandom(1);

@@ -1,9 +1,11 @@
-#include "AnimalSnapshot.h"
+#include "output/AnimalSnapshot.h"
 #include "Fixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+using namespace soilweb;
 
 using fixtures::addAnimal;
 using fixtures::makeSpecies;

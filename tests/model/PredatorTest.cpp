@@ -1,5 +1,5 @@
 #include "Fixtures.h"
-#include "StateArchive.h"
+#include "core/StateArchive.h"
 
 #include <unistd.h>
 
@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+using namespace soilweb;
 
 using fixtures::addAnimal;
 using fixtures::makeSpecies;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace soilweb;
+
 using fixtures::addAnimal;
 using fixtures::makeSpecies;
 using fixtures::Ring;

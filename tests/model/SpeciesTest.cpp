@@ -1,9 +1,11 @@
-#include "AnimalSpecies.h"
+#include "model/AnimalSpecies.h"
 #include "Fixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
+
+using namespace soilweb;
 
 TEST(Species, TrimsItsNameAndNumbersItselfInOrderOfCreation) {
   Species::speciesCounter = 0;

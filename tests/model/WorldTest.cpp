@@ -1,9 +1,9 @@
-#include "Configuration.h"
-#include "ConsoleReport.h"
-#include "DailySnapshots.h"
-#include "OutputFile.h"
-#include "RunOutputs.h"
-#include "World.h"
+#include "core/Configuration.h"
+#include "output/ConsoleReport.h"
+#include "output/DailySnapshots.h"
+#include "output/OutputFile.h"
+#include "output/RunOutputs.h"
+#include "model/World.h"
 
 #include "WorldFixture.h"
 
@@ -12,6 +12,8 @@
 #include <cmath>
 #include <fstream>
 #include <functional>
+
+using namespace soilweb;
 
 namespace pt = boost::property_tree;
 

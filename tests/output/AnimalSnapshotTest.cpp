@@ -1,10 +1,12 @@
-#include "AnimalSnapshot.h"
+#include "output/AnimalSnapshot.h"
 #include "Fixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
+
+using namespace soilweb;
 
 using fixtures::addAnimal;
 

@@ -1,8 +1,10 @@
-#include "KeptLines.h"
+#include "output/KeptLines.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+
+using namespace soilweb;
 
 // A run that removes its dead must not hold their text for ever: a block of
 // ids is let go once none of its animals is seen in a whole build after a purge.

@@ -1,12 +1,14 @@
-#include "BackgroundWriter.h"
+#include "output/BackgroundWriter.h"
 #include "Fixtures.h"
-#include "OutputFile.h"
+#include "output/OutputFile.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+using namespace soilweb;
 
 namespace {
 std::string contentOf(const std::string& path) {

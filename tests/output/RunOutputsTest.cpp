@@ -1,8 +1,8 @@
-#include "Configuration.h"
-#include "DailySnapshots.h"
-#include "OutputFile.h"
-#include "RunOutputs.h"
-#include "World.h"
+#include "core/Configuration.h"
+#include "output/DailySnapshots.h"
+#include "output/OutputFile.h"
+#include "output/RunOutputs.h"
+#include "model/World.h"
 
 #include "WorldFixture.h"
 
@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+using namespace soilweb;
 
 namespace {
 struct RunOutputsTest : WorldTest {};

@@ -1,17 +1,19 @@
 // The day loop driven without a process: the purge step, stop requests and
 // the checkpoint cadence.
-#include "BackgroundWriter.h"
-#include "DayLoop.h"
+#include "output/BackgroundWriter.h"
+#include "run/DayLoop.h"
 #include "Fixtures.h"
-#include "RunLayout.h"
-#include "RunOutputs.h"
-#include "World.h"
+#include "output/RunLayout.h"
+#include "output/RunOutputs.h"
+#include "model/World.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+using namespace soilweb;
 
 namespace {
 const int CELLS = 4;
