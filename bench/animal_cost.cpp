@@ -1,9 +1,9 @@
 // What one animal costs in memory, part by part, as glibc's allocator counts it
 // (each block takes its usable size plus an 8-byte header): a founder with 8
 // loci and pools of 4 alleles, its traits adjusted and one snapshot line written.
-#include "output/AnimalSnapshot.h"
-#include "genetics/ChromosomesGenerator.h"
 #include "Fixtures.h"
+#include "genetics/ChromosomesGenerator.h"
+#include "output/AnimalSnapshot.h"
 
 #include <malloc.h>
 

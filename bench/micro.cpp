@@ -1,10 +1,10 @@
 // Micro-benchmarks of the hot operations: one snapshot line, ten days of a
 // whole world (the model alone, then with its snapshot files), and a
 // predator's search of a crowded cell.
-#include "output/AnimalSnapshot.h"
 #include "Fixtures.h"
-#include "output/RunOutputs.h"
 #include "model/World.h"
+#include "output/AnimalSnapshot.h"
+#include "output/RunOutputs.h"
 
 #include <benchmark/benchmark.h>
 
@@ -51,7 +51,8 @@ void PredatorSearch(benchmark::State& state) {
   auto hunters = fixtures::makeSpecies("predator");
   hunters->setDefaultHuntingMode(ACTIVE_HUNTING);
   hunters->setMeanVorHunter(1e6);  // never meets anything: the whole list is searched
-  for (int i = 0; i < 1000; ++i) fixtures::addAnimal<Prey>(ring[0], preys.get(), ACTIVE, i, {{SPEED, 1}, {BODY_SIZE, 1}});
+  for (int i = 0; i < 1000; ++i)
+    fixtures::addAnimal<Prey>(ring[0], preys.get(), ACTIVE, i, {{SPEED, 1}, {BODY_SIZE, 1}});
   auto* hunter = fixtures::addAnimal<Predator>(ring[0], hunters.get(), ACTIVE, 5000);
   seedRandom(1);
   for (auto _ : state) ring[0]->searchAnimals(hunter, 0);

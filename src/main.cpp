@@ -2,13 +2,13 @@
 // parses the command line and hands the run to the run driver.
 #include "core/ConfigurationKeys.h"
 #include "output/ResultSchema.h"
-#include "run/RunDriver.h"
 #include "output/RunInfo.h"
+#include "run/RunDriver.h"
 
-#include <CLI/CLI.hpp>
 #include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <CLI/CLI.hpp>
 
 #include <iostream>
 #include <string>
@@ -104,7 +104,7 @@ struct CommandLine {
     if (!app.remaining().empty()) {
       const std::string extra = app.remaining().front();
       return usageError(!extra.empty() && extra[0] == '-' ? "unknown option '" + extra + "'"
-                                                           : "unexpected argument '" + extra + "'");
+                                                          : "unexpected argument '" + extra + "'");
     }
     options.configGiven = config->count() > 0;
     if (seedGiven->count() > 0) options.seed = seed;
@@ -121,8 +121,8 @@ int main(int argc, char** argv) {
   // and fresh pages (about a tenth of the wall time of a purged run).
   // Not under a tight limit of address space, where every growth of that
   // size would fail and memory run out long before it is used.
-  if (struct rlimit space; getrlimit(RLIMIT_AS, &space) != 0 || space.rlim_cur == RLIM_INFINITY ||
-                           space.rlim_cur >= (rlim_t(1) << 30))
+  if (struct rlimit space;
+      getrlimit(RLIMIT_AS, &space) != 0 || space.rlim_cur == RLIM_INFINITY || space.rlim_cur >= (rlim_t(1) << 30))
     mallopt(M_TOP_PAD, 64 << 20);
   CommandLine command;
   if (const int status = command.parse(argc, argv); status >= 0) return status;

@@ -2,10 +2,10 @@
 // a ring of cells, animals with chosen traits, and a valid run_params tree.
 #pragma once
 
-#include "model/AnimalSpecies.h"
-#include "model/Animal.h"
-#include "model/Cell.h"
 #include "core/GlobalFunctions.h"
+#include "model/Animal.h"
+#include "model/AnimalSpecies.h"
+#include "model/Cell.h"
 #include "model/Predator.h"
 #include "model/Prey.h"
 #include "model/RunState.h"
@@ -93,7 +93,8 @@ inline std::vector<std::unique_ptr<Genome>> genomesOf(
     auto genome = std::make_unique<Genome>(traits, loci);
     for (std::size_t t = 0; t < traits; ++t)
       for (int side = 0; side < 2; ++side)
-        for (std::size_t k = 0; k < values.size(); ++k) genome->setAllele(t, side, k, static_cast<std::uint32_t>(2 * i + side));
+        for (std::size_t k = 0; k < values.size(); ++k)
+          genome->setAllele(t, side, k, static_cast<std::uint32_t>(2 * i + side));
     genomes.push_back(std::move(genome));
   }
   return genomes;

@@ -102,8 +102,10 @@ class Scratch {
     std::map<std::string, std::string> files;
     if (!fs::exists(path / name)) return files;
     for (auto it = fs::recursive_directory_iterator(path / name); it != fs::recursive_directory_iterator(); ++it) {
-      if (it.depth() == 0 && it->path().filename() == ".soilweb") it.disable_recursion_pending();
-      else if (it->is_regular_file()) files[fs::relative(it->path(), path).string()] = readFile(it->path());
+      if (it.depth() == 0 && it->path().filename() == ".soilweb")
+        it.disable_recursion_pending();
+      else if (it->is_regular_file())
+        files[fs::relative(it->path(), path).string()] = readFile(it->path());
     }
     return files;
   }
@@ -178,7 +180,6 @@ inline std::string daysAfter(const std::string& console, int day) {
     if (line.rfind("Running day ", 0) == 0 && std::stoi(line.substr(12)) > day) lines += line + "\n";
   return lines;
 }
-
 
 }  // namespace wholerun
 

@@ -4,10 +4,10 @@
 
 #include <boost/property_tree/json_parser.hpp>
 
-#include <cerrno>
-#include <climits>
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
@@ -29,8 +29,10 @@ int nestingDepth(const std::string& text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
     if (inString) {
-      if (c == '\\') ++i;
-      else if (c == '"') inString = false;
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        inString = false;
     } else if (c == '"') {
       inString = true;
     } else if (c == '{' || c == '[') {
@@ -56,9 +58,7 @@ boost::property_tree::ptree Configuration::parse(const std::string& text) {
   return tree;
 }
 
-std::string Configuration::pathOf(const std::string& key) const {
-  return path.empty() ? key : path + "." + key;
-}
+std::string Configuration::pathOf(const std::string& key) const { return path.empty() ? key : path + "." + key; }
 
 std::vector<std::string> Configuration::keysLookedUp;
 std::vector<std::string> Configuration::warnings;
@@ -249,8 +249,10 @@ bool isArray(const Tree& node) {
 std::vector<std::string> segmentsOf(const std::string& key) {
   std::string dotted;
   for (char c : key) {
-    if (c == '[') dotted += '.';
-    else if (c != ']') dotted += c;
+    if (c == '[')
+      dotted += '.';
+    else if (c != ']')
+      dotted += c;
   }
   std::vector<std::string> segments;
   std::size_t start = 0;
@@ -297,7 +299,8 @@ void Configuration::set(Tree& root, const std::string& key, const std::string& v
         throw Error("--set " + key + ": '" + reached + "' is a list; give an element's index, not '" + segment + "'");
       const std::size_t index = std::stoul(segment);
       if (index >= node->size())
-        throw Error("--set " + key + ": '" + reached + "' has " + std::to_string(node->size()) + " elements (indices from 0)");
+        throw Error("--set " + key + ": '" + reached + "' has " + std::to_string(node->size()) +
+                    " elements (indices from 0)");
       next = &std::next(node->begin(), static_cast<long>(index))->second;
     } else if (auto found = node->find(segment); found != node->not_found()) {
       next = &found->second;

@@ -42,8 +42,8 @@ class Configuration {
   // holds a control character (NUL, tab, newline, ...), which would cut a
   // path short or forge rows in a table.
   std::string name(const std::string& key) const;
-  double real(const std::string& key) const;     // lenient, warns
-  int integer(const std::string& key) const;     // lenient, warns
+  double real(const std::string& key) const;  // lenient, warns
+  int integer(const std::string& key) const;  // lenient, warns
   int strictInt(const std::string& key) const;
   long strictLong(const std::string& key) const;
   unsigned strictUnsigned(const std::string& key) const;

@@ -86,13 +86,17 @@ std::vector<Key> soilKeys() {
   return {
       {"world.soil.minCarryingCapacity", "lenient real", true, "carrying capacity of the poorest cells"},
       {"world.soil.maxCarryingCapacity", "lenient real", true, "carrying capacity of the richest cells"},
-      {"world.soil.rateForMinFungiBiomass", "lenient real", true, "starting biomass of the poorest cells, share of capacity"},
-      {"world.soil.rateForMaxFungiBiomass", "lenient real", true, "starting biomass of the richest cells, share of capacity"},
-      {"world.soil.rateForZeroFungi", "lenient real", true, "divisor of the biomass below which feeding empties a cell"},
+      {"world.soil.rateForMinFungiBiomass", "lenient real", true,
+       "starting biomass of the poorest cells, share of capacity"},
+      {"world.soil.rateForMaxFungiBiomass", "lenient real", true,
+       "starting biomass of the richest cells, share of capacity"},
+      {"world.soil.rateForZeroFungi", "lenient real", true,
+       "divisor of the biomass below which feeding empties a cell"},
       {"world.soil.bNormalisationConstant", "lenient real", true, "B of the resource growth law"},
       {"world.soil.eActivationEnergy", "lenient real", true, "E of the resource growth law, eV"},
       {"world.soil.kBolzmann", "lenient real", true, "Boltzmann constant, eV/K"},
-      {"world.soil.increaseForChemostatEffect", "lenient real", true, "share of capacity each cell gains when the chemostat acts"},
+      {"world.soil.increaseForChemostatEffect", "lenient real", true,
+       "share of capacity each cell gains when the chemostat acts"},
       {"world.soil.thresholdForChemostatEffect", "lenient real", true, "total biomass below which the chemostat acts"},
   };
 }
@@ -108,7 +112,8 @@ std::vector<Key> speciesKeys() {
       {SPECIES + "genetics.numberOfLoci", "strict integer", true, "loci per chromosome"},
       {SPECIES + "genetics.numberOfAlleles", "strict integer", true, "alleles in each locus' pool"},
       {SPECIES + "genetics.numberOfTraits", "strict integer", true, "traits built from the genome (13)"},
-      {SPECIES + "genetics.numberOfTraitsPerModule", "strict integer", true, "size of the modules of correlated traits"},
+      {SPECIES + "genetics.numberOfTraitsPerModule", "strict integer", true,
+       "size of the modules of correlated traits"},
       {SPECIES + "genetics.positiveModule", "list of lenient integers", true,
        "per module: 1 = its traits move with its first trait"},
       {SPECIES + "genetics.restrictPerTrait", "list of lenient reals", true, "per trait: share of its range given up"},
@@ -161,8 +166,10 @@ std::string ConfigurationKeys::typeOf(const std::string& key) {
     part.clear();
   };
   for (const char c : key) {
-    if (c == '.' || c == '[') endPart();
-    else if (c != ']') part += c;
+    if (c == '.' || c == '[')
+      endPart();
+    else if (c != ']')
+      part += c;
   }
   endPart();
   const bool element = listed.size() > 2 && listed.compare(listed.size() - 2, 2, "[]") == 0;

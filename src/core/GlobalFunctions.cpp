@@ -2,11 +2,11 @@
 
 #include <sys/time.h>
 
+#include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <algorithm>
-#include <charconv>
 #include <cstring>
 
 namespace soilweb {

@@ -32,9 +32,9 @@ void seedRandom(long seed);
 
 // Where both generators stand, for a checkpoint.
 struct RandomStreams {
-  std::array<unsigned short, 3> uniform;   // the 48-bit state, lowest 16 bits first
+  std::array<unsigned short, 3> uniform;      // the 48-bit state, lowest 16 bits first
   std::array<std::int32_t, 32> shuffleTable;  // the shuffle's state table, its kind first
-  std::int32_t shuffleFront, shuffleRear;  // positions in the table past its first word
+  std::int32_t shuffleFront, shuffleRear;     // positions in the table past its first word
 };
 RandomStreams saveRandomStreams();
 // Sets both generators; false (and nothing set) when the shuffle's positions are impossible.

@@ -62,11 +62,11 @@ class StateArchive {
   Direction direction;
   std::uint64_t limit;
   std::string buffer;
-  std::size_t at = 0;        // next byte of the buffer (loading)
-  std::size_t end = 0;       // bytes in the buffer (loading)
-  std::uint64_t done = 0;    // bytes passed through so far
+  std::size_t at = 0;      // next byte of the buffer (loading)
+  std::size_t end = 0;     // bytes in the buffer (loading)
+  std::uint64_t done = 0;  // bytes passed through so far
   std::uint32_t crc = 0;
-  int writeError = 0;        // errno of the first failed write
+  int writeError = 0;  // errno of the first failed write
 };
 
 }  // namespace soilweb

@@ -10,8 +10,20 @@ namespace soilweb {
 
 // Trait indices; every animal holds one value per trait in this order.
 enum Trait : unsigned {
-  ENERGY_TANK, GROWTH, PHENO, BODY_SIZE, ASSIM, VORACITY, SPEED, SEARCH_AREA,
-  MET_RATE, VOR_Q10, SPD_Q10, SRCH_Q10, ACTE_MET, NUMBER_OF_TRAITS
+  ENERGY_TANK,
+  GROWTH,
+  PHENO,
+  BODY_SIZE,
+  ASSIM,
+  VORACITY,
+  SPEED,
+  SEARCH_AREA,
+  MET_RATE,
+  VOR_Q10,
+  SPD_Q10,
+  SRCH_Q10,
+  ACTE_MET,
+  NUMBER_OF_TRAITS
 };
 
 struct TraitInfo {
@@ -28,9 +40,11 @@ inline constexpr std::array<TraitInfo, NUMBER_OF_TRAITS> TRAITS = {{
     {"pheno", "pheno", "day", "day it may hatch", "the day on which it may become active"},
     {"body_size", "body", "body mass", "body mass", "body mass"},
     {"assim", "assim", "", "assimilation coefficient", "assimilation coefficient after today's tuning"},
-    {"voracity", "vor", "body mass per day", "voracity (body mass per day)", "daily intake (prey) / voracity score input"},
+    {"voracity", "vor", "body mass per day", "voracity (body mass per day)",
+     "daily intake (prey) / voracity score input"},
     {"speed", "speed", "", "speed", "speed"},
-    {"search_area", "search", "moves per day", "search (moves per day)", "moves per day (100 while searching for a mate)"},
+    {"search_area", "search", "moves per day", "search (moves per day)",
+     "moves per day (100 while searching for a mate)"},
     {"met_rate", "met", "", "metabolic exponent", "mass exponent of metabolism"},
     {"vorQ10", "vorQ10", "", "temperature factor of voracity", "temperature factor of voracity"},
     {"spdQ10", "spdQ10", "", "temperature factor of speed", "temperature factor of speed"},

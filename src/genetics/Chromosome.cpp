@@ -6,7 +6,8 @@
 namespace soilweb {
 
 std::uint32_t Alleles::indexAt(std::size_t k) const {
-  if (k >= count) throw std::out_of_range("locus " + std::to_string(k) + " of a chromosome of " + std::to_string(count));
+  if (k >= count)
+    throw std::out_of_range("locus " + std::to_string(k) + " of a chromosome of " + std::to_string(count));
   return index(k);
 }
 

@@ -33,7 +33,7 @@ class Alleles {
     return index;
   }
   double operator[](std::size_t k) const { return loci[k].getAlleles()[index(k)]; }
-  double at(std::size_t k) const;          // throws std::out_of_range past the last locus
+  double at(std::size_t k) const;              // throws std::out_of_range past the last locus
   std::uint32_t indexAt(std::size_t k) const;  // the same check
 
  private:

@@ -47,7 +47,8 @@ void Genome::transferState(StateArchive& archive) {
     for (int side = 0; side < 2; ++side) {
       const Chromosome held = chromosome(trait, side);
       for (std::size_t k = 0; k < loci->size(); ++k)
-        archive.expect(held.getAlleles().index(k) < (*loci)[k].getAlleles().size(), "an allele index lies past its pool");
+        archive.expect(held.getAlleles().index(k) < (*loci)[k].getAlleles().size(),
+                       "an allele index lies past its pool");
     }
 }
 

@@ -40,7 +40,8 @@ class Genome {
 
  private:
   Chromosome chromosome(std::size_t trait, int side) const {
-    return Chromosome(Alleles(block.get() + (2 * trait + side) * loci->size() * width, width, loci->data(), loci->size()));
+    return Chromosome(
+        Alleles(block.get() + (2 * trait + side) * loci->size() * width, width, loci->data(), loci->size()));
   }
 
   const std::vector<Locus>* loci;

@@ -17,7 +17,6 @@ Locus::Locus(int numberOfAlleles, int randomnessMode) {
   }
 }
 
-
 int Locus::getAlleleIndexRandomly() const { return randomIndex(static_cast<int>(alleles.size())); }
 
 }  // namespace soilweb

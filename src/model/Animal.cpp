@@ -1,10 +1,10 @@
 #include "model/Animal.h"
 
-#include "model/AnimalSpecies.h"
-#include "model/Cell.h"
-#include "genetics/ChromosomesGenerator.h"
 #include "core/GlobalFunctions.h"
 #include "core/StateArchive.h"
+#include "genetics/ChromosomesGenerator.h"
+#include "model/AnimalSpecies.h"
+#include "model/Cell.h"
 
 #include <algorithm>
 #include <climits>
@@ -98,7 +98,8 @@ void Animal::adjustTraits() {
   speed_ini = traits[SPEED];
   assim_ini = traits[ASSIM];
   traits[ENERGY_TANK] = traits[ENERGY_TANK] * traits[BODY_SIZE];
-  traits[SPEED] = std::pow(traits[BODY_SIZE] + traits[ENERGY_TANK], speed_ini) * linearInterpolate(speed_ini, 0.05, 0.35, 1, 7);
+  traits[SPEED] =
+      std::pow(traits[BODY_SIZE] + traits[ENERGY_TANK], speed_ini) * linearInterpolate(speed_ini, 0.05, 0.35, 1, 7);
   voracity_ini = traits[VORACITY];
   search_area_ini = traits[SEARCH_AREA];
   forgetKeptFactors();
@@ -198,7 +199,8 @@ void Animal::metabWithGrowth(int day) {
   steps_today = 0;
   // The inactive share of the day runs at the stressed resting rate, the active
   // share at three times the resting rate.
-  traits[ENERGY_TANK] = traits[ENERGY_TANK] - (1 - activity) * rate * (1 + stress) * 24 / 7 - 3 * rate * activity * 24 / 7;
+  traits[ENERGY_TANK] =
+      traits[ENERGY_TANK] - (1 - activity) * rate * (1 + stress) * 24 / 7 - 3 * rate * activity * 24 / 7;
 
   if (species->getDeadlyTank() > traits[ENERGY_TANK] / traits[BODY_SIZE]) {
     date_death = day;
@@ -213,7 +215,8 @@ void Animal::metabWithGrowth(int day) {
       traits[ENERGY_TANK] = available - next + energy_tank_ini * traits[BODY_SIZE];
       ++instar;
     }
-  } else if ((traits[ENERGY_TANK] + traits[BODY_SIZE]) * species->getAssignedForReproduction() >= 2 * traits[BODY_SIZE]) {
+  } else if ((traits[ENERGY_TANK] + traits[BODY_SIZE]) * species->getAssignedForReproduction() >=
+             2 * traits[BODY_SIZE]) {
     traits[SEARCH_AREA] = 100;  // steps of tomorrow's search for a mate
     state = REPRODUCING;
   }
@@ -357,8 +360,8 @@ void Animal::transferState(StateArchive& archive) {
                      &date_death, &date_egg, &last_moved_day, &g_numb_prt1, &g_numb_prt2, &ID_prt1, &ID_prt2,
                      &rep_count, &fecundity, &age_first_rep})
     archive.io(*field);
-  for (double* field : {&pheno_ini, &body_size_ini, &energy_tank_ini, &speed_ini, &assim_ini, &voracity_ini,
-                        &search_area_ini})
+  for (double* field :
+       {&pheno_ini, &body_size_ini, &energy_tank_ini, &speed_ini, &assim_ini, &voracity_ini, &search_area_ini})
     archive.io(*field);
   if (archive.isLoading()) forgetKeptFactors();
 }

@@ -20,7 +20,13 @@ class StateArchive;
 
 // Life states; 2, 3, 5 and 6 are final and go with the day of death.
 enum AnimalState : unsigned {
-  UNBORN = 0, ACTIVE = 1, STARVED = 2, PREDATED = 3, REPRODUCING = 4, BACKGROUND = 5, SENESCED = 6,
+  UNBORN = 0,
+  ACTIVE = 1,
+  STARVED = 2,
+  PREDATED = 3,
+  REPRODUCING = 4,
+  BACKGROUND = 5,
+  SENESCED = 6,
   NUMBER_OF_STATES = 7
 };
 constexpr AnimalState FINAL_STATES[] = {STARVED, PREDATED, BACKGROUND, SENESCED};
@@ -156,7 +162,7 @@ class Animal {
   // species' limits and the run temperature alone.
   struct TuningScales {
     bool known = false;
-    double search, voracity, speed;                                // by the limits of each trait
+    double search, voracity, speed;                                   // by the limits of each trait
     double searchTemperature, voracityTemperature, speedTemperature;  // by each trait's Q10
   };
   const TuningScales& tuningScalesOnce();
@@ -169,22 +175,22 @@ class Animal {
   std::unique_ptr<Genome> chromosomes;
   Traits traits{};  // held in the record: read by every daily phase
   Cell* position;
-  int steps_today = 0;          // cells moved since the last metabolism step
+  int steps_today = 0;  // cells moved since the last metabolism step
   unsigned state = UNBORN;
   std::vector<int> encounterEvents;  // ids of predators that met this animal
   std::vector<int> predationEvents;  // ids of predators that ate it
-  int encounters_prey = 0;      // encounters as a hunter since the last tuning
-  int encounters_pred = 0;      // encounters as the hunted since the last tuning
+  int encounters_prey = 0;           // encounters as a hunter since the last tuning
+  int encounters_pred = 0;           // encounters as the hunted since the last tuning
   int global_prey_encs = 0;
   int global_pred_encs = 0;
   int instar = 1;
   int date_death = 0;
-  double pheno_ini = 0;         // raw development time before rounding and scaling
+  double pheno_ini = 0;  // raw development time before rounding and scaling
   int date_egg;
   int last_moved_day = -1;
   double body_size_ini = 0;
-  double energy_tank_ini = 0;   // reserve at birth as a fraction of body mass
-  double speed_ini = 0;         // genetic exponents and coefficients kept from birth
+  double energy_tank_ini = 0;  // reserve at birth as a fraction of body mass
+  double speed_ini = 0;        // genetic exponents and coefficients kept from birth
   double assim_ini = 0;
   double voracity_ini = 0;
   double search_area_ini = 0;
@@ -194,7 +200,7 @@ class Animal {
   int ID_prt2;
   int rep_count = 0;
   int fecundity = 0;
-  int age_first_rep = 0;        // the day of the first breeding
+  int age_first_rep = 0;  // the day of the first breeding
   MoultThreshold conditionCeiling;
   MoultThreshold nextMoultMass;
   TuningScales tuningScales;

@@ -1,9 +1,9 @@
 #include "model/AnimalSpecies.h"
 
-#include "genetics/ChromosomesGenerator.h"
 #include "core/Configuration.h"
 #include "core/GlobalFunctions.h"
 #include "core/StateArchive.h"
+#include "genetics/ChromosomesGenerator.h"
 
 #include <cmath>
 
@@ -24,7 +24,8 @@ const std::vector<std::string>& AnimalSpecies::traitNames() {
 
 AnimalSpecies::AnimalSpecies(const std::string& name, unsigned numberOfTraits, unsigned numberOfLoci,
                              unsigned numberOfAlleles, std::vector<int> positiveModule,
-                             std::vector<double> restrictPerTrait, std::vector<double> correlationCoeficientRHOPerModule,
+                             std::vector<double> restrictPerTrait,
+                             std::vector<double> correlationCoeficientRHOPerModule,
                              std::vector<double> ownLociPerModule, unsigned numberOfTraitsPerModule,
                              unsigned randomnessMode)
     : Species(name),
@@ -65,9 +66,13 @@ void AnimalSpecies::addTraitMax(const std::string& name, double value) {
   maxObservedTraits[i] = 0;
 }
 
-void AnimalSpecies::addTraitMinLimit(const std::string& name, double value) { minTraitLimits[traitIndex(name)] = value; }
+void AnimalSpecies::addTraitMinLimit(const std::string& name, double value) {
+  minTraitLimits[traitIndex(name)] = value;
+}
 
-void AnimalSpecies::addTraitMaxLimit(const std::string& name, double value) { maxTraitLimits[traitIndex(name)] = value; }
+void AnimalSpecies::addTraitMaxLimit(const std::string& name, double value) {
+  maxTraitLimits[traitIndex(name)] = value;
+}
 
 void AnimalSpecies::addTrait(const std::string& name, double min, double max, double minLimit, double maxLimit) {
   addTraitMin(name, min);
@@ -93,8 +98,7 @@ namespace {
 std::vector<const boost::property_tree::ptree*> listElements(const Configuration& entry, const std::string& key) {
   std::vector<const boost::property_tree::ptree*> elements;
   for (const auto& element : entry.child(key)) {
-    if (!element.first.empty())
-      entry.fail(key, "must be a JSON array (it has a member named '" + element.first + "')");
+    if (!element.first.empty()) entry.fail(key, "must be a JSON array (it has a member named '" + element.first + "')");
     elements.push_back(&element.second);
   }
   return elements;
@@ -108,8 +112,8 @@ std::string elementPath(const Configuration& entry, const std::string& key, std:
 void checkCount(const Configuration& entry, const std::string& key, std::size_t count, std::size_t least,
                 std::size_t most) {
   if (count < least || count > most) {
-    const std::string wanted = least == most ? std::to_string(least)
-                                             : "between " + std::to_string(least) + " and " + std::to_string(most);
+    const std::string wanted =
+        least == most ? std::to_string(least) : "between " + std::to_string(least) + " and " + std::to_string(most);
     entry.fail(key, "must have " + wanted + " elements, got " + std::to_string(count));
   }
 }
@@ -119,9 +123,13 @@ const std::size_t MAX_MODULES = 5;
 template <class Type>
 Type readParameter(const Configuration& entry, const char* key);
 template <>
-double readParameter<double>(const Configuration& entry, const char* key) { return entry.strictReal(key); }
+double readParameter<double>(const Configuration& entry, const char* key) {
+  return entry.strictReal(key);
+}
 template <>
-int readParameter<int>(const Configuration& entry, const char* key) { return entry.strictInt(key); }
+int readParameter<int>(const Configuration& entry, const char* key) {
+  return entry.strictInt(key);
+}
 
 template <class Add>
 void readTraitObject(const Configuration& entry, const std::string& key, const AnimalSpecies& species, Add add) {
@@ -148,23 +156,25 @@ struct Genetics {
 // The sizes: randomness mode, loci, alleles (within the memory budget), traits and modules.
 void readGeneticSizes(const Configuration& entry, double memoryBudget, Genetics& g) {
   g.randomnessMode = entry.strictUnsigned("genetics.randomnessMode");
-  if (g.randomnessMode > 1) entry.fail("genetics.randomnessMode", "must be 0 or 1, got " + std::to_string(g.randomnessMode));
+  if (g.randomnessMode > 1)
+    entry.fail("genetics.randomnessMode", "must be 0 or 1, got " + std::to_string(g.randomnessMode));
   g.numberOfLoci = entry.strictUnsigned("genetics.numberOfLoci");
   g.numberOfAlleles = entry.strictUnsigned("genetics.numberOfAlleles");
   if (g.numberOfAlleles == 0) entry.fail("genetics.numberOfAlleles", "must be at least 1, got 0");
   const double poolBytes = 8.0 * g.numberOfAlleles * g.numberOfLoci + 32.0 * g.numberOfLoci;
   if (poolBytes > memoryBudget)
-    entry.fail("genetics.numberOfAlleles", "with numberOfLoci " + std::to_string(g.numberOfLoci) + " would need about " +
-                                               gibibytes(poolBytes) + " of allele pools, more than the " +
-                                               gibibytes(memoryBudget) + " allowed");
+    entry.fail("genetics.numberOfAlleles",
+               "with numberOfLoci " + std::to_string(g.numberOfLoci) + " would need about " + gibibytes(poolBytes) +
+                   " of allele pools, more than the " + gibibytes(memoryBudget) + " allowed");
   g.numberOfTraits = entry.strictUnsigned("genetics.numberOfTraits");
   if (g.numberOfTraits != NUMBER_OF_TRAITS)
     entry.fail("genetics.numberOfTraits", "must be 13, got " + std::to_string(g.numberOfTraits));
   g.perModule = entry.strictUnsigned("genetics.numberOfTraitsPerModule");
   g.modules = g.perModule == 0 ? 0 : (g.numberOfTraits + g.perModule - 1) / g.perModule;
   if (g.perModule == 0 || g.modules > MAX_MODULES)
-    entry.fail("genetics.numberOfTraitsPerModule",
-               "must make at most 5 modules of the 13 traits (at least 3 per module), got " + std::to_string(g.perModule));
+    entry.fail(
+        "genetics.numberOfTraitsPerModule",
+        "must make at most 5 modules of the 13 traits (at least 3 per module), got " + std::to_string(g.perModule));
 }
 
 // The lists: each module's sign, each trait's restriction, each module's correlation.
@@ -173,7 +183,8 @@ void readGeneticLists(const Configuration& entry, Genetics& g) {
   checkCount(entry, "genetics.positiveModule", positiveElements.size(), g.modules, MAX_MODULES);
   g.positiveModule.assign(MAX_MODULES, 0);
   for (std::size_t k = 0; k < positiveElements.size(); ++k)
-    g.positiveModule[k] = Configuration::lenientInt(*positiveElements[k], elementPath(entry, "genetics.positiveModule", k));
+    g.positiveModule[k] =
+        Configuration::lenientInt(*positiveElements[k], elementPath(entry, "genetics.positiveModule", k));
 
   const auto restrictElements = listElements(entry, "genetics.restrictPerTrait");
   checkCount(entry, "genetics.restrictPerTrait", restrictElements.size(), g.numberOfTraits, g.numberOfTraits);
@@ -187,8 +198,8 @@ void readGeneticLists(const Configuration& entry, Genetics& g) {
   g.rhoPerModule.assign(MAX_MODULES, 0.0);
   g.ownLociPerModule.assign(MAX_MODULES, 0.0);
   for (std::size_t k = 0; k < rhoElements.size(); ++k) {
-    g.rhoPerModule[k] =
-        Configuration::lenientReal(*rhoElements[k], elementPath(entry, "genetics.correlationCoeficientRHOPerModule", k));
+    g.rhoPerModule[k] = Configuration::lenientReal(*rhoElements[k],
+                                                   elementPath(entry, "genetics.correlationCoeficientRHOPerModule", k));
     g.ownLociPerModule[k] = std::round((1 - std::fabs(g.rhoPerModule[k])) * g.numberOfLoci);
   }
 }
@@ -207,7 +218,8 @@ std::unique_ptr<AnimalSpecies> AnimalSpecies::read(const Configuration& entry, d
   readGeneticSizes(entry, memoryBudget, g);
   readGeneticLists(entry, g);
   const std::string name = entry.name("name");
-  if (const auto first = name.find_first_not_of(" "); first != std::string::npos && std::string("=+-@").find(name[first]) != std::string::npos)
+  if (const auto first = name.find_first_not_of(" ");
+      first != std::string::npos && std::string("=+-@").find(name[first]) != std::string::npos)
     Configuration::warnings.push_back("'" + entry.pathOf("name") + "' starts with '" + name[first] +
                                       "': a spreadsheet opening the tables may take the name for a formula");
   const unsigned initialPopulation = entry.strictUnsigned("initialPopulation");
@@ -249,11 +261,11 @@ std::vector<std::string> AnimalSpecies::undefinedTraitWarnings(const std::string
   if (maxEncountersT == 0)
     warnings.push_back(entry + ".maxEncountersT' is 0: the trait search_area" + every + " is NaN from its first day");
   const std::pair<double, const char*> deviations[] = {
-      {sdSizeHunted, "sdSizeHunted body_size"},     {sdVorHunted, "sdVorHunted voracity"},
-      {sdSizeHunter, "sdSizeHunter body_size"},     {sdVorHunter, "sdVorHunter voracity"},
-      {sdSpdHunter, "sdSpdHunter speed"},           {sdSearchAreaHunter, "sdSearchAreaHunter search_area"},
-      {sdSizeXSize, "sdSizeXSize body_size"},       {sdVorXVor, "sdVorXVor voracity"},
-      {sdSpdRatio, "sdSpdRatio speed"},             {sdSizeRatio, "sdSizeRatio body_size"}};
+      {sdSizeHunted, "sdSizeHunted body_size"}, {sdVorHunted, "sdVorHunted voracity"},
+      {sdSizeHunter, "sdSizeHunter body_size"}, {sdVorHunter, "sdVorHunter voracity"},
+      {sdSpdHunter, "sdSpdHunter speed"},       {sdSearchAreaHunter, "sdSearchAreaHunter search_area"},
+      {sdSizeXSize, "sdSizeXSize body_size"},   {sdVorXVor, "sdVorXVor voracity"},
+      {sdSpdRatio, "sdSpdRatio speed"},         {sdSizeRatio, "sdSizeRatio body_size"}};
   for (const auto& [deviation, names] : deviations) {
     if (deviation != 0) continue;
     const std::string both = names;

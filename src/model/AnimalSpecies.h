@@ -5,8 +5,8 @@
 // reader, owned by the world for the whole run, read by the species' animals.
 #pragma once
 
-#include "model/Species.h"
 #include "core/Traits.h"
+#include "model/Species.h"
 
 #include <map>
 #include <memory>
@@ -23,28 +23,33 @@ enum HuntingMode : unsigned { DOES_NOT_HUNT = 0, SIT_AND_WAIT = 1, ACTIVE_HUNTIN
 
 // The physiological and behavioural parameters, in the order of their keys in
 // run_params: type, field name, and the name used in its getter and setter.
-#define SOILWEB_SPECIES_PARAMETERS(X)                                                  \
-  X(double, Q10phenology, Q10phenology) X(double, Q10digestion, Q10digestion)          \
-  X(double, deadlyTank, DeadlyTank) X(double, assignedForMetab, AssignedForMetab)      \
-  X(double, minCondition, MinCondition) X(double, maxEncountersT, MaxEncountersT)      \
-  X(double, maxSearchAreaT, MaxSearchAreaT)                                            \
-  X(double, meanSizeHunted, MeanSizeHunted) X(double, sdSizeHunted, SdSizeHunted)      \
-  X(double, meanVorHunted, MeanVorHunted) X(double, sdVorHunted, SdVorHunted)          \
-  X(double, meanSpdHunted, MeanSpdHunted) X(double, sdSpdHunted, SdSpdHunted)          \
-  X(double, meanSizeHunter, MeanSizeHunter) X(double, sdSizeHunter, SdSizeHunter)      \
-  X(double, meanVorHunter, MeanVorHunter) X(double, sdVorHunter, SdVorHunter)          \
-  X(double, meanSpdHunter, MeanSpdHunter) X(double, sdSpdHunter, SdSpdHunter)          \
-  X(double, meanSearchAreaHunter, MeanSearchAreaHunter)                                \
-  X(double, sdSearchAreaHunter, SdSearchAreaHunter)                                    \
-  X(double, meanSizeXSize, MeanSizeXSize) X(double, sdSizeXSize, SdSizeXSize)          \
-  X(double, meanVorXVor, MeanVorXVor) X(double, sdVorXVor, SdVorXVor)                  \
-  X(double, meanSpdRatio, MeanSpdRatio) X(double, sdSpdRatio, SdSpdRatio)              \
-  X(double, meanSizeRatio, MeanSizeRatio) X(double, sdSizeRatio, SdSizeRatio)          \
-  X(double, A, A) X(double, B, B) X(double, maxVoracityT, MaxVoracityT)                \
-  X(double, keepForSurv, KeepForSurv) X(int, maxReproductionEvents, MaxReproductionEvents) \
-  X(double, assignedForReproduction, AssignedForReproduction)                          \
-  X(double, forControlingDryBodyMass, ForControlingDryBodyMass)                        \
-  X(double, tuneDeathFromBackground, TuneDeathFromBackground)
+#define SOILWEB_SPECIES_PARAMETERS(X)                                                                                  \
+  X(double, Q10phenology, Q10phenology)                                                                                \
+  X(double, Q10digestion, Q10digestion) X(double, deadlyTank, DeadlyTank)                                              \
+      X(double, assignedForMetab, AssignedForMetab) X(double, minCondition, MinCondition)                              \
+          X(double, maxEncountersT, MaxEncountersT) X(double, maxSearchAreaT, MaxSearchAreaT)                          \
+              X(double, meanSizeHunted, MeanSizeHunted) X(double, sdSizeHunted, SdSizeHunted)                          \
+                  X(double, meanVorHunted, MeanVorHunted) X(double, sdVorHunted, SdVorHunted)                          \
+                      X(double, meanSpdHunted, MeanSpdHunted) X(double, sdSpdHunted, SdSpdHunted)                      \
+                          X(double, meanSizeHunter, MeanSizeHunter) X(double, sdSizeHunter, SdSizeHunter)              \
+                              X(double, meanVorHunter, MeanVorHunter) X(double, sdVorHunter, SdVorHunter)              \
+                                  X(double, meanSpdHunter, MeanSpdHunter) X(double, sdSpdHunter, SdSpdHunter) X(       \
+                                      double, meanSearchAreaHunter, MeanSearchAreaHunter)                              \
+                                      X(double, sdSearchAreaHunter, SdSearchAreaHunter) X(                             \
+                                          double, meanSizeXSize, MeanSizeXSize) X(double, sdSizeXSize, SdSizeXSize)    \
+                                          X(double, meanVorXVor, MeanVorXVor) X(double, sdVorXVor, SdVorXVor)          \
+                                              X(double, meanSpdRatio, MeanSpdRatio) X(double, sdSpdRatio, SdSpdRatio)  \
+                                                  X(double, meanSizeRatio, MeanSizeRatio)                              \
+                                                      X(double, sdSizeRatio, SdSizeRatio) X(double, A, A)              \
+                                                          X(double, B, B) X(double, maxVoracityT, MaxVoracityT)        \
+                                                              X(double, keepForSurv, KeepForSurv)                      \
+                                                                  X(int, maxReproductionEvents, MaxReproductionEvents) \
+                                                                      X(double, assignedForReproduction,               \
+                                                                        AssignedForReproduction)                       \
+                                                                          X(double, forControlingDryBodyMass,          \
+                                                                            ForControlingDryBodyMass)                  \
+                                                                              X(double, tuneDeathFromBackground,       \
+                                                                                TuneDeathFromBackground)
 
 class AnimalSpecies : public Species {
  public:
@@ -116,19 +121,19 @@ class AnimalSpecies : public Species {
   TraitTable maxTraitsRanges;      // configured range, upper end
   TraitTable minRestrictedTraits;  // range the genetic values are mapped onto
   TraitTable maxRestrictedTraits;
-  TraitTable minTraitLimits;       // reference limits for daily tuning
-  TraitTable minObservedTraits;    // smallest raw value among the founders
-  TraitTable maxObservedTraits;    // largest raw value among the founders
+  TraitTable minTraitLimits;     // reference limits for daily tuning
+  TraitTable minObservedTraits;  // smallest raw value among the founders
+  TraitTable maxObservedTraits;  // largest raw value among the founders
   unsigned initialPopulation = 0;
   unsigned randomnessMode;
   unsigned numberOfTraits;
   unsigned numberOfLoci;
   unsigned numberOfAlleles;
   unsigned numberOfTraitsPerModule;
-  std::vector<int> positiveModule;                      // per module: 1 = positively correlated
-  std::vector<double> restrictPerTrait;                 // share of the range given up, per trait
+  std::vector<int> positiveModule;                        // per module: 1 = positively correlated
+  std::vector<double> restrictPerTrait;                   // share of the range given up, per trait
   std::vector<double> correlationCoeficientRHOPerModule;  // as configured; kept, not read again
-  std::vector<double> ownLociPerModule;                 // loci a trait takes from its own pair
+  std::vector<double> ownLociPerModule;                   // loci a trait takes from its own pair
 
 #define SOILWEB_PARAMETER_FIELD(type, field, Name) type field = 0;
   SOILWEB_SPECIES_PARAMETERS(SOILWEB_PARAMETER_FIELD)

@@ -1,11 +1,11 @@
 #include "model/Cell.h"
 
-#include "model/AnimalSpecies.h"
-#include "genetics/ChromosomesGenerator.h"
 #include "core/GlobalFunctions.h"
+#include "core/StateArchive.h"
+#include "genetics/ChromosomesGenerator.h"
+#include "model/AnimalSpecies.h"
 #include "model/Predator.h"
 #include "model/Prey.h"
-#include "core/StateArchive.h"
 
 #include <algorithm>
 #include <cmath>
@@ -32,9 +32,13 @@ Cell::~Cell() {
 }
 
 template <>
-Cell::Registry<Prey>& Cell::registry<Prey>() { return preys; }
+Cell::Registry<Prey>& Cell::registry<Prey>() {
+  return preys;
+}
 template <>
-Cell::Registry<Predator>& Cell::registry<Predator>() { return predators; }
+Cell::Registry<Predator>& Cell::registry<Predator>() {
+  return predators;
+}
 
 // ---- Soil resource -------------------------------------------------------
 
@@ -68,9 +72,7 @@ void Cell::spreadFungi() {
   leakedFungi = 0;
 }
 
-void Cell::addFungiFromChemostatEffect() {
-  fungi = std::min(capacity, fungi + increaseForChemostatEffect * capacity);
-}
+void Cell::addFungiFromChemostatEffect() { fungi = std::min(capacity, fungi + increaseForChemostatEffect * capacity); }
 
 void Cell::addLeakedFungi(double amount) {
   fungi = fungi + amount;
@@ -343,9 +345,10 @@ void Cell::transferRegistry(StateArchive& archive, const SpeciesList& species) {
     const std::uint64_t count = archive.ioCount(list.size(), sizeof(std::uint32_t) + sizeof(int));
     if (!archive.isLoading()) {
       for (Kind* animal : list) {
-        auto index = static_cast<std::uint32_t>(
-            std::find_if(species.begin(), species.end(), [&](const auto& s) { return s.get() == animal->getSpecies(); }) -
-            species.begin());
+        auto index =
+            static_cast<std::uint32_t>(std::find_if(species.begin(), species.end(),
+                                                    [&](const auto& s) { return s.get() == animal->getSpecies(); }) -
+                                       species.begin());
         archive.io(index);
         animal->transferState(archive);
       }
@@ -369,7 +372,8 @@ std::string Cell::registryFault(std::unordered_set<const Animal*>& seen) const {
   auto check = [&](const Animal* animal, unsigned state) -> std::string {
     const std::string who = "animal " + std::to_string(animal->getId()) + " filed in cell " + std::to_string(id);
     if (!seen.insert(animal).second) return who + " is filed more than once";
-    if (animal->getPosition() != this) return who + " has its position in cell " + std::to_string(animal->getPosition()->getId());
+    if (animal->getPosition() != this)
+      return who + " has its position in cell " + std::to_string(animal->getPosition()->getId());
     if (animal->getState() != state)
       return who + " under state " + std::to_string(state) + " is in state " + std::to_string(animal->getState());
     return "";

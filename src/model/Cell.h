@@ -32,7 +32,7 @@ class Cell {
   static double MIN_K, MAX_K, MIN_FUNGI, MAX_FUNGI, ZERO_FUNGI;
   static double B_NORMALISATION, E_ACTIVATION_ENERGY, K_BOLZMANN;
   static double TEMPERATURE, MIN_TEMPERATURE, MAX_TEMPERATURE;
-  static double MIN_R, MAX_R;  // growth rates at MIN_FUNGI and MAX_FUNGI
+  static double MIN_R, MAX_R;                 // growth rates at MIN_FUNGI and MAX_FUNGI
   static double increaseForChemostatEffect;   // share of capacity one top-up adds
   static double thresholdForChemostatEffect;  // total biomass below which it acts
   static int cellID;                          // number of the next cell made
@@ -158,7 +158,7 @@ class Cell {
   double fungi;
   double rateOfIncrease;  // growth rate of the latest growth step
   double capacity;
-  double leakedFungi = 0; // overflow waiting to be spread into a neighbour
+  double leakedFungi = 0;  // overflow waiting to be spread into a neighbour
   Registry<Prey> preys;
   Registry<Predator> predators;
   Cell* left = nullptr;

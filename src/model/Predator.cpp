@@ -1,9 +1,9 @@
 #include "model/Predator.h"
 
-#include "model/AnimalSpecies.h"
-#include "model/Cell.h"
 #include "core/GlobalFunctions.h"
 #include "core/StateArchive.h"
+#include "model/AnimalSpecies.h"
+#include "model/Cell.h"
 
 #include <algorithm>
 #include <cmath>
@@ -47,7 +47,6 @@ void Predator::moveOneStepWithPredators() {
 }
 
 void Predator::moveForReproducing(int day) { moveTowardsMates(day, &Cell::getNumberOfReproducingPredators); }
-
 
 void Predator::searchAnimal(Animal* target, int day) {
   if (target->getId() == id || !isActive() || eating || days_digest != 0) return;

@@ -43,11 +43,11 @@ class Predator : public Animal {
   double captureProbability(Animal* target, bool forced) const;
   void eat(Animal* target, int day);
 
-  bool eating = false;          // caught an animal not yet assimilated
-  double food_mass = 0;         // food value of that animal
-  int days_digest = 0;          // days left before it can hunt again
-  Cell* catch_cell = nullptr;   // where today's movement changed another animal's state
-  Animal* victim = nullptr;     // that animal
+  bool eating = false;         // caught an animal not yet assimilated
+  double food_mass = 0;        // food value of that animal
+  int days_digest = 0;         // days left before it can hunt again
+  Cell* catch_cell = nullptr;  // where today's movement changed another animal's state
+  Animal* victim = nullptr;    // that animal
 };
 
 }  // namespace soilweb

@@ -43,7 +43,6 @@ void Prey::moveOneStepWithPredators() {
 
 void Prey::moveForReproducing(int day) { moveTowardsMates(day, &Cell::getNumberOfReproducingPreys); }
 
-
 void Prey::feed() {
   if (!(traits[SEARCH_AREA] > 0)) return;  // a prey that makes no moves does not eat
   const double available = position->getFungi();

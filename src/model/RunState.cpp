@@ -1,10 +1,10 @@
 #include "model/RunState.h"
 
+#include "core/GlobalFunctions.h"
+#include "core/StateArchive.h"
 #include "model/Animal.h"
 #include "model/Cell.h"
-#include "core/GlobalFunctions.h"
 #include "model/Species.h"
-#include "core/StateArchive.h"
 #include "model/World.h"
 
 namespace soilweb {

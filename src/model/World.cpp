@@ -1,14 +1,14 @@
 #include "model/World.h"
 
+#include "core/Configuration.h"
+#include "core/GlobalFunctions.h"
+#include "core/StateArchive.h"
+#include "genetics/ChromosomesGenerator.h"
 #include "model/AnimalSpecies.h"
 #include "model/Cell.h"
-#include "genetics/ChromosomesGenerator.h"
-#include "core/Configuration.h"
 #include "model/DayObserver.h"
-#include "core/GlobalFunctions.h"
 #include "model/Predator.h"
 #include "model/Prey.h"
-#include "core/StateArchive.h"
 
 #include <pthread.h>
 
@@ -75,10 +75,11 @@ double animalBytes(double loci) { return 700 + 26 * (64 + 8 * loci); }
 void World::checkStartingMemory() const {
   double bytes = 400.0 * worldLength;
   for (std::size_t k = 0; k < 2; ++k)
-    bytes += existingAnimalSpecies[k]->getInitialPopulation() * animalBytes(existingAnimalSpecies[k]->getNumberOfLoci());
+    bytes +=
+        existingAnimalSpecies[k]->getInitialPopulation() * animalBytes(existingAnimalSpecies[k]->getNumberOfLoci());
   if (bytes > MEMORY_BUDGET)
-    throw Configuration::Error("the world would need about " + gibibytes(bytes) + " of memory at the start, more than the " +
-                               gibibytes(MEMORY_BUDGET) +
+    throw Configuration::Error("the world would need about " + gibibytes(bytes) +
+                               " of memory at the start, more than the " + gibibytes(MEMORY_BUDGET) +
                                " allowed (check simulation.worldLength, initialPopulation and numberOfLoci)");
 }
 
@@ -93,7 +94,8 @@ void World::warnAboutUndefinedTraits() const {
                        "animal infinite or NaN");
   }
   for (std::size_t k = 0; k < 2; ++k)
-    for (auto& warning : existingAnimalSpecies[k]->undefinedTraitWarnings("world.life.animals[" + std::to_string(k) + "]"))
+    for (auto& warning :
+         existingAnimalSpecies[k]->undefinedTraitWarnings("world.life.animals[" + std::to_string(k) + "]"))
       warnings.push_back(std::move(warning));
 }
 
@@ -121,7 +123,8 @@ void World::readSoilAndRunKeys(const Configuration& config) {
   PARALLEL = config.integer("simulation.parallel");
   worldLength = config.integer("simulation.worldLength");
   if (!(worldLength == 1 || (worldLength >= 4 && worldLength % 2 == 0)))
-    config.fail("simulation.worldLength", "must be 1 or an even number of at least 4, got " + std::to_string(worldLength));
+    config.fail("simulation.worldLength",
+                "must be 1 or an even number of at least 4, got " + std::to_string(worldLength));
 }
 
 void World::readAnimalSpeciesFromJSON(const boost::property_tree::ptree& root) {

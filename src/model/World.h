@@ -30,9 +30,9 @@ class World {
   World(const World&) = delete;
   World& operator=(const World&) = delete;
 
-  static int DAYS;         // number of the last simulated day
-  static bool PREDATORS;   // prey move with exposure to predators
-  static int PARALLEL;     // 1: the soil step runs on threads
+  static int DAYS;        // number of the last simulated day
+  static bool PREDATORS;  // prey move with exposure to predators
+  static int PARALLEL;    // 1: the soil step runs on threads
   // Threads started for the threaded soil step so far (the tests check that the step is taken).
   static long soilThreadsStarted;
 
@@ -110,9 +110,9 @@ class World {
 
   std::string simulationName;
   int worldLength = 0;
-  std::vector<std::unique_ptr<Cell>> cells;  // index = position on the ring
+  std::vector<std::unique_ptr<Cell>> cells;                           // index = position on the ring
   std::vector<std::unique_ptr<AnimalSpecies>> existingAnimalSpecies;  // 0 founds prey, 1 predators
-  std::vector<DayObserver*> observers;  // not owned
+  std::vector<DayObserver*> observers;                                // not owned
 };
 
 }  // namespace soilweb

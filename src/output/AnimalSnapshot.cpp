@@ -1,9 +1,9 @@
 #include "output/AnimalSnapshot.h"
 
+#include "core/GlobalFunctions.h"
 #include "model/Animal.h"
 #include "model/AnimalSpecies.h"
 #include "model/Cell.h"
-#include "core/GlobalFunctions.h"
 #include "model/Predator.h"
 #include "model/Prey.h"
 

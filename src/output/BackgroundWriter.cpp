@@ -31,8 +31,10 @@ void BackgroundWriter::run(Job& job) {
   bool written = true;
   try {
     if (job.file && job.action != Job::WRITE) {
-      if (job.action == Job::MARK) job.file->mark();
-      else job.file->cutBackToMark();
+      if (job.action == Job::MARK)
+        job.file->mark();
+      else
+        job.file->cutBackToMark();
       written = !job.file->hasFailed();
     } else if (job.file) {
       job.file->append(job.text);

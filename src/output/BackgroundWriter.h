@@ -51,13 +51,13 @@ class BackgroundWriter {
 
  private:
   struct Job {
-    std::string path;                              // a whole file, or
+    std::string path;  // a whole file, or
     std::shared_ptr<const std::string> content;
-    OutputFile* file = nullptr;                    // an append to an open file, or
-    std::shared_ptr<OutputFile> streamed;          // a part of a streamed whole file
-    bool last = false;                             // the streamed file's last part
+    OutputFile* file = nullptr;            // an append to an open file, or
+    std::shared_ptr<OutputFile> streamed;  // a part of a streamed whole file
+    bool last = false;                     // the streamed file's last part
     std::string text;
-    int day = -1;                                  // the day an append's lines are about
+    int day = -1;                                          // the day an append's lines are about
     enum Action { WRITE, MARK, CUT_BACK } action = WRITE;  // for an open in-place file
     std::size_t size() const { return content ? content->size() : text.size(); }
   };
@@ -71,11 +71,11 @@ class BackgroundWriter {
   std::condition_variable changed;
   std::deque<Job> jobs;
   std::size_t pendingBytes = 0;
-  bool writing = false;   // the thread holds a job
+  bool writing = false;  // the thread holds a job
   bool stopping = false;
   std::atomic<bool> failed{false};
   std::atomic<int> lastDay{-1};
-  std::thread thread;     // not joinable when no thread could be started: then writes are made at once
+  std::thread thread;  // not joinable when no thread could be started: then writes are made at once
 };
 
 }  // namespace soilweb

@@ -1,9 +1,9 @@
 #include "output/DailySnapshots.h"
 #include "output/ResultSchema.h"
 
-#include "output/BackgroundWriter.h"
-#include "model/Cell.h"
 #include "core/GlobalFunctions.h"
+#include "model/Cell.h"
+#include "output/BackgroundWriter.h"
 #include "output/OutputFile.h"
 #include "output/RunLayout.h"
 
@@ -117,13 +117,17 @@ void DailySnapshots::settleProvisionalStart(int day) {
   provisional = false;
   const bool kept = day == lastDay;
   if (provisionalText) {
-    if (kept && choice.tables) appendRows(ANIMALS_START, day, *provisionalText, true);
-    else if (kept) write(RunLayout::animalsPath(runName, day, 0), provisionalText);
+    if (kept && choice.tables)
+      appendRows(ANIMALS_START, day, *provisionalText, true);
+    else if (kept)
+      write(RunLayout::animalsPath(runName, day, 0), provisionalText);
   } else if (choice.tables) {
     if (!kept) cutBack(*tables[ANIMALS_START]);  // rows too many to hold were appended as they were built
   } else if (provisionalFile && kept) {
-    if (writer) writer->stream(provisionalFile, "", true);
-    else if (!provisionalFile->commit()) failed = true;
+    if (writer)
+      writer->stream(provisionalFile, "", true);
+    else if (!provisionalFile->commit())
+      failed = true;
   }
   // A file not kept is removed, as a file never finished is, once the writer lets it go.
   provisionalText.reset();

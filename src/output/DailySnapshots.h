@@ -33,7 +33,7 @@ struct SnapshotChoice {
   bool animalsStart = true;  // the start-of-day animal files (under animals_each_day_end)
   bool animalsEnd = true;    // the end-of-day animal files (under animals_each_day_start)
   bool cells = true;
-  bool tables = false;       // one file per kind for the whole run instead of one a day
+  bool tables = false;  // one file per kind for the whole run instead of one a day
 };
 
 class DailySnapshots {
@@ -74,7 +74,6 @@ class DailySnapshots {
   // Closes them; false when any failed.
   bool commitTables();
 
-
  private:
   void write(const std::string& path, std::shared_ptr<const std::string> content);
   // Appends daily's lines (its header aside, when it has one) to table as rows of day.
@@ -101,13 +100,13 @@ class DailySnapshots {
   BackgroundWriter* writer = nullptr;
   bool failed = false;
   std::shared_ptr<std::string> lastAnimals;  // the latest animal file's text; may still be being written
-  AnimalSnapshot::TextRanges lastDeadLines;            // where in it the lines of dead animals lie
+  AnimalSnapshot::TextRanges lastDeadLines;  // where in it the lines of dead animals lie
   bool lastIsCurrent = false;                // true when it is the end of day lastEndDay, less the dead purged since
   int lastEndDay = -1;
-  bool provisional = false;                  // today's start is written provisionally (a thinned day not due)
+  bool provisional = false;                            // today's start is written provisionally (a thinned day not due)
   std::shared_ptr<const std::string> provisionalText;  // it, when held whole (not yet written anywhere)
   std::shared_ptr<OutputFile> provisionalFile;         // it, when written in parts, finished but not committed
-  std::array<std::unique_ptr<OutputFile>, 3> tables;  // the tables layout's files, by kind
+  std::array<std::unique_ptr<OutputFile>, 3> tables;   // the tables layout's files, by kind
 };
 
 }  // namespace soilweb

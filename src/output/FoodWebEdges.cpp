@@ -1,15 +1,15 @@
 #include "output/FoodWebEdges.h"
 #include "output/ResultSchema.h"
 
-#include "model/AnimalSpecies.h"
-#include "output/BackgroundWriter.h"
-#include "model/Cell.h"
-#include "output/FoodWebMatrices.h"
 #include "core/GlobalFunctions.h"
-#include "output/OutputFile.h"
+#include "model/AnimalSpecies.h"
+#include "model/Cell.h"
 #include "model/Predator.h"
 #include "model/Prey.h"
 #include "model/World.h"
+#include "output/BackgroundWriter.h"
+#include "output/FoodWebMatrices.h"
+#include "output/OutputFile.h"
 
 #include <algorithm>
 #include <string>

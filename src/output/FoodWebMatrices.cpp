@@ -1,14 +1,14 @@
 #include "output/FoodWebMatrices.h"
 #include "output/ResultSchema.h"
 
-#include "model/AnimalSpecies.h"
-#include "output/BackgroundWriter.h"
-#include "model/Cell.h"
 #include "core/GlobalFunctions.h"
-#include "output/OutputFile.h"
+#include "model/AnimalSpecies.h"
+#include "model/Cell.h"
 #include "model/Predator.h"
 #include "model/Prey.h"
 #include "model/World.h"
+#include "output/BackgroundWriter.h"
+#include "output/OutputFile.h"
 
 #include <string>
 #include <vector>

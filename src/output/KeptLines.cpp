@@ -40,7 +40,8 @@ void KeptLines::buildEnded() {
 }
 
 std::size_t KeptLines::blocksHeld() const {
-  return static_cast<std::size_t>(std::count_if(blocks.begin(), blocks.end(), [](const auto& b) { return b != nullptr; }));
+  return static_cast<std::size_t>(
+      std::count_if(blocks.begin(), blocks.end(), [](const auto& b) { return b != nullptr; }));
 }
 
 }  // namespace soilweb

@@ -41,7 +41,9 @@ class KeptLines {
     return text;
   }
   // Keeps the fields fixed at birth of an animal, in runs.
-  Text& keepFixed(int id, const std::string& fields, const Cuts& cuts) { return keep(id, fields.data(), fields.size(), false, cuts); }
+  Text& keepFixed(int id, const std::string& fields, const Cuts& cuts) {
+    return keep(id, fields.data(), fields.size(), false, cuts);
+  }
   // Keeps a dead animal's whole line, in place of what was kept for it.
   void keepFrozen(int id, const char* line, std::size_t size) { keep(id, line, size, true, {}); }
 

@@ -4,16 +4,16 @@
 #include "output/RunLayout.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <libdeflate.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -87,7 +87,8 @@ OutputFile::OutputFile(std::string path_, Mode mode_, bool plain)
   fd = RunFolder::openFile(writtenPath, mode == CONTINUED ? O_RDWR | O_CREAT : O_WRONLY | O_CREAT | O_TRUNC);
   if (fd < 0) {
     const int reason = errno;
-    report("Error opening the file.\nsoilweb: cannot open '" + path + "': " + std::strerror(reason) + "\n", reason, path);
+    report("Error opening the file.\nsoilweb: cannot open '" + path + "': " + std::strerror(reason) + "\n", reason,
+           path);
   }
 }
 
@@ -108,7 +109,8 @@ bool crcOfFirst(int fd, std::uint64_t bytes, std::uint32_t& crc) {
   std::vector<char> block(1 << 20);
   crc = 0;
   for (std::uint64_t at = 0; at < bytes;) {
-    const ssize_t got = ::pread(fd, block.data(), std::min<std::uint64_t>(block.size(), bytes - at), static_cast<off_t>(at));
+    const ssize_t got =
+        ::pread(fd, block.data(), std::min<std::uint64_t>(block.size(), bytes - at), static_cast<off_t>(at));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;
     crc = libdeflate_crc32(crc, block.data(), static_cast<std::size_t>(got));
@@ -124,13 +126,15 @@ bool OutputFile::keepFirst(const Written& kept) {
   if (fd < 0 || ::fstat(fd, &info) != 0) return false;
   if (static_cast<std::uint64_t>(info.st_size) < bytes) {
     report("soilweb: '" + path + "' holds " + std::to_string(info.st_size) + " bytes, fewer than the " +
-           std::to_string(bytes) + " it held at the checkpoint\n", 0, path);
+               std::to_string(bytes) + " it held at the checkpoint\n",
+           0, path);
     return false;
   }
   std::uint32_t found = 0;
   if (!crcOfFirst(fd, bytes, found) || found != kept.crc) {
     report("soilweb: '" + path + "' has changed since the checkpoint: its first " + std::to_string(bytes) +
-           " bytes are not those the run wrote, so the run cannot be carried on from it\n", 0, path);
+               " bytes are not those the run wrote, so the run cannot be carried on from it\n",
+           0, path);
     return false;
   }
   if (::ftruncate(fd, static_cast<off_t>(bytes)) != 0 || ::lseek(fd, 0, SEEK_END) < 0) {

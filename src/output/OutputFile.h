@@ -32,7 +32,6 @@ class OutputFile {
   static int compressionLevel;
   static const std::size_t CHUNK;
 
-
   // Opens the file (path + ".gz" when compressed, unless plain); reports
   // "Error opening the file." when it cannot.
   explicit OutputFile(std::string path, Mode mode = WHOLE, bool plain = false);
@@ -105,7 +104,7 @@ class OutputFile {
   std::uint64_t bytesInFile = 0;  // written so far (compressed, when compressed)
   std::uint32_t crc = 0;          // CRC-32 of those bytes (in-place files only)
   Written marked;                 // see mark()
-  int error = 0;            // first errno of a failed write, 0 while all is well
+  int error = 0;                  // first errno of a failed write, 0 while all is well
   bool done = false;
 };
 

@@ -18,13 +18,10 @@ std::string plural(long count, const std::string& one, const std::string& many) 
 }
 }  // namespace
 
-ProgressLine::ProgressLine(std::ostream& out, bool showing, bool underTranscript, int lastDay,
-                           Clock::time_point start)
+ProgressLine::ProgressLine(std::ostream& out, bool showing, bool underTranscript, int lastDay, Clock::time_point start)
     : out(out), showing(showing), underTranscript(underTranscript), lastDay(lastDay), start(start) {}
 
-double ProgressLine::secondsSinceStart() const {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double ProgressLine::secondsSinceStart() const { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 void ProgressLine::dayStarted(const World&, int day) {
   if (firstDay < 0) firstDay = day;
@@ -58,7 +55,8 @@ void ProgressLine::ended(const std::string& how, int daysRun, int lastDayRun, lo
                                plural(daysRun, "day", "days") + " run")
       << "; " << (alive < 0 ? std::string("animals alive unknown") : plural(alive, "animal", "animals") + " alive")
       << "; " << duration(secondsSinceStart()) << "; "
-      << (warnings == 0 ? std::string("no warnings") : plural(static_cast<long>(warnings), "warning", "warnings") + " (above)")
+      << (warnings == 0 ? std::string("no warnings")
+                        : plural(static_cast<long>(warnings), "warning", "warnings") + " (above)")
       << "; results in " << folder << std::endl;
 }
 

@@ -49,9 +49,9 @@ class ProgressLine : public DayObserver {
   bool underTranscript;
   int lastDay;
   Clock::time_point start;
-  int firstDay = -1;           // the first day run in this process: the pace is measured from it
-  bool shown = false;          // the line is on screen
-  double lastShown = -1;       // seconds since start when the line was last written
+  int firstDay = -1;      // the first day run in this process: the pace is measured from it
+  bool shown = false;     // the line is on screen
+  double lastShown = -1;  // seconds since start when the line was last written
 };
 
 }  // namespace soilweb

@@ -1,9 +1,9 @@
 #include "output/ResultSchema.h"
 
-#include "model/Animal.h"
 #include "core/GlobalFunctions.h"
-#include "output/RunLayout.h"
 #include "core/Traits.h"
+#include "model/Animal.h"
+#include "output/RunLayout.h"
 
 #include <stdexcept>
 
@@ -22,7 +22,8 @@ Columns summaryColumns() {
   for (const char* kind : {"PREY", "PREDATOR"})
     for (const char* state : states) {
       if (std::string(kind) == "PREY" && std::string(state) == "BACKGROUND") continue;  // prey have no background death
-      const bool dead = std::string(state) != "UNBORN" && std::string(state) != "ACTIVE" && std::string(state) != "REPRODUCING";
+      const bool dead =
+          std::string(state) != "UNBORN" && std::string(state) != "ACTIVE" && std::string(state) != "REPRODUCING";
       columns.push_back({std::string(kind) + "_" + state, "integer", "animals",
                          std::string(kind == std::string("PREY") ? "prey" : "predators") + " in state " + state +
                              (dead ? " (deaths of the day with purgeDeadAnimals 1, since day 0 with 0)" : "")});
@@ -77,53 +78,93 @@ std::vector<ResultFile> build() {
   const char* const kept = "purgeDeadAnimals 0 and simulation.outputs.foodWeb \"edges\"";
   const char* const matrices = "purgeDeadAnimals 0 and simulation.outputs.foodWeb \"matrices\" (the default)";
   std::vector<ResultFile> files = {
-      {"record", output(L::RECORD), output(L::RECORD), always,
-       "the run's record: configuration, seed, version, how it ended", false, false, {}},
+      {"record",
+       output(L::RECORD),
+       output(L::RECORD),
+       always,
+       "the run's record: configuration, seed, version, how it ended",
+       false,
+       false,
+       {}},
       {"summary", output("<summaryFilename>"), output("<summaryFilename>"), always,
        "one line a day: biomass and the animals in each life state", true, false, summaryColumns()},
       {"traits", output(L::TRAITS), output(L::TRAITS),
        "simulation.outputs.traitStatistics true, or the tables layout unless it is false",
-       "one row a day per species and life stage: count and statistics of the 13 traits", true, false,
-       traitColumns()},
+       "one row a day per species and life stage: count and statistics of the 13 traits", true, false, traitColumns()},
       {"animals_start", in(L::ANIMALS_START, "animals_day_D.txt"), output(L::TABLES[0]),
        "the snapshots chosen by simulation.outputs.snapshots and snapshotEvery",
        "every animal at the start of each day written, one row each", true, true, animalColumns()},
       {"animals_end", in(L::ANIMALS_END, "animals_day_D.txt"), output(L::TABLES[1]),
        "the snapshots chosen by simulation.outputs.snapshots and snapshotEvery",
        "every animal at the end of each day written, one row each", true, true, animalColumns()},
-      {"cells", in(L::CELLS, "cells_day_D.txt"), output(L::TABLES[2]),
+      {"cells",
+       in(L::CELLS, "cells_day_D.txt"),
+       output(L::TABLES[2]),
        "the snapshots chosen by simulation.outputs.snapshots and snapshotEvery",
-       "every cell at the end of each day written: fungal biomass and active animals", false, true,
+       "every cell at the end of each day written: fungal biomass and active animals",
+       false,
+       true,
        {{"id", "integer", "", "number of the cell"},
         {"fungi", "real", "mass", "fungal biomass"},
         {"active_prey", "integer", "animals", "active prey in the cell"},
         {"active_predators", "integer", "animals", "active predators in the cell"}}},
-      {"foodweb_nodes", output(L::FOODWEB_NODES), output(L::FOODWEB_NODES), kept,
-       "every animal of the run: species, birth and death day, fate", true, false,
+      {"foodweb_nodes",
+       output(L::FOODWEB_NODES),
+       output(L::FOODWEB_NODES),
+       kept,
+       "every animal of the run: species, birth and death day, fate",
+       true,
+       false,
        {{"id", "integer", "", "animal id"},
         {"species", "text", "", "species name"},
         {"category", "text", "", "invertebrate for a species named prey, vert.ecto for predator, else undefined"},
         {"birth_day", "integer", "day", "the day its egg was laid (0 for founders)"},
         {"death_day", "integer", "day", "the day it died (NA while alive)"},
         {"fate", "text", "", "alive, starved, predated, background or senesced"}}},
-      {"foodweb_edges", output(L::FOODWEB_EDGES), output(L::FOODWEB_EDGES), kept,
-       "every pair of animals that met: encounters and predations", true, false,
+      {"foodweb_edges",
+       output(L::FOODWEB_EDGES),
+       output(L::FOODWEB_EDGES),
+       kept,
+       "every pair of animals that met: encounters and predations",
+       true,
+       false,
        {{"hunter", "integer", "", "id of the hunter"},
         {"victim", "integer", "", "id of the animal it met"},
         {"encounters", "integer", "", "how often the hunter met the victim"},
         {"predations", "integer", "", "1 when it ate it, else 0"}}},
-      {"encounters", output("<encountersMatrixFilename>"), output("<encountersMatrixFilename>"), matrices,
-       "encounter matrix of the founders: 1 when the row's founder was met by the column's predator", true, false,
+      {"encounters",
+       output("<encountersMatrixFilename>"),
+       output("<encountersMatrixFilename>"),
+       matrices,
+       "encounter matrix of the founders: 1 when the row's founder was met by the column's predator",
+       true,
+       false,
        {}},
-      {"predations", output("<predationsMatrixFilename>"), output("<predationsMatrixFilename>"), matrices,
-       "predation matrix of the founders: 1 when the row's founder was eaten by the column's predator", true,
-       false, {}},
-      {"nodes", output("<nodesMatrixFilename>"), output("<nodesMatrixFilename>"), matrices,
-       "the founders: X<id> and category", true, false,
+      {"predations",
+       output("<predationsMatrixFilename>"),
+       output("<predationsMatrixFilename>"),
+       matrices,
+       "predation matrix of the founders: 1 when the row's founder was eaten by the column's predator",
+       true,
+       false,
+       {}},
+      {"nodes",
+       output("<nodesMatrixFilename>"),
+       output("<nodesMatrixFilename>"),
+       matrices,
+       "the founders: X<id> and category",
+       true,
+       false,
        {{"node", "text", "", "X followed by the founder's id"},
         {"category", "text", "", "invertebrate for a species named prey, vert.ecto for predator, else undefined"}}},
-      {"checkpoint", in(L::CHECKPOINTS, L::CHECKPOINT), in(L::CHECKPOINTS, L::CHECKPOINT),
-       "simulation.checkpointEvery, or a stop", "the checkpoint a stopped run carries on from", false, false, {}},
+      {"checkpoint",
+       in(L::CHECKPOINTS, L::CHECKPOINT),
+       in(L::CHECKPOINTS, L::CHECKPOINT),
+       "simulation.checkpointEvery, or a stop",
+       "the checkpoint a stopped run carries on from",
+       false,
+       false,
+       {}},
   };
   return files;
 }
@@ -132,8 +173,9 @@ std::string columnsJson(const std::vector<ResultColumn>& columns) {
   std::string out = "[";
   for (std::size_t k = 0; k < columns.size(); ++k) {
     const ResultColumn& c = columns[k];
-    out += std::string(k ? "," : "") + "\n      {\"name\": " + jsonQuoted(c.name) + ", \"type\": " + jsonQuoted(c.type) +
-           ", \"unit\": " + jsonQuoted(c.unit) + ", \"meaning\": " + jsonQuoted(c.meaning) + "}";
+    out += std::string(k ? "," : "") + "\n      {\"name\": " + jsonQuoted(c.name) +
+           ", \"type\": " + jsonQuoted(c.type) + ", \"unit\": " + jsonQuoted(c.unit) +
+           ", \"meaning\": " + jsonQuoted(c.meaning) + "}";
   }
   return out + (columns.empty() ? "]" : "\n    ]");
 }
@@ -146,8 +188,8 @@ std::string filesJson() {
     out += std::string(k ? "," : "") + "\n    {\"id\": " + jsonQuoted(f.id) + ", \"daily\": " + jsonQuoted(f.daily) +
            ", \"tables\": " + jsonQuoted(f.tables) + ",\n     \"when\": " + jsonQuoted(f.when) +
            ",\n     \"meaning\": " + jsonQuoted(f.meaning) + ",\n     \"header\": " + (f.header ? "true" : "false") +
-           ", \"day_first_in_tables\": " + (f.dayFirst ? "true" : "false") + ",\n     \"columns\": " +
-           columnsJson(f.columns) + "}";
+           ", \"day_first_in_tables\": " + (f.dayFirst ? "true" : "false") +
+           ",\n     \"columns\": " + columnsJson(f.columns) + "}";
   }
   return out + "\n  ]";
 }
@@ -156,9 +198,9 @@ std::string traitsJson() {
   std::string out = "[";
   for (unsigned t = 0; t < NUMBER_OF_TRAITS; ++t) {
     const TraitInfo& trait = TRAITS[t];
-    out += std::string(t ? "," : "") + "\n    {\"index\": " + std::to_string(t) + ", \"name\": " + jsonQuoted(trait.name) +
-           ", \"column\": " + jsonQuoted(trait.column) + ", \"unit\": " + jsonQuoted(trait.unit) +
-           ", \"label\": " + jsonQuoted(trait.label) + "}";
+    out += std::string(t ? "," : "") + "\n    {\"index\": " + std::to_string(t) +
+           ", \"name\": " + jsonQuoted(trait.name) + ", \"column\": " + jsonQuoted(trait.column) +
+           ", \"unit\": " + jsonQuoted(trait.unit) + ", \"label\": " + jsonQuoted(trait.label) + "}";
   }
   return out + "\n  ]";
 }
@@ -168,8 +210,8 @@ std::string statesJson() {
   std::string out = "[";
   for (unsigned s = 0; s < NUMBER_OF_STATES; ++s)
     out += std::string(s ? "," : "") + "\n    {\"code\": " + std::to_string(s) + ", \"name\": " + jsonQuoted(names[s]) +
-           ", \"final\": " + (isFinalState(s) ? "true" : "false") + ", \"fate\": " + jsonQuoted(ResultSchema::fateOf(s)) +
-           "}";
+           ", \"final\": " + (isFinalState(s) ? "true" : "false") +
+           ", \"fate\": " + jsonQuoted(ResultSchema::fateOf(s)) + "}";
   return out + "\n  ]";
 }
 
@@ -178,8 +220,9 @@ std::string stagesJson() {
   const auto& stages = ResultSchema::stages();
   for (std::size_t k = 0; k < stages.size(); ++k)
     out += std::string(k ? "," : "") + "\n    {\"name\": " + jsonQuoted(stages[k].name) +
-           ", \"state\": " + std::to_string(stages[k].state) + ", \"from_instar\": " +
-           std::to_string(stages[k].fromInstar) + ", \"below_instar\": " + std::to_string(stages[k].belowInstar) + "}";
+           ", \"state\": " + std::to_string(stages[k].state) +
+           ", \"from_instar\": " + std::to_string(stages[k].fromInstar) +
+           ", \"below_instar\": " + std::to_string(stages[k].belowInstar) + "}";
   return out + "\n  ]";
 }
 }  // namespace
@@ -203,9 +246,9 @@ std::string ResultSchema::header(const std::string& id) {
 
 const std::array<ResultStage, ResultSchema::NUMBER_OF_STAGES>& ResultSchema::stages() {
   static const std::array<ResultStage, NUMBER_OF_STAGES> all = {{{"egg", UNBORN, 0, 0},
-                                               {"juvenile", ACTIVE, 0, FIRST_ADULT_INSTAR},
-                                               {"adult", ACTIVE, FIRST_ADULT_INSTAR, 0},
-                                               {"reproducing", REPRODUCING, 0, 0}}};
+                                                                 {"juvenile", ACTIVE, 0, FIRST_ADULT_INSTAR},
+                                                                 {"adult", ACTIVE, FIRST_ADULT_INSTAR, 0},
+                                                                 {"reproducing", REPRODUCING, 0, 0}}};
   return all;
 }
 

@@ -21,21 +21,21 @@ struct ResultColumn {
 };
 
 struct ResultFile {
-  const char* id;        // the loaders' name of the table
-  std::string daily;     // its path in the daily layout ("" when it has none), NAME for the run's name, D for a day
-  std::string tables;    // its path in the tables layout ("" when it has none)
-  const char* when;      // which keys produce it
+  const char* id;      // the loaders' name of the table
+  std::string daily;   // its path in the daily layout ("" when it has none), NAME for the run's name, D for a day
+  std::string tables;  // its path in the tables layout ("" when it has none)
+  const char* when;    // which keys produce it
   const char* meaning;
-  bool header;           // whether its daily file starts with a header line
-  bool dayFirst;         // whether the tables layout adds a leading day column
+  bool header;                        // whether its daily file starts with a header line
+  bool dayFirst;                      // whether the tables layout adds a leading day column
   std::vector<ResultColumn> columns;  // as in the daily file (without the tables' day)
 };
 
 struct ResultStage {
   const char* name;
-  unsigned state;     // the life state of its animals
-  int fromInstar;     // the first instar it holds (0: any)
-  int belowInstar;    // the first instar it no longer holds (0: none)
+  unsigned state;   // the life state of its animals
+  int fromInstar;   // the first instar it holds (0: any)
+  int belowInstar;  // the first instar it no longer holds (0: none)
 };
 
 class ResultSchema {

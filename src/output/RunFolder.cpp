@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 
 namespace {
 const char* const OWN = RunLayout::OWN;
-const off_t RESERVE = 256 << 10;     // room kept for the run's record; it takes a few KiB
+const off_t RESERVE = 256 << 10;       // room kept for the run's record; it takes a few KiB
 const char* const LOCK_FILE = "lock";  // the pid of the process holding the run folder
 
 // The open folders of the claimed run, by their path below the working
@@ -128,7 +128,8 @@ void refuseInUse(const std::string& shownAs, int ownFolder) {
   std::string pid;
   for (int attempt = 0; attempt < 200 && pid.empty(); ++attempt) {
     char text[32] = {};
-    const int file = ownFolder < 0 ? -1 : ::openat(ownFolder, LOCK_FILE, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int file =
+        ownFolder < 0 ? -1 : ::openat(ownFolder, LOCK_FILE, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     const ssize_t got = file < 0 ? -1 : ::read(file, text, sizeof text - 1);
     if (file >= 0) ::close(file);
     if (got > 0 && text[got - 1] == '\n')
@@ -309,8 +310,7 @@ bool RunFolder::removeEarlierRun() {
   if (!kept.empty()) {
     std::string named;
     const std::size_t shown = std::min<std::size_t>(kept.size(), 5);
-    for (std::size_t k = 0; k < shown; ++k)
-      named += (k ? ", " : "") + shownAs + kept[k].substr(name.size());
+    for (std::size_t k = 0; k < shown; ++k) named += (k ? ", " : "") + shownAs + kept[k].substr(name.size());
     if (kept.size() > shown) named += ", …";
     std::cerr << "soilweb: --overwrite kept " << kept.size() << (kept.size() == 1 ? " file" : " files")
               << " soilweb did not write: " << named << std::endl;
@@ -347,8 +347,8 @@ void RunFolder::reserveRoom() {
   if (fd >= 0) ::close(fd);
   if (reason == 0) return;
   ::unlinkat(ownFolder, "reserve", 0);  // no room to spare even now
-  std::cerr << "soilweb: warning: cannot keep " << (RESERVE >> 10) << " KiB of room for the run's record in '" << shownAs
-            << "/" << OWN << "/reserve' (" << std::strerror(reason)
+  std::cerr << "soilweb: warning: cannot keep " << (RESERVE >> 10) << " KiB of room for the run's record in '"
+            << shownAs << "/" << OWN << "/reserve' (" << std::strerror(reason)
             << "); should the disk fill, the record is written over in place" << std::endl;
 }
 

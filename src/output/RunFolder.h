@@ -84,8 +84,8 @@ class RunFolder {
 
   std::string name;
   std::string shownAs;
-  int folder = -1;        // NAME
-  int ownFolder = -1;     // NAME/.soilweb
+  int folder = -1;     // NAME
+  int ownFolder = -1;  // NAME/.soilweb
 };
 
 }  // namespace soilweb

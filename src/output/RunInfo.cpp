@@ -75,7 +75,9 @@ void RunInfo::finish(const std::string& how, int exit) {
 
 std::string RunInfo::json() const {
   std::string out = "{\n";
-  auto field = [&](const char* name, const std::string& value) { out += "  \"" + std::string(name) + "\": " + value + ",\n"; };
+  auto field = [&](const char* name, const std::string& value) {
+    out += "  \"" + std::string(name) + "\": " + value + ",\n";
+  };
   auto number = [](double x) {
     std::string text;
     appendDouble(text, x);

@@ -31,10 +31,10 @@ class RunInfo {
   // How the run ended; status stays "running" until finish() is called.
   std::string status = "running";
   int daysRun = 0;
-  int lastDay = -1;          // -1: no day ran
-  std::string diedOut;       // status "extinct": e.g. "the predators"
-  std::string signal;        // status "stopped": "SIGINT" or "SIGTERM"
-  std::string error;         // status "failed": the error line
+  int lastDay = -1;     // -1: no day ran
+  std::string diedOut;  // status "extinct": e.g. "the predators"
+  std::string signal;   // status "stopped": "SIGINT" or "SIGTERM"
+  std::string error;    // status "failed": the error line
   int exitStatus = -1;
 
   RunInfo();

@@ -13,8 +13,8 @@ struct SnapshotChoice;
 
 class RunLayout {
  public:
-  static const char* const OUTPUTS;        // the summary, the record and the food-web files
-  static const char* const CHECKPOINTS;    // the checkpoint
+  static const char* const OUTPUTS;      // the summary, the record and the food-web files
+  static const char* const CHECKPOINTS;  // the checkpoint
   // The start-of-day animal files go under animals_each_day_end and the
   // end-of-day ones under animals_each_day_start; stored runs rely on it.
   static const char* const ANIMALS_START;
@@ -26,8 +26,8 @@ class RunLayout {
   static const char* const TRAITS;         // the daily trait statistics, after "NAME_", in outputs
   static const char* const FOODWEB_NODES;  // the food web as tables, after "NAME_", in outputs
   static const char* const FOODWEB_EDGES;
-  static const char* const PARTIAL;        // added to a file's name while it is being written
-  static const char* const GZIP;           // added to a compressed file's name
+  static const char* const PARTIAL;  // added to a file's name while it is being written
+  static const char* const GZIP;     // added to a compressed file's name
 
   // NAME/outputs/NAME_file.
   static std::string outputPath(const std::string& run, const std::string& file);
@@ -42,7 +42,7 @@ class RunLayout {
   static std::string tablePath(const std::string& run, int kind);
   // The folders below NAME that a run writes in (outputs and the chosen snapshots'), each starting with '/'.
   static std::vector<std::string> folders(const SnapshotChoice& choice);
-  static const char* const TABLES[3];      // the tables layout's files, after "NAME_", in outputs
+  static const char* const TABLES[3];  // the tables layout's files, after "NAME_", in outputs
 };
 
 }  // namespace soilweb

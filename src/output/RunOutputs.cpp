@@ -1,11 +1,11 @@
 #include "output/RunOutputs.h"
 
+#include "core/GlobalFunctions.h"
 #include "model/Cell.h"
+#include "model/World.h"
 #include "output/FoodWebEdges.h"
 #include "output/FoodWebMatrices.h"
-#include "core/GlobalFunctions.h"
 #include "output/TraitStatistics.h"
-#include "model/World.h"
 
 namespace soilweb {
 
@@ -20,13 +20,12 @@ void RunOutputs::printDailySummary(std::string& out, int day) const {
   long counts[13] = {};
   for (const auto& c : world.getCells()) {
     biomass += c->getFungi();
-    const int cellCounts[13] = {c->getNumberOfUnbornPreys(),        c->getNumberOfActivePreys(),
-                                c->getNumberOfStarvedPreys(),       c->getNumberOfPredatedPreys(),
-                                c->getNumberOfReproducingPreys(),   c->getNumberOfSenescedPreys(),
-                                c->getNumberOfUnbornPredators(),    c->getNumberOfActivePredators(),
-                                c->getNumberOfStarvedPredators(),   c->getNumberOfPredatedPredators(),
-                                c->getNumberOfReproducingPredators(), c->getNumberOfBackgroundPredators(),
-                                c->getNumberOfSenescedPredators()};
+    const int cellCounts[13] = {
+        c->getNumberOfUnbornPreys(),       c->getNumberOfActivePreys(),          c->getNumberOfStarvedPreys(),
+        c->getNumberOfPredatedPreys(),     c->getNumberOfReproducingPreys(),     c->getNumberOfSenescedPreys(),
+        c->getNumberOfUnbornPredators(),   c->getNumberOfActivePredators(),      c->getNumberOfStarvedPredators(),
+        c->getNumberOfPredatedPredators(), c->getNumberOfReproducingPredators(), c->getNumberOfBackgroundPredators(),
+        c->getNumberOfSenescedPredators()};
     for (int k = 0; k < 13; ++k) counts[k] += cellCounts[k];
   }
   appendInt(out, day);
@@ -41,7 +40,9 @@ void RunOutputs::printDailySummary(std::string& out, int day) const {
 
 void RunOutputs::printTraitStatistics(std::string& out, int day) const { TraitStatistics::appendDay(world, day, out); }
 
-void RunOutputs::printAnimalsAlongCells(int day, int selector) { snapshots.writeAnimals(world.getCells(), day, selector); }
+void RunOutputs::printAnimalsAlongCells(int day, int selector) {
+  snapshots.writeAnimals(world.getCells(), day, selector);
+}
 
 void RunOutputs::printCellAlongCells(int day) { snapshots.writeCells(world.getCells(), day); }
 

@@ -6,8 +6,8 @@
 // it is gone.
 #pragma once
 
-#include "output/DailySnapshots.h"
 #include "model/DayObserver.h"
+#include "output/DailySnapshots.h"
 
 #include <string>
 
@@ -24,7 +24,8 @@ class RunOutputs : public DayObserver {
   RunOutputs(const RunOutputs&) = delete;
   RunOutputs& operator=(const RunOutputs&) = delete;
 
-  // Appends the summary line of day (the columns of the summary's header): the resource and every count of animals by kind and state.
+  // Appends the summary line of day (the columns of the summary's header): the resource and every count of animals by
+  // kind and state.
   void printDailySummary(std::string& out, int day) const;
   // Appends the trait statistics of day (TraitStatistics).
   void printTraitStatistics(std::string& out, int day) const;
@@ -36,7 +37,9 @@ class RunOutputs : public DayObserver {
   // The food web as a node and an edge table (FoodWebEdges), instead of the matrices.
   void printFoodWebNodesAndEdges(OutputFile& nodes, OutputFile& edges) const;
   // The tables layout's snapshot tables (DailySnapshots).
-  bool openTables(const DailySnapshots::TableBytes& bytes, bool resumed) { return snapshots.openTables(bytes, resumed); }
+  bool openTables(const DailySnapshots::TableBytes& bytes, bool resumed) {
+    return snapshots.openTables(bytes, resumed);
+  }
   DailySnapshots::TableBytes tableSizes() const { return snapshots.tableSizes(); }
   bool commitTables() { return snapshots.commitTables(); }
   // A snapshot file written at once failed; each failure has been reported on standard error.

@@ -1,12 +1,12 @@
 #include "output/TraitStatistics.h"
 
+#include "core/GlobalFunctions.h"
 #include "model/AnimalSpecies.h"
 #include "model/Cell.h"
-#include "core/GlobalFunctions.h"
 #include "model/Predator.h"
 #include "model/Prey.h"
-#include "output/ResultSchema.h"
 #include "model/World.h"
+#include "output/ResultSchema.h"
 
 #include <algorithm>
 #include <array>

@@ -41,8 +41,10 @@ class Buffer : public std::streambuf {
     while (error == 0 && done < pending.size()) {
       const ssize_t wrote = ::write(STDOUT_FILENO, pending.data() + done, pending.size() - done);
       if (wrote < 0 && errno == EINTR) continue;
-      if (wrote <= 0) error = wrote < 0 ? errno : ENOSPC;
-      else done += static_cast<std::size_t>(wrote);
+      if (wrote <= 0)
+        error = wrote < 0 ? errno : ENOSPC;
+      else
+        done += static_cast<std::size_t>(wrote);
     }
     pending.clear();
   }

@@ -1,18 +1,18 @@
 #include "run/Checkpoint.h"
 
+#include "core/StateArchive.h"
+#include "model/RunState.h"
 #include "output/OutputFile.h"
 #include "output/RunFolder.h"
 #include "output/RunInfo.h"
 #include "output/RunLayout.h"
-#include "model/RunState.h"
-#include "core/StateArchive.h"
 
-#include <boost/property_tree/json_parser.hpp>
-#include <boost/property_tree/ptree.hpp>
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <boost/property_tree/json_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
 
 #include <cerrno>
 #include <cstring>
@@ -108,7 +108,8 @@ Checkpoint::Checkpoint(const std::string& path) : shownPath(path) {
   struct stat info;
   if (::lstat(path.c_str(), &info) != 0) refuse("cannot be read: " + systemReason(errno));
   if (S_ISDIR(info.st_mode)) refuse("is a folder");
-  if (!S_ISREG(info.st_mode)) refuse(S_ISLNK(info.st_mode) ? "is a link, not a checkpoint soilweb wrote" : "is not a regular file");
+  if (!S_ISREG(info.st_mode))
+    refuse(S_ISLNK(info.st_mode) ? "is a link, not a checkpoint soilweb wrote" : "is not a regular file");
   fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) refuse("cannot be read: " + systemReason(errno));
   try {
@@ -146,15 +147,16 @@ void Checkpoint::checkVersion() {
   archive->io(version);
   if (layout != LAYOUT || version != RunInfo::version())
     refuse("was written by soilweb " + version + " (checkpoint layout " + std::to_string(layout) +
-                  "); this is soilweb " + RunInfo::version() + " (layout " + std::to_string(LAYOUT) +
-                  "): resume it with the soilweb that wrote it");
+           "); this is soilweb " + RunInfo::version() + " (layout " + std::to_string(LAYOUT) +
+           "): resume it with the soilweb that wrote it");
 }
 
 void Checkpoint::checkChecksum(std::uint64_t size) {
   std::string block(1 << 20, '\0');
   std::uint32_t computed = 0;
   for (std::uint64_t at = 0; at < bodyEnd;) {
-    const ssize_t got = ::pread(fd, block.data(), std::min<std::uint64_t>(block.size(), bodyEnd - at), static_cast<off_t>(at));
+    const ssize_t got =
+        ::pread(fd, block.data(), std::min<std::uint64_t>(block.size(), bodyEnd - at), static_cast<off_t>(at));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) refuse("cannot be read: " + systemReason(got < 0 ? errno : EIO));
     computed = libdeflate_crc32(computed, block.data(), static_cast<std::size_t>(got));

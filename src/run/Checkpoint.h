@@ -35,7 +35,7 @@ class Checkpoint {
   struct Run {
     std::uint64_t configurationHash = 0;
     std::int64_t seed = 0;
-    std::int32_t day = -1;           // the last finished day
+    std::int32_t day = -1;  // the last finished day
     // What the files that grow every day held after that day (length and
     // CRC-32), so that a resume can check them and cut them back: the summary,
     // the trait statistics, the tables layout's snapshot tables (0: not written).

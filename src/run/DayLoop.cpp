@@ -1,11 +1,11 @@
 #include "run/DayLoop.h"
 #include "output/ResultSchema.h"
 
+#include "model/World.h"
 #include "output/BackgroundWriter.h"
 #include "output/OutputFile.h"
 #include "output/RunOutputs.h"
 #include "output/TraitStatistics.h"
-#include "model/World.h"
 
 #include <algorithm>
 #include <new>
@@ -15,7 +15,12 @@ namespace soilweb {
 
 DayLoop::DayLoop(World& world, RunOutputs& outputs, const RunSettings& settings, BackgroundWriter& writer,
                  std::function<bool()> stopRequested, std::function<void(int)> dayDone)
-    : world(world), outputs(outputs), settings(settings), writer(writer), stopRequested(std::move(stopRequested)), dayDone(std::move(dayDone)) {}
+    : world(world),
+      outputs(outputs),
+      settings(settings),
+      writer(writer),
+      stopRequested(std::move(stopRequested)),
+      dayDone(std::move(dayDone)) {}
 
 DayLoop::~DayLoop() = default;
 
@@ -92,7 +97,7 @@ void DayLoop::runDays() {
 }
 
 void DayLoop::checkpoint(int day) {
-  writer.finish();  // the tables hold the day's lines; failures are counted at the end
+  writer.finish();                 // the tables hold the day's lines; failures are counted at the end
   if (writer.hasFailed()) return;  // the tables stop before day: there is no state of day to keep
   state.day = day;
   for (const DailyTable& table : tables) state.*table.bytes = table.file->written();

@@ -29,15 +29,15 @@ class DayLoop {
  public:
   // How the days ended.
   struct Outcome {
-    bool stopped = false;          // a stop request ended the run before its last day
-    bool summaryWritten = false;   // and the trait statistics, when asked for
-    bool filesWritten = true;      // every snapshot file
+    bool stopped = false;         // a stop request ended the run before its last day
+    bool summaryWritten = false;  // and the trait statistics, when asked for
+    bool filesWritten = true;     // every snapshot file
     bool checkpointsWritten = true;
-    int lastDay = -1;              // the last day that ran, in this process or before the checkpoint resumed
-    int daysRun = 0;               // in this process
-    int checkpointDay = -1;        // the day of the newest checkpoint, -1 when there is none
-    std::string diedOut;           // what had died out when the loop ended early, "" otherwise
-    std::string summaryPath;       // the summary's final name
+    int lastDay = -1;         // the last day that ran, in this process or before the checkpoint resumed
+    int daysRun = 0;          // in this process
+    int checkpointDay = -1;   // the day of the newest checkpoint, -1 when there is none
+    std::string diedOut;      // what had died out when the loop ended early, "" otherwise
+    std::string summaryPath;  // the summary's final name
   };
 
   // stopRequested is asked before each day; dayDone is told of each day run.

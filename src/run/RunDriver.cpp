@@ -1,18 +1,18 @@
 #include "run/RunDriver.h"
 
-#include "run/Checkpoint.h"
 #include "core/Configuration.h"
-#include "output/ConsoleReport.h"
 #include "core/GlobalFunctions.h"
+#include "model/World.h"
+#include "output/ConsoleReport.h"
 #include "output/OutputFile.h"
 #include "output/RunFolder.h"
 #include "output/RunInfo.h"
 #include "output/RunLayout.h"
+#include "output/Transcript.h"
+#include "run/Checkpoint.h"
 #include "run/RunSettings.h"
 #include "run/StartedRun.h"
 #include "run/StopSignals.h"
-#include "output/Transcript.h"
-#include "model/World.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -106,7 +106,8 @@ Placement placementOf(const RunOptions& options) {
 std::vector<std::string> longestPaths(const RunSettings& names) {
   const std::string gz = names.gzip ? RunLayout::GZIP : "", partial = RunLayout::PARTIAL;
   const int lastDay = std::max(World::DAYS, 0);
-  std::vector<std::string> paths = {names.recordPath() + partial, RunLayout::checkpointPath(names.simulation) + partial};
+  std::vector<std::string> paths = {names.recordPath() + partial,
+                                    RunLayout::checkpointPath(names.simulation) + partial};
   for (const auto& file : names.growingFiles()) paths.push_back(file + gz);
   for (const auto& file : names.dayFiles(lastDay)) paths.push_back(file + gz + partial);
   for (const auto& file : names.foodWebFiles()) paths.push_back(names.outputPath(file) + gz + partial);
@@ -136,7 +137,8 @@ std::unique_ptr<RunFolder> prepareRunFolder(const RunSettings& names, const Plac
   if (!placement.resuming && !folder->contents().empty()) {
     if (!placement.overwrite) {
       std::cerr << "soilweb: output folder '" << shown
-                << "' already exists; remove it, change simulation.outputs.simulationName or pass --overwrite" << std::endl;
+                << "' already exists; remove it, change simulation.outputs.simulationName or pass --overwrite"
+                << std::endl;
       return nullptr;
     }
     if (!refuseToReplaceUnlisted(*folder, names, shown) || !folder->removeEarlierRun()) return nullptr;
@@ -203,8 +205,9 @@ std::unique_ptr<Checkpoint> openCheckpoint(const Configuration& config, const bo
   auto checkpoint = std::make_unique<Checkpoint>(placementOf(options).shown(RunLayout::checkpointPath(name)));
   const Checkpoint::Run& run = checkpoint->run();
   if (run.configurationHash != Checkpoint::hashOf(tree))
-    checkpoint->refuse("was written by a run of another configuration: resume with the configuration file and "
-                       "--set settings the run started with");
+    checkpoint->refuse(
+        "was written by a run of another configuration: resume with the configuration file and "
+        "--set settings the run started with");
   if (config.has("simulation.seed") && config.strictLong("simulation.seed") != run.seed)
     checkpoint->refuse("was written by a run of seed " + std::to_string(run.seed) + ", not " +
                        std::to_string(config.strictLong("simulation.seed")));
@@ -234,8 +237,8 @@ bool readResumedRun(const RunOptions& options, boost::property_tree::ptree& tree
   const std::string status = record.get("status", "");
   if (status == "completed" || status == "extinct") {
     std::cerr << "soilweb: --resume: the run in '" << folder.string() << "' has already ended ("
-              << (status == "completed" ? "completed" : "its animals died out")
-              << "); there is nothing to carry on" << std::endl;
+              << (status == "completed" ? "completed" : "its animals died out") << "); there is nothing to carry on"
+              << std::endl;
     return false;
   }
   if (options.configGiven) return readConfiguration(options.configPath, tree);
@@ -294,7 +297,8 @@ bool build(const RunOptions& options, boost::property_tree::ptree& tree, RunInfo
 int reportChecked(const RunInfo& info) {
   std::cout.clear();
   std::cout << "soilweb: " << info.configurationFile << ": the configuration is valid";
-  if (!info.warnings.empty()) std::cout << ", with " << info.warnings.size() << " warning" << (info.warnings.size() > 1 ? "s" : "");
+  if (!info.warnings.empty())
+    std::cout << ", with " << info.warnings.size() << " warning" << (info.warnings.size() > 1 ? "s" : "");
   std::cout << std::endl;
   if (!Transcript::failed()) return 0;
   std::cerr << "soilweb: " << Transcript::failure() << std::endl;
@@ -337,12 +341,13 @@ int RunDriver::runOrRefuse(const RunOptions& options) {
   RunSettings names;
   if (!build(options, tree, info, names, console, world, resumed)) return 1;
   // --check refuses whatever the run would refuse before it starts.
-  if (options.check) return RunFolder(names.simulation, names.simulation).namesFit(longestPaths(names)) ? reportChecked(info) : 1;
+  if (options.check)
+    return RunFolder(names.simulation, names.simulation).namesFit(longestPaths(names)) ? reportChecked(info) : 1;
   info.configuration = &tree;
   info.lastDayConfigured = World::DAYS;
   if (StopSignals::received()) {
-    std::cerr << "soilweb: stopped by " << StopSignals::name(StopSignals::received()) << " before the run started; nothing was written"
-              << std::endl;
+    std::cerr << "soilweb: stopped by " << StopSignals::name(StopSignals::received())
+              << " before the run started; nothing was written" << std::endl;
     return 128 + StopSignals::received();
   }
   if (Transcript::failed()) {
@@ -364,7 +369,8 @@ int RunDriver::runOrRefuse(const RunOptions& options) {
     resumed.reset();
     std::cout << "Resuming from the checkpoint of day " << saved.day << std::endl;
   }
-  StartedRun started(info, std::move(world), names, *folder, placement.shown(names.simulation), start, options.progress);
+  StartedRun started(info, std::move(world), names, *folder, placement.shown(names.simulation), start,
+                     options.progress);
   return started.carryOut(saved, info.resumedFromDay >= 0);
 }
 

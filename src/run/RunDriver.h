@@ -15,16 +15,16 @@ namespace soilweb {
 // What the command line asks of a run.
 struct RunOptions {
   std::string configPath = "run_params";
-  bool configGiven = false;           // CONFIG was named; a resumed run otherwise takes its record's
-  std::optional<long> seed;           // overrides simulation.seed
-  std::vector<std::string> settings;  // "KEY=VALUE", applied in order
-  std::string outputDirectory;        // "" for the working directory
-  bool overwrite = false;             // replace an earlier run's files
-  bool strict = false;                // every warning is an error
-  std::string resume;                 // the folder of a stopped run to carry on, "" for a new run
-  std::optional<long> checkpointEvery;  // overrides simulation.checkpointEvery
-  bool check = false;                 // read and check the configuration only; write nothing
-  bool progress = false;              // show day D of N on standard error as the days run
+  bool configGiven = false;              // CONFIG was named; a resumed run otherwise takes its record's
+  std::optional<long> seed;              // overrides simulation.seed
+  std::vector<std::string> settings;     // "KEY=VALUE", applied in order
+  std::string outputDirectory;           // "" for the working directory
+  bool overwrite = false;                // replace an earlier run's files
+  bool strict = false;                   // every warning is an error
+  std::string resume;                    // the folder of a stopped run to carry on, "" for a new run
+  std::optional<long> checkpointEvery;   // overrides simulation.checkpointEvery
+  bool check = false;                    // read and check the configuration only; write nothing
+  bool progress = false;                 // show day D of N on standard error as the days run
   std::vector<std::string> commandLine;  // as typed, for the record
 };
 

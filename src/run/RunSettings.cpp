@@ -1,14 +1,14 @@
 #include "run/RunSettings.h"
 
 #include "core/Configuration.h"
-#include "output/RunLayout.h"
 #include "model/World.h"
+#include "output/RunLayout.h"
 
 #include <boost/property_tree/ptree.hpp>
 
 #include <algorithm>
-#include <tuple>
 #include <thread>
+#include <tuple>
 
 namespace soilweb {
 
@@ -48,7 +48,8 @@ void readSnapshotKinds(const Configuration& config, SnapshotChoice& chosen) {
                  : word == "cells"       ? &chosen.cells
                                          : nullptr;
     if (!name.empty() || !kind.empty() || !flag)
-      config.fail(list, "must list only animals_start, animals_end and cells, got '" + (name.empty() ? word : name) + "'");
+      config.fail(list,
+                  "must list only animals_start, animals_end and cells, got '" + (name.empty() ? word : name) + "'");
     *flag = true;
   }
 }
@@ -76,18 +77,17 @@ void checkFileNames(const Configuration& config, const RunSettings& settings) {
   for (std::size_t k = 0; k < settings.matrices.size(); ++k) files.emplace_back(MATRIX_KEYS[k], settings.matrices[k]);
   for (const auto& [key, name] : files)
     if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string("/\n\0", 3)) != std::string::npos)
-      config.fail(key, "must be a plain file name (not empty, '.' or '..', no '/', newline or NUL), got '" + name + "'");
+      config.fail(key,
+                  "must be a plain file name (not empty, '.' or '..', no '/', newline or NUL), got '" + name + "'");
   for (std::size_t i = 0; i < files.size(); ++i) {
-    for (const auto& [own, what] : {std::pair{RunLayout::RECORD, "record"}, std::pair{RunLayout::CHECKPOINT, "checkpoint"},
-                                    std::pair{RunLayout::TRAITS, "trait statistics"},
-                                    std::pair{RunLayout::FOODWEB_NODES, "food-web nodes"},
-                                    std::pair{RunLayout::FOODWEB_EDGES, "food-web edges"},
-                                    std::pair{RunLayout::TABLES[0], "table of animals"},
-                                    std::pair{RunLayout::TABLES[1], "table of animals"},
-                                    std::pair{RunLayout::TABLES[2], "table of cells"}})
+    for (const auto& [own, what] :
+         {std::pair{RunLayout::RECORD, "record"}, std::pair{RunLayout::CHECKPOINT, "checkpoint"},
+          std::pair{RunLayout::TRAITS, "trait statistics"}, std::pair{RunLayout::FOODWEB_NODES, "food-web nodes"},
+          std::pair{RunLayout::FOODWEB_EDGES, "food-web edges"}, std::pair{RunLayout::TABLES[0], "table of animals"},
+          std::pair{RunLayout::TABLES[1], "table of animals"}, std::pair{RunLayout::TABLES[2], "table of cells"}})
       if (files[i].second == own)
-        config.fail(files[i].first, std::string("names the file '") + own + "', which is the run's " + what +
-                                        "; choose another name");
+        config.fail(files[i].first,
+                    std::string("names the file '") + own + "', which is the run's " + what + "; choose another name");
     for (std::size_t j = 0; j < i; ++j)
       if (files[i].second == files[j].second)
         throw Configuration::Error("'" + files[j].first + "' and '" + files[i].first + "' name the same file '" +

@@ -18,8 +18,8 @@ namespace soilweb {
 class Configuration;
 
 struct RunSettings {
-  int purge = 0;                      // 1: the dead are removed daily; 0: kept, and the food web written
-  std::string simulation;             // the run's name: its folder and the prefix of its files
+  int purge = 0;           // 1: the dead are removed daily; 0: kept, and the food web written
+  std::string simulation;  // the run's name: its folder and the prefix of its files
   std::string summary;
   std::vector<std::string> matrices;  // encounters, predations, nodes; only when purge is 0
   SnapshotChoice snapshots;           // which snapshot files, how often

@@ -1,14 +1,14 @@
 #include "run/StartedRun.h"
 
-#include "output/ConsoleReport.h"
 #include "core/GlobalFunctions.h"
+#include "model/World.h"
+#include "output/ConsoleReport.h"
 #include "output/OutputFile.h"
 #include "output/RunFolder.h"
 #include "output/RunInfo.h"
+#include "output/Transcript.h"
 #include "run/RunSettings.h"
 #include "run/StopSignals.h"
-#include "output/Transcript.h"
-#include "model/World.h"
 
 #include <unistd.h>
 
@@ -31,8 +31,9 @@ std::string whatDiedOut(const DayLoop::Outcome& loop) {
 
 void noteExtinction(const DayLoop::Outcome& loop) {
   std::cerr << "soilweb: note: " << whatDiedOut(loop)
-            << (loop.lastDay < 0 ? "; no day was run"
-                                 : "; the last day run was " + std::to_string(loop.lastDay) + " of " + std::to_string(World::DAYS))
+            << (loop.lastDay < 0
+                    ? "; no day was run"
+                    : "; the last day run was " + std::to_string(loop.lastDay) + " of " + std::to_string(World::DAYS))
             << std::endl;
 }
 
@@ -46,16 +47,21 @@ void noteStop(const DayLoop::Outcome& loop, const std::string& runFolder) {
 
 StartedRun::StartedRun(RunInfo& info, std::unique_ptr<World> world, const RunSettings& names, RunFolder& folder,
                        std::string shownFolder, std::uint64_t start, bool showProgress)
-    : info(info), world(std::move(world)), names(names), folder(folder), shownFolder(std::move(shownFolder)),
+    : info(info),
+      world(std::move(world)),
+      names(names),
+      folder(folder),
+      shownFolder(std::move(shownFolder)),
       start(start),
       progress(std::cerr, showProgress, isatty(STDOUT_FILENO) == 1, World::DAYS,
                ProgressLine::Clock::now() - std::chrono::microseconds(get_timestamp() - start)),
       outputs(*this->world, names.snapshots, &writer),
-      loop(*this->world, outputs, names, writer, [] { return StopSignals::received() != 0 || Transcript::failed(); },
-           [this](int day) {
-             progress.dayRun(*this->world, day);
-             StopSignals::reach("day", day);
-           }) {
+      loop(
+          *this->world, outputs, names, writer, [] { return StopSignals::received() != 0 || Transcript::failed(); },
+          [this](int day) {
+            progress.dayRun(*this->world, day);
+            StopSignals::reach("day", day);
+          }) {
   this->world->observe(&outputs);
   this->world->observe(&progress, true);  // takes its line away before the transcript writes
 }
@@ -110,7 +116,8 @@ void StartedRun::endWorld() {
 
 int StartedRun::diskFull() {
   endWorld();
-  const std::string what = OutputFile::fileSizeLimited() ? "the file-size limit was reached: " : "no room left on the disk: ";
+  const std::string what =
+      OutputFile::fileSizeLimited() ? "the file-size limit was reached: " : "no room left on the disk: ";
   return failed("soilweb: " + what + OutputFile::fullDiskFailure() + "; the run stopped after " +
                 lastDayText(loop.outcome()));
 }
@@ -149,7 +156,8 @@ int StartedRun::close() {
   bool succeeded = days.summaryWritten && days.filesWritten && days.checkpointsWritten;
   StopSignals::reach("closing");
   if (names.purge != 0)
-    ConsoleReport::banner("Skipping encounter-predation analysis...\nReason: \"purgeDeadAnimals\" must be set to 0 (deactivated)");
+    ConsoleReport::banner(
+        "Skipping encounter-predation analysis...\nReason: \"purgeDeadAnimals\" must be set to 0 (deactivated)");
   else if (days.filesWritten)  // not of a world that ran ahead of files that failed
     succeeded = writeFoodWeb() && succeeded;
   if (OutputFile::diskIsFull()) return diskFull();

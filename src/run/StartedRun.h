@@ -5,10 +5,10 @@
 #pragma once
 
 #include "output/BackgroundWriter.h"
-#include "run/Checkpoint.h"
-#include "run/DayLoop.h"
 #include "output/ProgressLine.h"
 #include "output/RunOutputs.h"
+#include "run/Checkpoint.h"
+#include "run/DayLoop.h"
 
 #include <cstdint>
 #include <memory>

@@ -22,10 +22,9 @@ class StopSignals {
   // SIGTERM, SIGHUP, SIGKILL or SIGSTOP (ACTION INT, TERM, HUP, KILL, STOP),
   // runs out of memory (oom), or makes standard output a pipe whose reader
   // has gone (PIPE), when the run reaches PHASE: configuration
-  // (a configuration or record parsed), started (the record written, before day 0), day (after the day's summary line and
-  // checkpoint), closing (every day run, before the food-web files), matrices
-  // (their text handed over, before they are whole) or record (before the
-  // last record).
+  // (a configuration or record parsed), started (the record written, before day 0), day (after the day's summary line
+  // and checkpoint), closing (every day run, before the food-web files), matrices (their text handed over, before they
+  // are whole) or record (before the last record).
   static void reach(const std::string& phase, int day = -1);
 };
 

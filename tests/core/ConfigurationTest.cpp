@@ -47,9 +47,9 @@ TEST(Configuration, LenientReadsTakeTheLeadingNumberAndWarnWhenTheyGuess) {
   EXPECT_EQ(config.integer("k"), 0);
   EXPECT_TRUE(std::isinf(config.real("m")));
   EXPECT_EQ(Configuration::warnings,
-            (std::vector<std::string>{"'c' is \"ten\"; read as 0", "'d' is \"20.5abc\"; read as 20.5", "'e' is \"true\"; read as 0",
-                                      "'f' is a JSON object or array; read as 0", "'h' is \"20,5\"; read as 20",
-                                      "'i' is \"1e3\"; read as 1",
+            (std::vector<std::string>{"'c' is \"ten\"; read as 0", "'d' is \"20.5abc\"; read as 20.5",
+                                      "'e' is \"true\"; read as 0", "'f' is a JSON object or array; read as 0",
+                                      "'h' is \"20,5\"; read as 20", "'i' is \"1e3\"; read as 1",
                                       "'k' is \"null\"; read as 0", "'m' is \"1e999\"; read as inf"}));
 }
 
@@ -67,13 +67,14 @@ TEST(Configuration, KeysNobodyReadAreReportedAtAnyDepth) {
     if (entry.has("traits")) entry.child("traits");  // read as a whole
   }
   EXPECT_EQ(Configuration::unknownKeyWarnings(tree),
-            (std::vector<std::string>{"unknown key 'simulation.Seed' (ignored)",
-                                      "key 'simulation.days' is given twice (the first is used)",
-                                      "unknown key 'world.life.animals[0].colour' (ignored)", "unknown key 'extra' (ignored)"}));
+            (std::vector<std::string>{
+                "unknown key 'simulation.Seed' (ignored)", "key 'simulation.days' is given twice (the first is used)",
+                "unknown key 'world.life.animals[0].colour' (ignored)", "unknown key 'extra' (ignored)"}));
 }
 
 TEST(Configuration, SetReplacesKeysAndRefusesUnknownOnes) {
-  auto tree = fixtures::parse(R"({"simulation": {"days": 1, "name": "x"}, "world": {"animals": [{"n": 1}, {"n": 2}]}})");
+  auto tree =
+      fixtures::parse(R"({"simulation": {"days": 1, "name": "x"}, "world": {"animals": [{"n": 1}, {"n": 2}]}})");
   Configuration::set(tree, "simulation.days", "50");
   Configuration::set(tree, "simulation.name", "two words");
   Configuration::set(tree, "world.animals.1.n", "20");
@@ -147,7 +148,8 @@ TEST(Configuration, ParseRefusesMalformedAndAbsurdlyNestedDocuments) {
   // Nesting this deep overflows the JSON reader's stack if it gets that far.
   EXPECT_EQ(errorOf([] { Configuration::parse(std::string(200000, '[')); }),
             "malformed JSON: nested more than 64 levels deep");
-  EXPECT_EQ(errorOf([] { Configuration::parse(R"({"a": "[[[[", "b": 1)"); }), "malformed JSON at line 1: expected '}' or ','");
+  EXPECT_EQ(errorOf([] { Configuration::parse(R"({"a": "[[[[", "b": 1)"); }),
+            "malformed JSON at line 1: expected '}' or ','");
   EXPECT_EQ(Configuration::parse(R"({"a": "[[[[\"{{"})").get<std::string>("a"), "[[[[\"{{");
 }
 
@@ -162,7 +164,8 @@ TEST(Configuration, RunNameMustBeAPlainFolderName) {
       ADD_FAILURE() << "accepted '" << name << "'";
     } catch (const Configuration::Error& e) {
       EXPECT_EQ(std::string(e.what()), std::string("'simulation.outputs.simulationName' must be a plain folder name "
-                                                   "(not empty, '.' or '..', no '/'), got '") + name + "'");
+                                                   "(not empty, '.' or '..', no '/'), got '") +
+                                           name + "'");
     }
   }
   auto tree = fixtures::validConfig();

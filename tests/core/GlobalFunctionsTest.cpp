@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstdlib>
 #include <cmath>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -66,16 +66,37 @@ TEST(Rounding, HalvesAwayFromZeroAndNoUndefinedConversions) {
 // Output files are formatted without streams; the text must stay exactly what
 // the default stream format writes, which stored runs were written with.
 TEST(AppendDouble, WritesWhatTheDefaultStreamFormatWrites) {
-  std::vector<double> values = {0.0, -0.0, 1, -1, 0.5, 1234567.0, 123456.5, 999999.5, 9999995, 1e-4, 1e-5,
-                                0.0001234565, 12.3456789, -3.5, 1e300, -1e-300, 4.9e-324, 2.2250738585072014e-308,
-                                1.7976931348623157e308, INFINITY, -INFINITY, NAN, -NAN};
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                1,
+                                -1,
+                                0.5,
+                                1234567.0,
+                                123456.5,
+                                999999.5,
+                                9999995,
+                                1e-4,
+                                1e-5,
+                                0.0001234565,
+                                12.3456789,
+                                -3.5,
+                                1e300,
+                                -1e-300,
+                                4.9e-324,
+                                2.2250738585072014e-308,
+                                1.7976931348623157e308,
+                                INFINITY,
+                                -INFINITY,
+                                NAN,
+                                -NAN};
   seedRandom(9);
   for (int i = 0; i < 300000; ++i) {
     const double magnitude = std::pow(10.0, randomUniform(-320, 308));
     values.push_back((randomUniform() < 0.5 ? -1 : 1) * magnitude);
     values.push_back(std::round(randomUniform(-1e7, 1e7)) / 8);  // ties at the sixth digit
     // Next to a seven-digit tie: the shortest digits may round either way.
-    const double tie = (std::round(randomUniform(1e6, 1e7)) * 10 + 5) * std::pow(10.0, std::round(randomUniform(-30, 30)));
+    const double tie =
+        (std::round(randomUniform(1e6, 1e7)) * 10 + 5) * std::pow(10.0, std::round(randomUniform(-30, 30)));
     values.push_back(tie);
     values.push_back(std::nextafter(tie, 0.0));
     values.push_back(std::nextafter(tie, 1e300));

@@ -8,12 +8,12 @@
 // configuration, may ask for days as long as it likes). A refusal is the
 // only allowed failure: anything else (a crash, a hang, a sanitizer report,
 // another exception, a checkpoint written back otherwise) is a finding.
-#include "run/Checkpoint.h"
 #include "core/Configuration.h"
-#include "output/RunInfo.h"
-#include "output/RunLayout.h"
 #include "model/RunState.h"
 #include "model/World.h"
+#include "output/RunInfo.h"
+#include "output/RunLayout.h"
+#include "run/Checkpoint.h"
 
 #include <libdeflate.h>
 #include <sys/stat.h>

@@ -4,13 +4,13 @@
 // arithmetic and the building of output lines are fuzzed too. Anything else (a
 // crash, a hang, a leak, a sanitizer report, a registry fault, another
 // exception) is a finding.
+#include "core/Configuration.h"
 #include "model/Animal.h"
 #include "model/Cell.h"
-#include "core/Configuration.h"
-#include "model/Species.h"
-#include "output/RunOutputs.h"
 #include "model/RunState.h"
+#include "model/Species.h"
 #include "model/World.h"
+#include "output/RunOutputs.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -49,8 +49,8 @@ void makeSmall(Tree& tree) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static std::ostringstream quiet;
   static bool once = [] {
-    std::cout.rdbuf(quiet.rdbuf());  // the world's progress lines
-    std::cerr.rdbuf(quiet.rdbuf());  // snapshot files cannot be opened: no folders exist here
+    std::cout.rdbuf(quiet.rdbuf());           // the world's progress lines
+    std::cerr.rdbuf(quiet.rdbuf());           // snapshot files cannot be opened: no folders exist here
     World::MEMORY_BUDGET = 64.0 * (1 << 20);  // keep each input small and fast
     World::CHECK_REGISTRY = true;
     return true;

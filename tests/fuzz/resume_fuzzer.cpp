@@ -4,9 +4,9 @@
 // bytes appended to it or bytes of it changed. The resume must then carry the
 // run on to its end or refuse it (exit status 0 or 1); a crash, a hang, a
 // sanitizer report or any other status is a finding.
+#include "model/RunState.h"
 #include "output/OutputFile.h"
 #include "run/RunDriver.h"
-#include "model/RunState.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -59,7 +59,8 @@ void damage(const fs::path& folder, const std::uint8_t* data, std::size_t size) 
     } else if (kind == 1) {
       for (std::size_t k = 0; k < length; ++k) bytes += static_cast<char>(next());
     } else {
-      for (std::size_t k = 0; k < length && offset + k < bytes.size(); ++k) bytes[offset + k] ^= static_cast<char>(next() | 1);
+      for (std::size_t k = 0; k < length && offset + k < bytes.size(); ++k)
+        bytes[offset + k] ^= static_cast<char>(next() | 1);
     }
     std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
   }

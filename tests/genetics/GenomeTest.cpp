@@ -1,5 +1,5 @@
-#include "genetics/ChromosomesGenerator.h"
 #include "Fixtures.h"
+#include "genetics/ChromosomesGenerator.h"
 #include "genetics/Locus.h"
 
 #include <gtest/gtest.h>
@@ -124,8 +124,10 @@ TEST(ChromosomesGenerator, CrossoversAreDrawnParentByParentWithinEachTrait) {
       const int cut1 = static_cast<int>(draws[2 + 2 * t] * 4), cut2 = static_cast<int>(draws[3 + 2 * t] * 4);
       for (int k = 0; k < 4; ++k) {
         const bool head1 = k < cut1, head2 = k < cut2;
-        EXPECT_EQ((*child)[t].first.getAlleles()[k], (head1 == (side1 == 0) ? 1 : 5) + k) << "seed " << seed << " trait " << t;
-        EXPECT_EQ((*child)[t].second.getAlleles()[k], (head2 == (side2 == 0) ? 11 : 15) + k) << "seed " << seed << " trait " << t;
+        EXPECT_EQ((*child)[t].first.getAlleles()[k], (head1 == (side1 == 0) ? 1 : 5) + k)
+            << "seed " << seed << " trait " << t;
+        EXPECT_EQ((*child)[t].second.getAlleles()[k], (head2 == (side2 == 0) ? 11 : 15) + k)
+            << "seed " << seed << " trait " << t;
       }
     }
   }
@@ -156,7 +158,8 @@ TEST(Genome, IndicesWidenWithThePools) {
     Genome genome(2, loci);
     for (std::size_t t = 0; t < 2; ++t)
       for (int side = 0; side < 2; ++side)
-        for (std::size_t k = 0; k < 2; ++k) genome.setAllele(t, side, k, static_cast<std::uint32_t>(alleles - 1 - k - side));
+        for (std::size_t k = 0; k < 2; ++k)
+          genome.setAllele(t, side, k, static_cast<std::uint32_t>(alleles - 1 - k - side));
     for (std::size_t t = 0; t < 2; ++t) {
       EXPECT_EQ(genome[t].first.getAlleles()[1], pool[alleles - 2]) << alleles;
       EXPECT_EQ(genome[t].second.getAlleles()[0], pool[alleles - 2]) << alleles;

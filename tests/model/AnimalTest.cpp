@@ -1,5 +1,5 @@
-#include "output/AnimalSnapshot.h"
 #include "Fixtures.h"
+#include "output/AnimalSnapshot.h"
 
 #include <gtest/gtest.h>
 
@@ -56,13 +56,13 @@ TEST_F(AnimalTest, RawTraitsShareLociWithinModules) {
   Prey p(0, genomeOf(L, first, second), ring[0], 0, 0, 0, 0, 0, s.get());
   p.initTraits();
   auto sum = [&](int t) { return first[t] + second[t]; };
-  EXPECT_NEAR(p.getTrait(0), 4 * sum(0), 1e-12);                           // first trait: all its own
-  EXPECT_NEAR(p.getTrait(1), sum(1) + 3 * sum(0), 1e-12);                  // 1 own + 3 shared
-  EXPECT_NEAR(p.getTrait(4), sum(4) + 3 * (2 - sum(3)), 1e-12);            // negative: complements
-  EXPECT_NEAR(p.getTrait(3), 4 * sum(3), 1e-12);                           // a negative module's first trait
-  EXPECT_NEAR(p.getTrait(7), 4 * sum(7), 1e-12);                           // rho 0: no sharing
-  EXPECT_NEAR(p.getTrait(10), 4 * (2 - sum(9)), 1e-12);                    // |rho| 1, negative
-  EXPECT_NEAR(p.getTrait(12), 4 * sum(12), 1e-12);                         // module 4 alone
+  EXPECT_NEAR(p.getTrait(0), 4 * sum(0), 1e-12);                 // first trait: all its own
+  EXPECT_NEAR(p.getTrait(1), sum(1) + 3 * sum(0), 1e-12);        // 1 own + 3 shared
+  EXPECT_NEAR(p.getTrait(4), sum(4) + 3 * (2 - sum(3)), 1e-12);  // negative: complements
+  EXPECT_NEAR(p.getTrait(3), 4 * sum(3), 1e-12);                 // a negative module's first trait
+  EXPECT_NEAR(p.getTrait(7), 4 * sum(7), 1e-12);                 // rho 0: no sharing
+  EXPECT_NEAR(p.getTrait(10), 4 * (2 - sum(9)), 1e-12);          // |rho| 1, negative
+  EXPECT_NEAR(p.getTrait(12), 4 * sum(12), 1e-12);               // module 4 alone
 
   // Modules of one trait: every trait is its module's first and sums its own
   // pair at every locus, whatever the module settings say.
@@ -139,15 +139,15 @@ TEST_F(AnimalTest, TuningFollowsConditionFearAndTemperature) {
   p.setTrait(BODY_SIZE, 0.9);
   p.setTrait(GROWTH, 1);
   p.tuneTraits();
-  EXPECT_DOUBLE_EQ(p.getTrait(SEARCH_AREA), 10);   // round(1 * 1^1 * 10)
-  EXPECT_DOUBLE_EQ(p.getTrait(VORACITY), 0.15);    // 0.5 * (1 + 1) * 0.15
+  EXPECT_DOUBLE_EQ(p.getTrait(SEARCH_AREA), 10);  // round(1 * 1^1 * 10)
+  EXPECT_DOUBLE_EQ(p.getTrait(VORACITY), 0.15);   // 0.5 * (1 + 1) * 0.15
   EXPECT_DOUBLE_EQ(p.getTrait(SPEED), 7);
   EXPECT_DOUBLE_EQ(p.getTrait(ASSIM), 0.5);
 
   for (int i = 0; i < 4; ++i) p.incrementEncounters_pred();  // at maxEncountersT: fear 0.1
   p.tuneTraits();
   EXPECT_DOUBLE_EQ(p.getTrait(ASSIM), 0.5 * 0.24);
-  EXPECT_DOUBLE_EQ(p.getTrait(SEARCH_AREA), 1);    // round(10 * 0.1)
+  EXPECT_DOUBLE_EQ(p.getTrait(SEARCH_AREA), 1);  // round(10 * 0.1)
   EXPECT_NEAR(p.getTrait(VORACITY), 0.5 * 1.1 * 0.15, 1e-15);
   EXPECT_EQ(p.getEncountersPred(), 0);
 }

@@ -1,5 +1,5 @@
-#include "output/AnimalSnapshot.h"
 #include "Fixtures.h"
+#include "output/AnimalSnapshot.h"
 
 #include <gtest/gtest.h>
 
@@ -155,7 +155,8 @@ TEST_F(RegistryTest, BreedingPairsInShuffledOrderAndLeavesTheOddOneReproducing) 
   // and the same as those of the runs made when it drew from rand() itself.
   std::vector<int> order = {0, 1, 2, 3, 4};
   std::srand(1);
-  for (std::size_t i = 1; i < order.size(); ++i) std::swap(order[i], order[static_cast<std::size_t>(std::rand()) % (i + 1)]);
+  for (std::size_t i = 1; i < order.size(); ++i)
+    std::swap(order[i], order[static_cast<std::size_t>(std::rand()) % (i + 1)]);
   ASSERT_NE(order, (std::vector<int>{0, 1, 2, 3, 4}));
   seedRandom(5);  // restarts the shuffle's generator too
   ring[0]->breedAnimals(7);
@@ -171,8 +172,9 @@ TEST_F(RegistryTest, BreedingPairsInShuffledOrderAndLeavesTheOddOneReproducing) 
   EXPECT_EQ(ring[0]->getPreys(REPRODUCING)[0]->getId(), order[4]);
   std::ostringstream first;
   first << *unborn[1];
-  EXPECT_NE(first.str().find("\t" + std::to_string(active[0]->getId()) + "\t" + std::to_string(active[1]->getId()) + "\t"),
-            std::string::npos);
+  EXPECT_NE(
+      first.str().find("\t" + std::to_string(active[0]->getId()) + "\t" + std::to_string(active[1]->getId()) + "\t"),
+      std::string::npos);
 }
 
 TEST_F(RegistryTest, PurgeDeletesTheDeadAndLeavesTheLiving) {
@@ -186,9 +188,9 @@ TEST_F(RegistryTest, PurgeDeletesTheDeadAndLeavesTheLiving) {
                 ring[0]->getNumberOfPredatedPredators() + ring[0]->getNumberOfBackgroundPredators() +
                 ring[0]->getNumberOfSenescedPredators() + static_cast<int>(ring[0]->getPreys(BACKGROUND).size()),
             0);
-  EXPECT_EQ(ring[0]->getNumberOfUnbornPreys() + ring[0]->getNumberOfActivePreys() +
-                ring[0]->getNumberOfReproducingPreys(),
-            3);
+  EXPECT_EQ(
+      ring[0]->getNumberOfUnbornPreys() + ring[0]->getNumberOfActivePreys() + ring[0]->getNumberOfReproducingPreys(),
+      3);
   EXPECT_EQ(ring[0]->getNumberOfUnbornPredators() + ring[0]->getNumberOfActivePredators() +
                 ring[0]->getNumberOfReproducingPredators(),
             3);

@@ -1,5 +1,5 @@
-#include "model/AnimalSpecies.h"
 #include "Fixtures.h"
+#include "model/AnimalSpecies.h"
 
 #include <gtest/gtest.h>
 
@@ -35,10 +35,10 @@ TEST(AnimalSpecies, TraitTablesAndRestrictedRanges) {
   s->addTraitMax("pheno", 20);
   EXPECT_EQ(s->getMaxObservedTraits()[2], 0);
 
-  auto restricted = std::make_unique<AnimalSpecies>(
-      "r", 13, 2, 2, std::vector<int>(5, 1),
-      std::vector<double>{0.2, 0, 1, 0.2, 0.2, 0.2, 0.2, 0.2, 0.2, 0.2, 0.2, 0.2, 0.2}, std::vector<double>(5, 0),
-      std::vector<double>(5, 2), 3, 1);
+  auto restricted =
+      std::make_unique<AnimalSpecies>("r", 13, 2, 2, std::vector<int>(5, 1),
+                                      std::vector<double>{0.2, 0, 1, 0.2, 0.2, 0.2, 0.2, 0.2, 0.2, 0.2, 0.2, 0.2, 0.2},
+                                      std::vector<double>(5, 0), std::vector<double>(5, 2), 3, 1);
   for (const char* trait : {"energy_tank", "growth", "pheno"}) restricted->addTrait(trait, 0, 10, 0, 0);
   restricted->computeRestrictedTraits();
   EXPECT_DOUBLE_EQ(restricted->getMinRestrictedTraits()[0], 1);

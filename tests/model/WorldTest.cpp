@@ -1,9 +1,9 @@
 #include "core/Configuration.h"
+#include "model/World.h"
 #include "output/ConsoleReport.h"
 #include "output/DailySnapshots.h"
 #include "output/OutputFile.h"
 #include "output/RunOutputs.h"
-#include "model/World.h"
 
 #include "WorldFixture.h"
 
@@ -118,12 +118,13 @@ TEST_F(WorldTest, RejectsWhatNoRunCanUse) {
       {[](pt::ptree& t) { species(t, 0).put("genetics.numberOfTraitsPerModule", 2); },
        "'world.life.animals[0].genetics.numberOfTraitsPerModule' must make at most 5 modules of the 13 traits (at "
        "least 3 per module), got 2"},
-      {[](pt::ptree& t) { species(t, 0).put_child("genetics.positiveModule", arrayOf({"1", "1", "1", "1"})); },
+      {[](pt::ptree& t) {
+         species(t, 0).put_child("genetics.positiveModule", arrayOf({"1", "1", "1", "1"}));
+       },
        "'world.life.animals[0].genetics.positiveModule' must have 5 elements, got 4"},
       {[](pt::ptree& t) {
          species(t, 0).put("genetics.numberOfTraitsPerModule", 7);
-         species(t, 0).put_child("genetics.correlationCoeficientRHOPerModule",
-                                 arrayOf({"0", "0", "0", "0", "0", "0"}));
+         species(t, 0).put_child("genetics.correlationCoeficientRHOPerModule", arrayOf({"0", "0", "0", "0", "0", "0"}));
        },
        "'world.life.animals[0].genetics.correlationCoeficientRHOPerModule' must have between 2 and 5 elements, got 6"},
       {[](pt::ptree& t) { species(t, 0).put_child("genetics.restrictPerTrait", arrayOf({"0.2"})); },
@@ -154,7 +155,8 @@ TEST_F(WorldTest, SpeciesAreAnnouncedAsWrittenAndKeptTrimmed) {
   auto tree = fixtures::validConfig();
   species(tree, 0).put("name", "  prey ");
   species(tree, 0).put("genetics.numberOfLoci", 10);
-  species(tree, 0).put_child("genetics.correlationCoeficientRHOPerModule", arrayOf({"0.25", "-0.25", "1", "0", "0.55"}));
+  species(tree, 0).put_child("genetics.correlationCoeficientRHOPerModule",
+                             arrayOf({"0.25", "-0.25", "1", "0", "0.55"}));
   species(tree, 0).put_child("genetics.positiveModule", arrayOf({"true", "1", "1", "1", "1"}));
   tree.get_child("world.life.animals").push_back({"", species(tree, 1)});
   ConsoleReport report;
@@ -169,7 +171,8 @@ TEST_F(WorldTest, SpeciesAreAnnouncedAsWrittenAndKeptTrimmed) {
   int thirdSpeciesAnimals = 0;
   for (int i = 0; i < world.getNumberOfCells(); ++i)
     for (unsigned s = 0; s < NUMBER_OF_STATES; ++s)
-      for (const Predator* p : world.getCell(i)->getPredators(s)) thirdSpeciesAnimals += p->getSpecies() == all[2].get();
+      for (const Predator* p : world.getCell(i)->getPredators(s))
+        thirdSpeciesAnimals += p->getSpecies() == all[2].get();
   EXPECT_EQ(thirdSpeciesAnimals, 0);
   EXPECT_NE(console.str().find("Read Animal Species. Scientific name:   prey \n"), std::string::npos);
 }

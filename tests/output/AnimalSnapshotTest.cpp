@@ -1,5 +1,5 @@
-#include "output/AnimalSnapshot.h"
 #include "Fixtures.h"
+#include "output/AnimalSnapshot.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "core/Configuration.h"
+#include "model/World.h"
 #include "output/DailySnapshots.h"
 #include "output/OutputFile.h"
 #include "output/RunOutputs.h"
-#include "model/World.h"
 
 #include "WorldFixture.h"
 
@@ -77,14 +77,16 @@ TEST_F(DailySnapshotsTest, TheReusedStartOfDaySnapshotEqualsAFreshOne) {
   for (int day = 0; day < 40 && !world.isExtinguished(); ++day) {
     world.runNextDay(day);
     int dead = 0;
-    for (int i = 0; i < 4; ++i) dead += world.getCell(i)->getNumberOfPredatedPreys() + world.getCell(i)->getNumberOfStarvedPreys();
+    for (int i = 0; i < 4; ++i)
+      dead += world.getCell(i)->getNumberOfPredatedPreys() + world.getCell(i)->getNumberOfStarvedPreys();
     if (day % 2) {
       world.purgeDeadAnimalsAlongCells();
       purgedDays += dead > 0;
     }
     const std::string reused = startOfDay(day + 1);
     Cell::increaseForChemostatEffect = 0;
-    world.addFungiFromChemostatEffectAlongCells();  // a phase that changes nothing, so the next snapshot is built afresh
+    world
+        .addFungiFromChemostatEffectAlongCells();  // a phase that changes nothing, so the next snapshot is built afresh
     ASSERT_EQ(reused, startOfDay(day + 1)) << "day " << day;
   }
   EXPECT_GT(purgedDays, 0);

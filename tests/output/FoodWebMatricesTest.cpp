@@ -1,8 +1,8 @@
 #include "core/Configuration.h"
+#include "model/World.h"
 #include "output/DailySnapshots.h"
 #include "output/OutputFile.h"
 #include "output/RunOutputs.h"
-#include "model/World.h"
 
 #include "WorldFixture.h"
 
@@ -44,7 +44,7 @@ TEST_F(FoodWebMatricesTest, FoodWebMatricesOfTheFounders) {
   prey->addPredationEventWith(1);
   predator->addEncounterEventWith(7);  // an offspring's id: left out
   EXPECT_EQ(matricesOf(world), (std::vector<std::string>{"\t0\t1\n0\t0\t1\n1\t0\t0\n", "\t0\t1\n0\t0\t1\n1\t0\t0\n",
-                                                        "node\tcategory\nX0\tinvertebrate\nX1\tvert.ecto\n"}));
+                                                         "node\tcategory\nX0\tinvertebrate\nX1\tvert.ecto\n"}));
   World empty(fixtures::validConfig(3, 1, 0, 0));
   EXPECT_EQ(matricesOf(empty), (std::vector<std::string>{"\n", "\n", "node\tcategory\n"}));
 }

@@ -1,5 +1,5 @@
-#include "output/BackgroundWriter.h"
 #include "Fixtures.h"
+#include "output/BackgroundWriter.h"
 #include "output/OutputFile.h"
 
 #include <gtest/gtest.h>
@@ -82,5 +82,6 @@ TEST(BackgroundWriter, WritesEverythingInOrderAndReportsFailures) {
 
   writer.writeWhole("missing/file.txt", std::make_shared<const std::string>("x"));
   EXPECT_FALSE(writer.finish());
-  EXPECT_EQ(errors.sink.str(), "Error opening the file.\nsoilweb: cannot open 'missing/file.txt': No such file or directory\n");
+  EXPECT_EQ(errors.sink.str(),
+            "Error opening the file.\nsoilweb: cannot open 'missing/file.txt': No such file or directory\n");
 }

@@ -1,8 +1,8 @@
 #include "core/Configuration.h"
+#include "model/World.h"
 #include "output/DailySnapshots.h"
 #include "output/OutputFile.h"
 #include "output/RunOutputs.h"
-#include "model/World.h"
 
 #include "WorldFixture.h"
 

@@ -83,8 +83,9 @@ TEST(WholeRun, ACheckpointOfAnotherRunIsRefused) {
     writeFile(here.path / path, saved);
   };
   refused(days + "--set simulation.temperature=21",
-          refusal + "was written by a run of another configuration: resume with the configuration file and --set "
-                    "settings the run started with");
+          refusal +
+              "was written by a run of another configuration: resume with the configuration file and --set "
+              "settings the run started with");
   refused(days + "--seed 5", refusal + "was written by a run of seed 4242, not 5");
 
   std::string changed = saved;
@@ -95,7 +96,8 @@ TEST(WholeRun, ACheckpointOfAnotherRunIsRefused) {
   changed = saved;
   changed[28] = '9';  // the first digit of the version that wrote it
   writeFile(here.path / path, changed);
-  refused(days, refusal + "was written by soilweb 9[^;]*; this is soilweb [^:]*: resume it with the soilweb that wrote it");
+  refused(days,
+          refusal + "was written by soilweb 9[^;]*; this is soilweb [^:]*: resume it with the soilweb that wrote it");
 
   writeFile(here.path / path, saved.substr(0, 10));
   refused(days, refusal + "is not a soilweb checkpoint");

@@ -1,11 +1,11 @@
 // The day loop driven without a process: the purge step, stop requests and
 // the checkpoint cadence.
-#include "output/BackgroundWriter.h"
-#include "run/DayLoop.h"
 #include "Fixtures.h"
+#include "model/World.h"
+#include "output/BackgroundWriter.h"
 #include "output/RunLayout.h"
 #include "output/RunOutputs.h"
-#include "model/World.h"
+#include "run/DayLoop.h"
 
 #include <gtest/gtest.h>
 
@@ -23,8 +23,8 @@ int deadIn(const World& world) {
   for (int i = 0; i < CELLS; ++i) {
     const Cell* c = world.getCell(i);
     dead += c->getNumberOfStarvedPreys() + c->getNumberOfPredatedPreys() + c->getNumberOfSenescedPreys() +
-            c->getNumberOfStarvedPredators() + c->getNumberOfPredatedPredators() +
-            c->getNumberOfBackgroundPredators() + c->getNumberOfSenescedPredators();
+            c->getNumberOfStarvedPredators() + c->getNumberOfPredatedPredators() + c->getNumberOfBackgroundPredators() +
+            c->getNumberOfSenescedPredators();
   }
   return dead;
 }
@@ -47,7 +47,8 @@ struct DayLoopTest : ::testing::Test {
 TEST_F(DayLoopTest, WithPurgingEveryDayEndsWithoutItsDead) {
   settings.purge = 1;
   int deadAfterPurge = 0, diedInAll = 0;
-  DayLoop loop(world, outputs, settings, writer, [] { return false; }, [&](int) { deadAfterPurge += deadIn(world); });
+  DayLoop loop(
+      world, outputs, settings, writer, [] { return false; }, [&](int) { deadAfterPurge += deadIn(world); });
   loop.run({}, false);
   EXPECT_EQ(deadAfterPurge, 0) << "the dead were not purged after their day's summary line";
   // The summary's dead columns: prey starved, predated, senesced; predators starved, predated, background, senesced.
@@ -66,7 +67,8 @@ TEST_F(DayLoopTest, WithPurgingEveryDayEndsWithoutItsDead) {
 TEST_F(DayLoopTest, AStopRequestEndsTheDaysWithACheckpointOfTheLastDayRun) {
   settings.checkpointEvery = 4;
   int daysSeen = 0;
-  DayLoop loop(world, outputs, settings, writer, [&] { return daysSeen == 6; }, [&](int) { ++daysSeen; });
+  DayLoop loop(
+      world, outputs, settings, writer, [&] { return daysSeen == 6; }, [&](int) { ++daysSeen; });
   const auto& outcome = loop.run({}, false);
   EXPECT_TRUE(outcome.stopped);
   EXPECT_EQ(outcome.lastDay, 5);

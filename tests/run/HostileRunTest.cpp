@@ -33,7 +33,8 @@ TEST(HostileRun, HardLinksAtItsFilesAreNeverWrittenThrough) {
     hardLink(here, std::string("outside_") + own, std::string("run1/.soilweb/") + own);
   const Outcome run = here.run(config, "--checkpoint-every 2", hook("day@3:TERM"));
   ASSERT_EQ(run.status, 143) << run.err;
-  for (const char* own : {"reserve", "written", "lock"}) EXPECT_EQ(here.file(std::string("outside_") + own), "precious");
+  for (const char* own : {"reserve", "written", "lock"})
+    EXPECT_EQ(here.file(std::string("outside_") + own), "precious");
 
   // Resumed: the summary it adds to and the list of files it extends are hard links.
   hardLink(here, "outside_summary", "run1/outputs/run1_summary.txt");
@@ -117,7 +118,8 @@ TEST(HostileRun, NamesHoldingControlCharactersAreRefused) {
        "'simulation.outputs.summaryFilename' holds a control character (U+000A) at position 4"},
       {"nodesMatrixFilename", "\"nodes\\u007f.txt\"",
        "'simulation.outputs.nodesMatrixFilename' holds a control character (U+007F) at position 6"},
-      {"name", "\"pr\\tey\\n999\\tfake\"", "'world.life.animals[0].name' holds a control character (U+0009) at position 3"},
+      {"name", "\"pr\\tey\\n999\\tfake\"",
+       "'world.life.animals[0].name' holds a control character (U+0009) at position 3"},
   };
   for (const auto& [key, value, error] : cases) {
     SCOPED_TRACE(key);
@@ -132,8 +134,9 @@ TEST(HostileRun, NamesHoldingControlCharactersAreRefused) {
   const Outcome formula = here.run(exampleConfig({{"days", "1"}, {"name", "\"=HYPERLINK(1)\""}}));
   EXPECT_EQ(formula.status, 0);
   EXPECT_EQ(formula.err,
-            prefix + "warning: 'world.life.animals[0].name' starts with '=': a spreadsheet opening the tables may take "
-                     "the name for a formula\n");
+            prefix +
+                "warning: 'world.life.animals[0].name' starts with '=': a spreadsheet opening the tables may take "
+                "the name for a formula\n");
 }
 
 // What soilweb reads must be a regular file of a bounded size: a FIFO or a
@@ -190,7 +193,8 @@ TEST(HostileRun, NumbersThatDoNotFitAreRefused) {
             "'simulation.days' is out of range: 99999999999999999999999 does not fit a whole number from -2147483648 "
             "to 2147483647"},
            {"worldLength", "3e9",
-            "'simulation.worldLength' is out of range: 3e9 does not fit a whole number from -2147483648 to 2147483647"}}) {
+            "'simulation.worldLength' is out of range: 3e9 does not fit a whole number from -2147483648 to "
+            "2147483647"}}) {
     Scratch here;
     const Outcome run = here.run(exampleConfig({{key, value}}));
     EXPECT_EQ(run.status, 1);
@@ -228,8 +232,9 @@ TEST(HostileRun, ClosedPipesFullDevicesAndFileSizeLimitsEndTheRunTruthfully) {
   Scratch here;
   Outcome run = here.run(config, "--checkpoint-every 2", hook("day@3:PIPE"));
   EXPECT_EQ(run.status, 1);
-  const std::string line = "soilweb: the transcript could not be written to standard output (Broken pipe); the run "
-                           "stopped after day 4; carry on with --resume run1";
+  const std::string line =
+      "soilweb: the transcript could not be written to standard output (Broken pipe); the run "
+      "stopped after day 4; carry on with --resume run1";
   EXPECT_EQ(run.err, line + "\n");
   EXPECT_EQ(run.closing.substr(0, 46), "soilweb: failed: day 4 of 10 reached, 5 days r");
   const std::string info = here.file("run1/outputs/run1_run_info.json");
@@ -259,11 +264,12 @@ TEST(HostileRun, ClosedPipesFullDevicesAndFileSizeLimitsEndTheRunTruthfully) {
 
   Scratch full;
   writeFile(full.path / "run_params", config);
-  const int raw = std::system(("cd " + shellQuote(full.path) + " && " + shellQuote(SOILWEB_BINARY) +
-                                " >/dev/full 2>stderr.txt").c_str());
+  const int raw = std::system(
+      ("cd " + shellQuote(full.path) + " && " + shellQuote(SOILWEB_BINARY) + " >/dev/full 2>stderr.txt").c_str());
   EXPECT_EQ(WEXITSTATUS(raw), 1);
-  EXPECT_EQ(full.file("stderr.txt"), "soilweb: the transcript could not be written to standard output (No space left on device) "
-                     "before the run started; nothing was written\n");
+  EXPECT_EQ(full.file("stderr.txt"),
+            "soilweb: the transcript could not be written to standard output (No space left on device) "
+            "before the run started; nothing was written\n");
   EXPECT_FALSE(fs::exists(full.path / "run1"));
 
   Scratch limited;
@@ -272,10 +278,11 @@ TEST(HostileRun, ClosedPipesFullDevicesAndFileSizeLimitsEndTheRunTruthfully) {
   std::smatch match;
   ASSERT_TRUE(std::regex_match(
       run.err, match,
-      std::regex("soilweb: warning: cannot keep 256 KiB of room for the run's record in 'run1/.soilweb/reserve' \\(File "
-                 "too large\\); should the disk fill, the record is written over in place\n"
-                 "(soilweb: the file-size limit was reached: 'run1/[a-z_]+/run1_[a-z_0-9]+\\.txt' could not be "
-                 "written \\(File too large\\); the run stopped after day ([0-9]+))\n")))
+      std::regex(
+          "soilweb: warning: cannot keep 256 KiB of room for the run's record in 'run1/.soilweb/reserve' \\(File "
+          "too large\\); should the disk fill, the record is written over in place\n"
+          "(soilweb: the file-size limit was reached: 'run1/[a-z_]+/run1_[a-z_0-9]+\\.txt' could not be "
+          "written \\(File too large\\); the run stopped after day ([0-9]+))\n")))
       << run.err;
   const std::string limitedInfo = limited.file("run1/outputs/run1_run_info.json");
   EXPECT_EQ(infoField(limitedInfo, "status"), "\"failed\"");
@@ -353,7 +360,8 @@ TEST(HostileRun, ResumeChecksWhatItKeeps) {
     writeFile(here.path / file, bytes);
     const Outcome resumed = here.run("", "--resume run1");
     EXPECT_EQ(resumed.status, 1);
-    EXPECT_NE(resumed.err.find("soilweb: '" + file + "' has changed since the checkpoint: its first "), std::string::npos)
+    EXPECT_NE(resumed.err.find("soilweb: '" + file + "' has changed since the checkpoint: its first "),
+              std::string::npos)
         << resumed.err;
     EXPECT_EQ(here.file(file), bytes);
   }
@@ -364,7 +372,9 @@ TEST(HostileRun, ResumeChecksWhatItKeeps) {
 TEST(HostileRun, AThinnedRunThatDiesOutKeepsTheStartOfItsLastDay) {
   const std::string config = exampleConfig({{"days", "300"}, {"initialPopulation", "120"}});
   // The predators (one founder) die out long before day 300.
-  const std::string dying = std::regex_replace(config, std::regex("(\"initialPopulation\"\\s*:\\s*)[0-9]+(,\\s*\"huntingMode\"\\s*:\\s*\"active_hunting\")"), "$011$2");
+  const std::string dying = std::regex_replace(
+      config, std::regex("(\"initialPopulation\"\\s*:\\s*)[0-9]+(,\\s*\"huntingMode\"\\s*:\\s*\"active_hunting\")"),
+      "$011$2");
   ASSERT_NE(dying, config);
   Scratch every;
   ASSERT_EQ(every.run(dying).status, 0);
@@ -375,14 +385,17 @@ TEST(HostileRun, AThinnedRunThatDiesOutKeepsTheStartOfItsLastDay) {
   const std::string startOfLast = "run1/animals_each_day_end/run1_animals_day_" + last + ".txt";
   const std::string thin = "\"summary.txt\", \"snapshotEvery\": 10";
   Scratch thinned;
-  ASSERT_EQ(thinned.run(std::regex_replace(dying, std::regex("\"summary.txt\""), thin), "--output-dir od/a/b").status, 0);
+  ASSERT_EQ(thinned.run(std::regex_replace(dying, std::regex("\"summary.txt\""), thin), "--output-dir od/a/b").status,
+            0);
   EXPECT_EQ(thinned.file("od/a/b/" + startOfLast), every.file(startOfLast));
   EXPECT_FALSE(fs::exists(thinned.path / "od/a/b/run1/animals_each_day_end/run1_animals_day_11.txt"));
   for (const auto& entry : fs::recursive_directory_iterator(thinned.path))
     EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << entry.path();
 
   Scratch tables;
-  ASSERT_EQ(tables.run(std::regex_replace(dying, std::regex("\"summary.txt\""), thin + ", \"layout\": \"tables\"")).status, 0);
+  ASSERT_EQ(
+      tables.run(std::regex_replace(dying, std::regex("\"summary.txt\""), thin + ", \"layout\": \"tables\"")).status,
+      0);
   std::string lastRows, days;
   for (const auto& row : rowsOf(tables.file("run1/outputs/run1_animals_start.tsv"))) {
     if (row[0] == last) lastRows += "x";

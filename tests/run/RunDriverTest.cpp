@@ -43,8 +43,8 @@ TEST(WholeRun, PrintsTheTranscriptAndWritesTheWholeTree) {
   EXPECT_EQ(files.size(), 5u + 3 * 3);
   EXPECT_EQ(files.count("run1/outputs/run1_run_info.json"), 1u);
   for (int day = 0; day < 3; ++day)
-    for (const char* f : {"run1/animals_each_day_start/run1_animals_day_", "run1/animals_each_day_end/run1_animals_day_",
-                                 "run1/cells/run1_cells_day_"})
+    for (const char* f : {"run1/animals_each_day_start/run1_animals_day_",
+                          "run1/animals_each_day_end/run1_animals_day_", "run1/cells/run1_cells_day_"})
       EXPECT_EQ(files.count(std::string(f) + std::to_string(day) + ".txt"), 1u) << f << day;
   const auto summary = rowsOf(files.at("run1/outputs/run1_summary.txt"));
   ASSERT_EQ(summary.size(), 4u);
@@ -92,7 +92,8 @@ TEST(WholeRun, ConfigurationErrorsLeaveNoOutputTree) {
       {badPurge, "soilweb: run_params: 'simulation.purgeDeadAnimals' must be a whole number, got 'no'\n"},
       {missingMatrix, "soilweb: run_params: missing key 'simulation.outputs.nodesMatrixFilename'\n"},
       {twoMissing, "soilweb: run_params: missing key 'world.soil.minCarryingCapacity'\n"},
-      {exampleConfig({{"seed", "\"12ab\""}}), "soilweb: run_params: 'simulation.seed' must be a whole number, got '12ab'\n"},
+      {exampleConfig({{"seed", "\"12ab\""}}),
+       "soilweb: run_params: 'simulation.seed' must be a whole number, got '12ab'\n"},
       {"{\"simulation\": ", "soilweb: run_params: malformed JSON at line 1: expected value\n"},
   };
   for (const auto& c : cases) {
@@ -158,7 +159,8 @@ TEST(WholeRun, CommandLine) {
   EXPECT_EQ(here.run("", "a b").err, "soilweb: unexpected argument 'b'\nusage: soilweb [OPTIONS] [CONFIG]\n");
   writeFile(here.path / "run_params", exampleConfig({{"days", "0"}}));
   for (const auto& [setting, error] :
-       {std::make_pair(std::string("simulation.temperatur=3"), std::string("--set simulation.temperatur: no such key in the configuration")),
+       {std::make_pair(std::string("simulation.temperatur=3"),
+                       std::string("--set simulation.temperatur: no such key in the configuration")),
         std::make_pair(std::string("simulation.days"), std::string("--set simulation.days: expected KEY=VALUE"))}) {
     const Outcome refused = here.run("", "--set " + setting);
     EXPECT_EQ(refused.status, 2);
@@ -183,13 +185,16 @@ TEST(WholeRun, HugeButValidNumbersEndInAClearError) {
   std::string loci = exampleConfig();
   loci.replace(loci.find("\"numberOfLoci\": 10"), 18, "\"numberOfLoci\": 1000000000");
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {population, "soilweb: run_params: the world would need about 16555.2 GiB of memory at the start, more than the 8 GiB "
-                   "allowed (check simulation.worldLength, initialPopulation and numberOfLoci)\n"},
+      {population,
+       "soilweb: run_params: the world would need about 16555.2 GiB of memory at the start, more than the 8 GiB "
+       "allowed (check simulation.worldLength, initialPopulation and numberOfLoci)\n"},
       {exampleConfig({{"worldLength", "2000000000"}}),
-       "soilweb: run_params: the world would need about 745.059 GiB of memory at the start, more than the 8 GiB allowed "
+       "soilweb: run_params: the world would need about 745.059 GiB of memory at the start, more than the 8 GiB "
+       "allowed "
        "(check simulation.worldLength, initialPopulation and numberOfLoci)\n"},
-      {loci, "soilweb: run_params: 'world.life.animals[0].genetics.numberOfAlleles' with numberOfLoci 1000000000 would "
-             "need about 89.407 GiB of allele pools, more than the 8 GiB allowed\n"},
+      {loci,
+       "soilweb: run_params: 'world.life.animals[0].genetics.numberOfAlleles' with numberOfLoci 1000000000 would "
+       "need about 89.407 GiB of allele pools, more than the 8 GiB allowed\n"},
   };
   for (const auto& [config, error] : cases) {
     Scratch here;
@@ -252,10 +257,11 @@ TEST(WholeRun, AnEarlierRunIsRefusedOrReplacedWhole) {
   writeFile(foreign.path / "run1/data.txt", "someone's");
   const Outcome unlisted = foreign.run(exampleConfig({{"days", "2"}}), "--overwrite");
   EXPECT_EQ(unlisted.status, 1);
-  EXPECT_EQ(unlisted.err,
-            "soilweb: --overwrite: output folder 'run1' holds no list of the files a soilweb run wrote there (it was made "
-            "by hand, by another program or by an older soilweb), so nothing in it is removed; remove it yourself or "
-            "change simulation.outputs.simulationName\n");
+  EXPECT_EQ(
+      unlisted.err,
+      "soilweb: --overwrite: output folder 'run1' holds no list of the files a soilweb run wrote there (it was made "
+      "by hand, by another program or by an older soilweb), so nothing in it is removed; remove it yourself or "
+      "change simulation.outputs.simulationName\n");
   EXPECT_EQ(foreign.file("run1/data.txt"), "someone's");
 }
 
@@ -274,9 +280,10 @@ TEST(WholeRun, MisreadValuesAndUnknownKeysAreWarnedAboutOrRefused) {
       "soilweb: run_params: warning: unknown key 'simulation.Seed' (ignored)\n"
       "soilweb: run_params: warning: unknown key 'world.life.animals[0].colour' (ignored)\n";
   EXPECT_EQ(run.err, warnings);
-  EXPECT_EQ(infoField(here.file("run1/outputs/run1_run_info.json"), "warnings"),
-            "[\"'simulation.temperature' is \\\"20,5\\\"; read as 20\", \"'simulation.days' is \\\"1e1\\\"; read as 1\", "
-            "\"unknown key 'simulation.Seed' (ignored)\", \"unknown key 'world.life.animals[0].colour' (ignored)\"]");
+  EXPECT_EQ(
+      infoField(here.file("run1/outputs/run1_run_info.json"), "warnings"),
+      "[\"'simulation.temperature' is \\\"20,5\\\"; read as 20\", \"'simulation.days' is \\\"1e1\\\"; read as 1\", "
+      "\"unknown key 'simulation.Seed' (ignored)\", \"unknown key 'world.life.animals[0].colour' (ignored)\"]");
   EXPECT_EQ(rowsOf(here.file("run1/outputs/run1_summary.txt")).size(), 3u);
 
   const Outcome refused = strict.run(config, "--strict");
@@ -309,16 +316,18 @@ TEST(WholeRun, InfiniteTraitsCostNoSteps) {
   const Outcome causes = other.run(exampleConfig({{"days", "-1"}}),
                                    "--set simulation.maxTemperature=10 --set world.life.animals.1.sdSizeHunter=0 "
                                    "--set world.life.animals.0.maxEncountersT=0");
-  EXPECT_EQ(causes.err,
-            "soilweb: run_params: warning: 'simulation.minTemperature' equals 'simulation.maxTemperature' (10): the "
-            "temperature factor makes the traits pheno, voracity, speed and search_area of every animal infinite or NaN\n"
-            "soilweb: run_params: warning: 'world.life.animals[0].maxEncountersT' is 0: the trait search_area of every prey "
-            "is NaN from its first day\n"
-            "soilweb: run_params: warning: 'world.life.animals[1].sdSizeHunter' is 0: the hunting scores of the trait "
-            "body_size of every predator are infinite or NaN\n");
+  EXPECT_EQ(
+      causes.err,
+      "soilweb: run_params: warning: 'simulation.minTemperature' equals 'simulation.maxTemperature' (10): the "
+      "temperature factor makes the traits pheno, voracity, speed and search_area of every animal infinite or NaN\n"
+      "soilweb: run_params: warning: 'world.life.animals[0].maxEncountersT' is 0: the trait search_area of every prey "
+      "is NaN from its first day\n"
+      "soilweb: run_params: warning: 'world.life.animals[1].sdSizeHunter' is 0: the hunting scores of the trait "
+      "body_size of every predator are infinite or NaN\n");
   // No step: every active animal is still in the cell it was founded in.
   std::map<std::string, std::string> founded;
-  for (const auto& row : rowsOf(here.file("run1/animals_each_day_end/run1_animals_day_0.txt"))) founded[row[0]] = row[2];
+  for (const auto& row : rowsOf(here.file("run1/animals_each_day_end/run1_animals_day_0.txt")))
+    founded[row[0]] = row[2];
   int active = 0;
   for (const auto& row : rowsOf(here.file("run1/animals_each_day_start/run1_animals_day_6.txt")))
     if (row[3] == "1" && ++active) {
@@ -336,8 +345,8 @@ TEST(WholeRun, ExtinctionIsNotedAndRecorded) {
   const Outcome run = here.run(config);
   EXPECT_EQ(run.status, 0);
   std::smatch match;
-  ASSERT_TRUE(std::regex_match(run.err, match,
-                               std::regex("soilweb: note: the predators died out; the last day run was ([0-9]+) of 300\n")))
+  ASSERT_TRUE(std::regex_match(
+      run.err, match, std::regex("soilweb: note: the predators died out; the last day run was ([0-9]+) of 300\n")))
       << run.err;
   const std::string info = here.file("run1/outputs/run1_run_info.json");
   EXPECT_EQ(infoField(info, "status"), "\"extinct\"");
@@ -371,9 +380,10 @@ TEST(WholeRun, NamesOfAnyLengthGiveWholeFilesOrAClearError) {
   const std::string folder(240, 'r');
   const Outcome refused = tooLong.run(exampleConfig({{"simulationName", "\"" + folder + "\""}}));
   EXPECT_EQ(refused.status, 1);
-  EXPECT_EQ(refused.err, "soilweb: cannot create output file '" + folder + "/outputs/" + folder +
-                             "_run_info.json': File name too long (the file system allows 255 bytes a name; shorten the "
-                             "names in simulation.outputs)\n");
+  EXPECT_EQ(refused.err,
+            "soilweb: cannot create output file '" + folder + "/outputs/" + folder +
+                "_run_info.json': File name too long (the file system allows 255 bytes a name; shorten the "
+                "names in simulation.outputs)\n");
   EXPECT_FALSE(fs::exists(tooLong.path / folder));
 }
 
@@ -381,8 +391,8 @@ TEST(WholeRun, NamesOfAnyLengthGiveWholeFilesOrAClearError) {
 // standard output to stdout.txt; returns what the terminal showed.
 std::string runOnTerminal(const Scratch& here, const std::string& args) {
   int terminal = -1;
-  const std::string command = "cd " + shellQuote(here.path) + " && exec " + shellQuote(SOILWEB_BINARY) + " " + args +
-                              " >stdout.txt </dev/null";
+  const std::string command =
+      "cd " + shellQuote(here.path) + " && exec " + shellQuote(SOILWEB_BINARY) + " " + args + " >stdout.txt </dev/null";
   const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
   if (pid == 0) {
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));

@@ -18,13 +18,14 @@ TEST(WholeRun, SnapshotsAgreeWithTheSummary) {
   for (std::size_t i = 1; i < dayZero.size(); ++i) EXPECT_EQ(dayZero[i][3], "0");
   const auto summary = rowsOf(here.file("run1/outputs/run1_summary.txt"));
   for (int day : {0, 10, 25, 40}) {
-    const auto animals = rowsOf(here.file("run1/animals_each_day_start/run1_animals_day_" + std::to_string(day) + ".txt"));
+    const auto animals =
+        rowsOf(here.file("run1/animals_each_day_start/run1_animals_day_" + std::to_string(day) + ".txt"));
     int counts[2][7] = {};
     for (std::size_t i = 1; i < animals.size(); ++i) ++counts[animals[i][1] == "predator"][std::stoi(animals[i][3])];
     const auto& line = summary.at(day + 1);
-    const int expected[13] = {counts[0][0], counts[0][1], counts[0][2], counts[0][3], counts[0][4], counts[0][6],
-                              counts[1][0], counts[1][1], counts[1][2], counts[1][3], counts[1][4], counts[1][5],
-                              counts[1][6]};
+    const int expected[13] = {counts[0][0], counts[0][1], counts[0][2], counts[0][3], counts[0][4],
+                              counts[0][6], counts[1][0], counts[1][1], counts[1][2], counts[1][3],
+                              counts[1][4], counts[1][5], counts[1][6]};
     for (int k = 0; k < 13; ++k) EXPECT_EQ(std::stoi(line[2 + k]), expected[k]) << "day " << day << " column " << k;
     const auto cells = rowsOf(here.file("run1/cells/run1_cells_day_" + std::to_string(day) + ".txt"));
     ASSERT_EQ(cells.size(), 12u);
@@ -37,8 +38,9 @@ TEST(WholeRun, SnapshotsAgreeWithTheSummary) {
 // The tables layout holds the daily files' lines, each after its day, in one
 // file per kind; everything else is the same as in the daily layout.
 TEST(WholeRun, TheTablesLayoutHoldsEveryLineOfTheDailyFiles) {
-  for (const std::string thinning : {"", " --set simulation.outputs.snapshotEvery=4 "
-                                         "--set simulation.outputs.snapshots='[\"animals_end\", \"cells\"]'"}) {
+  for (const std::string thinning : {"",
+                                     " --set simulation.outputs.snapshotEvery=4 "
+                                     "--set simulation.outputs.snapshots='[\"animals_end\", \"cells\"]'"}) {
     SCOPED_TRACE(thinning);
     Scratch daily, tables;
     const std::string config = exampleConfig({{"days", "30"}});
@@ -47,7 +49,8 @@ TEST(WholeRun, TheTablesLayoutHoldsEveryLineOfTheDailyFiles) {
     ASSERT_EQ(run.status, 0) << run.err;
     auto dailyFiles = daily.results(), tableFiles = tables.results();
     // Each daily file, as the rows of its day: header and totals aside, no trailing tab.
-    const std::regex dailyName("run1/(animals_each_day_end|animals_each_day_start|cells)/run1_[a-z]+_day_([0-9]+)\\.txt");
+    const std::regex dailyName(
+        "run1/(animals_each_day_end|animals_each_day_start|cells)/run1_[a-z]+_day_([0-9]+)\\.txt");
     std::map<int, std::string> byDay[3];
     std::string animalHeader;
     for (auto it = dailyFiles.begin(); it != dailyFiles.end();) {
@@ -100,14 +103,18 @@ TEST(WholeRun, TraitStatisticsAgreeWithTheEndOfDaySnapshot) {
   const char* const stages[] = {"egg", "juvenile", "adult", "reproducing"};
   int adultsSeen = 0;
   for (int day : {0, 10, 25, 40}) {
-    const auto animals = rowsOf(here.file("run1/animals_each_day_start/run1_animals_day_" + std::to_string(day) + ".txt"));
+    const auto animals =
+        rowsOf(here.file("run1/animals_each_day_start/run1_animals_day_" + std::to_string(day) + ".txt"));
     // By species and stage, each trait's values; the traits are the last 13 columns.
     std::map<std::pair<std::string, std::string>, std::vector<std::vector<double>>> values;
     for (std::size_t i = 1; i < animals.size(); ++i) {
       const auto& a = animals[i];
       const int state = std::stoi(a[3]);
       if (state != 0 && state != 1 && state != 4) continue;
-      const std::string stage = state == 0 ? "egg" : state == 4 ? "reproducing" : std::stoi(a[4]) >= 4 ? "adult" : "juvenile";
+      const std::string stage = state == 0             ? "egg"
+                                : state == 4           ? "reproducing"
+                                : std::stoi(a[4]) >= 4 ? "adult"
+                                                       : "juvenile";
       auto& traits = values[{a[1], stage}];
       traits.resize(13);
       for (int t = 0; t < 13; ++t) traits[t].push_back(std::stod(a[a.size() - 13 + t]));
@@ -150,8 +157,10 @@ TEST(WholeRun, FoodWebRunsWithAndWithoutPurging) {
   ASSERT_EQ(kept.run(exampleConfig({{"days", "60"}})).status, 0);
   const Outcome purging = purged.run(exampleConfig({{"days", "60"}, {"purgeDeadAnimals", "1"}}));
   ASSERT_EQ(purging.status, 0);
-  EXPECT_NE(purging.out.find(banner("Skipping encounter-predation analysis...\nReason: \"purgeDeadAnimals\" must be set to 0 (deactivated)")),
-            std::string::npos);
+  EXPECT_NE(
+      purging.out.find(banner(
+          "Skipping encounter-predation analysis...\nReason: \"purgeDeadAnimals\" must be set to 0 (deactivated)")),
+      std::string::npos);
   EXPECT_EQ(purged.tree().count("run1/outputs/run1_nodes.txt"), 0u);
 
   const auto summary = rowsOf(kept.file("run1/outputs/run1_summary.txt"));
@@ -169,7 +178,8 @@ TEST(WholeRun, FoodWebRunsWithAndWithoutPurging) {
 
   // With purging, every day starts without the dead of the day before.
   for (int day = 1; day <= 60; ++day)
-    for (const auto& row : rowsOf(purged.file("run1/animals_each_day_end/run1_animals_day_" + std::to_string(day) + ".txt")))
+    for (const auto& row :
+         rowsOf(purged.file("run1/animals_each_day_end/run1_animals_day_" + std::to_string(day) + ".txt")))
       ASSERT_TRUE(row[3] != "2" && row[3] != "3" && row[3] != "5" && row[3] != "6")
           << "day " << day << " starts with the dead animal " << row[0] << ": the dead were not purged after day "
           << day - 1 << "'s summary line";
@@ -177,7 +187,8 @@ TEST(WholeRun, FoodWebRunsWithAndWithoutPurging) {
   const auto daily = rowsOf(purged.file("run1/outputs/run1_summary.txt"));
   const auto lastDay = rowsOf(purged.file("run1/animals_each_day_start/run1_animals_day_60.txt"));
   int deadToday = 0;
-  for (std::size_t i = 1; i < lastDay.size(); ++i) deadToday += lastDay[i][3] == "2" || lastDay[i][3] == "3" || lastDay[i][3] == "5" || lastDay[i][3] == "6";
+  for (std::size_t i = 1; i < lastDay.size(); ++i)
+    deadToday += lastDay[i][3] == "2" || lastDay[i][3] == "3" || lastDay[i][3] == "5" || lastDay[i][3] == "6";
   int deadColumns = 0;
   for (int k : {4, 5, 7, 10, 11, 13, 14}) deadColumns += std::stoi(daily.back()[k]);
   EXPECT_EQ(deadColumns, deadToday);
@@ -258,8 +269,8 @@ TEST(WholeRun, SnapshotEveryThinsTheSnapshotDaysOnly) {
   ASSERT_TRUE(std::regex_search(dying.err, match, std::regex("the last day run was ([0-9]+) of 300"))) << dying.err;
   const auto files = extinct.results();
   for (const char* folder : {"animals_each_day_start", "animals_each_day_end", "cells"})
-    EXPECT_EQ(files.count("run1/" + std::string(folder) + "/run1_" + (folder[0] == 'c' ? "cells" : "animals") + "_day_" +
-                          match[1].str() + ".txt"),
+    EXPECT_EQ(files.count("run1/" + std::string(folder) + "/run1_" + (folder[0] == 'c' ? "cells" : "animals") +
+                          "_day_" + match[1].str() + ".txt"),
               1u)
         << folder;
   EXPECT_EQ(files.size(), 4u + 3 + 3);  // day 0, and the last day's files
@@ -279,13 +290,16 @@ TEST(WholeRun, SnapshotsChooseTheKindsWritten) {
     EXPECT_FALSE(fs::exists(none.path / "run1" / folder)) << folder;
 
   for (const auto& [setting, error] :
-       {std::make_pair(std::string("snapshots=[\"animals\"]"),
-                       std::string("'simulation.outputs.snapshots' must list only animals_start, animals_end and cells, "
-                                   "got 'animals'")),
-        std::make_pair(std::string("snapshots=cells"),
-                       std::string("'simulation.outputs.snapshots' must be a JSON list of animals_start, animals_end and "
-                                   "cells, got 'cells'")),
-        std::make_pair(std::string("snapshotEvery=0"), std::string("'simulation.outputs.snapshotEvery' must be at least 1, got 0")),
+       {std::make_pair(
+            std::string("snapshots=[\"animals\"]"),
+            std::string("'simulation.outputs.snapshots' must list only animals_start, animals_end and cells, "
+                        "got 'animals'")),
+        std::make_pair(
+            std::string("snapshots=cells"),
+            std::string("'simulation.outputs.snapshots' must be a JSON list of animals_start, animals_end and "
+                        "cells, got 'cells'")),
+        std::make_pair(std::string("snapshotEvery=0"),
+                       std::string("'simulation.outputs.snapshotEvery' must be at least 1, got 0")),
         std::make_pair(std::string("compression=zip"),
                        std::string("'simulation.outputs.compression' must be none or gzip, got 'zip'"))}) {
     const Outcome run = refused.run(exampleConfig(), "--set 'simulation.outputs." + setting + "'");
@@ -345,9 +359,11 @@ TEST(WholeRun, CompressionThreadsChangeNoByte) {
   ASSERT_EQ(three.run(config, gzip + "3").status, 0);
   EXPECT_TRUE(one.results() == three.results());
   const std::string table = three.file("run1/outputs/run1_animals_end.tsv.gz");
-  EXPECT_GT(plain.file("run1/outputs/run1_animals_end.tsv").size(), 2 * (std::size_t(1) << 20)) << "a day's rows fit one member";
+  EXPECT_GT(plain.file("run1/outputs/run1_animals_end.tsv").size(), 2 * (std::size_t(1) << 20))
+      << "a day's rows fit one member";
   std::size_t members = 0;
-  for (std::size_t at = table.find("\x1f\x8b\x08"); at != std::string::npos; at = table.find("\x1f\x8b\x08", at + 1)) ++members;
+  for (std::size_t at = table.find("\x1f\x8b\x08"); at != std::string::npos; at = table.find("\x1f\x8b\x08", at + 1))
+    ++members;
   EXPECT_GT(members, 4u);
   ASSERT_EQ(std::system(("cd " + shellQuote(three.path) + " && find run1 -name '*.gz' -exec gunzip {} +").c_str()), 0);
   EXPECT_TRUE(three.results() == plain.results());

@@ -22,11 +22,13 @@ TEST(WholeRun, TheRunInfoRecordsTheRunFromItsStart) {
   EXPECT_EQ(infoField(info, "days_run"), "4");
   EXPECT_EQ(infoField(info, "last_day"), "3");
   EXPECT_EQ(infoField(info, "working_directory"), "\"" + here.path.string() + "\"");
-  EXPECT_TRUE(std::regex_match(infoField(info, "start_time"), std::regex("\"20[0-9]{2}-[0-9]{2}-[0-9]{2}T[0-9:]{8}Z\"")));
+  EXPECT_TRUE(
+      std::regex_match(infoField(info, "start_time"), std::regex("\"20[0-9]{2}-[0-9]{2}-[0-9]{2}T[0-9:]{8}Z\"")));
   EXPECT_NE(infoField(info, "commit"), "(absent)");
   EXPECT_NE(infoField(info, "peak_memory_bytes"), "null");
-  EXPECT_NE(info.find("\"command_line\": [\"" + std::string(SOILWEB_BINARY) + "\", \"--set\", \"simulation.temperature=21\""),
-            std::string::npos);
+  EXPECT_NE(
+      info.find("\"command_line\": [\"" + std::string(SOILWEB_BINARY) + "\", \"--set\", \"simulation.temperature=21\""),
+      std::string::npos);
   EXPECT_NE(info.find("\"temperature\": 21,"), std::string::npos) << "the configuration as read, after --set";
 
   // Killed outright while running: the first record is there, whole.
@@ -76,7 +78,8 @@ TEST(WholeRun, TheSameSeedRepeatsTheRunByteForByte) {
   // The C library picks its exp, log and pow by processor; without FMA (as on
   // older machines) the results must be the same.
   Scratch plain;
-  ASSERT_EQ(plain.run(exampleConfig({{"days", "30"}}), "", "export GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA; ").status, 0);
+  ASSERT_EQ(
+      plain.run(exampleConfig({{"days", "30"}}), "", "export GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA; ").status, 0);
   EXPECT_TRUE(first.results() == plain.results());
   Scratch other;
   ASSERT_EQ(other.run(exampleConfig({{"days", "30"}, {"seed", "99"}})).status, 0);
@@ -89,10 +92,10 @@ TEST(WholeRun, TheSameSeedRepeatsTheRunByteForByte) {
 // change of results must be deliberate: rerun with SOILWEB_UPDATE_GOLDEN=1 and
 // say why in the commit.
 TEST(WholeRun, GoldenRuns) {
-  for (const auto& [name, args] : {std::make_pair(std::string("kept"), std::string()),
-                                   std::make_pair(std::string("purged"),
-                                                  std::string("--set simulation.purgeDeadAnimals=1 "
-                                                              "--set world.life.animals.1.huntingMode=sit_and_wait"))}) {
+  for (const auto& [name, args] :
+       {std::make_pair(std::string("kept"), std::string()),
+        std::make_pair(std::string("purged"), std::string("--set simulation.purgeDeadAnimals=1 "
+                                                          "--set world.life.animals.1.huntingMode=sit_and_wait"))}) {
     Scratch here;
     ASSERT_EQ(here.run(exampleConfig({{"days", "70"}}), args).status, 0) << name;
     std::set<std::string> born, hatched, eaten;
@@ -109,7 +112,8 @@ TEST(WholeRun, GoldenRuns) {
     EXPECT_GT(eaten.size(), 20u) << name;
 
     std::system(("cd " + shellQuote(here.path) +
-                 " && find run1 -path run1/.soilweb -prune -o -type f ! -name '*_run_info.json' -print | LC_ALL=C sort | xargs sha256sum > sums.txt")
+                 " && find run1 -path run1/.soilweb -prune -o -type f ! -name '*_run_info.json' -print | LC_ALL=C sort "
+                 "| xargs sha256sum > sums.txt")
                     .c_str());
     const std::string actual = here.file("sums.txt");
     const fs::path golden = fs::path(SOILWEB_SOURCE_DIR) / "tests" / "golden" / (name + "_run.sha256");

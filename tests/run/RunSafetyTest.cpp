@@ -35,7 +35,8 @@ TEST(SafeRun, TwoRunsIntoOneFolderNeverMix) {
     alone[seed - 1] = reference.results();
   }
   const std::regex refusal(
-      "soilweb: (run folder 'run1' is in use by another soilweb process( \\(pid [0-9]+\\))?|output folder 'run1' already "
+      "soilweb: (run folder 'run1' is in use by another soilweb process( \\(pid [0-9]+\\))?|output folder 'run1' "
+      "already "
       "exists; remove it, change simulation.outputs.simulationName or pass --overwrite)\n");
   for (int attempt = 0; attempt < 20; ++attempt) {
     Scratch here;
@@ -47,7 +48,8 @@ TEST(SafeRun, TwoRunsIntoOneFolderNeverMix) {
     const int first = std::stoi(here.file("s1")), second = std::stoi(here.file("s2"));
     ASSERT_EQ(first + second, 1) << "exactly one runs: " << first << " " << second;
     const int winner = first == 0 ? 1 : 2;
-    EXPECT_TRUE(std::regex_match(here.file(winner == 1 ? "e2" : "e1"), refusal)) << here.file(winner == 1 ? "e2" : "e1");
+    EXPECT_TRUE(std::regex_match(here.file(winner == 1 ? "e2" : "e1"), refusal))
+        << here.file(winner == 1 ? "e2" : "e1");
     EXPECT_TRUE(here.results() == alone[winner - 1]) << "attempt " << attempt;
     EXPECT_EQ(infoField(here.file("run1/outputs/run1_run_info.json"), "seed"), std::to_string(winner));
   }
@@ -62,7 +64,8 @@ TEST(SafeRun, ARunningFolderIsRefusedToOverwriteAndResume) {
   int raw = 0;
   ASSERT_EQ(waitpid(pid, &raw, WUNTRACED), pid);
   ASSERT_TRUE(WIFSTOPPED(raw));
-  const std::string inUse = "soilweb: run folder 'run1' is in use by another soilweb process (pid " + std::to_string(pid) + ")\n";
+  const std::string inUse =
+      "soilweb: run folder 'run1' is in use by another soilweb process (pid " + std::to_string(pid) + ")\n";
   const Outcome overwrite = here.run("", "--overwrite --seed 9");
   EXPECT_EQ(overwrite.status, 1);
   EXPECT_EQ(overwrite.err, inUse);
@@ -112,9 +115,10 @@ TEST(SafeRun, LinksAreNeverFollowed) {
     fs::create_directories(here.path / "run1");
     fs::create_directories(here.path / "elsewhere");
     fs::create_directory_symlink("../elsewhere", here.path / "run1/outputs");
-    EXPECT_EQ(here.run(config).err,
-              "soilweb: output folder 'run1' already exists; remove it, change simulation.outputs.simulationName or pass "
-              "--overwrite\n");
+    EXPECT_EQ(
+        here.run(config).err,
+        "soilweb: output folder 'run1' already exists; remove it, change simulation.outputs.simulationName or pass "
+        "--overwrite\n");
     fs::remove_all(here.path / "run1");
     fs::create_directory_symlink("elsewhere", here.path / "run1");
     const Outcome run = here.run(config);
@@ -155,8 +159,9 @@ TEST(SafeRun, OutputNamesThatCollideOrHoldPathsAreRefused) {
   }
   // With the dead purged the matrices are not written, so their names do not matter.
   Scratch purged;
-  EXPECT_EQ(purged.run(exampleConfig({{"days", "1"}, {"purgeDeadAnimals", "1"}, {"nodesMatrixFilename", "\"a/b\""}})).status,
-            0);
+  EXPECT_EQ(
+      purged.run(exampleConfig({{"days", "1"}, {"purgeDeadAnimals", "1"}, {"nodesMatrixFilename", "\"a/b\""}})).status,
+      0);
 }
 
 // A stop at any phase leaves only whole files and a record that tells how the
@@ -180,15 +185,16 @@ TEST(SafeRun, AStopAtAnyPhaseLeavesWholeFilesAndATruthfulRecord) {
     return "soilweb: completed (" + signal + " came after the last day: the closing files were finished): day 20 of 20";
   };
   auto noted = [](const std::string& signal) {
-    return "soilweb: note: " + signal + " arrived while the run's closing files were written; they were finished first\n";
+    return "soilweb: note: " + signal +
+           " arrived while the run's closing files were written; they were finished first\n";
   };
   const std::vector<Case> cases = {
       {"started:TERM", 143, "soilweb: stopped by SIGTERM after no day" + stopLine + "\n", "stopped",
        "soilweb: stopped by SIGTERM: no day run; "},
-      {"day@4:INT", 130, "soilweb: stopped by SIGINT after day 4" + stopLine + "; carry on with --resume run1\n", "stopped",
-       "soilweb: stopped by SIGINT: day 4 of 20 reached, 5 days run; "},
-      {"day@6:HUP", 129, "soilweb: stopped by SIGHUP after day 6" + stopLine + "; carry on with --resume run1\n", "stopped",
-       "soilweb: stopped by SIGHUP: day 6 of 20 reached, 7 days run; "},
+      {"day@4:INT", 130, "soilweb: stopped by SIGINT after day 4" + stopLine + "; carry on with --resume run1\n",
+       "stopped", "soilweb: stopped by SIGINT: day 4 of 20 reached, 5 days run; "},
+      {"day@6:HUP", 129, "soilweb: stopped by SIGHUP after day 6" + stopLine + "; carry on with --resume run1\n",
+       "stopped", "soilweb: stopped by SIGHUP: day 6 of 20 reached, 7 days run; "},
       {"day@20:TERM", 0,
        "soilweb: note: SIGTERM arrived after the last day; the run's closing files were finished first\n", "completed",
        completedAfter("SIGTERM")},
@@ -265,7 +271,8 @@ TEST(SafeRun, EveryFailureIsRecordedWithItsReason) {
   writeFile(here.path / "run1/checkpoint", "a file where the checkpoints go");
   const Outcome run = here.run(exampleConfig({{"days", "3"}}), "--overwrite --checkpoint-every 2");
   EXPECT_EQ(run.status, 1);
-  const std::string line = "soilweb: cannot write the checkpoint 'run1/checkpoint/run1_checkpoint.bin': Not a directory";
+  const std::string line =
+      "soilweb: cannot write the checkpoint 'run1/checkpoint/run1_checkpoint.bin': Not a directory";
   EXPECT_NE(run.err.find(line + "\n"), std::string::npos) << run.err;
   EXPECT_EQ(infoField(here.file("run1/outputs/run1_run_info.json"), "error"), "\"" + line + "\"");
 }
@@ -285,10 +292,11 @@ TEST(SafeRun, AFullDiskStopsTheRunAndIsRecorded) {
   const Outcome run = here.run("", "--output-dir disk --checkpoint-every 2");
   EXPECT_EQ(run.status, 1);
   std::smatch match;
-  ASSERT_TRUE(std::regex_match(run.err, match,
-                               std::regex("soilweb: no room left on the disk: 'soak/[a-z_]+/soak_[a-z_]+[0-9]+\\.[a-z]+' "
-                                          "could not be written \\(No space left on device\\); the run stopped after "
-                                          "day ([0-9]+)\n")))
+  ASSERT_TRUE(
+      std::regex_match(run.err, match,
+                       std::regex("soilweb: no room left on the disk: 'soak/[a-z_]+/soak_[a-z_]+[0-9]+\\.[a-z]+' "
+                                  "could not be written \\(No space left on device\\); the run stopped after "
+                                  "day ([0-9]+)\n")))
       << run.err;
   const std::string info = here.file("disk/soak/outputs/soak_run_info.json");
   EXPECT_EQ(infoField(info, "status"), "\"failed\"");
@@ -310,12 +318,13 @@ TEST(SafeRun, ResumeAndTheRecordRepeatTheRun) {
   EXPECT_NE(info.find("\"seed\": " + seed + "\n"), std::string::npos) << "the drawn seed is in the configuration too";
   const Outcome again = here.run("", "--resume run1");
   EXPECT_EQ(again.status, 1);
-  EXPECT_EQ(again.err, "soilweb: --resume: the run in 'run1' has already ended (completed); there is nothing to carry on\n");
+  EXPECT_EQ(again.err,
+            "soilweb: --resume: the run in 'run1' has already ended (completed); there is nothing to carry on\n");
 
   // The recorded configuration, run as it stands, repeats the run.
   Scratch repeat;
-  const Outcome rerun = repeat.run(std::regex_replace(info.substr(info.find("\"configuration\": ") + 17),
-                                                      std::regex("\n}\n$"), "\n"));
+  const Outcome rerun =
+      repeat.run(std::regex_replace(info.substr(info.find("\"configuration\": ") + 17), std::regex("\n}\n$"), "\n"));
   ASSERT_EQ(rerun.status, 0) << rerun.err;
   EXPECT_TRUE(repeat.results() == here.results());
 }
