@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Installs what building soilweb needs (when missing, on Debian or Ubuntu) and builds it.
 # Usage: scripts/setup.sh [build-dir] [extra cmake options...]
+#        scripts/setup.sh --preset NAME   (a preset of CMakePresets.json: release, dev, asan, tsan, fuzz)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+preset=""
+if [ "${1:-}" = "--preset" ]; then preset=${2:?"--preset needs a name"}; shift 2; fi
 build=${1:-"$root/build"}
 shift || true
 
@@ -37,5 +40,11 @@ if [ -x /usr/bin/python3 ]; then
   if [ -n "$site" ] && mkdir -p "$site" 2>/dev/null; then echo "$root/python" > "$site/soilweb.pth"; fi
 fi
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
-cmake --build "$build" -j"$(nproc)" ${SOILWEB_TARGET:+--target "$SOILWEB_TARGET"}
+if [ -n "$preset" ]; then
+  cd "$root"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$(nproc)"
+else
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+  cmake --build "$build" -j"$(nproc)" ${SOILWEB_TARGET:+--target "$SOILWEB_TARGET"}
+fi

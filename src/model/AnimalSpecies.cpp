@@ -16,6 +16,7 @@ namespace soilweb {
 const std::vector<std::string>& AnimalSpecies::traitNames() {
   static const std::vector<std::string> names = [] {
     std::vector<std::string> all;
+    all.reserve(TRAITS.size());
     for (const TraitInfo& trait : TRAITS) all.emplace_back(trait.name);
     return all;
   }();
@@ -218,7 +219,7 @@ std::unique_ptr<AnimalSpecies> AnimalSpecies::read(const Configuration& entry, d
   readGeneticSizes(entry, memoryBudget, g);
   readGeneticLists(entry, g);
   const std::string name = entry.name("name");
-  if (const auto first = name.find_first_not_of(" ");
+  if (const auto first = name.find_first_not_of(' ');
       first != std::string::npos && std::string("=+-@").find(name[first]) != std::string::npos)
     Configuration::warnings.push_back("'" + entry.pathOf("name") + "' starts with '" + name[first] +
                                       "': a spreadsheet opening the tables may take the name for a formula");

@@ -61,7 +61,7 @@ void AnimalSnapshot::appendLine(const Animal& a, std::string& out, KeptLines* ke
   const std::size_t fixedSize = kept ? kept->size : scratch.size();
   // Written in place: room for the fixed runs, 11 whole numbers and 6 reals.
   const std::size_t start = out.size();
-  out.resize(start + fixedSize + 11 * 25 + 6 * 33);
+  out.resize(start + fixedSize + std::size_t{11 * 25 + 6 * 33});
   char* at = &out[start];
   auto fixed = [&](int k) { at = std::copy(fixedText + fixedCuts[k], fixedText + fixedCuts[k + 1], at); };
   auto field = [&](long long n) {

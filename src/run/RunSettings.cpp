@@ -20,7 +20,7 @@ const char* const MATRIX_KEYS[] = {"simulation.outputs.encountersMatrixFilename"
 // The word key holds, which must be first or second; "" when the key is absent.
 std::string choiceOf(const Configuration& config, const std::string& key, const char* first, const char* second) {
   if (!config.has(key)) return "";
-  const std::string word = config.text(key);
+  std::string word = config.text(key);
   if (word != first && word != second)
     config.fail(key, std::string("must be ") + first + " or " + second + ", got '" + word + "'");
   return word;
@@ -122,7 +122,7 @@ RunSettings RunSettings::read(const Configuration& config, const boost::property
   try {
     return readRunSettings(config);
   } catch (const Configuration::Error&) {
-    World(tree, false);  // raises the first error among the world's keys, if there is one
+    const World probe(tree, false);  // raises the first error among the world's keys, if there is one
     throw;
   }
 }
