@@ -18,10 +18,8 @@ if [ -n "${missing:-}" ]; then
   sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
   $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing >/dev/null
 fi
-build="$root/build-fuzz"
-cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DSOILWEB_SANITIZE=ON -DSOILWEB_FUZZ=ON -DSOILWEB_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target config_fuzzer checkpoint_fuzzer resume_fuzzer soilweb >/dev/null
+build="$root/build-fuzz"  # the fuzz preset's
+(cd "$root" && cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j"$(nproc)" >/dev/null)
 # A fuzzer is blind to code built without coverage instrumentation: every library must have it.
 for library in "$build"/libsoilweb_*.a; do
   # grep reads all of nm's output (not -q): under pipefail nm must not die of SIGPIPE.
