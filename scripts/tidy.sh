@@ -2,10 +2,10 @@
 # Checks every source of src/ with clang-tidy (the checks of .clang-tidy, any
 # finding an error), from the compile commands of a build made with
 # CMAKE_EXPORT_COMPILE_COMMANDS (the dev preset's).
-# Usage: scripts/tidy.sh [build-dir]   (default build-dev)
+# Usage: scripts/tidy.sh [build-dir]   (default build, as the dev preset makes it)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-build-dev}
+build=${1:-build}
 if ! command -v run-clang-tidy >/dev/null; then
   sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
   $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq clang-tidy >/dev/null
