@@ -61,6 +61,11 @@ std::vector<Key> simulationKeys() {
       {"simulation.temperature", "lenient real", true, "temperature of the run, degrees Celsius"},
       {"simulation.minTemperature", "lenient real", true, "temperature at which every temperature factor is 1"},
       {"simulation.maxTemperature", "lenient real", true, "temperature at which a factor reaches its Q10 value"},
+      {"simulation.temperatureSeries", "list", false,
+       "[day, degrees] pairs: the temperature of each day, linear between them (instead of temperature)"},
+      {"simulation.stopWhen", "text", false,
+       "any (default): stop when the resource, the prey or the predators are gone; resource: only when the "
+       "resource or every animal is; never: only when every animal is"},
       {"simulation.checkpointEvery", "strict integer", false, "write a checkpoint after every k days"},
       {"simulation.purgeDeadAnimals", "strict integer", true,
        "1: the dead are removed daily; 0: kept, and the food-web matrices written"},
@@ -77,6 +82,9 @@ std::vector<Key> simulationKeys() {
       {"simulation.outputs.compression", "text", false, "none, or gzip: outputs written gzip-compressed"},
       {"simulation.outputs.layout", "text", false, "daily (a file per day and kind), or tables (a file per kind)"},
       {"simulation.outputs.traitStatistics", "text", false, "true: the daily trait statistics are written"},
+      {"simulation.outputs.geneticStatistics", "text", false,
+       "true: the daily statistics of the genetic values are written"},
+      {"simulation.outputs.pedigree", "text", false, "true: the pedigree and the table of deaths are written"},
       {"simulation.outputs.threads", "strict integer", false, "threads compressing the tables layout's gzip files"},
       {"simulation.outputs.foodWeb", "text", false, "matrices, or edges: the food web as node and edge tables"},
   };

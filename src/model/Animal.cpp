@@ -34,11 +34,21 @@ double Animal::temperatureFactor(double q) {
   return linearInterpolate(Cell::TEMPERATURE, Cell::MIN_TEMPERATURE, Cell::MAX_TEMPERATURE, 1, q);
 }
 
-void Animal::initTraits() {
+void Animal::initTraits() { traits = rawGeneticValues(nullptr); }
+
+Animal::Traits Animal::rawGeneticValues(AlleleSums* halves) const {
   const unsigned T = species->getNumberOfTraits();
   const unsigned L = species->getNumberOfLoci();
   const unsigned M = species->getNumberOfTraitsPerModule();
   const Genome& genome = *chromosomes;
+  Traits raw{};
+  auto add = [&](unsigned i, double first, double second) {
+    raw[i] += first + second;
+    if (halves) {
+      halves->first[i] += first;
+      halves->second[i] += second;
+    }
+  };
   for (unsigned i = 0; i < T; ++i) {
     const unsigned module = i / M;
     const double own = species->getOwnLociPerModule().at(module);
@@ -48,7 +58,7 @@ void Animal::initTraits() {
     const Alleles& a = pair.first.getAlleles();
     const Alleles& b = pair.second.getAlleles();
     unsigned k = 0;
-    for (; k < L && k < own; ++k) traits[i] += a.at(k) + b.at(k);
+    for (; k < L && k < own; ++k) add(i, a.at(k), b.at(k));
     // The remaining loci are shared with the module's first trait; in a negative
     // module the other traits take their complements and so move against it.
     const ChromosomePair firstPair = genome.at(first);
@@ -56,12 +66,15 @@ void Animal::initTraits() {
     const Alleles& fb = firstPair.second.getAlleles();
     for (; k < L; ++k) {
       if (followsFirst)
-        traits[i] += fa.at(k) + fb.at(k);
+        add(i, fa.at(k), fb.at(k));
       else
-        traits[i] += (1 - fa.at(k)) + (1 - fb.at(k));
+        add(i, 1 - fa.at(k), 1 - fb.at(k));
     }
   }
+  return raw;
 }
+
+Animal::Traits Animal::geneticValues(AlleleSums* halves) const { return mappedOntoRanges(rawGeneticValues(halves)); }
 
 void Animal::updateLimits() {
   auto& minObserved = species->getMinObservedTraits();
@@ -72,7 +85,7 @@ void Animal::updateLimits() {
   }
 }
 
-void Animal::interpolateTraits() {
+Animal::Traits Animal::mappedOntoRanges(Traits raw) const {
   auto& minObserved = species->getMinObservedTraits();
   auto& maxObserved = species->getMaxObservedTraits();
   auto& minRestricted = species->getMinRestrictedTraits();
@@ -81,10 +94,15 @@ void Animal::interpolateTraits() {
     // All founders alike in a trait: no range to map from, so take the middle
     // of the restricted range rather than divide by zero.
     if (minObserved[i] == maxObserved[i])
-      traits[i] = (minRestricted[i] + maxRestricted[i]) / 2;
+      raw[i] = (minRestricted[i] + maxRestricted[i]) / 2;
     else
-      traits[i] = linearInterpolate(traits[i], minObserved[i], maxObserved[i], minRestricted[i], maxRestricted[i]);
+      raw[i] = linearInterpolate(raw[i], minObserved[i], maxObserved[i], minRestricted[i], maxRestricted[i]);
   }
+  return raw;
+}
+
+void Animal::interpolateTraits() {
+  traits = mappedOntoRanges(traits);
   adjustTraits();
 }
 
@@ -143,7 +161,8 @@ void Animal::tuneTraits() {
 }
 
 const Animal::TuningScales& Animal::tuningScalesOnce() {
-  if (!tuningScales.known) {
+  // A temperature series changes the run temperature from day to day.
+  if (!tuningScales.known || tuningScales.temperature != Cell::TEMPERATURE) {
     auto& minLimits = species->getMinTraitLimits();
     auto& maxLimits = species->getMaxTraitLimits();
     tuningScales = {true,
@@ -152,7 +171,8 @@ const Animal::TuningScales& Animal::tuningScalesOnce() {
                     linearInterpolate(speed_ini, minLimits[SPEED], maxLimits[SPEED], 1, 7),
                     temperatureFactor(traits[SRCH_Q10]),
                     temperatureFactor(traits[VOR_Q10]),
-                    temperatureFactor(traits[SPD_Q10])};
+                    temperatureFactor(traits[SPD_Q10]),
+                    Cell::TEMPERATURE};
   }
   return tuningScales;
 }

@@ -52,6 +52,14 @@ class Animal {
   void adjustTraits();
   void tuneTraits();
 
+  // The two halves of each trait's raw value: the sums over the loci it reads
+  // of the first and of the second chromosomes (complements in a negative module).
+  struct AlleleSums;
+  // What the animal inherited: its raw values mapped onto the species' ranges,
+  // as at birth before the one-off adjustments, made again from the genome (no
+  // draw). halves, when given, receives the halves of the raw values.
+  std::array<double, 13> geneticValues(AlleleSums* halves = nullptr) const;
+
   // Energetics and life cycle.
   bool activateIfReady(int day);
   void metabWithGrowth(int day);
@@ -89,6 +97,9 @@ class Animal {
     forgetKeptFactors();
   }
   using Traits = std::array<double, 13>;  // one value per Trait, in its order
+  struct AlleleSums {
+    Traits first{}, second{};
+  };
   const Traits& getTraits() const { return traits; }
   int getInstar() const { return instar; }
   double getPhenoIni() const { return pheno_ini; }
@@ -118,6 +129,10 @@ class Animal {
   virtual void transferState(StateArchive& archive);
 
  protected:
+  // The sums of allele values the genome gives each trait.
+  Traits rawGeneticValues(AlleleSums* halves) const;
+  // Raw values mapped from the founders' observed ranges onto the restricted ones.
+  Traits mappedOntoRanges(Traits raw) const;
   // Factor of a rate at the run temperature: 1 at the minimum temperature, q at the maximum.
   static double temperatureFactor(double q);
   // Number of whole steps trait 7 allows (0 below one step).
@@ -159,11 +174,12 @@ class Animal {
     tuningScales.known = false;
   }
   // The factors of daily tuning that hang on traits fixed at birth, the
-  // species' limits and the run temperature alone.
+  // species' limits and the day's temperature alone.
   struct TuningScales {
     bool known = false;
     double search, voracity, speed;                                   // by the limits of each trait
     double searchTemperature, voracityTemperature, speedTemperature;  // by each trait's Q10
+    double temperature;                                               // the temperature they were made at
   };
   const TuningScales& tuningScalesOnce();
   // The reserve share at which body condition bottoms out (daily tuning).

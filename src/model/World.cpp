@@ -12,6 +12,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <unordered_set>
@@ -111,14 +112,28 @@ void World::readSoilAndRunKeys(const Configuration& config) {
   Cell::TEMPERATURE = config.real("simulation.temperature");
   Cell::MIN_TEMPERATURE = config.real("simulation.minTemperature");
   Cell::MAX_TEMPERATURE = config.real("simulation.maxTemperature");
-  Cell::MIN_R = growthRateAt(Cell::MIN_FUNGI);
-  Cell::MAX_R = growthRateAt(Cell::MAX_FUNGI);
+  temperatureSeries = {};
+  if (config.has("simulation.temperatureSeries"))
+    temperatureSeries = TemperatureSeries::read(config, "simulation.temperatureSeries");
+  warnAboutTemperaturesOutOfRange();
+  // The ring is built and the founders are born at day 0's temperature.
+  setTemperatureOf(0);
   Cell::increaseForChemostatEffect = config.real("world.soil.increaseForChemostatEffect");
   Cell::thresholdForChemostatEffect = config.real("world.soil.thresholdForChemostatEffect");
 
   simulationName = config.text("simulation.outputs.simulationName");
 
   DAYS = config.integer("simulation.days");
+  stopWhen = StopWhen::ANY;
+  if (config.has("simulation.stopWhen")) {
+    const std::string rule = config.text("simulation.stopWhen");
+    if (rule == "resource")
+      stopWhen = StopWhen::RESOURCE;
+    else if (rule == "never")
+      stopWhen = StopWhen::NEVER;
+    else if (rule != "any")
+      config.fail("simulation.stopWhen", "must be any, resource or never, got '" + rule + "'");
+  }
   PREDATORS = config.integer("simulation.predators") != 0;
   PARALLEL = config.integer("simulation.parallel");
   worldLength = config.integer("simulation.worldLength");
@@ -226,7 +241,41 @@ void World::checkRegistryAfter(const char* phase) const {
   if (!fault.empty()) throw std::logic_error(std::string("after ") + phase + ": " + fault);
 }
 
+void World::setTemperatureOf(int day) {
+  if (!temperatureSeries.empty()) Cell::TEMPERATURE = temperatureSeries.at(day);
+  Cell::MIN_R = growthRateAt(Cell::MIN_FUNGI);
+  Cell::MAX_R = growthRateAt(Cell::MAX_FUNGI);
+}
+
+double World::temperatureOf(int day) const {
+  return temperatureSeries.empty() ? Cell::TEMPERATURE : temperatureSeries.at(day);
+}
+
+void World::warnAboutTemperaturesOutOfRange() const {
+  const double low = std::min(Cell::MIN_TEMPERATURE, Cell::MAX_TEMPERATURE);
+  const double high = std::max(Cell::MIN_TEMPERATURE, Cell::MAX_TEMPERATURE);
+  auto warn = [&](const std::string& what, double degrees) {
+    if (degrees >= low && degrees <= high) return;
+    std::string text, lowText, highText;
+    appendDouble(text, degrees);
+    appendDouble(lowText, Cell::MIN_TEMPERATURE);
+    appendDouble(highText, Cell::MAX_TEMPERATURE);
+    Configuration::warnings.push_back(what + " " + text + " lies outside 'simulation.minTemperature' " + lowText +
+                                      " to 'simulation.maxTemperature' " + highText +
+                                      ": the temperature factors of the traits extrapolate there");
+  };
+  if (temperatureSeries.empty()) {
+    warn("'simulation.temperature' is", Cell::TEMPERATURE);
+    return;
+  }
+  std::size_t k = 0;
+  for (const auto& point : temperatureSeries.getPoints())
+    warn("'simulation.temperatureSeries[" + std::to_string(k++) + "]' of day " + std::to_string(point.first) + " is",
+         point.second);
+}
+
 void World::runNextDay(int day) {
+  setTemperatureOf(day);
   tell([&](DayObserver& o) { o.dayStarted(*this, day); });
   const double biomass = getTotalBiomass();
   tell([biomass](DayObserver& o) { o.biomassMeasured(biomass); });
@@ -345,20 +394,35 @@ void World::purgeDeadAnimalsAlongCells() {
 
 bool World::isExtinguished() const { return !whatDiedOut().empty(); }
 
-std::string World::whatDiedOut() const {
-  if (cells.empty()) return "the world";
+World::Gone World::whatIsGone() const {
+  Gone gone{cells.empty(), cells.empty(), cells.empty()};
+  if (cells.empty()) return gone;
   double biomass = 0, preys = 0, predators = 0;
   for (const auto& c : cells) {
     biomass += c->getFungi();
     preys += c->getNumberOfUnbornPreys() + c->getNumberOfActivePreys();
     predators += c->getNumberOfUnbornPredators() + c->getNumberOfActivePredators();
   }
-  std::string gone;
-  auto add = [&](const char* what) { gone += (gone.empty() ? "" : " and ") + std::string(what); };
-  if (biomass == 0) add("the soil resource");
-  if (preys == 0) add("the prey");
-  if (predators == 0) add("the predators");
-  return gone;
+  return {biomass == 0, preys == 0, predators == 0};
+}
+
+std::string World::whatDiedOut() const {
+  if (cells.empty()) return "the world";
+  const Gone gone = whatIsGone();
+  const bool noAnimal = gone.prey && gone.predators;
+  const bool ends = stopWhen == StopWhen::ANY        ? gone.resource || gone.prey || gone.predators
+                    : stopWhen == StopWhen::RESOURCE ? gone.resource || noAnimal
+                                                     : noAnimal;
+  return ends ? gone.names() : "";
+}
+
+std::string World::Gone::names() const {
+  std::string text;
+  auto add = [&](const char* what) { text += (text.empty() ? "" : " and ") + std::string(what); };
+  if (resource) add("the soil resource");
+  if (prey) add("the prey");
+  if (predators) add("the predators");
+  return text;
 }
 
 std::string World::registryFault() const {

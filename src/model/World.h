@@ -6,6 +6,8 @@
 // (which own the animals) and its species.
 #pragma once
 
+#include "core/TemperatureSeries.h"
+
 #include <boost/property_tree/ptree_fwd.hpp>
 
 #include <memory>
@@ -51,11 +53,28 @@ class World {
   void initCells(int n);
   void initAnimals();
 
+  // Runs day, at its temperature (from simulation.temperatureSeries when given).
   void runNextDay(int day);
+  // The temperature day runs at.
+  double temperatureOf(int day) const;
+  // Whether the temperature follows simulation.temperatureSeries.
+  bool hasTemperatureSeries() const { return !temperatureSeries.empty(); }
+  // When a run ends before its last day (simulation.stopWhen): at the first
+  // of the resource, the prey and the predators gone (ANY, the default); only
+  // when the resource is gone or no animal is left (RESOURCE); only when no
+  // animal is left (NEVER).
+  enum class StopWhen { ANY, RESOURCE, NEVER };
+  // Whether the run ends here, under its stopWhen.
   bool isExtinguished() const;
-  // What has run out, e.g. "the predators" or "the prey and the predators";
-  // "" while the world lives.
+  // What has run out when the run ends here, e.g. "the predators" or "the prey
+  // and the predators"; "" while the run goes on.
   std::string whatDiedOut() const;
+  // What is gone now: no resource left, no prey or no predator unborn or active.
+  struct Gone {
+    bool resource, prey, predators;
+    std::string names() const;  // "the prey and the predators", "" when nothing is
+  };
+  Gone whatIsGone() const;
   double getTotalBiomass() const;
 
   void addFungiFromChemostatEffectAlongCells();
@@ -95,6 +114,10 @@ class World {
   void warnAboutUndefinedTraits() const;
   // Refuses a world whose cells and founders would need more than MEMORY_BUDGET.
   void checkStartingMemory() const;
+  // Adds a configuration warning for every temperature outside the range of the temperature factors.
+  void warnAboutTemperaturesOutOfRange() const;
+  // Sets the run temperature of day and the soil rates that hang on it.
+  void setTemperatureOf(int day);
   void checkRegistryAfter(const char* phase) const;
   // A step of the day is over: the registry is checked after an animal phase
   // (null: the soil's step) and the observers are told.
@@ -113,6 +136,8 @@ class World {
   std::vector<std::unique_ptr<Cell>> cells;                           // index = position on the ring
   std::vector<std::unique_ptr<AnimalSpecies>> existingAnimalSpecies;  // 0 founds prey, 1 predators
   std::vector<DayObserver*> observers;                                // not owned
+  StopWhen stopWhen = StopWhen::ANY;
+  TemperatureSeries temperatureSeries;                                // empty: simulation.temperature throughout
 };
 
 }  // namespace soilweb

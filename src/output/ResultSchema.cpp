@@ -28,6 +28,7 @@ Columns summaryColumns() {
                          std::string(kind == std::string("PREY") ? "prey" : "predators") + " in state " + state +
                              (dead ? " (deaths of the day with purgeDeadAnimals 1, since day 0 with 0)" : "")});
     }
+  columns.push_back({"TEMPERATURE", "real", "degrees Celsius", "the day's temperature", "simulation.temperatureSeries"});
   return columns;
 }
 
@@ -56,17 +57,40 @@ Columns animalColumns() {
   return columns;
 }
 
-Columns traitColumns() {
+// The statistics of the traits by species and stage; genetic: of the genetic
+// values, each trait with its heterozygosity.
+Columns traitColumns(bool genetic) {
   Columns columns = {{"day", "integer", "day", "the day"},
                      {"species", "text", "", "the species' name"},
                      {"stage", "text", "", "stage of the living: egg, juvenile, adult or reproducing"},
                      {"count", "integer", "animals", "number of such animals"}};
   const std::pair<const char*, const char*> statistics[] = {
       {"_mean", "mean"}, {"_sd", "sample standard deviation (n - 1)"}, {"_min", "minimum"}, {"_max", "maximum"}};
-  for (const TraitInfo& trait : TRAITS)
+  const std::string of = genetic ? " of the genetic value of " : " of ";
+  for (const TraitInfo& trait : TRAITS) {
     for (const auto& [suffix, what] : statistics)
-      columns.push_back({std::string(trait.column) + suffix, "real", trait.unit,
-                         std::string(what) + " of " + trait.column + " over those animals (NA when there is none)"});
+      columns.push_back({std::string(trait.column) + suffix, "real", genetic ? "" : trait.unit,
+                         what + of + trait.column + " over those animals (NA when there is none)"});
+    if (genetic)
+      columns.push_back({std::string(trait.column) + "_het", "real", "allele sum",
+                         std::string("mean over those animals of the difference between the sums of the ") +
+                             trait.column + " alleles on the first and on the second chromosomes (NA when none)"});
+  }
+  return columns;
+}
+
+Columns pedigreeColumns() {
+  Columns columns = {{"id", "integer", "", "animal id"},
+                     {"species", "text", "", "species name"},
+                     {"birth_day", "integer", "day", "the day its egg was laid (0 for founders)"},
+                     {"ID_prt1", "integer", "", "id of its first parent (0 for founders)"},
+                     {"ID_prt2", "integer", "", "id of its second parent (0 for founders)"},
+                     {"g_numb_prt1", "integer", "", "generation number along the first parent's line"},
+                     {"g_numb_prt2", "integer", "", "generation number along the second parent's line"}};
+  for (const TraitInfo& trait : TRAITS)
+    columns.push_back({trait.column, "real", "",
+                       std::string("genetic value of ") + trait.column +
+                           ": the allele sum mapped onto the species' range, before the adjustments at birth"});
   return columns;
 }
 
@@ -90,7 +114,23 @@ std::vector<ResultFile> build() {
        "one line a day: biomass and the animals in each life state", true, false, summaryColumns()},
       {"traits", output(L::TRAITS), output(L::TRAITS),
        "simulation.outputs.traitStatistics true, or the tables layout unless it is false",
-       "one row a day per species and life stage: count and statistics of the 13 traits", true, false, traitColumns()},
+       "one row a day per species and life stage: count and statistics of the 13 traits as expressed", true, false,
+       traitColumns(false)},
+      {"genetics", output(L::GENETICS), output(L::GENETICS),
+       "simulation.outputs.geneticStatistics true, or the tables layout unless it is false",
+       "one row a day per species and life stage: count and statistics of the 13 genetic values, and heterozygosity",
+       true, false, traitColumns(true)},
+      {"pedigree", output(L::PEDIGREE), output(L::PEDIGREE),
+       "simulation.outputs.pedigree true, or the tables layout unless it is false",
+       "one row for every animal when it is made: parents, generations and genetic values", true, false,
+       pedigreeColumns()},
+      {"deaths", output(L::DEATHS), output(L::DEATHS),
+       "simulation.outputs.pedigree true, or the tables layout unless it is false",
+       "one row for every animal that died: the day and the fate", true, false,
+       {{"death_day", "integer", "day", "the day it died"},
+        {"id", "integer", "", "animal id"},
+        {"species", "text", "", "species name"},
+        {"fate", "text", "", "starved, predated, background or senesced"}}},
       {"animals_start", in(L::ANIMALS_START, "animals_day_D.txt"), output(L::TABLES[0]),
        "the snapshots chosen by simulation.outputs.snapshots and snapshotEvery",
        "every animal at the start of each day written, one row each", true, true, animalColumns()},
@@ -175,7 +215,7 @@ std::string columnsJson(const std::vector<ResultColumn>& columns) {
     const ResultColumn& c = columns[k];
     out += std::string(k ? "," : "") + "\n      {\"name\": " + jsonQuoted(c.name) +
            ", \"type\": " + jsonQuoted(c.type) + ", \"unit\": " + jsonQuoted(c.unit) +
-           ", \"meaning\": " + jsonQuoted(c.meaning) + "}";
+           ", \"meaning\": " + jsonQuoted(c.meaning) + (*c.when ? ", \"when\": " + jsonQuoted(c.when) : "") + "}";
   }
   return out + (columns.empty() ? "]" : "\n    ]");
 }
@@ -238,9 +278,10 @@ const ResultFile& ResultSchema::file(const std::string& id) {
   throw std::logic_error("no result file '" + id + "' in the schema");
 }
 
-std::string ResultSchema::header(const std::string& id) {
+std::string ResultSchema::header(const std::string& id, bool optional) {
   std::string line;
-  for (const ResultColumn& column : file(id).columns) line += (line.empty() ? "" : "\t") + column.name;
+  for (const ResultColumn& column : file(id).columns)
+    if (optional || *column.when == '\0') line += (line.empty() ? "" : "\t") + column.name;
   return line + "\n";
 }
 

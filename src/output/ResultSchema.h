@@ -18,6 +18,7 @@ struct ResultColumn {
   const char* type;  // "integer", "real" or "text"
   std::string unit;  // "" when the value has none
   std::string meaning;
+  const char* when = "";  // the key that adds the column, "" when it is always there
 };
 
 struct ResultFile {
@@ -42,8 +43,9 @@ class ResultSchema {
  public:
   static const std::vector<ResultFile>& files();
   static const ResultFile& file(const std::string& id);
-  // The header line of a file: its column names, tab-separated, and a newline.
-  static std::string header(const std::string& id);
+  // The header line of a file: its column names, tab-separated, and a
+  // newline; with optional, also the columns that only some keys add.
+  static std::string header(const std::string& id, bool optional = false);
 
   // The stages of the living animals in the trait statistics, in their order.
   static constexpr std::size_t NUMBER_OF_STAGES = 4;

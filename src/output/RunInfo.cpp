@@ -110,6 +110,11 @@ std::string RunInfo::json() const {
   field("resumed_from_day", resumedFromDay < 0 ? "null" : std::to_string(resumedFromDay));
   field("days_run", std::to_string(daysRun));
   field("last_day", lastDay < 0 ? "null" : std::to_string(lastDay));
+  if (ended) {
+    auto day = [](int d) { return d < -1 ? std::string("null") : std::to_string(d); };
+    field("died_out_days", "{\"resource\": " + day(goneAfterDay[0]) + ", \"prey\": " + day(goneAfterDay[1]) +
+                               ", \"predators\": " + day(goneAfterDay[2]) + "}");
+  }
   field("warnings", list(warnings));
   out += "  \"configuration\": ";
   if (configuration)

@@ -7,6 +7,7 @@
 
 #include <boost/property_tree/ptree.hpp>
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,6 +34,9 @@ class RunInfo {
   int daysRun = 0;
   int lastDay = -1;     // -1: no day ran
   std::string diedOut;  // status "extinct": e.g. "the predators"
+  // The day after which the soil resource, the prey and the predators were
+  // first found gone (-1: at the start; below -1: never).
+  std::array<int, 3> goneAfterDay{-2, -2, -2};
   std::string signal;   // status "stopped": "SIGINT" or "SIGTERM"
   std::string error;    // status "failed": the error line
   int exitStatus = -1;

@@ -24,6 +24,9 @@ class RunLayout {
   static const char* const RECORD;         // the run's record, after "NAME_"
   static const char* const CHECKPOINT;     // the checkpoint, after "NAME_"
   static const char* const TRAITS;         // the daily trait statistics, after "NAME_", in outputs
+  static const char* const GENETICS;       // the daily statistics of the genetic values, likewise
+  static const char* const PEDIGREE;       // a row for every animal made, likewise
+  static const char* const DEATHS;         // a row for every death, likewise
   static const char* const FOODWEB_NODES;  // the food web as tables, after "NAME_", in outputs
   static const char* const FOODWEB_EDGES;
   static const char* const PARTIAL;  // added to a file's name while it is being written

@@ -15,7 +15,7 @@ RunOutputs::RunOutputs(const World& world, const SnapshotChoice& choice, Backgro
   snapshots.writeInBackground(writer);
 }
 
-void RunOutputs::printDailySummary(std::string& out, int day) const {
+void RunOutputs::printDailySummary(std::string& out, int day) {
   double biomass = 0.0;
   long counts[13] = {};
   for (const auto& c : world.getCells()) {
@@ -35,10 +35,42 @@ void RunOutputs::printDailySummary(std::string& out, int day) const {
     out += '\t';
     appendInt(out, count);
   }
+  if (world.hasTemperatureSeries()) {
+    out += '\t';
+    appendDouble(out, world.temperatureOf(day));
+  }
   out += '\n';
 }
 
-void RunOutputs::printTraitStatistics(std::string& out, int day) const { TraitStatistics::appendDay(world, day, out); }
+void RunOutputs::printTraitStatistics(std::string& out, int day) { TraitStatistics::appendDay(world, day, out); }
+
+void RunOutputs::printGeneticStatistics(std::string& out, int day) {
+  TraitStatistics::appendGeneticDay(world, day, out);
+}
+
+void RunOutputs::keepPedigree(bool resumed) {
+  pedigreeKept = true;
+  if (resumed) pedigree.resumed(world);
+}
+
+void RunOutputs::printPedigree(std::string& out, int) {
+  out += birthsBeforeDay;
+  birthsBeforeDay.clear();
+  pedigree.appendBirths(world, out);
+}
+
+void RunOutputs::printDeaths(std::string& out, int) { pedigree.appendDeaths(world, out); }
+
+void RunOutputs::dayStarted(const World&, int day) {
+  // Founders and eggs may hatch and die within the day: written as they were made.
+  if (pedigreeKept) pedigree.appendBirths(world, birthsBeforeDay);
+  printAnimalsAlongCells(day, 0);
+}
+
+void RunOutputs::deadPurged() {
+  snapshots.deadPurged();
+  pedigree.deadPurged();
+}
 
 void RunOutputs::printAnimalsAlongCells(int day, int selector) {
   snapshots.writeAnimals(world.getCells(), day, selector);

@@ -8,6 +8,7 @@
 
 #include "model/DayObserver.h"
 #include "output/DailySnapshots.h"
+#include "output/Pedigree.h"
 
 #include <string>
 
@@ -26,9 +27,16 @@ class RunOutputs : public DayObserver {
 
   // Appends the summary line of day (the columns of the summary's header): the resource and every count of animals by
   // kind and state.
-  void printDailySummary(std::string& out, int day) const;
+  void printDailySummary(std::string& out, int day);
   // Appends the trait statistics of day (TraitStatistics).
-  void printTraitStatistics(std::string& out, int day) const;
+  void printTraitStatistics(std::string& out, int day);
+  // Appends the genetic statistics of day (TraitStatistics).
+  void printGeneticStatistics(std::string& out, int day);
+  // The pedigree's rows of day: the animals made before its end, and its dead.
+  // Asked for once a day from the first; keepPedigree is called before the first day.
+  void keepPedigree(bool resumed);
+  void printPedigree(std::string& out, int day);
+  void printDeaths(std::string& out, int day);
   // The animal file of day: at its start (selector 0) or its end (otherwise).
   void printAnimalsAlongCells(int day, int selector);
   void printCellAlongCells(int day);
@@ -45,14 +53,17 @@ class RunOutputs : public DayObserver {
   // A snapshot file written at once failed; each failure has been reported on standard error.
   bool hasOutputFailed() const { return snapshots.hasFailed(); }
 
-  void dayStarted(const World&, int day) override { printAnimalsAlongCells(day, 0); }
+  void dayStarted(const World&, int day) override;
   void dayEnded(const World&, int day) override;
-  void deadPurged() override { snapshots.deadPurged(); }
+  void deadPurged() override;
 
  private:
   const World& world;
   BackgroundWriter* writer;  // not owned; null: files are written at once
   DailySnapshots snapshots;
+  bool pedigreeKept = false;
+  Pedigree pedigree;
+  std::string birthsBeforeDay;  // the pedigree's rows of the eggs found at the day's start
 };
 
 }  // namespace soilweb

@@ -21,7 +21,7 @@
 
 namespace soilweb {
 
-const std::uint32_t Checkpoint::LAYOUT = 3;
+const std::uint32_t Checkpoint::LAYOUT = 4;
 
 namespace {
 // The file starts with these 16 bytes, its layout version and the version of
@@ -34,7 +34,8 @@ void transferRun(StateArchive& archive, Checkpoint::Run& run) {
   archive.io(run.configurationHash);
   archive.io(run.seed);
   archive.io(run.day);
-  for (OutputFile::Written* file : {&run.summaryBytes, &run.traitsBytes}) {
+  for (OutputFile::Written* file :
+       {&run.summaryBytes, &run.traitsBytes, &run.geneticsBytes, &run.pedigreeBytes, &run.deathsBytes}) {
     archive.io(file->bytes);
     archive.io(file->crc);
   }
@@ -42,6 +43,7 @@ void transferRun(StateArchive& archive, Checkpoint::Run& run) {
     archive.io(file.bytes);
     archive.io(file.crc);
   }
+  for (std::int32_t& day : run.goneAfterDay) archive.io(day);
 }
 
 std::string systemReason(int error) { return std::strerror(error); }

@@ -41,7 +41,12 @@ class Checkpoint {
     // the trait statistics, the tables layout's snapshot tables (0: not written).
     OutputFile::Written summaryBytes;
     OutputFile::Written traitsBytes;
+    OutputFile::Written geneticsBytes, pedigreeBytes, deathsBytes;
     std::array<OutputFile::Written, 3> snapshotBytes{};
+    // The day after which the soil resource, the prey and the predators were
+    // first found gone (-1: at the start), NOT_GONE while they last.
+    static constexpr std::int32_t NOT_GONE = -2;
+    std::array<std::int32_t, 3> goneAfterDay{NOT_GONE, NOT_GONE, NOT_GONE};
   };
 
   // The version of the file's layout; a file of another is refused.

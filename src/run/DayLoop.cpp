@@ -29,9 +29,20 @@ bool DayLoop::openTables(const Checkpoint::Run& saved, bool resumed) {
   tables.push_back({std::make_unique<OutputFile>(settings.outputPath(settings.summary), mode),
                     ResultSchema::header("summary"), &Checkpoint::Run::summaryBytes, &RunOutputs::printDailySummary});
   result.summaryPath = tables.back().file->finalPath();
-  if (settings.traitStatistics)
-    tables.push_back({std::make_unique<OutputFile>(settings.traitsPath(), mode), ResultSchema::header("traits"),
-                      &Checkpoint::Run::traitsBytes, &RunOutputs::printTraitStatistics});
+  if (world.hasTemperatureSeries()) tables.back().header = ResultSchema::header("summary", true);
+  auto add = [&](bool wanted, const std::string& path, const char* id, OutputFile::Written Checkpoint::Run::*bytes,
+                 void (RunOutputs::*lines)(std::string&, int)) {
+    if (wanted)
+      tables.push_back({std::make_unique<OutputFile>(path, mode), ResultSchema::header(id), bytes, lines});
+  };
+  add(settings.traitStatistics, settings.traitsPath(), "traits", &Checkpoint::Run::traitsBytes,
+      &RunOutputs::printTraitStatistics);
+  add(settings.geneticStatistics, settings.geneticsPath(), "genetics", &Checkpoint::Run::geneticsBytes,
+      &RunOutputs::printGeneticStatistics);
+  add(settings.pedigree, settings.pedigreePath(), "pedigree", &Checkpoint::Run::pedigreeBytes,
+      &RunOutputs::printPedigree);
+  add(settings.pedigree, settings.deathsPath(), "deaths", &Checkpoint::Run::deathsBytes, &RunOutputs::printDeaths);
+  if (settings.pedigree) outputs.keepPedigree(resumed);
   if (settings.snapshots.tables && !outputs.openTables(saved.snapshotBytes, resumed)) return false;
   for (const DailyTable& table : tables) {
     OutputFile& file = *table.file;
@@ -50,6 +61,7 @@ const DayLoop::Outcome& DayLoop::run(Checkpoint::Run saved, bool resumed) {
   state = saved;
   if (!openTables(saved, resumed)) return result;
   if (resumed) result.lastDay = result.checkpointDay = saved.day;
+  result.goneAfterDay = saved.goneAfterDay;
   try {
     runDays();
   } catch (const std::bad_alloc&) {
@@ -65,6 +77,7 @@ const DayLoop::Outcome& DayLoop::run(Checkpoint::Run saved, bool resumed) {
 
 void DayLoop::runDays() {
   const int firstDay = result.lastDay + 1;
+  if (firstDay == 0) noteWhatIsGone(-1);
   for (int day = firstDay; day <= World::DAYS && !stopRequested() && !OutputFile::diskIsFull() && !writer.hasFailed();
        ++day) {
     result.diedOut = world.whatDiedOut();
@@ -78,6 +91,7 @@ void DayLoop::runDays() {
     }
     result.lastDay = day;
     ++result.daysRun;
+    noteWhatIsGone(day);
     if (settings.purge == 1) world.purgeDeadAnimalsAlongCells();
     if (settings.checkpointEvery > 0 && (day + 1) % settings.checkpointEvery == 0 && day < World::DAYS) checkpoint(day);
     if (dayDone) dayDone(day);
@@ -96,10 +110,18 @@ void DayLoop::runDays() {
   if (!writeFailed && !lastDayKept && (result.stopped || settings.checkpointEvery > 0)) checkpoint(result.lastDay);
 }
 
+void DayLoop::noteWhatIsGone(int day) {
+  const World::Gone gone = world.whatIsGone();
+  const bool now[3] = {gone.resource, gone.prey, gone.predators};
+  for (std::size_t k = 0; k < 3; ++k)
+    if (now[k] && result.goneAfterDay[k] == Checkpoint::Run::NOT_GONE) result.goneAfterDay[k] = day;
+}
+
 void DayLoop::checkpoint(int day) {
   writer.finish();                 // the tables hold the day's lines; failures are counted at the end
   if (writer.hasFailed()) return;  // the tables stop before day: there is no state of day to keep
   state.day = day;
+  state.goneAfterDay = result.goneAfterDay;
   for (const DailyTable& table : tables) state.*table.bytes = table.file->written();
   state.snapshotBytes = outputs.tableSizes();
   if (Checkpoint::write(settings.simulation, state, world))

@@ -12,6 +12,7 @@
 #include "run/Checkpoint.h"
 #include "run/RunSettings.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -37,6 +38,8 @@ class DayLoop {
     int daysRun = 0;          // in this process
     int checkpointDay = -1;   // the day of the newest checkpoint, -1 when there is none
     std::string diedOut;      // what had died out when the loop ended early, "" otherwise
+    // The day after which the resource, the prey and the predators were first found gone (Checkpoint::Run).
+    std::array<std::int32_t, 3> goneAfterDay{};
     std::string summaryPath;  // the summary's final name
   };
 
@@ -53,17 +56,20 @@ class DayLoop {
   int dayInProgress() const { return today; }
 
  private:
-  // A file that gains lines every day: the summary, then the trait statistics when asked for.
+  // A file that gains lines every day: the summary, then the trait and genetic
+  // statistics, the pedigree and the deaths when asked for.
   struct DailyTable {
     std::unique_ptr<OutputFile> file;
     std::string header;
     OutputFile::Written Checkpoint::Run::*bytes;         // what it held at a checkpoint
-    void (RunOutputs::*lines)(std::string&, int) const;  // appends its lines of a day
+    void (RunOutputs::*lines)(std::string&, int);  // appends its lines of a day
   };
   // Opens the tables, cut back to saved (resumed) or with their headers; false when one cannot be.
   bool openTables(const Checkpoint::Run& saved, bool resumed);
   // The days themselves, until one of the ends.
   void runDays();
+  // Notes what is found gone after day (-1: at the start) for the first time.
+  void noteWhatIsGone(int day);
   // Writes a checkpoint of day once the tables hold its lines.
   void checkpoint(int day);
 

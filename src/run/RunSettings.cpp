@@ -63,6 +63,12 @@ void readOutputControls(const Configuration& config, RunSettings& settings) {
   settings.snapshots.tables = settings.traitStatistics = layout == "tables";  // statistics on by default there
   const std::string statistics = choiceOf(config, "simulation.outputs.traitStatistics", "true", "false");
   if (!statistics.empty()) settings.traitStatistics = statistics == "true";
+  // The genetic statistics and the pedigree, likewise on by default in the tables layout.
+  settings.geneticStatistics = settings.pedigree = layout == "tables";
+  const std::string genetic = choiceOf(config, "simulation.outputs.geneticStatistics", "true", "false");
+  if (!genetic.empty()) settings.geneticStatistics = genetic == "true";
+  const std::string pedigree = choiceOf(config, "simulation.outputs.pedigree", "true", "false");
+  if (!pedigree.empty()) settings.pedigree = pedigree == "true";
   settings.foodWebEdges = choiceOf(config, "simulation.outputs.foodWeb", "matrices", "edges") == "edges";
   settings.threads = positiveOf(config, "simulation.outputs.threads", 0);
   settings.gzip = choiceOf(config, "simulation.outputs.compression", "none", "gzip") == "gzip";
@@ -82,7 +88,9 @@ void checkFileNames(const Configuration& config, const RunSettings& settings) {
   for (std::size_t i = 0; i < files.size(); ++i) {
     for (const auto& [own, what] :
          {std::pair{RunLayout::RECORD, "record"}, std::pair{RunLayout::CHECKPOINT, "checkpoint"},
-          std::pair{RunLayout::TRAITS, "trait statistics"}, std::pair{RunLayout::FOODWEB_NODES, "food-web nodes"},
+          std::pair{RunLayout::TRAITS, "trait statistics"}, std::pair{RunLayout::GENETICS, "genetic statistics"},
+          std::pair{RunLayout::PEDIGREE, "pedigree"}, std::pair{RunLayout::DEATHS, "table of deaths"},
+          std::pair{RunLayout::FOODWEB_NODES, "food-web nodes"},
           std::pair{RunLayout::FOODWEB_EDGES, "food-web edges"}, std::pair{RunLayout::TABLES[0], "table of animals"},
           std::pair{RunLayout::TABLES[1], "table of animals"}, std::pair{RunLayout::TABLES[2], "table of cells"}})
       if (files[i].second == own)
@@ -142,6 +150,11 @@ int RunSettings::compressionThreads() const {
 std::vector<std::string> RunSettings::growingFiles() const {
   std::vector<std::string> files = {outputPath(summary)};
   if (traitStatistics) files.push_back(traitsPath());
+  if (geneticStatistics) files.push_back(geneticsPath());
+  if (pedigree) {
+    files.push_back(pedigreePath());
+    files.push_back(deathsPath());
+  }
   if (snapshots.tables)
     for (int kind = 0; kind < 3; ++kind) files.push_back(RunLayout::tablePath(simulation, kind));
   return files;
@@ -157,6 +170,12 @@ std::vector<std::string> RunSettings::dayFiles(int day) const {
 }
 
 std::string RunSettings::traitsPath() const { return RunLayout::outputPath(simulation, RunLayout::TRAITS); }
+
+std::string RunSettings::geneticsPath() const { return RunLayout::outputPath(simulation, RunLayout::GENETICS); }
+
+std::string RunSettings::pedigreePath() const { return RunLayout::outputPath(simulation, RunLayout::PEDIGREE); }
+
+std::string RunSettings::deathsPath() const { return RunLayout::outputPath(simulation, RunLayout::DEATHS); }
 
 std::string RunSettings::recordPath() const { return RunLayout::recordPath(simulation); }
 

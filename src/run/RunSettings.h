@@ -26,6 +26,8 @@ struct RunSettings {
   bool gzip = false;                  // every output but the run's record compressed
   int threads = 0;                    // threads that compress the tables layout's files; 0: one per processor
   bool traitStatistics = false;       // the daily trait statistics are written
+  bool geneticStatistics = false;     // the daily statistics of the genetic values are written
+  bool pedigree = false;              // the pedigree and the deaths are written
   bool foodWebEdges = false;          // the food web as node and edge tables instead of the matrices
   int checkpointEvery = 0;            // days between checkpoints; 0: only when stopped by a signal
 
@@ -47,6 +49,10 @@ struct RunSettings {
   std::vector<std::string> dayFiles(int day) const;
   // The trait statistics, NAME/outputs/NAME_traits.tsv.
   std::string traitsPath() const;
+  // NAME/outputs/NAME_genetics.tsv, NAME_pedigree.tsv and NAME_deaths.tsv.
+  std::string geneticsPath() const;
+  std::string pedigreePath() const;
+  std::string deathsPath() const;
   // The run's record, NAME/outputs/NAME_run_info.json.
   std::string recordPath() const;
   // The folders below the run's folder that the run writes in, each starting with '/'.

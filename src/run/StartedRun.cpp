@@ -37,6 +37,21 @@ void noteExtinction(const DayLoop::Outcome& loop) {
             << std::endl;
 }
 
+// A run that went on past an extinction (simulation.stopWhen) says what died out when.
+void noteExtinctionsPassed(const DayLoop::Outcome& loop) {
+  const char* const names[3] = {"the soil resource ran out", "the prey died out", "the predators died out"};
+  std::string passed;
+  for (std::size_t k = 0; k < 3; ++k) {
+    const int day = loop.goneAfterDay[k];
+    if (day == Checkpoint::Run::NOT_GONE || (!loop.diedOut.empty() && day == loop.lastDay)) continue;
+    passed += (passed.empty() ? "" : ", ") + std::string(names[k]) +
+              (day < 0 ? " before day 0" : " after day " + std::to_string(day));
+  }
+  if (!passed.empty())
+    std::cerr << "soilweb: note: " << passed << "; the run went on to " << lastDayText(loop) << " of "
+              << World::DAYS << std::endl;
+}
+
 void noteStop(const DayLoop::Outcome& loop, const std::string& runFolder) {
   std::cerr << "soilweb: stopped by " << StopSignals::name(StopSignals::received()) << " after " << lastDayText(loop)
             << "; every file written so far is complete; the food-web matrices were not written";
@@ -153,6 +168,7 @@ int StartedRun::close() {
     std::cerr << "soilweb: note: " << StopSignals::name(StopSignals::received())
               << " arrived after the last day; the run's closing files were finished first" << std::endl;
   if (!days.diedOut.empty()) noteExtinction(days);
+  noteExtinctionsPassed(days);
   bool succeeded = days.summaryWritten && days.filesWritten && days.checkpointsWritten;
   StopSignals::reach("closing");
   if (names.purge != 0)
@@ -168,6 +184,7 @@ int StartedRun::close() {
   std::cout << "Time: " << static_cast<double>(get_timestamp() - start) / 1000000 << " secs." << std::endl;
   endWorld();
   info.diedOut = days.diedOut;
+  for (std::size_t k = 0; k < 3; ++k) info.goneAfterDay[k] = days.goneAfterDay[k];
   info.error = OutputFile::firstFailure();
   if (Transcript::failed()) {
     std::cerr << "soilweb: " << Transcript::failure() << std::endl;
