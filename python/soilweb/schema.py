@@ -30,8 +30,9 @@ def file_name(table, layout="tables"):
     return FILES[table][layout].rsplit("/", 1)[1][len("NAME_"):]
 
 
-def columns(table):
-    return [c["name"] for c in FILES[table]["columns"]]
+def columns(table, optional=False):
+    """The column names of a table; with optional, also those only some keys add (e.g. the summary's TEMPERATURE)."""
+    return [c["name"] for c in FILES[table]["columns"] if optional or not c.get("when")]
 
 
 def stages_of(states, instars):

@@ -254,23 +254,25 @@ double World::temperatureOf(int day) const {
 void World::warnAboutTemperaturesOutOfRange() const {
   const double low = std::min(Cell::MIN_TEMPERATURE, Cell::MAX_TEMPERATURE);
   const double high = std::max(Cell::MIN_TEMPERATURE, Cell::MAX_TEMPERATURE);
+  // Equal ends are warned about on their own.
+  if (Cell::MIN_TEMPERATURE == Cell::MAX_TEMPERATURE) return;
   auto warn = [&](const std::string& what, double degrees) {
     if (degrees >= low && degrees <= high) return;
     std::string text, lowText, highText;
     appendDouble(text, degrees);
     appendDouble(lowText, Cell::MIN_TEMPERATURE);
     appendDouble(highText, Cell::MAX_TEMPERATURE);
-    Configuration::warnings.push_back(what + " " + text + " lies outside 'simulation.minTemperature' " + lowText +
+    Configuration::warnings.push_back(what + text + ") lies outside 'simulation.minTemperature' " + lowText +
                                       " to 'simulation.maxTemperature' " + highText +
                                       ": the temperature factors of the traits extrapolate there");
   };
   if (temperatureSeries.empty()) {
-    warn("'simulation.temperature' is", Cell::TEMPERATURE);
+    warn("'simulation.temperature' (", Cell::TEMPERATURE);
     return;
   }
   std::size_t k = 0;
   for (const auto& point : temperatureSeries.getPoints())
-    warn("'simulation.temperatureSeries[" + std::to_string(k++) + "]' of day " + std::to_string(point.first) + " is",
+    warn("'simulation.temperatureSeries[" + std::to_string(k++) + "]' (day " + std::to_string(point.first) + ", ",
          point.second);
 }
 

@@ -18,8 +18,8 @@ class TruthfulSweepTest(unittest.TestCase):
 
     def test_configurations_are_checked_before_anything_is_written(self):
         with tempfile.TemporaryDirectory() as here:
-            cases = (({"simulation.temperature": ["warm", 20]}, [],
-                      ["soilweb-sweep: run-0001: 'simulation.temperature' is \"warm\"; read as 0",
+            cases = (({"simulation.temperature": ["20 degrees", 20]}, [],
+                      ["soilweb-sweep: run-0001: 'simulation.temperature' is \"20 degrees\"; read as 20",
                        "soilweb-sweep: the sweep was not started: 1 run's configuration has warnings (pass --lenient "
                        "to run them anyway)"]),
                      ({"simulation.worldLength": [4, 3]}, ["--lenient"],

@@ -332,10 +332,10 @@ TEST(SafeRun, ResumeAndTheRecordRepeatTheRun) {
 // --check reads and checks a configuration like a run, and writes nothing.
 TEST(SafeRun, CheckReportsWithoutWriting) {
   Scratch here;
-  const Outcome valid = here.run(exampleConfig({{"temperature", "\"warm\""}}), "--check");
+  const Outcome valid = here.run(exampleConfig({{"temperature", "\"20 degrees\""}}), "--check");
   EXPECT_EQ(valid.status, 0);
   EXPECT_EQ(valid.out, "soilweb: run_params: the configuration is valid, with 1 warning\n");
-  EXPECT_EQ(valid.err, "soilweb: run_params: warning: 'simulation.temperature' is \"warm\"; read as 0\n");
+  EXPECT_EQ(valid.err, "soilweb: run_params: warning: 'simulation.temperature' is \"20 degrees\"; read as 20\n");
   const Outcome invalid = here.run(exampleConfig({{"worldLength", "3"}}), "--check");
   EXPECT_EQ(invalid.status, 1);
   EXPECT_EQ(invalid.out, "");
