@@ -1,9 +1,14 @@
 #include "core/Configuration.h"
+#include "core/GlobalFunctions.h"
+#include "model/Cell.h"
+#include "model/Predator.h"
+#include "model/Prey.h"
 #include "model/World.h"
 #include "output/ConsoleReport.h"
 #include "output/DailySnapshots.h"
 #include "output/OutputFile.h"
 #include "output/RunOutputs.h"
+#include "output/TraitStatistics.h"
 
 #include "WorldFixture.h"
 
@@ -12,6 +17,7 @@
 #include <cmath>
 #include <fstream>
 #include <functional>
+#include <sstream>
 
 using namespace soilweb;
 
@@ -292,4 +298,141 @@ TEST_F(WorldTest, EveryAnimalStaysFiledOnceThroughEveryPhaseOfManyDays) {
   World::CHECK_REGISTRY = checking;
   EXPECT_GT(predated, 0);
   EXPECT_GT(breeders, 0);
+}
+
+// ---- What animals inherit, temperature over time, runs past an extinction -------
+
+namespace {
+template <class Visit>
+void everyAnimal(const World& world, Visit visit) {
+  for (const auto& cell : world.getCells())
+    for (unsigned state = 0; state < NUMBER_OF_STATES; ++state) {
+      for (const Prey* prey : cell->getPreys(state)) visit(*prey);
+      for (const Predator* predator : cell->getPredators(state)) visit(*predator);
+    }
+}
+
+pt::ptree seriesOf(const std::vector<std::pair<int, double>>& points) {
+  pt::ptree series;
+  for (const auto& [day, degrees] : points) {
+    pt::ptree pair, d, t;
+    d.put_value(day);
+    t.put_value(degrees);
+    pair.push_back({"", d});
+    pair.push_back({"", t});
+    series.push_back({"", pair});
+  }
+  return series;
+}
+
+// Counts the steps of each day.
+struct PhaseCounter : DayObserver {
+  int phases = 0;
+  void phaseEnded() override { ++phases; }
+};
+}  // namespace
+
+// The genetic values made again from the genome are the values the trait
+// pipeline mapped at birth: every egg (founder or offspring) still holds them
+// as the adjustments at birth left them, and every animal keeps the traits
+// that never change and its raw development time.
+TEST_F(WorldTest, GeneticValuesAreTheTraitsAsMappedAtBirth) {
+  World world(fixtures::validConfig(30, 4, 40, 8));
+  for (int day = 0; day <= 30; ++day) world.runNextDay(day);
+  int eggsLaid = 0, animals = 0;
+  everyAnimal(world, [&](const Animal& animal) {
+    ++animals;
+    const Animal::Traits g = animal.geneticValues();
+    const Animal::Traits& t = animal.getTraits();
+    EXPECT_EQ(animal.getPhenoIni(), g[PHENO]);
+    for (unsigned fixed : {GROWTH, MET_RATE, VOR_Q10, SPD_Q10, SRCH_Q10, ACTE_MET}) EXPECT_EQ(t[fixed], g[fixed]);
+    if (animal.getState() != UNBORN) return;
+    eggsLaid += animal.getDateEgg() > 0;
+    for (unsigned kept : {BODY_SIZE, ASSIM, VORACITY, SEARCH_AREA}) EXPECT_EQ(t[kept], g[kept]) << kept;
+    EXPECT_EQ(t[ENERGY_TANK], g[ENERGY_TANK] * g[BODY_SIZE]);
+    EXPECT_EQ(t[SPEED], std::pow(g[BODY_SIZE] + t[ENERGY_TANK], g[SPEED]) *
+                            linearInterpolate(g[SPEED], 0.05, 0.35, 1, 7));
+  });
+  EXPECT_GT(eggsLaid, 0) << "no offspring: the test shows nothing of inheritance";
+
+  // The day's genetic statistics are those of these values: the prey's eggs.
+  std::string lines;
+  TraitStatistics::appendGeneticDay(world, 30, lines);
+  long count = 0;
+  double energy = 0, heterozygosity = 0;
+  for (const auto& cell : world.getCells())
+    for (const Prey* prey : cell->getPreys(UNBORN)) {
+      Animal::AlleleSums halves;
+      energy += prey->geneticValues(&halves)[ENERGY_TANK];
+      heterozygosity += std::fabs(halves.first[ENERGY_TANK] - halves.second[ENERGY_TANK]);
+      ++count;
+    }
+  ASSERT_GT(count, 0);
+  std::istringstream row(lines.substr(0, lines.find('\n')));
+  std::vector<std::string> fields;
+  for (std::string field; std::getline(row, field, '\t');) fields.push_back(field);
+  ASSERT_EQ(fields.size(), 4u + 13 * 5);
+  EXPECT_EQ(fields[2], "egg");
+  EXPECT_EQ(std::stol(fields[3]), count);
+  EXPECT_NEAR(std::stod(fields[4]), energy / static_cast<double>(count), 1e-5);          // energy_mean
+  EXPECT_NEAR(std::stod(fields[8]), heterozygosity / static_cast<double>(count), 1e-5);  // energy_het
+}
+
+// A warming ramp sets each day's temperature before the soil grows, and the
+// day's growth rate follows the law at that temperature.
+TEST_F(WorldTest, ATemperatureSeriesSetsEachDaysTemperatureForTheSoil) {
+  pt::ptree config = fixtures::validConfig(14, 4, 0, 0);
+  config.put_child("simulation.temperatureSeries", seriesOf({{2, 10}, {12, 30}}));
+  config.put("world.soil.thresholdForChemostatEffect", 0);
+  config.put("simulation.stopWhen", "never");
+  World world(config);
+  for (int day = 0; day <= 14; ++day) {
+    const double biomass = world.getCell(0)->getFungi();
+    world.runNextDay(day);
+    const double T = day <= 2 ? 10 : day >= 12 ? 30 : 10 + 2.0 * (day - 2);
+    EXPECT_DOUBLE_EQ(Cell::TEMPERATURE, T) << day;
+    EXPECT_DOUBLE_EQ(world.temperatureOf(day), T);
+    const double a = std::exp(Cell::B_NORMALISATION - Cell::E_ACTIVATION_ENERGY / (Cell::K_BOLZMANN * (T + 273.15)));
+    EXPECT_DOUBLE_EQ(world.getCell(0)->getRateOfIncrease(), a / std::pow(1000 * biomass, 0.25)) << day;
+  }
+}
+
+TEST_F(WorldTest, ATemperatureSeriesMustBePairsOfIncreasingDays) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"[[0, 10], [0, 12]]", "'simulation.temperatureSeries[1]' has day 0 after day 0; the days must increase"},
+      {"[[0.5, 10]]", "'simulation.temperatureSeries[0]' must start with a whole day, got '0.5'"},
+      {"[[0, \"warm\"]]", "'simulation.temperatureSeries[0]' must end with degrees Celsius, got 'warm'"},
+      {"[[0, 10, 3]]",
+       "'simulation.temperatureSeries[0]' must be a list of [day, degrees] pairs, got an element of 3 values"},
+      {"[]", "'simulation.temperatureSeries' must be a list of [day, degrees] pairs, got an empty list"},
+      {"15", "'simulation.temperatureSeries' must be a list of [day, degrees] pairs, got '15'"},
+  };
+  for (const auto& [series, message] : cases) {
+    std::string text = fixtures::validConfigText();
+    text.replace(text.find("\"simulation\": {") + 15, 0, "\"temperatureSeries\": " + series + ",");
+    try {
+      World world(fixtures::parse(text));
+      ADD_FAILURE() << series << " was accepted";
+    } catch (const Configuration::Error& e) {
+      EXPECT_EQ(e.what(), message);
+    }
+  }
+}
+
+// With stopWhen "never" a world without predators is not over: its days run
+// every phase, as they did while predators lived; "any" ends it, "resource"
+// only once no animal at all is left.
+TEST_F(WorldTest, StopWhenDecidesWhichExtinctionEndsTheRun) {
+  pt::ptree config = fixtures::validConfig(5, 4, 20, 0);
+  for (const auto& [rule, ends] : {std::pair{"any", true}, std::pair{"resource", false}, std::pair{"never", false}}) {
+    config.put("simulation.stopWhen", rule);
+    World world(config);
+    EXPECT_TRUE(world.whatIsGone().predators);
+    EXPECT_EQ(world.isExtinguished(), ends) << rule;
+    if (ends) EXPECT_EQ(world.whatDiedOut(), "the predators");
+    PhaseCounter counter;
+    world.observe(&counter);
+    world.runNextDay(0);
+    EXPECT_EQ(counter.phases, 9) << "the soil's step and the eight animal phases";
+  }
 }

@@ -11,7 +11,8 @@
 // by SIGKILL after a periodic checkpoint) and carried on with --resume leaves
 // the very files and day lines of a run never stopped: dead animals kept
 // (food-web matrices) and purged, the threaded soil step, both hunting modes,
-// compressed and thinned files. The stop comes at a chosen day, through the
+// compressed and thinned files, the pedigree and genetic statistics under a
+// temperature series. The stop comes at a chosen day, through the
 // run's test hook, so the test never depends on timing.
 TEST(WholeRun, AStoppedRunCarriesOnFromItsCheckpointAsIfNeverStopped) {
   struct Variant {
@@ -24,7 +25,8 @@ TEST(WholeRun, AStoppedRunCarriesOnFromItsCheckpointAsIfNeverStopped) {
        "day@37:TERM"},
       {"--set simulation.days=300 --set simulation.parallel=1", "day@151:TERM"},
       {"--set simulation.days=300 --checkpoint-every 10 --set simulation.outputs.compression=gzip "
-       "--set simulation.outputs.snapshotEvery=3 --set simulation.outputs.layout=tables",
+       "--set simulation.outputs.snapshotEvery=3 --set simulation.outputs.layout=tables "
+       "--set 'simulation.temperatureSeries=[[0, 15], [150, 25]]'",
        "day@123:KILL"},
   };
   const std::string config = readFile(fs::path(SOILWEB_SOURCE_DIR) / "tests/soak/soak.json");
