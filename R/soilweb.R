@@ -9,10 +9,14 @@
 # The tables are those of the Python loader (python/soilweb): summary, animals_start,
 # animals_end, cells, traits, foodweb_nodes, foodweb_edges (NULL when the run did not write
 # what a table needs), whatever the layout (daily files or tables), compression or thinning.
-# run$record holds the run record's top-level fields (status, seed, last_day, ...).
+# run$record holds the run record's top-level fields (status, seed, last_day, ...), and
+# died_out_days (the day after which the resource, the prey and the predators were first found
+# gone; NULL: never). genetics and pedigree are read from their files (NULL, with a message, when
+# the run did not write them: the Python loader computes what snapshots allow); deaths falls back
+# on the snapshots' dead.
 
-SOILWEB_TABLES <- c("summary", "animals_start", "animals_end", "cells", "traits", "foodweb_nodes",
-                    "foodweb_edges")
+SOILWEB_TABLES <- c("summary", "animals_start", "animals_end", "cells", "traits", "genetics", "pedigree",
+                    "deaths", "foodweb_nodes", "foodweb_edges")
 
 # Every file, column and code of a run's results, as `soilweb --schema` prints it: installed beside
 # this file, or in the source tree's Python package.
@@ -146,6 +150,12 @@ read_run <- function(folder, tables = SOILWEB_TABLES) {
     if (is.null(path)) NULL else read.delim(path, check.names = FALSE)
   }
   run <- list(record = .soilweb_record(text))
+  if (nzchar(text)) run$record$died_out_days <- jsonlite::fromJSON(text)$died_out_days
+  written <- function(id) {
+    path <- output(.soilweb_name(id))
+    if (is.null(path)) message("soilweb.R: ", name, " has no ", .soilweb_name(id), "; ", id, " is NULL")
+    if (is.null(path)) NULL else read.delim(path, stringsAsFactors = FALSE)
+  }
   read <- list(
     summary = function() {
       path <- output(.soilweb_record_text(text, "summaryFilename"))
@@ -159,6 +169,19 @@ read_run <- function(folder, tables = SOILWEB_TABLES) {
       if (!is.null(path)) return(read.delim(path))
       animals <- .soilweb_snapshots(folder, name, "animals_end")
       if (is.null(animals)) NULL else soilweb_traits_of(animals)
+    },
+    genetics = function() written("genetics"),
+    pedigree = function() written("pedigree"),
+    deaths = function() {
+      path <- output(.soilweb_name("deaths"))
+      if (!is.null(path)) return(read.delim(path, stringsAsFactors = FALSE))
+      animals <- .soilweb_snapshots(folder, name, "animals_end")
+      if (is.null(animals)) return(NULL)
+      dead <- animals[!(animals$state %in% .soilweb_schema$states$code[!.soilweb_schema$states$final]), ]
+      dead <- dead[!duplicated(dead$id), ]
+      dead <- data.frame(death_day = dead$date_death, id = dead$id, species = dead$species,
+                         fate = unname(.soilweb_fates[as.character(dead$state)]), stringsAsFactors = FALSE)
+      dead[order(dead$death_day, dead$id), , drop = FALSE]
     },
     foodweb_nodes = function() {
       path <- output(.soilweb_name("foodweb_nodes"))
@@ -192,7 +215,7 @@ read_sweep <- function(folder, tables = SOILWEB_TABLES) {
   runs_path <- file.path(folder, "tables", "runs.tsv")
   if (!file.exists(runs_path)) stop("no ", runs_path, ": run soilweb-sweep collect ", folder, " first")
   runs <- read.delim(runs_path, check.names = FALSE, stringsAsFactors = FALSE)
-  first <- setdiff(names(runs), c("seed", "status", "last_day"))
+  first <- setdiff(names(runs), c("seed", "status", "last_day", grep("_died_out_day$", names(runs), value = TRUE)))
   sweep <- list(record = runs)
   finished <- runs[runs$status %in% c("completed", "extinct"), ]
   for (table in tables) {

@@ -7,6 +7,12 @@ A run's tables, each a DataFrame (None when the run did not write what it needs)
   cells           each cell at the end of each day written: day, id, fungi, active_prey, active_predators
   traits          per day, species and stage: count and mean, sd, min, max of each trait (from the
                   trait statistics file, or computed from animals_end when the run did not write it)
+  genetics        as traits, over the genetic values (what the animals inherited), with each trait's
+                  heterozygosity (from the genetic statistics file, or from animals_end for the traits
+                  a snapshot keeps unchanged from birth; the others are NA, with a warning)
+  pedigree        a row per animal made: id, species, birth_day, parents, generations, genetic values
+                  (from the pedigree file, or from the snapshots as genetics is)
+  deaths          death_day, id, species, fate (from the file, or from the snapshots' dead)
   foodweb_nodes   id, species, category, birth_day, death_day, fate
   foodweb_edges   hunter, victim, encounters, predations (from the matrices: founders only, and
                   1 for any number of encounters)
@@ -19,6 +25,7 @@ import io
 import json
 import os
 import re
+import warnings
 from collections.abc import Mapping
 
 import numpy as np
@@ -82,6 +89,10 @@ class Run(Mapping):
         return len(TABLES) + 1
 
     # ---- where the files are --------------------------------------------------------------
+
+    def wrote(self, table):
+        """Whether the run wrote the table's own file (the loader may make some tables otherwise)."""
+        return self._output(schema.file_name(table)) is not None
 
     def _output(self, file):
         return _existing(os.path.join(self.folder, OUTPUTS, f"{self.name}_{file}"))
@@ -150,6 +161,58 @@ class Run(Mapping):
             return _read_tsv(path)
         animals = self["animals_end"]
         return None if animals is None else traits_of(animals, self._species())
+
+    def _read_genetics(self):
+        path = self._output(schema.file_name("genetics"))
+        if path:
+            return _read_tsv(path)
+        animals = self._with_genetic_values("genetics")
+        if animals is None:
+            return None
+        table = traits_of(animals, self._species())
+        for trait in TRAIT_COLUMNS:
+            table.insert(table.columns.get_loc(f"{trait}_max") + 1, f"{trait}_het", np.nan)
+        return table
+
+    def _read_pedigree(self):
+        path = self._output(schema.file_name("pedigree"))
+        if path:
+            return _read_tsv(path)
+        animals = self._with_genetic_values("pedigree")
+        if animals is None:
+            return None
+        first = animals.sort_values("day").drop_duplicates("id").sort_values("id")
+        first = first.rename(columns={"date_egg": "birth_day"})
+        return first[schema.columns("pedigree")].reset_index(drop=True)
+
+    def _read_deaths(self):
+        path = self._output(schema.file_name("deaths"))
+        if path:
+            return _read_tsv(path)
+        animals = self["animals_end"]
+        if animals is None:
+            return None
+        dead = animals[~animals.state.isin(schema.LIVING_STATES)].drop_duplicates("id").sort_values("id")
+        table = pd.DataFrame({"death_day": dead.date_death, "id": dead.id, "species": dead.species,
+                              "fate": dead.state.map(FATES)})
+        return table.sort_values(["death_day", "id"]).reset_index(drop=True)
+
+    def _with_genetic_values(self, table):
+        """animals_end with its traits replaced by the genetic values a snapshot still shows: those
+        that never change after birth and the raw development time; the others NA, as a warning says."""
+        animals = self["animals_end"]
+        if animals is None:
+            return None
+        animals = animals.copy()
+        kept = [t for t in schema.UNCHANGED_TRAITS]
+        animals["pheno"] = animals["pheno_ini"]
+        missing = [t for t in TRAIT_COLUMNS if t not in kept + ["pheno"]]
+        for trait in missing:
+            animals[trait] = np.nan
+        warnings.warn(f"{self.name}: no {schema.file_name(table)}; {table} computed from the snapshots, without the "
+                      f"genetic values of {', '.join(missing)} (a snapshot shows them only as expressed)",
+                      stacklevel=3)
+        return animals
 
     def _species(self):
         animals = self.record.get("configuration", {}).get("world", {}).get("life", {}).get("animals", [])
@@ -258,12 +321,14 @@ class Sweep(Mapping):
                 row = dict(self._columns(run), seed=run["seed"], status=record.get("status", "not run"))
                 for field in ("last_day", "days_run", "died_out", "soilweb_version"):
                     row[field] = record.get(field)
+                for what, day in died_out_days(record).items():
+                    row[f"{what}_died_out_day"] = day
                 frames.append(pd.DataFrame([row]))
                 continue
             if tables is None or tables.record.get("status") not in ("completed", "extinct"):
                 continue
             frame = tables[table]
-            if frame is None:
+            if frame is None or frame.empty:  # an empty table would make every column text
                 continue
             frame = frame.copy()
             for position, (key, value) in enumerate(self._columns(run).items()):
@@ -276,6 +341,12 @@ class Sweep(Mapping):
 
     def __len__(self):
         return len(TABLES) + 1
+
+
+def died_out_days(record):
+    """The day after which the resource, the prey and the predators were first found gone (None: never)."""
+    days = record.get("died_out_days") or {}
+    return {what: days.get(what) for what in ("resource", "prey", "predators")}
 
 
 def read_run(folder):

@@ -10,6 +10,9 @@ with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "schema.json"
 FILES = {f["id"]: f for f in SCHEMA["files"]}
 TRAITS = SCHEMA["traits"]
 TRAIT_COLUMNS = [t["column"] for t in TRAITS]
+# The traits an animal keeps as it inherited them all its life (growth factor, metabolic
+# exponent, temperature coefficients, activation energy): a snapshot shows their genetic values.
+UNCHANGED_TRAITS = [TRAIT_COLUMNS[i] for i in (1, 8, 9, 10, 11, 12)]
 TRAIT_LABELS = {t["column"]: t["label"] for t in TRAITS}
 STATES = {s["name"]: s["code"] for s in SCHEMA["states"]}
 LIVING_STATES = [s["code"] for s in SCHEMA["states"] if not s["final"]]
@@ -17,7 +20,8 @@ FATES = {s["code"]: s["fate"] for s in SCHEMA["states"] if s["final"]}
 STAGES = [s["name"] for s in SCHEMA["stages"]]
 FIRST_ADULT_INSTAR = SCHEMA["first_adult_instar"]
 # The loaders' tables, in the order they are listed.
-TABLES = ("summary", "animals_start", "animals_end", "cells", "traits", "foodweb_nodes", "foodweb_edges")
+TABLES = ("summary", "animals_start", "animals_end", "cells", "traits", "genetics", "pedigree", "deaths",
+          "foodweb_nodes", "foodweb_edges")
 
 
 def folder_of(table):

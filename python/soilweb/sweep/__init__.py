@@ -22,7 +22,8 @@ with GNU parallel and collects; "collect" gathers every finished run's daily sum
 OUT/summary.tsv (run, seed, each swept parameter, end, last_day, soilweb_version, then the
 summary columns), lists runs that failed or did not finish in OUT/failed.tsv, and writes the
 sweep's tidy tables in OUT/tables: runs.tsv (run, replicate, each swept parameter, seed, how it
-ended, last day), summary.tsv.gz and traits.tsv.gz (run, replicate and each swept parameter,
+ended, last day, the day after which the resource, the prey and the predators died out), summary.tsv.gz,
+traits.tsv.gz and genetics.tsv.gz (run, replicate and each swept parameter,
 then the run's table), read with python/soilweb or R/soilweb.R. The
 replicates' seeds are drawn without repetition from one master seed, given or drawn and
 recorded in OUT/sweep.json, so a sweep can be repeated exactly.

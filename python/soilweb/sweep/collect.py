@@ -11,6 +11,10 @@ from .folder import FINISHED, outcome
 from .runner import refuse_locked_runs
 
 
+# What a run may lose, each with a column in runs.tsv: the day after which it was first found gone.
+DIED_OUT = ("resource", "prey", "predators")
+
+
 def text_of(value):
     return value if isinstance(value, str) else json.dumps(value)
 
@@ -30,8 +34,9 @@ def collect(out):
         ended = outcome(out, run)
         tables = sweep.run(run["run"])
         summary = tables["summary"] if tables is not None else None
+        gone = loader.died_out_days(tables.record if tables is not None else {})
         runs.append([run["run"], run["replicate"]] + [text_of(run["parameters"][k]) for k in keys] +
-                    [run["seed"], ended["end"], ended["last_day"]])
+                    [run["seed"], ended["end"], ended["last_day"]] + [gone[what] for what in DIED_OUT])
         if ended["end"] not in FINISHED or summary is None:
             folder = os.path.join(out, "runs", run["run"])
             errors = os.path.join(folder, "errors.txt")
@@ -56,9 +61,13 @@ def collect(out):
     # The tidy tables of the whole sweep: run, replicate and the swept parameters first.
     tables = os.path.join(out, "tables")
     os.makedirs(tables, exist_ok=True)
-    write_table(pd.DataFrame(runs, columns=["run", "replicate"] + keys + ["seed", "status", "last_day"]),
+    write_table(pd.DataFrame(runs, columns=["run", "replicate"] + keys + ["seed", "status", "last_day"] +
+                             [f"{what}_died_out_day" for what in DIED_OUT]).astype({f"{w}_died_out_day": "Int64"
+                                                                                   for w in DIED_OUT}),
                 os.path.join(tables, "runs.tsv"))
-    for name in ("summary", "traits"):
+    # The genetic statistics only as the runs wrote them, not as snapshots give a part of them.
+    wrote_genetics = any(t is not None and t.wrote("genetics") for t in (sweep.run(r["run"]) for r in sweep.runs))
+    for name in ("summary", "traits") + (("genetics",) if wrote_genetics else ()):
         stacked = sweep[name]
         if stacked is not None:
             write_table(stacked, os.path.join(tables, name + ".tsv.gz"))
