@@ -290,7 +290,7 @@ class Sweep(Mapping):
             point = json.dumps(run["parameters"], sort_keys=True)
             seen[point] = seen.get(point, 0) + 1
             self.runs.append({"run": run["run"], "replicate": seen[point], "seed": run["seed"],
-                              "parameters": run["parameters"]})
+                              "parameters": run["parameters"], "point": run.get("point")})
         self._tables = {}
 
     def run(self, name):

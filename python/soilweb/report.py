@@ -100,8 +100,24 @@ def sweep_report(folder, sweep, runs, names, title):
               ("how they ended", ", ".join(f"{n} {'died out' if e == 'extinct' else e}" for e, n in sorted(ends.items())))]
     record += [(parameter_label(k, names), json.dumps(v)) for k, v in grid.items()]
     body = f"<h2>Sweep</h2>{table_html(record)}"
+    analysed = os.path.join(folder, "tables", "sensitivity.tsv")
+    if os.path.exists(analysed):
+        body += "<h2>Which parameters matter</h2>" + sensitivity_html(analysed)
     files = [(name, size_text(size), meaning) for name, size, meaning in files_rows(folder, {"plots": "these figures"})]
     return title, body, f"<h2>Files</h2>{table_html(files)}"
+
+
+def sensitivity_html(path):
+    """The table soilweb-sweep analyse wrote, each value with its interval."""
+    rows = []
+    with open(path) as f:
+        next(f)
+        for line in f:
+            outcome, parameter, measure, value, low, high = line.rstrip("\n").split("\t")
+            interval = "" if low == "NA" else f"{low} to {high}"
+            rows.append((outcome, parameter, measure, value, interval))
+    head = "<tr><th>outcome</th><th>parameter</th><th>measure</th><th>value</th><th>95 % interval</th></tr>"
+    return table_html(rows).replace("<table>", "<table>" + head, 1)
 
 
 def write_report(out, parts, figures):

@@ -2,6 +2,7 @@
 ended, an outcome against each numeric parameter, and the traits over the days."""
 import os
 
+import numpy as np
 import pandas as pd
 import matplotlib.pyplot as plt
 from matplotlib.ticker import MaxNLocator
@@ -210,7 +211,8 @@ def plot_sweep(args, figures):
         fail(f"unknown summary column(s): {', '.join(unknown)}; choose from {', '.join(known)}")
     traits = chosen_traits(args.traits)
     design = sweep.sweep.get("design", "grid")
-    described = {"grid": "full grid", "lhs": "Latin hypercube", "sobol": "scrambled Sobol sample"}
+    described = {"grid": "full grid", "lhs": "Latin hypercube", "sobol": "scrambled Sobol sample",
+                 "morris": "Morris trajectories", "saltelli": "Saltelli matrices"}
     title = f"{os.path.basename(os.path.normpath(args.folder))} · {described.get(design, design)} · " \
             f"{len(runs)} run{'s' if len(runs) != 1 else ''} ({sweep.sweep['replicates']} per point) · " \
             f"master seed {sweep.sweep['master_seed']}"
@@ -219,4 +221,38 @@ def plot_sweep(args, figures):
         plot_sweep_extinct(runs, names, title, figures)
         plot_sweep_traits(sweep, runs, traits, names, title, figures)
     plot_sweep_scatter(runs, args.outcome, names, title, figures)
+    analysed = os.path.join(args.folder, "tables", "sensitivity.tsv")
+    if os.path.exists(analysed):  # written by soilweb-sweep analyse
+        plot_sensitivity(pd.read_csv(analysed, sep="\t"), design, title, figures)
     return sweep, runs, names, title
+
+
+# The measure each design ranks the parameters by, and what it says.
+RANKED_BY = {"morris": ("mu_star", "Morris μ* (mean |elementary effect|, unit range)"),
+             "saltelli": ("ST", "Sobol indices: total order (bar), first order (dot)")}
+
+
+def plot_sensitivity(table, design, title, figures):
+    """Per outcome, the parameters ranked by their measure, with its 95 % bootstrap interval."""
+    measure, axis = RANKED_BY.get(design, ("prcc", "partial rank correlation coefficient"))
+    outcomes = list(dict.fromkeys(table.outcome))
+    fig, axes = plt.subplots(1, len(outcomes), figsize=(4.8 * len(outcomes) + 1, 0.5 * table.parameter.nunique() + 2),
+                             squeeze=False)
+    for ax, outcome in zip(axes[0], outcomes):
+        mine = table[(table.outcome == outcome) & (table.measure == measure)].copy()
+        mine = mine.reindex(mine.value.abs().sort_values().index)
+        y = np.arange(len(mine))
+        error = np.array([mine.value - mine.low, mine.high - mine.value])
+        ax.barh(y, mine.value, color="#7570b3", alpha=0.75,
+                xerr=np.where(np.isfinite(error), error, 0), error_kw={"ecolor": "#333333", "capsize": 3})
+        if design == "saltelli":
+            first = table[(table.outcome == outcome) & (table.measure == "S1")].set_index("parameter")
+            ax.plot(first.loc[mine.parameter, "value"], y, "o", color="#d95f02", label="first order")
+        ax.set_yticks(y, [wrapped(p, 28) for p in mine.parameter], fontsize="small")
+        ax.axvline(0, color="#999999", linewidth=0.8)
+        ax.set_xlabel(wrapped(axis, 40), fontsize="small")
+        ax.set_title(wrapped(outcome, 40), fontsize="small")
+    fig.suptitle(wrapped(f"{title} · which parameters matter"), fontsize="medium")
+    fig.tight_layout()
+    figures.save(fig, "sensitivity", f"For each outcome, the parameters ranked by {axis}, with 95 % bootstrap "
+                                     "intervals.")

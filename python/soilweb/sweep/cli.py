@@ -3,6 +3,7 @@ import argparse
 import os
 import sys
 
+from . import analyse as analyse_module
 from .collect import collect
 from ..command import fail, run_command
 from .folder import prepare
@@ -40,15 +41,21 @@ def main():
     for name in ("run", "prepare"):
         p = sub.add_parser(name, help=said[name][0], description=said[name][1])
         p.add_argument("base", metavar="BASE_RUN_PARAMS", help="the base run_params")
-        p.add_argument("grid", metavar="GRID_JSON", help="JSON object: key path -> list of values (or -> range, with --design lhs|sobol)")
+        p.add_argument("grid", metavar="GRID_JSON", help="JSON object: key path -> list of values (or -> range {\"min\": a, \"max\": b}, with "
+                            "--design lhs, sobol, morris or saltelli)")
         p.add_argument("out", metavar="OUT", help="the sweep's folder: a new one, or an earlier sweep to resume")
         p.add_argument("--replicates", type=int, default=1, metavar="R",
                        help="runs per parameter combination, each with its own seed (default 1)")
         p.add_argument("--seed", type=int, metavar="MASTER", help="master seed (default: drawn and recorded)")
-        p.add_argument("--design", choices=["grid", "lhs", "sobol"], default="grid",
-                       help="every combination of the grid's lists, or a Latin hypercube or scrambled Sobol sample "
-                            "of its ranges")
-        p.add_argument("--samples", type=int, metavar="N", help="number of points of an lhs or sobol design")
+        p.add_argument("--design", choices=["grid", "lhs", "sobol", "morris", "saltelli"], default="grid",
+                       help="every combination of the grid's lists; a Latin hypercube or scrambled Sobol sample "
+                            "of its ranges; or a sensitivity design over them: Morris trajectories of elementary "
+                            "effects, or Saltelli's matrices for first- and total-order Sobol indices")
+        p.add_argument("--samples", type=int, metavar="N",
+                       help="points of an lhs or sobol design; trajectories of a morris design (N (k + 1) runs); "
+                            "base points of a saltelli design (N (k + 2) runs), for k keys")
+        p.add_argument("--levels", type=int, default=4, metavar="P",
+                       help="levels of the grid of a morris design, even (default 4)")
         p.add_argument("--binary", default=default_binary, metavar="PATH",
                        help="the soilweb binary that checks and runs the configurations (default: the soilweb "
                             "installed beside this script, else build/soilweb of the source tree)")
@@ -59,7 +66,17 @@ def main():
                            help="runs at a time (default: the number of processors)")
     sub.add_parser("collect", help=said["collect"][0], description=said["collect"][1]).add_argument(
         "out", metavar="OUT", help="the sweep's folder")
+    p = sub.add_parser("analyse", help="measure which parameters matter to chosen outcomes",
+                       description=analyse_module.__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("out", metavar="SWEEP", help="the sweep's folder, its runs finished")
+    p.add_argument("--outcome", action="append", required=True, metavar="NAME",
+                   help="an outcome (repeatable), e.g. predators:persisted, PREY_ACTIVE:mean:100-200, "
+                        "genetic:body:prey")
+    p.add_argument("--boot", type=int, default=1000, metavar="B", help="bootstrap draws of each interval (default 1000)")
     args = parser.parse_args()
+    if args.command == "analyse":
+        analyse_module.analyse(args.out, args.outcome, args.boot)
+        return
     lock = None  # the sweep's folder, held while this command prepares, runs and collects it
     if args.command in ("run", "prepare"):
         binary = os.path.abspath(args.binary)
@@ -68,7 +85,7 @@ def main():
         if args.replicates < 1:
             fail("--replicates must be at least 1")
         lock = prepare(args.base, args.grid, args.out, args.replicates, args.seed, args.design, args.samples,
-                       binary, args.lenient)
+                       binary, args.lenient, args.levels)
         if args.command == "run":
             run_all(args.out, binary, args.jobs)
     failed = args.command in ("run", "collect") and collect(args.out) > 0

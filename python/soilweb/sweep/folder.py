@@ -7,7 +7,7 @@ import random
 import shutil
 
 from .config import SWEEP_KEYS, Keys, check_configs, fail, load_json, resolve, run_config, runs_text
-from .design import design_points
+from .design import SENSITIVITY, design_points
 from .runner import refuse_live_runs
 
 
@@ -48,7 +48,7 @@ def lock_sweep(out):
 
 
 def prepare(base_path, grid_path, out, replicates, master_seed, design="grid", samples=None, binary=None,
-            lenient=False):
+            lenient=False, levels=4):
     """Writes the run folders still missing and lists the runs to do in OUT/jobs.txt.
 
     Every run to do is checked with soilweb --check before anything is written.
@@ -75,7 +75,8 @@ def prepare(base_path, grid_path, out, replicates, master_seed, design="grid", s
         fail(f"{out}/runs exists but {out}/sweep.json does not; choose a new folder")
     if earlier is not None:
         if earlier.get("grid") != grid or ("base" in earlier and earlier["base"] != base) or \
-                earlier.get("design", "grid") != design or earlier.get("samples") != samples:
+                earlier.get("design", "grid") != design or earlier.get("samples") != samples or \
+                (design == "morris" and earlier.get("levels") != levels):
             fail(f"{out} holds a sweep of another base, grid or design; choose a new folder")
         if master_seed is not None and master_seed != earlier["master_seed"]:
             fail(f"{out} was swept with master seed {earlier['master_seed']}; give that or none")
@@ -84,17 +85,22 @@ def prepare(base_path, grid_path, out, replicates, master_seed, design="grid", s
     elif master_seed is None:
         master_seed = random.SystemRandom().randrange(1, 2**31 - 1)
     keys = list(grid)
-    combinations = design_points(grid, design, samples, master_seed, known)
+    combinations, unit = design_points(grid, design, samples, master_seed, known, levels)
+    # The points of a sensitivity design are its rows in order, whatever their values: each run
+    # keeps the number of its point, and equal values stay different points.
+    by_point = design in SENSITIVITY
     runs = list(earlier["runs"]) if earlier else []
     # Seeds are drawn in one sequence from the master seed; each sample is a
     # prefix of any larger one, so added runs never reuse a seed.
     seeds = random.Random(master_seed).sample(range(1, 2**31 - 1), len(combinations) * replicates)
-    for values in combinations:
+    for point, values in enumerate(combinations):
         parameters = dict(zip(keys, values))
-        have = sum(1 for r in runs if r["parameters"] == parameters)
+        have = sum(1 for r in runs if (r.get("point") == point if by_point else r["parameters"] == parameters))
         for _ in range(replicates - have):
             number = len(runs)
             runs.append({"run": f"run-{number + 1:04d}", "seed": seeds[number], "parameters": parameters})
+            if by_point:
+                runs[-1]["point"] = point
     todo = [r for r in runs if outcome(out, r)["end"] not in FINISHED]
     configs = {r["run"]: run_config(base, r["parameters"], r["seed"], r["run"], known) for r in runs}
     check_configs(binary, [(r["run"], configs[r["run"]]) for r in todo], lenient)
@@ -104,8 +110,13 @@ def prepare(base_path, grid_path, out, replicates, master_seed, design="grid", s
             fail(f"another soilweb-sweep made a sweep in {out} meanwhile; choose a new folder")
     # The record first, then the folders: an interrupted prepare is completed by the next one.
     os.makedirs(os.path.join(out, "runs"), exist_ok=True)
-    write_whole(sweep_file, json.dumps({"master_seed": master_seed, "replicates": replicates, "design": design,
-                                        "samples": samples, "grid": grid, "base": base, "runs": runs}, indent=2))
+    record = {"master_seed": master_seed, "replicates": replicates, "design": design, "samples": samples}
+    if design == "morris":
+        record["levels"] = levels
+    if by_point:
+        record["points"] = unit  # in the unit cube, in design order: what the analysis reads
+    record.update(grid=grid, base=base, runs=runs)
+    write_whole(sweep_file, json.dumps(record, indent=2))
     for r in runs:
         make_run_folder(out, r, configs[r["run"]])
     write_whole(os.path.join(out, "jobs.txt"),

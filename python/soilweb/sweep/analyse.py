@@ -1,0 +1,131 @@
+"""soilweb-sweep analyse: which parameters matter. Each outcome is one number per run, computed
+from the run's tables; the sweep's design chooses the measure: partial rank correlations (grid,
+lhs, sobol), Morris' elementary effects (morris) or Sobol indices (saltelli). Writes
+SWEEP/tables/sensitivity.tsv (outcome, parameter, measure, value, low, high) and the figure
+SWEEP/figures/sensitivity.png.
+
+Outcomes:
+  prey:died_out, predators:died_out, resource:died_out
+        the day after which it was first found gone (the run's last day when it lasted)
+  prey:persisted, ...     1 when it lasted to the run's end, else 0
+  COLUMN:mean:FROM-TO     the mean of a summary column over the days FROM to TO
+  genetic:TRAIT:SPECIES   the mean genetic value of a trait among the species' living on the
+                          last day of the genetic statistics"""
+import os
+import re
+
+import numpy as np
+import pandas as pd
+
+from .. import loader
+from ..command import fail
+from ..schema import TRAIT_COLUMNS
+from . import sensitivity
+from .collect import write_table
+
+DIED_OUT = ("resource", "prey", "predators")
+
+
+def parse_outcome(name, summary_columns):
+    """What an outcome names, as a function of a run's tables; refused with a line when unknown."""
+    parts = name.split(":")
+    if len(parts) == 2 and parts[0] in DIED_OUT and parts[1] in ("died_out", "persisted"):
+        what, how = parts
+
+        def gone(run):
+            day = loader.died_out_days(run["record"])[what]
+            if how == "persisted":
+                return float(day is None)
+            return float(run["record"].get("last_day") if day is None else day)
+        return gone
+    if len(parts) == 3 and parts[1] == "mean" and re.fullmatch(r"\d+-\d+", parts[2]):
+        column, (first, last) = parts[0], map(int, parts[2].split("-"))
+        if column not in summary_columns:
+            fail(f"outcome '{name}': no summary column {column}; choose from {', '.join(summary_columns)}")
+
+        def mean(run):
+            summary = run["summary"]
+            days = summary[(summary.DAY >= first) & (summary.DAY <= last)]
+            return float(days[column].mean()) if len(days) else np.nan
+        return mean
+    if len(parts) == 3 and parts[0] == "genetic":
+        trait, species = parts[1], parts[2]
+        if trait not in TRAIT_COLUMNS:
+            fail(f"outcome '{name}': no trait {trait}; choose from {', '.join(TRAIT_COLUMNS)}")
+
+        def genetic(run):
+            table = run["genetics"]
+            if table is None:
+                return np.nan
+            living = table[(table.species == species) & (table["count"] > 0)]
+            if living.empty:
+                return np.nan
+            last = living[living.day == living.day.max()]
+            return float(np.average(last[f"{trait}_mean"], weights=last["count"]))
+        return genetic
+    fail(f"unknown outcome '{name}': give prey:died_out, predators:persisted, COLUMN:mean:FROM-TO or "
+         "genetic:TRAIT:SPECIES")
+
+
+def outcomes_of(sweep, names):
+    """One row per finished run: run, point, the unit coordinates or values of the parameters, each outcome."""
+    rows, columns = [], None
+    for run in sweep.runs:
+        tables = sweep.run(run["run"])
+        if tables is None or tables.record.get("status") not in ("completed", "extinct"):
+            continue
+        if columns is None:
+            columns = list(tables["summary"].columns)
+            measures = {name: parse_outcome(name, columns) for name in names}
+        view = {"record": tables.record, "summary": tables["summary"],
+                "genetics": tables["genetics"] if tables.wrote("genetics") else None}
+        row = {"run": run["run"], "point": run.get("point")}
+        row.update(run["parameters"])
+        row.update((name, measure(view)) for name, measure in measures.items())
+        rows.append(row)
+    if not rows:
+        fail("no run of the sweep has finished")
+    return pd.DataFrame(rows)
+
+
+def analyse(out, names, boot=1000):
+    sweep = loader.read_sweep(out)
+    record = sweep.sweep
+    design, keys = record.get("design", "grid"), sweep.keys
+    table = outcomes_of(sweep, names)
+    rows = []
+    for name in names:
+        if design in ("morris", "saltelli"):
+            points = record["points"]
+            per_point = table.groupby("point")[name].mean().reindex(range(len(points)))
+            if per_point.isna().any():
+                missing = int(per_point.isna().sum())
+                fail(f"outcome '{name}': {missing} point{'s' if missing != 1 else ''} of the {design} design have no "
+                     "finished run or no value; finish the sweep (soilweb-sweep run) or choose another outcome")
+            y = per_point.to_numpy()
+            found = sensitivity.morris(points, y, len(keys), boot) if design == "morris" else \
+                sensitivity.sobol(y, len(keys), boot)
+        else:
+            usable = table.dropna(subset=[name])
+            x = usable[keys].apply(pd.to_numeric, errors="coerce")
+            if x.isna().any().any():
+                fail("partial rank correlations need numeric parameters")
+            found = sensitivity.prcc(x.to_numpy(), usable[name].to_numpy(), boot)
+        rows += [(name, keys[i], measure, value, low, high) for i, measure, value, low, high in found]
+    result = pd.DataFrame(rows, columns=["outcome", "parameter", "measure", "value", "low", "high"])
+    tables = os.path.join(out, "tables")
+    os.makedirs(tables, exist_ok=True)
+    write_table(result, os.path.join(tables, "sensitivity.tsv"))
+    from ..figures.common import Figures
+    from ..figures.sweep import plot_sensitivity
+    folder = os.path.join(out, "figures")
+    os.makedirs(folder, exist_ok=True)
+    plot_sensitivity(result, design, os.path.basename(os.path.normpath(out)), Figures(folder, "png", 150, False))
+    print(f"{len(names)} outcome{'s' if len(names) != 1 else ''} of {len(table)} runs analysed "
+          f"({MEASURES[design]}) into {tables}/sensitivity.tsv and {folder}/sensitivity.png")
+    return result
+
+
+MEASURES = {"grid": "partial rank correlations", "lhs": "partial rank correlations",
+            "sobol": "partial rank correlations", "morris": "Morris elementary effects",
+            "saltelli": "Sobol indices"}
