@@ -10,8 +10,12 @@ Writes into DIR (default RUN_FOLDER/plots), each as FORMAT (default png):
   cells_biomass       biomass of each cell over the days (ring position x day)
   traits_day_D        distributions of chosen traits at the end of day D (default: the last day), per
                       species, split into eggs, juveniles and adults
-  trait_evolution     mean and spread (one standard deviation) of the chosen traits over the days, per
-                      species, among juveniles and adults
+  trait_evolution     mean and spread (one standard deviation) of the chosen traits' genetic values
+                      (what the animals inherit) among the living over the days, per species, when the
+                      run wrote its genetic statistics; otherwise the expressed traits, as below
+  trait_expression    the same of the expressed traits among juveniles and adults (growth and the
+                      day's tuning included), beside trait_evolution when that shows genetic values
+  selection_response  the change of each mean genetic value since day 0, in sd of day 0
   food_web            who met and who ate whom among the species (founders and offspring apart)
 Both layouts (daily files or tables), compressed runs (.gz files) and thinned runs (snapshotEvery,
 snapshots) are read as they are, through the loader (soilweb.loader); a figure whose files the
@@ -25,8 +29,11 @@ SWEEP_FOLDER/plots):
   sweep_extinct       how the replicates of each parameter value ended
   sweep_scatter       the last day's value of --outcome against each numeric parameter, one point
                       per run, runs that died out apart
-  sweep_trait_evolution  the chosen traits' mean among juveniles and adults over the days, per species
-                      and parameter value (mean of the replicates, and their range)
+  sweep_trait_evolution  the chosen traits' mean genetic value among the living (expressed value
+                      among juveniles and adults when the runs wrote no genetic statistics) over the
+                      days, per species and parameter value (mean of the replicates, and their range)
+  sweep_selection_response  the response to selection per species and parameter value
+  sensitivity         after soilweb-sweep analyse: the parameters ranked for each outcome
 
 --report writes DIR/report.html besides: one self-contained page (no network needed) with the run's
 or the sweep's record, every figure inline and the files and what they hold.

@@ -30,6 +30,25 @@ class PlotTest(unittest.TestCase):
                 for name in names:
                     with open(os.path.join(here, form, f"{name}.{form}"), "rb") as f:
                         self.assertEqual(f.read(len(magic)), magic, name)
+            # With genetic statistics, trait_evolution shows what the animals inherit, beside the
+            # expressed values and the response to selection; a temperature series is drawn.
+            config = tiny_config(days=40)
+            config["simulation"]["outputs"]["geneticStatistics"] = True
+            config["simulation"]["temperatureSeries"] = [[0, 15], [40, 25]]
+            inherited = os.path.join(here, "inherited")
+            os.mkdir(inherited)
+            with open(os.path.join(inherited, "run_params"), "w") as f:
+                json.dump(config, f)
+            self.assertEqual(run(BINARY, cwd=inherited).returncode, 0)
+            done = run(PLOT, os.path.join(inherited, "example"), "--traits", "body,speed", "--out", "genetic",
+                       "--report", cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            for name in ("trait_evolution", "trait_expression", "selection_response"):
+                self.assertTrue(os.path.exists(os.path.join(here, "genetic", f"{name}.png")), name)
+            with open(os.path.join(here, "genetic", "report.html")) as f:
+                page = f.read()
+            self.assertIn("what the animals inherit", page)
+            self.assertIn("temperature (°C)", page)
             wrong = run(PLOT, "example", "--traits", "wings", cwd=here)
             self.assertEqual(wrong.returncode, 1)
             self.assertIn("unknown trait column(s): wings", wrong.stderr)

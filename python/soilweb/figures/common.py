@@ -138,16 +138,43 @@ def pooled(rows, trait):
     return total, mean, math.sqrt(spread / (total - 1)) if total > 1 else float("nan")
 
 
-def hatched_means(traits, trait):
-    """Per species and day: the pooled mean, sd, lowest and highest of trait among juveniles and adults.
-    Breeders are left out: their search is the day's mate search, not their trait."""
-    hatched = traits[traits.stage.isin(["juvenile", "adult"])]
+def hatched_means(traits, trait, stages=("juvenile", "adult")):
+    """Per species and day: the pooled mean, sd, lowest and highest of trait among juveniles and adults
+    (or the stages given). Breeders are left out: their search is the day's mate search, not their trait."""
+    hatched = traits[traits.stage.isin(list(stages))]
     rows = []
     for (species, day), group in hatched.groupby(["species", "day"], sort=True):
         total, mean, sd = pooled(group, trait)
         rows.append({"species": species, "day": day, "count": total, "mean": mean, "sd": sd,
                      "low": group[f"{trait}_min"].astype(float).min(), "high": group[f"{trait}_max"].astype(float).max()})
     return pd.DataFrame(rows, columns=["species", "day", "count", "mean", "sd", "low", "high"])
+
+
+# What a genetic value is, where it differs from the expressed trait's label.
+GENETIC_LABELS = dict(TRAIT_LABELS, energy="reserve at birth (share of body mass)", pheno="development time (days)",
+                      body="body mass at birth", vor="voracity exponent", speed="speed exponent",
+                      search="search exponent")
+
+# Genetic values are the same at every stage: the statistics of every living animal.
+LIVING_STAGES = ("egg", "juvenile", "adult", "reproducing")
+
+
+def genetic_means(genetics, trait):
+    """hatched_means of the genetic statistics, over every living animal."""
+    return hatched_means(genetics, trait, LIVING_STAGES)
+
+
+def selection_response(genetics, trait):
+    """Per species and day: the change of the mean genetic value from the first day, in units of the
+    first day's standard deviation (NaN where that is 0)."""
+    means = genetic_means(genetics, trait)
+    means = means[means["count"] > 0]
+    out = []
+    for species, rows in means.groupby("species", sort=False):
+        first = rows.sort_values("day").iloc[0]
+        scale = first["sd"] if first["sd"] and math.isfinite(first["sd"]) else float("nan")
+        out.append(rows.assign(response=(rows["mean"] - first["mean"]) / scale))
+    return pd.concat(out) if out else means.assign(response=[])
 
 
 def chosen_traits(text):

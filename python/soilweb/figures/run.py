@@ -10,8 +10,8 @@ from matplotlib.ticker import MaxNLocator
 from .. import loader
 from ..schema import FIRST_ADULT_INSTAR, LIVING_STATES as LIVING, STATES, TRAIT_LABELS
 from ..command import fail
-from .common import (count_axis, ending_of, hatched_means, mark_ending, note, shade, species_colour, species_of,
-                     wrapped, chosen_traits)
+from .common import (GENETIC_LABELS, count_axis, ending_of, genetic_means, hatched_means, mark_ending, note, selection_response,
+                     shade, species_colour, species_of, wrapped, chosen_traits)
 
 LIVING_STATES = [("UNBORN", "eggs"), ("ACTIVE", "active"), ("REPRODUCING", "reproducing")]
 
@@ -59,6 +59,11 @@ def plot_dynamics(summary, info, title, figures):
     axes[0].plot(days, summary.BIOMASS, color="saddlebrown")
     axes[0].set_ylabel("total fungal\nbiomass")
     axes[0].set_ylim(bottom=0)
+    if "TEMPERATURE" in summary:  # a temperature series: the day's temperature beside the biomass
+        warmth = axes[0].twinx()
+        warmth.plot(days, summary.TEMPERATURE, color="firebrick", linestyle="--", label="temperature")
+        warmth.set_ylabel("temperature (°C)", color="firebrick")
+        warmth.tick_params(axis="y", colors="firebrick")
     for ax, kind, name in ((axes[1], "PREY", "prey"), (axes[2], "PREDATOR", "predators")):
         top = 0
         for state, label in LIVING_STATES:
@@ -166,29 +171,72 @@ def plot_traits(run, day, traits, names, title, figures):
 
 
 def plot_trait_evolution(run, traits, names, info, title, figures):
-    table = run["traits"]
-    if table is None or table.empty:
-        return note("no trait statistics and no end-of-day animal files: the trait-evolution figure left out")
+    """The genetic values over the days when the run wrote them, and the expressed traits: the
+    two differ by growth and the day's tuning, which are not evolution."""
+    expressed = run["traits"]
+    genetic = run["genetics"] if run.wrote("genetics") else None
+    if genetic is not None and not genetic.empty:
+        draw_trait_means(genetic, genetic_means, GENETIC_LABELS, traits, names, info, figures, "trait_evolution",
+                         f"{title}\nhow the genetic values of the living change over the days (what they inherit)",
+                         "The mean genetic value of each chosen trait among the living over the days, per "
+                         "species, with one standard deviation either side: what the animals inherit, before "
+                         "growth and the day's tuning.")
+        plot_selection_response(genetic, traits, names, info, title, figures)
+        name = "trait_expression"
+    else:
+        name = "trait_evolution"
+        note("no genetic statistics (simulation.outputs.geneticStatistics): trait_evolution shows expressed "
+             "values, which mix growth and the day's tuning with inheritance")
+    if expressed is None or expressed.empty:
+        return note("no trait statistics and no end-of-day animal files: the "
+                    f"{name.replace('_', '-')} figure left out")
+    draw_trait_means(expressed, hatched_means, TRAIT_LABELS, traits, names, info, figures, name,
+                     f"{title}\nhow the expressed traits of juveniles and adults change over the days "
+                     "(growth and tuning included)",
+                     "The mean expressed value of each chosen trait among juveniles and adults over the days, "
+                     "per species, with one standard deviation either side (within the lowest and highest "
+                     "value): body mass grows with every moult and voracity, speed and search follow the day's "
+                     "tuning. A mate search counts as a search of 100 moves in the day's statistics.")
+
+
+def draw_trait_means(table, means_of, labels, traits, names, info, figures, name, heading, caption):
     fig, axes = plt.subplots(len(traits), 1, figsize=(10, 2.6 * len(traits) + 1), sharex=True, squeeze=False)
     for ax, trait in zip(axes[:, 0], traits):
-        means = hatched_means(table, trait)
-        for name in [n for n in names if n in set(means.species)]:
-            line = means[(means.species == name) & (means["count"] > 0)]
-            colour = species_colour(names, name)
-            ax.plot(line.day, line["mean"], color=colour, label=name)
+        means = means_of(table, trait)
+        for species in [n for n in names if n in set(means.species)]:
+            line = means[(means.species == species) & (means["count"] > 0)]
+            colour = species_colour(names, species)
+            ax.plot(line.day, line["mean"], color=colour, label=species)
             spread = line.sd.fillna(0)  # one sd either side, within the values there are
             ax.fill_between(line.day, (line["mean"] - spread).clip(lower=line.low),
                             (line["mean"] + spread).clip(upper=line.high), color=colour, alpha=0.2, linewidth=0)
-        ax.set_ylabel(wrapped(TRAIT_LABELS.get(trait, trait), 22), fontsize="small")
+        ax.set_ylabel(wrapped(labels.get(trait, trait), 22), fontsize="small")
     axes[0, 0].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.01, 1),
                       title="mean ± 1 sd", title_fontsize="small")
     axes[-1, 0].set_xlabel("day")
     mark_ending(list(axes[:, 0]), ending_of(info))
-    fig.suptitle(f"{title}\nhow the traits of juveniles and adults change over the days")
+    fig.suptitle(heading)
     fig.tight_layout()
-    figures.save(fig, "trait_evolution", "The mean of each chosen trait among juveniles and adults over the days, "
-                                         "per species, with one standard deviation either side (within the lowest "
-                                         "and highest value). A mate search counts as a search of 100 moves in the day's statistics.")
+    figures.save(fig, name, caption)
+
+
+def plot_selection_response(genetic, traits, names, info, title, figures):
+    fig, axes = plt.subplots(len(traits), 1, figsize=(10, 2.3 * len(traits) + 1), sharex=True, squeeze=False)
+    for ax, trait in zip(axes[:, 0], traits):
+        response = selection_response(genetic, trait)
+        for species in [n for n in names if n in set(response.species)]:
+            line = response[response.species == species]
+            ax.plot(line.day, line.response, color=species_colour(names, species), label=species)
+        ax.axhline(0, color="#999999", linewidth=0.8)
+        ax.set_ylabel(wrapped(f"{GENETIC_LABELS.get(trait, trait)} (sd of day 0)", 24), fontsize="small")
+    axes[0, 0].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.01, 1))
+    axes[-1, 0].set_xlabel("day")
+    mark_ending(list(axes[:, 0]), ending_of(info))
+    fig.suptitle(f"{title}\nresponse to selection: the mean genetic value's change from day 0")
+    fig.tight_layout()
+    figures.save(fig, "selection_response", "The change of the mean genetic value of each chosen trait among the "
+                                            "living since the first day, in units of that day's standard "
+                                            "deviation, per species.")
 
 
 def food_web_groups(nodes):

@@ -10,7 +10,8 @@ from matplotlib.ticker import MaxNLocator
 from .. import loader
 from ..schema import TRAIT_LABELS
 from ..command import fail
-from .common import chosen_traits, hatched_means, note, species_colour, species_of, words, wrapped
+from .common import (GENETIC_LABELS, chosen_traits, genetic_means, hatched_means, note, selection_response,
+                     species_colour, species_of, words, wrapped)
 
 SUMMARY_LABELS = {"BIOMASS": "total fungal biomass", "DAY": "day"}
 
@@ -160,9 +161,32 @@ def plot_sweep_scatter(runs, outcome, names, title, figures):
 
 
 def plot_sweep_traits(sweep, runs, traits, names, title, figures):
+    """The genetic values over the days per parameter value when the runs wrote them, with the response
+    to selection; otherwise the expressed traits, titled as such."""
+    wrote = any(t is not None and t.wrote("genetics") for t in (sweep.run(r["run"]) for r in runs))
+    if wrote:
+        draw_sweep_traits(sweep["genetics"], genetic_means, "mean", GENETIC_LABELS, runs, traits, names, figures,
+                          "sweep_trait_evolution", f"{title} · genetic values of the living (what they inherit)",
+                          "The mean genetic value of each chosen trait among the living over the days, per species "
+                          "and parameter value: the mean of the replicates and their range.")
+        draw_sweep_traits(sweep["genetics"], selection_response, "response", GENETIC_LABELS, runs, traits, names,
+                          figures, "sweep_selection_response",
+                          f"{title} · response to selection (change from day 0 in sd of day 0)",
+                          "The change of the mean genetic value of each chosen trait since the first day, in units "
+                          "of that day's standard deviation, per species and parameter value: the mean of the "
+                          "replicates and their range.")
+        return
     table = sweep["traits"]
     if table is None or table.empty:
         return note("no trait statistics in the sweep's runs: sweep_trait_evolution left out")
+    draw_sweep_traits(table, hatched_means, "mean", TRAIT_LABELS, runs, traits, names, figures,
+                      "sweep_trait_evolution", f"{title} · expressed traits of juveniles and adults",
+                      "The mean expressed value of each chosen trait among juveniles and adults over the days "
+                      "(growth and the day's tuning included, not only inheritance), per species and parameter "
+                      "value: the mean of the replicates and their range.")
+
+
+def draw_sweep_traits(table, means_of, value, labels, runs, traits, names, figures, name, heading, caption):
     groups = groups_of(runs, names)
     species = [n for n in names if n in set(table.species)]
     fig, axes = plt.subplots(len(traits), len(species), figsize=(5 * len(species) + 2.5, 2.6 * len(traits) + 1.2),
@@ -172,29 +196,27 @@ def plot_sweep_traits(sweep, runs, traits, names, title, figures):
         for i, trait in enumerate(traits):
             per_run = []
             for run_name, rows in chosen.groupby("run"):
-                means = hatched_means(rows, trait)
+                means = means_of(rows, trait)
                 means["run"] = run_name
                 per_run.append(means[means["count"] > 0])
             if not per_run:
                 continue
             stacked = pd.concat(per_run)
-            for j, name in enumerate(species):
-                mine = stacked[stacked.species == name].groupby("day")["mean"]
+            for j, kind in enumerate(species):
+                mine = stacked[stacked.species == kind].groupby("day")[value]
                 ax = axes[i][j]
                 ax.plot(mine.mean().index, mine.mean(), color=colour, label=label)
                 ax.fill_between(mine.min().index, mine.min(), mine.max(), color=colour, alpha=0.2, linewidth=0)
     for i, trait in enumerate(traits):
-        axes[i][0].set_ylabel(wrapped(TRAIT_LABELS.get(trait, trait), 22), fontsize="small")
-    for j, name in enumerate(species):
-        axes[0][j].set_title(name, color=species_colour(names, name))
+        axes[i][0].set_ylabel(wrapped(labels.get(trait, trait), 22), fontsize="small")
+    for j, kind in enumerate(species):
+        axes[0][j].set_title(kind, color=species_colour(names, kind))
         axes[-1][j].set_xlabel("day")
     axes[0][-1].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.02, 1),
                        title="mean of the replicates\nand their range", title_fontsize="small")
-    fig.suptitle(wrapped(f"{title} · traits of juveniles and adults"), fontsize="medium")
+    fig.suptitle(wrapped(heading), fontsize="medium")
     fig.tight_layout()
-    figures.save(fig, "sweep_trait_evolution", "The mean of each chosen trait among juveniles and adults over the days, "
-                                               "per species and parameter value: the mean of the replicates and "
-                                               "their range.")
+    figures.save(fig, name, caption)
 
 
 def plot_sweep(args, figures):
