@@ -27,6 +27,8 @@ SWEEP_FOLDER/plots):
                       (min to max) over the days, one colour per parameter value; the day each
                       replicate died out is marked; the share of replicates still running
   sweep_extinct       how the replicates of each parameter value ended
+  sweep_persistence   per parameter value, the share of replicates in which prey and predators still
+                      live, day by day
   sweep_scatter       the last day's value of --outcome against each numeric parameter, one point
                       per run, runs that died out apart
   sweep_trait_evolution  the chosen traits' mean genetic value among the living (expressed value

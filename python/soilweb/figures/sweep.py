@@ -1,5 +1,6 @@
 """The figures of a sweep: the summary over the days per parameter value, how the replicates
 ended, an outcome against each numeric parameter, and the traits over the days."""
+import json
 import os
 
 import numpy as np
@@ -48,14 +49,23 @@ def sweep_runs(sweep):
         end = info.get("status", "not run")
         summary = tables["summary"] if tables is not None and end in ("completed", "extinct") else None
         runs.append({"run": run["run"], "parameters": run["parameters"], "end": end, "summary": summary,
-                     "last_day": info.get("last_day")})
+                     "last_day": info.get("last_day"), "gone": loader.died_out_days(info),
+                     "recorded": "died_out_days" in info})
     return runs
 
 
+def varying(runs):
+    """Each run's parameters less those every run shares (a key swept over one value names no group)."""
+    keys = [k for k in (runs[0]["parameters"] if runs else {})
+            if len({json.dumps(r["parameters"][k]) for r in runs}) > 1]
+    return lambda run: {k: run["parameters"][k] for k in keys} if keys else run["parameters"]
+
+
 def groups_of(runs, names):
+    shown = varying(runs)
     groups = {}
     for run in runs:
-        groups.setdefault(label_of(run["parameters"], names), []).append(run)
+        groups.setdefault(label_of(shown(run), names), []).append(run)
     return sorted(groups.items())
 
 
@@ -113,7 +123,8 @@ def plot_sweep_extinct(runs, names, title, figures):
     groups = groups_of(runs, names)
     ends = [("completed", "#1b9e77"), ("extinct", "#d95f02"), ("stopped", "#7570b3"), ("failed", "#8c8c8c"),
             ("not run", "#cccccc")]
-    labels = ["\n".join(wrapped(part, 18) for part in label_of(members[0]["parameters"], names, "|").split("|"))
+    shown = varying(runs)
+    labels = ["\n".join(wrapped(part, 18) for part in label_of(shown(members[0]), names, "|").split("|"))
               for _, members in groups]
     fig, ax = plt.subplots(figsize=(max(7, 1.5 * len(groups) + 3), 5.5))
     bottom = [0] * len(groups)
@@ -131,6 +142,34 @@ def plot_sweep_extinct(runs, names, title, figures):
     plt.setp(ax.get_xticklabels(), fontsize="small")
     fig.tight_layout()
     figures.save(fig, "sweep_extinct", "How the replicates of each parameter value ended.")
+
+
+def plot_sweep_persistence(runs, names, title, figures):
+    """For each parameter value, the share of its replicates in which the prey and the predators
+    still live, day by day (from the day each was first found gone, in the runs' records)."""
+    finished = [r for r in runs if r["summary"] is not None and r["recorded"]]
+    if not finished:
+        return note("no run records the days its species died out: sweep_persistence left out")
+    groups = groups_of(finished, names)
+    last = max(int(r["last_day"]) for r in finished)
+    days = list(range(0, last + 1))
+    fig, axes = plt.subplots(1, 2, figsize=(12, 4.5), sharey=True)
+    for colour, (label, members) in zip(group_colours(len(groups)), groups):
+        for ax, kind in zip(axes, ("prey", "predators")):
+            alive = [sum(1 for m in members if m["gone"][kind] is None or m["gone"][kind] >= day) / len(members)
+                     for day in days]
+            ax.step(days, alive, where="post", color=colour, label=label)
+    for ax, kind in zip(axes, ("prey", "predators")):
+        ax.set_title(f"{kind}: share of replicates where they still live", fontsize="small")
+        ax.set_xlabel("day")
+        ax.set_ylim(-0.03, 1.03)
+    axes[0].set_ylabel("share of replicates")
+    axes[1].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.02, 1))
+    fig.suptitle(wrapped(f"{title} · persistence"), fontsize="medium")
+    fig.tight_layout()
+    figures.save(fig, "sweep_persistence", "For each parameter value, the share of its replicates in which the prey "
+                                           "and the predators are still alive on each day (a species counts as gone "
+                                           "from the day after which the run first found it so).")
 
 
 def is_number(value):
@@ -241,6 +280,7 @@ def plot_sweep(args, figures):
     if design == "grid":
         plot_sweep_dynamics(runs, columns, names, title, figures)
         plot_sweep_extinct(runs, names, title, figures)
+        plot_sweep_persistence(runs, names, title, figures)
         plot_sweep_traits(sweep, runs, traits, names, title, figures)
     plot_sweep_scatter(runs, args.outcome, names, title, figures)
     analysed = os.path.join(args.folder, "tables", "sensitivity.tsv")

@@ -100,8 +100,10 @@ def analyse(out, names, boot=1000):
             per_point = table.groupby("point")[name].mean().reindex(range(len(points)))
             if per_point.isna().any():
                 missing = int(per_point.isna().sum())
-                fail(f"outcome '{name}': {missing} point{'s' if missing != 1 else ''} of the {design} design have no "
-                     "finished run or no value; finish the sweep (soilweb-sweep run) or choose another outcome")
+                fail(f"outcome '{name}': {missing} point{'s' if missing != 1 else ''} of the {design} design "
+                     f"{'have' if missing != 1 else 'has'} no finished run or no value (a window of days after a "
+                     "run ended, a species with no animal left); finish the sweep (soilweb-sweep run) or choose "
+                     "another outcome")
             y = per_point.to_numpy()
             found = sensitivity.morris(points, y, len(keys), boot) if design == "morris" else \
                 sensitivity.sobol(y, len(keys), boot)
