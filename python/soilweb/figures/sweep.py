@@ -285,7 +285,7 @@ def plot_sweep(args, figures):
     plot_sweep_scatter(runs, args.outcome, names, title, figures)
     analysed = os.path.join(args.folder, "tables", "sensitivity.tsv")
     if os.path.exists(analysed):  # written by soilweb-sweep analyse
-        plot_sensitivity(pd.read_csv(analysed, sep="\t"), design, title, figures)
+        plot_sensitivity(pd.read_csv(analysed, sep="\t"), design, title, figures, names)
     return sweep, runs, names, title
 
 
@@ -294,7 +294,7 @@ RANKED_BY = {"morris": ("mu_star", "Morris μ* (mean |elementary effect|, unit r
              "saltelli": ("ST", "Sobol indices: total order (bar), first order (dot)")}
 
 
-def plot_sensitivity(table, design, title, figures):
+def plot_sensitivity(table, design, title, figures, names=()):
     """Per outcome, the parameters ranked by their measure, with its 95 % bootstrap interval."""
     measure, axis = RANKED_BY.get(design, ("prcc", "partial rank correlation coefficient"))
     outcomes = list(dict.fromkeys(table.outcome))
@@ -310,7 +310,7 @@ def plot_sensitivity(table, design, title, figures):
         if design == "saltelli":
             first = table[(table.outcome == outcome) & (table.measure == "S1")].set_index("parameter")
             ax.plot(first.loc[mine.parameter, "value"], y, "o", color="#d95f02", label="first order")
-        ax.set_yticks(y, [wrapped(p, 28) for p in mine.parameter], fontsize="small")
+        ax.set_yticks(y, [wrapped(parameter_label(p, list(names)), 24) for p in mine.parameter], fontsize="small")
         ax.axvline(0, color="#999999", linewidth=0.8)
         ax.set_xlabel(wrapped(axis, 40), fontsize="small")
         ax.set_title(wrapped(outcome, 40), fontsize="small")

@@ -118,11 +118,12 @@ def analyse(out, names, boot=1000):
     tables = os.path.join(out, "tables")
     os.makedirs(tables, exist_ok=True)
     write_table(result, os.path.join(tables, "sensitivity.tsv"))
-    from ..figures.common import Figures
+    from ..figures.common import Figures, species_of
     from ..figures.sweep import plot_sensitivity
     folder = os.path.join(out, "figures")
     os.makedirs(folder, exist_ok=True)
-    plot_sensitivity(result, design, os.path.basename(os.path.normpath(out)), Figures(folder, "png", 150, False))
+    plot_sensitivity(result, design, os.path.basename(os.path.normpath(out)), Figures(folder, "png", 100, False),
+                     species_of({"configuration": record.get("base", {})}))
     print(f"{len(names)} outcome{'s' if len(names) != 1 else ''} of {len(table)} runs analysed "
           f"({MEASURES[design]}) into {tables}/sensitivity.tsv and {folder}/sensitivity.png")
     return result
