@@ -11,6 +11,10 @@ if ! command -v run-clang-tidy >/dev/null; then
   $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq clang-tidy >/dev/null
 fi
 cd "$root"
+if [ ! -f "$build/compile_commands.json" ]; then
+  echo "tidy: no $build/compile_commands.json: configure with the dev preset (cmake --preset dev) first" >&2
+  exit 1
+fi
 run-clang-tidy -p "$build" -j"$(nproc)" -quiet "$root/src/.*\.cpp" >"$build/tidy.log" 2>&1 || {
   grep -E "(warning|error):" "$build/tidy.log" >&2
   echo "tidy: clang-tidy found the above in src/ (whole log: $build/tidy.log)" >&2

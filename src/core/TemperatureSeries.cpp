@@ -31,8 +31,8 @@ TemperatureSeries TemperatureSeries::read(const Configuration& config, const std
   for (const auto& element : list) {
     const std::string at = key + "[" + std::to_string(k++) + "]";
     if (!element.first.empty()) config.fail(key, shape + " (it has a member named '" + element.first + "')");
-    if (element.second.size() != 2) config.fail(at, shape + ", got an element of " +
-                                                         std::to_string(element.second.size()) + " values");
+    if (element.second.size() != 2)
+      config.fail(at, shape + ", got an element of " + std::to_string(element.second.size()) + " values");
     std::vector<std::string> values;
     for (const auto& value : element.second) values.push_back(value.second.data());
     double day = 0, degrees = 0;
@@ -41,8 +41,8 @@ TemperatureSeries TemperatureSeries::read(const Configuration& config, const std
     if (!wholeNumber(values[1], degrees)) config.fail(at, "must end with degrees Celsius, got '" + values[1] + "'");
     const int whole = static_cast<int>(day);
     if (!series.points.empty() && whole <= series.points.back().first)
-      config.fail(at, "has day " + std::to_string(whole) + " after day " +
-                          std::to_string(series.points.back().first) + "; the days must increase");
+      config.fail(at, "has day " + std::to_string(whole) + " after day " + std::to_string(series.points.back().first) +
+                          "; the days must increase");
     series.points.emplace_back(whole, degrees);
   }
   if (series.points.empty()) config.fail(key, shape + ", got an empty list");

@@ -137,7 +137,7 @@ class World {
   std::vector<std::unique_ptr<AnimalSpecies>> existingAnimalSpecies;  // 0 founds prey, 1 predators
   std::vector<DayObserver*> observers;                                // not owned
   StopWhen stopWhen = StopWhen::ANY;
-  TemperatureSeries temperatureSeries;                                // empty: simulation.temperature throughout
+  TemperatureSeries temperatureSeries;  // empty: simulation.temperature throughout
 };
 
 }  // namespace soilweb

@@ -28,7 +28,8 @@ Columns summaryColumns() {
                          std::string(kind == std::string("PREY") ? "prey" : "predators") + " in state " + state +
                              (dead ? " (deaths of the day with purgeDeadAnimals 1, since day 0 with 0)" : "")});
     }
-  columns.push_back({"TEMPERATURE", "real", "degrees Celsius", "the day's temperature", "simulation.temperatureSeries"});
+  columns.push_back(
+      {"TEMPERATURE", "real", "degrees Celsius", "the day's temperature", "simulation.temperatureSeries"});
   return columns;
 }
 
@@ -124,9 +125,13 @@ std::vector<ResultFile> build() {
        "simulation.outputs.pedigree true, or the tables layout unless it is false",
        "one row for every animal when it is made: parents, generations and genetic values", true, false,
        pedigreeColumns()},
-      {"deaths", output(L::DEATHS), output(L::DEATHS),
+      {"deaths",
+       output(L::DEATHS),
+       output(L::DEATHS),
        "simulation.outputs.pedigree true, or the tables layout unless it is false",
-       "one row for every animal that died: the day and the fate", true, false,
+       "one row for every animal that died: the day and the fate",
+       true,
+       false,
        {{"death_day", "integer", "day", "the day it died"},
         {"id", "integer", "", "animal id"},
         {"species", "text", "", "species name"},

@@ -37,8 +37,8 @@ class RunInfo {
   // The day after which the soil resource, the prey and the predators were
   // first found gone (-1: at the start; below -1: never).
   std::array<int, 3> goneAfterDay{-2, -2, -2};
-  std::string signal;   // status "stopped": "SIGINT" or "SIGTERM"
-  std::string error;    // status "failed": the error line
+  std::string signal;  // status "stopped": "SIGINT" or "SIGTERM"
+  std::string error;   // status "failed": the error line
   int exitStatus = -1;
 
   RunInfo();

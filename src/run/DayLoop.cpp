@@ -32,8 +32,7 @@ bool DayLoop::openTables(const Checkpoint::Run& saved, bool resumed) {
   if (world.hasTemperatureSeries()) tables.back().header = ResultSchema::header("summary", true);
   auto add = [&](bool wanted, const std::string& path, const char* id, OutputFile::Written Checkpoint::Run::*bytes,
                  void (RunOutputs::*lines)(std::string&, int)) {
-    if (wanted)
-      tables.push_back({std::make_unique<OutputFile>(path, mode), ResultSchema::header(id), bytes, lines});
+    if (wanted) tables.push_back({std::make_unique<OutputFile>(path, mode), ResultSchema::header(id), bytes, lines});
   };
   add(settings.traitStatistics, settings.traitsPath(), "traits", &Checkpoint::Run::traitsBytes,
       &RunOutputs::printTraitStatistics);

@@ -34,10 +34,10 @@ class DayLoop {
     bool summaryWritten = false;  // and the trait statistics, when asked for
     bool filesWritten = true;     // every snapshot file
     bool checkpointsWritten = true;
-    int lastDay = -1;         // the last day that ran, in this process or before the checkpoint resumed
-    int daysRun = 0;          // in this process
-    int checkpointDay = -1;   // the day of the newest checkpoint, -1 when there is none
-    std::string diedOut;      // what had died out when the loop ended early, "" otherwise
+    int lastDay = -1;        // the last day that ran, in this process or before the checkpoint resumed
+    int daysRun = 0;         // in this process
+    int checkpointDay = -1;  // the day of the newest checkpoint, -1 when there is none
+    std::string diedOut;     // what had died out when the loop ended early, "" otherwise
     // The day after which the resource, the prey and the predators were first found gone (Checkpoint::Run).
     std::array<std::int32_t, 3> goneAfterDay{};
     std::string summaryPath;  // the summary's final name
@@ -61,7 +61,7 @@ class DayLoop {
   struct DailyTable {
     std::unique_ptr<OutputFile> file;
     std::string header;
-    OutputFile::Written Checkpoint::Run::*bytes;         // what it held at a checkpoint
+    OutputFile::Written Checkpoint::Run::*bytes;   // what it held at a checkpoint
     void (RunOutputs::*lines)(std::string&, int);  // appends its lines of a day
   };
   // Opens the tables, cut back to saved (resumed) or with their headers; false when one cannot be.

@@ -90,9 +90,9 @@ void checkFileNames(const Configuration& config, const RunSettings& settings) {
          {std::pair{RunLayout::RECORD, "record"}, std::pair{RunLayout::CHECKPOINT, "checkpoint"},
           std::pair{RunLayout::TRAITS, "trait statistics"}, std::pair{RunLayout::GENETICS, "genetic statistics"},
           std::pair{RunLayout::PEDIGREE, "pedigree"}, std::pair{RunLayout::DEATHS, "table of deaths"},
-          std::pair{RunLayout::FOODWEB_NODES, "food-web nodes"},
-          std::pair{RunLayout::FOODWEB_EDGES, "food-web edges"}, std::pair{RunLayout::TABLES[0], "table of animals"},
-          std::pair{RunLayout::TABLES[1], "table of animals"}, std::pair{RunLayout::TABLES[2], "table of cells"}})
+          std::pair{RunLayout::FOODWEB_NODES, "food-web nodes"}, std::pair{RunLayout::FOODWEB_EDGES, "food-web edges"},
+          std::pair{RunLayout::TABLES[0], "table of animals"}, std::pair{RunLayout::TABLES[1], "table of animals"},
+          std::pair{RunLayout::TABLES[2], "table of cells"}})
       if (files[i].second == own)
         config.fail(files[i].first,
                     std::string("names the file '") + own + "', which is the run's " + what + "; choose another name");

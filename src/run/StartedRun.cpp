@@ -48,8 +48,8 @@ void noteExtinctionsPassed(const DayLoop::Outcome& loop) {
               (day < 0 ? " before day 0" : " after day " + std::to_string(day));
   }
   if (!passed.empty())
-    std::cerr << "soilweb: note: " << passed << "; the run went on to " << lastDayText(loop) << " of "
-              << World::DAYS << std::endl;
+    std::cerr << "soilweb: note: " << passed << "; the run went on to " << lastDayText(loop) << " of " << World::DAYS
+              << std::endl;
 }
 
 void noteStop(const DayLoop::Outcome& loop, const std::string& runFolder) {

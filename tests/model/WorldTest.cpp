@@ -350,8 +350,8 @@ TEST_F(WorldTest, GeneticValuesAreTheTraitsAsMappedAtBirth) {
     eggsLaid += animal.getDateEgg() > 0;
     for (unsigned kept : {BODY_SIZE, ASSIM, VORACITY, SEARCH_AREA}) EXPECT_EQ(t[kept], g[kept]) << kept;
     EXPECT_EQ(t[ENERGY_TANK], g[ENERGY_TANK] * g[BODY_SIZE]);
-    EXPECT_EQ(t[SPEED], std::pow(g[BODY_SIZE] + t[ENERGY_TANK], g[SPEED]) *
-                            linearInterpolate(g[SPEED], 0.05, 0.35, 1, 7));
+    EXPECT_EQ(t[SPEED],
+              std::pow(g[BODY_SIZE] + t[ENERGY_TANK], g[SPEED]) * linearInterpolate(g[SPEED], 0.05, 0.35, 1, 7));
   });
   EXPECT_GT(eggsLaid, 0) << "no offspring: the test shows nothing of inheritance";
 
@@ -429,7 +429,9 @@ TEST_F(WorldTest, StopWhenDecidesWhichExtinctionEndsTheRun) {
     World world(config);
     EXPECT_TRUE(world.whatIsGone().predators);
     EXPECT_EQ(world.isExtinguished(), ends) << rule;
-    if (ends) EXPECT_EQ(world.whatDiedOut(), "the predators");
+    if (ends) {
+      EXPECT_EQ(world.whatDiedOut(), "the predators");
+    }
     PhaseCounter counter;
     world.observe(&counter);
     world.runNextDay(0);

@@ -112,8 +112,9 @@ TEST(WholeRun, ThePedigreeRebuildsEverySnapshotsParentsAndDeaths) {
 // values stay within their sampling error. Prey starving in a barren soil: the
 // larger reserves live longer, and the mean genetic reserve of the living rises.
 TEST(WholeRun, GeneticMeansStayPutWithoutSelectionAndMoveUnderIt) {
-  const std::string common = " --set simulation.stopWhen=never --set world.life.animals.1.initialPopulation=0"
-                             " --set simulation.outputs.geneticStatistics=true";
+  const std::string common =
+      " --set simulation.stopWhen=never --set world.life.animals.1.initialPopulation=0"
+      " --set simulation.outputs.geneticStatistics=true";
   Scratch neutral, starving;
   ASSERT_EQ(neutral.run(exampleConfig({{"days", "30"}}), common).status, 0);
   const Table still(neutral.file("run1/outputs/run1_genetics.tsv"));
@@ -122,11 +123,12 @@ TEST(WholeRun, GeneticMeansStayPutWithoutSelectionAndMoveUnderIt) {
     const auto [after, errorAfter] = livingMean(still, 30, "prey", trait);
     EXPECT_LT(std::fabs(after - before), 4 * std::hypot(error, errorAfter)) << trait;
   }
-  ASSERT_EQ(starving
-                .run(exampleConfig({{"days", "30"}, {"minCarryingCapacity", "0.001"}, {"maxCarryingCapacity", "0.002"}}),
-                     common)
-                .status,
-            0);
+  ASSERT_EQ(
+      starving
+          .run(exampleConfig({{"days", "30"}, {"minCarryingCapacity", "0.001"}, {"maxCarryingCapacity", "0.002"}}),
+               common)
+          .status,
+      0);
   const Table selected(starving.file("run1/outputs/run1_genetics.tsv"));
   const auto [before, error] = livingMean(selected, 0, "prey", "energy");
   int last = 0;
@@ -141,8 +143,8 @@ TEST(WholeRun, GeneticMeansStayPutWithoutSelectionAndMoveUnderIt) {
 TEST(WholeRun, ASeriesOfOneTemperatureIsTheConstantTemperature) {
   Scratch constant, series;
   ASSERT_EQ(constant.run(exampleConfig({{"days", "30"}, {"temperature", "22.5"}})).status, 0);
-  const Outcome run =
-      series.run(exampleConfig({{"days", "30"}, {"temperature", "5"}}), "--set 'simulation.temperatureSeries=[[7, 22.5]]'");
+  const Outcome run = series.run(exampleConfig({{"days", "30"}, {"temperature", "5"}}),
+                                 "--set 'simulation.temperatureSeries=[[7, 22.5]]'");
   ASSERT_EQ(run.status, 0) << run.err;
   auto expected = constant.results(), got = series.results();
   const std::string summary = "run1/outputs/run1_summary.txt";
