@@ -34,9 +34,13 @@ double Animal::temperatureFactor(double q) {
   return linearInterpolate(Cell::TEMPERATURE, Cell::MIN_TEMPERATURE, Cell::MAX_TEMPERATURE, 1, q);
 }
 
-void Animal::initTraits() { traits = rawGeneticValues(nullptr); }
+void Animal::initTraits() {
+  AlleleSums halves;
+  traits = rawGeneticValues(halves);
+  keepAlleleSumGaps(halves);
+}
 
-Animal::Traits Animal::rawGeneticValues(AlleleSums* halves) const {
+Animal::Traits Animal::rawGeneticValues(AlleleSums& halves) const {
   const unsigned T = species->getNumberOfTraits();
   const unsigned L = species->getNumberOfLoci();
   const unsigned M = species->getNumberOfTraitsPerModule();
@@ -44,10 +48,8 @@ Animal::Traits Animal::rawGeneticValues(AlleleSums* halves) const {
   Traits raw{};
   auto add = [&](unsigned i, double first, double second) {
     raw[i] += first + second;
-    if (halves) {
-      halves->first[i] += first;
-      halves->second[i] += second;
-    }
+    halves.first[i] += first;
+    halves.second[i] += second;
   };
   for (unsigned i = 0; i < T; ++i) {
     const unsigned module = i / M;
@@ -74,7 +76,22 @@ Animal::Traits Animal::rawGeneticValues(AlleleSums* halves) const {
   return raw;
 }
 
-Animal::Traits Animal::geneticValues(AlleleSums* halves) const { return mappedOntoRanges(rawGeneticValues(halves)); }
+Animal::Traits Animal::geneticValues() const {
+  Traits values = traits;  // growth, the metabolic exponent, the Q10s and the activation energy never change
+  values[ENERGY_TANK] = energy_tank_ini;
+  values[PHENO] = pheno_ini;
+  values[BODY_SIZE] = body_size_ini;
+  values[ASSIM] = assim_ini;
+  values[VORACITY] = voracity_ini;
+  values[SPEED] = speed_ini;
+  values[SEARCH_AREA] = search_area_ini;
+  return values;
+}
+
+void Animal::keepAlleleSumGaps(const AlleleSums& halves) {
+  for (unsigned t = 0; t < NUMBER_OF_TRAITS; ++t)
+    alleleSumGaps[t] = static_cast<float>(std::fabs(halves.first[t] - halves.second[t]));
+}
 
 void Animal::updateLimits() {
   auto& minObserved = species->getMinObservedTraits();
@@ -383,7 +400,12 @@ void Animal::transferState(StateArchive& archive) {
   for (double* field :
        {&pheno_ini, &body_size_ini, &energy_tank_ini, &speed_ini, &assim_ini, &voracity_ini, &search_area_ini})
     archive.io(*field);
-  if (archive.isLoading()) forgetKeptFactors();
+  if (archive.isLoading()) {
+    forgetKeptFactors();
+    AlleleSums halves;
+    rawGeneticValues(halves);
+    keepAlleleSumGaps(halves);
+  }
 }
 
 }  // namespace soilweb

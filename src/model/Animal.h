@@ -52,13 +52,14 @@ class Animal {
   void adjustTraits();
   void tuneTraits();
 
-  // The two halves of each trait's raw value: the sums over the loci it reads
-  // of the first and of the second chromosomes (complements in a negative module).
-  struct AlleleSums;
   // What the animal inherited: its raw values mapped onto the species' ranges,
-  // as at birth before the one-off adjustments, made again from the genome (no
-  // draw). halves, when given, receives the halves of the raw values.
-  std::array<double, 13> geneticValues(AlleleSums* halves = nullptr) const;
+  // as at birth before the one-off adjustments. The pipeline keeps each of
+  // them (the values fixed at birth, the traits that never change), so they
+  // are gathered, not made again from the genome.
+  std::array<double, 13> geneticValues() const;
+  // Per trait, |first - second|: the sums over the loci the trait reads of the
+  // first and of the second chromosomes (complements in a negative module).
+  const std::array<float, 13>& heterozygosity() const { return alleleSumGaps; }
 
   // Energetics and life cycle.
   bool activateIfReady(int day);
@@ -97,9 +98,6 @@ class Animal {
     forgetKeptFactors();
   }
   using Traits = std::array<double, 13>;  // one value per Trait, in its order
-  struct AlleleSums {
-    Traits first{}, second{};
-  };
   const Traits& getTraits() const { return traits; }
   int getInstar() const { return instar; }
   double getPhenoIni() const { return pheno_ini; }
@@ -129,8 +127,14 @@ class Animal {
   virtual void transferState(StateArchive& archive);
 
  protected:
-  // The sums of allele values the genome gives each trait.
-  Traits rawGeneticValues(AlleleSums* halves) const;
+  // The sums of allele values the genome gives each trait; halves receives
+  // each trait's sums over the first and over the second chromosomes.
+  struct AlleleSums {
+    Traits first{}, second{};
+  };
+  Traits rawGeneticValues(AlleleSums& halves) const;
+  // Sets alleleSumGaps from the halves of the raw values.
+  void keepAlleleSumGaps(const AlleleSums& halves);
   // Raw values mapped from the founders' observed ranges onto the restricted ones.
   Traits mappedOntoRanges(Traits raw) const;
   // Factor of a rate at the run temperature: 1 at the minimum temperature, q at the maximum.
@@ -220,6 +224,7 @@ class Animal {
   MoultThreshold conditionCeiling;
   MoultThreshold nextMoultMass;
   TuningScales tuningScales;
+  std::array<float, 13> alleleSumGaps{};  // heterozygosity(), made with the raw values (not saved: made again)
   AnimalSpecies* species;
 };
 

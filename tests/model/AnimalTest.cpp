@@ -72,6 +72,30 @@ TEST_F(AnimalTest, RawTraitsShareLociWithinModules) {
   for (int t = 0; t < 13; ++t) EXPECT_NEAR(q.getTrait(t), 4 * sum(t), 1e-12);
 }
 
+// Heterozygosity reads the same loci as the raw value, one chromosome against
+// the other: complements in a negative module flip the sign, not the size. It
+// is made with the raw values (kept in single precision).
+TEST_F(AnimalTest, HeterozygosityComparesTheTwoChromosomesAtTheLociATraitReads) {
+  const unsigned L = 4;
+  std::vector<double> first(13), second(13);
+  for (int t = 0; t < 13; ++t) {
+    first[t] = 0.1 + 0.05 * t;
+    second[t] = 0.2;
+  }
+  auto s = makeSpecies("s", L, 3, {1, 1, 4, 0, 0}, {1, 0, 1, 0, 1});
+  Prey p(0, genomeOf(L, first, second), ring[0], 0, 0, 0, 0, 0, s.get());
+  p.initTraits();
+  auto gap = [&](int t) { return std::fabs(first[t] - second[t]); };
+  const auto& het = p.heterozygosity();
+  EXPECT_NEAR(het[0], 4 * gap(0), 1e-6);
+  EXPECT_NEAR(het[1], std::fabs((first[1] - second[1]) + 3 * (first[0] - second[0])), 1e-6);
+  EXPECT_NEAR(het[4], std::fabs((first[4] - second[4]) - 3 * (first[3] - second[3])), 1e-6);  // complements
+  EXPECT_NEAR(het[7], 4 * gap(7), 1e-6);
+  Prey same(1, genomeOf(L, first, first), ring[0], 0, 0, 0, 0, 0, s.get());
+  same.initTraits();
+  for (float h : same.heterozygosity()) EXPECT_EQ(h, 0);
+}
+
 TEST_F(AnimalTest, FoundersMapOntoTheRestrictedRangeAndAllAlikeTakeTheMiddle) {
   auto s = makeSpecies("s", 2);
   for (const auto& name : AnimalSpecies::traitNames()) s->addTrait(name, 10, 20, 0, 1);

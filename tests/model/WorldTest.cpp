@@ -362,9 +362,8 @@ TEST_F(WorldTest, GeneticValuesAreTheTraitsAsMappedAtBirth) {
   double energy = 0, heterozygosity = 0;
   for (const auto& cell : world.getCells())
     for (const Prey* prey : cell->getPreys(UNBORN)) {
-      Animal::AlleleSums halves;
-      energy += prey->geneticValues(&halves)[ENERGY_TANK];
-      heterozygosity += std::fabs(halves.first[ENERGY_TANK] - halves.second[ENERGY_TANK]);
+      energy += prey->geneticValues()[ENERGY_TANK];
+      heterozygosity += prey->heterozygosity()[ENERGY_TANK];
       ++count;
     }
   ASSERT_GT(count, 0);
