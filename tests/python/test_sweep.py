@@ -89,8 +89,9 @@ class SweepTest(unittest.TestCase):
             done = run(PLOT, "out", "--columns", "PREY_ACTIVE,BIOMASS", "--report", cwd=here)
             self.assertEqual(done.returncode, 0, done.stderr)
             with open(os.path.join(here, "out", "plots", "report.html")) as f:
-                self.assertEqual(f.read().count("<figure><svg"), 4)
-            for name in ("sweep_dynamics.png", "sweep_extinct.png", "sweep_scatter.png", "sweep_trait_evolution.png"):
+                self.assertEqual(f.read().count("<figure><svg"), 5)
+            for name in ("sweep_dynamics.png", "sweep_extinct.png", "sweep_persistence.png", "sweep_scatter.png",
+                         "sweep_trait_evolution.png"):
                 with open(os.path.join(here, "out", "plots", name), "rb") as f:
                     self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n", name)
 
