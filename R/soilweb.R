@@ -11,9 +11,9 @@
 # what a table needs), whatever the layout (daily files or tables), compression or thinning.
 # run$record holds the run record's top-level fields (status, seed, last_day, ...), and
 # died_out_days (the day after which the resource, the prey and the predators were first found
-# gone; NULL: never). genetics and pedigree are read from their files (NULL, with a message, when
-# the run did not write them: the Python loader computes what snapshots allow); deaths falls back
-# on the snapshots' dead.
+# gone; NULL: never). genetics, pedigree and deaths are read from their files, or made from the
+# snapshots as far as they allow (genetics and pedigree: the traits an animal keeps from birth and
+# pheno, the others NA, with a message).
 
 SOILWEB_TABLES <- c("summary", "animals_start", "animals_end", "cells", "traits", "genetics", "pedigree",
                     "deaths", "foodweb_nodes", "foodweb_edges")
@@ -151,10 +151,21 @@ read_run <- function(folder, tables = SOILWEB_TABLES) {
   }
   run <- list(record = .soilweb_record(text))
   if (nzchar(text)) run$record$died_out_days <- jsonlite::fromJSON(text)$died_out_days
-  written <- function(id) {
+  # A genetic table from its file, else from the snapshots: the traits an animal keeps from
+  # birth and pheno (from pheno_ini), the others NA, as a message says.
+  genetic <- function(id, from_animals) {
     path <- output(.soilweb_name(id))
-    if (is.null(path)) message("soilweb.R: ", name, " has no ", .soilweb_name(id), "; ", id, " is NULL")
-    if (is.null(path)) NULL else read.delim(path, stringsAsFactors = FALSE)
+    if (!is.null(path)) return(read.delim(path, stringsAsFactors = FALSE))
+    animals <- .soilweb_snapshots(folder, name, "animals_end")
+    if (is.null(animals)) return(NULL)
+    kept <- .soilweb_traits[c(2, 9:13)]
+    missing <- setdiff(.soilweb_traits, c(kept, "pheno"))
+    message("soilweb.R: ", name, " has no ", .soilweb_name(id), "; ", id, " computed from the snapshots, ",
+            "without the genetic values of ", paste(missing, collapse = ", "),
+            " (a snapshot shows them only as expressed)")
+    animals$pheno <- animals$pheno_ini
+    for (trait in missing) animals[[trait]] <- NA_real_
+    from_animals(animals)
   }
   read <- list(
     summary = function() {
@@ -170,8 +181,21 @@ read_run <- function(folder, tables = SOILWEB_TABLES) {
       animals <- .soilweb_snapshots(folder, name, "animals_end")
       if (is.null(animals)) NULL else soilweb_traits_of(animals)
     },
-    genetics = function() written("genetics"),
-    pedigree = function() written("pedigree"),
+    genetics = function() genetic("genetics", function(animals) {
+      table <- soilweb_traits_of(animals)
+      for (trait in .soilweb_traits) table[[paste0(trait, "_het")]] <- NA_real_
+      table[, c("day", "species", "stage", "count",
+                unlist(lapply(.soilweb_traits, function(t) paste0(t, c("_mean", "_sd", "_min", "_max", "_het")))))]
+    }),
+    pedigree = function() genetic("pedigree", function(animals) {
+      first <- animals[order(animals$day), ]
+      first <- first[!duplicated(first$id), ]
+      first <- first[order(first$id), ]
+      names(first)[names(first) == "date_egg"] <- "birth_day"
+      first <- first[, .soilweb_file("pedigree")$columns[[1]]$name]
+      rownames(first) <- NULL
+      first
+    }),
     deaths = function() {
       path <- output(.soilweb_name("deaths"))
       if (!is.null(path)) return(read.delim(path, stringsAsFactors = FALSE))
