@@ -43,7 +43,7 @@ TEST_F(AnimalTest, FreshAnimalStartsUnbornWithZeroTraits) {
   EXPECT_EQ(p.getTraits(), Animal::Traits{});
 }
 
-TEST_F(AnimalTest, RawTraitsShareLociWithinModules) {
+TEST_F(AnimalTest, RawTraitsAndHeterozygosityShareLociWithinModules) {
   const unsigned L = 4;
   std::vector<double> first(13), second(13);
   for (int t = 0; t < 13; ++t) {
@@ -64,27 +64,9 @@ TEST_F(AnimalTest, RawTraitsShareLociWithinModules) {
   EXPECT_NEAR(p.getTrait(10), 4 * (2 - sum(9)), 1e-12);          // |rho| 1, negative
   EXPECT_NEAR(p.getTrait(12), 4 * sum(12), 1e-12);               // module 4 alone
 
-  // Modules of one trait: every trait is its module's first and sums its own
-  // pair at every locus, whatever the module settings say.
-  auto single = makeSpecies("t", L, 1, std::vector<double>(13, 0), std::vector<int>(13, 0));
-  Prey q(1, genomeOf(L, first, second), ring[0], 0, 0, 0, 0, 0, single.get());
-  q.initTraits();
-  for (int t = 0; t < 13; ++t) EXPECT_NEAR(q.getTrait(t), 4 * sum(t), 1e-12);
-}
-
-// Heterozygosity reads the same loci as the raw value, one chromosome against
-// the other: complements in a negative module flip the sign, not the size. It
-// is made with the raw values (kept in single precision).
-TEST_F(AnimalTest, HeterozygosityComparesTheTwoChromosomesAtTheLociATraitReads) {
-  const unsigned L = 4;
-  std::vector<double> first(13), second(13);
-  for (int t = 0; t < 13; ++t) {
-    first[t] = 0.1 + 0.05 * t;
-    second[t] = 0.2;
-  }
-  auto s = makeSpecies("s", L, 3, {1, 1, 4, 0, 0}, {1, 0, 1, 0, 1});
-  Prey p(0, genomeOf(L, first, second), ring[0], 0, 0, 0, 0, 0, s.get());
-  p.initTraits();
+  // Heterozygosity reads the same loci, one chromosome against the other:
+  // complements in a negative module flip the sign, not the size. It is made
+  // with the raw values (kept in single precision).
   auto gap = [&](int t) { return std::fabs(first[t] - second[t]); };
   const auto& het = p.heterozygosity();
   EXPECT_NEAR(het[0], 4 * gap(0), 1e-6);
@@ -94,6 +76,13 @@ TEST_F(AnimalTest, HeterozygosityComparesTheTwoChromosomesAtTheLociATraitReads) 
   Prey same(1, genomeOf(L, first, first), ring[0], 0, 0, 0, 0, 0, s.get());
   same.initTraits();
   for (float h : same.heterozygosity()) EXPECT_EQ(h, 0);
+
+  // Modules of one trait: every trait is its module's first and sums its own
+  // pair at every locus, whatever the module settings say.
+  auto single = makeSpecies("t", L, 1, std::vector<double>(13, 0), std::vector<int>(13, 0));
+  Prey q(1, genomeOf(L, first, second), ring[0], 0, 0, 0, 0, 0, single.get());
+  q.initTraits();
+  for (int t = 0; t < 13; ++t) EXPECT_NEAR(q.getTrait(t), 4 * sum(t), 1e-12);
 }
 
 TEST_F(AnimalTest, FoundersMapOntoTheRestrictedRangeAndAllAlikeTakeTheMiddle) {
