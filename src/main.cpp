@@ -4,6 +4,7 @@
 #include "output/ResultSchema.h"
 #include "output/RunInfo.h"
 #include "run/RunDriver.h"
+#include "run/StartingConfiguration.h"
 
 #include <malloc.h>
 #include <sys/resource.h>
@@ -46,6 +47,8 @@ struct CommandLine {
   bool listKeys = false;
   bool schema = false;
   bool version = false;
+  std::vector<std::string> init;  // [daily|tables] [FILE]
+  CLI::Option* initGiven = nullptr;
   CLI::Option* config = nullptr;
   CLI::Option* seedGiven = nullptr;
   CLI::Option* checkpointGiven = nullptr;
@@ -84,6 +87,12 @@ struct CommandLine {
                                  "one line rewritten after each day (default: on when standard error is a\n"
                                  "terminal); standard output is the same either way");
     app.add_flag("--list-keys", listKeys, "print every configuration key soilweb reads, as JSON");
+    initGiven = app.add_option("--init", init,
+                               "write a starting configuration, every key commented, to FILE (default:\n"
+                               "./run_params; never replaces a file): the bundled example, or with 'tables'\n"
+                               "the example in the tables layout")
+                    ->type_name("[tables] [FILE]")
+                    ->expected(0, 2);
     app.add_flag("--schema", schema, "print every result file and column (type, unit, meaning), as JSON");
     app.add_flag("--version", version, "print the version and the commit it was built from");
     app.footer(FOOTER);
@@ -113,6 +122,28 @@ struct CommandLine {
     return -1;
   }
 };
+// --init [daily|tables] [FILE]: the layout word first, when given.
+int writeStartingConfiguration(const std::vector<std::string>& words) {
+  std::string layout = "daily";
+  std::string path = "run_params";
+  std::vector<std::string> given;
+  for (const auto& word : words)
+    if (!word.empty()) given.push_back(word);
+  std::size_t next = 0;
+  if (next < given.size() && (given[next] == "daily" || given[next] == "tables")) layout = given[next++];
+  if (next < given.size()) path = given[next++];
+  if (next < given.size()) return usageError("--init takes at most a layout (daily or tables) and a FILE");
+  try {
+    StartingConfiguration::write(path, layout);
+  } catch (const std::exception& e) {
+    std::cerr << "soilweb: " << e.what() << std::endl;
+    return 1;
+  }
+  std::cout << "soilweb: wrote " << path << " (the bundled example" << (layout == "tables" ? " in the tables layout" : "")
+            << ", every key commented); run it with: soilweb " << path << std::endl;
+  return 0;
+}
+
 // Parses the command line, then prints what was asked for or runs.
 int runCommand(int argc, char** argv) {
   // Grow the heap 64 MiB at a time: a run allocates and frees its animals and
@@ -129,6 +160,7 @@ int runCommand(int argc, char** argv) {
     std::cout << "soilweb " << RunInfo::version() << std::endl;
     return 0;
   }
+  if (command.initGiven->count() > 0) return writeStartingConfiguration(command.init);
   if (command.listKeys) {
     std::cout << ConfigurationKeys::json() << std::flush;
     return 0;

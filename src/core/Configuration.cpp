@@ -1,6 +1,7 @@
 #include "core/Configuration.h"
 
 #include "core/ConfigurationKeys.h"
+#include "core/GlobalFunctions.h"
 
 #include <boost/property_tree/json_parser.hpp>
 
@@ -10,6 +11,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <regex>
 #include <sstream>
 #include <utility>
 
@@ -58,6 +60,36 @@ boost::property_tree::ptree Configuration::parse(const std::string& text) {
   return tree;
 }
 
+namespace {
+// A JSON number as the grammar has it: no leading zeros, no '+', no bare '.'.
+bool isJsonNumber(const std::string& t) {
+  static const std::regex number(R"(-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?)");
+  return std::regex_match(t, number);
+}
+}  // namespace
+
+// The reader keeps every value as text, so numbers and the literals are
+// written bare and everything else as a string; soilweb reads either form
+// alike, so what is written can be run again as it stands.
+std::string Configuration::json(const boost::property_tree::ptree& node, const std::string& indent) {
+  if (node.empty()) {
+    const std::string& t = node.data();
+    return isJsonNumber(t) || t == "true" || t == "false" || t == "null" ? t : jsonQuoted(t);
+  }
+  const bool array = node.begin()->first.empty();
+  std::string out = array ? "[" : "{";
+  const std::string inner = indent + "  ";
+  bool first = true;
+  for (const auto& [name, child] : node) {
+    out += first ? "\n" : ",\n";
+    first = false;
+    out += inner;
+    if (!array) out += jsonQuoted(name) + ": ";
+    out += json(child, inner);
+  }
+  return out + "\n" + indent + (array ? "]" : "}");
+}
+
 std::string Configuration::pathOf(const std::string& key) const { return path.empty() ? key : path + "." + key; }
 
 std::vector<std::string> Configuration::keysLookedUp;
@@ -76,8 +108,36 @@ bool Configuration::has(const std::string& key) const {
 const boost::property_tree::ptree& Configuration::child(const std::string& key) const {
   keysLookedUp.push_back(pathOf(key));
   auto found = node.get_child_optional(key);
-  if (!found) throw Error("missing key '" + pathOf(key) + "'");
+  if (!found) throw Error("missing key '" + pathOf(key) + "'" + nearMissOf(key));
   return *found;
+}
+
+std::string Configuration::nearMissOf(const std::string& key) const {
+  // Walk to the first part of key the file lacks; a name beside it that
+  // soilweb does not read and that is a slip away from it is the likely typo.
+  const boost::property_tree::ptree* at = &node;
+  std::string parent = path;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t dot = key.find('.', start);
+    const std::string part = key.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+    const auto next = at->find(part);
+    if (next == at->not_found()) {
+      const auto known = ConfigurationKeys::namesBelow(parent);
+      std::vector<std::string> strangers;
+      for (const auto& [name, child] : *at)
+        if (std::find(known.begin(), known.end(), name) == known.end()) strangers.push_back(name);
+      const std::string likely = ConfigurationKeys::likeliest(part, strangers);
+      if (likely.empty()) return "";
+      const std::string written = parent.empty() ? likely : parent + "." + likely;
+      return "; the file has '" + written + "': did you mean '" + (parent.empty() ? part : parent + "." + part) +
+             "'?";
+    }
+    if (dot == std::string::npos) return "";
+    at = &next->second;
+    parent += (parent.empty() ? "" : ".") + part;
+    start = dot + 1;
+  }
 }
 
 Configuration Configuration::section(const std::string& key) const { return Configuration(child(key), pathOf(key)); }
@@ -305,9 +365,15 @@ void Configuration::set(Tree& root, const std::string& key, const std::string& v
     } else if (auto found = node->find(segment); found != node->not_found()) {
       next = &found->second;
     }
+    const std::string parent = reached;
     reached += (reached.empty() ? "" : ".") + segment;
     if (!next) {
-      if (!ConfigurationKeys::isOptional(key)) throw Error("--set " + key + ": no such key in the configuration");
+      if (!ConfigurationKeys::isOptional(key)) {
+        std::vector<std::string> present;
+        for (const auto& [name, child] : *node) present.push_back(name);
+        const std::string hint = ConfigurationKeys::didYouMean(parent, segment, present);
+        throw Error("--set " + key + ": no such key in the configuration" + (hint.empty() ? "" : "; " + hint));
+      }
       root.put_child(Tree::path_type(key, '.'), checkedValue(key, value));
       return;
     }
@@ -315,6 +381,8 @@ void Configuration::set(Tree& root, const std::string& key, const std::string& v
   }
   *node = checkedValue(key, value);
 }
+
+bool Configuration::isComment(const std::string& name) { return name.rfind("//", 0) == 0; }
 
 namespace {
 // Walks node (at path), adding a warning for every key no reading looked up.
@@ -332,6 +400,7 @@ void findUnknownKeys(const Tree& node, const std::string& path, const std::vecto
   for (const auto& [name, child] : node) {
     const std::string childPath =
         name.empty() ? path + "[" + std::to_string(index++) + "]" : (path.empty() ? name : path + "." + name);
+    if (Configuration::isComment(name)) continue;
     if (!name.empty()) {
       if (std::find(names.begin(), names.end(), name) != names.end()) {
         found.push_back("key '" + childPath + "' is given twice (the first is used)");
@@ -341,8 +410,10 @@ void findUnknownKeys(const Tree& node, const std::string& path, const std::vecto
     }
     if (below(childPath))
       findUnknownKeys(child, childPath, looked, found);
-    else if (!lookedUp(childPath))
-      found.push_back("unknown key '" + childPath + "' (ignored)");
+    else if (!lookedUp(childPath)) {
+      const std::string hint = ConfigurationKeys::didYouMean(path, name, ConfigurationKeys::namesBelow(path));
+      found.push_back("unknown key '" + childPath + "' (ignored" + (hint.empty() ? "" : "; " + hint) + ")");
+    }
   }
 }
 }  // namespace

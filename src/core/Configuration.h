@@ -29,6 +29,8 @@ class Configuration {
 
   // Parses a JSON document; a malformed or absurdly nested one raises an Error.
   static boost::property_tree::ptree parse(const std::string& text);
+  // A parsed document as JSON again, nested lines indented below indent.
+  static std::string json(const boost::property_tree::ptree& node, const std::string& indent = "");
 
   bool has(const std::string& key) const;
   const boost::property_tree::ptree& child(const std::string& key) const;
@@ -66,6 +68,10 @@ class Configuration {
   // has been read.
   static std::vector<std::string> unknownKeyWarnings(const boost::property_tree::ptree& root);
 
+  // Whether a key's name marks it as a comment ("//..."), which no reading
+  // looks up and no warning names.
+  static bool isComment(const std::string& name);
+
   // Every key looked up since the last clear, by its full path.
   static std::vector<std::string> keysLookedUp;
   // Every warning since the last clear, one line each without prefix, e.g.
@@ -74,6 +80,10 @@ class Configuration {
   static void clearRecords();
 
  private:
+  // "; the file has 'x.temprature': did you mean 'x.temperature'?" for a
+  // missing key with a near miss beside it; "" otherwise.
+  std::string nearMissOf(const std::string& key) const;
+
   const boost::property_tree::ptree& node;
   std::string path;
 };

@@ -3,6 +3,9 @@
 #include "core/GlobalFunctions.h"
 #include "core/Traits.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace soilweb {
 
 namespace {
@@ -143,27 +146,100 @@ std::vector<Key> speciesKeys() {
   return keys;
 }
 
+// Units, and the values the model makes sense of (what its formulas divide
+// by, share out or count), of the keys that have them: {path, unit, range}.
+const char* const ANNOTATIONS[][3] = {
+    {"simulation.days", "days", ">= -1 (-1 runs no day)"},
+    {"simulation.predators", "", "0 or 1"},
+    {"simulation.parallel", "", "0 or 1"},
+    {"simulation.worldLength", "cells", "1, or an even number >= 4"},
+    {"simulation.temperature", "degrees Celsius", "from minTemperature to maxTemperature"},
+    {"simulation.minTemperature", "degrees Celsius", "below maxTemperature"},
+    {"simulation.maxTemperature", "degrees Celsius", "above minTemperature"},
+    {"simulation.temperatureSeries", "[day, degrees Celsius]", "whole, increasing days"},
+    {"simulation.stopWhen", "", "any, resource or never"},
+    {"simulation.checkpointEvery", "days", ">= 1"},
+    {"simulation.purgeDeadAnimals", "", "0 or 1"},
+    {"simulation.outputs.snapshotEvery", "days", ">= 1"},
+    {"simulation.outputs.compression", "", "none or gzip"},
+    {"simulation.outputs.layout", "", "daily or tables"},
+    {"simulation.outputs.traitStatistics", "", "true or false"},
+    {"simulation.outputs.geneticStatistics", "", "true or false"},
+    {"simulation.outputs.pedigree", "", "true or false"},
+    {"simulation.outputs.threads", "threads", ">= 1"},
+    {"simulation.outputs.foodWeb", "", "matrices or edges"},
+    {"world.soil.minCarryingCapacity", "body mass", ">= 0, at most maxCarryingCapacity"},
+    {"world.soil.maxCarryingCapacity", "body mass", ">= minCarryingCapacity"},
+    {"world.soil.rateForMinFungiBiomass", "share of capacity", "0 ... 1"},
+    {"world.soil.rateForMaxFungiBiomass", "share of capacity", "0 ... 1"},
+    {"world.soil.rateForZeroFungi", "", "> 0"},
+    {"world.soil.eActivationEnergy", "eV", "> 0"},
+    {"world.soil.kBolzmann", "eV/K", "8.617e-05"},
+    {"world.soil.increaseForChemostatEffect", "share of capacity", "0 ... 1"},
+    {"world.soil.thresholdForChemostatEffect", "body mass", ">= 0"},
+    {"world.life.animals", "", "at least 2 species"},
+    {"world.life.animals[].initialPopulation", "animals", ">= 0"},
+    {"world.life.animals[].huntingMode", "", "does_not_hunt, sit_and_wait or active_hunting"},
+    {"world.life.animals[].genetics.randomnessMode", "", "0 or 1"},
+    {"world.life.animals[].genetics.numberOfLoci", "loci", ">= 0"},
+    {"world.life.animals[].genetics.numberOfAlleles", "alleles", ">= 1"},
+    {"world.life.animals[].genetics.numberOfTraits", "traits", "13"},
+    {"world.life.animals[].genetics.numberOfTraitsPerModule", "traits", "3 ... 13"},
+    {"world.life.animals[].genetics.positiveModule", "", "0 or 1 per module"},
+    {"world.life.animals[].genetics.restrictPerTrait", "share of the range", "0 ... 1 per trait, 13 values"},
+    {"world.life.animals[].genetics.correlationCoeficientRHOPerModule", "", "-1 ... 1 per module"},
+    {"world.life.animals[].deadlyTank", "share of body mass", "0 ... 1"},
+    {"world.life.animals[].assignedForMetab", "share", "0 ... 1"},
+    {"world.life.animals[].minCondition", "", "0 ... 1"},
+    {"world.life.animals[].maxEncountersT", "encounters", "> 0"},
+    {"world.life.animals[].maxSearchAreaT", "moves per day", "> 0"},
+    {"world.life.animals[].maxVoracityT", "body mass per day", "> 0"},
+    {"world.life.animals[].maxReproductionEvents", "breeding events", ">= 0"},
+    {"world.life.animals[].assignedForReproduction", "", "> 0"},
+    {"world.life.animals[].tuneDeathFromBackground", "", ">= 0"},
+};
+
+void annotate(std::vector<Key>& keys) {
+  for (Key& key : keys) {
+    for (const auto& [path, unit, range] : ANNOTATIONS)
+      if (key.path == path) key.unit = unit, key.range = range;
+    const bool standardiser = key.path.rfind(SPECIES + "sd", 0) == 0;
+    if (standardiser) key.range = "> 0";
+    for (const TraitInfo& trait : TRAITS)
+      if (key.path.size() > std::string(trait.name).size() + 1 && key.path.rfind(SPECIES, 0) == 0 &&
+          key.path.compare(key.path.size() - std::string(trait.name).size() - 1, std::string::npos,
+                           std::string(".") + trait.name) == 0)
+        key.unit = trait.unit;
+  }
+}
+
 std::vector<Key> build() {
   std::vector<Key> keys = simulationKeys();
   for (auto* part : {soilKeys, speciesKeys})
     for (auto& key : part()) keys.push_back(std::move(key));
-  return keys;
-}
-}  // namespace
-
-const std::vector<Key>& ConfigurationKeys::all() {
-  static const std::vector<Key> keys = build();
+  annotate(keys);
   return keys;
 }
 
-bool ConfigurationKeys::isOptional(const std::string& key) {
-  for (const auto& known : all())
-    if (!known.required && known.path == key && key.rfind(SPECIES, 0) != 0) return true;
-  return false;
+// Optimal string alignment distance (an adjacent swap counts as one edit),
+// letters compared without case: "Seed" is 0 from "seed".
+std::size_t editDistance(const std::string& a, const std::string& b) {
+  auto same = [](char x, char y) { return std::tolower(static_cast<unsigned char>(x)) ==
+                                          std::tolower(static_cast<unsigned char>(y)); };
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i)
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (same(a[i - 1], b[j - 1]) ? 0 : 1)});
+      if (i > 1 && j > 1 && same(a[i - 1], b[j - 2]) && same(a[i - 2], b[j - 1]))
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[a.size()][b.size()];
 }
 
-std::string ConfigurationKeys::typeOf(const std::string& key) {
-  // "animals.1.x" and "animals[1].x" both as "animals[].x".
+// "animals.1.x" and "animals[1].x" both as "animals[].x".
+std::string listedForm(const std::string& key) {
   std::string listed;
   std::string part;
   auto endPart = [&] {
@@ -180,6 +256,30 @@ std::string ConfigurationKeys::typeOf(const std::string& key) {
       part += c;
   }
   endPart();
+  return listed;
+}
+}  // namespace
+
+const std::vector<Key>& ConfigurationKeys::all() {
+  static const std::vector<Key> keys = build();
+  return keys;
+}
+
+const Key* ConfigurationKeys::find(const std::string& key) {
+  const std::string listed = listedForm(key);
+  for (const auto& known : all())
+    if (known.path == listed) return &known;
+  return nullptr;
+}
+
+bool ConfigurationKeys::isOptional(const std::string& key) {
+  for (const auto& known : all())
+    if (!known.required && known.path == key && key.rfind(SPECIES, 0) != 0) return true;
+  return false;
+}
+
+std::string ConfigurationKeys::typeOf(const std::string& key) {
+  const std::string listed = listedForm(key);
   const bool element = listed.size() > 2 && listed.compare(listed.size() - 2, 2, "[]") == 0;
   const std::string base = element ? listed.substr(0, listed.size() - 2) : listed;
   for (const auto& known : all()) {
@@ -197,10 +297,41 @@ std::string ConfigurationKeys::json() {
   for (std::size_t k = 0; k < all().size(); ++k) {
     const Key& key = all()[k];
     out += "  {\"path\": " + jsonQuoted(key.path) + ", \"type\": " + jsonQuoted(key.type) +
-           ", \"required\": " + (key.required ? "true" : "false") + ", \"meaning\": " + jsonQuoted(key.meaning) + "}" +
+           ", \"required\": " + (key.required ? "true" : "false") + ", \"meaning\": " + jsonQuoted(key.meaning) +
+           ", \"unit\": " + jsonQuoted(key.unit) + ", \"range\": " + jsonQuoted(key.range) + "}" +
            (k + 1 < all().size() ? ",\n" : "\n");
   }
   return out + "]\n";
+}
+
+std::vector<std::string> ConfigurationKeys::namesBelow(const std::string& parent) {
+  const std::string prefix = parent.empty() ? "" : listedForm(parent) + ".";
+  std::vector<std::string> names;
+  for (const auto& known : all()) {
+    if (known.path.compare(0, prefix.size(), prefix) != 0) continue;
+    std::string next = known.path.substr(prefix.size());
+    next = next.substr(0, next.find_first_of(".["));
+    if (!next.empty() && std::find(names.begin(), names.end(), next) == names.end()) names.push_back(next);
+  }
+  return names;
+}
+
+std::string ConfigurationKeys::likeliest(const std::string& name, const std::vector<std::string>& candidates) {
+  // Slips of the keyboard: one edit in a short name, up to three in a long one.
+  const std::size_t tolerance = name.size() <= 4 ? 1 : name.size() <= 8 ? 2 : 3;
+  std::string best;
+  std::size_t bestDistance = tolerance + 1;
+  for (const auto& candidate : candidates) {
+    if (candidate == name) continue;
+    if (const std::size_t d = editDistance(name, candidate); d < bestDistance) best = candidate, bestDistance = d;
+  }
+  return best;
+}
+
+std::string ConfigurationKeys::didYouMean(const std::string& parent, const std::string& name,
+                                          const std::vector<std::string>& candidates) {
+  const std::string likely = likeliest(name, candidates);
+  return likely.empty() ? "" : "did you mean '" + (parent.empty() ? likely : parent + "." + likely) + "'?";
 }
 
 }  // namespace soilweb

@@ -135,6 +135,7 @@ int readParameter<int>(const Configuration& entry, const char* key) {
 template <class Add>
 void readTraitObject(const Configuration& entry, const std::string& key, const AnimalSpecies& species, Add add) {
   for (const auto& member : entry.child(key)) {
+    if (Configuration::isComment(member.first)) continue;
     if (!species.isTraitName(member.first)) {
       std::string known;
       for (const auto& name : AnimalSpecies::traitNames()) known += (known.empty() ? "" : ", ") + name;

@@ -1,5 +1,6 @@
 #include "output/RunInfo.h"
 
+#include "core/Configuration.h"
 #include "core/GlobalFunctions.h"
 
 #include <sys/resource.h>
@@ -7,7 +8,6 @@
 
 #include <charconv>
 #include <ctime>
-#include <regex>
 
 namespace soilweb {
 
@@ -23,35 +23,6 @@ std::string isoTimeNow() {
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;
-}
-
-// A JSON number as the grammar has it: no leading zeros, no '+', no bare '.'.
-bool isJsonNumber(const std::string& t) {
-  static const std::regex number(R"(-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?)");
-  return std::regex_match(t, number);
-}
-
-// The configuration as JSON. The reader keeps every value as text, so numbers
-// and the literals are written bare and everything else as a string; soilweb
-// reads either form alike, so the record can be run again as it stands.
-void appendTree(std::string& out, const boost::property_tree::ptree& node, const std::string& indent) {
-  if (node.empty()) {
-    const std::string& t = node.data();
-    out += isJsonNumber(t) || t == "true" || t == "false" || t == "null" ? t : jsonQuoted(t);
-    return;
-  }
-  const bool array = node.begin()->first.empty();
-  out += array ? "[" : "{";
-  const std::string inner = indent + "  ";
-  bool first = true;
-  for (const auto& [name, child] : node) {
-    out += first ? "\n" : ",\n";
-    first = false;
-    out += inner;
-    if (!array) out += jsonQuoted(name) + ": ";
-    appendTree(out, child, inner);
-  }
-  out += "\n" + indent + (array ? "]" : "}");
 }
 
 std::string hostName() {
@@ -118,7 +89,7 @@ std::string RunInfo::json() const {
   field("warnings", list(warnings));
   out += "  \"configuration\": ";
   if (configuration)
-    appendTree(out, *configuration, "  ");
+    out += Configuration::json(*configuration, "  ");
   else
     out += "null";
   return out + "\n}\n";

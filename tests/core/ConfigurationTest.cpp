@@ -68,7 +68,8 @@ TEST(Configuration, KeysNobodyReadAreReportedAtAnyDepth) {
   }
   EXPECT_EQ(Configuration::unknownKeyWarnings(tree),
             (std::vector<std::string>{
-                "unknown key 'simulation.Seed' (ignored)", "key 'simulation.days' is given twice (the first is used)",
+                "unknown key 'simulation.Seed' (ignored; did you mean 'simulation.seed'?)",
+                "key 'simulation.days' is given twice (the first is used)",
                 "unknown key 'world.life.animals[0].colour' (ignored)", "unknown key 'extra' (ignored)"}));
 }
 
@@ -87,6 +88,8 @@ TEST(Configuration, SetReplacesKeysAndRefusesUnknownOnes) {
   EXPECT_EQ(tree.get<std::string>("simulation.seed"), "7");
   EXPECT_EQ(errorOf([&] { Configuration::set(tree, "simulation.temperatur", "20"); }),
             "--set simulation.temperatur: no such key in the configuration");
+  EXPECT_EQ(errorOf([&] { Configuration::set(tree, "simulation.dasy", "20"); }),
+            "--set simulation.dasy: no such key in the configuration; did you mean 'simulation.days'?");
   EXPECT_EQ(errorOf([&] { Configuration::set(tree, "world.animals.2.n", "1"); }),
             "--set world.animals.2.n: 'world.animals' has 2 elements (indices from 0)");
   EXPECT_EQ(errorOf([&] { Configuration::set(tree, "world.animals.first.n", "1"); }),
@@ -119,6 +122,30 @@ TEST(Configuration, MissingKeyIsNamedByItsFullPath) {
   EXPECT_EQ(errorOf([&] { config.integer("simulation.days"); }), "missing key 'simulation.days'");
   EXPECT_EQ(errorOf([&] { config.section("simulation.outputs").text("summaryFilename"); }),
             "missing key 'simulation.outputs.summaryFilename'");
+}
+
+// A slip of the keyboard names the key meant, never a far one, and "//"
+// entries are comments nobody warns about.
+TEST(Configuration, SlipsOfTheKeyboardNameTheLikelyKey) {
+  auto tree = fixtures::parse(R"({"simulation": {"temprature": 20, "//days": "a comment", "notes": "mine",
+      "outputs": {"compresion": "gzip"}}, "world": {"life": {"animals": [{"Q10phenolgy": 1}]}}})");
+  Configuration::clearRecords();
+  const Configuration config(tree);
+  EXPECT_EQ(errorOf([&] { config.real("simulation.temperature"); }),
+            "missing key 'simulation.temperature'; the file has 'simulation.temprature': did you mean "
+            "'simulation.temperature'?");
+  EXPECT_EQ(errorOf([&] { config.integer("simulation.days"); }), "missing key 'simulation.days'");
+  EXPECT_EQ(errorOf([&] { config.section("simulation").text("outputs.compression"); }),
+            "missing key 'simulation.outputs.compression'; the file has 'simulation.outputs.compresion': did you "
+            "mean 'simulation.outputs.compression'?");
+  Configuration(config.child("world.life.animals").begin()->second, "world.life.animals[0]").has("name");
+  EXPECT_EQ(Configuration::unknownKeyWarnings(tree),
+            (std::vector<std::string>{
+                "unknown key 'simulation.temprature' (ignored; did you mean 'simulation.temperature'?)",
+                "unknown key 'simulation.notes' (ignored)",
+                "unknown key 'simulation.outputs.compresion' (ignored; did you mean 'simulation.outputs.compression'?)",
+                "unknown key 'world.life.animals[0].Q10phenolgy' (ignored; did you mean "
+                "'world.life.animals[0].Q10phenology'?)"}));
 }
 
 // Every key a run reads must be described in the user guide.

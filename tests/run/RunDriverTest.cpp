@@ -88,7 +88,9 @@ TEST(WholeRun, ConfigurationErrorsLeaveNoOutputTree) {
   std::string missingMatrix = exampleConfig();
   missingMatrix.replace(missingMatrix.find("\"nodesMatrixFilename\""), 21, "\"nodesFilename\"");
   const std::vector<Case> cases = {
-      {missingDays, "soilweb: run_params: missing key 'simulation.days'\n"},
+      {missingDays,
+       "soilweb: run_params: missing key 'simulation.days'; the file has 'simulation.dayz': did you mean "
+       "'simulation.days'?\n"},
       {badPurge, "soilweb: run_params: 'simulation.purgeDeadAnimals' must be a whole number, got 'no'\n"},
       {missingMatrix, "soilweb: run_params: missing key 'simulation.outputs.nodesMatrixFilename'\n"},
       {twoMissing, "soilweb: run_params: missing key 'world.soil.minCarryingCapacity'\n"},
@@ -142,6 +144,34 @@ TEST(WholeRun, UnwritableLocationsAreReportedBeforeDayZero) {
                 "soilweb: cannot create output folder '/proc/run1': No such file or directory\n");
 }
 
+// --init writes a configuration that runs as the bundled example does (its
+// comments read as comments), and never replaces a file.
+TEST(WholeRun, InitWritesACommentedExampleThatRunsAsTheExample) {
+  Scratch commented, bundled;
+  const Outcome init = commented.run("", "--init");
+  ASSERT_EQ(init.status, 0) << init.err;
+  EXPECT_EQ(init.out, "soilweb: wrote run_params (the bundled example, every key commented); run it with: soilweb "
+                      "run_params\n");
+  const std::string written = readFile(commented.path / "run_params");
+  EXPECT_NE(written.find("\"//days\": \"number of the last day"), std::string::npos);
+  EXPECT_NE(written.find("\"//stopWhen\": \"not set here; optional: "), std::string::npos);
+  const Outcome again = commented.run("", "--init");
+  EXPECT_EQ(again.status, 1);
+  EXPECT_EQ(again.err, "soilweb: --init: 'run_params' already exists; nothing was written\n");
+  EXPECT_EQ(readFile(commented.path / "run_params"), written);
+
+  const std::string setDays = " --set simulation.days=5";
+  const Outcome fromInit = commented.run("", setDays);
+  ASSERT_EQ(fromInit.status, 0) << fromInit.err;
+  EXPECT_EQ(fromInit.err, "");
+  ASSERT_EQ(bundled.run(readFile(fs::path(SOILWEB_SOURCE_DIR) / "examples" / "run_params"), setDays).status, 0);
+  EXPECT_EQ(commented.results("example"), bundled.results("example"));
+
+  EXPECT_EQ(commented.run("", "--init tables tables.json").status, 0);
+  EXPECT_NE(readFile(commented.path / "tables.json").find("\"layout\": \"tables\""), std::string::npos);
+  EXPECT_EQ(commented.run("", "--init tables a.json b.json").status, 2);
+}
+
 TEST(WholeRun, CommandLine) {
   Scratch here;
   const Outcome help = here.run("", "--help");
@@ -160,7 +190,8 @@ TEST(WholeRun, CommandLine) {
   writeFile(here.path / "run_params", exampleConfig({{"days", "0"}}));
   for (const auto& [setting, error] :
        {std::make_pair(std::string("simulation.temperatur=3"),
-                       std::string("--set simulation.temperatur: no such key in the configuration")),
+                       std::string("--set simulation.temperatur: no such key in the configuration; did you mean "
+                                   "'simulation.temperature'?")),
         std::make_pair(std::string("simulation.days"), std::string("--set simulation.days: expected KEY=VALUE"))}) {
     const Outcome refused = here.run("", "--set " + setting);
     EXPECT_EQ(refused.status, 2);
@@ -277,13 +308,14 @@ TEST(WholeRun, MisreadValuesAndUnknownKeysAreWarnedAboutOrRefused) {
   const std::string warnings =
       "soilweb: run_params: warning: 'simulation.temperature' is \"20,5\"; read as 20\n"
       "soilweb: run_params: warning: 'simulation.days' is \"1e1\"; read as 1\n"
-      "soilweb: run_params: warning: unknown key 'simulation.Seed' (ignored)\n"
+      "soilweb: run_params: warning: unknown key 'simulation.Seed' (ignored; did you mean 'simulation.seed'?)\n"
       "soilweb: run_params: warning: unknown key 'world.life.animals[0].colour' (ignored)\n";
   EXPECT_EQ(run.err, warnings);
   EXPECT_EQ(
       infoField(here.file("run1/outputs/run1_run_info.json"), "warnings"),
       "[\"'simulation.temperature' is \\\"20,5\\\"; read as 20\", \"'simulation.days' is \\\"1e1\\\"; read as 1\", "
-      "\"unknown key 'simulation.Seed' (ignored)\", \"unknown key 'world.life.animals[0].colour' (ignored)\"]");
+      "\"unknown key 'simulation.Seed' (ignored; did you mean 'simulation.seed'?)\", "
+      "\"unknown key 'world.life.animals[0].colour' (ignored)\"]");
   EXPECT_EQ(rowsOf(here.file("run1/outputs/run1_summary.txt")).size(), 3u);
 
   const Outcome refused = strict.run(config, "--strict");
