@@ -1,17 +1,21 @@
-# Load soilweb runs and sweeps as data frames, with base R and jsonlite (Debian: r-cran-jsonlite).
+# Run soilweb and load its runs and sweeps as data frames, with base R and jsonlite (Debian:
+# r-cran-jsonlite).
 #
 #   source("R/soilweb.R")
-#   run <- read_run("example")        # the run's folder, named after simulationName
+#   run <- soilweb_run("run_params", seed = 7, set = list("simulation.days" = 50))
+#   run <- read_run("example")        # or a run's folder, named after simulationName
 #   head(run$summary); head(run$animals_end); run$record$status
-#   sweep <- read_sweep("my-sweep")   # a folder made by soilweb-sweep, after soilweb-sweep collect
+#   sweep <- soilweb_sweep("run_params", list("simulation.temperature" = c(15, 25)), replicates = 3)
+#   sweep <- read_sweep("my-sweep")   # or a folder made by soilweb-sweep, after soilweb-sweep collect
 #   head(sweep$summary)               # every finished run's summary, stacked
 #
 # The tables are those of the Python loader (python/soilweb): summary, animals_start,
-# animals_end, cells, traits, foodweb_nodes, foodweb_edges (NULL when the run did not write
-# what a table needs), whatever the layout (daily files or tables), compression or thinning.
-# run$record holds the run record's top-level fields (status, seed, last_day, ...), and
-# died_out_days (the day after which the resource, the prey and the predators were first found
-# gone; NULL: never). genetics, pedigree and deaths are read from their files, or made from the
+# animals_end, cells, traits, genetics, pedigree, deaths, foodweb_nodes, foodweb_edges (NULL when
+# the run did not write what a table needs), whatever the layout (daily files or tables),
+# compression or thinning. A table is read when it is first used, and kept. run$record is the run
+# record, read whole (status, seed, last_day, died_out, died_out_days: the day after which the
+# resource, the prey and the predators were first found gone, NULL: never; configuration, as
+# nested lists). genetics, pedigree and deaths are read from their files, or made from the
 # snapshots as far as they allow (genetics and pedigree: the traits an animal keeps from birth and
 # pheno, the others NA, with a message).
 
@@ -50,28 +54,6 @@ SOILWEB_TABLES <- c("summary", "animals_start", "animals_end", "cells", "traits"
   table <- table[, seq_along(header), drop = FALSE]
   names(table) <- header
   table
-}
-
-# The value of a text field of the run record, wherever it stands ("" when absent).
-.soilweb_record_text <- function(text, key) {
-  found <- regmatches(text, regexec(paste0('"', key, '"\\s*:\\s*"([^"]*)"'), text))[[1]]
-  if (length(found) == 2) found[2] else ""
-}
-
-# The record's top-level fields that are numbers, text, true, false or null.
-.soilweb_record <- function(text) {
-  lines <- strsplit(text, "\n")[[1]]
-  top <- regmatches(lines, regexec('^  "([^"]+)": (.*?),?$', lines))
-  record <- list()
-  for (field in top) {
-    if (length(field) != 3) next
-    value <- field[3]
-    if (grepl('^".*"$', value)) record[[field[2]]] <- gsub('^"|"$', "", value)
-    else if (value %in% c("true", "false")) record[[field[2]]] <- value == "true"
-    else if (value == "null") record[field[2]] <- list(NULL)
-    else if (!is.na(suppressWarnings(as.numeric(value)))) record[[field[2]]] <- as.numeric(value)
-  }
-  record
 }
 
 .soilweb_day_of <- function(path) as.integer(sub(".*_day_([0-9]+)\\.txt(\\.gz)?$", "\\1", path))
@@ -143,14 +125,21 @@ read_run <- function(folder, tables = SOILWEB_TABLES) {
   name <- basename(folder)
   output <- function(file) .soilweb_existing(file.path(folder, .soilweb_outputs, paste0(name, "_", file)))
   record_path <- file.path(folder, .soilweb_outputs, paste0(name, "_", .soilweb_name("record")))
-  text <- if (file.exists(record_path)) paste(readLines(record_path, warn = FALSE), collapse = "\n") else ""
+  record <- list()
+  if (file.exists(record_path)) {
+    record <- jsonlite::fromJSON(record_path)
+    # The configuration as nested lists, as written: it can be run again (soilweb_run(run)).
+    record$configuration <- jsonlite::fromJSON(record_path, simplifyVector = FALSE)$configuration
+  }
+  configured <- function(key) {
+    value <- record$configuration$simulation$outputs[[key]]
+    if (is.null(value)) "" else as.character(value)
+  }
   matrix_of <- function(key) {
-    file <- .soilweb_record_text(text, key)
+    file <- configured(key)
     path <- if (nzchar(file)) output(file) else NULL
     if (is.null(path)) NULL else read.delim(path, check.names = FALSE)
   }
-  run <- list(record = .soilweb_record(text))
-  if (nzchar(text)) run$record$died_out_days <- jsonlite::fromJSON(text)$died_out_days
   # A genetic table from its file, else from the snapshots: the traits an animal keeps from
   # birth and pheno (from pheno_ini), the others NA, as a message says.
   genetic <- function(id, from_animals) {
@@ -169,7 +158,7 @@ read_run <- function(folder, tables = SOILWEB_TABLES) {
   }
   read <- list(
     summary = function() {
-      path <- output(.soilweb_record_text(text, "summaryFilename"))
+      path <- output(configured("summaryFilename"))
       if (is.null(path)) NULL else read.delim(path)
     },
     animals_start = function() .soilweb_snapshots(folder, name, "animals_start"),
@@ -228,8 +217,39 @@ read_run <- function(folder, tables = SOILWEB_TABLES) {
       met <- matrix_of("encountersMatrixFilename"); eaten <- matrix_of("predationsMatrixFilename")
       if (is.null(met) || is.null(eaten)) NULL else .soilweb_matrix_edges(met, eaten)
     })
-  for (table in tables) run[table] <- list(read[[table]]())
-  run
+  .soilweb_lazy(list(record = record, folder = folder), read[tables], "soilweb_run")
+}
+
+# An environment holding values, and a binding per reader that reads its table when first used.
+.soilweb_lazy <- function(values, readers, class) {
+  tables <- new.env(parent = emptyenv())
+  for (name in names(values)) assign(name, values[[name]], envir = tables)
+  for (name in names(readers)) local({
+    read <- readers[[name]]
+    value <- NULL
+    done <- FALSE
+    makeActiveBinding(name, function() {
+      if (!done) {
+        value <<- read()
+        done <<- TRUE
+      }
+      value
+    }, tables)
+  })
+  class(tables) <- class
+  tables
+}
+
+print.soilweb_run <- function(x, ...) {
+  cat("soilweb run ", x$folder, ": ", if (is.null(x$record$status)) "no record" else x$record$status,
+      "; tables (read when used): ", paste(setdiff(ls(x), c("record", "folder")), collapse = ", "), "\n", sep = "")
+  invisible(x)
+}
+
+print.soilweb_sweep <- function(x, ...) {
+  cat("soilweb sweep ", x$folder, ": ", nrow(x$record), " runs; tables (read when used): ",
+      paste(setdiff(ls(x), c("record", "folder")), collapse = ", "), "\n", sep = "")
+  invisible(x)
 }
 
 # The tables of every finished run of a sweep, stacked, with run, replicate and the swept
@@ -240,9 +260,8 @@ read_sweep <- function(folder, tables = SOILWEB_TABLES) {
   if (!file.exists(runs_path)) stop("no ", runs_path, ": run soilweb-sweep collect ", folder, " first")
   runs <- read.delim(runs_path, check.names = FALSE, stringsAsFactors = FALSE)
   first <- setdiff(names(runs), c("seed", "status", "last_day", grep("_died_out_day$", names(runs), value = TRUE)))
-  sweep <- list(record = runs)
   finished <- runs[runs$status %in% c("completed", "extinct"), ]
-  for (table in tables) {
+  stack <- function(table) function() {
     frames <- lapply(seq_len(nrow(finished)), function(k) {
       run <- finished[k, ]
       frame <- read_run(file.path(folder, "runs", run$run, run$run), table)[[table]]
@@ -250,7 +269,128 @@ read_sweep <- function(folder, tables = SOILWEB_TABLES) {
       cbind(run[rep(1, nrow(frame)), first, drop = FALSE], frame, row.names = NULL)
     })
     frames <- Filter(Negate(is.null), frames)
-    sweep[table] <- list(if (length(frames)) do.call(rbind, frames) else NULL)
+    if (length(frames)) do.call(rbind, frames) else NULL
   }
-  sweep
+  .soilweb_lazy(list(record = runs, folder = normalizePath(folder)), setNames(lapply(tables, stack), tables),
+                "soilweb_sweep")
+}
+
+# Running soilweb from R. The binary: the one given, else $SOILWEB_BINARY, else the one beside this
+# file (the source tree's build/, an installation's bin/), else the first on the PATH; soilweb-sweep
+# likewise from the source tree's scripts/ or the installation's bin/.
+.soilweb_program <- function(name, given, beside) {
+  candidates <- if (!is.null(given)) given else
+    c(Sys.getenv(if (name == "soilweb") "SOILWEB_BINARY" else "SOILWEB_SWEEP"),
+      file.path(.soilweb_here, beside), file.path(.soilweb_here, "..", "..", "..", "bin", name), Sys.which(name))
+  for (candidate in candidates)
+    if (nzchar(candidate) && file.exists(candidate) && file.access(candidate, 1) == 0) return(normalizePath(candidate))
+  stop(.soilweb_error(paste0("no ", name, if (!is.null(given)) paste0(" at ", given) else
+    ": build it (scripts/test.sh), put it on the PATH or give binary ="), 1, ""))
+}
+
+# The error soilweb_run and soilweb_sweep signal: its message is soilweb's one line and the exit
+# status; e$status, e$soilweb_message and e$stderr hold them apart.
+.soilweb_error <- function(message, status, stderr) {
+  structure(class = c("soilweb_error", "error", "condition"),
+            list(message = paste0(message, " (exit status ", status, ")"), call = NULL, status = status,
+                 soilweb_message = message, stderr = stderr))
+}
+
+# Runs a program; its standard error is passed on as it comes when progress, and kept.
+.soilweb_system <- function(program, args, progress, dir = NULL) {
+  err <- tempfile("soilweb-err-")
+  out <- tempfile("soilweb-out-")
+  on.exit(unlink(c(err, out)), add = TRUE)
+  line <- paste(shQuote(c(program, args)), collapse = " ")
+  if (!is.null(dir)) line <- paste("cd", shQuote(dir), "&&", line)
+  script <- sprintf("%s 2>&1 >%s | tee %s %s; exit ${PIPESTATUS[0]}", line, shQuote(out), shQuote(err),
+                    if (progress) ">&2" else ">/dev/null")
+  status <- system2("bash", c("-c", shQuote(script)))
+  lines <- if (file.exists(err)) readLines(err, warn = FALSE) else character(0)
+  list(status = status, lines = sub("^.*\r", "", lines))
+}
+
+.soilweb_failure <- function(result) {
+  said <- result$lines[nzchar(result$lines)]
+  said_wrong <- said[!grepl(": (warning|note): ", said)]
+  message <- if (length(said_wrong)) said_wrong[1] else if (length(said)) said[length(said)] else "ended without a word"
+  .soilweb_error(message, result$status, paste(result$lines, collapse = "\n"))
+}
+
+.soilweb_json_file <- function(value, name) {
+  path <- file.path(tempfile(paste0("soilweb-", name, "-")), "run_params")
+  dir.create(dirname(path))
+  writeLines(jsonlite::toJSON(value, auto_unbox = TRUE, digits = NA, pretty = TRUE, null = "null"), path)
+  path
+}
+
+# Runs soilweb on config (a list, as jsonlite reads run_params with simplifyVector = FALSE; a path;
+# or a loaded run or its record, which repeats that run) and returns the loaded run (read_run).
+# seed overrides simulation.seed; set is a named list of dotted keys and values (as --set); folder
+# is where the run's folder goes (--output-dir); progress passes soilweb's progress line and
+# messages on as they come; other arguments are soilweb's options (overwrite = TRUE,
+# checkpoint_every = 10, ...). A refusal or failure signals a "soilweb_error" condition.
+soilweb_run <- function(config, seed = NULL, set = NULL, folder = NULL, progress = TRUE, binary = NULL, ...) {
+  binary <- .soilweb_program("soilweb", binary, file.path("..", "build", "soilweb"))
+  if (inherits(config, "soilweb_run")) config <- config$record
+  if (is.list(config) && !is.null(config$configuration) && is.null(config$simulation)) config <- config$configuration
+  # A written configuration is run in its own folder as ./run_params, so that soilweb's messages
+  # name it so; the run's folder still goes where it would.
+  written <- NULL
+  if (is.list(config)) {
+    written <- dirname(.soilweb_json_file(config, "run"))
+    on.exit(unlink(written, recursive = TRUE), add = TRUE)
+    if (is.null(folder)) folder <- getwd()
+  }
+  args <- if (is.null(written)) config else "run_params"
+  if (!is.null(seed)) args <- c(args, "--seed", format(seed, scientific = FALSE))
+  for (key in names(set)) {
+    value <- set[[key]]
+    text <- if (is.character(value)) value else as.character(jsonlite::toJSON(value, auto_unbox = TRUE, digits = NA))
+    args <- c(args, "--set", paste0(key, "=", text))
+  }
+  options <- list(...)
+  if (!is.null(options$resume)) {
+    options$resume <- normalizePath(options$resume, mustWork = FALSE)
+  } else if (!is.null(folder)) {
+    dir.create(folder, showWarnings = FALSE, recursive = TRUE)
+    args <- c(args, "--output-dir", normalizePath(folder))
+  }
+  for (name in names(options)) {
+    flag <- paste0("--", gsub("_", "-", name))
+    value <- options[[name]]
+    if (isTRUE(value)) args <- c(args, flag)
+    else if (!is.null(value) && !identical(value, FALSE)) args <- c(args, flag, as.character(value))
+  }
+  result <- .soilweb_system(binary, c(args, if (progress) "--progress" else "--no-progress"), progress, written)
+  if (result$status != 0) stop(.soilweb_failure(result))
+  said <- grep("; results in ", result$lines, value = TRUE)
+  if (length(said) == 0) stop(.soilweb_error("soilweb ended without saying where its results are", 0, ""))
+  read_run(sub("^.*; results in ", "", said[length(said)]))
+}
+
+# Runs a sweep as `soilweb-sweep run` does and returns the loaded sweep (read_sweep). base: the base
+# configuration (a list or a path); grid: a named list of dotted keys and vectors of values (or
+# list(min = a, max = b) with design "lhs", "sobol", "morris" or "saltelli"), or a path; out: the
+# sweep's folder (default sweep-DATE-TIME; an earlier sweep's folder resumes it).
+soilweb_sweep <- function(base, grid, out = NULL, design = "grid", replicates = 1, jobs = NULL, seed = NULL,
+                          samples = NULL, levels = NULL, lenient = FALSE, progress = TRUE, binary = NULL) {
+  binary <- .soilweb_program("soilweb", binary, file.path("..", "build", "soilweb"))
+  script <- .soilweb_program("soilweb-sweep", NULL, file.path("..", "scripts", "soilweb-sweep"))
+  if (is.null(out)) out <- format(Sys.time(), "sweep-%Y%m%d-%H%M%S")
+  files <- character(0)
+  if (is.list(base)) files <- c(files, base <- .soilweb_json_file(base, "base"))
+  # Values stay lists in the JSON even when there is one of them.
+  if (is.list(grid)) files <- c(files, grid <- .soilweb_json_file(lapply(grid, function(v) if (is.atomic(v)) I(v) else v),
+                                                                  "grid"))
+  on.exit(unlink(dirname(files), recursive = TRUE), add = TRUE)
+  args <- c("run", base, grid, out, "--binary", binary, "--replicates", replicates, "--design", design)
+  for (option in c("jobs", "seed", "samples", "levels")) {
+    value <- get(option)
+    if (!is.null(value)) args <- c(args, paste0("--", option), format(value, scientific = FALSE))
+  }
+  if (lenient) args <- c(args, "--lenient")
+  result <- .soilweb_system(script, args, progress)
+  if (result$status != 0) stop(.soilweb_failure(result))
+  read_sweep(out)
 }

@@ -1,7 +1,9 @@
-"""Load soilweb runs and sweeps as pandas DataFrames.
+"""Run soilweb and load its runs and sweeps as pandas DataFrames.
 
     import soilweb
-    run = soilweb.read_run("example")        # the run's folder, named after simulationName
+    run = soilweb.run("run_params", seed=7)  # runs the binary, returns the loaded run
+    sweep = soilweb.sweep("run_params", {"simulation.temperature": [15, 25]}, replicates=3)
+    run = soilweb.read_run("example")        # a run's folder, named after simulationName
     run["summary"], run["animals_end"], run["traits"], run["record"]
     sweep = soilweb.read_sweep("my-sweep")   # a folder made by soilweb-sweep
     sweep["summary"]                         # every run's summary, stacked
@@ -9,6 +11,26 @@
 Both layouts (daily files or tables), plain or gzip-compressed, thinned or not,
 and both food-web formats give the same tables; see docs/outputs.md.
 """
-from .loader import TABLES, Run, Sweep, read_run, read_sweep
+import importlib
 
-__all__ = ["TABLES", "Run", "Sweep", "read_run", "read_sweep"]
+# Imported when first used, so that the commands' --help and their choice of a Python that has
+# pandas work on any Python. soilweb.sweep is both the subpackage of the sweep command and,
+# called, the function that runs a sweep (the package makes itself callable).
+_FROM = {"TABLES": "loader", "Run": "loader", "Sweep": "loader", "read_run": "loader", "read_sweep": "loader",
+         "SoilwebError": "api", "run": "api"}
+
+__all__ = ["TABLES", "Run", "Sweep", "SoilwebError", "read_run", "read_sweep", "run", "sweep"]
+
+
+def __getattr__(name):
+    if name == "sweep":
+        return importlib.import_module(".sweep", __name__)
+    if name not in _FROM:
+        raise AttributeError(f"module 'soilweb' has no attribute '{name}'")
+    value = getattr(importlib.import_module(f".{_FROM[name]}", __name__), name)
+    globals()[name] = value
+    return value
+
+
+def __dir__():
+    return sorted(set(globals()) | set(__all__))

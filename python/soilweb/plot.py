@@ -44,10 +44,8 @@ import argparse
 import os
 
 from .command import fail, run_command
-from .figures.common import FORMATS, Figures
-from .figures.run import plot_run
-from .figures.sweep import plot_sweep
-from .report import run_report, sweep_report, write_report
+
+FORMATS = ("png", "pdf", "svg")
 
 
 def main():
@@ -69,6 +67,11 @@ def main():
     parser.add_argument("--outcome", default="PREY_ACTIVE", metavar="NAME",
                         help="sweep: the summary column of the scatter figure (default PREY_ACTIVE)")
     args = parser.parse_args()
+    # Read once the command line is: --help needs neither matplotlib nor pandas.
+    from .figures.common import Figures
+    from .figures.run import plot_run
+    from .figures.sweep import plot_sweep
+    from .report import run_report, sweep_report, write_report
     if not os.path.isdir(args.folder):
         fail(f"{args.folder} is not a folder")
     if args.dpi < 10:

@@ -14,7 +14,6 @@ from matplotlib.ticker import FixedLocator, FuncFormatter, MaxNLocator, NullLoca
 from ..command import fail
 from ..schema import TRAIT_LABELS
 
-FORMATS = ("png", "pdf", "svg")
 # One colour per species, the same in every figure: the founding species first.
 SPECIES_COLOURS = ["#1b9e77", "#d95f02", "#7570b3", "#e7298a", "#66a61e"]
 

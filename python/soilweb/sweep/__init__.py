@@ -35,3 +35,16 @@ damaged starts afresh. Stopping "run" (Ctrl-C, SIGTERM, SIGHUP) stops its runs, 
 checkpoint; running it again carries them on. "run" and "collect" exit with status 1 when any run
 failed.
 """
+import sys as _sys
+import types as _types
+
+
+class _CallablePackage(_types.ModuleType):
+    """This package, callable: soilweb.sweep(base, grid, ...) runs a sweep (soilweb.api.sweep)."""
+
+    def __call__(self, *args, **kwargs):
+        from ..api import sweep
+        return sweep(*args, **kwargs)
+
+
+_sys.modules[__name__].__class__ = _CallablePackage

@@ -1,16 +1,4 @@
-"""soilweb-sweep analyse: which parameters matter. Each outcome is one number per run, computed
-from the run's tables; the sweep's design chooses the measure: partial rank correlations (grid,
-lhs, sobol), Morris' elementary effects (morris) or Sobol indices (saltelli). Writes
-SWEEP/tables/sensitivity.tsv (outcome, parameter, measure, value, low, high) and the figure
-SWEEP/figures/sensitivity.png.
-
-Outcomes:
-  prey:died_out, predators:died_out, resource:died_out
-        the day after which it was first found gone (the run's last day when it lasted)
-  prey:persisted, ...     1 when it lasted to the run's end, else 0
-  COLUMN:mean:FROM-TO     the mean of a summary column over the days FROM to TO
-  genetic:TRAIT:SPECIES   the mean genetic value of a trait among the species' living on the
-                          last day of the genetic statistics"""
+"""soilweb-sweep analyse: which parameters matter (what it measures: ANALYSE in cli.py, its help)."""
 import os
 import re
 

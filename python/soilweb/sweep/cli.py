@@ -3,11 +3,23 @@ import argparse
 import os
 import sys
 
-from . import analyse as analyse_module
-from .collect import collect
 from ..command import fail, run_command
-from .folder import prepare
-from .runner import run_all
+
+# The help of analyse. The modules that do the work are imported once the command line is read,
+# so that --help needs neither pandas nor numpy.
+ANALYSE = """soilweb-sweep analyse: which parameters matter. Each outcome is one number per run, computed
+from the run's tables; the sweep's design chooses the measure: partial rank correlations (grid,
+lhs, sobol), Morris' elementary effects (morris) or Sobol indices (saltelli). Writes
+SWEEP/tables/sensitivity.tsv (outcome, parameter, measure, value, low, high) and the figure
+SWEEP/figures/sensitivity.png.
+
+Outcomes:
+  prey:died_out, predators:died_out, resource:died_out
+        the day after which it was first found gone (the run's last day when it lasted)
+  prey:persisted, ...     1 when it lasted to the run's end, else 0
+  COLUMN:mean:FROM-TO     the mean of a summary column over the days FROM to TO
+  genetic:TRAIT:SPECIES   the mean genetic value of a trait among the species' living on the
+                          last day of the genetic statistics"""
 
 
 def binary_beside():
@@ -67,15 +79,19 @@ def main():
     sub.add_parser("collect", help=said["collect"][0], description=said["collect"][1]).add_argument(
         "out", metavar="OUT", help="the sweep's folder")
     p = sub.add_parser("analyse", help="measure which parameters matter to chosen outcomes",
-                       description=analyse_module.__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+                       description=ANALYSE, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("out", metavar="SWEEP", help="the sweep's folder, its runs finished")
     p.add_argument("--outcome", action="append", required=True, metavar="NAME",
                    help="an outcome (repeatable), e.g. predators:persisted, PREY_ACTIVE:mean:100-200, "
                         "genetic:body:prey")
     p.add_argument("--boot", type=int, default=1000, metavar="B", help="bootstrap draws of each interval (default 1000)")
     args = parser.parse_args()
+    from .collect import collect
+    from .folder import prepare
+    from .runner import run_all
     if args.command == "analyse":
-        analyse_module.analyse(args.out, args.outcome, args.boot)
+        from .analyse import analyse
+        analyse(args.out, args.outcome, args.boot)
         return
     lock = None  # the sweep's folder, held while this command prepares, runs and collects it
     if args.command in ("run", "prepare"):

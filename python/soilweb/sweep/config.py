@@ -2,6 +2,7 @@
 resolved in the base configuration, each run's configuration, and their check with soilweb --check."""
 import concurrent.futures
 import copy
+import difflib
 import json
 import os
 import re
@@ -75,7 +76,10 @@ def resolve(document, path, keys):
             optional = keys.info(path).get("required") is False and path.startswith("simulation.")
             if optional and isinstance(node, dict) and last:
                 return node, part
-            fail(f"grid key '{path}' is not in the base configuration (misspelt?)")
+            near = difflib.get_close_matches(part, list(node) if isinstance(node, dict) else [], n=1, cutoff=0.8)
+            meant = ".".join(walked + [near[0]]) if near else None
+            fail(f"grid key '{path}' is not in the base configuration" +
+                 (f"; did you mean '{meant}'?" if meant else " (misspelt?)"))
         if last:
             return node, part
         node = node[part]

@@ -1,0 +1,213 @@
+"""Runs and sweeps from Python: soilweb.run(...) runs the binary and hands back the loaded run,
+soilweb.sweep(...) runs a sweep and hands back the loaded sweep.
+
+    import soilweb
+    run = soilweb.run("examples/run_params", seed=7, set={"simulation.days": 50})
+    run["summary"].tail()
+    again = soilweb.run(run)                      # the same run again, from its record
+    sweep = soilweb.sweep("examples/run_params", {"simulation.temperature": [15, 25]}, replicates=3)
+
+A failure raises SoilwebError, carrying soilweb's own message and its exit status.
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+from .loader import Run, read_run, read_sweep
+
+PACKAGE = os.path.dirname(os.path.abspath(__file__))
+
+
+class SoilwebError(Exception):
+    """soilweb (or soilweb-sweep) refused or failed: message is its one line, status its exit status,
+    stderr all it wrote there."""
+
+    def __init__(self, message, status, stderr=""):
+        super().__init__(f"{message} (exit status {status})")
+        self.message, self.status, self.stderr = message, status, stderr
+
+
+def find_binary(binary=None):
+    """The soilweb to run: the one given, else $SOILWEB_BINARY, else the one beside the package (the
+    source tree's build/, an installation's bin/), else the first on the PATH."""
+    candidates = [binary] if binary else [os.environ.get("SOILWEB_BINARY"),
+                                          os.path.join(PACKAGE, "..", "..", "build", "soilweb"),
+                                          os.path.join(PACKAGE, "..", "..", "..", "..", "bin", "soilweb"),
+                                          shutil.which("soilweb")]
+    for candidate in candidates:
+        if candidate and os.path.isfile(candidate) and os.access(candidate, os.X_OK):
+            return os.path.normpath(os.path.abspath(candidate))
+    raise SoilwebError(f"no soilweb binary at {binary}" if binary else
+                       "no soilweb binary: build it (scripts/test.sh), put it on the PATH or give binary=", 1)
+
+
+def _configuration_of(config):
+    """(a configuration dict, or None) and (a path, or None) of what run() was given: a dict, a path, or a
+    loaded run or its record to repeat."""
+    if isinstance(config, Run):
+        config = config.record
+    if isinstance(config, dict) and "configuration" in config and "simulation" not in config:
+        return config["configuration"], None  # a record: its configuration holds the seed it ran with
+    if isinstance(config, dict):
+        return config, None
+    if isinstance(config, (str, os.PathLike)):
+        return None, os.fspath(config)
+    raise TypeError("config must be a dict, a path, or a loaded run (or its record) to repeat")
+
+
+def _option_arguments(options):
+    """Keyword options as soilweb's: overwrite=True -> --overwrite, checkpoint_every=5 -> --checkpoint-every 5."""
+    arguments = []
+    for name, value in options.items():
+        flag = "--" + name.replace("_", "-")
+        if value is True:
+            arguments.append(flag)
+        elif value not in (None, False):
+            arguments += [flag, str(value)]
+    return arguments
+
+
+def _settings(settings):
+    arguments = []
+    for key, value in (settings or {}).items():
+        arguments += ["--set", f"{key}={value if isinstance(value, str) else json.dumps(value)}"]
+    return arguments
+
+
+def _message_of(stderr):
+    """soilweb's one line about what went wrong: the first line that is neither a warning nor a note."""
+    lines = [line.rsplit("\r", 1)[-1] for line in stderr.splitlines()]
+    lines = [line for line in lines if line.strip()]
+    for line in lines:
+        if ": warning: " not in line and ": note: " not in line:
+            return line
+    return lines[-1] if lines else "soilweb ended without a word"
+
+
+def _run_streaming(command, progress, env=None, cwd=None):
+    """Runs command; standard error is passed on as it comes when progress, and kept. Returns
+    (status, stdout, stderr)."""
+    process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, cwd=cwd)
+    out = []
+    reader = threading.Thread(target=lambda: out.append(process.stdout.read()))
+    reader.start()
+    err = bytearray()
+    try:
+        while True:
+            chunk = os.read(process.stderr.fileno(), 4096)
+            if not chunk:
+                break
+            err += chunk
+            if progress:
+                sys.stderr.write(chunk.decode(errors="replace"))
+                sys.stderr.flush()
+        status = process.wait()
+    except KeyboardInterrupt:  # the run stops after its day, with a checkpoint
+        process.terminate()
+        process.wait()
+        raise
+    finally:
+        reader.join()
+        process.stderr.close()
+        process.stdout.close()
+    return status, out[0].decode(errors="replace") if out else "", err.decode(errors="replace")
+
+
+def _results_folder(stderr):
+    for line in reversed(stderr.splitlines()):
+        line = line.rsplit("\r", 1)[-1]
+        if "; results in " in line:
+            return line.rsplit("; results in ", 1)[1]
+    return None
+
+
+def run(config, *, seed=None, set=None, folder=None, progress=True, binary=None, **options):
+    """Runs soilweb on config (a dict, a path to a run_params, or a loaded run or its record, which repeats
+    that run) and returns the loaded run (soilweb.Run).
+
+    seed: overrides simulation.seed; set: {dotted key: value}, as --set; folder: where the run's folder goes
+    (--output-dir; default the working directory); progress: pass soilweb's progress line and messages on to
+    standard error as they come; binary: the soilweb to run (see find_binary). Other keywords are soilweb's
+    options: overwrite=True, strict=True, checkpoint_every=10, resume="FOLDER", ...
+    Raises SoilwebError (message, status) when soilweb refuses the configuration or the run fails."""
+    configuration, path = _configuration_of(config)
+    command = [find_binary(binary)]
+    written = None
+    if configuration is not None:  # as run_params, so that soilweb's messages name it so
+        written = tempfile.mkdtemp(prefix="soilweb-run-")
+        path = os.path.join(written, "run_params")
+        with open(path, "w") as f:
+            json.dump(configuration, f, indent=2)
+    try:
+        # A written configuration is run in its own folder as ./run_params, so that soilweb's
+        # messages name it so; the run's folder still goes where it would.
+        command.append("run_params" if written else path)
+        if seed is not None:
+            command += ["--seed", str(seed)]
+        command += _settings(set)
+        if folder is not None:
+            os.makedirs(folder, exist_ok=True)
+        if options.get("resume"):  # a stopped run's folder: its run goes on where it is
+            options["resume"] = os.path.abspath(os.fspath(options["resume"]))
+        elif folder is not None or written:
+            command += ["--output-dir", os.path.abspath(os.fspath(folder if folder is not None else "."))]
+        command += _option_arguments(options)
+        command.append("--progress" if progress else "--no-progress")
+        status, _, stderr = _run_streaming(command, progress, cwd=written)
+    finally:
+        if written:
+            shutil.rmtree(written)
+    if status != 0:
+        raise SoilwebError(_message_of(stderr), status, stderr)
+    results = _results_folder(stderr)
+    if results is None:
+        raise SoilwebError("soilweb ended without saying where its results are", status, stderr)
+    return read_run(results)
+
+
+def sweep(base, grid, *, out=None, design="grid", replicates=1, jobs=None, seed=None, samples=None, levels=None,
+          lenient=False, progress=True, binary=None):
+    """Runs a sweep as soilweb-sweep run does and returns the loaded sweep (soilweb.Sweep).
+
+    base: the base configuration (a dict or a path); grid: {dotted key: list of values} (or {key: {"min": a,
+    "max": b}} with design "lhs", "sobol", "morris" or "saltelli"), a dict or a path; out: the sweep's folder
+    (default: sweep-DATE-TIME in the working directory; an earlier sweep's folder resumes it); replicates,
+    jobs, seed (the master seed), samples, levels and lenient as soilweb-sweep's options.
+    Raises SoilwebError when the sweep is refused or any of its runs failed (its .sweep is then the loaded
+    sweep, as far as it got)."""
+    out = os.fspath(out) if out is not None else time.strftime("sweep-%Y%m%d-%H%M%S")
+    written = []
+
+    def as_file(value, name):
+        if isinstance(value, (str, os.PathLike)):
+            return os.fspath(value)
+        handle, path = tempfile.mkstemp(prefix=f"soilweb-{name}-", suffix=".json")
+        with os.fdopen(handle, "w") as f:
+            json.dump(value, f, indent=2)
+        written.append(path)
+        return path
+
+    try:
+        command = [sys.executable, "-m", "soilweb.sweep", "run", as_file(base, "base"), as_file(grid, "grid"), out,
+                   "--binary", find_binary(binary), "--replicates", str(replicates), "--design", design]
+        for flag, value in (("--jobs", jobs), ("--seed", seed), ("--samples", samples), ("--levels", levels)):
+            if value is not None:
+                command += [flag, str(value)]
+        if lenient:
+            command.append("--lenient")
+        env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [os.path.dirname(PACKAGE),
+                                                                         os.environ.get("PYTHONPATH")])))
+        status, _, stderr = _run_streaming(command, progress, env)
+    finally:
+        for path in written:
+            os.remove(path)
+    if status != 0:
+        error = SoilwebError(_message_of(stderr), status, stderr)
+        error.sweep = read_sweep(out) if os.path.exists(os.path.join(out, "sweep.json")) else None
+        raise error
+    return read_sweep(out)
