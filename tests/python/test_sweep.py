@@ -3,6 +3,7 @@ import json
 import os
 import signal
 import subprocess
+import sys
 import tempfile
 import unittest
 
@@ -247,6 +248,80 @@ class SweepTest(unittest.TestCase):
             with open(os.path.join(folder, "exit_status")) as f:
                 self.assertEqual(f.read(), "0\n")
             self.assert_as_if_never_stopped(here, folder, summary)
+
+
+class ClusterTest(unittest.TestCase):
+    """Array tasks that pack runs, the sbatch lines of a sweep, and runs spread over hosts."""
+
+    def prepare(self, here, replicates):
+        for name, content in (("base.json", tiny_config(days=2)), ("grid.json", {"simulation.temperature": [15]})):
+            with open(os.path.join(here, name), "w") as f:
+                json.dump(content, f)
+        done = run(SWEEP, "prepare", "base.json", "grid.json", "out", "--replicates", str(replicates), "--seed", "2",
+                   "--binary", BINARY, cwd=here)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        return os.path.join(here, "out")
+
+    def test_ten_runs_packed_four_per_task_then_collected(self):
+        with tempfile.TemporaryDirectory() as here:
+            out = self.prepare(here, 10)
+            printed = run(SWEEP, "slurm", out, "--runs-per-task", "4", "--binary", BINARY, "--sbatch=--time=1:00:00",
+                          cwd=here)
+            self.assertEqual(printed.returncode, 0, printed.stderr)
+            script = os.path.join(ROOT, "scripts", "slurm", "soilweb-array.sbatch")
+            self.assertEqual(printed.stdout.splitlines(), [
+                f"# 10 runs in 3 array tasks of 4; logs in {out}/logs",
+                f"jobid=$(sbatch --parsable --array=1-3 --cpus-per-task=4 --output={out}/logs/slurm-%A_%a.out "
+                f"--export=ALL,SWEEP={out},SOILWEB={BINARY},RUNS_PER_TASK=4 --time=1:00:00 {script})",
+                f"sbatch --parsable --job-name=soilweb-collect --dependency=afterany:$jobid "
+                f"--output={out}/logs/collect-%j.out --export=ALL,PYTHONPATH={os.path.join(ROOT, 'python')} "
+                f"--wrap '{sys.executable} {SWEEP} collect {out}'"])
+            for task in ("1", "2", "3"):
+                done = subprocess.run(["bash", script], env=dict(os.environ, SLURM_ARRAY_TASK_ID=task, SWEEP=out,
+                                                                 SOILWEB=BINARY, RUNS_PER_TASK="4",
+                                                                 SLURM_CPUS_PER_TASK="2"),
+                                      capture_output=True, text=True)
+                self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(run(SWEEP, "collect", out, cwd=here).returncode, 0)
+            with open(os.path.join(out, "tables", "runs.tsv")) as f:
+                rows = [line.split("\t") for line in f.read().splitlines()]
+            status = rows[0].index("status")
+            self.assertEqual([row[status] for row in rows[1:]], ["completed"] * 10)
+            # A fourth task has no runs: it says so and fails.
+            done = subprocess.run(["bash", script], env=dict(os.environ, SLURM_ARRAY_TASK_ID="4", SWEEP=out,
+                                                             SOILWEB=BINARY, RUNS_PER_TASK="4"),
+                                  capture_output=True, text=True)
+            self.assertEqual((done.returncode, done.stderr), (1, "no run folder for task 4\n"))
+
+    def test_submit_hands_the_array_id_to_the_collecting_job(self):
+        with tempfile.TemporaryDirectory() as here:
+            out = self.prepare(here, 3)
+            fake = os.path.join(here, "bin")
+            os.makedirs(fake)
+            with open(os.path.join(fake, "sbatch"), "w") as f:  # records its arguments, answers with a job id
+                f.write('#!/bin/sh\necho "$@" >> "$SBATCH_LOG"\necho 4242\n')
+            os.chmod(os.path.join(fake, "sbatch"), 0o755)
+            log = os.path.join(here, "sbatch.log")
+            done = run(SWEEP, "slurm", out, "--runs-per-task", "2", "--binary", BINARY, "--submit", cwd=here,
+                       env=dict(os.environ, PATH=fake + os.pathsep + os.environ["PATH"], SBATCH_LOG=log))
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertTrue(done.stdout.endswith("submitted array job 4242 and collecting job 4242\n"), done.stdout)
+            with open(log) as f:
+                lines = f.read().splitlines()
+            self.assertIn("--array=1-2", lines[0])
+            self.assertIn("--dependency=afterany:4242", lines[1])
+            self.assertTrue(os.path.isdir(os.path.join(out, "logs")))
+
+    def test_a_sweep_spread_over_hosts(self):
+        with tempfile.TemporaryDirectory() as here:
+            self.prepare(here, 2)
+            with open(os.path.join(here, "hosts"), "w") as f:
+                f.write(":\n")  # this machine, as GNU parallel reads it
+            done = run(SWEEP, "run", "base.json", "grid.json", "out", "--replicates", "2", "--seed", "2",
+                       "--hosts", "hosts", "--binary", BINARY, cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            with open(os.path.join(here, "out", "failed.tsv")) as f:
+                self.assertEqual(f.read().count("\n"), 1)  # the header only
 
 
 if __name__ == "__main__":

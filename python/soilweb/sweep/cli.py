@@ -75,9 +75,24 @@ def main():
                        help="run configurations that soilweb warns about (they are refused otherwise)")
         if name == "run":
             p.add_argument("--jobs", type=int, default=os.cpu_count() or 1, metavar="N",
-                           help="runs at a time (default: the number of processors)")
+                           help="runs at a time (default: the number of processors); on each host with --hosts")
+            p.add_argument("--hosts", metavar="FILE",
+                           help="spread the runs over the machines listed in FILE, one per line as GNU parallel's "
+                                "--sshloginfile reads them (':' is this machine); each needs the sweep's folder "
+                                "and the binary at the same paths, and ssh without a password (docs/sweeps.md)")
     sub.add_parser("collect", help=said["collect"][0], description=said["collect"][1]).add_argument(
         "out", metavar="OUT", help="the sweep's folder")
+    p = sub.add_parser("slurm", help="print (or submit) the Slurm array of a prepared sweep and its collecting job",
+                       description="Prints the sbatch commands of a sweep prepared with soilweb-sweep prepare: an "
+                                   "array job running K runs per task (GNU parallel over the task's cores) with its "
+                                   "logs in OUT/logs, and a job that collects the sweep once the array has ended "
+                                   "(--dependency=afterany). With --submit, submits both.")
+    p.add_argument("out", metavar="OUT", help="the sweep's folder, prepared")
+    p.add_argument("--runs-per-task", type=int, default=1, metavar="K", help="runs per array task (default 1)")
+    p.add_argument("--submit", action="store_true", help="submit the two jobs instead of printing them")
+    p.add_argument("--binary", default=default_binary, metavar="PATH", help="the soilweb binary the runs use")
+    p.add_argument("--sbatch", action="append", default=[], metavar="OPTION",
+                   help="an option added to the array's sbatch line (repeatable), e.g. --sbatch=--time=12:00:00")
     p = sub.add_parser("analyse", help="measure which parameters matter to chosen outcomes",
                        description=ANALYSE, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("out", metavar="SWEEP", help="the sweep's folder, its runs finished")
@@ -93,6 +108,10 @@ def main():
         from .analyse import analyse
         analyse(args.out, args.outcome, args.boot)
         return
+    if args.command == "slurm":
+        from .slurm import slurm
+        slurm(args.out, os.path.abspath(args.binary), args.runs_per_task, args.submit, args.sbatch)
+        return
     lock = None  # the sweep's folder, held while this command prepares, runs and collects it
     if args.command in ("run", "prepare"):
         binary = os.path.abspath(args.binary)
@@ -103,7 +122,7 @@ def main():
         lock = prepare(args.base, args.grid, args.out, args.replicates, args.seed, args.design, args.samples,
                        binary, args.lenient, args.levels)
         if args.command == "run":
-            run_all(args.out, binary, args.jobs)
+            run_all(args.out, binary, args.jobs, args.hosts)
     failed = args.command in ("run", "collect") and collect(args.out) > 0
     if lock:
         lock.close()

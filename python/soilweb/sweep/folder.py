@@ -119,6 +119,9 @@ def prepare(base_path, grid_path, out, replicates, master_seed, design="grid", s
     write_whole(sweep_file, json.dumps(record, indent=2))
     for r in runs:
         make_run_folder(out, r, configs[r["run"]])
+    # The wrapper of one run, for array tasks on a cluster (which cannot find it beside their script).
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "run_one.sh")) as f:
+        write_whole(os.path.join(out, "run_one.sh"), f.read())
     write_whole(os.path.join(out, "jobs.txt"),
                 "".join(os.path.abspath(os.path.join(out, "runs", r["run"])) + "\n" for r in todo))
     kept = len(runs) - len(todo)

@@ -53,16 +53,22 @@ def end_with_parent():
         pass
 
 
-def run_all(out, binary, jobs):
-    """Runs every listed run with GNU parallel; a stop signal stops the runs, each with a checkpoint."""
+def run_all(out, binary, jobs, hosts=None):
+    """Runs every listed run with GNU parallel (on the machines listed in the file hosts, when given); a stop
+    signal stops the runs, each with a checkpoint."""
     if shutil.which("parallel") is None:
         fail("GNU parallel is not installed (apt-get install parallel)")
+    if hosts is not None and not os.path.isfile(hosts):
+        fail(f"no hosts file {hosts}")
     with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "run_one.sh")) as f:
         run_one = f.read()  # the wrapper of one run, handed to each job as its script
-    stopping = os.path.join(out, ".stopping")
+    stopping = os.path.abspath(os.path.join(out, ".stopping"))
     if os.path.exists(stopping):
         os.remove(stopping)
     command = ["parallel", "--jobs", str(jobs), "--joblog", os.path.join(out, "joblog.tsv")]
+    if hosts is not None:  # what each job needs is handed over ssh with it
+        command += ["--sshloginfile", os.path.abspath(hosts), "--env", "SOILWEB", "--env", "STOPPING",
+                    "--env", "SOILWEB_SWEEP_RUN"]
     if sys.stdout.isatty():
         command.append("--bar")
     # The job log shows each job as this one line, ending with the run's folder.
