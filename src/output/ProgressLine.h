@@ -9,6 +9,7 @@
 #include "model/DayObserver.h"
 
 #include <chrono>
+#include <cstdint>
 #include <ostream>
 #include <string>
 
@@ -30,12 +31,20 @@ class ProgressLine : public DayObserver {
   void dayRun(const World& world, int day);
   // Takes the line away, before anything else is written.
   void clear();
+  // The files written after the last day, in bytes: the time left counts them
+  // at the pace such files are written.
+  void expectClosing(std::uint64_t bytes) { closingBytes = bytes; }
+  // The closing phase: "soilweb: writing the food-web matrices, 1.9 GB", in
+  // place of the line when it is shown.
+  void writing(const std::string& what);
 
   // The closing line, without the progress line: how is "completed", "extinct
   // (the prey died out)", "stopped by SIGINT" or "failed"; lastDay -1 when no
   // day ran; alive < 0 when unknown.
   void ended(const std::string& how, int daysRun, int lastDay, long alive, std::size_t warnings,
              const std::string& folder);
+
+  bool isShowing() const { return showing; }
 
   static long livingAnimals(const World& world);
   // "0.42 s", "12.3 s", "4 min 05 s", "2 h 03 min".
@@ -51,6 +60,7 @@ class ProgressLine : public DayObserver {
   Clock::time_point start;
   int firstDay = -1;      // the first day run in this process: the pace is measured from it
   bool shown = false;     // the line is on screen
+  std::uint64_t closingBytes = 0;
   double lastShown = -1;  // seconds since start when the line was last written
 };
 

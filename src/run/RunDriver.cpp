@@ -10,6 +10,7 @@
 #include "output/RunLayout.h"
 #include "output/Transcript.h"
 #include "run/Checkpoint.h"
+#include "run/OutputEstimate.h"
 #include "run/RunSettings.h"
 #include "run/StartedRun.h"
 #include "run/StopSignals.h"
@@ -340,6 +341,9 @@ int RunDriver::runOrRefuse(const RunOptions& options) {
   std::unique_ptr<Checkpoint> resumed;
   RunSettings names;
   if (!build(options, tree, info, names, console, world, resumed)) return 1;
+  // A run that will write gigabytes says so before it starts, and what shrinks it.
+  if (const std::string note = OutputEstimate::of(names, *world).note(); !note.empty() && !resumed)
+    std::cerr << "soilweb: note: " << note << std::endl;
   // --check refuses whatever the run would refuse before it starts.
   if (options.check)
     return RunFolder(names.simulation, names.simulation).namesFit(longestPaths(names)) ? reportChecked(info) : 1;

@@ -68,6 +68,7 @@ StartedRun::StartedRun(RunInfo& info, std::unique_ptr<World> world, const RunSet
       folder(folder),
       shownFolder(std::move(shownFolder)),
       start(start),
+      expected(OutputEstimate::of(names, *this->world)),
       progress(std::cerr, showProgress, isatty(STDOUT_FILENO) == 1, World::DAYS,
                ProgressLine::Clock::now() - std::chrono::microseconds(get_timestamp() - start)),
       outputs(*this->world, names.snapshots, &writer),
@@ -79,6 +80,7 @@ StartedRun::StartedRun(RunInfo& info, std::unique_ptr<World> world, const RunSet
           }) {
   this->world->observe(&outputs);
   this->world->observe(&progress, true);  // takes its line away before the transcript writes
+  progress.expectClosing(expected.foodWebBytes);
 }
 
 int StartedRun::carryOut(Checkpoint::Run saved, bool resumed) {
@@ -176,6 +178,7 @@ int StartedRun::close() {
         "Skipping encounter-predation analysis...\nReason: \"purgeDeadAnimals\" must be set to 0 (deactivated)");
   else if (days.filesWritten)  // not of a world that ran ahead of files that failed
     succeeded = writeFoodWeb() && succeeded;
+  progress.clear();
   if (OutputFile::diskIsFull()) return diskFull();
   if (!stopBefore && StopSignals::received())
     std::cerr << "soilweb: note: " << StopSignals::name(StopSignals::received())
@@ -198,6 +201,12 @@ int StartedRun::close() {
 }
 
 bool StartedRun::writeFoodWeb() {
+  // A long closing phase is never silent: the progress line says what it writes, or a note when it is not shown.
+  const std::string what = expected.foodWebName() + ", about " + OutputEstimate::size(expected.foodWebBytes);
+  if (progress.isShowing())
+    progress.writing(what);
+  else if (expected.foodWebBytes >= OutputEstimate::NOTABLE)
+    std::cerr << "soilweb: note: writing " << what << std::endl;
   // Opened in order; the first that fails stops the others from being opened.
   std::vector<std::unique_ptr<OutputFile>> files;
   for (const auto& file : names.foodWebFiles()) {

@@ -9,6 +9,7 @@
 #include "output/RunOutputs.h"
 #include "run/Checkpoint.h"
 #include "run/DayLoop.h"
+#include "run/OutputEstimate.h"
 
 #include <cstdint>
 #include <memory>
@@ -56,6 +57,7 @@ class StartedRun {
   RunFolder& folder;
   std::string shownFolder;
   std::uint64_t start;
+  OutputEstimate expected;  // what the run writes, from its animals at the start
   long alive = -1;  // the living animals when the world ended, -1 while it has not
   ProgressLine progress;
   RunOutputs outputs;

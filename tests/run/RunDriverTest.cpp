@@ -444,6 +444,28 @@ std::string withoutTime(const std::string& transcript) {
   return std::regex_replace(transcript, std::regex("Time: [0-9.e-]+ secs\\.\n"), "");
 }
 
+// A run that would write gigabytes says so before it starts, with the keys
+// that shrink it; a smaller one says nothing.
+TEST(WholeRun, AGigabyteRunSaysSoBeforeItStarts) {
+  Scratch here;
+  const std::string large =
+      " --set world.life.animals.0.initialPopulation=20000 --set world.life.animals.1.initialPopulation=2000"
+      " --set simulation.days=300";
+  const Outcome big = here.run(exampleConfig(), "--check" + large);
+  ASSERT_EQ(big.status, 0) << big.err;
+  EXPECT_EQ(big.err,
+            "soilweb: note: this run will write at least 3.9 GB (the snapshots 2.0 GB, the food-web matrices 1.9 GB, "
+            "with the founders' numbers); smaller with simulation.outputs.layout \"tables\", "
+            "simulation.outputs.compression \"gzip\", simulation.outputs.foodWeb \"edges\", "
+            "simulation.outputs.snapshotEvery or snapshots\n");
+  const Outcome shrunk = here.run(
+      "", "--check" + large +
+              " --set simulation.outputs.layout=tables --set simulation.outputs.compression=gzip"
+              " --set simulation.outputs.foodWeb=edges");
+  EXPECT_EQ(shrunk.status, 0);
+  EXPECT_EQ(shrunk.err, "");
+}
+
 // On a terminal the run shows how far it is, on one line rewritten after each
 // day; on a pipe, or with --no-progress, it does not; the transcript on
 // standard output is the same every way.
@@ -455,6 +477,9 @@ TEST(WholeRun, ProgressIsShownOnATerminalOnly) {
   EXPECT_EQ(plain.closing.find('\r'), std::string::npos);
   const Outcome forced = piped.run("", "--overwrite --progress");
   EXPECT_NE(forced.err.find("\r\033[Ksoilweb: day 0 of 5; "), std::string::npos) << forced.err;
+  // The closing phase says what it writes (the example keeps its dead: the food-web matrices).
+  EXPECT_NE(forced.err.find("\r\033[Ksoilweb: writing the food-web matrices, about "), std::string::npos)
+      << forced.err;
 
   Scratch here;
   writeFile(here.path / "run_params", exampleConfig({{"days", "5"}}));
