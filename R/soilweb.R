@@ -37,7 +37,28 @@ SOILWEB_TABLES <- c("summary", "animals_start", "animals_end", "cells", "traits"
 .soilweb_name <- function(id) sub("^.*/NAME_", "", .soilweb_file(id)$tables)
 .soilweb_folder <- function(id) strsplit(.soilweb_file(id)$daily, "/")[[1]][2]
 .soilweb_outputs <- .soilweb_folder("summary")
-.soilweb_traits <- .soilweb_schema$traits$column
+.soilweb_traits <- .soilweb_schema$traits$name  # as the configuration names them, as the tables do
+
+# The loaders' names of a file's columns: each trait, and its statistics, as the configuration
+# names it ("body" is "body_size", "body_mean" "body_size_mean"); the summary's DAY is "day".
+# Files keep their own names.
+.soilweb_loader_names <- function(columns, table = "") {
+  names <- c(unlist(.soilweb_schema$loader_names$every_table), unlist(.soilweb_schema$loader_names$by_table[[table]]))
+  suffixes <- .soilweb_schema$loader_names$statistic_suffixes
+  vapply(columns, function(column) {
+    if (column %in% names(names)) return(names[[column]])
+    stem <- sub("_[^_]*$", "", column)
+    suffix <- sub("^.*_", "", column)
+    if (stem != column && suffix %in% suffixes && stem %in% names(names)) paste0(names[[stem]], "_", suffix) else column
+  }, "", USE.NAMES = FALSE)
+}
+
+# A tab-separated file with a header, its columns in the loaders' names.
+.soilweb_read <- function(path, table = "", ...) {
+  frame <- read.delim(path, ...)
+  names(frame) <- .soilweb_loader_names(names(frame), table)
+  frame
+}
 .soilweb_stages <- .soilweb_schema$stages$name
 .soilweb_fates <- with(.soilweb_schema$states[.soilweb_schema$states$final, ], setNames(fate, code))
 
@@ -52,7 +73,7 @@ SOILWEB_TABLES <- c("summary", "animals_start", "animals_end", "cells", "traits"
   table <- read.delim(path, header = FALSE, skip = 1, quote = "",
                       stringsAsFactors = FALSE, colClasses = NA)
   table <- table[, seq_along(header), drop = FALSE]
-  names(table) <- header
+  names(table) <- .soilweb_loader_names(header)
   table
 }
 
@@ -144,7 +165,7 @@ read_run <- function(folder, tables = SOILWEB_TABLES) {
   # birth and pheno (from pheno_ini), the others NA, as a message says.
   genetic <- function(id, from_animals) {
     path <- output(.soilweb_name(id))
-    if (!is.null(path)) return(read.delim(path, stringsAsFactors = FALSE))
+    if (!is.null(path)) return(.soilweb_read(path, stringsAsFactors = FALSE))
     animals <- .soilweb_snapshots(folder, name, "animals_end")
     if (is.null(animals)) return(NULL)
     kept <- .soilweb_traits[c(2, 9:13)]
@@ -159,14 +180,14 @@ read_run <- function(folder, tables = SOILWEB_TABLES) {
   read <- list(
     summary = function() {
       path <- output(configured("summaryFilename"))
-      if (is.null(path)) NULL else read.delim(path)
+      if (is.null(path)) NULL else .soilweb_read(path, "summary")
     },
     animals_start = function() .soilweb_snapshots(folder, name, "animals_start"),
     animals_end = function() .soilweb_snapshots(folder, name, "animals_end"),
     cells = function() .soilweb_snapshots(folder, name, "cells"),
     traits = function() {
       path <- output(.soilweb_name("traits"))
-      if (!is.null(path)) return(read.delim(path))
+      if (!is.null(path)) return(.soilweb_read(path))
       animals <- .soilweb_snapshots(folder, name, "animals_end")
       if (is.null(animals)) NULL else soilweb_traits_of(animals)
     },
@@ -181,13 +202,13 @@ read_run <- function(folder, tables = SOILWEB_TABLES) {
       first <- first[!duplicated(first$id), ]
       first <- first[order(first$id), ]
       names(first)[names(first) == "date_egg"] <- "birth_day"
-      first <- first[, .soilweb_file("pedigree")$columns[[1]]$name]
+      first <- first[, .soilweb_loader_names(.soilweb_file("pedigree")$columns[[1]]$name)]
       rownames(first) <- NULL
       first
     }),
     deaths = function() {
       path <- output(.soilweb_name("deaths"))
-      if (!is.null(path)) return(read.delim(path, stringsAsFactors = FALSE))
+      if (!is.null(path)) return(.soilweb_read(path, stringsAsFactors = FALSE))
       animals <- .soilweb_snapshots(folder, name, "animals_end")
       if (is.null(animals)) return(NULL)
       dead <- animals[!(animals$state %in% .soilweb_schema$states$code[!.soilweb_schema$states$final]), ]
@@ -198,7 +219,7 @@ read_run <- function(folder, tables = SOILWEB_TABLES) {
     },
     foodweb_nodes = function() {
       path <- output(.soilweb_name("foodweb_nodes"))
-      if (!is.null(path)) return(read.delim(path, stringsAsFactors = FALSE))
+      if (!is.null(path)) return(.soilweb_read(path, stringsAsFactors = FALSE))
       listed <- matrix_of("nodesMatrixFilename")
       if (is.null(listed)) return(NULL)
       nodes <- data.frame(id = as.integer(sub("^X", "", listed$node)), category = listed$category)
@@ -213,7 +234,7 @@ read_run <- function(folder, tables = SOILWEB_TABLES) {
     },
     foodweb_edges = function() {
       path <- output(.soilweb_name("foodweb_edges"))
-      if (!is.null(path)) return(read.delim(path))
+      if (!is.null(path)) return(.soilweb_read(path))
       met <- matrix_of("encountersMatrixFilename"); eaten <- matrix_of("predationsMatrixFilename")
       if (is.null(met) || is.null(eaten)) NULL else .soilweb_matrix_edges(met, eaten)
     })
@@ -370,7 +391,7 @@ soilweb_run <- function(config, seed = NULL, set = NULL, folder = NULL, progress
 }
 
 # Runs a sweep as `soilweb-sweep run` does and returns the loaded sweep (read_sweep). base: the base
-# configuration (a list or a path); grid: a named list of dotted keys and vectors of values (or
+# configuration (a list, a path, or a loaded run or its record); grid: a named list of dotted keys and vectors of values (or
 # list(min = a, max = b) with design "lhs", "sobol", "morris" or "saltelli"), or a path; out: the
 # sweep's folder (default sweep-DATE-TIME; an earlier sweep's folder resumes it).
 soilweb_sweep <- function(base, grid, out = NULL, design = "grid", replicates = 1, jobs = NULL, seed = NULL,
@@ -379,6 +400,8 @@ soilweb_sweep <- function(base, grid, out = NULL, design = "grid", replicates = 
   script <- .soilweb_program("soilweb-sweep", NULL, file.path("..", "scripts", "soilweb-sweep"))
   if (is.null(out)) out <- format(Sys.time(), "sweep-%Y%m%d-%H%M%S")
   files <- character(0)
+  if (inherits(base, "soilweb_run")) base <- base$record
+  if (is.list(base) && !is.null(base$configuration) && is.null(base$simulation)) base <- base$configuration
   if (is.list(base)) files <- c(files, base <- .soilweb_json_file(base, "base"))
   # Values stay lists in the JSON even when there is one of them.
   if (is.list(grid)) files <- c(files, grid <- .soilweb_json_file(lapply(grid, function(v) if (is.atomic(v)) I(v) else v),

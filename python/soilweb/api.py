@@ -174,7 +174,7 @@ def sweep(base, grid, *, out=None, design="grid", replicates=1, jobs=None, seed=
           lenient=False, progress=True, binary=None):
     """Runs a sweep as soilweb-sweep run does and returns the loaded sweep (soilweb.Sweep).
 
-    base: the base configuration (a dict or a path); grid: {dotted key: list of values} (or {key: {"min": a,
+    base: the base configuration (a dict, a path, or a loaded run or its record); grid: {dotted key: list of values} (or {key: {"min": a,
     "max": b}} with design "lhs", "sobol", "morris" or "saltelli"), a dict or a path; out: the sweep's folder
     (default: sweep-DATE-TIME in the working directory; an earlier sweep's folder resumes it); replicates,
     jobs, seed (the master seed), samples, levels and lenient as soilweb-sweep's options.
@@ -186,6 +186,8 @@ def sweep(base, grid, *, out=None, design="grid", replicates=1, jobs=None, seed=
     def as_file(value, name):
         if isinstance(value, (str, os.PathLike)):
             return os.fspath(value)
+        if name == "base":
+            value, _ = _configuration_of(value)  # a loaded run, or its record, as the base too
         handle, path = tempfile.mkstemp(prefix=f"soilweb-{name}-", suffix=".json")
         with os.fdopen(handle, "w") as f:
             json.dump(value, f, indent=2)

@@ -1,7 +1,7 @@
 """Tidy tables of a soilweb run or sweep, whatever the layout they were written in.
 
 A run's tables, each a DataFrame (None when the run did not write what it needs):
-  summary         the daily summary: DAY, BIOMASS, counts by kind and state
+  summary         the daily summary: day, BIOMASS, counts by kind and state
   animals_start   every animal at the start of each day written: day, then the animal file's columns
   animals_end     every animal at the end of each day written
   cells           each cell at the end of each day written: day, id, fungi, active_prey, active_predators
@@ -50,8 +50,9 @@ def _open_text(path):
 
 
 def _read_tsv(path, **options):
-    # index_col=False: the daily animal files end every line with a tab.
-    return pd.read_csv(path, sep="\t", index_col=False, **options)
+    """A file's table, its columns in the loaders' names. index_col=False: the daily animal files end every
+    line with a tab."""
+    return schema.in_loader_names(pd.read_csv(path, sep="\t", index_col=False, **options))
 
 
 def _day_of(path):
@@ -105,14 +106,14 @@ class Run(Mapping):
 
     def _read_summary(self):
         name = self._configured("summaryFilename")
-        if name and self._output(name):
-            return _read_tsv(self._output(name))
-        start = "\t".join(schema.columns("summary")[:2]) + "\t"
-        for path in sorted(glob.glob(os.path.join(self.folder, OUTPUTS, "*"))):
-            with _open_text(path) as f:
+        path = self._output(name) if name else None
+        start = "\t".join(schema.file_columns("summary")[:2]) + "\t"
+        for candidate in [] if path else sorted(glob.glob(os.path.join(self.folder, OUTPUTS, "*"))):
+            with _open_text(candidate) as f:
                 if f.readline().startswith(start):
-                    return _read_tsv(path)
-        return None
+                    path = candidate
+                    break
+        return schema.in_loader_names(_read_tsv(path), "summary") if path else None
 
     def _daily_files(self, kind):
         folder = os.path.join(self.folder, schema.folder_of(kind))

@@ -60,8 +60,10 @@ def main():
     parser.add_argument("--report", action="store_true",
                         help="also write DIR/report.html: the record, every figure and the files, in one page")
     parser.add_argument("--day", type=int, metavar="D", help="run: day of the trait figure (default: the last day)")
-    parser.add_argument("--traits", default="body,vor,speed,search", metavar="NAME,...",
-                        help="snapshot columns of the trait figures (default body,vor,speed,search)")
+    parser.add_argument("--traits", default="body_size,voracity,speed,search_area", metavar="NAME,...",
+                        help="traits of the trait figures, as the configuration names them (default "
+                             "body_size,voracity,speed,search_area; the files' column names, body, vor, ..., "
+                             "are taken too)")
     parser.add_argument("--columns", default="PREY_ACTIVE,PREDATOR_ACTIVE,BIOMASS", metavar="NAME,...",
                         help="sweep: summary columns over the days (default PREY_ACTIVE,PREDATOR_ACTIVE,BIOMASS)")
     parser.add_argument("--outcome", default="PREY_ACTIVE", metavar="NAME",

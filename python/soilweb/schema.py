@@ -9,11 +9,49 @@ with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "schema.json"
 
 FILES = {f["id"]: f for f in SCHEMA["files"]}
 TRAITS = SCHEMA["traits"]
-TRAIT_COLUMNS = [t["column"] for t in TRAITS]
+
+# The loaders' vocabulary: files keep their column names byte for byte (stored files and scripts
+# rely on them); a loaded table calls each trait, and its statistics, as the configuration does
+# ("body" is "body_size", "body_mean" "body_size_mean"), and the summary's DAY is "day" as in the
+# other tables.
+_NAMES = SCHEMA["loader_names"]
+_SUFFIXES = _NAMES["statistic_suffixes"]
+
+
+def _names(table, inverse=False):
+    names = dict(_NAMES["every_table"], **_NAMES["by_table"].get(table, {}))
+    return {new: old for old, new in names.items()} if inverse else names
+
+
+def _renamed(column, names):
+    if column in names:
+        return names[column]
+    stem, _, suffix = column.rpartition("_")
+    return f"{names[stem]}_{suffix}" if suffix in _SUFFIXES and stem in names else column
+
+
+def loader_name(column, table=None):
+    """A file's column as the loaders name it (itself when the names agree)."""
+    return _renamed(column, _names(table))
+
+
+def in_loader_names(frame, table=None):
+    names = _names(table)
+    return frame.rename(columns=lambda column: _renamed(column, names))
+
+
+def in_file_names(frame, table=None):
+    """A loaded table with its columns as table's file names them."""
+    names = _names(table, inverse=True)
+    return frame.rename(columns=lambda column: _renamed(column, names))
+
+
+# The traits by the loaders' names, in the animals' order.
+TRAIT_COLUMNS = [t["name"] for t in TRAITS]
 # The traits an animal keeps as it inherited them all its life (growth factor, metabolic
 # exponent, temperature coefficients, activation energy): a snapshot shows their genetic values.
 UNCHANGED_TRAITS = [TRAIT_COLUMNS[i] for i in (1, 8, 9, 10, 11, 12)]
-TRAIT_LABELS = {t["column"]: t["label"] for t in TRAITS}
+TRAIT_LABELS = {t["name"]: t["label"] for t in TRAITS}
 STATES = {s["name"]: s["code"] for s in SCHEMA["states"]}
 LIVING_STATES = [s["code"] for s in SCHEMA["states"] if not s["final"]]
 FATES = {s["code"]: s["fate"] for s in SCHEMA["states"] if s["final"]}
@@ -34,9 +72,15 @@ def file_name(table, layout="tables"):
     return FILES[table][layout].rsplit("/", 1)[1][len("NAME_"):]
 
 
-def columns(table, optional=False):
-    """The column names of a table; with optional, also those only some keys add (e.g. the summary's TEMPERATURE)."""
+def file_columns(table, optional=False):
+    """The column names of a table's file; with optional, also those only some keys add (e.g. the summary's
+    TEMPERATURE)."""
     return [c["name"] for c in FILES[table]["columns"] if optional or not c.get("when")]
+
+
+def columns(table, optional=False):
+    """The column names of a loaded table (the loaders' names)."""
+    return [loader_name(c, table) for c in file_columns(table, optional)]
 
 
 def stages_of(states, instars):

@@ -250,6 +250,19 @@ std::string traitsJson() {
   return out + "\n  ]";
 }
 
+// The names the loaders give columns whose file name differs (files keep
+// theirs: stored files and scripts rely on them): in every table each trait
+// as the configuration names it, and so each of its statistics; in the
+// summary the day as the other tables name it.
+std::string loaderNamesJson() {
+  std::string traits;
+  for (const TraitInfo& trait : TRAITS)
+    if (std::string(trait.name) != trait.column)
+      traits += (traits.empty() ? "" : ", ") + jsonQuoted(trait.column) + ": " + jsonQuoted(trait.name);
+  return "{\n    \"every_table\": {" + traits + "},\n    \"by_table\": {\"summary\": {\"DAY\": \"day\"}}," +
+         "\n    \"statistic_suffixes\": [\"mean\", \"sd\", \"min\", \"max\", \"het\"]\n  }";
+}
+
 std::string statesJson() {
   const char* const names[] = {"UNBORN", "ACTIVE", "STARVED", "PREDATED", "REPRODUCING", "BACKGROUND", "SENESCED"};
   std::string out = "[";
@@ -316,7 +329,7 @@ const char* ResultSchema::fateOf(unsigned state) {
 std::string ResultSchema::json() {
   return "{\n  \"schema\": 1,\n  \"first_adult_instar\": " + std::to_string(FIRST_ADULT_INSTAR) +
          ",\n  \"states\": " + statesJson() + ",\n  \"stages\": " + stagesJson() + ",\n  \"traits\": " + traitsJson() +
-         ",\n  \"files\": " + filesJson() + "\n}\n";
+         ",\n  \"loader_names\": " + loaderNamesJson() + ",\n  \"files\": " + filesJson() + "\n}\n";
 }
 
 }  // namespace soilweb

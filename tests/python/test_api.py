@@ -31,7 +31,7 @@ class ApiTest(unittest.TestCase):
             config = tiny_config(days=4)
             first = soilweb.run(config, seed=11, folder=os.path.join(here, "a"), progress=False)
             self.assertEqual(first.record["seed"], 11)
-            self.assertEqual(list(first["summary"].DAY), [0, 1, 2, 3, 4])
+            self.assertEqual(list(first["summary"].day), [0, 1, 2, 3, 4])
             # A loaded run repeats itself, byte for byte.
             again = soilweb.run(first, folder=os.path.join(here, "b"), progress=False)
             pd.testing.assert_frame_equal(first["animals_end"], again["animals_end"])

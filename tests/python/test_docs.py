@@ -27,6 +27,22 @@ class ReadmeTest(unittest.TestCase):
                 self.assertIn("12", shown.stdout, language)  # the last day's row is shown
 
 
+    def test_the_quick_start_runs_as_written(self):
+        with open(os.path.join(ROOT, "README.md")) as f:
+            section = f.read().split("## Quick start from Python or R", 1)[1].split("\n## ", 1)[0]
+        blocks = re.findall(r"```(python|r)\n(.*?)```", section, re.S)
+        self.assertEqual([(language, code.count("\n")) for language, code in blocks], [("python", 5), ("r", 5)])
+        environment = dict(os.environ, PYTHONPATH=os.path.join(ROOT, "python"), SOILWEB_BINARY=BINARY)
+        for language, code in blocks:
+            with tempfile.TemporaryDirectory() as here:
+                code = code.replace("path/to/soilweb", ROOT)
+                command = ["/usr/bin/python3", "-c", code] if language == "python" else ["Rscript", "-e", code]
+                shown = run(*command, cwd=here, env=environment)
+                self.assertEqual(shown.returncode, 0, shown.stderr)
+                self.assertIn("30", shown.stdout, language)  # the last day's row
+                self.assertEqual(shown.stdout.count("completed"), 4, language)  # the sweep's runs
+
+
 class KeysTest(unittest.TestCase):
     def test_the_documentation_names_every_key_soilweb_reads(self):
         keys = json.loads(run(BINARY, "--list-keys", cwd=ROOT).stdout)

@@ -8,6 +8,7 @@ from support import BINARY, ROOT, SWEEP, run, tiny_config, run_config
 
 import pandas as pd
 import soilweb
+from soilweb import schema
 
 
 R_TABLES = """
@@ -15,7 +16,8 @@ source(file.path(Sys.getenv("ROOT"), "R", "soilweb.R"))
 show <- function(tables) for (name in SOILWEB_TABLES) {
   t <- tables[[name]]
   numeric <- if (is.null(t)) 0 else sum(sapply(t, function(c) if (is.numeric(c)) sum(c, na.rm = TRUE) else 0))
-  cat(paste(name, if (is.null(t)) -1 else nrow(t), sprintf("%.6g", numeric)), "\\n", sep = "")
+  cat(paste(name, if (is.null(t)) -1 else nrow(t), sprintf("%.6g", numeric), paste(names(t), collapse = ",")),
+      "\\n", sep = "")
 }
 args <- commandArgs(trailingOnly = TRUE)
 show(if (args[1] == "run") read_run(args[2]) else read_sweep(args[2]))
@@ -28,7 +30,7 @@ def python_view(tables):
     for name in soilweb.TABLES:
         t = tables[name]
         numeric = 0 if t is None else sum(t[c].sum() for c in t.columns if pd.api.types.is_numeric_dtype(t[c]))
-        lines.append(f"{name} {-1 if t is None else len(t)} {numeric:.6g}")
+        lines.append(f"{name} {-1 if t is None else len(t)} {numeric:.6g} {'' if t is None else ','.join(t.columns)}")
     return lines
 
 
@@ -52,6 +54,12 @@ class LoaderTest(unittest.TestCase):
                 pd.testing.assert_frame_equal(daily[name], tables[name], obj=name)
             self.assertEqual(sorted(set(daily["animals_end"].day)), [0, 3, 6, 8])
             self.assertEqual(list(daily["animals_end"].columns[:3]), ["day", "id", "species"])
+            # One vocabulary: the day and the configuration's trait names, whatever the files say.
+            self.assertEqual(daily["summary"].columns[0], "day")
+            for frame in (daily["animals_end"], tables["animals_end"], tables["pedigree"]):
+                self.assertTrue({"body_size", "voracity", "actE_met"} <= set(frame.columns))
+                self.assertFalse({"body", "vor", "e_met", "DAY"} & set(frame.columns))
+            self.assertIn("body_size_het", tables["genetics"].columns)
             # The daily run wrote no trait statistics: they come from its end-of-day snapshots.
             self.assertEqual(sorted(set(tables["traits"].day)), list(range(9)))
             written = tables["traits"][tables["traits"].day.isin([0, 3, 6, 8])].reset_index(drop=True)
@@ -65,12 +73,12 @@ class LoaderTest(unittest.TestCase):
             self.assertEqual(daily["record"]["status"], "completed")
             # Without their files, the genetic tables come from the snapshots for the traits
             # animals keep from birth, with a warning naming the others.
-            with self.assertWarnsRegex(UserWarning, "without the genetic values of energy, body"):
+            with self.assertWarnsRegex(UserWarning, "without the genetic values of energy_tank, body_size"):
                 genetics = daily["genetics"]
             written = tables["genetics"][tables["genetics"].day.isin([0, 3, 6, 8])].reset_index(drop=True)
-            kept = [f"{t}_{s}" for t in ("growth", "met", "e_met") for s in ("mean", "min", "max")]
+            kept = [f"{t}_{s}" for t in ("growth", "met_rate", "actE_met") for s in ("mean", "min", "max")]
             pd.testing.assert_frame_equal(genetics[kept], written[kept], check_exact=False, rtol=1e-4, atol=1e-5)
-            self.assertTrue(genetics["body_mean"].isna().all())
+            self.assertTrue(genetics["body_size_mean"].isna().all())
             with self.assertWarns(UserWarning):
                 pedigree = daily["pedigree"]
             both = tables["pedigree"][tables["pedigree"].id.isin(pedigree.id)].reset_index(drop=True)
@@ -97,13 +105,16 @@ class LoaderTest(unittest.TestCase):
             self.assertEqual(done.returncode, 0, done.stderr)
             sweep = soilweb.read_sweep(os.path.join(here, "out"))
             summary = sweep["summary"]
-            self.assertEqual(list(summary.columns[:4]), ["run", "replicate", "simulation.temperature", "DAY"])
+            self.assertEqual(list(summary.columns[:4]), ["run", "replicate", "simulation.temperature", "day"])
             self.assertEqual(sorted(set(zip(summary.run, summary.replicate, summary["simulation.temperature"]))),
                              [("run-0001", 1, 15), ("run-0002", 2, 15), ("run-0003", 1, 25), ("run-0004", 2, 25)])
             self.assertEqual(len(summary), 4 * 4)
             self.assertEqual(list(sweep["record"].status), ["completed"] * 4)
             collected = pd.read_csv(os.path.join(here, "out", "tables", "traits.tsv.gz"), sep="\t")
-            pd.testing.assert_frame_equal(collected, sweep["traits"], check_exact=False, rtol=1e-5)
+            # The collected table keeps the file's names (body_mean, ...); loaded, it speaks the loaders'.
+            self.assertIn("body_mean", collected.columns)
+            pd.testing.assert_frame_equal(schema.in_loader_names(collected), sweep["traits"], check_exact=False,
+                                          rtol=1e-5)
             shown = run("Rscript", "-e", R_TABLES, "sweep", "out", cwd=here, env=dict(os.environ, ROOT=ROOT))
             self.assertEqual(shown.returncode, 0, shown.stderr)
             python = python_view(sweep)

@@ -52,7 +52,7 @@ class SchemaTest(unittest.TestCase):
                     with opener(found[0], "rt") as f:
                         lines = f.read().split("\n")
                     wanted = (["day"] if layout == "tables" and entry["day_first_in_tables"] else []) + \
-                        schema.columns(entry["id"], optional=layout == "daily")
+                        schema.file_columns(entry["id"], optional=layout == "daily")
                     # A daily animal file ends every field with a tab; the cell files have no header.
                     rows = lines[1:] if entry["header"] or layout == "tables" else lines
                     if entry["header"] or layout == "tables":

@@ -12,7 +12,7 @@ from matplotlib.colors import to_rgb
 from matplotlib.ticker import FixedLocator, FuncFormatter, MaxNLocator, NullLocator
 
 from ..command import fail
-from ..schema import TRAIT_LABELS
+from ..schema import TRAIT_LABELS, loader_name
 
 # One colour per species, the same in every figure: the founding species first.
 SPECIES_COLOURS = ["#1b9e77", "#d95f02", "#7570b3", "#e7298a", "#66a61e"]
@@ -150,9 +150,9 @@ def hatched_means(traits, trait, stages=("juvenile", "adult")):
 
 
 # What a genetic value is, where it differs from the expressed trait's label.
-GENETIC_LABELS = dict(TRAIT_LABELS, energy="reserve at birth (share of body mass)", pheno="development time (days)",
-                      body="body mass at birth", vor="voracity exponent", speed="speed exponent",
-                      search="search exponent")
+GENETIC_LABELS = dict(TRAIT_LABELS, energy_tank="reserve at birth (share of body mass)",
+                      pheno="development time (days)", body_size="body mass at birth", voracity="voracity exponent",
+                      speed="speed exponent", search_area="search exponent")
 
 # Genetic values are the same at every stage: the statistics of every living animal.
 LIVING_STAGES = ("egg", "juvenile", "adult", "reproducing")
@@ -177,8 +177,9 @@ def selection_response(genetics, trait):
 
 
 def chosen_traits(text):
-    """The trait columns named in a comma-separated list; refused when one is not a trait column."""
-    traits = text.split(",")
+    """The traits named in a comma-separated list, by the configuration's names (the files' column names,
+    "body", "vor", ..., are taken too); refused when one is not a trait."""
+    traits = [loader_name(t) for t in text.split(",")]
     unknown = [t for t in traits if t not in TRAIT_LABELS]
     if unknown:
         fail(f"unknown trait column(s): {', '.join(unknown)}; choose from {', '.join(TRAIT_LABELS)}")

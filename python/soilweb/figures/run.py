@@ -53,7 +53,7 @@ def moving_mean(values, days):
 
 
 def plot_dynamics(summary, info, title, figures):
-    days = list(summary.DAY)
+    days = list(summary.day)
     purged = str(info.get("configuration", {}).get("simulation", {}).get("purgeDeadAnimals", "")) == "1"
     fig, axes = plt.subplots(5, 1, figsize=(10, 12), sharex=True)
     axes[0].plot(days, summary.BIOMASS, color="saddlebrown")
@@ -149,7 +149,7 @@ def plot_traits(run, day, traits, names, title, figures):
         for ax, trait in zip(axes[i], traits):
             groups = [living[mine & (stages == s)][trait].astype(float) for s, _ in STAGES]
             heading = f"{name}: {counts}"
-            if trait == "search":  # 100 is the day's mate search of a breeder, not a trait value
+            if trait == "search_area":  # 100 is the day's mate search of a breeder, not a trait value
                 searching = sum(int((g == MATE_SEARCH).sum()) for g in groups)
                 groups = [g[g != MATE_SEARCH] for g in groups]
                 if searching:

@@ -14,7 +14,7 @@ from ..command import fail
 from .common import (GENETIC_LABELS, chosen_traits, genetic_means, hatched_means, note, selection_response,
                      species_colour, species_of, words, wrapped)
 
-SUMMARY_LABELS = {"BIOMASS": "total fungal biomass", "DAY": "day"}
+SUMMARY_LABELS = {"BIOMASS": "total fungal biomass"}
 
 
 PARAMETER_UNITS = {"simulation.temperature": "°C", "simulation.minTemperature": "°C", "simulation.maxTemperature": "°C"}
@@ -93,15 +93,15 @@ def plot_sweep_dynamics(runs, columns, names, title, figures):
             continue
         stacked = pd.concat(finished)
         for ax, column in zip(axes, columns):
-            by_day = stacked.groupby("DAY")[column]
+            by_day = stacked.groupby("day")[column]
             ax.plot(by_day.mean().index, by_day.mean(), color=colour, label=label, linewidth=1.6)
             ax.fill_between(by_day.min().index, by_day.min(), by_day.max(), color=colour, alpha=0.25, linewidth=0)
             for m in members:  # where each replicate that died out ended
                 if m["end"] == "extinct" and m["summary"] is not None:
                     last = m["summary"].iloc[-1]
-                    ax.plot([last.DAY], [last[column]], marker="x", color=colour, markersize=7, linestyle="none")
+                    ax.plot([last.day], [last[column]], marker="x", color=colour, markersize=7, linestyle="none")
         if shrinking:
-            running = stacked.groupby("DAY").size() / len(members) * 100
+            running = stacked.groupby("day").size() / len(members) * 100
             axes[-1].step(running.index, running + 0.6 * k, where="post", color=colour, linewidth=1.6)
     for ax, column in zip(axes, columns):
         ax.set_ylabel(wrapped(summary_label(column, names), 24), fontsize="small")

@@ -7,7 +7,7 @@ import pandas as pd
 
 from .. import loader
 from ..command import fail
-from ..schema import TRAIT_COLUMNS
+from ..schema import TRAIT_COLUMNS, loader_name
 from . import sensitivity
 from .collect import write_table
 
@@ -33,11 +33,11 @@ def parse_outcome(name, summary_columns):
 
         def mean(run):
             summary = run["summary"]
-            days = summary[(summary.DAY >= first) & (summary.DAY <= last)]
+            days = summary[(summary.day >= first) & (summary.day <= last)]
             return float(days[column].mean()) if len(days) else np.nan
         return mean
     if len(parts) == 3 and parts[0] == "genetic":
-        trait, species = parts[1], parts[2]
+        trait, species = loader_name(parts[1]), parts[2]  # "body" as "body_size", as the loaders name it
         if trait not in TRAIT_COLUMNS:
             fail(f"outcome '{name}': no trait {trait}; choose from {', '.join(TRAIT_COLUMNS)}")
 

@@ -6,7 +6,7 @@ import os
 
 import pandas as pd
 
-from .. import loader
+from .. import loader, schema
 from .folder import FINISHED, outcome
 from .runner import refuse_locked_runs
 
@@ -19,9 +19,10 @@ def text_of(value):
     return value if isinstance(value, str) else json.dumps(value)
 
 
-def write_table(frame, path):
-    """A tidy table as soilweb writes its own: tab-separated, reals with six significant digits."""
-    frame.to_csv(path, sep="\t", index=False, float_format="%.6g", na_rep="NA", lineterminator="\n")
+def write_table(frame, path, table=None):
+    """A tidy table as soilweb writes its own: tab-separated, reals with six significant digits, the columns of
+    a run's table by their names in its file (as these tables have always had them)."""
+    schema.in_file_names(frame, table).to_csv(path, sep="\t", index=False, float_format="%.6g", na_rep="NA", lineterminator="\n")
 
 
 def collect(out):
@@ -53,7 +54,7 @@ def collect(out):
         summaries.append(block)
     header = ["run", "seed"] + keys + ["end", "last_day", "soilweb_version"]
     write_table(pd.concat(summaries, ignore_index=True) if summaries else pd.DataFrame(columns=header),
-                os.path.join(out, "summary.tsv"))
+                os.path.join(out, "summary.tsv"), "summary")
     with open(os.path.join(out, "failed.tsv"), "w", newline="") as f:
         writer = csv.writer(f, delimiter="\t", lineterminator="\n")
         writer.writerow(["run", "seed", "exit_status", "end", "error"])
@@ -70,7 +71,7 @@ def collect(out):
     for name in ("summary", "traits") + (("genetics",) if wrote_genetics else ()):
         stacked = sweep[name]
         if stacked is not None:
-            write_table(stacked, os.path.join(tables, name + ".tsv.gz"))
+            write_table(stacked, os.path.join(tables, name + ".tsv.gz"), name)
     done = len(sweep.runs) - len(failed)
     print(f"{done} run{'' if done == 1 else 's'} collected into {out}/summary.tsv and {out}/tables"
           + (f"; {len(failed)} failed or unfinished (see {out}/failed.tsv)" if failed else ""))
