@@ -23,14 +23,17 @@ run did not write is left out with a note.
 
 SWEEP_FOLDER is a folder made by soilweb-sweep (it holds sweep.json). Writes into DIR (default
 SWEEP_FOLDER/plots):
-  sweep_dynamics      for each chosen summary column, the mean over replicates and their range
-                      (min to max) over the days, one colour per parameter value; the day each
-                      replicate died out is marked; the share of replicates still running
-  sweep_extinct       how the replicates of each parameter value ended
+  sweep_dynamics      for each chosen summary column, the mean over replicates (n in the legend,
+                      dotted where fewer than 3 still run) and their range (min to max) over the
+                      days, one colour per parameter value; the day each replicate died out is
+                      marked; the replicates still running
+  sweep_extinct       how the replicates of each parameter value ended: at the last day, or by
+                      which species died out
   sweep_persistence   per parameter value, the share of replicates in which prey and predators still
                       live, day by day
-  sweep_scatter       the last day's value of --outcome against each numeric parameter, one point
-                      per run, runs that died out apart
+  sweep_scatter       --outcome on one day (--day, default the last day every finished run
+                      reached) against each numeric parameter, one point per run, marked by how
+                      the run ended
   sweep_trait_evolution  the chosen traits' mean genetic value among the living (expressed value
                       among juveniles and adults when the runs wrote no genetic statistics) over the
                       days, per species and parameter value (mean of the replicates, and their range)
@@ -59,7 +62,9 @@ def main():
                         help="resolution of PNG figures in dots per inch (default 150)")
     parser.add_argument("--report", action="store_true",
                         help="also write DIR/report.html: the record, every figure and the files, in one page")
-    parser.add_argument("--day", type=int, metavar="D", help="run: day of the trait figure (default: the last day)")
+    parser.add_argument("--day", type=int, metavar="D",
+                        help="run: day of the trait figure (default: the last day); sweep: day of the scatter "
+                             "figure (default: the last day every finished run reached)")
     parser.add_argument("--traits", default="body_size,voracity,speed,search_area", metavar="NAME,...",
                         help="traits of the trait figures, as the configuration names them (default "
                              "body_size,voracity,speed,search_area; the files' column names, body, vor, ..., "

@@ -121,5 +121,30 @@ class PlotTest(unittest.TestCase):
                              ["cells_biomass.png", "dynamics.png"])
 
 
+
+class SweepFigureTest(unittest.TestCase):
+    """What the sweep figures count: a run that ended early tells only what it saw."""
+
+    def test_persistence_counts_only_the_runs_that_tell(self):
+        from soilweb.figures.sweep import fate_of, persistence
+        # Three replicates: one ran to day 10, one lost its predators after day 4 (and so ended),
+        # one lost its prey after day 6 and went on (stopWhen never).
+        members = [{"gone": {"prey": None, "predators": None}, "last_day": 10},
+                   {"gone": {"prey": None, "predators": 4}, "last_day": 4},
+                   {"gone": {"prey": 6, "predators": None}, "last_day": 10}]
+        days = list(range(11))
+        share, told = persistence(members, "prey", days)
+        self.assertEqual(list(told), [3] * 5 + [2] * 6)  # the run that ended tells nothing of its prey later
+        self.assertEqual(list(share[:7]), [1.0] * 7)
+        self.assertEqual(list(share[7:]), [0.5] * 4)
+        share, told = persistence(members, "predators", days)
+        self.assertEqual(list(told), [3] * 11)  # predators gone are gone for good
+        self.assertAlmostEqual(share[5], 2 / 3)
+        self.assertEqual([fate_of("extinct", "the predators"), fate_of("extinct", "the prey"),
+                          fate_of("extinct", "the soil resource"), fate_of("completed", ""),
+                          fate_of("extinct", "the prey and the predators")],
+                         ["predators", "prey", "resource", "completed", "world"])
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -62,8 +62,10 @@ def nice_ticks(top):
 
 
 def count_axis(ax, top):
-    """Whole numbers on a count axis; from 30 up, linear to 10 and logarithmic above, ticked 1-2-5."""
+    """Whole numbers on a count axis; from 30 up, linear to 10 and logarithmic above, ticked 1-2-5 (the axis
+    label then says so: call after setting it)."""
     if top >= 30:
+        ax.set_ylabel(ax.get_ylabel() + "\n(log scale above 10)")
         ticks = nice_ticks(top)
         ax.set_yscale("symlog", linthresh=10, linscale=1)
         ax.yaxis.set_major_locator(FixedLocator(ticks))

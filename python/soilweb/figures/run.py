@@ -5,7 +5,8 @@ import os
 
 import pandas as pd
 import matplotlib.pyplot as plt
-from matplotlib.ticker import MaxNLocator
+from matplotlib.colors import SymLogNorm
+from matplotlib.ticker import FuncFormatter, MaxNLocator
 
 from .. import loader
 from ..schema import FIRST_ADULT_INSTAR, LIVING_STATES as LIVING, STATES, TRAIT_LABELS
@@ -70,8 +71,8 @@ def plot_dynamics(summary, info, title, figures):
             values = summary[f"{kind}_{state}"]
             ax.plot(days, values, color=STATE_COLOURS[state], label=label)
             top = max(top, values.max())
-        count_axis(ax, top)
         ax.set_ylabel(f"living {name}")
+        count_axis(ax, top)
         ax.legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.01, 1))
     for ax, kind, name in ((axes[3], "PREY", "prey"), (axes[4], "PREDATOR", "predator")):
         top = 0
@@ -88,8 +89,8 @@ def plot_dynamics(summary, info, title, figures):
             ax.set_ylim(0, max(1, top) * 1.05)
             ax.set_ylabel(f"{name} deaths\nper day ({MEAN_DAYS}-day mean)")
         else:
-            count_axis(ax, top)
             ax.set_ylabel(f"{name} deaths\nso far")
+            count_axis(ax, top)
         ax.legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.01, 1))
     axes[-1].set_xlabel("day")
     axes[-1].xaxis.set_major_locator(MaxNLocator(integer=True))
@@ -265,8 +266,10 @@ def plot_food_web(run, names, title, figures):
         table = met.groupby(["hunter", "victim"])[column].sum()
         grid = [[int(table.get((h, v), 0)) for v in victims] for h in hunters]
         top = max(max(row) for row in grid) or 1
-        ax.imshow([[math.log1p(x) for x in row] for row in grid], cmap="Reds", vmin=0, vmax=math.log1p(top) * 1.15,
-                  aspect="auto")
+        shown = ax.imshow(grid, cmap="Reds", norm=SymLogNorm(linthresh=1, vmin=0, vmax=top * 1.5), aspect="auto")
+        bar = fig.colorbar(shown, ax=ax, fraction=0.08, pad=0.03)
+        bar.set_label(f"{what} (log colour scale)", fontsize="small")
+        bar.ax.yaxis.set_major_formatter(FuncFormatter(lambda v, _: f"{v:,.0f}"))
         for i, row in enumerate(grid):
             for j, value in enumerate(row):
                 ax.text(j, i, f"{value:,}", ha="center", va="center", fontsize="medium",
@@ -277,7 +280,10 @@ def plot_food_web(run, names, title, figures):
         ax.set_ylabel("hunter")
         ax.set_title(what)
     fig.suptitle(f"{title}\nwho met and who ate whom ({len(met):,} pairs of animals)")
-    fig.tight_layout()
+    fig.text(0.5, 0.01, "Each cell counts, over the whole run, the encounters (left) and the animals eaten (right) "
+                        "of hunters in its row's group with victims in its column's group.", ha="center",
+             fontsize="small", wrap=True)
+    fig.tight_layout(rect=(0, 0.06, 1, 1))
     figures.save(fig, "food_web", "Encounters and predations between the species' founders and offspring: each "
                                   "cell counts what hunters of its row did to victims of its column.")
 

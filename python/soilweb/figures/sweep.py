@@ -50,8 +50,29 @@ def sweep_runs(sweep):
         summary = tables["summary"] if tables is not None and end in ("completed", "extinct") else None
         runs.append({"run": run["run"], "parameters": run["parameters"], "end": end, "summary": summary,
                      "last_day": info.get("last_day"), "gone": loader.died_out_days(info),
-                     "recorded": "died_out_days" in info})
+                     "recorded": "died_out_days" in info, "fate": fate_of(end, info.get("died_out", ""))})
     return runs
+
+
+# How a run ended, by what ended it: its marker and colour in the figures.
+FATES = {"completed": ("ran to the last day", "o", "#1b9e77"),
+         "prey": ("the prey died out", "v", "#7570b3"),
+         "predators": ("the predators died out", "^", "#d95f02"),
+         "resource": ("the resource ran out", "s", "#a6761d"),
+         "world": ("every animal died out", "X", "#e7298a"),
+         "stopped": ("stopped", "P", "#666666"),
+         "failed": ("failed", "D", "#8c8c8c"),
+         "not run": ("not run", ".", "#cccccc")}
+
+
+def fate_of(end, died_out):
+    """completed, prey, predators, resource, world, stopped, failed or not run."""
+    if end != "extinct":
+        return end if end in FATES else "failed"
+    if "resource" in died_out:
+        return "resource"
+    prey, predators = "prey" in died_out, "predator" in died_out
+    return "world" if prey == predators else "prey" if prey else "predators"
 
 
 def varying(runs):
@@ -70,7 +91,12 @@ def groups_of(runs, names):
 
 
 def group_colours(count):
-    return plt.cm.viridis([0.85 * k / max(1, count - 1) for k in range(count)])
+    """A sequential map, cut where neighbours stay apart: dark blue through magenta and orange to yellow."""
+    return plt.cm.plasma([0.88 * k / max(1, count - 1) for k in range(count)])
+
+
+# Means of fewer replicates than this jump as replicates end: drawn dotted, and named so.
+FEW = 3
 
 
 def summary_label(column, names):
@@ -84,7 +110,7 @@ def summary_label(column, names):
 def plot_sweep_dynamics(runs, columns, names, title, figures):
     groups = groups_of(runs, names)
     shrinking = any(r["end"] == "extinct" for r in runs)
-    rows = len(columns) + (1 if shrinking else 0)
+    rows = len(columns) + 1
     fig, axes = plt.subplots(rows, 1, figsize=(10, 2.9 * rows + 1.2), sharex=True, squeeze=False)
     axes = list(axes[:, 0])
     for k, (colour, (label, members)) in enumerate(zip(group_colours(len(groups)), groups)):
@@ -92,47 +118,54 @@ def plot_sweep_dynamics(runs, columns, names, title, figures):
         if not finished:
             continue
         stacked = pd.concat(finished)
+        count = stacked.groupby("day").size()
         for ax, column in zip(axes, columns):
             by_day = stacked.groupby("day")[column]
-            ax.plot(by_day.mean().index, by_day.mean(), color=colour, label=label, linewidth=1.6)
-            ax.fill_between(by_day.min().index, by_day.min(), by_day.max(), color=colour, alpha=0.25, linewidth=0)
+            mean = by_day.mean()
+            ax.plot(mean.index, mean.where(count >= FEW), color=colour, linewidth=1.8,
+                    label=f"{label} (n = {len(finished)})")
+            ax.plot(mean.index, mean.where(count < FEW), color=colour, linewidth=1, linestyle=":")
+            ax.fill_between(by_day.min().index, by_day.min(), by_day.max(), color=colour, alpha=0.12, linewidth=0)
+            for edge in (by_day.min(), by_day.max()):
+                ax.plot(edge.index, edge, color=colour, linewidth=0.5, alpha=0.6)
             for m in members:  # where each replicate that died out ended
                 if m["end"] == "extinct" and m["summary"] is not None:
                     last = m["summary"].iloc[-1]
                     ax.plot([last.day], [last[column]], marker="x", color=colour, markersize=7, linestyle="none")
-        if shrinking:
-            running = stacked.groupby("day").size() / len(members) * 100
-            axes[-1].step(running.index, running + 0.6 * k, where="post", color=colour, linewidth=1.6)
+        axes[-1].step(count.index, count - 0.04 * k, where="post", color=colour, linewidth=1.6)  # nudged apart
     for ax, column in zip(axes, columns):
         ax.set_ylabel(wrapped(summary_label(column, names), 24), fontsize="small")
         ax.set_ylim(bottom=0)
-    if shrinking:
-        axes[-1].set_ylabel("replicates still\nrunning (%)", fontsize="small")
-        axes[-1].set_ylim(-2, 105)
+    axes[-1].set_ylabel("replicates\nstill running (n)", fontsize="small")
+    axes[-1].yaxis.set_major_locator(MaxNLocator(integer=True))
+    axes[-1].set_ylim(bottom=0)
     axes[0].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.01, 1),
-                   title="mean and range of the replicates\nstill running; x: one died out", title_fontsize="small")
+                   title=f"mean of the replicates still running\n(dotted: fewer than {FEW}), their range;\n"
+                         "x: one died out", title_fontsize="small")
     axes[-1].set_xlabel("day")
     fig.suptitle(wrapped(title), fontsize="medium")
     fig.tight_layout()
-    figures.save(fig, "sweep_dynamics", "For each parameter value, the mean of the replicates over the days and "
-                                        "their range (lowest to highest); a cross marks the last day of a "
-                                        "replicate that died out.")
+    figures.save(fig, "sweep_dynamics", "For each parameter value (n: its replicates that finished), the mean of the "
+                                        "replicates still running over the days, dotted where fewer than "
+                                        f"{FEW} are, and their range (lowest to highest); a cross marks the last day "
+                                        "of a replicate that died out" +
+                 ("; the bottom panel counts the replicates still running." if shrinking else "."))
 
 
 def plot_sweep_extinct(runs, names, title, figures):
+    """How the replicates of each parameter value ended: to the last day, or by which species died out."""
     groups = groups_of(runs, names)
-    ends = [("completed", "#1b9e77"), ("extinct", "#d95f02"), ("stopped", "#7570b3"), ("failed", "#8c8c8c"),
-            ("not run", "#cccccc")]
     shown = varying(runs)
     labels = ["\n".join(wrapped(part, 18) for part in label_of(shown(members[0]), names, "|").split("|"))
               for _, members in groups]
     fig, ax = plt.subplots(figsize=(max(7, 1.5 * len(groups) + 3), 5.5))
     bottom = [0] * len(groups)
-    for end, colour in ends:
-        heights = [sum(1 for m in members if m["end"] == end) for _, members in groups]
+    for fate, (said, _, colour) in FATES.items():
+        heights = [sum(1 for m in members if m["fate"] == fate) for _, members in groups]
         if any(heights):
-            shown = {"extinct": "died out", "completed": "ran to the last day"}.get(end, end)
-            ax.bar(labels, heights, bottom=bottom, color=colour, label=shown)
+            said = said.replace("the prey", names[0] if names else "the prey").replace(
+                "the predators", names[1] if len(names) > 1 else "the predators")
+            ax.bar(labels, heights, bottom=bottom, color=colour, label=said)
             bottom = [b + h for b, h in zip(bottom, heights)]
     ax.set_ylabel("replicates")
     ax.yaxis.set_major_locator(MaxNLocator(integer=True))
@@ -141,62 +174,90 @@ def plot_sweep_extinct(runs, names, title, figures):
     ax.legend(loc="upper left", bbox_to_anchor=(1.01, 1))
     plt.setp(ax.get_xticklabels(), fontsize="small")
     fig.tight_layout()
-    figures.save(fig, "sweep_extinct", "How the replicates of each parameter value ended.")
+    figures.save(fig, "sweep_extinct", "How the replicates of each parameter value ended: at the last day, or when "
+                                       "a species died out (or the resource ran out), by which one.")
+
+
+def persistence(members, kind, days):
+    """Per day, the share of the runs in which kind still lives among those that tell, and how many tell: a
+    run tells of a day it reached, and of any day after kind was found gone in it."""
+    gone = np.array([[m["gone"][kind] is not None and m["gone"][kind] < day for day in days] for m in members])
+    alive = np.array([[(m["gone"][kind] is None or m["gone"][kind] >= day) and int(m["last_day"]) >= day
+                       for day in days] for m in members])
+    told = (gone | alive).sum(axis=0)
+    return np.where(told > 0, alive.sum(axis=0) / np.maximum(told, 1), np.nan), told
 
 
 def plot_sweep_persistence(runs, names, title, figures):
-    """For each parameter value, the share of its replicates in which the prey and the predators
-    still live, day by day (from the day each was first found gone, in the runs' records)."""
+    """For each parameter value, the share of its replicates in which the prey and the predators still
+    live, day by day, among the replicates that tell: a run that ended before the day tells only of a
+    species already gone then (from the day each was first found gone, in the runs' records)."""
     finished = [r for r in runs if r["summary"] is not None and r["recorded"]]
     if not finished:
         return note("no run records the days its species died out: sweep_persistence left out")
     groups = groups_of(finished, names)
     last = max(int(r["last_day"]) for r in finished)
-    days = list(range(0, last + 1))
+    days = np.arange(0, last + 1)
     fig, axes = plt.subplots(1, 2, figsize=(12, 4.5), sharey=True)
-    for colour, (label, members) in zip(group_colours(len(groups)), groups):
+    for k, (colour, (label, members)) in enumerate(zip(group_colours(len(groups)), groups)):
         for ax, kind in zip(axes, ("prey", "predators")):
-            alive = [sum(1 for m in members if m["gone"][kind] is None or m["gone"][kind] >= day) / len(members)
-                     for day in days]
-            ax.step(days, alive, where="post", color=colour, label=label)
+            share, told = persistence(members, kind, days)
+            nudged = share - 0.012 * k  # groups that coincide stay apart
+            ax.step(days, np.where(told >= FEW, nudged, np.nan), where="post", color=colour,
+                    label=f"{label} (n = {len(members)})")
+            ax.step(days, np.where(told < FEW, nudged, np.nan), where="post", color=colour, linestyle=":")
     for ax, kind in zip(axes, ("prey", "predators")):
-        ax.set_title(f"{kind}: share of replicates where they still live", fontsize="small")
+        who = names[0] if kind == "prey" and names else names[1] if kind == "predators" and len(names) > 1 else kind
+        ax.set_title(f"{who}: share of replicates where they still live", fontsize="small")
         ax.set_xlabel("day")
-        ax.set_ylim(-0.03, 1.03)
+        ax.set_ylim(-0.1, 1.03)
     axes[0].set_ylabel("share of replicates")
-    axes[1].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.02, 1))
+    axes[1].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.02, 1),
+                   title=f"dotted: fewer than {FEW} replicates tell", title_fontsize="small")
     fig.suptitle(wrapped(f"{title} · persistence"), fontsize="medium")
     fig.tight_layout()
     figures.save(fig, "sweep_persistence", "For each parameter value, the share of its replicates in which the prey "
-                                           "and the predators are still alive on each day (a species counts as gone "
-                                           "from the day after which the run first found it so).")
+                                           "and the predators are still alive on each day, among the replicates that "
+                                           "tell (a run that ended earlier tells only of a species already gone); "
+                                           f"dotted where fewer than {FEW} tell; lines that coincide are nudged "
+                                           "apart.")
 
 
 def is_number(value):
     return isinstance(value, (int, float)) and not isinstance(value, bool)
 
 
-def plot_sweep_scatter(runs, outcome, names, title, figures):
+def plot_sweep_scatter(runs, outcome, names, title, figures, day=None):
+    """outcome on one day common to the runs (day, or the last day every finished run reached) against each
+    numeric parameter, each run marked by how it ended."""
     finished = [r for r in runs if r["summary"] is not None]
     keys = [k for k in finished[0]["parameters"] if all(is_number(r["parameters"][k]) for r in finished)]
     if not keys:
         return note("no numeric parameter: sweep_scatter left out")
-    fig, axes = plt.subplots(1, len(keys), figsize=(4.2 * len(keys) + 2, 4.4), squeeze=False)
+    common = min(int(r["summary"]["day"].max()) for r in finished)
+    day = common if day is None else day
+    reached = [r for r in finished if int(r["summary"]["day"].max()) >= day]
+    if not reached:
+        return note(f"no run reached day {day}: sweep_scatter left out")
+    fig, axes = plt.subplots(1, len(keys), figsize=(4.2 * len(keys) + 2.6, 4.4), squeeze=False)
     for ax, key in zip(axes[0], keys):
-        for end, colour, marker, label in (("completed", "#1b9e77", "o", "ran to the last day"),
-                                           ("extinct", "#d95f02", "x", "died out (its last day)")):
-            points = [r for r in finished if r["end"] == end]
+        for fate, (said, marker, colour) in FATES.items():
+            points = [r for r in reached if r["fate"] == fate]
             if points:
-                ax.scatter([float(r["parameters"][key]) for r in points],
-                           [float(r["summary"].iloc[-1][outcome]) for r in points],
-                           color=colour, marker=marker, s=24, label=label)
+                values = [float(r["summary"].set_index("day").loc[day, outcome]) for r in points]
+                ax.scatter([float(r["parameters"][key]) for r in points], values, color=colour, marker=marker, s=26,
+                           label=f"{said} (later)" if fate != "completed" else said)
         ax.set_xlabel(parameter_label(key, names))
-        ax.set_ylabel(wrapped(f"{summary_label(outcome, names)} on the last day run", 30), fontsize="small")
-    axes[0][-1].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.02, 1))
-    fig.suptitle(wrapped(title), fontsize="medium")
+        ax.set_ylabel(wrapped(f"{summary_label(outcome, names)} on day {day}", 40), fontsize="small")
+    axes[0][-1].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.02, 1), title="how the run ended",
+                       title_fontsize="small")
+    left_out = len(finished) - len(reached)
+    fig.suptitle(wrapped(f"{title} · day {day}" + (f" ({left_out} runs ended before it, not shown)" if left_out
+                                                    else "")), fontsize="medium")
     fig.tight_layout()
-    figures.save(fig, "sweep_scatter", f"The last day's {summary_label(outcome, names)} of each run against each "
-                                       "numeric parameter.")
+    chosen = "chosen" if day != common else "the last day every finished run reached"
+    figures.save(fig, "sweep_scatter", f"The {summary_label(outcome, names)} of each run on day {day} ({chosen}) "
+                                       "against each numeric parameter, marked by how the run ended.")
 
 
 def plot_sweep_traits(sweep, runs, traits, names, title, figures):
@@ -243,16 +304,19 @@ def draw_sweep_traits(table, means_of, value, labels, runs, traits, names, figur
             stacked = pd.concat(per_run)
             for j, kind in enumerate(species):
                 mine = stacked[stacked.species == kind].groupby("day")[value]
+                mean, count = mine.mean(), mine.size()
                 ax = axes[i][j]
-                ax.plot(mine.mean().index, mine.mean(), color=colour, label=label)
-                ax.fill_between(mine.min().index, mine.min(), mine.max(), color=colour, alpha=0.2, linewidth=0)
+                ax.plot(mean.index, mean.where(count >= FEW), color=colour, label=f"{label} (n = {len(members)})")
+                ax.plot(mean.index, mean.where(count < FEW), color=colour, linestyle=":", linewidth=1)
+                ax.fill_between(mine.min().index, mine.min(), mine.max(), color=colour, alpha=0.12, linewidth=0)
     for i, trait in enumerate(traits):
         axes[i][0].set_ylabel(wrapped(labels.get(trait, trait), 22), fontsize="small")
     for j, kind in enumerate(species):
         axes[0][j].set_title(kind, color=species_colour(names, kind))
         axes[-1][j].set_xlabel("day")
     axes[0][-1].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.02, 1),
-                       title="mean of the replicates\nand their range", title_fontsize="small")
+                       title=f"mean of the replicates (dotted:\nfewer than {FEW}) and their range",
+                       title_fontsize="small")
     fig.suptitle(wrapped(heading), fontsize="medium")
     fig.tight_layout()
     figures.save(fig, name, caption)
@@ -282,7 +346,7 @@ def plot_sweep(args, figures):
         plot_sweep_extinct(runs, names, title, figures)
         plot_sweep_persistence(runs, names, title, figures)
         plot_sweep_traits(sweep, runs, traits, names, title, figures)
-    plot_sweep_scatter(runs, args.outcome, names, title, figures)
+    plot_sweep_scatter(runs, args.outcome, names, title, figures, args.day)
     analysed = os.path.join(args.folder, "tables", "sensitivity.tsv")
     if os.path.exists(analysed):  # written by soilweb-sweep analyse
         plot_sensitivity(pd.read_csv(analysed, sep="\t"), design, title, figures, names)
