@@ -26,6 +26,8 @@ class Predator : public Animal {
   std::vector<Predator*> breed(Predator* mate, unsigned day);
 
   bool isEating() const { return eating; }
+  // Active, not eating and not digesting: it would search the animals it meets.
+  bool canHunt() const { return isActive() && !eating && days_digest == 0; }
   int getDaysDigest() const { return days_digest; }
   double getFoodMass() const { return food_mass; }
   Cell* getCatchCell() const { return catch_cell; }

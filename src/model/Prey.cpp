@@ -26,7 +26,7 @@ void Prey::moveWithPredators(int day) {
   for (int step = 0; step < stepsAllowed(); ++step) {
     if (!isActive()) continue;  // eaten on the way: no further steps
     moveOneStepWithPredators();
-    position->exposeToPredators(this, day);
+    position->exposeToReadyHunters(this, day);
   }
   last_moved_day = day;
 }
@@ -36,8 +36,9 @@ void Prey::moveOneStepWithPredators() {
   Cell* right = position->getRight();
   if (position->getFungi() == 0 && left->getFungi() == 0 && right->getFungi() == 0)
     steps_today += randomJump();
-  else if (stepTowardsBetterNeighbour(position->getRateOfPredatorsFungi(), left->getRateOfPredatorsFungi(),
-                                      right->getRateOfPredatorsFungi(), false))
+  else if (stepTowardsBetterNeighbour(position->getHeldRateOfPredatorsFungi(),
+                                      left->getHeldRateOfPredatorsFungi(), right->getHeldRateOfPredatorsFungi(),
+                                      false))
     steps_today += 1;
 }
 

@@ -356,7 +356,9 @@ void World::moveAnimalsForReproducingAlongCells(int day) {
 }
 
 void World::movePreysWithPredatorsAlongCells(int day) {
+  alongCells([](Cell& c) { c.prepareForPreyMovement(); });
   alongCells([day](Cell& c) { c.movePreysWithPredators(day); });
+  alongCells([](Cell& c) { c.endPreyMovement(); });
 }
 
 void World::movePreysWithoutPredatorsAlongCells(int day) {

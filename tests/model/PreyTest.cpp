@@ -57,6 +57,7 @@ TEST_F(PreyTest, EatenOnItsSecondStepItMakesNoThird) {
   hunters->setMeanVorHunter(-1000);
   addAnimal<Predator>(ring[2], hunters.get(), ACTIVE, 1);
   auto* prey = addAnimal<Prey>(ring[0], species.get(), ACTIVE, 0, {{SEARCH_AREA, 3}, {SPEED, 1}, {BODY_SIZE, 1}});
+  for (int i = 0; i < 5; ++i) ring[i]->prepareForPreyMovement();  // as the world does before the phase
   ring[0]->movePreysWithPredators(6);
   EXPECT_EQ(prey->getState(), PREDATED);
   EXPECT_EQ(prey->getDateDeath(), 6);
