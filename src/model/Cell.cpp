@@ -26,8 +26,8 @@ Cell::Cell(int id, double fungi, double rateOfIncrease, double capacity)
 
 Cell::~Cell() {
   for (unsigned s = 0; s < NUMBER_OF_STATES; ++s) {
-    for (Prey* prey : preys[s].items()) delete prey;
-    for (Predator* predator : predators[s].items()) delete predator;
+    for (Prey* prey : preys[s]) delete prey;
+    for (Predator* predator : predators[s]) delete predator;
   }
 }
 
@@ -97,12 +97,14 @@ void Cell::addPrey(unsigned state, Prey* prey) { preys.at(state).push_back(prey)
 void Cell::addPredator(unsigned state, Predator* predator) { predators.at(state).push_back(predator); }
 
 std::size_t Cell::removePrey(unsigned state, std::size_t position) {
-  preys.at(state).erase(position);
+  auto& list = preys.at(state);
+  list.erase(list.begin() + static_cast<std::ptrdiff_t>(position));
   return position;
 }
 
 std::size_t Cell::removePredator(unsigned state, std::size_t position) {
-  predators.at(state).erase(position);
+  auto& list = predators.at(state);
+  list.erase(list.begin() + static_cast<std::ptrdiff_t>(position));
   return position;
 }
 
@@ -118,7 +120,7 @@ void Cell::statePass(unsigned state, Act act) {
     act(animal);
     if (animal->getState() != state) {
       lists[animal->getState()].push_back(animal);
-      list.erase(i);
+      list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
     } else {
       ++i;
     }
@@ -133,10 +135,10 @@ std::size_t Cell::moveOne(unsigned state, std::size_t position, Act act) {
   auto& list = registry<Kind>()[state];
   loadAhead(list, position);
   Kind* animal = list[position];
-  list.erase(position);
+  list.erase(list.begin() + static_cast<std::ptrdiff_t>(position));
   act(animal);
   if (animal->getState() == state && animal->getPosition() == this) {
-    list.insert(position, animal);
+    list.insert(list.begin() + static_cast<std::ptrdiff_t>(position), animal);
     return position + 1;
   }
   animal->getPosition()->template registry<Kind>()[animal->getState()].push_back(animal);
@@ -157,7 +159,7 @@ void Cell::activateAnimals(int day) {
       loadAhead(unborn, i);
       if (unborn[i]->activateIfReady(day)) {
         lists[ACTIVE].push_back(unborn[i]);
-        unborn.erase(i);
+        unborn.erase(unborn.begin() + static_cast<std::ptrdiff_t>(i));
       } else {
         ++i;
       }
@@ -222,16 +224,17 @@ void Cell::fileVictim(Predator* hunter, std::size_t& position) {
   if (auto* prey = dynamic_cast<Prey*>(victim)) {
     auto& active = where->preys[ACTIVE];
     where->preys[PREDATED].push_back(prey);
-    if (const std::size_t at = active.find(prey); at < active.size()) active.erase(at);
+    active.erase(std::remove(active.begin(), active.end(), prey), active.end());
     return;
   }
   auto* predator = static_cast<Predator*>(victim);
   auto& active = where->predators[ACTIVE];
   where->predators[PREDATED].push_back(predator);
-  if (const std::size_t at = active.find(predator); at < active.size()) active.erase(at);
+  active.erase(std::remove(active.begin(), active.end(), predator), active.end());
   if (where == this) {
     // The walked list lost an entry: carry on after the hunter.
-    if (const std::size_t found = active.find(hunter); found < active.size()) position = found + 1;
+    auto found = std::find(active.begin(), active.end(), hunter);
+    if (found != active.end()) position = static_cast<std::size_t>(found - active.begin()) + 1;
   }
 }
 
@@ -273,9 +276,8 @@ void Cell::exposeToPredators(Animal* animal, int day) {
 void Cell::prepareForPreyMovement() {
   heldRateOfPredatorsFungi = getRateOfPredatorsFungi();
   readyHunters.clear();
-  const auto& active = predators[ACTIVE];
-  for (std::size_t i = 0; i < active.size(); ++i)
-    if (active[i]->canHunt()) readyHunters.push_back(active[i]);
+  for (Predator* predator : predators[ACTIVE])
+    if (predator->canHunt()) readyHunters.push_back(predator);
 }
 
 void Cell::exposeToReadyHunters(Prey* prey, int day) {
@@ -320,9 +322,8 @@ void Cell::pairAndBreed(int day) {
     std::vector<Kind*> brood = first->breed(second, static_cast<unsigned>(day));
     lists[first->getState()].push_back(first);
     lists[second->getState()].push_back(second);
-    ready.erase(0);
-    ready.erase(0);
-    for (Kind* egg : brood) lists[UNBORN].push_back(egg);
+    ready.erase(ready.begin(), ready.begin() + 2);
+    lists[UNBORN].insert(lists[UNBORN].end(), brood.begin(), brood.end());
   }
 }
 
@@ -333,9 +334,9 @@ void Cell::breedAnimals(int day) {
 
 void Cell::purgeDeadAnimals() {
   for (unsigned state : FINAL_STATES) {
-    for (Prey* prey : preys[state].items()) delete prey;
+    for (Prey* prey : preys[state]) delete prey;
     preys[state].clear();
-    for (Predator* predator : predators[state].items()) delete predator;
+    for (Predator* predator : predators[state]) delete predator;
     predators[state].clear();
   }
 }
@@ -357,7 +358,7 @@ void Cell::transferRegistry(StateArchive& archive, const SpeciesList& species) {
     auto& list = registry<Kind>()[state];
     const std::uint64_t count = archive.ioCount(list.size(), sizeof(std::uint32_t) + sizeof(int));
     if (!archive.isLoading()) {
-      for (Kind* animal : list.items()) {
+      for (Kind* animal : list) {
         auto index =
             static_cast<std::uint32_t>(std::find_if(species.begin(), species.end(),
                                                     [&](const auto& s) { return s.get() == animal->getSpecies(); }) -
@@ -374,10 +375,9 @@ void Cell::transferRegistry(StateArchive& archive, const SpeciesList& species) {
       archive.expect(index < species.size(), "an animal's species is not one of the run's");
       AnimalSpecies* of = species[index].get();
       auto genome = std::make_unique<Genome>(of->getNumberOfTraits(), of->getChromosomesGenerator()->getLoci());
-      Kind* animal = new Kind(0, std::move(genome), this, 0, 0, 0, 0, 0, of);
-      list.push_back(animal);  // the cell owns it from here
-      animal->transferState(archive);
-      archive.expect(animal->getState() == state, "an animal is filed under another state than its own");
+      list.push_back(new Kind(0, std::move(genome), this, 0, 0, 0, 0, 0, of));  // the cell owns it from here
+      list.back()->transferState(archive);
+      archive.expect(list.back()->getState() == state, "an animal is filed under another state than its own");
     }
   }
 }
@@ -393,9 +393,9 @@ std::string Cell::registryFault(std::unordered_set<const Animal*>& seen) const {
     return "";
   };
   for (unsigned s = 0; s < NUMBER_OF_STATES; ++s) {
-    for (const Prey* prey : preys[s].items())
+    for (const Prey* prey : preys[s])
       if (auto fault = check(prey, s); !fault.empty()) return fault;
-    for (const Predator* predator : predators[s].items())
+    for (const Predator* predator : predators[s])
       if (auto fault = check(predator, s); !fault.empty()) return fault;
   }
   return "";

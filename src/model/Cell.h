@@ -4,8 +4,6 @@
 // the animals filed in it; the world owns the cells.
 #pragma once
 
-#include "model/AnimalList.h"
-
 #include <array>
 #include <memory>
 #include <string>
@@ -23,7 +21,7 @@ class Prey;
 class Cell {
  public:
   template <class Kind>
-  using Registry = std::array<AnimalList<Kind>, 7>;  // one list per life state
+  using Registry = std::array<std::vector<Kind*>, 7>;  // one list per life state
 
   Cell(int id, double fungi, double rateOfIncrease, double capacity);
   virtual ~Cell();
@@ -62,8 +60,8 @@ class Cell {
   // Erase without deleting; returns the position of the entry that followed.
   std::size_t removePrey(unsigned state, std::size_t position);
   std::size_t removePredator(unsigned state, std::size_t position);
-  const std::vector<Prey*>& getPreys(unsigned state) const { return preys.at(state).items(); }
-  const std::vector<Predator*>& getPredators(unsigned state) const { return predators.at(state).items(); }
+  const std::vector<Prey*>& getPreys(unsigned state) const { return preys.at(state); }
+  const std::vector<Predator*>& getPredators(unsigned state) const { return predators.at(state); }
 
   int getNumberOfUnbornPreys() const { return count(preys, 0); }
   int getNumberOfActivePreys() const { return count(preys, 1); }
@@ -125,16 +123,15 @@ class Cell {
   // memory at every animal: each step starts loading the record a few places
   // ahead. Only a hint to the processor; nothing is read early.
   static constexpr std::size_t LOAD_AHEAD = 4;
-  template <class List>
-  static void loadAhead(const List& list, std::size_t position) {
+  template <class Kind>
+  static void loadAhead(const std::vector<Kind*>& list, std::size_t position) {
     if (position + LOAD_AHEAD >= list.size()) return;
-    const auto* animal = list[position + LOAD_AHEAD];
-    const char* record = reinterpret_cast<const char*>(animal);
-    for (std::size_t offset = 0; offset < sizeof(*animal); offset += 64) __builtin_prefetch(record + offset);
+    const char* record = reinterpret_cast<const char*>(list[position + LOAD_AHEAD]);
+    for (std::size_t offset = 0; offset < sizeof(Kind); offset += 64) __builtin_prefetch(record + offset);
   }
   // Visits every animal of a list that the visit does not change.
-  template <class List, class Visit>
-  static void visitAll(const List& list, Visit visit) {
+  template <class Kind, class Visit>
+  static void visitAll(const std::vector<Kind*>& list, Visit visit) {
     for (std::size_t i = 0; i < list.size(); ++i) {
       loadAhead(list, i);
       visit(list[i]);
@@ -176,7 +173,7 @@ class Cell {
   double rateOfIncrease;  // growth rate of the latest growth step
   double capacity;
   double leakedFungi = 0;  // overflow waiting to be spread into a neighbour
-  double heldRateOfPredatorsFungi = 0;   // set before each prey-movement phase
+  double heldRateOfPredatorsFungi = 0;  // set before each prey-movement phase
   std::vector<Predator*> readyHunters;  // likewise
   Registry<Prey> preys;
   Registry<Predator> predators;
