@@ -140,8 +140,33 @@ soilweb_traits_of <- function(animals) {
   edges[order(edges$victim, edges$hunter), , drop = FALSE]
 }
 
-# The tables of a run's folder: a list of data frames, and record.
-read_run <- function(folder, tables = SOILWEB_TABLES) {
+# A snapshot table written with each dead animal once, as it reads with the dead repeated on every
+# later day: a cell's dead never move or change, and each final state lists prey before predators,
+# those that died earlier first.
+.soilweb_every_day <- function(frame, predators) {
+  final <- .soilweb_schema$states$code[.soilweb_schema$states$final]
+  carried <- frame[0, , drop = FALSE]
+  days <- list()
+  for (day in unique(frame$day)) {
+    rows <- frame[frame$day == day, , drop = FALSE]
+    if (nrow(carried) > 0) carried$day <- day
+    merged <- rbind(carried, rows)
+    new <- c(rep(FALSE, nrow(carried)), rep(TRUE, nrow(rows)))
+    merged <- merged[order(merged$position, merged$state, merged$species %in% predators, new, method = "radix"), ,
+                     drop = FALSE]
+    days[[length(days) + 1]] <- merged
+    carried <- merged[merged$state %in% final, , drop = FALSE]
+  }
+  if (length(days) == 0) return(frame)
+  out <- do.call(rbind, days)
+  rownames(out) <- NULL
+  out
+}
+
+# The tables of a run's folder: a list of data frames, and record. dead = "every day": a run
+# written with deadAnimals "once" reads as one written with the default.
+read_run <- function(folder, tables = SOILWEB_TABLES, dead = NULL) {
+  if (!is.null(dead) && !identical(dead, "every day")) stop('dead must be NULL or "every day"')
   folder <- normalizePath(folder, mustWork = TRUE)
   name <- basename(folder)
   output <- function(file) .soilweb_existing(file.path(folder, .soilweb_outputs, paste0(name, "_", file)))
@@ -177,13 +202,21 @@ read_run <- function(folder, tables = SOILWEB_TABLES) {
     for (trait in missing) animals[[trait]] <- NA_real_
     from_animals(animals)
   }
+  with_dead <- function(frame) {
+    purged <- !is.null(record$configuration$simulation$purgeDeadAnimals) &&
+      record$configuration$simulation$purgeDeadAnimals != 0
+    if (is.null(frame) || is.null(dead) || configured("deadAnimals") != "once" || purged) return(frame)
+    animals <- record$configuration$world$life$animals
+    predators <- unlist(lapply(animals, function(a) if (!identical(a$huntingMode, "does_not_hunt")) a$name))
+    .soilweb_every_day(frame, predators)
+  }
   read <- list(
     summary = function() {
       path <- output(configured("summaryFilename"))
       if (is.null(path)) NULL else .soilweb_read(path, "summary")
     },
-    animals_start = function() .soilweb_snapshots(folder, name, "animals_start"),
-    animals_end = function() .soilweb_snapshots(folder, name, "animals_end"),
+    animals_start = function() with_dead(.soilweb_snapshots(folder, name, "animals_start")),
+    animals_end = function() with_dead(.soilweb_snapshots(folder, name, "animals_end")),
     cells = function() .soilweb_snapshots(folder, name, "cells"),
     traits = function() {
       path <- output(.soilweb_name("traits"))
@@ -225,7 +258,7 @@ read_run <- function(folder, tables = SOILWEB_TABLES) {
       nodes <- data.frame(id = as.integer(sub("^X", "", listed$node)), category = listed$category)
       animals <- .soilweb_snapshots(folder, name, "animals_end")
       if (is.null(animals)) return(nodes)
-      last <- animals[animals$day == max(animals$day), ]
+      last <- animals[!duplicated(animals$id, fromLast = TRUE), ]  # each animal's last row
       at <- match(nodes$id, last$id)
       fate <- .soilweb_fates[as.character(last$state[at])]
       data.frame(id = nodes$id, species = last$species[at], category = nodes$category,

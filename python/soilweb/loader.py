@@ -59,10 +59,40 @@ def _day_of(path):
     return int(re.search(r"_day_(\d+)\.txt(\.gz)?$", path).group(1))
 
 
-class Run(Mapping):
-    """The tables of one run's folder (the folder named after simulationName)."""
+FINAL_STATES = tuple(state["code"] for state in schema.SCHEMA["states"] if state["final"])
 
-    def __init__(self, folder):
+
+def _every_day(frame, predator_species):
+    """A snapshot table written with each dead animal once, as it would read with the dead
+    repeated on every later day: a cell's dead animals never move or change, and each of its
+    final states lists prey before predators, those that died earlier first."""
+    days = []
+    carried = frame.iloc[0:0]
+    for day, rows in frame.groupby("day", sort=False):
+        if len(carried):
+            carried = carried.assign(day=day)
+        merged = pd.concat([carried, rows])
+        order = pd.DataFrame({
+            "position": merged["position"].to_numpy(),
+            "state": merged["state"].to_numpy(),
+            "predator": merged["species"].isin(predator_species).to_numpy(),
+            "new": np.r_[np.zeros(len(carried), bool), np.ones(len(rows), bool)],
+        })
+        merged = merged.iloc[order.sort_values(["position", "state", "predator", "new"], kind="stable").index]
+        days.append(merged)
+        carried = merged[merged["state"].isin(FINAL_STATES)]
+    return pd.concat(days, ignore_index=True) if days else frame
+
+
+class Run(Mapping):
+    """The tables of one run's folder (the folder named after simulationName). dead="every day"
+    gives the animal snapshots of a run written with deadAnimals "once" as a run written with the
+    default reads (each dead animal on every day after its death); None leaves them as written."""
+
+    def __init__(self, folder, dead=None):
+        if dead not in (None, "every day"):
+            raise ValueError(f'dead must be None or "every day", got {dead!r}')
+        self.dead = dead
         self.folder = os.path.normpath(folder)
         self.name = os.path.basename(self.folder)
         if not os.path.isdir(os.path.join(self.folder, OUTPUTS)):
@@ -148,10 +178,19 @@ class Run(Mapping):
         return frame
 
     def _read_animals_start(self):
-        return self._snapshots("animals_start")
+        return self._with_dead(self._snapshots("animals_start"))
 
     def _read_animals_end(self):
-        return self._snapshots("animals_end")
+        return self._with_dead(self._snapshots("animals_end"))
+
+    def _with_dead(self, frame):
+        written_once = self._configured("deadAnimals") == "once"
+        purged = self.record.get("configuration", {}).get("simulation", {}).get("purgeDeadAnimals", 0) != 0
+        if frame is None or self.dead != "every day" or not written_once or purged:
+            return frame
+        animals = self.record.get("configuration", {}).get("world", {}).get("life", {}).get("animals", [])
+        predators = [a.get("name") for a in animals if a.get("huntingMode") != "does_not_hunt"]
+        return _every_day(frame, predators)
 
     def _read_cells(self):
         return self._snapshots("cells")
@@ -227,11 +266,12 @@ class Run(Mapping):
         if listed is None:
             return None
         nodes = pd.DataFrame({"id": listed["node"].str[1:].astype(int), "category": listed["category"]})
-        # What the node list leaves out comes from the last end-of-day snapshot, which holds every animal.
+        # What the node list leaves out comes from each animal's last end-of-day row (the last
+        # snapshot holds every animal, unless the dead were written once).
         animals = self["animals_end"]
         if animals is None:
             return nodes[["id", "category"]]
-        last = animals[animals.day == animals.day.max()].set_index("id")
+        last = animals.drop_duplicates("id", keep="last").set_index("id")
         nodes = nodes.join(last[["species", "date_egg", "date_death", "state"]], on="id")
         dead = nodes.state.isin(list(FATES))
         return pd.DataFrame({"id": nodes.id, "species": nodes.species, "category": nodes.category,
@@ -350,9 +390,10 @@ def died_out_days(record):
     return {what: days.get(what) for what in ("resource", "prey", "predators")}
 
 
-def read_run(folder):
-    """The tables of a run's folder: a mapping of table name to DataFrame, and "record" to a dict."""
-    return Run(folder)
+def read_run(folder, dead=None):
+    """The tables of a run's folder: a mapping of table name to DataFrame, and "record" to a dict.
+    dead="every day": a run written with deadAnimals "once" reads as one written with the default."""
+    return Run(folder, dead)
 
 
 def read_sweep(folder):

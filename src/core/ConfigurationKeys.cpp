@@ -90,6 +90,8 @@ std::vector<Key> simulationKeys() {
       {"simulation.outputs.pedigree", "text", false, "true: the pedigree and the table of deaths are written"},
       {"simulation.outputs.threads", "strict integer", false, "threads compressing the tables layout's gzip files"},
       {"simulation.outputs.foodWeb", "text", false, "matrices, or edges: the food web as node and edge tables"},
+      {"simulation.outputs.deadAnimals", "text", false,
+       "every day, or once (tables layout): a dead animal's row only on the first day it shows"},
   };
 }
 
@@ -168,6 +170,7 @@ const char* const ANNOTATIONS[][3] = {
     {"simulation.outputs.pedigree", "", "true or false"},
     {"simulation.outputs.threads", "threads", ">= 1"},
     {"simulation.outputs.foodWeb", "", "matrices or edges"},
+    {"simulation.outputs.deadAnimals", "", "every day or once"},
     {"world.soil.minCarryingCapacity", "body mass", ">= 0, at most maxCarryingCapacity"},
     {"world.soil.maxCarryingCapacity", "body mass", ">= minCarryingCapacity"},
     {"world.soil.rateForMinFungiBiomass", "share of capacity", "0 ... 1"},

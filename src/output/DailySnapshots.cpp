@@ -8,6 +8,7 @@
 #include "output/RunLayout.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <utility>
 
 namespace soilweb {
@@ -56,6 +57,29 @@ bool DailySnapshots::commitTables() {
   return written;
 }
 
+namespace {
+// The whole number in field k (from 0) of the tab-separated line at from.
+long fieldOf(const std::string& text, std::size_t from, int k) {
+  for (int i = 0; i < k; ++i) from = text.find('\t', from) + 1;
+  return std::strtol(text.c_str() + from, nullptr, 10);
+}
+}  // namespace
+
+// With dead animals once, a dead animal's row goes only into the first snapshot of the table
+// that shows it dead. The snapshot before day's in the same table was taken on the last
+// multiple of snapshotEvery before it (the only other days written are the run's last), and it
+// showed every animal dead by then: at the end of that day, those that died on it or before; at
+// its start, those that died before it. The rule needs nothing but the day, so a resumed run
+// follows it too.
+bool DailySnapshots::shownBefore(int kind, int day, const std::string& text, std::size_t line) const {
+  constexpr int STATE = 3, DATE_DEATH = 10;  // fields of an animal's line
+  if (!choice.deadOnce || kind == CELLS || day == 0 || !isFinalState(static_cast<unsigned>(fieldOf(text, line, STATE))))
+    return false;
+  const long previous = (day - 1) / choice.every * choice.every;
+  const long death = fieldOf(text, line, DATE_DEATH);
+  return kind == ANIMALS_END ? death <= previous : death < previous;
+}
+
 void DailySnapshots::appendRows(int kind, int day, const std::string& daily, bool hasHeader) {
   const std::string dayField = std::to_string(day) + '\t';
   std::string rows;
@@ -63,6 +87,10 @@ void DailySnapshots::appendRows(int kind, int day, const std::string& daily, boo
   std::size_t from = hasHeader ? daily.find('\n') + 1 : 0;
   while (from < daily.size()) {
     const std::size_t end = daily.find('\n', from);
+    if (shownBefore(kind, day, daily, from)) {
+      from = end + 1;
+      continue;
+    }
     std::size_t last = end;
     if (last > from && daily[last - 1] == '\t') --last;  // animal lines end each field with a tab
     rows += dayField;

@@ -34,6 +34,7 @@ struct SnapshotChoice {
   bool animalsEnd = true;    // the end-of-day animal files (under animals_each_day_start)
   bool cells = true;
   bool tables = false;  // one file per kind for the whole run instead of one a day
+  bool deadOnce = false;  // tables: a dead animal's row only on the first snapshot day it shows
 };
 
 class DailySnapshots {
@@ -78,6 +79,8 @@ class DailySnapshots {
   void write(const std::string& path, std::shared_ptr<const std::string> content);
   // Appends daily's lines (its header aside, when it has one) to table as rows of day.
   void appendRows(int kind, int day, const std::string& daily, bool hasHeader);
+  // Whether the animal's line at line of text, in a table of kind on day, was written dead before.
+  bool shownBefore(int kind, int day, const std::string& text, std::size_t line) const;
   // Builds the animal text of day into lastAnimals; one that outgrows
   // heldBytes is written in parts as it is built instead. False when streamed.
   bool buildAnimals(const std::vector<std::unique_ptr<Cell>>& cells, int day, int kind);

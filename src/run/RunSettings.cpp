@@ -72,6 +72,10 @@ void readOutputControls(const Configuration& config, RunSettings& settings) {
   settings.foodWebEdges = choiceOf(config, "simulation.outputs.foodWeb", "matrices", "edges") == "edges";
   settings.threads = positiveOf(config, "simulation.outputs.threads", 0);
   settings.gzip = choiceOf(config, "simulation.outputs.compression", "none", "gzip") == "gzip";
+  // A dead animal's row never changes: "once" writes it only on the first snapshot day it shows.
+  settings.snapshots.deadOnce = choiceOf(config, "simulation.outputs.deadAnimals", "every day", "once") == "once";
+  if (settings.snapshots.deadOnce && !settings.snapshots.tables)
+    config.fail("simulation.outputs.deadAnimals", "can be once only in the tables layout (simulation.outputs.layout tables)");
 }
 
 // Each file name a run is given stays a name in its folder, and no two of the

@@ -8,7 +8,7 @@ from support import BINARY, ROOT, SWEEP, run, tiny_config, run_config
 
 import pandas as pd
 import soilweb
-from soilweb import schema
+from soilweb import loader, schema
 
 
 R_TABLES = """
@@ -21,6 +21,14 @@ show <- function(tables) for (name in SOILWEB_TABLES) {
 }
 args <- commandArgs(trailingOnly = TRUE)
 show(if (args[1] == "run") read_run(args[2]) else read_sweep(args[2]))
+"""
+
+
+R_DEAD = """
+source(file.path(Sys.getenv("ROOT"), "R", "soilweb.R"))
+default <- read_run("%s"); once <- read_run("%s", dead = "every day")
+same <- function(t) { x <- default[[t]]; y <- once[[t]]; rownames(x) <- NULL; rownames(y) <- NULL; identical(x, y) }
+cat(same("animals_start"), same("animals_end"), "\\n")
 """
 
 
@@ -92,6 +100,29 @@ class LoaderTest(unittest.TestCase):
                 shown = run("Rscript", "-e", R_TABLES, "run", folder, cwd=here, env=dict(os.environ, ROOT=ROOT))
                 self.assertEqual(shown.returncode, 0, shown.stderr)
                 self.assertEqual(shown.stdout.splitlines(), python_view(got[name]), name)
+
+    def test_dead_animals_written_once_read_as_every_day(self):
+        # A dead animal's row only on the first snapshot that shows it dead, at the start and at
+        # the end of the day, thinned or not; read back as the default run reads, in Python and R.
+        with tempfile.TemporaryDirectory() as here:
+            for every in (1, 3):
+                both = dict(layout="tables", compression="gzip", snapshotEvery=every)
+                got = self.runs(os.path.join(here, str(every)), default=both, once=dict(both, deadAnimals="once"))
+                default, once = got["default"], got["once"]
+                expanded = soilweb.read_run(once.folder, dead="every day")
+                for name in ("animals_start", "animals_end"):
+                    written = once[name]
+                    dead = written[written.state.isin(loader.FINAL_STATES)]
+                    self.assertGreater(len(dead), 0, name)
+                    self.assertFalse(dead.id.duplicated().any(), name)
+                    self.assertLess(len(written), len(default[name]), name)
+                    pd.testing.assert_frame_equal(default[name], expanded[name], obj=f"{name}, every {every}")
+                    pd.testing.assert_frame_equal(default[name], soilweb.read_run(default.folder, dead="every day")[name])
+                pd.testing.assert_frame_equal(default["deaths"], once["deaths"])
+                script = R_DEAD % (default.folder, once.folder)
+                shown = run("Rscript", "-e", script, cwd=here, env=dict(os.environ, ROOT=ROOT))
+                self.assertEqual(shown.stdout.strip(), "TRUE TRUE", shown.stderr)
+            self.assertRaises(ValueError, soilweb.read_run, once.folder, dead="every other day")
 
     def test_a_sweep_is_read_as_stacked_tables(self):
         with tempfile.TemporaryDirectory() as here:

@@ -302,7 +302,11 @@ TEST(WholeRun, SnapshotsChooseTheKindsWritten) {
         std::make_pair(std::string("snapshotEvery=0"),
                        std::string("'simulation.outputs.snapshotEvery' must be at least 1, got 0")),
         std::make_pair(std::string("compression=zip"),
-                       std::string("'simulation.outputs.compression' must be none or gzip, got 'zip'"))}) {
+                       std::string("'simulation.outputs.compression' must be none or gzip, got 'zip'")),
+        std::make_pair(std::string("deadAnimals=twice"),
+                       std::string("'simulation.outputs.deadAnimals' must be every day or once, got 'twice'")),
+        std::make_pair(std::string("deadAnimals=once"),
+                       std::string("'simulation.outputs.deadAnimals' can be once only in the tables layout (simulation.outputs.layout tables)"))}) {
     const Outcome run = refused.run(exampleConfig(), "--set 'simulation.outputs." + setting + "'");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "soilweb: run_params: " + error + "\n");
