@@ -2,10 +2,12 @@
 
 #include "output/OutputFile.h"
 
+#include <atomic>
 #include <cerrno>
 #include <new>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 namespace soilweb {
 
@@ -108,19 +110,78 @@ bool BackgroundWriter::finish() {
   return !failed;
 }
 
+namespace {
+using Job = BackgroundWriter::Job;
+bool isWholeFile(const Job& job) { return !job.file && !job.streamed; }
+bool isAppend(const Job& job) { return job.file && job.action == Job::WRITE; }
+// Whether next can be compressed together with the batch that starts with first: whole files
+// with whole files, blocks of one growing file with blocks of the same file.
+bool goesWith(const Job& first, const Job& next) {
+  return (isWholeFile(first) && isWholeFile(next)) || (isAppend(first) && isAppend(next) && first.file == next.file);
+}
+}  // namespace
+
+// Compressing costs far more than writing: the whole files (or the blocks of one growing file,
+// such as the food-web matrices) waiting next to each other at the front are made into their
+// gzip members at once, one thread each, and then written one after the other, in the order
+// they were handed over: each is the one member it would be alone.
+void BackgroundWriter::compressTogether(std::vector<Job>& batch) {
+  std::vector<std::string> members(batch.size());
+  std::atomic<std::size_t> next{0};
+  auto compress = [&] {
+    for (std::size_t k = next++; k < batch.size(); k = next++)
+      members[k] = OutputFile::gzipped(batch[k].file ? batch[k].text : *batch[k].content);
+  };
+  std::vector<std::thread> helpers;
+  for (std::size_t t = 1; t < batch.size(); ++t) {
+    try {
+      helpers.emplace_back(compress);
+    } catch (const std::system_error&) {
+      break;  // fewer helpers: the same members, a little later
+    }
+  }
+  compress();
+  for (auto& helper : helpers) helper.join();
+  for (std::size_t k = 0; k < batch.size() && !failed; ++k) {
+    Job& job = batch[k];
+    bool written = false;
+    try {
+      if (job.file) {
+        job.file->appendGzipped(job.text, members[k]);
+        written = !job.file->hasFailed();
+        if (written && job.day >= 0) lastDay = job.day;
+      } else {
+        written = OutputFile::writeWholeGzipped(job.path, *job.content, members[k]);
+      }
+    } catch (const std::bad_alloc&) {
+      const std::string& path = job.file ? job.file->finalPath() : job.path;
+      OutputFile::report("soilweb: out of memory while writing '" + path + "'\n", ENOMEM, path);
+    }
+    if (!written) failed = true;
+  }
+}
+
 void BackgroundWriter::work() {
   std::unique_lock<std::mutex> lock(mutex);
+  const bool together = OutputFile::gzip && OutputFile::compressionThreads == 0 && OutputFile::wholeFileThreads > 1;
   for (;;) {
     changed.wait(lock, [&] { return stopping || !jobs.empty(); });
     if (jobs.empty()) return;  // stopping, and nothing left to write
-    Job job = std::move(jobs.front());
-    jobs.pop_front();
+    std::vector<Job> batch;
+    do {
+      batch.push_back(std::move(jobs.front()));
+      jobs.pop_front();
+    } while (together && !jobs.empty() && goesWith(batch.front(), jobs.front()) &&
+             batch.size() < static_cast<std::size_t>(OutputFile::wholeFileThreads));
     writing = true;
     lock.unlock();
-    run(job);
+    if (batch.size() > 1 && !failed)
+      compressTogether(batch);
+    else
+      run(batch.front());
     lock.lock();
     writing = false;
-    pendingBytes -= job.size();
+    for (const Job& job : batch) pendingBytes -= job.size();
     changed.notify_all();
   }
 }

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace soilweb {
 
@@ -49,7 +50,7 @@ class BackgroundWriter {
   // The last day whose lines were written (see append), -1 when none.
   int lastDayWritten() const { return lastDay; }
 
- private:
+ public:
   struct Job {
     std::string path;  // a whole file, or
     std::shared_ptr<const std::string> content;
@@ -61,8 +62,11 @@ class BackgroundWriter {
     enum Action { WRITE, MARK, CUT_BACK } action = WRITE;  // for an open in-place file
     std::size_t size() const { return content ? content->size() : text.size(); }
   };
+ private:
   // Queues the job once there is room, or runs it at once without a thread.
   void hand(Job job);
+  // Writes whole files, their members made at once on a thread each.
+  void compressTogether(std::vector<Job>& batch);
   void run(Job& job);
   void work();
 

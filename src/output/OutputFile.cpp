@@ -196,6 +196,7 @@ std::string gzipMember(const char* data, std::size_t size) {
 }  // namespace
 
 int OutputFile::compressionThreads = 0;
+int OutputFile::wholeFileThreads = 1;
 int OutputFile::compressionLevel = 6;
 const std::size_t OutputFile::CHUNK = std::size_t(1) << 20;
 
@@ -276,6 +277,30 @@ bool OutputFile::rewrite(const std::string& path, const std::string& content) {
   }
   written = ::fsync(fd) == 0 && written;
   return ::close(fd) == 0 && written;
+}
+
+std::string OutputFile::gzipped(const std::string& content) {
+  return content.empty() ? "" : gzipMember(content.data(), content.size());
+}
+
+bool OutputFile::writeWholeGzipped(const std::string& path, const std::string& content, const std::string& member) {
+  if (!gzip || compressionThreads > 0 || content.empty()) return writeWhole(path, content);
+  OutputFile file(path, WHOLE);
+  if (!file.isOpen()) return false;
+  if (member.empty())
+    file.fail(ENOMEM);
+  else
+    file.writeAll(member.data(), member.size());
+  return file.commit();
+}
+
+void OutputFile::appendGzipped(const std::string& text, const std::string& member) {
+  if (!compressed || compressionThreads > 0 || !pending.empty() || text.empty() || fd < 0 || error != 0) {
+    append(text);
+    return flush();
+  }
+  if (member.empty()) return fail(ENOMEM);
+  writeAll(member.data(), member.size());
 }
 
 bool OutputFile::writeWhole(const std::string& path, const std::string& content, bool plain) {

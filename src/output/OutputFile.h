@@ -31,10 +31,20 @@ class OutputFile {
   // larger, twice as fast. Set once before a run writes.
   static int compressionLevel;
   static const std::size_t CHUNK;
+  // The daily layout with gzip: how many whole files the background writer compresses at once
+  // (each still one member, the same bytes). Set once before a run writes.
+  static int wholeFileThreads;
 
   // Opens the file (path + ".gz" when compressed, unless plain); reports
   // "Error opening the file." when it cannot.
   explicit OutputFile(std::string path, Mode mode = WHOLE, bool plain = false);
+  // The one gzip member writeWhole writes for content when it is compressed ("" for no content,
+  // or when out of memory), made apart so that several files' members are made at once.
+  static std::string gzipped(const std::string& content);
+  // writeWhole of content, given the member gzipped made of it.
+  static bool writeWholeGzipped(const std::string& path, const std::string& content, const std::string& member);
+  // append(text) and flush(), given the member gzipped made of text.
+  void appendGzipped(const std::string& text, const std::string& member);
   ~OutputFile();  // a file not committed is removed (WHOLE) or closed (IN_PLACE)
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;

@@ -267,6 +267,7 @@ bool build(const RunOptions& options, boost::property_tree::ptree& tree, RunInfo
     names = RunSettings::read(config, tree);
     OutputFile::gzip = names.gzip;
     OutputFile::compressionThreads = names.compressionThreads();
+    OutputFile::wholeFileThreads = names.wholeFileThreads();
     // The tables layout is made for large runs: it trades a little size for speed.
     OutputFile::compressionLevel = names.snapshots.tables ? 1 : 6;
     if (!options.resume.empty()) resumed = openCheckpoint(config, tree, options, info);

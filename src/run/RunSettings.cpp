@@ -151,6 +151,11 @@ int RunSettings::compressionThreads() const {
   return threads > 0 ? threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
+int RunSettings::wholeFileThreads() const {
+  if (snapshots.tables || !gzip) return 1;
+  return threads > 0 ? threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
 std::vector<std::string> RunSettings::growingFiles() const {
   std::vector<std::string> files = {outputPath(summary)};
   if (traitStatistics) files.push_back(traitsPath());

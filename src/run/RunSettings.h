@@ -24,7 +24,7 @@ struct RunSettings {
   std::vector<std::string> matrices;  // encounters, predations, nodes; only when purge is 0
   SnapshotChoice snapshots;           // which snapshot files, how often
   bool gzip = false;                  // every output but the run's record compressed
-  int threads = 0;                    // threads that compress the tables layout's files; 0: one per processor
+  int threads = 0;                    // threads that compress the gzip files; 0: one per processor
   bool traitStatistics = false;       // the daily trait statistics are written
   bool geneticStatistics = false;     // the daily statistics of the genetic values are written
   bool pedigree = false;              // the pedigree and the deaths are written
@@ -42,6 +42,9 @@ struct RunSettings {
   // The threads compressing each file's blocks: in the tables layout with
   // gzip, threads (or one per processor); otherwise 0, one gzip member a block.
   int compressionThreads() const;
+  // The daily layout with gzip: the whole files compressed at once (threads, or one per
+  // processor); otherwise 1.
+  int wholeFileThreads() const;
   // The files (before any ".gz") that grow a day at a time in place: the
   // summary, the trait statistics and the tables layout's tables.
   std::vector<std::string> growingFiles() const;

@@ -374,6 +374,19 @@ TEST(WholeRun, CompressionThreadsChangeNoByte) {
   EXPECT_TRUE(three.results() == plain.results());
 }
 
+// In the daily layout the background writer compresses several waiting files (or blocks of the
+// food-web matrices) at once: each is still the one member it is alone, byte for byte.
+TEST(WholeRun, DailyFilesCompressedTogetherAreTheFilesCompressedAlone) {
+  const std::string config = exampleConfig({{"days", "6"}});
+  const std::string gzip = "--set simulation.outputs.compression=gzip --set simulation.outputs.threads=";
+  Scratch one, three;
+  ASSERT_EQ(one.run(config, gzip + "1").status, 0);
+  ASSERT_EQ(three.run(config, gzip + "3").status, 0);
+  const auto files = three.results();
+  EXPECT_GT(files.size(), 20u);
+  EXPECT_TRUE(one.results() == files);
+}
+
 TEST(WholeRun, FilesThatCannotBeWrittenWholeAreNeitherLeftNorReportedSaved) {
   Scratch here;
   // A file-size limit of 16 or 32 KiB (as the shell counts): the first animal
