@@ -109,22 +109,43 @@ std::size_t Cell::removePredator(unsigned state, std::size_t position) {
 }
 
 // State pass: an animal whose state changes joins the list of its new state in
-// this cell; the next animal slides into its place and is visited next.
+// this cell, and the animals that stay close ranks behind it. What an animal does here
+// concerns itself alone (it reads no list), so the list is closed up as it is walked: each
+// animal is moved once, instead of all those behind it at every change.
 template <class Kind, class Act>
 void Cell::statePass(unsigned state, Act act) {
   auto& lists = registry<Kind>();
   auto& list = lists[state];
-  for (std::size_t i = 0; i < list.size();) {
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < list.size(); ++i) {
     loadAhead(list, i);
     Kind* animal = list[i];
     act(animal);
-    if (animal->getState() != state) {
+    if (animal->getState() != state)
       lists[animal->getState()].push_back(animal);
-      list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
-    } else {
-      ++i;
-    }
+    else
+      list[kept++] = animal;
   }
+  list.resize(kept);
+}
+
+// Prey moving (with or without predators about) read no prey list, so the walked list is
+// closed up as it is walked, as in a state pass: a prey that stays put in the same state keeps
+// its place among those that stay; one that leaves or dies joins the end of its new list.
+template <class Act>
+void Cell::preyMovePass(Act act) {
+  auto& list = preys[ACTIVE];
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    loadAhead(list, i);
+    Prey* prey = list[i];
+    act(prey);
+    if (prey->getState() == ACTIVE && prey->getPosition() == this)
+      list[kept++] = prey;
+    else
+      prey->getPosition()->preys[prey->getState()].push_back(prey);
+  }
+  list.resize(kept);
 }
 
 // Move pass: the animal is taken out before it acts, so it does not count
@@ -153,17 +174,17 @@ void Cell::movePass(unsigned state, Act act) {
 // ---- Activation and tuning ---------------------------------------------------
 
 void Cell::activateAnimals(int day) {
-  auto activate = [&](auto& lists) {
+  auto activate = [&](auto& lists) {  // closed up as it is walked, as in a state pass
     auto& unborn = lists[UNBORN];
-    for (std::size_t i = 0; i < unborn.size();) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < unborn.size(); ++i) {
       loadAhead(unborn, i);
-      if (unborn[i]->activateIfReady(day)) {
+      if (unborn[i]->activateIfReady(day))
         lists[ACTIVE].push_back(unborn[i]);
-        unborn.erase(unborn.begin() + static_cast<std::ptrdiff_t>(i));
-      } else {
-        ++i;
-      }
+      else
+        unborn[kept++] = unborn[i];
     }
+    unborn.resize(kept);
   };
   activate(preys);
   activate(predators);
@@ -185,11 +206,11 @@ void Cell::interpolatePredatorsTraits() {
 // ---- Prey phases -------------------------------------------------------------
 
 void Cell::movePreysWithoutPredators(int day) {
-  movePass<Prey>(ACTIVE, [day](Prey* prey) { prey->move(day); });
+  preyMovePass([day](Prey* prey) { prey->move(day); });
 }
 
 void Cell::movePreysWithPredators(int day) {
-  movePass<Prey>(ACTIVE, [day](Prey* prey) { prey->moveWithPredators(day); });
+  preyMovePass([day](Prey* prey) { prey->moveWithPredators(day); });
 }
 
 void Cell::feedPreys() {
@@ -316,15 +337,19 @@ void Cell::pairAndBreed(int day) {
     const std::size_t j = static_cast<std::size_t>(shuffleDraw()) % (i + 1);
     std::swap(ready[i], ready[j]);
   }
-  while (ready.size() >= 2) {
-    Kind* first = ready[0];
-    Kind* second = ready[1];
+  // The list is a queue: pairs are taken from the front, and a parent still ready after
+  // breeding joins its end; the pairs taken are dropped once, at the end.
+  std::size_t front = 0;
+  while (ready.size() - front >= 2) {
+    Kind* first = ready[front];
+    Kind* second = ready[front + 1];
     std::vector<Kind*> brood = first->breed(second, static_cast<unsigned>(day));
     lists[first->getState()].push_back(first);
     lists[second->getState()].push_back(second);
-    ready.erase(ready.begin(), ready.begin() + 2);
+    front += 2;
     lists[UNBORN].insert(lists[UNBORN].end(), brood.begin(), brood.end());
   }
+  ready.erase(ready.begin(), ready.begin() + static_cast<std::ptrdiff_t>(front));
 }
 
 void Cell::breedAnimals(int day) {
