@@ -2,6 +2,16 @@
 // spreading, chemostat top-up, withdrawal by feeders) and the animals living in
 // it, filed by life state, and it runs every daily phase on them. A cell owns
 // the animals filed in it; the world owns the cells.
+//
+// Every random draw of a day follows the order of these lists, so no pass may change it.
+// A pass whose animals read no list of their cell while they act (state passes,
+// activation, prey movement) closes its list up as it walks it: those that stay keep their
+// order, those that leave join the end of their new list in the order they leave, exactly
+// as erasing each from an array would leave them, but each animal is moved once, so a
+// crowded cell costs no more per animal than a sparse one. The passes whose animals do read
+// their cell's lists (predators hunting in their own cell, animals counting mates) take the
+// walker out and put it back in place, as the model defines. A prey moving among predators
+// meets only the predators ready to hunt (see prepareForPreyMovement).
 #pragma once
 
 #include <array>

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 using namespace soilweb;
 
@@ -208,4 +209,34 @@ TEST_F(RegistryTest, RegistryCheckNamesMisfiledAnimals) {
   seen.clear();
   EXPECT_EQ(ring[0]->registryFault(seen), "animal 5 filed in cell 0 has its position in cell 1");
   p->moveTo(ring[0]);
+}
+
+// The passes close a cell's lists up as they walk them: the animals that stay keep their
+// order, and those that leave join the end of their new list in the order they left. Every
+// random draw of a day follows these orders, so a random mix of stayers and leavers is
+// checked against lists built by hand.
+TEST(CellOrderTest, PassesKeepTheOrderOfThoseThatStayAndOfThoseThatLeave) {
+  auto species = makeSpecies();
+  Ring ring(5);
+  const double fungi[5] = {1, 1, 5, 9, 1};
+  for (int i = 0; i < 5; ++i) ring[i]->setFungi(fungi[i]);
+  std::mt19937 random(20261209);
+  std::vector<Prey*> stayers, arrivals, waiting, hatched;
+  for (int id = 1000; id < 1005; ++id) arrivals.push_back(addAnimal<Prey>(ring[3], species.get(), ACTIVE, id));
+  std::vector<Prey*> movers;
+  for (int id = 0; id < 300; ++id) {
+    const bool moves = random() % 2 == 0;  // one step, to the richer right; or none
+    Prey* prey = addAnimal<Prey>(ring[2], species.get(), ACTIVE, id, {{SEARCH_AREA, moves ? 1 : 0}});
+    (moves ? movers : stayers).push_back(prey);
+    const bool ready = random() % 3 == 0;
+    Prey* egg = addAnimal<Prey>(ring[0], species.get(), UNBORN, 2000 + id, {{PHENO, ready ? 1 : 5}});
+    (ready ? hatched : waiting).push_back(egg);
+  }
+  arrivals.insert(arrivals.end(), movers.begin(), movers.end());
+  ring[2]->movePreysWithoutPredators(1);
+  EXPECT_EQ(ring[2]->getPreys(ACTIVE), stayers);
+  EXPECT_EQ(ring[3]->getPreys(ACTIVE), arrivals);
+  ring[0]->activateAnimals(2);
+  EXPECT_EQ(ring[0]->getPreys(UNBORN), waiting);
+  EXPECT_EQ(ring[0]->getPreys(ACTIVE), hatched);
 }
