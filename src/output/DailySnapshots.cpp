@@ -75,7 +75,7 @@ bool DailySnapshots::shownBefore(int kind, int day, const std::string& text, std
   constexpr int STATE = 3, DATE_DEATH = 10;  // fields of an animal's line
   if (!choice.deadOnce || kind == CELLS || day == 0 || !isFinalState(static_cast<unsigned>(fieldOf(text, line, STATE))))
     return false;
-  const long previous = (day - 1) / choice.every * choice.every;
+  const int previous = (day - 1) / choice.every * choice.every;
   const long death = fieldOf(text, line, DATE_DEATH);
   return kind == ANIMALS_END ? death <= previous : death < previous;
 }
