@@ -108,42 +108,22 @@ std::size_t Cell::removePredator(unsigned state, std::size_t position) {
   return position;
 }
 
-// State pass: an animal whose state changes joins the list of its new state in
-// this cell, and the animals that stay close ranks behind it. What an animal does here
-// concerns itself alone (it reads no list), so the list is closed up as it is walked: each
-// animal is moved once, instead of all those behind it at every change.
+// State pass: an animal that changes state (or, moving, leaves the cell) joins the end of its
+// new list, and the animals that stay close ranks behind it. What an animal does here reads no
+// list of its cell, so the list is closed up as it is walked: each animal is moved once,
+// instead of all those behind it at every change. Prey movement is such a pass too.
 template <class Kind, class Act>
 void Cell::statePass(unsigned state, Act act) {
-  auto& lists = registry<Kind>();
-  auto& list = lists[state];
+  auto& list = registry<Kind>()[state];
   std::size_t kept = 0;
   for (std::size_t i = 0; i < list.size(); ++i) {
     loadAhead(list, i);
     Kind* animal = list[i];
     act(animal);
-    if (animal->getState() != state)
-      lists[animal->getState()].push_back(animal);
-    else
+    if (animal->getState() == state && animal->getPosition() == this)
       list[kept++] = animal;
-  }
-  list.resize(kept);
-}
-
-// Prey moving (with or without predators about) read no prey list, so the walked list is
-// closed up as it is walked, as in a state pass: a prey that stays put in the same state keeps
-// its place among those that stay; one that leaves or dies joins the end of its new list.
-template <class Act>
-void Cell::preyMovePass(Act act) {
-  auto& list = preys[ACTIVE];
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    loadAhead(list, i);
-    Prey* prey = list[i];
-    act(prey);
-    if (prey->getState() == ACTIVE && prey->getPosition() == this)
-      list[kept++] = prey;
     else
-      prey->getPosition()->preys[prey->getState()].push_back(prey);
+      animal->getPosition()->template registry<Kind>()[animal->getState()].push_back(animal);
   }
   list.resize(kept);
 }
@@ -206,11 +186,11 @@ void Cell::interpolatePredatorsTraits() {
 // ---- Prey phases -------------------------------------------------------------
 
 void Cell::movePreysWithoutPredators(int day) {
-  preyMovePass([day](Prey* prey) { prey->move(day); });
+  statePass<Prey>(ACTIVE, [day](Prey* prey) { prey->move(day); });
 }
 
 void Cell::movePreysWithPredators(int day) {
-  preyMovePass([day](Prey* prey) { prey->moveWithPredators(day); });
+  statePass<Prey>(ACTIVE, [day](Prey* prey) { prey->moveWithPredators(day); });
 }
 
 void Cell::feedPreys() {

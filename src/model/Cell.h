@@ -165,8 +165,6 @@ class Cell {
   void statePass(unsigned state, Act act);
   template <class Kind, class Act>
   void movePass(unsigned state, Act act);
-  template <class Act>
-  void preyMovePass(Act act);
   // Moves the animal at position of the state's list; returns the next position.
   template <class Kind, class Act>
   std::size_t moveOne(unsigned state, std::size_t position, Act act);
