@@ -35,6 +35,9 @@ class Alleles {
   double operator[](std::size_t k) const { return loci[k].getAlleles()[index(k)]; }
   double at(std::size_t k) const;              // throws std::out_of_range past the last locus
   std::uint32_t indexAt(std::size_t k) const;  // the same check
+  unsigned indexWidth() const { return width; }
+  // The indices of loci from `first` on, as stored (for whole-range copies).
+  const std::uint8_t* indicesFrom(std::size_t first) const { return indices + first * width; }
 
  private:
   const std::uint8_t* indices;

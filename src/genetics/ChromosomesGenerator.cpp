@@ -46,8 +46,8 @@ void ChromosomesGenerator::getChromosomeForGamete(const ChromosomePair& pair, un
   // the second; side 1 the other way round.
   const Alleles& head = side == 0 ? first : second;
   const Alleles& tail = side == 0 ? second : first;
-  for (unsigned k = 0; k < numberOfLoci; ++k)
-    into.setAllele(trait, intoSide, k, k < crossover ? head.indexAt(k) : tail.indexAt(k));
+  into.copyAlleles(trait, intoSide, head, 0, crossover);
+  into.copyAlleles(trait, intoSide, tail, crossover, numberOfLoci);
 }
 
 }  // namespace soilweb

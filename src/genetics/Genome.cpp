@@ -40,6 +40,15 @@ void Genome::setAllele(std::size_t trait, int side, std::size_t k, std::uint32_t
   }
 }
 
+void Genome::copyAlleles(std::size_t trait, int side, const Alleles& from, std::size_t begin, std::size_t end) {
+  if (end > loci->size() || end > from.size() || from.indexWidth() != width)
+    throw std::out_of_range("loci up to " + std::to_string(end) + " copied into a chromosome of " +
+                            std::to_string(loci->size()));
+  if (begin >= end) return;
+  std::memcpy(block.get() + ((2 * trait + side) * loci->size() + begin) * width, from.indicesFrom(begin),
+              (end - begin) * width);
+}
+
 void Genome::transferState(StateArchive& archive) {
   archive.ioBytes(block.get(), 2 * traits * loci->size() * width);
   if (!archive.isLoading()) return;

@@ -35,6 +35,8 @@ class Genome {
   ChromosomePair at(std::size_t trait) const;  // throws std::out_of_range past the last trait
   // Sets the allele of one chromosome at locus k (side 0: the first of the pair) to the pool's index-th.
   void setAllele(std::size_t trait, int side, std::size_t k, std::uint32_t index);
+  // Sets loci [begin, end) of one chromosome to those of `from`, a chromosome over the same pools.
+  void copyAlleles(std::size_t trait, int side, const Alleles& from, std::size_t begin, std::size_t end);
   // Saves or loads the allele indices; loading refuses an index past its pool.
   void transferState(StateArchive& archive);
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <stdexcept>
 
 namespace soilweb {
 
@@ -45,6 +46,9 @@ Animal::Traits Animal::rawGeneticValues(AlleleSums& halves) const {
   const unsigned L = species->getNumberOfLoci();
   const unsigned M = species->getNumberOfTraitsPerModule();
   const Genome& genome = *chromosomes;
+  // Checked once here, so the loops below read alleles unchecked.
+  if (genome.size() < T || genome.getLoci().size() < L)
+    throw std::out_of_range("a genome smaller than its species' traits and loci");
   Traits raw{};
   auto add = [&](unsigned i, double first, double second) {
     raw[i] += first + second;
@@ -56,21 +60,21 @@ Animal::Traits Animal::rawGeneticValues(AlleleSums& halves) const {
     const double own = species->getOwnLociPerModule().at(module);
     const unsigned first = i - (i % M);
     const bool followsFirst = species->getPositiveModule().at(module) == 1 || i == first;
-    const ChromosomePair pair = genome.at(i);
+    const ChromosomePair pair = genome[i];
     const Alleles& a = pair.first.getAlleles();
     const Alleles& b = pair.second.getAlleles();
     unsigned k = 0;
-    for (; k < L && k < own; ++k) add(i, a.at(k), b.at(k));
+    for (; k < L && k < own; ++k) add(i, a[k], b[k]);
     // The remaining loci are shared with the module's first trait; in a negative
     // module the other traits take their complements and so move against it.
-    const ChromosomePair firstPair = genome.at(first);
+    const ChromosomePair firstPair = genome[first];
     const Alleles& fa = firstPair.first.getAlleles();
     const Alleles& fb = firstPair.second.getAlleles();
     for (; k < L; ++k) {
       if (followsFirst)
-        add(i, fa.at(k), fb.at(k));
+        add(i, fa[k], fb[k]);
       else
-        add(i, 1 - fa.at(k), 1 - fb.at(k));
+        add(i, 1 - fa[k], 1 - fb[k]);
     }
   }
   return raw;
