@@ -281,10 +281,17 @@ void Cell::prepareForPreyMovement() {
     if (predator->canHunt()) readyHunters.push_back(predator);
 }
 
+// The hunters' records are read again by every prey of the cell, so they stay
+// cached: no loading ahead here. A hunter that eats turns down every later prey
+// before any draw, so it leaves the list at once.
 void Cell::exposeToReadyHunters(Prey* prey, int day) {
-  for (std::size_t i = 0; i < readyHunters.size() && prey->isActive(); ++i) {
-    loadAhead(readyHunters, i);
-    readyHunters[i]->searchAnimal(prey, day);
+  for (std::size_t i = 0; i < readyHunters.size() && prey->isActive();) {
+    Predator* hunter = readyHunters[i];
+    hunter->searchAnimal(prey, day);
+    if (hunter->canHunt())
+      ++i;
+    else
+      readyHunters.erase(readyHunters.begin() + static_cast<std::ptrdiff_t>(i));
   }
 }
 

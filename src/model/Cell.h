@@ -122,7 +122,8 @@ class Cell {
   // eating nor digesting), in list order. A predator left out would have turned down every
   // prey of the phase before any draw (it can only go from ready to eating, never back), so
   // the prey meet the same predators in the same order and the same draws are made; a prey's
-  // step costs the predators that can hunt, not all of the cell's.
+  // step costs the predators that can hunt, not all of the cell's. For the same reason a
+  // predator that eats during the phase leaves the held list.
   void prepareForPreyMovement();
   void endPreyMovement() { readyHunters.clear(); }
   double getHeldRateOfPredatorsFungi() const { return heldRateOfPredatorsFungi; }
