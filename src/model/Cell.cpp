@@ -193,13 +193,14 @@ void Cell::movePreysWithPredators(int day) {
   statePass<Prey>(ACTIVE, [day](Prey* prey) { prey->moveWithPredators(day); });
 }
 
-void Cell::feedPreys() {
-  // First come, first served in list order: the cell does not share out.
-  visitAll(preys[ACTIVE], [](Prey* prey) { prey->feed(); });
-}
-
-void Cell::metabWithGrowthPreys(int day) {
-  statePass<Prey>(ACTIVE, [day](Prey* prey) { prey->metabWithGrowth(day); });
+// First come, first served in list order: the cell does not share out. A prey's
+// metabolism reads only its own record, so each prey's follows its meal at once
+// (one walk over the records, the same numbers as feeding all, then all metabolising).
+void Cell::feedAndMetabolisePreys(int day) {
+  statePass<Prey>(ACTIVE, [day](Prey* prey) {
+    prey->feed();
+    prey->metabWithGrowth(day);
+  });
 }
 
 // ---- Predator phases -----------------------------------------------------------
@@ -239,12 +240,12 @@ void Cell::fileVictim(Predator* hunter, std::size_t& position) {
   }
 }
 
-void Cell::assimPreds() {
-  visitAll(predators[ACTIVE], [](Predator* predator) { predator->assimilation(); });
-}
-
-void Cell::metabWithGrowthPredators(int day) {
-  statePass<Predator>(ACTIVE, [day](Predator* predator) { predator->metabWithGrowth(day); });
+// Like the prey's, a predator's metabolism reads only its own record.
+void Cell::assimilateAndMetabolisePredators(int day) {
+  statePass<Predator>(ACTIVE, [day](Predator* predator) {
+    predator->assimilation();
+    predator->metabWithGrowth(day);
+  });
 }
 
 void Cell::searchAnimals(Predator* predator, int day) {

@@ -100,12 +100,10 @@ class Cell {
   void moveAnimalsForReproducing(int day);
   void movePreysWithoutPredators(int day);
   void movePreysWithPredators(int day);
-  void feedPreys();
-  void metabWithGrowthPreys(int day);
+  void feedAndMetabolisePreys(int day);
   void diePredsFromBackground(int day);
   void movePredatorsWithPredators(int day);
-  void assimPreds();
-  void metabWithGrowthPredators(int day);
+  void assimilateAndMetabolisePredators(int day);
   void breedAnimals(int day);
   void purgeDeadAnimals();
 

@@ -366,10 +366,7 @@ void World::movePreysWithoutPredatorsAlongCells(int day) {
 }
 
 void World::feedAndMetabWithGrowthPreysAlongCells(int day) {
-  alongCells([day](Cell& c) {
-    c.feedPreys();
-    c.metabWithGrowthPreys(day);
-  });
+  alongCells([day](Cell& c) { c.feedAndMetabolisePreys(day); });
 }
 
 void World::diePredsFromBackgroundAlongCells(int day) {
@@ -381,10 +378,7 @@ void World::movePredatorsWithPredatorsAlongCells(int day) {
 }
 
 void World::assimAndMetabWithGrowthPredatorsAlongCells(int day) {
-  alongCells([day](Cell& c) {
-    c.assimPreds();
-    c.metabWithGrowthPredators(day);
-  });
+  alongCells([day](Cell& c) { c.assimilateAndMetabolisePredators(day); });
 }
 
 void World::breedAnimalsAlongCells(int day) {

@@ -99,7 +99,7 @@ TEST_F(RegistryTest, AStatePassRefilesChangedAnimalsInOrderAndVisitsEachOnce) {
   auto* a = addAnimal<Prey>(ring[1], species.get(), ACTIVE, 0, {{BODY_SIZE, 1}});
   auto* b = addAnimal<Prey>(ring[1], species.get(), ACTIVE, 1, {{BODY_SIZE, 1}});
   auto* c = addAnimal<Prey>(ring[1], species.get(), ACTIVE, 2, {{BODY_SIZE, 1}, {ENERGY_TANK, 5}});
-  ring[1]->metabWithGrowthPreys(3);
+  ring[1]->feedAndMetabolisePreys(3);  // none of them searches, so none feeds
   EXPECT_EQ(ring[1]->getPreys(ACTIVE), std::vector<Prey*>{c});
   EXPECT_EQ(ring[1]->getPreys(STARVED), (std::vector<Prey*>{a, b}));
   EXPECT_EQ(ring[1]->getNumberOfStarvedPreys(), 2);

@@ -74,7 +74,8 @@ TEST_F(PreyTest, FeedsFirstComeFirstServedDownToTheExhaustionThreshold) {
   ring[0]->setFungi(1.5);
   auto* first = addAnimal<Prey>(ring[0], species.get(), ACTIVE, 0, {{VORACITY, 2}, {ASSIM, 0.5}, {SEARCH_AREA, 1}});
   auto* second = addAnimal<Prey>(ring[0], species.get(), ACTIVE, 1, {{VORACITY, 2}, {ASSIM, 0.5}, {SEARCH_AREA, 1}});
-  ring[0]->feedPreys();
+  first->feed();
+  second->feed();
   EXPECT_DOUBLE_EQ(first->getTrait(ENERGY_TANK), 0.75);
   EXPECT_DOUBLE_EQ(second->getTrait(ENERGY_TANK), 0);
   EXPECT_EQ(ring[0]->getFungi(), 0);
