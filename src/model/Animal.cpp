@@ -20,14 +20,14 @@ int Animal::animalID = 0;
 Animal::Animal(int id, std::unique_ptr<Genome> chromosomes, Cell* position, int date_egg, int g_numb_prt1,
                int g_numb_prt2, int ID_prt1, int ID_prt2, AnimalSpecies* species)
     : id(id),
-      chromosomes(std::move(chromosomes)),
       position(position),
+      species(species),
+      chromosomes(std::move(chromosomes)),
       date_egg(date_egg),
       g_numb_prt1(g_numb_prt1),
       g_numb_prt2(g_numb_prt2),
       ID_prt1(ID_prt1),
-      ID_prt2(ID_prt2),
-      species(species) {}
+      ID_prt2(ID_prt2) {}
 
 Animal::~Animal() = default;
 

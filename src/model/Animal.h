@@ -85,6 +85,8 @@ class Animal {
   double getSpd_hunter() const;
 
   int getId() const { return id; }
+  // Where the fields that the daily passes read end: the cells load only these ahead.
+  const char* dailyFieldsEnd() const { return reinterpret_cast<const char*>(&chromosomes); }
   const Genome* getChromosomes() const { return chromosomes.get(); }
   AnimalSpecies* getSpecies() const { return species; }
   unsigned getState() const { return state; }
@@ -191,29 +193,36 @@ class Animal {
   // The mass that pays for the next moult (daily growth).
   double nextMoultMassFor(double body);
 
+  // The record opens with what the daily passes read and write (up to dailyFieldsEnd);
+  // what only breeding and the output read follows it.
   int id;
-  std::unique_ptr<Genome> chromosomes;
-  Traits traits{};  // held in the record: read by every daily phase
-  Cell* position;
-  int steps_today = 0;  // cells moved since the last metabolism step
   unsigned state = UNBORN;
-  std::vector<int> encounterEvents;  // ids of predators that met this animal
-  std::vector<int> predationEvents;  // ids of predators that ate it
-  int encounters_prey = 0;           // encounters as a hunter since the last tuning
-  int encounters_pred = 0;           // encounters as the hunted since the last tuning
-  int global_prey_encs = 0;
-  int global_pred_encs = 0;
+  Cell* position;
+  AnimalSpecies* species;
+  Traits traits{};      // held in the record: read by every daily phase
+  int steps_today = 0;  // cells moved since the last metabolism step
+  int last_moved_day = -1;
+  int encounters_prey = 0;  // encounters as a hunter since the last tuning
+  int encounters_pred = 0;  // encounters as the hunted since the last tuning
   int instar = 1;
   int date_death = 0;
-  double pheno_ini = 0;  // raw development time before rounding and scaling
-  int date_egg;
-  int last_moved_day = -1;
   double body_size_ini = 0;
   double energy_tank_ini = 0;  // reserve at birth as a fraction of body mass
   double speed_ini = 0;        // genetic exponents and coefficients kept from birth
   double assim_ini = 0;
   double voracity_ini = 0;
   double search_area_ini = 0;
+  MoultThreshold conditionCeiling;
+  MoultThreshold nextMoultMass;
+  TuningScales tuningScales;
+
+  std::unique_ptr<Genome> chromosomes;
+  std::vector<int> encounterEvents;  // ids of predators that met this animal
+  std::vector<int> predationEvents;  // ids of predators that ate it
+  int global_prey_encs = 0;
+  int global_pred_encs = 0;
+  double pheno_ini = 0;  // raw development time before rounding and scaling
+  int date_egg;
   int g_numb_prt1;
   int g_numb_prt2;
   int ID_prt1;
@@ -221,11 +230,7 @@ class Animal {
   int rep_count = 0;
   int fecundity = 0;
   int age_first_rep = 0;  // the day of the first breeding
-  MoultThreshold conditionCeiling;
-  MoultThreshold nextMoultMass;
-  TuningScales tuningScales;
   std::array<float, 13> alleleSumGaps{};  // heterozygosity(), made with the raw values (not saved: made again)
-  AnimalSpecies* species;
 };
 
 }  // namespace soilweb

@@ -135,8 +135,10 @@ class Cell {
   template <class Kind>
   static void loadAhead(const std::vector<Kind*>& list, std::size_t position) {
     if (position + LOAD_AHEAD >= list.size()) return;
-    const char* record = reinterpret_cast<const char*>(list[position + LOAD_AHEAD]);
-    for (std::size_t offset = 0; offset < sizeof(Kind); offset += 64) __builtin_prefetch(record + offset);
+    const Kind* animal = list[position + LOAD_AHEAD];
+    const char* end = animal->dailyFieldsEnd();  // an address, not a read
+    for (const char* at = reinterpret_cast<const char*>(animal); at < end; at += 64) __builtin_prefetch(at);
+    __builtin_prefetch(end - 1);
   }
   // Visits every animal of a list that the visit does not change.
   template <class Kind, class Visit>

@@ -29,6 +29,8 @@ class Predator : public Animal {
   // Active, not eating and not digesting: it would search the animals it meets.
   bool canHunt() const { return isActive() && !eating && days_digest == 0; }
   int getDaysDigest() const { return days_digest; }
+  // The hunting fields follow the animal's, so the daily passes read a predator's whole record.
+  const char* dailyFieldsEnd() const { return reinterpret_cast<const char*>(this) + sizeof(Predator); }
   double getFoodMass() const { return food_mass; }
   Cell* getCatchCell() const { return catch_cell; }
   Animal* getVictim() const { return victim; }
