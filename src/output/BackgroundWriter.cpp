@@ -2,7 +2,6 @@
 
 #include "output/OutputFile.h"
 
-#include <atomic>
 #include <cerrno>
 #include <new>
 #include <system_error>
@@ -127,21 +126,9 @@ bool goesWith(const Job& first, const Job& next) {
 // they were handed over: each is the one member it would be alone.
 void BackgroundWriter::compressTogether(std::vector<Job>& batch) {
   std::vector<std::string> members(batch.size());
-  std::atomic<std::size_t> next{0};
-  auto compress = [&] {
-    for (std::size_t k = next++; k < batch.size(); k = next++)
-      members[k] = OutputFile::gzipped(batch[k].file ? batch[k].text : *batch[k].content);
-  };
-  std::vector<std::thread> helpers;
-  for (std::size_t t = 1; t < batch.size(); ++t) {
-    try {
-      helpers.emplace_back(compress);
-    } catch (const std::system_error&) {
-      break;  // fewer helpers: the same members, a little later
-    }
-  }
-  compress();
-  for (auto& helper : helpers) helper.join();
+  OutputFile::onThreads(batch.size(), batch.size(), [&](std::size_t k) {
+    members[k] = OutputFile::gzipped(batch[k].file ? batch[k].text : *batch[k].content);
+  });
   for (std::size_t k = 0; k < batch.size() && !failed; ++k) {
     Job& job = batch[k];
     bool written = false;

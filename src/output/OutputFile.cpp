@@ -211,27 +211,31 @@ void OutputFile::writeBlock(const char* data, std::size_t size) {
 
 void OutputFile::writeChunked(const char* data, std::size_t size) {
   const std::size_t chunks = (size + CHUNK - 1) / CHUNK;
-  std::vector<std::string> members(chunks);
-  std::atomic<std::size_t> next{0};  // each thread takes the next chunk left; members keep their order
-  auto compress = [&] {
-    for (std::size_t k = next++; k < chunks; k = next++)
-      members[k] = gzipMember(data + k * CHUNK, std::min(CHUNK, size - k * CHUNK));
-  };
-  std::vector<std::thread> helpers;
-  const std::size_t wanted = std::min<std::size_t>(static_cast<std::size_t>(compressionThreads), chunks);
-  for (std::size_t t = 1; t < wanted; ++t) {
-    try {
-      helpers.emplace_back(compress);
-    } catch (const std::system_error&) {
-      break;  // fewer helpers: the same members, a little later
-    }
-  }
-  compress();
-  for (auto& helper : helpers) helper.join();
+  std::vector<std::string> members(chunks);  // in the text's order, whichever thread made each
+  onThreads(chunks, static_cast<std::size_t>(compressionThreads), [&](std::size_t k) {
+    members[k] = gzipMember(data + k * CHUNK, std::min(CHUNK, size - k * CHUNK));
+  });
   for (const std::string& member : members) {
     if (member.empty()) return fail(ENOMEM);
     writeAll(member.data(), member.size());
   }
+}
+
+void OutputFile::onThreads(std::size_t count, std::size_t threads, const std::function<void(std::size_t)>& make) {
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    for (std::size_t k = next++; k < count; k = next++) make(k);
+  };
+  std::vector<std::thread> helpers;
+  for (std::size_t t = 1; t < std::min(threads, count); ++t) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // fewer helpers: the same results, a little later
+    }
+  }
+  work();
+  for (auto& helper : helpers) helper.join();
 }
 
 void OutputFile::writeAll(const char* data, std::size_t left) {

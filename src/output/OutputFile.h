@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -41,6 +42,9 @@ class OutputFile {
   // The one gzip member writeWhole writes for content when it is compressed ("" for no content,
   // or when out of memory), made apart so that several files' members are made at once.
   static std::string gzipped(const std::string& content);
+  // Calls make(k) for every k below count, on up to `threads` threads at once (fewer when no
+  // more can be started), each taking the next k left; returns when every k is made.
+  static void onThreads(std::size_t count, std::size_t threads, const std::function<void(std::size_t)>& make);
   // writeWhole of content, given the member gzipped made of it.
   static bool writeWholeGzipped(const std::string& path, const std::string& content, const std::string& member);
   // append(text) and flush(), given the member gzipped made of text.
