@@ -69,7 +69,7 @@ inline std::unique_ptr<Genome> genomeOf(const std::vector<std::vector<double>>& 
   for (const auto* side : {&first, &second})
     for (const auto& chromosome : *side)
       for (std::size_t k = 0; k < chromosome.size(); ++k) values[k].push_back(chromosome[k]);
-  auto genome = std::make_unique<Genome>(first.size(), poolsOf(values));
+  auto genome = Genome::make(first.size(), poolsOf(values));
   std::vector<std::uint32_t> next(values.size(), 0);
   for (int side = 0; side < 2; ++side)
     for (std::size_t t = 0; t < first.size(); ++t)
@@ -90,7 +90,7 @@ inline std::vector<std::unique_ptr<Genome>> genomesOf(
   const auto& loci = poolsOf(values);
   std::vector<std::unique_ptr<Genome>> genomes;
   for (std::size_t i = 0; i < pairs.size(); ++i) {
-    auto genome = std::make_unique<Genome>(traits, loci);
+    auto genome = Genome::make(traits, loci);
     for (std::size_t t = 0; t < traits; ++t)
       for (int side = 0; side < 2; ++side)
         for (std::size_t k = 0; k < values.size(); ++k)

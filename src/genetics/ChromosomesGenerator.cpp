@@ -17,7 +17,7 @@ void ChromosomesGenerator::getChromosome(Genome& genome, std::size_t trait, int 
 }
 
 std::unique_ptr<Genome> ChromosomesGenerator::getChromosomes() const {
-  auto genome = std::make_unique<Genome>(numberOfTraits, loci);
+  auto genome = Genome::make(numberOfTraits, loci);
   for (unsigned t = 0; t < numberOfTraits; ++t) {
     getChromosome(*genome, t, 1);  // the first drawn is filed second
     getChromosome(*genome, t, 0);
@@ -27,7 +27,7 @@ std::unique_ptr<Genome> ChromosomesGenerator::getChromosomes() const {
 
 std::unique_ptr<Genome> ChromosomesGenerator::getGametes(const Genome& parent1, const Genome& parent2,
                                                          unsigned numberOfTraits, unsigned numberOfLoci) {
-  auto genome = std::make_unique<Genome>(numberOfTraits, parent1.getLoci());
+  auto genome = Genome::make(numberOfTraits, parent1.getLoci());
   const int side1 = randomIndex(2);
   const int side2 = randomIndex(2);
   for (unsigned t = 0; t < numberOfTraits; ++t) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -19,8 +20,12 @@ unsigned widthFor(const std::vector<Locus>& loci) {
 }  // namespace
 
 // The block is left unset: every allele is written when the genome is made.
-Genome::Genome(std::size_t traits, const std::vector<Locus>& loci)
-    : loci(&loci), traits(traits), width(widthFor(loci)), block(new std::uint8_t[2 * traits * loci.size() * width]) {}
+std::unique_ptr<Genome> Genome::make(std::size_t traits, const std::vector<Locus>& loci) {
+  const unsigned width = widthFor(loci);
+  void* memory = ::operator new(sizeof(Genome) + 2 * traits * loci.size() * width);
+  auto* block = static_cast<std::uint8_t*>(memory) + sizeof(Genome);
+  return std::unique_ptr<Genome>(new (memory) Genome(traits, loci, width, block));
+}
 
 ChromosomePair Genome::at(std::size_t trait) const {
   if (trait >= traits)
@@ -29,7 +34,7 @@ ChromosomePair Genome::at(std::size_t trait) const {
 }
 
 void Genome::setAllele(std::size_t trait, int side, std::size_t k, std::uint32_t index) {
-  std::uint8_t* at = block.get() + ((2 * trait + side) * loci->size() + k) * width;
+  std::uint8_t* at = block + ((2 * trait + side) * loci->size() + k) * width;
   if (width == 1) {
     *at = static_cast<std::uint8_t>(index);
   } else if (width == 2) {
@@ -45,12 +50,12 @@ void Genome::copyAlleles(std::size_t trait, int side, const Alleles& from, std::
     throw std::out_of_range("loci up to " + std::to_string(end) + " copied into a chromosome of " +
                             std::to_string(loci->size()));
   if (begin >= end) return;
-  std::memcpy(block.get() + ((2 * trait + side) * loci->size() + begin) * width, from.indicesFrom(begin),
+  std::memcpy(block + ((2 * trait + side) * loci->size() + begin) * width, from.indicesFrom(begin),
               (end - begin) * width);
 }
 
 void Genome::transferState(StateArchive& archive) {
-  archive.ioBytes(block.get(), 2 * traits * loci->size() * width);
+  archive.ioBytes(block, 2 * traits * loci->size() * width);
   if (!archive.isLoading()) return;
   for (std::size_t trait = 0; trait < traits; ++trait)
     for (int side = 0; side < 2; ++side) {

@@ -1,9 +1,10 @@
 // An animal's genome: for each trait, in trait order, a pair of chromosomes,
-// one allele per locus of the species, all in one block (one allocation per
-// animal). Each allele is held as its index in the locus' pool: one byte when
-// no pool holds more than 256 alleles, two up to 65 536, four beyond. Made by
-// the species' ChromosomesGenerator, whose pools outlive it; owned by its
-// animal for the animal's whole life; its chromosomes are views into it.
+// one allele per locus of the species, all in one block that lies just past
+// the genome, in the same allocation. Each allele is held as its index in the
+// locus' pool: one byte when no pool holds more than 256 alleles, two up to
+// 65 536, four beyond. Made by the species' ChromosomesGenerator, whose pools
+// outlive it; owned by its animal for the animal's whole life; its
+// chromosomes are views into it.
 #pragma once
 
 #include "genetics/Chromosome.h"
@@ -26,8 +27,12 @@ struct ChromosomePair {
 
 class Genome {
  public:
-  // traits pairs of chromosomes over loci (not owned; they must outlive the genome).
-  Genome(std::size_t traits, const std::vector<Locus>& loci);
+  // traits pairs of chromosomes over loci (not owned; they must outlive the genome), its
+  // alleles in the same allocation as the genome itself.
+  static std::unique_ptr<Genome> make(std::size_t traits, const std::vector<Locus>& loci);
+  static void operator delete(void* genome) { ::operator delete(genome); }
+  Genome(const Genome&) = delete;
+  Genome& operator=(const Genome&) = delete;
 
   std::size_t size() const { return traits; }  // number of pairs
   const std::vector<Locus>& getLoci() const { return *loci; }
@@ -41,15 +46,17 @@ class Genome {
   void transferState(StateArchive& archive);
 
  private:
+  Genome(std::size_t traits, const std::vector<Locus>& loci, unsigned width, std::uint8_t* block)
+      : loci(&loci), traits(traits), width(width), block(block) {}
   Chromosome chromosome(std::size_t trait, int side) const {
     return Chromosome(
-        Alleles(block.get() + (2 * trait + side) * loci->size() * width, width, loci->data(), loci->size()));
+        Alleles(block + (2 * trait + side) * loci->size() * width, width, loci->data(), loci->size()));
   }
 
   const std::vector<Locus>* loci;
   std::size_t traits;
-  unsigned width;  // bytes an index takes
-  std::unique_ptr<std::uint8_t[]> block;
+  unsigned width;        // bytes an index takes
+  std::uint8_t* block;  // just past the genome, in its allocation
 };
 
 }  // namespace soilweb

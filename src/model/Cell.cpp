@@ -387,7 +387,7 @@ void Cell::transferRegistry(StateArchive& archive, const SpeciesList& species) {
       archive.io(index);
       archive.expect(index < species.size(), "an animal's species is not one of the run's");
       AnimalSpecies* of = species[index].get();
-      auto genome = std::make_unique<Genome>(of->getNumberOfTraits(), of->getChromosomesGenerator()->getLoci());
+      auto genome = Genome::make(of->getNumberOfTraits(), of->getChromosomesGenerator()->getLoci());
       list.push_back(new Kind(0, std::move(genome), this, 0, 0, 0, 0, 0, of));  // the cell owns it from here
       list.back()->transferState(archive);
       archive.expect(list.back()->getState() == state, "an animal is filed under another state than its own");

@@ -73,23 +73,23 @@ TEST(ChromosomesGenerator, CrossoverTakesTheHeadFromOneSideAndTheTailFromTheOthe
   for (long seed = 0; seed < 50; ++seed) {
     seedRandom(seed);
     const int c = static_cast<int>(randomUniform() * 4);
-    Genome child(1, genome->getLoci());
+    const auto child = Genome::make(1, genome->getLoci());
     seedRandom(seed);
-    ChromosomesGenerator::getChromosomeForGamete(pair, 4, 0, child, 0, 0);
+    ChromosomesGenerator::getChromosomeForGamete(pair, 4, 0, *child, 0, 0);
     seedRandom(seed);
-    ChromosomesGenerator::getChromosomeForGamete(pair, 4, 1, child, 0, 1);
+    ChromosomesGenerator::getChromosomeForGamete(pair, 4, 1, *child, 0, 1);
     for (int k = 0; k < 4; ++k) {
-      EXPECT_EQ(child[0].first.getAlleles()[k], k < c ? k + 1 : k + 5);
-      EXPECT_EQ(child[0].second.getAlleles()[k], k < c ? k + 5 : k + 1);
+      EXPECT_EQ((*child)[0].first.getAlleles()[k], k < c ? k + 1 : k + 5);
+      EXPECT_EQ((*child)[0].second.getAlleles()[k], k < c ? k + 5 : k + 1);
     }
   }
   // One locus: the crossover is always 0, so side 0 copies the second chromosome.
   const auto single = fixtures::repeatedGenome(1, {1}, {2});
-  Genome child(1, single->getLoci());
-  ChromosomesGenerator::getChromosomeForGamete((*single)[0], 1, 0, child, 0, 0);
-  ChromosomesGenerator::getChromosomeForGamete((*single)[0], 1, 1, child, 0, 1);
-  EXPECT_EQ(child[0].first.getAlleles()[0], 2);
-  EXPECT_EQ(child[0].second.getAlleles()[0], 1);
+  const auto child = Genome::make(1, single->getLoci());
+  ChromosomesGenerator::getChromosomeForGamete((*single)[0], 1, 0, *child, 0, 0);
+  ChromosomesGenerator::getChromosomeForGamete((*single)[0], 1, 1, *child, 0, 1);
+  EXPECT_EQ((*child)[0].first.getAlleles()[0], 2);
+  EXPECT_EQ((*child)[0].second.getAlleles()[0], 1);
 }
 
 TEST(ChromosomesGenerator, GametesUseOneSidePerParentForEveryTrait) {
@@ -155,7 +155,8 @@ TEST(Genome, IndicesWidenWithThePools) {
     std::vector<double> pool(alleles);
     for (std::size_t i = 0; i < alleles; ++i) pool[i] = 0.5 + static_cast<double>(i);
     const auto& loci = fixtures::poolsOf({pool, pool});
-    Genome genome(2, loci);
+    const auto made = Genome::make(2, loci);
+    Genome& genome = *made;
     for (std::size_t t = 0; t < 2; ++t)
       for (int side = 0; side < 2; ++side)
         for (std::size_t k = 0; k < 2; ++k)
@@ -164,6 +165,16 @@ TEST(Genome, IndicesWidenWithThePools) {
       EXPECT_EQ(genome[t].first.getAlleles()[1], pool[alleles - 2]) << alleles;
       EXPECT_EQ(genome[t].second.getAlleles()[0], pool[alleles - 2]) << alleles;
       EXPECT_EQ(genome[t].second.getAlleles()[1], pool[alleles - 3]) << alleles;
+    }
+    // A crossover copies whole runs of indices: they keep their width.
+    const auto child = Genome::make(2, loci);
+    for (long seed = 0; seed < 8; ++seed) {
+      seedRandom(seed);
+      const std::size_t c = static_cast<std::size_t>(randomUniform() * 2);
+      seedRandom(seed);
+      ChromosomesGenerator::getChromosomeForGamete(genome[1], 2, 0, *child, 1, 0);
+      for (std::size_t k = 0; k < 2; ++k)
+        EXPECT_EQ((*child)[1].first.getAlleles()[k], pool[alleles - 1 - k - (k < c ? 0 : 1)]) << alleles;
     }
   }
 }
