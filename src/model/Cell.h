@@ -130,7 +130,9 @@ class Cell {
 
   // Animals lie scattered on the heap, so a pass over a list would wait on
   // memory at every animal: each step starts loading the record a few places
-  // ahead. Only a hint to the processor; nothing is read early.
+  // ahead, as far as the fields the daily passes read (the lineage and lists
+  // behind them are left where they are). Only a hint to the processor;
+  // nothing is read early.
   static constexpr std::size_t LOAD_AHEAD = 4;
   template <class Kind>
   static void loadAhead(const std::vector<Kind*>& list, std::size_t position) {
