@@ -416,11 +416,17 @@ soilweb_run <- function(config, seed = NULL, set = NULL, folder = NULL, progress
     if (isTRUE(value)) args <- c(args, flag)
     else if (!is.null(value) && !identical(value, FALSE)) args <- c(args, flag, as.character(value))
   }
+  # The run's folder comes from the path of its record that soilweb writes (--record-path), never
+  # from what it printed, which a run's name could forge.
+  told <- tempfile("soilweb-record-")
+  on.exit(unlink(told), add = TRUE)
+  args <- c(args, "--record-path", told)
   result <- .soilweb_system(binary, c(args, if (progress) "--progress" else "--no-progress"), progress, written)
   if (result$status != 0) stop(.soilweb_failure(result))
-  said <- grep("; results in ", result$lines, value = TRUE)
-  if (length(said) == 0) stop(.soilweb_error("soilweb ended without saying where its results are", 0, ""))
-  read_run(sub("^.*; results in ", "", said[length(said)]))
+  record <- if (file.exists(told)) readChar(told, file.size(told), useBytes = TRUE) else ""
+  if (!length(record) || !nzchar(record))
+    stop(.soilweb_error("soilweb ended without saying where its results are", 0, ""))
+  read_run(dirname(dirname(record)))
 }
 
 # Runs a sweep as `soilweb-sweep run` does and returns the loaded sweep (read_sweep). base: the base

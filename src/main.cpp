@@ -86,6 +86,11 @@ struct CommandLine {
                                  "show day D of N, the living animals and the time left on standard error, in\n"
                                  "one line rewritten after each day (default: on when standard error is a\n"
                                  "terminal); standard output is the same either way");
+    app.add_option("--record-path", options.recordPathFile,
+                   "once the run's folder is made, write the absolute path of its record\n"
+                   "(NAME/outputs/NAME_run_info.json) to FILE, nothing else: how a program finds the run")
+        ->type_name("FILE")
+        ->excludes("--check");
     app.add_flag("--list-keys", listKeys, "print every configuration key soilweb reads, as JSON");
     initGiven = app.add_option("--init", init,
                                "write a starting configuration, every key commented, to FILE (default:\n"

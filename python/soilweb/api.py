@@ -118,12 +118,15 @@ def _run_streaming(command, progress, env=None, cwd=None):
     return status, out[0].decode(errors="replace") if out else "", err.decode(errors="replace")
 
 
-def _results_folder(stderr):
-    for line in reversed(stderr.splitlines()):
-        line = line.rsplit("\r", 1)[-1]
-        if "; results in " in line:
-            return line.rsplit("; results in ", 1)[1]
-    return None
+def _results_folder(record_path_file):
+    """The run's folder, from the path of its record that soilweb wrote (--record-path): never from
+    what it printed, which a run's name could forge."""
+    try:
+        with open(record_path_file, "rb") as f:
+            record = os.fsdecode(f.read())
+    except OSError:
+        return None
+    return os.path.dirname(os.path.dirname(record)) if record else None
 
 
 def run(config, *, seed=None, set=None, folder=None, progress=True, binary=None, **options):
@@ -138,6 +141,8 @@ def run(config, *, seed=None, set=None, folder=None, progress=True, binary=None,
     configuration, path = _configuration_of(config)
     command = [find_binary(binary)]
     written = None
+    told = tempfile.mkdtemp(prefix="soilweb-record-")
+    record_path_file = os.path.join(told, "record-path")
     if configuration is not None:  # as run_params, so that soilweb's messages name it so
         written = tempfile.mkdtemp(prefix="soilweb-run-")
         path = os.path.join(written, "run_params")
@@ -157,14 +162,16 @@ def run(config, *, seed=None, set=None, folder=None, progress=True, binary=None,
         elif folder is not None or written:
             command += ["--output-dir", os.path.abspath(os.fspath(folder if folder is not None else "."))]
         command += _option_arguments(options)
+        command += ["--record-path", record_path_file]
         command.append("--progress" if progress else "--no-progress")
         status, _, stderr = _run_streaming(command, progress, cwd=written)
+        results = _results_folder(record_path_file)
     finally:
         if written:
             shutil.rmtree(written)
+        shutil.rmtree(told)
     if status != 0:
         raise SoilwebError(_message_of(stderr), status, stderr)
-    results = _results_folder(stderr)
     if results is None:
         raise SoilwebError("soilweb ended without saying where its results are", status, stderr)
     return read_run(results)

@@ -73,6 +73,12 @@ class Cell {
   const std::vector<Prey*>& getPreys(unsigned state) const { return preys.at(state); }
   const std::vector<Predator*>& getPredators(unsigned state) const { return predators.at(state); }
 
+  // Every prey (or predator) filed here, whatever its state.
+  int getNumberOfAnimals(bool ofPreys) const {
+    int held = 0;
+    for (unsigned state = 0; state < 7; ++state) held += ofPreys ? count(preys, state) : count(predators, state);
+    return held;
+  }
   int getNumberOfUnbornPreys() const { return count(preys, 0); }
   int getNumberOfActivePreys() const { return count(preys, 1); }
   int getNumberOfStarvedPreys() const { return count(preys, 2); }

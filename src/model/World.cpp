@@ -73,6 +73,16 @@ namespace {
 double animalBytes(double loci) { return 700 + 26 * (64 + 8 * loci); }
 }  // namespace
 
+double World::heldBytes() const {
+  double preys = 0, predators = 0;
+  for (const auto& cell : cells) {
+    preys += cell->getNumberOfAnimals(true);
+    predators += cell->getNumberOfAnimals(false);
+  }
+  return 400.0 * worldLength + preys * animalBytes(existingAnimalSpecies[0]->getNumberOfLoci()) +
+         predators * animalBytes(existingAnimalSpecies[1]->getNumberOfLoci());
+}
+
 void World::checkStartingMemory() const {
   double bytes = 400.0 * worldLength;
   for (std::size_t k = 0; k < 2; ++k)

@@ -44,8 +44,8 @@ class World {
   static bool CHECK_REGISTRY;
 
   // The most memory, in bytes, a configuration may make the world need at the
-  // start (allele pools, founders, cells); more is refused with a message
-  // instead of exhausting the machine.
+  // start (allele pools, founders, cells), and its animals after any day; more
+  // is refused, or stops the run, with a message instead of exhausting the machine.
   static double MEMORY_BUDGET;
 
   void readAnimalSpeciesFromJSON(const boost::property_tree::ptree& root);
@@ -76,6 +76,8 @@ class World {
   };
   Gone whatIsGone() const;
   double getTotalBiomass() const;
+  // Roughly what the cells and every animal they hold (the dead kept too) take, in bytes.
+  double heldBytes() const;
 
   void addFungiFromChemostatEffectAlongCells();
   void growAndSpreadFungiAlongCells();

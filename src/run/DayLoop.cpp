@@ -58,9 +58,11 @@ bool DayLoop::openTables(const Checkpoint::Run& saved, bool resumed) {
 
 const DayLoop::Outcome& DayLoop::run(Checkpoint::Run saved, bool resumed) {
   state = saved;
-  if (!openTables(saved, resumed)) return result;
+  // Known before the tables open: a run that cannot open them still says truly what had died out by when.
   if (resumed) result.lastDay = result.checkpointDay = saved.day;
   result.goneAfterDay = saved.goneAfterDay;
+  if (!openTables(saved, resumed)) return result;
+  result.tablesOpened = true;
   try {
     runDays();
   } catch (const std::bad_alloc&) {
@@ -77,7 +79,8 @@ const DayLoop::Outcome& DayLoop::run(Checkpoint::Run saved, bool resumed) {
 void DayLoop::runDays() {
   const int firstDay = result.lastDay + 1;
   if (firstDay == 0) noteWhatIsGone(-1);
-  for (int day = firstDay; day <= World::DAYS && !stopRequested() && !OutputFile::diskIsFull() && !writer.hasFailed();
+  for (int day = firstDay; day <= World::DAYS && !stopRequested() && !OutputFile::diskIsFull() &&
+                           !writer.hasFailed() && !result.memoryExceeded;
        ++day) {
     result.diedOut = world.whatDiedOut();
     if (!result.diedOut.empty()) break;
@@ -94,6 +97,10 @@ void DayLoop::runDays() {
     if (settings.purge == 1) world.purgeDeadAnimalsAlongCells();
     if (settings.checkpointEvery > 0 && (day + 1) % settings.checkpointEvery == 0 && day < World::DAYS) checkpoint(day);
     if (dayDone) dayDone(day);
+    // Checked every day, not only at the start: a run whose animals multiply
+    // stops with a checkpoint here rather than being killed by the system.
+    result.heldBytes = world.heldBytes();
+    result.memoryExceeded = result.heldBytes > World::MEMORY_BUDGET;
   }
   today = -1;
   writer.finish();
@@ -106,7 +113,8 @@ void DayLoop::runDays() {
   const bool writeFailed = OutputFile::diskIsFull() || writer.hasFailed();
   result.stopped = stopRequested() && !writeFailed && result.diedOut.empty() && result.lastDay < World::DAYS;
   const bool lastDayKept = result.lastDay < 0 || result.checkpointDay == result.lastDay;
-  if (!writeFailed && !lastDayKept && (result.stopped || settings.checkpointEvery > 0)) checkpoint(result.lastDay);
+  if (!writeFailed && !lastDayKept && (result.stopped || result.memoryExceeded || settings.checkpointEvery > 0))
+    checkpoint(result.lastDay);
 }
 
 void DayLoop::noteWhatIsGone(int day) {

@@ -1,7 +1,8 @@
 // The days of one run, with their summary lines (and trait statistics, when
 // asked for) and checkpoints: from the day after a checkpoint (or day 0) to the
 // last day, extinction, a stop request, a full disk or a file that failed
-// (the run then ends at the last day whose lines were written). Each day's lines go to
+// (the run then ends at the last day whose lines were written), or animals
+// that would need more memory than the run may use. Each day's lines go to
 // the writer after that day's files; with purging, the dead are removed after
 // them; a checkpoint follows every checkpointEvery days, the last day run before
 // a stop and, with checkpoints on, the last day of all, so that a run killed
@@ -34,6 +35,10 @@ class DayLoop {
     bool summaryWritten = false;  // and the trait statistics, when asked for
     bool filesWritten = true;     // every snapshot file
     bool checkpointsWritten = true;
+    bool tablesOpened = false;    // every daily table opened (a resumed run's: each as the checkpoint left it)
+    // The animals held after lastDay would need more than World::MEMORY_BUDGET: the run stopped there.
+    bool memoryExceeded = false;
+    double heldBytes = 0;  // what they would need, when memoryExceeded
     int lastDay = -1;        // the last day that ran, in this process or before the checkpoint resumed
     int daysRun = 0;         // in this process
     int checkpointDay = -1;  // the day of the newest checkpoint, -1 when there is none

@@ -36,14 +36,18 @@ namespace soilweb {
 namespace fs = std::filesystem;
 
 namespace {
-// The most soilweb reads as a configuration or a record: far more than any
-// configuration, far less than would exhaust memory.
+// The most soilweb reads as a configuration: far more than any configuration,
+// far less than would exhaust memory. A run's own record holds its whole
+// configuration, written out with indentation, so it may be larger: it is read
+// up to RECORD_MOST_READ, so that any run soilweb accepted can be carried on.
 const off_t MOST_READ = off_t(64) << 20;
+const off_t RECORD_MOST_READ = 4 * MOST_READ;
 
 // Reads the regular file at path whole; "" when it could, else why not. A
 // FIFO, a device or a folder is refused before it is opened (reading one
 // could wait or go on for ever); a link is followed only when linkAllowed.
 std::string readRegularFile(const std::string& path, bool linkAllowed, std::string& text) {
+  const off_t mostRead = linkAllowed ? MOST_READ : RECORD_MOST_READ;
   struct stat info;
   if ((linkAllowed ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info)) != 0) return std::strerror(errno);
   if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
@@ -60,16 +64,19 @@ std::string readRegularFile(const std::string& path, bool linkAllowed, std::stri
     if (got < 0) problem = std::strerror(errno);
     if (got <= 0) break;
     text.append(block, static_cast<std::size_t>(got));
-    if (static_cast<off_t>(text.size()) > MOST_READ)
-      problem = "it is larger than " + std::to_string(MOST_READ >> 20) + " MiB, the most soilweb reads";
+    if (static_cast<off_t>(text.size()) > mostRead)
+      problem = "it is larger than " + std::to_string(mostRead >> 20) + " MiB, the most soilweb reads";
   }
   ::close(fd);
   return problem;
 }
 
-// Reads and parses a configuration (or, no link allowed, a record); reports why it could not.
-bool readConfiguration(const std::string& path, boost::property_tree::ptree& tree, bool linkAllowed = true) {
-  std::string text;
+// Reads and parses a configuration (or, no link allowed, a record, whose text
+// is kept in text); reports why it could not.
+bool readConfiguration(const std::string& path, boost::property_tree::ptree& tree, bool linkAllowed = true,
+                       std::string* kept = nullptr) {
+  std::string scratch;
+  std::string& text = kept ? *kept : scratch;
   if (const std::string problem = readRegularFile(path, linkAllowed, text); !problem.empty()) {
     std::cerr << "soilweb: cannot read " << path << ": " << problem << std::endl;
     return false;
@@ -221,7 +228,8 @@ std::unique_ptr<Checkpoint> openCheckpoint(const Configuration& config, const bo
 // The record of the run in the folder given to --resume: refuses a missing
 // folder and a run that already ended; without a configuration file on the
 // command line the record's configuration is the run's. False after one line.
-bool readResumedRun(const RunOptions& options, boost::property_tree::ptree& tree, RunInfo& info) {
+bool readResumedRun(const RunOptions& options, boost::property_tree::ptree& tree, RunInfo& info,
+                    std::string& recordText) {
   const fs::path folder = resumedFolder(options.resume);
   const std::string name = folder.filename().string();
   std::error_code error;
@@ -234,7 +242,7 @@ bool readResumedRun(const RunOptions& options, boost::property_tree::ptree& tree
   boost::property_tree::ptree record;
   struct stat entry;
   const bool haveRecord = ::lstat(recordPath.c_str(), &entry) == 0;
-  if (haveRecord && !readConfiguration(recordPath, record, false)) return false;
+  if (haveRecord && !readConfiguration(recordPath, record, false, &recordText)) return false;
   const std::string status = record.get("status", "");
   if (status == "completed" || status == "extinct") {
     std::cerr << "soilweb: --resume: the run in '" << folder.string() << "' has already ended ("
@@ -295,6 +303,25 @@ bool build(const RunOptions& options, boost::property_tree::ptree& tree, RunInfo
   return reportWarnings(info.warnings, options, info.configurationFile);
 }
 
+// A path named on the command line, made absolute before the run enters its output folder.
+std::string absolutePath(const std::string& given) {
+  if (given.empty()) return given;
+  std::error_code error;
+  const fs::path path = fs::absolute(given, error);
+  return error ? given : path.string();
+}
+
+// --record-path FILE: the absolute path of the run's record, its exact bytes
+// and nothing else, so that a caller finds the run whatever its name holds.
+bool tellRecordPath(const std::string& file, const std::string& record) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << absolutePath(record);
+  out.close();
+  if (out) return true;
+  std::cerr << "soilweb: --record-path: cannot write '" << file << "'" << std::endl;
+  return false;
+}
+
 // --check: the configuration was read and checked; says so and writes nothing.
 int reportChecked(const RunInfo& info) {
   std::cout.clear();
@@ -332,7 +359,9 @@ int RunDriver::runOrRefuse(const RunOptions& options) {
   info.configurationFile = options.configPath;
   ConsoleReport::banner("Reading configuration ...");
   boost::property_tree::ptree tree;
-  if (!options.resume.empty() ? !readResumedRun(options, tree, info) : !readConfiguration(options.configPath, tree))
+  std::string earlierRecord;
+  if (!options.resume.empty() ? !readResumedRun(options, tree, info, earlierRecord)
+                              : !readConfiguration(options.configPath, tree))
     return 1;
   if (!applySettings(tree, options)) return 2;
   ConsoleReport::banner("Configuration Read            ");
@@ -361,9 +390,11 @@ int RunDriver::runOrRefuse(const RunOptions& options) {
   }
 
   const Placement placement = placementOf(options);
+  const std::string recordPathFile = absolutePath(options.recordPathFile);
   if (!RunFolder::enter(placement.directory)) return 1;
   const std::unique_ptr<RunFolder> folder = prepareRunFolder(names, placement);
   if (!folder || !OutputFile::writeWhole(names.recordPath(), info.json(), true)) return 1;
+  if (!recordPathFile.empty() && !tellRecordPath(recordPathFile, names.recordPath())) return 1;
   folder->reserveRoom();
 
   Checkpoint::Run saved;
@@ -376,7 +407,7 @@ int RunDriver::runOrRefuse(const RunOptions& options) {
   }
   StartedRun started(info, std::move(world), names, *folder, placement.shown(names.simulation), start,
                      options.progress);
-  return started.carryOut(saved, info.resumedFromDay >= 0);
+  return started.carryOut(saved, info.resumedFromDay >= 0, earlierRecord);
 }
 
 }  // namespace soilweb

@@ -25,6 +25,7 @@ struct RunOptions {
   std::optional<long> checkpointEvery;   // overrides simulation.checkpointEvery
   bool check = false;                    // read and check the configuration only; write nothing
   bool progress = false;                 // show day D of N on standard error as the days run
+  std::string recordPathFile;            // where to write the path of the run's record, "" for nowhere
   std::vector<std::string> commandLine;  // as typed, for the record
 };
 

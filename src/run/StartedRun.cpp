@@ -20,6 +20,8 @@
 namespace soilweb {
 
 namespace {
+const std::size_t SPARE_MEMORY = std::size_t(16) << 20;
+
 std::string lastDayText(const DayLoop::Outcome& loop) {
   return loop.lastDay < 0 ? std::string("no day") : "day " + std::to_string(loop.lastDay);
 }
@@ -68,6 +70,7 @@ StartedRun::StartedRun(RunInfo& info, std::unique_ptr<World> world, const RunSet
       folder(folder),
       shownFolder(std::move(shownFolder)),
       start(start),
+      spareMemory(new char[SPARE_MEMORY]),
       expected(OutputEstimate::of(names, *this->world)),
       progress(std::cerr, showProgress, isatty(STDOUT_FILENO) == 1, World::DAYS,
                ProgressLine::Clock::now() - std::chrono::microseconds(get_timestamp() - start)),
@@ -83,18 +86,43 @@ StartedRun::StartedRun(RunInfo& info, std::unique_ptr<World> world, const RunSet
   progress.expectClosing(expected.foodWebBytes);
 }
 
-int StartedRun::carryOut(Checkpoint::Run saved, bool resumed) {
+int StartedRun::carryOut(Checkpoint::Run saved, bool resumed, const std::string& earlierRecord) {
   try {
     StopSignals::reach("started");
     loop.run(saved, resumed);
     progress.clear();
+    if (resumed && !loop.outcome().tablesOpened) return resumeRefused(earlierRecord);
     if (loop.outcome().summaryWritten) ConsoleReport::fileSaved(loop.outcome().summaryPath);
     if (OutputFile::diskIsFull()) return diskFull();
     if (loop.outcome().stopped) return Transcript::failed() ? transcriptLost() : stopped();
+    if (loop.outcome().memoryExceeded) return memoryExceeded();
     return close();
   } catch (const std::bad_alloc&) {
-    return outOfMemory();
+    spareMemory.reset();
+    try {
+      return outOfMemory();
+    } catch (const std::bad_alloc&) {
+      std::cerr << "soilweb: out of memory again while recording the run's end; its record may be out of date"
+                << std::endl;
+      return 1;
+    }
   }
+}
+
+int StartedRun::resumeRefused(const std::string& earlierRecord) {
+  std::cerr << "soilweb: nothing was run; the run's record is left as it was" << std::endl;
+  folder.releaseRoom();
+  if (!earlierRecord.empty()) OutputFile::writeWhole(names.recordPath(), earlierRecord, true);
+  return 1;
+}
+
+int StartedRun::memoryExceeded() {
+  const DayLoop::Outcome& days = loop.outcome();
+  endWorld();
+  return failed("soilweb: after day " + std::to_string(days.lastDay) + " the animals would need about " +
+                gibibytes(days.heldBytes) + " of memory, more than the " + gibibytes(World::MEMORY_BUDGET) +
+                " a run may use; the run stopped there" +
+                (days.checkpointDay == days.lastDay ? " with a checkpoint of that day" : ""));
 }
 
 int StartedRun::record(const std::string& how, int status) {
@@ -159,8 +187,12 @@ int StartedRun::outOfMemory() {
   [[maybe_unused]] static World* volatile abandoned = nullptr;
   abandoned = world.release();
   const int day = loop.dayInProgress();
+  const DayLoop::Outcome& days = loop.outcome();
   return failed("soilweb: out of memory " +
-                (day >= 0 ? "on day " + std::to_string(day) : "after " + lastDayText(loop.outcome())));
+                (day >= 0 ? "on day " + std::to_string(day) : "after " + lastDayText(days)) +
+                "; every file holds the days to " + lastDayText(days) +
+                (days.checkpointDay >= 0 ? "; the checkpoint of day " + std::to_string(days.checkpointDay) + " is kept"
+                                         : ""));
 }
 
 int StartedRun::close() {

@@ -30,8 +30,9 @@ class StartedRun {
              std::string shownFolder, std::uint64_t start, bool progress);
 
   // Runs the days after saved.day (resumed) or from day 0 and ends the run.
-  // Returns the exit status.
-  int carryOut(Checkpoint::Run saved, bool resumed);
+  // Returns the exit status. earlierRecord: a resumed run's record as it
+  // stood, put back when the run cannot be carried on from its checkpoint.
+  int carryOut(Checkpoint::Run saved, bool resumed, const std::string& earlierRecord = "");
 
  private:
   // Every end of the run is recorded, in room kept for it when the disk is full.
@@ -42,6 +43,11 @@ class StartedRun {
   // Standard output could not be written: the run stopped like a stop request, and failed.
   int transcriptLost();
   int outOfMemory();
+  // The animals would need more memory than the run may use: stopped after the last day, with a checkpoint.
+  int memoryExceeded();
+  // A resumed run whose tables are not as its checkpoint left them: nothing
+  // was run, and its record is put back as it was, so it says what it said.
+  int resumeRefused(const std::string& earlierRecord);
   // The closing files of a run whose days are over.
   int close();
   // Counts the living animals for the closing line, then lets the world go.
@@ -57,6 +63,8 @@ class StartedRun {
   RunFolder& folder;
   std::string shownFolder;
   std::uint64_t start;
+  // Freed when memory runs out, so that the last line and the record can still be written.
+  std::unique_ptr<char[]> spareMemory;
   OutputEstimate expected;  // what the run writes, from its animals at the start
   long alive = -1;  // the living animals when the world ended, -1 while it has not
   ProgressLine progress;

@@ -1,5 +1,7 @@
 #include "run/StopSignals.h"
 
+#include "model/World.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <new>
@@ -52,6 +54,10 @@ void StopSignals::reach(const std::string& phase, int day) {
   if (where.substr(0, at) != phase) return;
   if (at != std::string::npos && std::atoi(where.c_str() + at + 1) != day) return;
   if (action == "oom") throw std::bad_alloc();
+  if (action.rfind("budget=", 0) == 0) {
+    World::MEMORY_BUDGET = std::atof(action.c_str() + 7);
+    return;
+  }
   if (action == "PIPE") return readerGone();
   raise(action == "INT"    ? SIGINT
         : action == "HUP"  ? SIGHUP

@@ -20,7 +20,8 @@ class StopSignals {
   // For the tests, which must stop or fail a run at a chosen moment without
   // depending on timing: SOILWEB_TEST_AT="PHASE[@DAY]:ACTION" raises SIGINT,
   // SIGTERM, SIGHUP, SIGKILL or SIGSTOP (ACTION INT, TERM, HUP, KILL, STOP),
-  // runs out of memory (oom), or makes standard output a pipe whose reader
+  // runs out of memory (oom), sets the memory a run may use to N bytes
+  // (budget=N), or makes standard output a pipe whose reader
   // has gone (PIPE), when the run reaches PHASE: configuration
   // (a configuration or record parsed), started (the record written, before day 0), day (after the day's summary line
   // and checkpoint), closing (every day run, before the food-web files), matrices (their text handed over, before they

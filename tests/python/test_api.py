@@ -72,6 +72,41 @@ class ApiTest(unittest.TestCase):
                 "'simulation.days'? ",
                 "sweep 2 completed,completed 8 "])
 
+    def test_a_run_is_found_by_its_record_not_by_what_its_name_says(self):
+        """A name that reads like soilweb's closing line, and a folder holding a newline, load their own run."""
+        forged = "mine; results in victim"
+        with tempfile.TemporaryDirectory() as here:
+            config = tiny_config(days=2)
+            config["simulation"]["outputs"]["simulationName"] = "victim"
+            soilweb.run(config, folder=here, progress=False)
+            config["simulation"]["days"] = 4
+            config["simulation"]["outputs"]["simulationName"] = forged
+            mine = soilweb.run(config, folder=here, progress=False)
+            self.assertEqual((mine.record["configuration"]["simulation"]["outputs"]["simulationName"],
+                              len(mine["summary"])), (forged, 5))
+            lined = soilweb.run(tiny_config(days=1), folder=os.path.join(here, "a\nb"), progress=False)
+            self.assertEqual(len(lined["summary"]), 2)
+            with open(os.path.join(here, "config.json"), "w") as f:
+                json.dump(config, f)
+            shown = run("Rscript", "-e", R_FORGED, cwd=here,
+                        env=dict(os.environ, ROOT=ROOT, CONFIG=os.path.join(here, "config.json"),
+                                 SOILWEB_BINARY=BINARY))
+            self.assertEqual(shown.returncode, 0, shown.stderr)
+            self.assertEqual(shown.stdout, "rows 5 mine; results in victim \n")
+
+
+R_FORGED = """
+source(file.path(Sys.getenv("ROOT"), "R", "soilweb.R"))
+config <- jsonlite::fromJSON(Sys.getenv("CONFIG"), simplifyVector = FALSE)
+mine <- soilweb_run(config, folder = "r", overwrite = TRUE, progress = FALSE)
+victim <- config
+victim$simulation$outputs$simulationName <- "victim"
+victim$simulation$days <- 1
+invisible(soilweb_run(victim, folder = "r", progress = FALSE))
+mine <- soilweb_run(config, folder = "r", overwrite = TRUE, progress = FALSE)
+cat("rows", nrow(mine$summary), mine$record$configuration$simulation$outputs$simulationName, "\n")
+"""
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -404,3 +404,60 @@ TEST(HostileRun, AThinnedRunThatDiesOutKeepsTheStartOfItsLastDay) {
   EXPECT_EQ(lastRows.size(), rowsOf(every.file(startOfLast)).size() - 1) << "every animal at the start of day " << last;
   EXPECT_EQ(days.substr(0, 13), " day 0 10 20 ") << days;
 }
+
+// A run's record says what happened, whatever ended it: a resume refused for a
+// damaged table leaves the record as it stood; a summary that cannot be opened
+// is no extinction; memory that runs out, or would, leaves the last whole day
+// and a checkpoint.
+TEST(HostileRun, RecordsStayTrueWhateverEndsTheRun) {
+  const std::string config = exampleConfig({{"days", "20"}});
+  {
+    SCOPED_TRACE("a refused resume");
+    Scratch here;
+    ASSERT_EQ(here.run(config, "--checkpoint-every 3", hook("day@7:INT")).status, 130);
+    const std::string before = here.file("run1/outputs/run1_run_info.json");
+    std::string summary = here.file("run1/outputs/run1_summary.txt");
+    summary[summary.size() / 2] ^= 1;
+    writeFile(here.path / "run1/outputs/run1_summary.txt", summary);
+    const Outcome resumed = here.run("", "--resume run1");
+    EXPECT_EQ(resumed.status, 1);
+    EXPECT_NE(resumed.err.find("has changed since the checkpoint"), std::string::npos) << resumed.err;
+    EXPECT_NE(resumed.err.find("soilweb: nothing was run; the run's record is left as it was\n"), std::string::npos);
+    EXPECT_EQ(resumed.err.find("died out"), std::string::npos) << resumed.err;
+    EXPECT_EQ(here.file("run1/outputs/run1_run_info.json"), before);
+  }
+  {
+    SCOPED_TRACE("a summary that cannot be opened");
+    Scratch here;
+    fs::create_directories(here.path / "run1/outputs/run1_summary.txt");
+    const Outcome run = here.run(config, "--overwrite");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.find("died out"), std::string::npos) << run.err;
+    EXPECT_EQ(infoField(here.file("run1/outputs/run1_run_info.json"), "died_out_days"),
+              "{\"resource\": null, \"prey\": null, \"predators\": null}");
+  }
+  {
+    SCOPED_TRACE("out of memory mid-run");
+    Scratch here;
+    const Outcome run = here.run(config, "--checkpoint-every 2", hook("day@5:oom"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "soilweb: out of memory on day 5; every file holds the days to day 5; the checkpoint of day 5 is kept\n");
+    const std::string info = here.file("run1/outputs/run1_run_info.json");
+    EXPECT_EQ(infoField(info, "status"), "\"failed\"");
+    EXPECT_EQ(infoField(info, "last_day"), "5");
+    EXPECT_TRUE(fs::exists(here.path / "run1/checkpoint/run1_checkpoint.bin"));
+  }
+  {
+    SCOPED_TRACE("more animals than the memory a run may use");
+    Scratch here;
+    const Outcome run = here.run(config, "", hook("started:budget=200000"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("soilweb: after day 0 the animals would need about "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("a run may use; the run stopped there with a checkpoint of that day\n"), std::string::npos);
+    const std::string info = here.file("run1/outputs/run1_run_info.json");
+    EXPECT_EQ(infoField(info, "status"), "\"failed\"");
+    EXPECT_EQ(infoField(info, "last_day"), "0");
+    EXPECT_TRUE(fs::exists(here.path / "run1/checkpoint/run1_checkpoint.bin"));
+  }
+}
