@@ -61,7 +61,7 @@ struct Outcome {
 // is split from what came before it.
 inline void splitClosingLine(const std::string& err, Outcome& result) {
   static const std::regex closing(
-      "soilweb: (completed|extinct \\([^)]*\\)|stopped by SIG[A-Z]+|failed)"
+      "soilweb: (completed|extinct \\([^)]*\\)|stopped by SIG[A-Z]+|failed)( with non-finite values)?"
       "( \\(SIG[A-Z]+ came after the last day: the closing files were finished\\))?: [^\n]*\n$");
   const std::size_t start = err.empty() ? 0 : err.rfind('\n', err.size() - 2) + 1;
   result.err = err;

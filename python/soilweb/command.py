@@ -2,6 +2,8 @@
 exit status 1, never a traceback."""
 import sys
 
+from .safe import Unreadable
+
 
 class Refused(Exception):
     """A problem the user can mend: reported in one line, exit status 1."""
@@ -15,7 +17,7 @@ def run_command(name, main):
     """Runs a command's main, reporting what the user can mend as "NAME: message"."""
     try:
         main()
-    except Refused as e:
+    except (Refused, Unreadable) as e:
         print(f"{name}: {e}", file=sys.stderr)
         sys.exit(1)
     except KeyboardInterrupt:

@@ -26,21 +26,23 @@ import json
 import os
 import re
 import warnings
+import zlib
 from collections.abc import Mapping
 
 import numpy as np
 import pandas as pd
 
 from . import schema
+from .safe import RECORD_MOST_READ, Unreadable, check_file, check_folder, read_json
 from .schema import FATES, STAGES, TABLES, TRAIT_COLUMNS
 
 OUTPUTS = schema.folder_of("summary")
 
 
 def _existing(path):
-    """path, or path + ".gz", whichever exists; None when neither does."""
+    """path, or path + ".gz", whichever exists; None when neither does. A link or a FIFO there is refused."""
     for candidate in (path, path + ".gz"):
-        if os.path.exists(candidate):
+        if check_file(candidate):
             return candidate
     return None
 
@@ -95,14 +97,13 @@ class Run(Mapping):
         self.dead = dead
         self.folder = os.path.normpath(folder)
         self.name = os.path.basename(self.folder)
-        if not os.path.isdir(os.path.join(self.folder, OUTPUTS)):
+        if not check_folder(os.path.join(self.folder, OUTPUTS)):
             raise FileNotFoundError(f"{folder} is not a soilweb run's folder (it has no {OUTPUTS}/)")
         self._tables = {}
         record = os.path.join(self.folder, OUTPUTS, f"{self.name}_{schema.file_name('record')}")
-        self.record = {}
-        if os.path.exists(record):
-            with open(record) as f:
-                self.record = json.load(f)
+        self.record = read_json(record, "run's record", RECORD_MOST_READ) if check_file(record) else {}
+        if not isinstance(self.record, dict):
+            raise Unreadable(f"{record} is not a run's record (not a JSON object)")
 
     def __getitem__(self, table):
         if table == "record":
@@ -322,9 +323,13 @@ class Sweep(Mapping):
 
     def __init__(self, folder):
         self.folder = os.path.normpath(folder)
-        with open(os.path.join(self.folder, "sweep.json")) as f:
-            self.sweep = json.load(f)
-        self.keys = list(self.sweep["grid"])
+        path = os.path.join(self.folder, "sweep.json")
+        if not check_file(path):
+            raise FileNotFoundError(f"{folder} is not a sweep's folder (it has no sweep.json)")
+        self.sweep = read_json(path, "sweep record")
+        _check_sweep_record(self.sweep, path)
+        # The swept keys, in the grid's order (keys() is the mapping's: the table names).
+        self.parameters = list(self.sweep["grid"])
         self.runs = []
         seen = {}
         for run in self.sweep["runs"]:
@@ -333,15 +338,25 @@ class Sweep(Mapping):
             self.runs.append({"run": run["run"], "replicate": seen[point], "seed": run["seed"],
                               "parameters": run["parameters"], "point": run.get("point")})
         self._tables = {}
+        self.excluded = set()  # runs left out of the stacked tables (collect found them damaged)
+        self.damaged = {}  # run -> why one of its tables could not be read while stacking
+
+    def exclude(self, name):
+        """Leaves a run out of the stacked tables (and its record row as it is)."""
+        self.excluded.add(name)
+        self._tables.clear()
 
     def run(self, name):
-        """One run's tables; None when it has no folder yet."""
+        """One run's tables; None when it has no folder yet. A link or anything but a folder where the run's
+        folders go is refused (Unreadable)."""
         folder = os.path.join(self.folder, "runs", name, name)
-        return Run(folder) if os.path.isdir(os.path.join(folder, OUTPUTS)) else None
+        if not check_folder(os.path.dirname(folder)) or not check_folder(folder):
+            return None
+        return Run(folder) if check_folder(os.path.join(folder, OUTPUTS)) else None
 
     def _columns(self, run):
         columns = {"run": run["run"], "replicate": run["replicate"]}
-        for key in self.keys:
+        for key in self.parameters:
             value = run["parameters"][key]
             columns[key] = value if isinstance(value, (int, float, str)) else json.dumps(value)
         return columns
@@ -366,9 +381,16 @@ class Sweep(Mapping):
                     row[f"{what}_died_out_day"] = day
                 frames.append(pd.DataFrame([row]))
                 continue
-            if tables is None or tables.record.get("status") not in ("completed", "extinct"):
+            if tables is None or tables.record.get("status") not in ("completed", "extinct") or \
+                    run["run"] in self.excluded:
                 continue
-            frame = tables[table]
+            try:
+                frame = tables[table]
+            except (OSError, EOFError, ValueError, zlib.error, pd.errors.ParserError) as e:
+                # A damaged table leaves its run out, said once, never the whole sweep unread.
+                self.damaged.setdefault(run["run"], damage_of(e))
+                warnings.warn(f"{run['run']}: its {table} table cannot be read ({damage_of(e)}); left out")
+                continue
             if frame is None or frame.empty:  # an empty table would make every column text
                 continue
             frame = frame.copy()
@@ -382,6 +404,40 @@ class Sweep(Mapping):
 
     def __len__(self):
         return len(TABLES) + 1
+
+
+def damage_of(error):
+    """A read error of a damaged table, in a few words."""
+    text = str(error).splitlines()[0] if str(error) else ""
+    return f"{type(error).__name__}: {text}" if text else type(error).__name__
+
+
+def _check_sweep_record(sweep, path):
+    """Refuses a sweep.json that is not one soilweb-sweep wrote: its grid, its runs (each with a run name of
+    its own, a seed and a value of every swept key)."""
+    def wrong(why):
+        raise Unreadable(f"{path} is not a sweep's record: {why}")
+    if not isinstance(sweep, dict):
+        wrong("not a JSON object")
+    grid, runs = sweep.get("grid"), sweep.get("runs")
+    if not isinstance(grid, dict) or not grid:
+        wrong("it has no grid of swept keys")
+    if not isinstance(runs, list):
+        wrong("it has no list of runs")
+    names = set()
+    for run in runs:
+        if not isinstance(run, dict) or not isinstance(run.get("run"), str) or "seed" not in run or \
+                not isinstance(run.get("parameters"), dict):
+            wrong("a run without its name, seed or parameters")
+        name = run["run"]
+        if not re.fullmatch(r"[A-Za-z0-9][A-Za-z0-9._-]*", name):
+            wrong(f"the run name {name!r} is not a folder name soilweb-sweep makes")
+        if name in names:
+            wrong(f"{name} is listed twice")
+        names.add(name)
+        missing = [key for key in grid if key not in run["parameters"]]
+        if missing:
+            wrong(f"{name} has no value of {missing[0]}")
 
 
 def died_out_days(record):

@@ -6,6 +6,7 @@
 #include <boost/property_tree/json_parser.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -331,8 +332,17 @@ Tree valueOf(const std::string& value) {
     return Tree(value);
   }
 }
+// "nan", "inf", "infinity", with a sign or not, in any case.
+bool namesNonFinite(std::string t) {
+  if (!t.empty() && (t[0] == '-' || t[0] == '+')) t.erase(0, 1);
+  for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return t == "nan" || t == "inf" || t == "infinity";
+}
+
 // The value of a --set for key: a key read as a number takes only a number,
-// whole ("2o0" is not read as 2, as it would be in the file).
+// whole ("2o0" is not read as 2, as it would be in the file). A non-finite
+// word goes in as the text it is, to be read (and warned about) as the same
+// text in the file would be.
 Tree checkedValue(const std::string& key, const std::string& value) {
   Tree parsed = valueOf(value);
   const std::string type = ConfigurationKeys::typeOf(key);
@@ -340,6 +350,7 @@ Tree checkedValue(const std::string& key, const std::string& value) {
   const bool real = type == "lenient real" || type == "strict real";
   if (!whole && !real) return parsed;
   const std::string t = trimmed(parsed.data());
+  if (parsed.empty() && namesNonFinite(t)) return parsed;
   if (!parsed.empty() || (whole ? !isDecimalInteger(t, true) : !isWhollyReal(t)))
     throw Configuration::Error("--set " + key + "=" + value + ": the key takes " +
                                (whole ? "a whole number" : "a number") + ", got '" + value + "'");

@@ -1,5 +1,7 @@
 #include "core/GlobalFunctions.h"
 
+#include <atomic>
+
 #include <sys/time.h>
 
 #include <algorithm>
@@ -207,8 +209,18 @@ char* writeSixDigits(char* at, bool negative, long long rounded, int exponent) {
 // Fast path: six digits by scaling (see sixDigits); zero, subnormals,
 // infinities, NaN, the far ends of the range and near-ties take the exact
 // conversion.
+namespace {
+// Counted where they are written, so that a run notices them without scanning what it writes.
+std::atomic<std::uint64_t> nonFiniteWritten{0};
+}  // namespace
+
+std::uint64_t nonFiniteNumbersWritten() { return nonFiniteWritten.load(std::memory_order_relaxed); }
+
 char* writeDouble(char* at, double x) {
-  if (!std::isnormal(x)) return writeDoubleExactly(at, x);
+  if (!std::isnormal(x)) {
+    if (!std::isfinite(x)) nonFiniteWritten.fetch_add(1, std::memory_order_relaxed);
+    return writeDoubleExactly(at, x);
+  }
   const double magnitude = std::fabs(x);
   if (magnitude < 1e6 && x == std::trunc(x)) return writeInt(at, static_cast<long long>(x));  // "%g" of 42.0 is "42"
   int exponent = 0;

@@ -62,6 +62,8 @@ std::string jsonQuoted(const std::string& text);
 // The same two, written at a position with room for 32 characters; return the
 // end of what they wrote.
 char* writeDouble(char* at, double x);
+// How many numbers that are not finite (inf, nan) the two have written so far, in all.
+std::uint64_t nonFiniteNumbersWritten();
 char* writeInt(char* at, long long n);
 
 }  // namespace soilweb

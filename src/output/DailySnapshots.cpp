@@ -126,7 +126,12 @@ void DailySnapshots::writeAnimals(const std::vector<std::unique_ptr<Cell>>& cell
   const int kind = selector == 0 ? ANIMALS_START : ANIMALS_END;
   if (provisional && choice.tables) mark(*tables[ANIMALS_START]);
   const bool reused = selector == 0 && lastIsCurrent && day == lastEndDay + 1;
-  if (!reused && !buildAnimals(cells, day, kind)) {
+  const std::uint64_t marked = NonFiniteValues::mark();
+  const bool built = reused || buildAnimals(cells, day, kind);
+  if (NonFiniteValues::writtenSince(marked))
+    noteNonFinite(built ? lastAnimals.get() : nullptr, ResultSchema::header("animals_end"), "the animal snapshots",
+                  day);
+  if (!built) {
     lastIsCurrent = false;  // written as it was built; nothing is kept
     return;
   }
@@ -231,16 +236,26 @@ void DailySnapshots::deadPurged() {
   lastDeadLines.clear();
 }
 
+void DailySnapshots::noteNonFinite(const std::string* text, const std::string& header, const char* file, int day) {
+  if (text)
+    nonFinite.noteFirstIn(*text, header, file, day);
+  else  // streamed as it was built: the text is no longer at hand
+    nonFinite.noteSomewhere(file, day);
+}
+
 void DailySnapshots::writeCells(const std::vector<std::unique_ptr<Cell>>& cells, int day) {
   if (!isDue(choice.cells, day)) return;
   const std::string path = RunLayout::cellsPath(runName, day);
   auto text = std::make_shared<std::string>();
   long preys = 0, predators = 0;
+  const std::uint64_t marked = NonFiniteValues::mark();
   for (const auto& cell : cells) {
     AnimalSnapshot::appendCell(*cell, *text);
     preys += cell->getNumberOfActivePreys();
     predators += cell->getNumberOfActivePredators();
   }
+  if (NonFiniteValues::writtenSince(marked))
+    noteNonFinite(text.get(), ResultSchema::header("cells"), "the cell snapshots", day);
   if (choice.tables) {
     appendRows(CELLS, day, *text, false);  // the totals follow from the rows
     return;

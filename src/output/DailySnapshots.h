@@ -12,6 +12,8 @@
 // the run's outputs for the whole run.
 #pragma once
 
+#include "output/NonFiniteValues.h"
+
 #include "output/AnimalSnapshot.h"
 #include "output/OutputFile.h"
 
@@ -63,6 +65,8 @@ class DailySnapshots {
   // Whether a file written at once (not in the background) failed; each
   // failure has been reported on standard error.
   bool hasFailed() const { return failed; }
+  // Where the snapshots first held a number that is not finite.
+  const NonFiniteValues& nonFiniteValues() const { return nonFinite; }
 
   // The tables layout: the length of each table (animals at the start of the
   // day, at its end, cells; 0 for a kind not written).
@@ -94,7 +98,11 @@ class DailySnapshots {
   void mark(OutputFile& table);
   void cutBack(OutputFile& table);
 
+  // Notes where the text just made for kind first holds a number that is not finite.
+  void noteNonFinite(const std::string* text, const std::string& header, const char* file, int day);
+
   std::string runName;
+  NonFiniteValues nonFinite;
   int lastDay;
   std::size_t heldBytes;
   bool keepLines = true;  // false once a file was too large to hold: no text is kept from then on

@@ -52,6 +52,7 @@ class RunOutputs : public DayObserver {
   bool commitTables() { return snapshots.commitTables(); }
   // A snapshot file written at once failed; each failure has been reported on standard error.
   bool hasOutputFailed() const { return snapshots.hasFailed(); }
+  const NonFiniteValues& snapshotNonFiniteValues() const { return snapshots.nonFiniteValues(); }
 
   void dayStarted(const World&, int day) override;
   void dayEnded(const World&, int day) override;

@@ -14,13 +14,15 @@
 namespace soilweb {
 
 DayLoop::DayLoop(World& world, RunOutputs& outputs, const RunSettings& settings, BackgroundWriter& writer,
-                 std::function<bool()> stopRequested, std::function<void(int)> dayDone)
+                 std::function<bool()> stopRequested, std::function<void(int)> dayDone,
+                 std::function<bool(const std::string&)> nonFiniteFound)
     : world(world),
       outputs(outputs),
       settings(settings),
       writer(writer),
       stopRequested(std::move(stopRequested)),
-      dayDone(std::move(dayDone)) {}
+      dayDone(std::move(dayDone)),
+      nonFiniteFound(std::move(nonFiniteFound)) {}
 
 DayLoop::~DayLoop() = default;
 
@@ -80,7 +82,8 @@ void DayLoop::runDays() {
   const int firstDay = result.lastDay + 1;
   if (firstDay == 0) noteWhatIsGone(-1);
   for (int day = firstDay; day <= World::DAYS && !stopRequested() && !OutputFile::diskIsFull() &&
-                           !writer.hasFailed() && !result.memoryExceeded;
+                           !writer.hasFailed() && !result.memoryExceeded &&
+                           !result.nonFiniteRefused;
        ++day) {
     result.diedOut = world.whatDiedOut();
     if (!result.diedOut.empty()) break;
@@ -88,11 +91,15 @@ void DayLoop::runDays() {
     world.runNextDay(day);
     for (const DailyTable& table : tables) {
       std::string lines;
+      const std::uint64_t marked = NonFiniteValues::mark();
       (outputs.*table.lines)(lines, day);
+      if (NonFiniteValues::writtenSince(marked))
+        tablesNonFinite.noteFirstIn(lines, table.header, table.file->finalPath(), day);
       writer.append(*table.file, std::move(lines), day);  // flushed at once: users watch the tables grow
     }
     result.lastDay = day;
     ++result.daysRun;
+    checkNonFinite();
     noteWhatIsGone(day);
     if (settings.purge == 1) world.purgeDeadAnimalsAlongCells();
     if (settings.checkpointEvery > 0 && (day + 1) % settings.checkpointEvery == 0 && day < World::DAYS) checkpoint(day);
@@ -115,6 +122,16 @@ void DayLoop::runDays() {
   const bool lastDayKept = result.lastDay < 0 || result.checkpointDay == result.lastDay;
   if (!writeFailed && !lastDayKept && (result.stopped || result.memoryExceeded || settings.checkpointEvery > 0))
     checkpoint(result.lastDay);
+}
+
+void DayLoop::checkNonFinite() {
+  if (!result.nonFinite.empty()) return;
+  const NonFiniteValues& snapshots = outputs.snapshotNonFiniteValues();
+  const NonFiniteValues* first = &tablesNonFinite;
+  if (!first->found() || (snapshots.found() && snapshots.firstDay() < first->firstDay())) first = &snapshots;
+  if (!first->found()) return;
+  result.nonFinite = first->where();
+  result.nonFiniteRefused = nonFiniteFound && nonFiniteFound(result.nonFinite);
 }
 
 void DayLoop::noteWhatIsGone(int day) {

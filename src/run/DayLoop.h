@@ -10,6 +10,7 @@
 // test drives it with a world and a scratch folder.
 #pragma once
 
+#include "output/NonFiniteValues.h"
 #include "run/Checkpoint.h"
 #include "run/RunSettings.h"
 
@@ -39,6 +40,10 @@ class DayLoop {
     // The animals held after lastDay would need more than World::MEMORY_BUDGET: the run stopped there.
     bool memoryExceeded = false;
     double heldBytes = 0;  // what they would need, when memoryExceeded
+    // Where a number that is not finite was first written ("" when none was),
+    // and whether the run stopped at that day for it (--strict).
+    std::string nonFinite;
+    bool nonFiniteRefused = false;
     int lastDay = -1;        // the last day that ran, in this process or before the checkpoint resumed
     int daysRun = 0;         // in this process
     int checkpointDay = -1;  // the day of the newest checkpoint, -1 when there is none
@@ -48,9 +53,12 @@ class DayLoop {
     std::string summaryPath;  // the summary's final name
   };
 
-  // stopRequested is asked before each day; dayDone is told of each day run.
+  // stopRequested is asked before each day; dayDone is told of each day run;
+  // nonFiniteFound is told where a number that is not finite was first
+  // written, and says whether the run stops after that day.
   DayLoop(World& world, RunOutputs& outputs, const RunSettings& settings, BackgroundWriter& writer,
-          std::function<bool()> stopRequested, std::function<void(int)> dayDone = {});
+          std::function<bool()> stopRequested, std::function<void(int)> dayDone = {},
+          std::function<bool(const std::string&)> nonFiniteFound = {});
   ~DayLoop();
 
   // Runs the days after saved.day (a resumed run: its summary and trait
@@ -75,6 +83,8 @@ class DayLoop {
   void runDays();
   // Notes what is found gone after day (-1: at the start) for the first time.
   void noteWhatIsGone(int day);
+  // Tells of the first number that is not finite in the day's lines or snapshots.
+  void checkNonFinite();
   // Writes a checkpoint of day once the tables hold its lines.
   void checkpoint(int day);
 
@@ -84,6 +94,8 @@ class DayLoop {
   BackgroundWriter& writer;
   std::function<bool()> stopRequested;
   std::function<void(int)> dayDone;
+  std::function<bool(const std::string&)> nonFiniteFound;
+  NonFiniteValues tablesNonFinite;  // of the daily tables
   Checkpoint::Run state;  // what the next checkpoint records besides the world
   std::vector<DailyTable> tables;
   Outcome result;

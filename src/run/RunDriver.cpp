@@ -406,7 +406,7 @@ int RunDriver::runOrRefuse(const RunOptions& options) {
     std::cout << "Resuming from the checkpoint of day " << saved.day << std::endl;
   }
   StartedRun started(info, std::move(world), names, *folder, placement.shown(names.simulation), start,
-                     options.progress);
+                     options.progress, options.strict);
   return started.carryOut(saved, info.resumedFromDay >= 0, earlierRecord);
 }
 

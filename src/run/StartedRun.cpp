@@ -63,13 +63,14 @@ void noteStop(const DayLoop::Outcome& loop, const std::string& runFolder) {
 }  // namespace
 
 StartedRun::StartedRun(RunInfo& info, std::unique_ptr<World> world, const RunSettings& names, RunFolder& folder,
-                       std::string shownFolder, std::uint64_t start, bool showProgress)
+                       std::string shownFolder, std::uint64_t start, bool showProgress, bool strict)
     : info(info),
       world(std::move(world)),
       names(names),
       folder(folder),
       shownFolder(std::move(shownFolder)),
       start(start),
+      strict(strict),
       spareMemory(new char[SPARE_MEMORY]),
       expected(OutputEstimate::of(names, *this->world)),
       progress(std::cerr, showProgress, isatty(STDOUT_FILENO) == 1, World::DAYS,
@@ -80,7 +81,8 @@ StartedRun::StartedRun(RunInfo& info, std::unique_ptr<World> world, const RunSet
           [this](int day) {
             progress.dayRun(*this->world, day);
             StopSignals::reach("day", day);
-          }) {
+          },
+          [this](const std::string& where) { return nonFiniteFound(where); }) {
   this->world->observe(&outputs);
   this->world->observe(&progress, true);  // takes its line away before the transcript writes
   progress.expectClosing(expected.foodWebBytes);
@@ -96,6 +98,11 @@ int StartedRun::carryOut(Checkpoint::Run saved, bool resumed, const std::string&
     if (OutputFile::diskIsFull()) return diskFull();
     if (loop.outcome().stopped) return Transcript::failed() ? transcriptLost() : stopped();
     if (loop.outcome().memoryExceeded) return memoryExceeded();
+    if (loop.outcome().nonFiniteRefused) {
+      endWorld();
+      return failed("soilweb: error (--strict): numbers that are not finite (nan or inf) in the results, first on " +
+                    loop.outcome().nonFinite + "; the run stopped after that day");
+    }
     return close();
   } catch (const std::bad_alloc&) {
     spareMemory.reset();
@@ -107,6 +114,15 @@ int StartedRun::carryOut(Checkpoint::Run saved, bool resumed, const std::string&
       return 1;
     }
   }
+}
+
+bool StartedRun::nonFiniteFound(const std::string& where) {
+  const std::string warning = "numbers that are not finite (nan or inf) in the results, first on " + where;
+  progress.clear();
+  if (strict) return true;
+  std::cerr << "soilweb: warning: " << warning << std::endl;
+  info.warnings.push_back(warning);
+  return false;
 }
 
 int StartedRun::resumeRefused(const std::string& earlierRecord) {
@@ -133,6 +149,7 @@ int StartedRun::record(const std::string& how, int status) {
   std::string said = how == "extinct"   ? "extinct (" + whatDiedOut(days) + ")"
                      : how == "stopped" ? "stopped by " + info.signal
                                         : how;
+  if (!days.nonFinite.empty() && !days.nonFiniteRefused) said += " with non-finite values";
   // A stop that came once every day had run did not stop the run: the closing line says so.
   if (how != "stopped" && StopSignals::received())
     said += std::string(" (") + StopSignals::name(StopSignals::received()) +
@@ -189,8 +206,8 @@ int StartedRun::outOfMemory() {
   const int day = loop.dayInProgress();
   const DayLoop::Outcome& days = loop.outcome();
   return failed("soilweb: out of memory " +
-                (day >= 0 ? "on day " + std::to_string(day) : "after " + lastDayText(days)) +
-                "; every file holds the days to " + lastDayText(days) +
+                (day >= 0 ? "on day " + std::to_string(day) + "; every file holds the days to " + lastDayText(days)
+                          : "after " + lastDayText(days)) +
                 (days.checkpointDay >= 0 ? "; the checkpoint of day " + std::to_string(days.checkpointDay) + " is kept"
                                          : ""));
 }

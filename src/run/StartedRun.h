@@ -25,9 +25,10 @@ class World;
 class StartedRun {
  public:
   // shownFolder: the run's folder as the user named it; start: when the
-  // process started; progress: show the progress line on standard error.
+  // process started; progress: show the progress line on standard error;
+  // strict: a number that is not finite in the results ends the run.
   StartedRun(RunInfo& info, std::unique_ptr<World> world, const RunSettings& names, RunFolder& folder,
-             std::string shownFolder, std::uint64_t start, bool progress);
+             std::string shownFolder, std::uint64_t start, bool progress, bool strict);
 
   // Runs the days after saved.day (resumed) or from day 0 and ends the run.
   // Returns the exit status. earlierRecord: a resumed run's record as it
@@ -45,6 +46,8 @@ class StartedRun {
   int outOfMemory();
   // The animals would need more memory than the run may use: stopped after the last day, with a checkpoint.
   int memoryExceeded();
+  // Warns of the first number that is not finite in the results; true when that ends the run (--strict).
+  bool nonFiniteFound(const std::string& where);
   // A resumed run whose tables are not as its checkpoint left them: nothing
   // was run, and its record is put back as it was, so it says what it said.
   int resumeRefused(const std::string& earlierRecord);
@@ -63,6 +66,7 @@ class StartedRun {
   RunFolder& folder;
   std::string shownFolder;
   std::uint64_t start;
+  bool strict;
   // Freed when memory runs out, so that the last line and the record can still be written.
   std::unique_ptr<char[]> spareMemory;
   OutputEstimate expected;  // what the run writes, from its animals at the start

@@ -53,6 +53,18 @@ class PlotTest(unittest.TestCase):
             self.assertEqual(wrong.returncode, 1)
             self.assertIn("unknown trait column(s): wings", wrong.stderr)
 
+    def test_a_run_with_non_finite_values_is_marked(self):
+        with tempfile.TemporaryDirectory() as here:
+            config = tiny_config(days=3)
+            config["world"]["soil"]["rateForMaxFungiBiomass"] = 1e308
+            with open(os.path.join(here, "run_params"), "w") as f:
+                json.dump(config, f)
+            self.assertEqual(run(BINARY, cwd=here).returncode, 0)
+            done = run(PLOT, "example", "--dpi", "30", cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertIn("soilweb-plot: warning: example: numbers that are not finite (nan or inf) in the results, "
+                          "first on day 0, column BIOMASS", done.stderr)
+
     def report_of(self, here, config):
         """Runs config in here and draws its report; the report page's path."""
         with open(os.path.join(here, "run_params"), "w") as f:

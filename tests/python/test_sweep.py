@@ -324,5 +324,158 @@ class ClusterTest(unittest.TestCase):
                 self.assertEqual(f.read().count("\n"), 1)  # the header only
 
 
+class SweepFolderTest(unittest.TestCase):
+    """A sweep owns its folder: links, FIFOs and edited records are refused or reported, never followed,
+    waited on or believed; a damaged run is redone or reported, and the others still collected."""
+
+    def prepare(self, here, grid=None, replicates=1, out="out"):
+        for name, content in (("base.json", tiny_config(days=2)),
+                              ("grid.json", grid or {"simulation.temperature": [15, 25]})):
+            with open(os.path.join(here, name), "w") as f:
+                json.dump(content, f)
+        return run(SWEEP, "prepare", "base.json", "grid.json", out, "--replicates", str(replicates), "--seed", "3",
+                   "--binary", BINARY, cwd=here)
+
+    def sweep_run(self, here, *extra, out="out"):
+        return run(SWEEP, "run", "base.json", "grid.json", out, "--seed", "3", "--jobs", "2", "--binary", BINARY,
+                   *extra, cwd=here)
+
+    def test_links_and_fifos_in_a_sweep_are_refused_naming_them(self):
+        with tempfile.TemporaryDirectory() as here:
+            self.assertEqual(self.prepare(here).returncode, 0)
+            out = os.path.join(here, "out")
+            elsewhere = os.path.join(here, "elsewhere")
+            os.mkdir(elsewhere)
+            os.rename(os.path.join(out, "runs", "run-0002"), os.path.join(elsewhere, "run-0002"))
+            os.symlink(os.path.join(elsewhere, "run-0002"), os.path.join(out, "runs", "run-0002"))
+            done = self.sweep_run(here)
+            self.assertEqual(done.returncode, 1)
+            self.assertEqual(done.stderr, "soilweb-sweep: out/runs/run-0002 is a link, not a folder soilweb made; "
+                                          "move it away\n")
+            self.assertEqual(os.listdir(os.path.join(elsewhere, "run-0002")), ["run_params"])
+            os.remove(os.path.join(out, "runs", "run-0002"))
+            os.rename(os.path.join(elsewhere, "run-0002"), os.path.join(out, "runs", "run-0002"))
+            self.assertEqual(self.sweep_run(here).returncode, 0)
+            # FIFOs where a record, an exit status or sweep.json belong: one line each, no wait.
+            for place in ("runs/run-0001/exit_status", "runs/run-0001/run-0001/outputs/run-0001_run_info.json",
+                          "sweep.json"):
+                path = os.path.join(out, place)
+                os.rename(path, path + ".kept")
+                os.mkfifo(path)
+                commands = [["collect", out]] + ([] if place.endswith("exit_status") else
+                                                 [["analyse", out, "--outcome", "PREY_ACTIVE:mean:0-2"]])
+                for command in commands:
+                    done = subprocess.run([SWEEP] + command, capture_output=True, text=True, timeout=60)
+                    self.assertEqual(done.returncode, 1, place)
+                    self.assertEqual(done.stderr, f"soilweb-sweep: {path} is a FIFO, not a file soilweb wrote; "
+                                                  "move it away\n")
+                os.remove(path)
+                os.rename(path + ".kept", path)
+            # A hosts file that is missing or names no host is refused before anything is prepared.
+            with open(os.path.join(here, "hosts"), "w") as f:
+                f.write("# none\n\n")
+            for hosts, said in (("missing", "--hosts: there is no file missing"),
+                                ("hosts", "--hosts: hosts names no host")):
+                done = self.sweep_run(here, "--hosts", hosts, out="new")
+                self.assertEqual(done.returncode, 1)
+                self.assertIn(said, done.stderr)
+                self.assertFalse(os.path.exists(os.path.join(here, "new")))
+
+    def test_collect_believes_each_run_only_as_its_own_record_says(self):
+        with tempfile.TemporaryDirectory() as here:
+            self.assertEqual(self.prepare(here).returncode, 0)
+            self.assertEqual(self.sweep_run(here).returncode, 0)
+            out = os.path.join(here, "out")
+            # run-0001 redone by hand at 40 degrees with another seed: reported, never collected as 15.
+            folder = os.path.join(out, "runs", "run-0001")
+            done = run(BINARY, "run_params", "--overwrite", "--seed", "99", "--set", "simulation.temperature=40",
+                       cwd=folder)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            done = run(SWEEP, "collect", out, cwd=here)
+            self.assertEqual(done.returncode, 1)
+            self.assertIn("soilweb-sweep: run-0001: its record has seed 99, sweep.json ", done.stderr)
+            self.assertIn("1 run collected", done.stdout)
+            with open(os.path.join(out, "summary.tsv")) as f:
+                self.assertNotIn("run-0001", f.read())
+            # A run listed twice is refused, naming it.
+            with open(os.path.join(out, "sweep.json")) as f:
+                record = json.load(f)
+            record["runs"].append(record["runs"][1])
+            with open(os.path.join(out, "sweep.json"), "w") as f:
+                json.dump(record, f)
+            done = run(SWEEP, "collect", out, cwd=here)
+            self.assertEqual((done.returncode, done.stderr),
+                             (1, f"soilweb-sweep: {out}/sweep.json is not a sweep's record: run-0002 is listed twice\n"))
+            # Comment keys and keys soilweb does not read are not swept.
+            for grid, said in (({"simulation.//days": [1, 2]}, "grid key 'simulation.//days' is a comment"),):
+                base = tiny_config(days=2)
+                base["simulation"]["//days"] = "a comment"
+                with open(os.path.join(here, "base.json"), "w") as f:
+                    json.dump(base, f)
+                with open(os.path.join(here, "grid.json"), "w") as f:
+                    json.dump(grid, f)
+                done = run(SWEEP, "prepare", "base.json", "grid.json", "other", "--binary", BINARY, cwd=here)
+                self.assertEqual(done.returncode, 1)
+                self.assertIn(said, done.stderr)
+
+    def test_damaged_runs_start_afresh_or_are_reported_and_the_others_collected(self):
+        with tempfile.TemporaryDirectory() as here:
+            for name, content in (("base.json", tiny_config(days=20)), ("grid.json", {"simulation.temperature": [15]})):
+                with open(os.path.join(here, name), "w") as f:
+                    json.dump(content, f)
+            base = tiny_config(days=20)
+            base["simulation"]["outputs"].update(layout="tables", compression="gzip")
+            with open(os.path.join(here, "base.json"), "w") as f:
+                json.dump(base, f)
+            args = ["base.json", "grid.json", "out", "--seed", "3", "--replicates", "2", "--binary", BINARY]
+            self.assertEqual(run(SWEEP, "prepare", *args, cwd=here).returncode, 0)
+            out = os.path.join(here, "out")
+            folder = os.path.join(out, "runs", "run-0001")
+            # run-0001 stopped with a checkpoint, then a kept table damaged: the sweep starts it afresh.
+            stopped = run(BINARY, "run_params", "--checkpoint-every", "5", cwd=folder,
+                          env=dict(os.environ, SOILWEB_TEST_AT="day@9:TERM"))
+            self.assertEqual(stopped.returncode, 143, stopped.stderr)
+            table = os.path.join(folder, "run-0001", "outputs", "run-0001_cells.tsv.gz")
+            with open(table, "r+b") as f:
+                f.seek(40)
+                byte = f.read(1)
+                f.seek(40)
+                f.write(bytes([byte[0] ^ 1]))
+            done = run(SWEEP, "run", *args, cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertIn("soilweb-sweep: run-0001: 'run-0001/outputs/run-0001_cells.tsv.gz' has changed since the "
+                          "checkpoint", done.stderr)
+            self.assertIn("; the run starts afresh", done.stderr)
+            # A table damaged after the run ended: reported as failed, the other run collected.
+            summary = os.path.join(out, "runs", "run-0002", "run-0002", "outputs", "run-0002_traits.tsv.gz")
+            with open(summary, "r+b") as f:
+                f.truncate(os.path.getsize(summary) // 2)
+            done = run(SWEEP, "collect", out, cwd=here)
+            self.assertEqual(done.returncode, 1)
+            self.assertIn("soilweb-sweep: run-0002: its tables cannot be read (", done.stderr)
+            self.assertNotIn("Traceback", done.stderr)
+            self.assertIn("1 run collected", done.stdout)
+            with open(os.path.join(out, "failed.tsv")) as f:
+                self.assertIn("run-0002\t", f.read())
+
+    def test_a_slurm_task_over_a_path_with_a_space(self):
+        with tempfile.TemporaryDirectory() as here:
+            self.assertEqual(self.prepare(here, replicates=2, out="my sweep").returncode, 0)
+            out = os.path.join(here, "my sweep")
+            with open(os.path.join(here, "my"), "w") as f:  # where the path cut at its space would point
+                f.write("keep")
+            for per in ("1", "2"):
+                done = subprocess.run(["bash", os.path.join(ROOT, "scripts", "slurm", "soilweb-array.sbatch")],
+                                      env=dict(os.environ, SLURM_ARRAY_TASK_ID="1", SWEEP=out, SOILWEB=BINARY,
+                                               RUNS_PER_TASK=per, SLURM_CPUS_PER_TASK="2"),
+                                      capture_output=True, text=True, cwd=here)
+                self.assertEqual(done.returncode, 0, done.stderr)
+            for name in ("run-0001", "run-0002"):
+                with open(os.path.join(out, "runs", name, "exit_status")) as f:
+                    self.assertEqual(f.read(), "0\n")
+            with open(os.path.join(here, "my")) as f:
+                self.assertEqual(f.read(), "keep")
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -461,3 +461,34 @@ TEST(HostileRun, RecordsStayTrueWhateverEndsTheRun) {
     EXPECT_TRUE(fs::exists(here.path / "run1/checkpoint/run1_checkpoint.bin"));
   }
 }
+
+// Numbers the model makes infinite or NaN are kept as computed, but said: one
+// warning naming the first day, file and column, listed in the record, the
+// closing line, and under --strict the run's end. "nan" as text reads the
+// same from the file and from --set.
+TEST(HostileRun, NonFiniteResultsAreSaid) {
+  const std::string config = exampleConfig({{"days", "3"}});
+  Scratch here;
+  const Outcome run = here.run(config, "--set world.soil.rateForMaxFungiBiomass=1e308");
+  EXPECT_EQ(run.status, 0);
+  const std::string warning =
+      "numbers that are not finite (nan or inf) in the results, first on day 0, column BIOMASS of "
+      "run1/outputs/run1_summary.txt";
+  EXPECT_EQ(run.err, "soilweb: warning: " + warning + "\n");
+  EXPECT_EQ(run.closing.rfind("soilweb: completed with non-finite values: day 3 of 3 reached", 0), 0) << run.closing;
+  EXPECT_NE(here.file("run1/outputs/run1_run_info.json").find("\"" + warning + "\""), std::string::npos);
+
+  const Outcome strict = here.run("", "--overwrite --strict --set world.soil.rateForMaxFungiBiomass=1e308");
+  EXPECT_EQ(strict.status, 1);
+  EXPECT_EQ(strict.err, "soilweb: error (--strict): " + warning + "; the run stopped after that day\n");
+  EXPECT_EQ(infoField(here.file("run1/outputs/run1_run_info.json"), "last_day"), "0");
+
+  writeFile(here.path / "text.json",
+            std::regex_replace(config, std::regex("\"temperature\": *[0-9.]+"), "\"temperature\": \"nan\""));
+  const Outcome fromFile = here.run("", "text.json --check");
+  const Outcome fromSet = here.run("", "--check --set simulation.temperature=nan");
+  EXPECT_EQ(fromFile.status, 0) << fromFile.err;
+  EXPECT_EQ(fromSet.status, 0) << fromSet.err;
+  EXPECT_NE(fromSet.err.find("warning: 'simulation.temperature' is \"nan\"; read as nan"), std::string::npos)
+      << fromSet.err;
+}

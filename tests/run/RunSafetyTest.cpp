@@ -255,7 +255,7 @@ TEST(SafeRun, AKillAtAnyPhaseWithCheckpointsIsCarriedOnByteForByte) {
 // that cannot be written is recorded with its reason.
 TEST(SafeRun, EveryFailureIsRecordedWithItsReason) {
   for (const auto& [at, line] : std::vector<std::pair<std::string, std::string>>{
-           {"day@3:oom", "soilweb: out of memory on day 3"}, {"matrices:oom", "soilweb: out of memory after day 20"}}) {
+           {"day@3:oom", "soilweb: out of memory on day 3; every file holds the days to day 3"}, {"matrices:oom", "soilweb: out of memory after day 20"}}) {
     SCOPED_TRACE(at);
     Scratch here;
     const Outcome run = here.run(shortRun(), "", hook(at));

@@ -2,6 +2,7 @@
 the days, and the food web."""
 import math
 import os
+import sys
 
 import pandas as pd
 import matplotlib.pyplot as plt
@@ -41,7 +42,17 @@ def title_of(folder, info):
         parts.append(f"seed {info['seed']}")
     if "soilweb_version" in info:
         parts.append(f"soilweb {info['soilweb_version']}")
+    if non_finite_warning(info):
+        parts.append("NON-FINITE VALUES")
     return " · ".join(parts)
+
+
+NON_FINITE = "numbers that are not finite"
+
+
+def non_finite_warning(info):
+    """The record's warning that the run wrote nan or inf, or None."""
+    return next((w for w in info.get("warnings") or [] if isinstance(w, str) and w.startswith(NON_FINITE)), None)
 
 
 def moving_mean(values, days):
@@ -301,6 +312,9 @@ def plot_run(args, figures):
     info = run.record
     names = species_of(info)
     title = title_of(args.folder, info)
+    if non_finite_warning(info):
+        print(f"soilweb-plot: warning: {args.folder}: {non_finite_warning(info)}; its figures are marked",
+              file=sys.stderr)
     traits = chosen_traits(args.traits)
     animals = run["animals_end"]
     day = args.day if args.day is not None else (int(animals.day.max()) if animals is not None else 0)

@@ -79,7 +79,7 @@ def outcomes_of(sweep, names):
 def analyse(out, names, boot=1000):
     sweep = loader.read_sweep(out)
     record = sweep.sweep
-    design, keys = record.get("design", "grid"), sweep.keys
+    design, keys = record.get("design", "grid"), sweep.parameters
     table = outcomes_of(sweep, names)
     rows = []
     for name in names:

@@ -103,7 +103,7 @@ def main():
     args = parser.parse_args()
     from .collect import collect
     from .folder import prepare
-    from .runner import run_all
+    from .runner import check_hosts, run_all
     if args.command == "analyse":
         from .analyse import analyse
         analyse(args.out, args.outcome, args.boot)
@@ -119,6 +119,8 @@ def main():
             fail(f"no soilweb binary at {binary} (build it, or give --binary)")
         if args.replicates < 1:
             fail("--replicates must be at least 1")
+        if args.command == "run" and args.hosts is not None:
+            check_hosts(args.hosts)
         lock = prepare(args.base, args.grid, args.out, args.replicates, args.seed, args.design, args.samples,
                        binary, args.lenient, args.levels)
         if args.command == "run":

@@ -13,6 +13,7 @@ import tempfile
 
 
 from ..command import fail
+from ..safe import Unreadable, read_json
 
 
 def runs_text(count, what="run"):
@@ -24,22 +25,17 @@ def runs_text(count, what="run"):
 SWEEP_KEYS = ("simulation.seed", "simulation.outputs.simulationName")
 
 
-# The most read as a configuration, a grid or a record, as soilweb reads its own.
-MOST_READ = 64 << 20
-
-
 def load_json(path, what):
-    """A JSON file that must be a regular file (a FIFO or a device is never opened) of at most MOST_READ bytes."""
+    """A JSON file given on the command line (a link to one is followed), which must be a regular file (a FIFO
+    or a device is never opened) of at most MOST_READ bytes."""
     try:
         if not stat.S_ISREG(os.stat(path).st_mode):
             fail(f"cannot read the {what} {path}: it is not a regular file")
-        with open(path, "rb") as f:
-            text = f.read(MOST_READ + 1)
-        if len(text) > MOST_READ:
-            fail(f"cannot read the {what} {path}: it is larger than {MOST_READ >> 20} MiB, the most soilweb reads")
-        return json.loads(text)
-    except (OSError, ValueError) as e:
-        fail(f"cannot read the {what} {path}: {e}")
+        return read_json(os.path.realpath(path), what)
+    except OSError as e:
+        fail(f"cannot read the {what} {path}: {e.strerror or e}")
+    except Unreadable as e:
+        fail(str(e).replace(os.path.realpath(path), path))
 
 
 class Keys:
@@ -55,9 +51,37 @@ class Keys:
         """What soilweb says of a dotted path; a species index reads as the list's elements."""
         return self.known.get(re.sub(r"\.[0-9]+(?=\.|$)", "[]", path), {})
 
+    def reads(self, path):
+        """Whether soilweb reads the key at path: a key of its table, or an element of a list it reads
+        (simulation.temperatureSeries.2.1)."""
+        parts = path.split(".")
+        while parts:
+            if self.info(".".join(parts)):
+                return True
+            if not parts[-1].isdigit():
+                return False
+            parts.pop()
+        return False
+
+    def nearest(self, path):
+        """The key soilweb reads that path most likely meant, or None."""
+        normal = re.sub(r"\.[0-9]+(?=\.|$)", "[]", path)
+        near = difflib.get_close_matches(normal, list(self.known), n=1, cutoff=0.8)
+        return near[0] if near else None
+
     def is_whole_number(self, path):
         """Keys soilweb reads as whole numbers: sampled values of these are whole too."""
         return "integer" in self.info(path).get("type", "")
+
+
+def check_grid_key(path, keys):
+    """Refuses a grid key that soilweb does not read (a comment key, a misspelt one), with the key meant."""
+    if any(part.startswith("//") for part in path.split(".")):
+        fail(f"grid key '{path}' is a comment: soilweb does not read it, so sweeping it would change nothing")
+    if not keys.reads(path):
+        meant = keys.nearest(path)
+        fail(f"grid key '{path}' is not a key soilweb reads" + (f"; did you mean '{meant}'?" if meant else
+                                                                 " (see soilweb --list-keys)"))
 
 
 def resolve(document, path, keys):

@@ -6,7 +6,10 @@ import os
 import random
 import shutil
 
-from .config import SWEEP_KEYS, Keys, check_configs, fail, load_json, resolve, run_config, runs_text
+from .. import loader
+from ..safe import RECORD_MOST_READ, Unreadable, check_file, check_folder, read_json, read_text
+from .config import (SWEEP_KEYS, Keys, check_configs, check_grid_key, fail, load_json, resolve, run_config,
+                     runs_text)
 from .design import SENSITIVITY, design_points
 from .runner import refuse_live_runs
 
@@ -21,7 +24,7 @@ def write_whole(path, text):
 def make_run_folder(out, run, config):
     """Makes a run's folder whole or not at all: built under a temporary name, then renamed."""
     folder = os.path.join(out, "runs", run["run"])
-    if os.path.isdir(folder):
+    if check_folder(folder):
         return
     partial = os.path.join(out, "runs", "." + run["run"] + ".partial")
     shutil.rmtree(partial, ignore_errors=True)
@@ -65,13 +68,16 @@ def prepare(base_path, grid_path, out, replicates, master_seed, design="grid", s
             fail(f"grid key '{key}' is set by the sweep itself (each run's seed is drawn from the master seed, "
                  "its name is its folder's); leave it out of the grid")
         resolve(base, key, known)
+        check_grid_key(key, known)
     # A sweep's folder is locked before it is read; a new one only once its runs are checked.
     lock = lock_sweep(out) if os.path.isdir(out) else None
     if lock is not None:
         refuse_live_runs(out)
     sweep_file = os.path.join(out, "sweep.json")
-    earlier = load_json(sweep_file, "sweep record") if os.path.exists(sweep_file) else None
-    if earlier is None and os.path.exists(os.path.join(out, "runs")):
+    earlier = read_json(sweep_file, "sweep record") if check_file(sweep_file) else None
+    if earlier is not None:
+        loader._check_sweep_record(earlier, sweep_file)
+    if earlier is None and os.path.lexists(os.path.join(out, "runs")):
         fail(f"{out}/runs exists but {out}/sweep.json does not; choose a new folder")
     if earlier is not None:
         if earlier.get("grid") != grid or ("base" in earlier and earlier["base"] != base) or \
@@ -109,7 +115,8 @@ def prepare(base_path, grid_path, out, replicates, master_seed, design="grid", s
         if os.path.exists(sweep_file):
             fail(f"another soilweb-sweep made a sweep in {out} meanwhile; choose a new folder")
     # The record first, then the folders: an interrupted prepare is completed by the next one.
-    os.makedirs(os.path.join(out, "runs"), exist_ok=True)
+    if not check_folder(os.path.join(out, "runs")):
+        os.makedirs(os.path.join(out, "runs"))
     record = {"master_seed": master_seed, "replicates": replicates, "design": design, "samples": samples}
     if design == "morris":
         record["levels"] = levels
@@ -137,16 +144,19 @@ FINISHED = ("completed", "extinct")
 def outcome(out, run):
     """What a run left: its exit status, how it ended, its last day and version."""
     folder = os.path.join(out, "runs", run["run"])
+    if not check_folder(folder) or not check_folder(os.path.join(folder, run["run"])):
+        return {"status": "not run", "end": "not run", "last_day": "", "version": ""}
     status_path = os.path.join(folder, "exit_status")
-    status = open(status_path).read().strip() if os.path.exists(status_path) else "not run"
+    status = read_text(status_path, 64).strip() if check_file(status_path) else "not run"
     info_path = os.path.join(folder, run["run"], "outputs", run["run"] + "_run_info.json")
     info = {}
-    if os.path.exists(info_path):
+    if check_file(info_path):
         try:
-            with open(info_path) as f:
-                info = json.load(f)
-        except ValueError:
-            pass
+            info = read_json(info_path, "run's record", RECORD_MOST_READ)
+        except Unreadable:
+            if not check_file(info_path):
+                raise
+        info = info if isinstance(info, dict) else {}
     end = info.get("status", "not run")
     if status != "0" and end in FINISHED + ("running",):
         end = "failed"  # a run that exits non-zero failed, whatever it wrote before

@@ -5,17 +5,29 @@
 # sweep finds and stops its runs by it, whatever the binary is called. A run
 # stopped with a checkpoint carries on from it (its console and errors go on
 # in the same files); one whose checkpoint cannot be used starts
-# afresh, saying so; any other run done again replaces its earlier attempt.
+# afresh, saying so, whatever soilweb's words; any other run done again replaces its earlier attempt.
 # No run starts once the sweep is stopping.
 # Called as: sh -c "$(cat run_one.sh)" run FOLDER, with SOILWEB (the binary) and STOPPING (the
 # file that says the sweep is stopping) in the environment.
 [ -e "$STOPPING" ] && exit 0
+# The run's folder and the files written here are the sweep's own: never a link or a FIFO.
+if [ -L "$1" ] || [ ! -d "$1" ]; then echo "soilweb-sweep: $1 is not a run folder the sweep made" >&2; exit 1; fi
 cd "$1" || exit 1
+for file in console.txt errors.txt exit_status soilweb.pid; do
+  if [ -L "$file" ] || { [ -e "$file" ] && [ ! -f "$file" ]; }; then
+    echo "soilweb-sweep: $1/$file is not a file the sweep wrote; move it away" >&2; exit 1
+  fi
+done
 name=$(basename "$1")
+record="$name/outputs/${name}_run_info.json"
 if [ -f "$name/checkpoint/${name}_checkpoint.bin" ]; then
+  said=$(wc -l < errors.txt 2>/dev/null || echo 0)
   "$SOILWEB" --resume "$name" run_params >> console.txt 2>> errors.txt & echo $! > soilweb.pid; wait $!; s=$?
-  if [ $s -eq 1 ] && tail -n 1 errors.txt | grep -q "^soilweb: checkpoint '" && [ ! -e "$STOPPING" ]; then
-    line="soilweb-sweep: $name: $(tail -n 1 errors.txt | sed 's/^soilweb: //'); the run starts afresh"
+  # Refused before any day ran (a checkpoint or kept tables it cannot use, whatever the words): the
+  # record is left as it was, not marked failed by a run that went on and then failed.
+  if [ $s -eq 1 ] && ! { [ -f "$record" ] && [ ! -L "$record" ] && grep -q '^  "status": "failed",' "$record"; } &&
+     [ ! -e "$STOPPING" ]; then
+    line="soilweb-sweep: $name: $(tail -n +$((said + 1)) errors.txt | grep -v ': \(warning\|note\): ' | head -n 1 | sed 's/^soilweb: //'); the run starts afresh"
     echo "$line" >&2; echo "$line" >> errors.txt
     "$SOILWEB" --overwrite run_params > console.txt 2>> errors.txt & echo $! > soilweb.pid; wait $!; s=$?
   fi

@@ -9,6 +9,7 @@ import subprocess
 import sys
 import time
 
+from ..safe import Unreadable, check_file, check_folder, read_text
 from .config import fail, runs_text
 
 
@@ -58,8 +59,9 @@ def run_all(out, binary, jobs, hosts=None):
     signal stops the runs, each with a checkpoint."""
     if shutil.which("parallel") is None:
         fail("GNU parallel is not installed (apt-get install parallel)")
-    if hosts is not None and not os.path.isfile(hosts):
-        fail(f"no hosts file {hosts}")
+    if hosts is not None:
+        check_hosts(hosts)
+    check_run_folders(out)
     with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "run_one.sh")) as f:
         run_one = f.read()  # the wrapper of one run, handed to each job as its script
     stopping = os.path.abspath(os.path.join(out, ".stopping"))
@@ -111,6 +113,36 @@ def run_all(out, binary, jobs, hosts=None):
         print(f"soilweb-sweep: stopped by {name}; {runs_text(len(signalled))} under way stopped with a checkpoint; "
               "run the same command again to carry the sweep on", file=sys.stderr)
         sys.exit(128 + received[0])
+
+
+def check_hosts(hosts):
+    """A --hosts file must be a regular file of logins, one a line (blank lines and # comments aside), and
+    name at least one: a missing or empty one would run everything here, unseen."""
+    try:
+        text = read_text(hosts, 1 << 20)
+    except FileNotFoundError:
+        fail(f"--hosts: there is no file {hosts}")
+    except Unreadable as e:
+        fail(f"--hosts: {e}")
+    logins = [line.strip() for line in text.splitlines() if line.strip() and not line.lstrip().startswith("#")]
+    if not logins:
+        fail(f"--hosts: {hosts} names no host (one login a line, such as user@node1 or 4/node2)")
+    for login in logins:
+        if any(c.isspace() for c in login):
+            fail(f"--hosts: {hosts}: '{login}' is not one login (one login a line, such as user@node1)")
+
+
+# What a run's wrapper writes in the run's folder: each a regular file or absent, never a link.
+WRAPPER_FILES = ("console.txt", "errors.txt", "exit_status", "soilweb.pid")
+
+
+def check_run_folders(out):
+    """Every run folder to be run, and what its wrapper writes there, is what the sweep made: a link or a FIFO
+    is refused, naming it, before any run starts."""
+    for line in read_text(os.path.join(out, "jobs.txt"), 1 << 30).splitlines():
+        check_folder(line)
+        for name in WRAPPER_FILES:
+            check_file(os.path.join(line, name))
 
 
 def refuse_live_runs(out):
