@@ -11,6 +11,9 @@
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <iostream>
 #include <string>
 
@@ -32,6 +35,18 @@ const char* FOOTER =
     "cannot be resumed; 2 bad command line; 130, 143 or 129 stopped by SIGINT, SIGTERM or SIGHUP (every file\n"
     "written so far is complete, and a checkpoint of the last day run lets --resume carry the run\n"
     "on); 255 internal failure (thread start).";
+
+// Prints text; 0 when it reached standard output, else one line says why
+// not (a full disk, a file-size limit, a closed output) and the status is 1.
+int print(const std::string& text) {
+  errno = 0;
+  std::cout << text << std::flush;
+  if (std::cout.good()) return 0;
+  const int reason = errno;
+  std::cerr << "soilweb: cannot write to standard output" << (reason ? std::string(": ") + std::strerror(reason) : "")
+            << std::endl;
+  return 1;
+}
 
 int usageError(const std::string& problem) {
   std::cerr << "soilweb: " << problem << "\n" << USAGE << std::endl;
@@ -110,8 +125,7 @@ struct CommandLine {
     try {
       app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
-      std::cout << app.help();
-      return 0;
+      return print(app.help());
     } catch (const CLI::ParseError& e) {
       return usageError(e.what());
     }
@@ -138,15 +152,17 @@ int writeStartingConfiguration(const std::vector<std::string>& words) {
   if (next < given.size() && (given[next] == "daily" || given[next] == "tables")) layout = given[next++];
   if (next < given.size()) path = given[next++];
   if (next < given.size()) return usageError("--init takes at most a layout (daily or tables) and a FILE");
+  if (path == "-") {  // as most commands read a file named '-': standard output
+    return print(StartingConfiguration::text(layout));
+  }
   try {
     StartingConfiguration::write(path, layout);
   } catch (const std::exception& e) {
     std::cerr << "soilweb: " << e.what() << std::endl;
     return 1;
   }
-  std::cout << "soilweb: wrote " << path << " (the bundled example" << (layout == "tables" ? " in the tables layout" : "")
-            << ", every key commented); run it with: soilweb " << path << std::endl;
-  return 0;
+  return print("soilweb: wrote " + path + " (the bundled example" + (layout == "tables" ? " in the tables layout" : "") +
+               ", every key commented); run it with: soilweb " + path + "\n");
 }
 
 // Parses the command line, then prints what was asked for or runs.
@@ -159,20 +175,19 @@ int runCommand(int argc, char** argv) {
   if (struct rlimit space;
       getrlimit(RLIMIT_AS, &space) != 0 || space.rlim_cur == RLIM_INFINITY || space.rlim_cur >= (rlim_t(1) << 30))
     mallopt(M_TOP_PAD, 64 << 20);
+  // A file-size limit is a write error to report, not a death that leaves a file cut short.
+  std::signal(SIGXFSZ, SIG_IGN);
   CommandLine command;
   if (const int status = command.parse(argc, argv); status >= 0) return status;
   if (command.version) {
-    std::cout << "soilweb " << RunInfo::version() << std::endl;
-    return 0;
+    return print("soilweb " + RunInfo::version() + "\n");
   }
   if (command.initGiven->count() > 0) return writeStartingConfiguration(command.init);
   if (command.listKeys) {
-    std::cout << ConfigurationKeys::json() << std::flush;
-    return 0;
+    return print(ConfigurationKeys::json());
   }
   if (command.schema) {
-    std::cout << ResultSchema::json() << std::flush;
-    return 0;
+    return print(ResultSchema::json());
   }
   return RunDriver::run(command.options);
 }

@@ -13,6 +13,7 @@ from support import BINARY, PLOT, ROOT, SWEEP, png_size, run, tiny_config  # noq
 sys.path.insert(0, os.path.join(ROOT, "python"))
 import numpy as np  # noqa: E402
 import pandas as pd  # noqa: E402
+import soilweb  # noqa: E402
 from soilweb.sweep import design, sensitivity  # noqa: E402
 
 
@@ -89,10 +90,39 @@ class SensitivitySweepTest(unittest.TestCase):
             done = run(SWEEP, "analyse", "out", "--outcome", "PREY_ACTIVE:mean:0-6", "--outcome",
                        "predators:died_out", "--boot", "50", cwd=here)
             self.assertEqual(done.returncode, 0, done.stderr)
+            # The predators never died out in 6 days: an outcome the same in every run gets no index.
+            self.assertEqual(done.stderr, "soilweb-sweep: outcome 'predators:died_out' is the same in every run (6); "
+                                          "no index is computed for it\n")
             table = pd.read_csv(os.path.join(here, "out", "tables", "sensitivity.tsv"), sep="\t")
             self.assertEqual(list(table.columns), ["outcome", "parameter", "measure", "value", "low", "high"])
-            self.assertEqual(len(table), 2 * 3 * 3)
+            self.assertEqual(len(table), 1 * 3 * 3)
             self.assertEqual(set(table.measure), {"mu_star", "mu", "sigma"})
+            # What the analysis refuses, in one line each, never a traceback.
+            for args, said in ((["--outcome", "PREY_ACTIVE:mean:0-6", "--boot", "0"], "--boot must be at least 1, got 0"),
+                               (["--outcome", "PREY_ACTIVE:mean:0-6", "--boot", "-5"], "--boot must be at least 1"),
+                               (["--outcome", "PREY_ACTIVE:mean:4-0"], "the window 4-0 ends before it starts"),
+                               (["--outcome", "predators:died_out"], "every outcome is the same in every run")):
+                done = run(SWEEP, "analyse", "out", *args, cwd=here)
+                self.assertEqual(done.returncode, 1, args)
+                self.assertIn(said, done.stderr)
+                self.assertNotIn("Traceback", done.stderr)
+            sweep_file = os.path.join(here, "out", "sweep.json")
+            with open(sweep_file) as f:
+                text = f.read()
+            for damaged, said in ((text[:len(text) // 2], "cannot read the sweep record"), ("", "cannot read"),
+                                  ("{}", "is not a sweep's record: it has no grid")):
+                with open(sweep_file, "w") as f:
+                    f.write(damaged)
+                done = run(SWEEP, "analyse", "out", "--outcome", "PREY_ACTIVE:mean:0-6", cwd=here)
+                self.assertEqual((done.returncode, done.stderr.count("\n")), (1, 1), done.stderr)
+                self.assertIn(said, done.stderr)
+            with open(sweep_file, "w") as f:
+                f.write(text)
+            # A loaded sweep is a mapping again: keys() are its tables, its swept keys are parameters.
+            sweep = soilweb.read_sweep(os.path.join(here, "out"))
+            self.assertIn("summary", sweep.keys())
+            self.assertEqual(sweep.parameters, list(grid))
+            self.assertEqual(set(dict(sweep)) >= {"summary", "record"}, True)
             self.assertTrue(table[table.measure == "mu_star"].value.notna().all())
             self.assertGreater(png_size(os.path.join(here, "out", "figures", "sensitivity.png"))[0], 0)
             # The report of the sweep has the section and the figure.

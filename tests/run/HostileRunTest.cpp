@@ -492,3 +492,27 @@ TEST(HostileRun, NonFiniteResultsAreSaid) {
   EXPECT_NE(fromSet.err.find("warning: 'simulation.temperature' is \"nan\"; read as nan"), std::string::npos)
       << fromSet.err;
 }
+
+// The commands that only print (or --init, which writes one file) report a
+// write that failed, with status 1: a full device, a file-size limit (which
+// never kills them, and leaves no file cut short behind).
+TEST(HostileRun, CommandsThatOnlyPrintReportWriteFailures) {
+  Scratch here;
+  // Standard output on a full device: what the command said on standard error, and its status.
+  auto intoFullDevice = [&](const std::string& args) {
+    const std::string command = "cd " + shellQuote(here.path) + " && " + shellQuote(SOILWEB_BINARY) + " " + args +
+                                " >/dev/full 2>err.txt";
+    const int raw = std::system(command.c_str());
+    return std::make_pair(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, here.file("err.txt"));
+  };
+  for (const char* command : {"--schema", "--list-keys", "--version", "--help", "--init -"}) {
+    SCOPED_TRACE(command);
+    EXPECT_EQ(intoFullDevice(command),
+              std::make_pair(1, std::string("soilweb: cannot write to standard output: No space left on device\n")));
+  }
+  const Outcome limited = here.run("", "--init", "ulimit -f 10; ");
+  EXPECT_EQ(limited.status, 1);
+  EXPECT_EQ(limited.err, "soilweb: --init: cannot write 'run_params': File too large\n");
+  EXPECT_FALSE(fs::exists(here.path / "run_params"));
+  EXPECT_EQ(here.run("", "--init").status, 0);  // nothing was left behind to refuse the next one
+}

@@ -1,6 +1,7 @@
 """soilweb-sweep analyse: which parameters matter (what it measures: ANALYSE in cli.py, its help)."""
 import os
 import re
+import sys
 
 import numpy as np
 import pandas as pd
@@ -28,6 +29,8 @@ def parse_outcome(name, summary_columns):
         return gone
     if len(parts) == 3 and parts[1] == "mean" and re.fullmatch(r"\d+-\d+", parts[2]):
         column, (first, last) = parts[0], map(int, parts[2].split("-"))
+        if first > last:
+            fail(f"outcome '{name}': the window {first}-{last} ends before it starts; give FROM-TO with FROM <= TO")
         if column not in summary_columns:
             fail(f"outcome '{name}': no summary column {column}; choose from {', '.join(summary_columns)}")
 
@@ -77,12 +80,24 @@ def outcomes_of(sweep, names):
 
 
 def analyse(out, names, boot=1000):
+    if boot < 1:
+        fail(f"--boot must be at least 1, got {boot}")
     sweep = loader.read_sweep(out)
     record = sweep.sweep
     design, keys = record.get("design", "grid"), sweep.parameters
     table = outcomes_of(sweep, names)
-    rows = []
+    if design in ("morris", "saltelli") and not isinstance(record.get("points"), list):
+        fail(f"{out}/sweep.json has no design points: it is not the record of a {design} sweep")
+    rows, constant = [], []
     for name in names:
+        values = table[name].dropna()
+        if values.nunique() <= 1:
+            # An outcome that never changes has no sensitivity to measure: no index, said once.
+            constant.append(name)
+            print(f"soilweb-sweep: outcome '{name}' is the same in every run"
+                  + (f" ({values.iloc[0]:g})" if len(values) else "") + "; no index is computed for it",
+                  file=sys.stderr)
+            continue
         if design in ("morris", "saltelli"):
             points = record["points"]
             per_point = table.groupby("point")[name].mean().reindex(range(len(points)))
@@ -102,6 +117,8 @@ def analyse(out, names, boot=1000):
                 fail("partial rank correlations need numeric parameters")
             found = sensitivity.prcc(x.to_numpy(), usable[name].to_numpy(), boot)
         rows += [(name, keys[i], measure, value, low, high) for i, measure, value, low, high in found]
+    if len(constant) == len(names):
+        fail("every outcome is the same in every run: there is nothing to analyse")
     result = pd.DataFrame(rows, columns=["outcome", "parameter", "measure", "value", "low", "high"])
     tables = os.path.join(out, "tables")
     os.makedirs(tables, exist_ok=True)
@@ -112,7 +129,8 @@ def analyse(out, names, boot=1000):
     os.makedirs(folder, exist_ok=True)
     plot_sensitivity(result, design, os.path.basename(os.path.normpath(out)), Figures(folder, "png", 100, False),
                      species_of({"configuration": record.get("base", {})}))
-    print(f"{len(names)} outcome{'s' if len(names) != 1 else ''} of {len(table)} runs analysed "
+    analysed = len(names) - len(constant)
+    print(f"{analysed} outcome{'s' if analysed != 1 else ''} of {len(table)} runs analysed "
           f"({MEASURES[design]}) into {tables}/sensitivity.tsv and {folder}/sensitivity.png")
     return result
 

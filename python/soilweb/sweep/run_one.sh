@@ -21,7 +21,7 @@ done
 name=$(basename "$1")
 record="$name/outputs/${name}_run_info.json"
 if [ -f "$name/checkpoint/${name}_checkpoint.bin" ]; then
-  said=$(wc -l < errors.txt 2>/dev/null || echo 0)
+  said=0; [ -f errors.txt ] && said=$(wc -l < errors.txt)
   "$SOILWEB" --resume "$name" run_params >> console.txt 2>> errors.txt & echo $! > soilweb.pid; wait $!; s=$?
   # Refused before any day ran (a checkpoint or kept tables it cannot use, whatever the words): the
   # record is left as it was, not marked failed by a run that went on and then failed.
