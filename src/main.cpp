@@ -119,6 +119,18 @@ struct CommandLine {
     app.allow_extras();
   }
 
+  // "; did you mean '--seed'?" for a slip such as --sed, "" when no option is near.
+  std::string optionMeant(const std::string& given) const {
+    std::vector<std::string> names;
+    for (const CLI::Option* option : app.get_options())
+      for (const std::string& name : option->get_lnames()) names.push_back(name);
+    const std::size_t start = given.find_first_not_of('-'), equals = given.find('=');
+    if (start == std::string::npos || (equals != std::string::npos && equals < start)) return "";
+    const std::string bare = given.substr(start, equals == std::string::npos ? equals : equals - start);
+    const std::string hint = ConfigurationKeys::didYouMean("", bare, names);
+    return hint.empty() ? "" : "; " + hint.substr(0, hint.find('\'') + 1) + "--" + hint.substr(hint.find('\'') + 1);
+  }
+
   // Parses argv; an exit status when the command is done (help, a bad command line), else -1.
   int parse(int argc, char** argv) {
     for (int k = 0; k < argc; ++k) options.commandLine.push_back(argv[k]);
@@ -131,7 +143,7 @@ struct CommandLine {
     }
     if (!app.remaining().empty()) {
       const std::string extra = app.remaining().front();
-      return usageError(!extra.empty() && extra[0] == '-' ? "unknown option '" + extra + "'"
+      return usageError(!extra.empty() && extra[0] == '-' ? "unknown option '" + extra + "'" + optionMeant(extra)
                                                           : "unexpected argument '" + extra + "'");
     }
     options.configGiven = config->count() > 0;

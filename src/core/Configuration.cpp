@@ -398,7 +398,7 @@ bool Configuration::isComment(const std::string& name) { return name.rfind("//",
 namespace {
 // Walks node (at path), adding a warning for every key no reading looked up.
 void findUnknownKeys(const Tree& node, const std::string& path, const std::vector<std::string>& looked,
-                     std::vector<std::string>& found) {
+                     std::vector<std::string>& found, std::vector<std::string>& nearMisses) {
   auto lookedUp = [&](const std::string& p) { return std::find(looked.begin(), looked.end(), p) != looked.end(); };
   auto below = [&](const std::string& p) {
     for (const auto& key : looked)
@@ -420,18 +420,21 @@ void findUnknownKeys(const Tree& node, const std::string& path, const std::vecto
       names.push_back(name);
     }
     if (below(childPath))
-      findUnknownKeys(child, childPath, looked, found);
+      findUnknownKeys(child, childPath, looked, found, nearMisses);
     else if (!lookedUp(childPath)) {
       const std::string hint = ConfigurationKeys::didYouMean(path, name, ConfigurationKeys::namesBelow(path));
-      found.push_back("unknown key '" + childPath + "' (ignored" + (hint.empty() ? "" : "; " + hint) + ")");
+      if (hint.empty())
+        found.push_back("unknown key '" + childPath + "' (ignored)");
+      else
+        nearMisses.push_back("unknown key '" + childPath + "'; " + hint);
     }
   }
 }
 }  // namespace
 
-std::vector<std::string> Configuration::unknownKeyWarnings(const Tree& root) {
+std::vector<std::string> Configuration::unknownKeyWarnings(const Tree& root, std::vector<std::string>& errors) {
   std::vector<std::string> found;
-  findUnknownKeys(root, "", keysLookedUp, found);
+  findUnknownKeys(root, "", keysLookedUp, found, errors);
   return found;
 }
 

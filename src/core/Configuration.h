@@ -63,10 +63,13 @@ class Configuration {
   // string. A key absent from the document is refused unless it is optional.
   static void set(boost::property_tree::ptree& root, const std::string& key, const std::string& value);
 
-  // Warnings about the keys of root that no reading looked up (misspelt or
-  // unknown keys) and about keys given twice. Call after the whole document
+  // Warnings about the keys of root that no reading looked up (unknown keys)
+  // and about keys given twice. A key that is a near miss of one soilweb
+  // reads ("stopwhen") is an error instead, added to errors: the run would
+  // quietly go on without what it asks for. Call after the whole document
   // has been read.
-  static std::vector<std::string> unknownKeyWarnings(const boost::property_tree::ptree& root);
+  static std::vector<std::string> unknownKeyWarnings(const boost::property_tree::ptree& root,
+                                                     std::vector<std::string>& errors);
 
   // Whether a key's name marks it as a comment ("//..."), which no reading
   // looks up and no warning names.

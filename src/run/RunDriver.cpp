@@ -299,7 +299,13 @@ bool build(const RunOptions& options, boost::property_tree::ptree& tree, RunInfo
     return false;
   }
   info.warnings = Configuration::warnings;
-  for (const auto& warning : Configuration::unknownKeyWarnings(tree)) info.warnings.push_back(warning);
+  std::vector<std::string> nearMisses;
+  for (const auto& warning : Configuration::unknownKeyWarnings(tree, nearMisses)) info.warnings.push_back(warning);
+  if (!nearMisses.empty()) {
+    reportWarnings(info.warnings, options, info.configurationFile);
+    for (const auto& error : nearMisses) std::cerr << "soilweb: " << info.configurationFile << ": " << error << std::endl;
+    return false;
+  }
   return reportWarnings(info.warnings, options, info.configurationFile);
 }
 

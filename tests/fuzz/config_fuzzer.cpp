@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto tree = Configuration::parse(std::string(reinterpret_cast<const char*>(data), size));
     makeSmall(tree);
     World world(tree);
-    Configuration::unknownKeyWarnings(tree);
+    std::vector<std::string> nearMisses;
+    Configuration::unknownKeyWarnings(tree, nearMisses);
     const bool purge = tree.get<std::string>("simulation.purgeDeadAnimals", "") == "1";
     for (int day = 0; day <= std::min(World::DAYS, MOST_DAYS - 1) && !world.isExtinguished(); ++day) {
       world.runNextDay(day);

@@ -185,6 +185,8 @@ TEST(WholeRun, CommandLine) {
   const Outcome unknown = here.run("", "--fast");
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(unknown.err, "soilweb: unknown option '--fast'\nusage: soilweb [OPTIONS] [CONFIG]\n");
+  EXPECT_EQ(here.run("", "--sed 5").err,
+            "soilweb: unknown option '--sed'; did you mean '--seed'?\nusage: soilweb [OPTIONS] [CONFIG]\n");
   EXPECT_EQ(here.run("", "--seed twelve").status, 2);
   EXPECT_EQ(here.run("", "a b").err, "soilweb: unexpected argument 'b'\nusage: soilweb [OPTIONS] [CONFIG]\n");
   writeFile(here.path / "run_params", exampleConfig({{"days", "0"}}));
@@ -297,24 +299,25 @@ TEST(WholeRun, AnEarlierRunIsRefusedOrReplacedWhole) {
 }
 
 // Values read leniently keep their value but never pass unremarked; unknown
-// keys are named; --strict refuses both before anything is written.
+// keys are named; --strict refuses both before anything is written. A key a
+// slip away from one soilweb reads is refused, naming the key meant: the run
+// would otherwise go on without what it asks for.
 TEST(WholeRun, MisreadValuesAndUnknownKeysAreWarnedAboutOrRefused) {
   std::string config = exampleConfig({{"days", "1e1"}, {"temperature", "\"20,5\""}});
-  config.replace(config.find("\"seed\""), 6, "\"Seed\"");
   config.replace(config.find("\"huntingMode\""), 0, "\"colour\": \"red\", ");
+  std::string misspelt = config;
+  misspelt.replace(misspelt.find("\"seed\""), 6, "\"Seed\"");
   Scratch here, strict;
   const Outcome run = here.run(config);
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string warnings =
       "soilweb: run_params: warning: 'simulation.temperature' is \"20,5\"; read as 20\n"
       "soilweb: run_params: warning: 'simulation.days' is \"1e1\"; read as 1\n"
-      "soilweb: run_params: warning: unknown key 'simulation.Seed' (ignored; did you mean 'simulation.seed'?)\n"
       "soilweb: run_params: warning: unknown key 'world.life.animals[0].colour' (ignored)\n";
   EXPECT_EQ(run.err, warnings);
   EXPECT_EQ(
       infoField(here.file("run1/outputs/run1_run_info.json"), "warnings"),
       "[\"'simulation.temperature' is \\\"20,5\\\"; read as 20\", \"'simulation.days' is \\\"1e1\\\"; read as 1\", "
-      "\"unknown key 'simulation.Seed' (ignored; did you mean 'simulation.seed'?)\", "
       "\"unknown key 'world.life.animals[0].colour' (ignored)\"]");
   EXPECT_EQ(rowsOf(here.file("run1/outputs/run1_summary.txt")).size(), 3u);
 
@@ -323,6 +326,16 @@ TEST(WholeRun, MisreadValuesAndUnknownKeysAreWarnedAboutOrRefused) {
   EXPECT_EQ(refused.err, std::regex_replace(warnings, std::regex(": warning: "), ": error (--strict): "));
   EXPECT_FALSE(fs::exists(strict.path / "run1"));
   EXPECT_EQ(strict.run(exampleConfig(), "--strict").status, 0) << "the bundled example is clean";
+
+  Scratch slip;
+  const Outcome nearMiss = slip.run(misspelt);
+  EXPECT_EQ(nearMiss.status, 1);
+  EXPECT_NE(nearMiss.err.find("soilweb: run_params: warning: unknown key 'world.life.animals[0].colour' (ignored)"),
+            std::string::npos);
+  EXPECT_NE(nearMiss.err.find("soilweb: run_params: unknown key 'simulation.Seed'; did you mean 'simulation.seed'?\n"),
+            std::string::npos)
+      << nearMiss.err;
+  EXPECT_FALSE(fs::exists(slip.path / "run1"));
 }
 
 // A search area that became infinite allows no step instead of 2^31 of them
