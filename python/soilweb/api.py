@@ -9,8 +9,10 @@ soilweb.sweep(...) runs a sweep and hands back the loaded sweep.
 
 A failure raises SoilwebError, carrying soilweb's own message and its exit status.
 """
+import codecs
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -89,21 +91,64 @@ def _message_of(stderr):
     return lines[-1] if lines else "soilweb ended without a word"
 
 
+class _PlainProgress:
+    """soilweb's standard error for a reader that is not a terminal (a notebook, a log file): every message
+    line as it is, and of the progress line, which a terminal rewrites in place, one plain line at each tenth
+    of the days and at the last."""
+    REWRITE = "\r\x1b[K"
+
+    def __init__(self):
+        self.pending, self.shown = "", None
+        self.decoder = codecs.getincrementaldecoder("utf-8")(errors="replace")
+
+    def feed(self, chunk, final=False):
+        self.pending += self.decoder.decode(chunk, final)
+        out = []
+        while self.REWRITE in self.pending:
+            head, self.pending = self.pending.split(self.REWRITE, 1)
+            out.append(self._segment(head))
+        if final:
+            out.append(self._segment(self.pending))
+            self.pending = ""
+        elif "\n" in self.pending:  # whole message lines pass at once
+            done, self.pending = self.pending.rsplit("\n", 1)
+            out.append(done + "\n")
+        return "".join(out)
+
+    def _segment(self, text):
+        lines, _, last = text.rpartition("\n")
+        shown = lines + "\n" if lines else ""
+        day = re.match(r"soilweb: day (\d+) of (\d+)", last)
+        if day:
+            today, final = int(day.group(1)), int(day.group(2))
+            tenth = today * 10 // max(final, 1)
+            if tenth != self.shown or today == final:
+                self.shown = tenth
+                shown += last + "\n"
+        elif last and not last.startswith("soilweb: writing "):
+            shown += last
+        return shown
+
+
 def _run_streaming(command, progress, env=None, cwd=None):
-    """Runs command; standard error is passed on as it comes when progress, and kept. Returns
-    (status, stdout, stderr)."""
+    """Runs command; standard error is passed on as it comes when progress (plainly, when it is not a
+    terminal), and kept. Returns (status, stdout, stderr)."""
     process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, cwd=cwd)
     out = []
     reader = threading.Thread(target=lambda: out.append(process.stdout.read()))
     reader.start()
     err = bytearray()
+    plain = None if sys.stderr.isatty() else _PlainProgress()
     try:
         while True:
             chunk = os.read(process.stderr.fileno(), 4096)
+            if plain is not None and progress:
+                sys.stderr.write(plain.feed(chunk, final=not chunk))
+                sys.stderr.flush()
             if not chunk:
                 break
             err += chunk
-            if progress:
+            if progress and plain is None:
                 sys.stderr.write(chunk.decode(errors="replace"))
                 sys.stderr.flush()
         status = process.wait()

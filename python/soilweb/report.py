@@ -48,14 +48,25 @@ def meaning_of(name, known, run):
     return known.get(name[:-3] if name.endswith(".gz") else name, "")
 
 
+def files_below(folder):
+    """The sizes of every file under folder, at any depth (links are not followed)."""
+    sizes = []
+    for parent, folders, files in os.walk(folder):
+        for name in files:
+            path = os.path.join(parent, name)
+            if not os.path.islink(path):
+                sizes.append(os.lstat(path).st_size)
+    return sizes
+
+
 def files_rows(folder, known, run=""):
     """The folder's files and what they hold; a folder of daily files is one row."""
     rows = []
     for entry in sorted(os.scandir(folder), key=lambda e: e.name):
         if entry.name.startswith("."):
             continue
-        if entry.is_dir():
-            sizes = [f.stat().st_size for f in os.scandir(entry.path) if f.is_file()]
+        if entry.is_dir(follow_symlinks=False):
+            sizes = files_below(entry.path)
             if entry.name == OUTPUTS:
                 rows += [(f"{OUTPUTS}/{name}", size, meaning) for name, size, meaning in
                          files_rows(entry.path, known, run)]

@@ -2,6 +2,7 @@
 an exception carrying its message and exit status (soilweb.api, soilweb_run in R/soilweb.R)."""
 import json
 import os
+import sys
 import tempfile
 import unittest
 
@@ -93,6 +94,21 @@ class ApiTest(unittest.TestCase):
                                  SOILWEB_BINARY=BINARY))
             self.assertEqual(shown.returncode, 0, shown.stderr)
             self.assertEqual(shown.stdout, "rows 5 mine; results in victim \n")
+
+    def test_progress_into_a_file_is_plain_lines(self):
+        """soilweb.run's progress, when standard error is not a terminal, has no terminal escapes."""
+        with tempfile.TemporaryDirectory() as here:
+            with open(os.path.join(here, "config.json"), "w") as f:
+                json.dump(tiny_config(days=20), f)
+            script = ("import sys, soilweb; sys.path.insert(0, sys.argv[1]); "
+                      "soilweb.run(sys.argv[2], folder=sys.argv[3], binary=sys.argv[4])")
+            shown = run(sys.executable, "-c", script, os.path.join(ROOT, "python"), "config.json", "out", BINARY,
+                        cwd=here, env=dict(os.environ, PYTHONPATH=os.path.join(ROOT, "python")))
+            self.assertEqual(shown.returncode, 0, shown.stderr)
+            self.assertNotIn("\x1b", shown.stderr)
+            self.assertNotIn("\r", shown.stderr)
+            self.assertIn("soilweb: day 20 of 20; ", shown.stderr)
+            self.assertTrue(shown.stderr.splitlines()[-1].startswith("soilweb: completed: day 20 of 20 reached"))
 
 
 R_FORGED = """

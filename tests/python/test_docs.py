@@ -33,8 +33,8 @@ class ReadmeTest(unittest.TestCase):
         blocks = re.findall(r"```(python|r)\n(.*?)```", section, re.S)
         self.assertEqual([(language, code.count("\n")) for language, code in blocks], [("python", 5), ("r", 5)])
         environment = dict(os.environ, PYTHONPATH=os.path.join(ROOT, "python"), SOILWEB_BINARY=BINARY)
-        for language, code in blocks:
-            with tempfile.TemporaryDirectory() as here:
+        with tempfile.TemporaryDirectory() as here:  # one after the other in one folder, as a user would
+            for language, code in blocks:
                 code = code.replace("path/to/soilweb", ROOT)
                 command = ["/usr/bin/python3", "-c", code] if language == "python" else ["Rscript", "-e", code]
                 shown = run(*command, cwd=here, env=environment)

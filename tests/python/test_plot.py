@@ -3,6 +3,7 @@ import json
 import os
 import re
 import shutil
+import sys
 import tempfile
 import unittest
 
@@ -64,6 +65,19 @@ class PlotTest(unittest.TestCase):
             self.assertEqual(done.returncode, 0, done.stderr)
             self.assertIn("soilweb-plot: warning: example: numbers that are not finite (nan or inf) in the results, "
                           "first on day 0, column BIOMASS", done.stderr)
+
+    def test_list_elements_are_labelled_by_their_indices_and_folders_counted_whole(self):
+        sys.path.insert(0, os.path.join(ROOT, "python"))
+        from soilweb.figures.sweep import parameter_label
+        from soilweb.report import files_rows
+        self.assertEqual(parameter_label("simulation.temperatureSeries.2.1", ["prey", "predator"]),
+                         "temperature series[2][1]")
+        with tempfile.TemporaryDirectory() as here:
+            for run in ("run-0001", "run-0002"):
+                os.makedirs(os.path.join(here, "runs", run, run, "outputs"))
+                with open(os.path.join(here, "runs", run, run, "outputs", "summary.txt"), "w") as f:
+                    f.write("x" * 1000)
+            self.assertEqual(files_rows(here, {}), [("runs/ (2 files)", 2000, "")])
 
     def report_of(self, here, config):
         """Runs config in here and draws its report; the report page's path."""

@@ -21,8 +21,14 @@ PARAMETER_UNITS = {"simulation.temperature": "°C", "simulation.minTemperature":
 
 
 def parameter_label(key, names):
-    """'world.life.animals.1.initialPopulation' -> 'predator initial population'."""
+    """'world.life.animals.1.initialPopulation' -> 'predator initial population';
+    'simulation.temperatureSeries.2.1' -> 'temperature series[2][1]' (a list element by its indices)."""
     parts = key.split(".")
+    indices = ""
+    while len(parts) > 1 and parts[-1].isdigit():
+        indices = f"[{parts.pop()}]" + indices
+    if indices:
+        return parameter_label(".".join(parts), names) + indices
     if len(parts) >= 5 and parts[:3] == ["world", "life", "animals"] and parts[3].isdigit():
         index = int(parts[3])
         species = names[index] if index < len(names) else f"species {index}"
