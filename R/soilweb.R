@@ -230,15 +230,24 @@ read_run <- function(folder, tables = SOILWEB_TABLES, dead = NULL) {
       table[, c("day", "species", "stage", "count",
                 unlist(lapply(.soilweb_traits, function(t) paste0(t, c("_mean", "_sd", "_min", "_max", "_het")))))]
     }),
-    pedigree = function() genetic("pedigree", function(animals) {
-      first <- animals[order(animals$day), ]
-      first <- first[!duplicated(first$id), ]
-      first <- first[order(first$id), ]
-      names(first)[names(first) == "date_egg"] <- "birth_day"
-      first <- first[, .soilweb_loader_names(.soilweb_file("pedigree")$columns[[1]]$name)]
-      rownames(first) <- NULL
-      first
-    }),
+    pedigree = function() {
+      table <- genetic("pedigree", function(animals) {
+        first <- animals[order(animals$day), ]
+        first <- first[!duplicated(first$id), ]
+        first <- first[order(first$id), ]
+        names(first)[names(first) == "date_egg"] <- "birth_day"
+        first <- first[, .soilweb_loader_names(.soilweb_file("pedigree")$columns[[1]]$name)]
+        rownames(first) <- NULL
+        first
+      })
+      # Founders (the first animals made) have no parents: NA, never 0, which is an animal's id too.
+      founders <- sum(vapply(head(record$configuration$world$life$animals, 2),
+                             function(a) as.numeric(a$initialPopulation), numeric(1)))
+      if (!is.null(table) && length(founders) == 1 && !is.na(founders))
+        for (column in c("ID_prt1", "ID_prt2", "g_numb_prt1", "g_numb_prt2"))
+          table[[column]][table$id < founders] <- NA_integer_
+      table
+    },
     deaths = function() {
       path <- output(.soilweb_name("deaths"))
       if (!is.null(path)) return(.soilweb_read(path, stringsAsFactors = FALSE))

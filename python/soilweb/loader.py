@@ -218,13 +218,31 @@ class Run(Mapping):
     def _read_pedigree(self):
         path = self._output(schema.file_name("pedigree"))
         if path:
-            return _read_tsv(path)
+            return self._founders_without_parents(_read_tsv(path))
         animals = self._with_genetic_values("pedigree")
         if animals is None:
             return None
         first = animals.sort_values("day").drop_duplicates("id").sort_values("id")
         first = first.rename(columns={"date_egg": "birth_day"})
-        return first[schema.columns("pedigree")].reset_index(drop=True)
+        return self._founders_without_parents(first[schema.columns("pedigree")].reset_index(drop=True))
+
+    def _founders(self):
+        """How many founders the run had: the first animals made (ids 0 ... N-1)."""
+        animals = self.record.get("configuration", {}).get("world", {}).get("life", {}).get("animals", [])
+        try:
+            return sum(int(float(a.get("initialPopulation", 0))) for a in animals[:2])
+        except (TypeError, ValueError, AttributeError):
+            return None
+
+    def _founders_without_parents(self, table):
+        """Parents and generations as whole numbers, missing (NA) for the founders: the pedigree file
+        leaves them empty, and a snapshot writes 0, which is also an animal's id."""
+        lineage = ["ID_prt1", "ID_prt2", "g_numb_prt1", "g_numb_prt2"]
+        table = table.astype({column: "Int64" for column in lineage})
+        founders = self._founders()
+        if founders is not None:
+            table.loc[table["id"] < founders, lineage] = pd.NA
+        return table
 
     def _read_deaths(self):
         path = self._output(schema.file_name("deaths"))

@@ -25,14 +25,22 @@ void Pedigree::appendBirths(const World& world, std::string& out) {
     throw std::logic_error("the pedigree found " + std::to_string(born.size()) + " newborn eggs of " +
                            std::to_string(Animal::animalID - nextId) + " animals made");
   std::sort(born.begin(), born.end(), [](const Animal* a, const Animal* b) { return a->getId() < b->getId(); });
+  // Founders are the first animals made; they have no parents, and their
+  // parents and generations are left empty (NA), never 0, which is an animal too.
+  long founders = 0;
+  for (std::size_t k = 0; k < 2 && k < world.getSpecies().size(); ++k)
+    founders += world.getSpecies()[k]->getInitialPopulation();
   for (const Animal* animal : born) {
     const auto [generation1, generation2, parent1, parent2] = animal->getParents();
     appendInt(out, animal->getId());
     out += '\t';
     out += animal->getSpecies()->getScientificName();
-    for (long long field : {animal->getDateEgg(), parent1, parent2, generation1, generation2}) {
+    out += '\t';
+    appendInt(out, animal->getDateEgg());
+    const bool founder = animal->getId() < founders;
+    for (long long field : {parent1, parent2, generation1, generation2}) {
       out += '\t';
-      appendInt(out, field);
+      if (!founder) appendInt(out, field);
     }
     for (double value : animal->geneticValues()) {
       out += '\t';

@@ -84,10 +84,12 @@ Columns pedigreeColumns() {
   Columns columns = {{"id", "integer", "", "animal id"},
                      {"species", "text", "", "species name"},
                      {"birth_day", "integer", "day", "the day its egg was laid (0 for founders)"},
-                     {"ID_prt1", "integer", "", "id of its first parent (0 for founders)"},
-                     {"ID_prt2", "integer", "", "id of its second parent (0 for founders)"},
-                     {"g_numb_prt1", "integer", "", "generation number along the first parent's line"},
-                     {"g_numb_prt2", "integer", "", "generation number along the second parent's line"}};
+                     {"ID_prt1", "integer", "", "id of its first parent (empty, NA, for founders)"},
+                     {"ID_prt2", "integer", "", "id of its second parent (empty, NA, for founders)"},
+                     {"g_numb_prt1", "integer", "",
+                      "generation number along the first parent's line (empty, NA, for founders)"},
+                     {"g_numb_prt2", "integer", "",
+                      "generation number along the second parent's line (empty, NA, for founders)"}};
   for (const TraitInfo& trait : TRAITS)
     columns.push_back({trait.column, "real", "",
                        std::string("genetic value of ") + trait.column +

@@ -1,4 +1,5 @@
 """The Python and R loaders give the same tables of every layout (soilweb.loader, R/soilweb.R)."""
+import gzip
 import json
 import os
 import tempfile
@@ -93,6 +94,14 @@ class LoaderTest(unittest.TestCase):
             pd.testing.assert_frame_equal(pedigree[["id", "birth_day", "ID_prt1", "ID_prt2", "growth", "pheno"]],
                                           both[["id", "birth_day", "ID_prt1", "ID_prt2", "growth", "pheno"]],
                                           check_exact=False, rtol=1e-4)
+            # The founders (ids 0-34) have no parents: NA, never 0, which is an animal's id too; the
+            # file leaves them empty.
+            for frame in (pedigree, tables["pedigree"]):
+                founders = frame[frame.id < 35]
+                self.assertTrue(founders[["ID_prt1", "ID_prt2", "g_numb_prt1", "g_numb_prt2"]].isna().all().all())
+                self.assertFalse(frame[frame.id >= 35].ID_prt1.isna().any())
+            with gzip.open(os.path.join(tables.folder, "outputs", "example_pedigree.tsv.gz"), "rt") as f:
+                self.assertEqual(f.read().splitlines()[1].split("\t")[:7], ["0", "prey", "0", "", "", "", ""])
             dead = tables["deaths"][tables["deaths"].death_day <= 8].reset_index(drop=True)
             pd.testing.assert_frame_equal(daily["deaths"], dead, check_dtype=False)
             # R reads the same.
