@@ -106,6 +106,8 @@ struct CommandLine {
                    "(NAME/outputs/NAME_run_info.json) to FILE, nothing else: how a program finds the run")
         ->type_name("FILE")
         ->excludes("--check");
+    app.add_flag("--force-size", options.forceSize,
+                 "run even when the run's size estimate is more than the free space of its folder's disk");
     app.add_flag("--list-keys", listKeys, "print every configuration key soilweb reads, as JSON");
     initGiven = app.add_option("--init", init,
                                "write a starting configuration, every key commented, to FILE (default:\n"

@@ -172,10 +172,14 @@ std::string codePoint(int code) {
 }
 }  // namespace
 
-std::string Configuration::name(const std::string& key) const {
+std::string Configuration::name(const std::string& key, bool aroundTrimmed) const {
   std::string value = text(key);
-  if (const auto [code, position] = firstControl(value); code >= 0)
-    fail(key, "holds a control character (" + codePoint(code) + ") at position " + std::to_string(position) +
+  const std::size_t begin = aroundTrimmed ? value.find_first_not_of(" \t\n\v\f\r") : 0;
+  const std::size_t end = aroundTrimmed ? value.find_last_not_of(" \t\n\v\f\r") + 1 : value.size();
+  const std::string checked = begin == std::string::npos ? "" : value.substr(begin, end - begin);
+  if (const auto [code, position] = firstControl(checked); code >= 0)
+    fail(key, "holds a control character (" + codePoint(code) + ") at position " +
+                  std::to_string(position + (begin == std::string::npos ? 0 : begin)) +
                   "; names may not hold NUL, tabs, newlines or other control characters");
   return value;
 }

@@ -42,8 +42,10 @@ class Configuration {
   std::string text(const std::string& key) const;
   // Text that names something (a folder, a file, a species): refused when it
   // holds a control character (NUL, tab, newline, ...), which would cut a
-  // path short or forge rows in a table.
-  std::string name(const std::string& key) const;
+  // path short or forge rows in a table. aroundTrimmed: the name is trimmed of
+  // surrounding white space where it is used (a species' name), so only what
+  // is left is checked.
+  std::string name(const std::string& key, bool aroundTrimmed = false) const;
   double real(const std::string& key) const;  // lenient, warns
   int integer(const std::string& key) const;  // lenient, warns
   int strictInt(const std::string& key) const;

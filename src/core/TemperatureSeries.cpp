@@ -36,8 +36,10 @@ TemperatureSeries TemperatureSeries::read(const Configuration& config, const std
     std::vector<std::string> values;
     for (const auto& value : element.second) values.push_back(value.second.data());
     double day = 0, degrees = 0;
-    if (!wholeNumber(values[0], day) || day != std::floor(day) || std::fabs(day) > 1e9)
+    if (!wholeNumber(values[0], day) || day != std::floor(day))
       config.fail(at, "must start with a whole day, got '" + values[0] + "'");
+    if (std::fabs(day) > 1e9)
+      config.fail(at, "starts with day " + values[0] + ", beyond the 1000000000 days a series may span");
     if (!wholeNumber(values[1], degrees)) config.fail(at, "must end with degrees Celsius, got '" + values[1] + "'");
     const int whole = static_cast<int>(day);
     if (!series.points.empty() && whole <= series.points.back().first)

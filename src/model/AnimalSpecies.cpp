@@ -219,7 +219,7 @@ std::unique_ptr<AnimalSpecies> AnimalSpecies::read(const Configuration& entry, d
   Genetics g;
   readGeneticSizes(entry, memoryBudget, g);
   readGeneticLists(entry, g);
-  const std::string name = entry.name("name");
+  const std::string name = entry.name("name", true);
   if (const auto first = name.find_first_not_of(' ');
       first != std::string::npos && std::string("=+-@").find(name[first]) != std::string::npos)
     Configuration::warnings.push_back("'" + entry.pathOf("name") + "' starts with '" + name[first] +

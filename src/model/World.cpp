@@ -142,7 +142,7 @@ void World::readSoilAndRunKeys(const Configuration& config) {
     else if (rule == "never")
       stopWhen = StopWhen::NEVER;
     else if (rule != "any")
-      config.fail("simulation.stopWhen", "must be any, resource or never, got '" + rule + "'");
+      config.fail("simulation.stopWhen", "must be any, resource or never, got " + jsonQuoted(rule));
   }
   PREDATORS = config.integer("simulation.predators") != 0;
   PARALLEL = config.integer("simulation.parallel");

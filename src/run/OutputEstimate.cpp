@@ -66,6 +66,7 @@ std::string OutputEstimate::note() const {
   if (total() < NOTABLE) return "";
   std::string parts = "the snapshots " + size(snapshotBytes);
   if (foodWebBytes > 0) parts += ", " + foodWebName() + " " + size(foodWebBytes);
+  if (otherBytes > 0) parts += ", the daily tables " + size(otherBytes);
   std::string shrink;
   auto add = [&](bool unused, const std::string& key) {
     if (unused) shrink += (shrink.empty() ? "" : ", ") + key;

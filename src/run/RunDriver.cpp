@@ -17,6 +17,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -328,6 +329,21 @@ bool tellRecordPath(const std::string& file, const std::string& record) {
   return false;
 }
 
+// A new run whose estimate is more than the free space where its folder goes
+// is refused before anything is written: filling a shared disk would stop
+// every other user's work too. False after one line giving both figures.
+bool fitsOnDisk(const OutputEstimate& expected, const RunOptions& options) {
+  struct statvfs disk;
+  if (options.forceSize || ::statvfs(".", &disk) != 0) return true;
+  const std::uint64_t free = std::uint64_t(disk.f_bavail) * disk.f_frsize;
+  if (expected.total() <= free) return true;
+  std::cerr << "soilweb: this run will write at least " << OutputEstimate::size(expected.total())
+            << ", more than the " << OutputEstimate::size(free)
+            << " free on the disk of its folder; shrink it (see the note above), free some space, or pass --force-size"
+            << std::endl;
+  return false;
+}
+
 // --check: the configuration was read and checked; says so and writes nothing.
 int reportChecked(const RunInfo& info) {
   std::cout.clear();
@@ -378,7 +394,8 @@ int RunDriver::runOrRefuse(const RunOptions& options) {
   RunSettings names;
   if (!build(options, tree, info, names, console, world, resumed)) return 1;
   // A run that will write gigabytes says so before it starts, and what shrinks it.
-  if (const std::string note = OutputEstimate::of(names, *world).note(); !note.empty() && !resumed)
+  const OutputEstimate expected = OutputEstimate::of(names, *world);
+  if (const std::string note = expected.note(); !note.empty() && !resumed)
     std::cerr << "soilweb: note: " << note << std::endl;
   // --check refuses whatever the run would refuse before it starts.
   if (options.check)
@@ -398,6 +415,7 @@ int RunDriver::runOrRefuse(const RunOptions& options) {
   const Placement placement = placementOf(options);
   const std::string recordPathFile = absolutePath(options.recordPathFile);
   if (!RunFolder::enter(placement.directory)) return 1;
+  if (!resumed && !fitsOnDisk(expected, options)) return 1;
   const std::unique_ptr<RunFolder> folder = prepareRunFolder(names, placement);
   if (!folder || !OutputFile::writeWhole(names.recordPath(), info.json(), true)) return 1;
   if (!recordPathFile.empty() && !tellRecordPath(recordPathFile, names.recordPath())) return 1;

@@ -26,6 +26,7 @@ struct RunOptions {
   bool check = false;                    // read and check the configuration only; write nothing
   bool progress = false;                 // show day D of N on standard error as the days run
   std::string recordPathFile;            // where to write the path of the run's record, "" for nowhere
+  bool forceSize = false;                // run even when the estimate is more than the disk's free space
   std::vector<std::string> commandLine;  // as typed, for the record
 };
 

@@ -516,3 +516,37 @@ TEST(HostileRun, CommandsThatOnlyPrintReportWriteFailures) {
   EXPECT_FALSE(fs::exists(here.path / "run_params"));
   EXPECT_EQ(here.run("", "--init").status, 0);  // nothing was left behind to refuse the next one
 }
+
+// A run that would fill its disk is refused before anything is written, with
+// both figures; --force-size lets it start.
+TEST(HostileRun, ARunLargerThanItsDiskIsRefusedFirst) {
+  Scratch here;
+  const std::string huge = "--set world.life.animals.0.initialPopulation=20000 --set simulation.days=1000000";
+  const Outcome refused = here.run(exampleConfig(), huge);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_TRUE(std::regex_search(refused.err, std::regex("\nsoilweb: this run will write at least [0-9.]+ TB, more than "
+                                                        "the [0-9.]+ [kMGT]?B free on the disk of its folder; shrink "
+                                                        "it \\(see the note above\\), free some space, or pass "
+                                                        "--force-size\n$")))
+      << refused.err;
+  EXPECT_FALSE(fs::exists(here.path / "run1"));
+  const Outcome forced = here.run("", huge + " --force-size", hook("started:INT"));
+  EXPECT_EQ(forced.status, 130) << forced.err;
+}
+
+// What a configuration says wrongly is echoed as it stands: a species name is
+// checked as it is used (trimmed), a NUL in a value is shown, a day too far
+// is said to be too far.
+TEST(HostileRun, SlipsInTheConfigurationAreToldAsTheyStand) {
+  Scratch here;
+  std::string config = exampleConfig();
+  config.replace(config.find("\"name\": \"predator\""), 18, "\"name\": \" \\tpredator\"");
+  const Outcome tabbed = here.run(config, "--check");
+  EXPECT_EQ(tabbed.status, 0) << tabbed.err;
+  const Outcome nul = here.run(exampleConfig(), "--check --set 'simulation.stopWhen=\"never\\u0000x\"'");
+  EXPECT_EQ(nul.err, "soilweb: run_params: 'simulation.stopWhen' must be any, resource or never, got \"never\\u0000x\"\n");
+  const Outcome far = here.run("", "--check --set 'simulation.temperatureSeries=[[2147483647, 20]]'");
+  EXPECT_EQ(far.err,
+            "soilweb: run_params: 'simulation.temperatureSeries[0]' starts with day 2147483647, beyond the "
+            "1000000000 days a series may span\n");
+}

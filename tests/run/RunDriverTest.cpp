@@ -468,7 +468,7 @@ TEST(WholeRun, AGigabyteRunSaysSoBeforeItStarts) {
   ASSERT_EQ(big.status, 0) << big.err;
   EXPECT_EQ(big.err,
             "soilweb: note: this run will write at least 3.9 GB (the snapshots 2.0 GB, the food-web matrices 1.9 GB, "
-            "with the founders' numbers); smaller with simulation.outputs.layout \"tables\", "
+            "the daily tables 3.6 MB, with the founders' numbers); smaller with simulation.outputs.layout \"tables\", "
             "simulation.outputs.compression \"gzip\", simulation.outputs.foodWeb \"edges\", "
             "simulation.outputs.snapshotEvery or snapshots\n");
   const Outcome shrunk = here.run(
