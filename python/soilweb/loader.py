@@ -112,7 +112,23 @@ class Run(Mapping):
             raise KeyError(table)
         if table not in self._tables:
             self._tables[table] = getattr(self, "_read_" + table)()
+            self._warn_if_short(table, self._tables[table])
         return self._tables[table]
+
+    # Tables with a row (or rows) for every day of the run, up to its last day, when written.
+    DAILY = ("summary", "animals_start", "animals_end", "cells", "traits", "genetics")
+
+    def _warn_if_short(self, table, frame):
+        """Warns when a table the run wrote ends before the record's last day: a file cut short (at a gzip
+        member's end, say) would otherwise load as a shorter run without a word."""
+        last = self.record.get("last_day")
+        if table not in self.DAILY or frame is None or frame.empty or "day" not in frame or \
+                not isinstance(last, int) or not (table == "summary" or self.wrote(table)):
+            return
+        ends = int(frame["day"].max())
+        if ends < last:
+            warnings.warn(f"{self.name}: the {table} table ends at day {ends}, short of the record's last day "
+                          f"{last}: the file was cut short or damaged", stacklevel=3)
 
     def __iter__(self):
         return iter(TABLES + ("record",))

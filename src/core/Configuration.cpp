@@ -26,8 +26,17 @@ namespace {
 // exhaust the stack long before it could be a configuration.
 const int MAX_NESTING = 64;
 
-int nestingDepth(const std::string& text) {
-  int depth = 0, deepest = 0;
+// The shape of a document before it is parsed: how deep it nests, and about
+// how many values it holds (every object and list, and one more value after
+// each comma), which is what its tree costs in memory.
+struct Shape {
+  int deepest = 0;
+  std::size_t values = 1;
+};
+
+Shape shapeOf(const std::string& text) {
+  Shape shape;
+  int depth = 0;
   bool inString = false;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
@@ -39,18 +48,27 @@ int nestingDepth(const std::string& text) {
     } else if (c == '"') {
       inString = true;
     } else if (c == '{' || c == '[') {
-      deepest = std::max(deepest, ++depth);
+      shape.deepest = std::max(shape.deepest, ++depth);
+      ++shape.values;
     } else if (c == '}' || c == ']') {
       --depth;
+    } else if (c == ',') {
+      ++shape.values;
     }
   }
-  return deepest;
+  return shape;
 }
 }  // namespace
 
-boost::property_tree::ptree Configuration::parse(const std::string& text) {
-  if (nestingDepth(text) > MAX_NESTING)
+boost::property_tree::ptree Configuration::parse(const std::string& text, std::size_t mostValues) {
+  const Shape shape = shapeOf(text);
+  if (shape.deepest > MAX_NESTING)
     throw Error("malformed JSON: nested more than " + std::to_string(MAX_NESTING) + " levels deep");
+  // The file's size is capped, but a tree costs some 600 bytes a value: a
+  // list of millions of numbers would take gigabytes and minutes to read.
+  if (shape.values > mostValues)
+    throw Error("the document holds about " + std::to_string(shape.values) + " values, more than the " +
+                std::to_string(mostValues) + " soilweb reads");
   std::istringstream in(text);
   boost::property_tree::ptree tree;
   try {

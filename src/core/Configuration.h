@@ -27,8 +27,14 @@ class Configuration {
   // path: the dotted path of node in the document ("" for its root).
   explicit Configuration(const boost::property_tree::ptree& node, std::string path = "");
 
-  // Parses a JSON document; a malformed or absurdly nested one raises an Error.
-  static boost::property_tree::ptree parse(const std::string& text);
+  // The most values (numbers, texts, lists, objects) a configuration may hold:
+  // some 600 MB of tree. A run's record holds its configuration and its
+  // warnings, and is read with twice as many.
+  static constexpr std::size_t MOST_VALUES = 1000000;
+
+  // Parses a JSON document; a malformed or absurdly nested one, or one of more
+  // than mostValues values, raises an Error.
+  static boost::property_tree::ptree parse(const std::string& text, std::size_t mostValues = MOST_VALUES);
   // A parsed document as JSON again, nested lines indented below indent.
   static std::string json(const boost::property_tree::ptree& node, const std::string& indent = "");
 

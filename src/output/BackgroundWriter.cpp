@@ -32,10 +32,14 @@ void BackgroundWriter::run(Job& job) {
   bool written = true;
   try {
     if (job.file && job.action != Job::WRITE) {
-      if (job.action == Job::MARK)
+      if (job.action == Job::MARK) {
         job.file->mark();
-      else
+      } else if (job.action == Job::DAY_ENDED) {
+        job.file->dayEnded();
+        wholeDay = job.day;
+      } else {
         job.file->cutBackToMark();
+      }
       written = !job.file->hasFailed();
     } else if (job.file) {
       job.file->append(job.text);
@@ -83,6 +87,14 @@ void BackgroundWriter::cutBack(OutputFile& file) {
   Job job;
   job.file = &file;
   job.action = Job::CUT_BACK;
+  hand(std::move(job));
+}
+
+void BackgroundWriter::dayEnded(OutputFile& file, int day) {
+  Job job;
+  job.file = &file;
+  job.day = day;
+  job.action = Job::DAY_ENDED;
   hand(std::move(job));
 }
 

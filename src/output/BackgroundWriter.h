@@ -42,6 +42,9 @@ class BackgroundWriter {
   // (see OutputFile::mark), in order with what else is written to it.
   void mark(OutputFile& file);
   void cutBack(OutputFile& file);
+  // Tells an open in-place file that day is whole in it (OutputFile::dayEnded),
+  // in order with what else is written; only while nothing has failed.
+  void dayEnded(OutputFile& file, int day);
   // Waits until everything handed over is written; false when any whole file
   // failed since the start.
   bool finish();
@@ -49,6 +52,8 @@ class BackgroundWriter {
   bool hasFailed() const { return failed; }
   // The last day whose lines were written (see append), -1 when none.
   int lastDayWritten() const { return lastDay; }
+  // The last day told whole (see dayEnded); -1 when none.
+  int lastWholeDay() const { return wholeDay; }
 
  public:
   struct Job {
@@ -59,7 +64,7 @@ class BackgroundWriter {
     bool last = false;                     // the streamed file's last part
     std::string text;
     int day = -1;                                          // the day an append's lines are about
-    enum Action { WRITE, MARK, CUT_BACK } action = WRITE;  // for an open in-place file
+    enum Action { WRITE, MARK, CUT_BACK, DAY_ENDED } action = WRITE;  // for an open in-place file
     std::size_t size() const { return content ? content->size() : text.size(); }
   };
  private:
@@ -79,6 +84,7 @@ class BackgroundWriter {
   bool stopping = false;
   std::atomic<bool> failed{false};
   std::atomic<int> lastDay{-1};
+  std::atomic<int> wholeDay{-1};
   std::thread thread;  // not joinable when no thread could be started: then writes are made at once
 };
 

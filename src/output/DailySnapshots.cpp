@@ -50,6 +50,13 @@ DailySnapshots::TableBytes DailySnapshots::tableSizes() const {
   return sizes;
 }
 
+std::vector<OutputFile*> DailySnapshots::openTables() const {
+  std::vector<OutputFile*> open;
+  for (const auto& table : tables)
+    if (table) open.push_back(table.get());
+  return open;
+}
+
 bool DailySnapshots::commitTables() {
   bool written = true;
   for (auto& table : tables)

@@ -76,6 +76,8 @@ class DailySnapshots {
   bool openTables(const TableBytes& bytes, bool resumed);
   // Their lengths so far, once the writer has written what it was handed.
   TableBytes tableSizes() const;
+  // The tables layout's open tables (none in the daily layout).
+  std::vector<OutputFile*> openTables() const;
   // Closes them; false when any failed.
   bool commitTables();
 

@@ -160,6 +160,14 @@ void OutputFile::cutBackToMark() {
   crc = marked.crc;
 }
 
+void OutputFile::cutBackToWholeDay() {
+  pending.clear();  // never written: it belongs to a day that is not whole
+  if (fd < 0 || bytesInFile == wholeDay.bytes) return;
+  if (::ftruncate(fd, static_cast<off_t>(wholeDay.bytes)) != 0 || ::lseek(fd, 0, SEEK_END) < 0) return fail(errno);
+  bytesInFile = wholeDay.bytes;
+  crc = wholeDay.crc;
+}
+
 void OutputFile::fail(int errorNumber) {
   if (error == 0) error = errorNumber;
 }

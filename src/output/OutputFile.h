@@ -74,6 +74,12 @@ class OutputFile {
   // cuts it back to that: lines written in between are taken away.
   void mark();
   void cutBackToMark();
+  // Remembers what the file holds at the end of a whole day, and, after a
+  // write failed (a full disk), cuts it back to that: a table ends whole at
+  // the run's last whole day (a gzip table with no member cut short), even
+  // the table whose write failed.
+  void dayEnded() { wholeDay = written(); }
+  void cutBackToWholeDay();
   // Writes what is pending now.
   void flush();
   // Writes the rest, closes and (WHOLE) renames; false when anything failed.
@@ -118,6 +124,7 @@ class OutputFile {
   std::uint64_t bytesInFile = 0;  // written so far (compressed, when compressed)
   std::uint32_t crc = 0;          // CRC-32 of those bytes (in-place files only)
   Written marked;                 // see mark()
+  Written wholeDay;               // see dayEnded()
   int error = 0;                  // first errno of a failed write, 0 while all is well
   bool done = false;
 };

@@ -49,6 +49,7 @@ class RunOutputs : public DayObserver {
     return snapshots.openTables(bytes, resumed);
   }
   DailySnapshots::TableBytes tableSizes() const { return snapshots.tableSizes(); }
+  std::vector<OutputFile*> snapshotTables() const { return snapshots.openTables(); }
   bool commitTables() { return snapshots.commitTables(); }
   // A snapshot file written at once failed; each failure has been reported on standard error.
   bool hasOutputFailed() const { return snapshots.hasFailed(); }

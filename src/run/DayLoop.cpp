@@ -55,7 +55,14 @@ bool DayLoop::openTables(const Checkpoint::Run& saved, bool resumed) {
       file.flush();
     }
   }
+  for (OutputFile* file : growingFiles()) file->dayEnded();  // what a failure on the first day cuts back to
   return true;
+}
+
+std::vector<OutputFile*> DayLoop::growingFiles() const {
+  std::vector<OutputFile*> files = outputs.snapshotTables();
+  for (const DailyTable& table : tables) files.push_back(table.file.get());
+  return files;
 }
 
 const DayLoop::Outcome& DayLoop::run(Checkpoint::Run saved, bool resumed) {
@@ -97,6 +104,7 @@ void DayLoop::runDays() {
         tablesNonFinite.noteFirstIn(lines, table.header, table.file->finalPath(), day);
       writer.append(*table.file, std::move(lines), day);  // flushed at once: users watch the tables grow
     }
+    for (OutputFile* file : growingFiles()) writer.dayEnded(*file, day);
     result.lastDay = day;
     ++result.daysRun;
     checkNonFinite();
@@ -113,9 +121,11 @@ void DayLoop::runDays() {
   writer.finish();
   if (writer.hasFailed()) {
     // The days simulated ahead of a file that failed are not the run's: it
-    // ends at the last day whose lines were written, after files all whole.
-    result.lastDay = std::max(firstDay - 1, writer.lastDayWritten());
+    // ends at the last day whose lines were all written, every table cut
+    // back to that day (as a resume cuts them back to its checkpoint).
+    result.lastDay = std::max(firstDay - 1, writer.lastWholeDay());
     result.daysRun = result.lastDay - (firstDay - 1);
+    for (OutputFile* file : growingFiles()) file->cutBackToWholeDay();
   }
   const bool writeFailed = OutputFile::diskIsFull() || writer.hasFailed();
   result.stopped = stopRequested() && !writeFailed && result.diedOut.empty() && result.lastDay < World::DAYS;

@@ -83,6 +83,8 @@ class DayLoop {
   void runDays();
   // Notes what is found gone after day (-1: at the start) for the first time.
   void noteWhatIsGone(int day);
+  // Every file that grows a day at a time: the daily tables and the tables layout's snapshot tables.
+  std::vector<OutputFile*> growingFiles() const;
   // Tells of the first number that is not finite in the day's lines or snapshots.
   void checkNonFinite();
   // Writes a checkpoint of day once the tables hold its lines.

@@ -83,7 +83,7 @@ bool readConfiguration(const std::string& path, boost::property_tree::ptree& tre
     return false;
   }
   try {
-    tree = Configuration::parse(text);
+    tree = Configuration::parse(text, kept ? 2 * Configuration::MOST_VALUES : Configuration::MOST_VALUES);
   } catch (const Configuration::Error& e) {
     std::cerr << "soilweb: " << path << ": " << e.what() << std::endl;
     return false;

@@ -181,6 +181,12 @@ TEST(Configuration, ParseRefusesMalformedAndAbsurdlyNestedDocuments) {
   EXPECT_EQ(errorOf([] { Configuration::parse(R"({"a": "[[[[", "b": 1)"); }),
             "malformed JSON at line 1: expected '}' or ','");
   EXPECT_EQ(Configuration::parse(R"({"a": "[[[[\"{{"})").get<std::string>("a"), "[[[[\"{{");
+  // A file under the size cap can still hold millions of values, gigabytes of tree: bounded by count.
+  std::string many = "{\"//x\": [0";
+  for (std::size_t k = 0; k < Configuration::MOST_VALUES; ++k) many += ",0";
+  EXPECT_EQ(errorOf([&] { Configuration::parse(many + "]}"); }),
+            "the document holds about 1000003 values, more than the 1000000 soilweb reads");
+  EXPECT_EQ(Configuration::parse(R"({"s": "a,b,[c]"})").get<std::string>("s"), "a,b,[c]");
 }
 
 // The run's name becomes its folder: it is checked with the run-level keys,

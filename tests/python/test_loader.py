@@ -4,6 +4,7 @@ import json
 import os
 import tempfile
 import unittest
+import zlib
 
 from support import BINARY, ROOT, SWEEP, run, tiny_config, run_config
 
@@ -109,6 +110,25 @@ class LoaderTest(unittest.TestCase):
                 shown = run("Rscript", "-e", R_TABLES, "run", folder, cwd=here, env=dict(os.environ, ROOT=ROOT))
                 self.assertEqual(shown.returncode, 0, shown.stderr)
                 self.assertEqual(shown.stdout.splitlines(), python_view(got[name]), name)
+
+    def test_a_table_cut_at_a_gzip_member_is_warned_about(self):
+        with tempfile.TemporaryDirectory() as here:
+            run = self.runs(here, cut=dict(layout="tables", compression="gzip"))["cut"]
+            path = os.path.join(run.folder, "outputs", "example_animals_end.tsv.gz")
+            with open(path, "rb") as f:
+                data = f.read()
+            ends, at = [], 0
+            while at < len(data):  # where each gzip member ends
+                member = zlib.decompressobj(31)
+                member.decompress(data[at:])
+                at = len(data) - len(member.unused_data)
+                ends.append(at)
+            self.assertGreater(len(ends), 2)
+            with open(path, "wb") as f:
+                f.write(data[:ends[len(ends) // 2]])
+            with self.assertWarnsRegex(UserWarning, "the animals_end table ends at day [0-7], short of the record's "
+                                                    "last day 8: the file was cut short or damaged"):
+                soilweb.read_run(run.folder)["animals_end"]
 
     def test_dead_animals_written_once_read_as_every_day(self):
         # A dead animal's row only on the first snapshot that shows it dead, at the start and at

@@ -314,7 +314,7 @@ TEST(HostileRun, TheSummaryNeverRunsAheadOfLostFiles) {
   SmallDisk disk(here, "1m");
   if (!disk.mounted) GTEST_SKIP() << "a small disk cannot be mounted here (" << std::strerror(errno) << "); needs root";
   writeFile(here.path / "run_params", readFile(fs::path(SOILWEB_SOURCE_DIR) / "tests/soak/soak.json"));
-  const Outcome run = here.run("", "--output-dir disk");
+  const Outcome run = here.run("", "--output-dir disk --force-size");
   EXPECT_EQ(run.status, 1);
   const auto summary = rowsOf(readFile(disk.at / "soak/outputs/soak_summary.txt"));
   ASSERT_GE(summary.size(), 2u) << run.err;
@@ -332,13 +332,39 @@ TEST(HostileRun, TheSummaryNeverRunsAheadOfLostFiles) {
   Scratch tiny;
   SmallDisk room(tiny, "200k");
   writeFile(tiny.path / "run_params", readFile(fs::path(SOILWEB_SOURCE_DIR) / "tests/soak/soak.json"));
-  const Outcome cramped = tiny.run("", "--output-dir disk");
+  const Outcome cramped = tiny.run("", "--output-dir disk --force-size");
   EXPECT_EQ(cramped.status, 1);
   EXPECT_EQ(cramped.err.find("soilweb: warning: cannot keep 256 KiB of room for the run's record in "
                              "'disk/soak/.soilweb/reserve' (No space left on device)"),
             0u)
       << cramped.err;
   EXPECT_EQ(infoField(readFile(room.at / "soak/outputs/soak_run_info.json"), "status"), "\"failed\"");
+}
+
+// A table layout run on a full disk: every gzip table is valid gzip and ends
+// at the record's last day, the table whose write failed cut back too.
+TEST(HostileRun, AFullDiskLeavesEveryTableWholeToTheLastDay) {
+  Scratch here;
+  SmallDisk disk(here, "2600k");
+  if (!disk.mounted) GTEST_SKIP() << "a small disk cannot be mounted here (" << std::strerror(errno) << "); needs root";
+  const Outcome run = here.run(exampleConfig({{"days", "300"}, {"initialPopulation", "400"}, {"worldLength", "40"}}),
+                               "--output-dir disk --force-size --set simulation.outputs.layout=tables "
+                               "--set simulation.outputs.compression=gzip");
+  ASSERT_EQ(run.status, 1) << run.err;
+  const std::string lastDay = infoField(readFile(disk.at / "run1/outputs/run1_run_info.json"), "last_day");
+  int tables = 0;
+  for (const auto& entry : fs::directory_iterator(disk.at / "run1/outputs")) {
+    const std::string path = entry.path().string();
+    if (path.size() < 3 || path.substr(path.size() - 3) != ".gz" || path.find("pedigree") != std::string::npos)
+      continue;
+    ++tables;
+    EXPECT_EQ(std::system(("gzip -t " + shellQuote(path)).c_str()), 0) << path;
+    const std::string last = "zcat " + shellQuote(path) + " | tail -n 1 | cut -f 1 > " +
+                             shellQuote((here.path / "last.txt").string());
+    ASSERT_EQ(std::system(last.c_str()), 0);
+    EXPECT_EQ(here.file("last.txt"), lastDay + "\n") << path;
+  }
+  EXPECT_EQ(tables, 7);
 }
 
 // The checkpoint keeps a CRC-32 of every file a resume cuts back and

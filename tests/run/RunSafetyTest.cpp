@@ -289,7 +289,7 @@ TEST(SafeRun, AFullDiskStopsTheRunAndIsRecorded) {
     ~Unmount() { ::umount(at.c_str()); }
   } unmount{here.path / "disk"};
   writeFile(here.path / "run_params", readFile(fs::path(SOILWEB_SOURCE_DIR) / "tests/soak/soak.json"));
-  const Outcome run = here.run("", "--output-dir disk --checkpoint-every 2");
+  const Outcome run = here.run("", "--output-dir disk --checkpoint-every 2 --force-size");
   EXPECT_EQ(run.status, 1);
   std::smatch match;
   ASSERT_TRUE(
