@@ -102,8 +102,7 @@ class Run(Mapping):
         self._tables = {}
         record = os.path.join(self.folder, OUTPUTS, f"{self.name}_{schema.file_name('record')}")
         self.record = read_json(record, "run's record", RECORD_MOST_READ) if check_file(record) else {}
-        if not isinstance(self.record, dict):
-            raise Unreadable(f"{record} is not a run's record (not a JSON object)")
+        _check_record(self.record, record)
 
     def __getitem__(self, table):
         if table == "record":
@@ -405,6 +404,8 @@ class Sweep(Mapping):
     def _stack(self, table):
         frames = []
         for run in self.runs:
+            if run["run"] in self.excluded and table != "record":
+                continue
             tables = self.run(run["run"])
             if table == "record":
                 record = tables.record if tables else {}
@@ -438,6 +439,28 @@ class Sweep(Mapping):
 
     def __len__(self):
         return len(TABLES) + 1
+
+
+# The fields of a run's record that readers use, with the kinds of JSON value each may hold.
+RECORD_FIELDS = {"status": (str,), "seed": (int,), "last_day": (int, type(None)), "days_run": (int,),
+                 "last_day_configured": (int,), "died_out": (str, type(None)), "died_out_days": (dict,),
+                 "configuration": (dict,), "warnings": (list,), "soilweb_version": (str,), "error": (str,)}
+
+
+def _check_record(record, path):
+    """Refuses a record that is not one soilweb wrote: a field readers use holding another kind of value."""
+    if not isinstance(record, dict):
+        raise Unreadable(f"{path} is not a run's record (not a JSON object)")
+    for field, kinds in RECORD_FIELDS.items():
+        value = record.get(field)
+        if field in record and (not isinstance(value, kinds) or isinstance(value, bool)):
+            raise Unreadable(f"{path} is not a run's record: its {field} is {json.dumps(value)[:40]}")
+    days = record.get("died_out_days", {})
+    if any(not isinstance(days.get(what), (int, type(None))) or isinstance(days.get(what), bool)
+           for what in ("resource", "prey", "predators")):
+        raise Unreadable(f"{path} is not a run's record: its died_out_days are not days")
+    if not all(isinstance(warning, str) for warning in record.get("warnings", [])):
+        raise Unreadable(f"{path} is not a run's record: its warnings are not texts")
 
 
 def damage_of(error):

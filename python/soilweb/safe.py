@@ -13,7 +13,13 @@ RECORD_MOST_READ = 4 * MOST_READ
 
 
 class Unreadable(ValueError):
-    """A path in a run's or sweep's folder that is not what soilweb wrote there; its message is one line."""
+    """A file in a run's or sweep's folder that cannot be read as what soilweb wrote there (damaged, cut short,
+    too large); its message is one line."""
+
+
+class NotOurs(Unreadable):
+    """A link, a FIFO, a device or a folder where soilweb writes a file (or the other way round): never
+    followed or opened, and refused whatever reads it."""
 
 
 def _kind(mode):
@@ -29,7 +35,7 @@ def check_folder(path):
     except FileNotFoundError:
         return False
     if not stat.S_ISDIR(mode):
-        raise Unreadable(f"{path} is {_kind(mode)}, not a folder soilweb made; move it away")
+        raise NotOurs(f"{path} is {_kind(mode)}, not a folder soilweb made; move it away")
     return True
 
 
@@ -40,7 +46,7 @@ def check_file(path):
     except FileNotFoundError:
         return False
     if not stat.S_ISREG(mode):
-        raise Unreadable(f"{path} is {_kind(mode)}, not a file soilweb wrote; move it away")
+        raise NotOurs(f"{path} is {_kind(mode)}, not a file soilweb wrote; move it away")
     return True
 
 
@@ -50,7 +56,7 @@ def read_bytes(path, most=MOST_READ):
     fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOFOLLOW | os.O_CLOEXEC)
     try:
         if not stat.S_ISREG(os.fstat(fd).st_mode):  # replaced between the look and the open
-            raise Unreadable(f"{path} is not a file soilweb wrote; move it away")
+            raise NotOurs(f"{path} is not a file soilweb wrote; move it away")
         chunks, size = [], 0
         while True:
             chunk = os.read(fd, 1 << 20)

@@ -82,9 +82,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }();
   quiet.str("");
   const fs::path copy = pristine.filename();
-  fs::remove_all(copy);
-  fs::copy(pristine, copy, fs::copy_options::recursive);
-  damage(copy, data, size);
+  try {
+    fs::remove_all(copy);
+    fs::copy(pristine, copy, fs::copy_options::recursive);
+    damage(copy, data, size);
+  } catch (const std::exception& e) {
+    // The harness could not make its copy (a full disk, say): no finding of
+    // the code under test. Said on the real standard error, and the fuzzer
+    // ends with status 3 without a crash file (_exit skips its handlers).
+    const std::string line = std::string("resume_fuzzer: harness failure: ") + e.what() + "\n";
+    [[maybe_unused]] const ssize_t said = ::write(STDERR_FILENO, line.data(), line.size());
+    ::_exit(3);
+  }
   RunState::resetCounters();
   OutputFile::forgetFailures();
   RunOptions options;

@@ -10,7 +10,7 @@ import zlib
 import pandas as pd
 
 from .. import loader, schema
-from ..safe import check_file, read_text
+from ..safe import NotOurs, Unreadable, check_file, read_text
 from .folder import FINISHED, outcome
 from .runner import refuse_locked_runs
 
@@ -81,9 +81,14 @@ def collect(out):
     summaries, failed, runs = [], [], []
     for run in sweep.runs:
         ended = outcome(out, run)
-        tables = sweep.run(run["run"])
-        record = tables.record if tables is not None else {}
-        problem = record_mismatch(run, record, keys)
+        try:
+            tables = sweep.run(run["run"])
+            record = tables.record if tables is not None else {}
+            problem = record_mismatch(run, record, keys)
+        except NotOurs:
+            raise
+        except Unreadable as e:  # a damaged record: the run failed, the others are collected
+            tables, record, problem = None, {}, str(e)
         summary = None
         if not problem and tables is not None and ended["end"] in FINISHED:
             try:
