@@ -334,12 +334,13 @@ bool tellRecordPath(const std::string& file, const std::string& record) {
 // every other user's work too. False after one line giving both figures.
 bool fitsOnDisk(const OutputEstimate& expected, const RunOptions& options) {
   struct statvfs disk;
-  if (options.forceSize || ::statvfs(".", &disk) != 0) return true;
+  // A filesystem of no blocks (/proc, say) tells nothing of room: writing there fails on its own.
+  if (options.forceSize || ::statvfs(".", &disk) != 0 || disk.f_blocks == 0) return true;
   const std::uint64_t free = std::uint64_t(disk.f_bavail) * disk.f_frsize;
   if (expected.total() <= free) return true;
-  std::cerr << "soilweb: this run will write at least " << OutputEstimate::size(expected.total())
-            << ", more than the " << OutputEstimate::size(free)
-            << " free on the disk of its folder; shrink it (see the note above), free some space, or pass --force-size"
+  std::cerr << "soilweb: this run will write at least " << OutputEstimate::size(expected.total()) << ", more than the "
+            << OutputEstimate::size(free) << " free on the disk of its folder; shrink it"
+            << (expected.note().empty() ? "" : " (see the note above)") << ", free some space, or pass --force-size"
             << std::endl;
   return false;
 }

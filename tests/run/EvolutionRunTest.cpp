@@ -80,8 +80,12 @@ TEST(WholeRun, ThePedigreeRebuildsEverySnapshotsParentsAndDeaths) {
     const int id = std::stoi(animals.at(row, "id"));
     ASSERT_EQ(rowOf.count(id), 1u) << "animal " << id << " has no pedigree row";
     const auto& born = pedigree.rows[rowOf[id]];
-    for (const char* field : {"species", "ID_prt1", "ID_prt2", "g_numb_prt1", "g_numb_prt2"})
-      EXPECT_EQ(pedigree.at(born, field), animals.at(row, field)) << id << " " << field;
+    // The founders (the first 160 animals made: 120 prey, 40 predators) have no parents: the pedigree leaves them empty (NA)
+    // where a snapshot writes 0, which is also an animal's id.
+    const bool founder = id < 160;
+    EXPECT_EQ(pedigree.at(born, "species"), animals.at(row, "species"));
+    for (const char* field : {"ID_prt1", "ID_prt2", "g_numb_prt1", "g_numb_prt2"})
+      EXPECT_EQ(pedigree.at(born, field), founder ? std::string() : animals.at(row, field)) << id << " " << field;
     EXPECT_EQ(pedigree.at(born, "birth_day"), animals.at(row, "date_egg"));
     ++checked;
     const int state = std::stoi(animals.at(row, "state"));
