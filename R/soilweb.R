@@ -63,8 +63,20 @@ SOILWEB_TABLES <- c("summary", "animals_start", "animals_end", "cells", "traits"
 .soilweb_fates <- with(.soilweb_schema$states[.soilweb_schema$states$final, ], setNames(fate, code))
 
 .soilweb_existing <- function(path) {
-  for (candidate in c(path, paste0(path, ".gz"))) if (file.exists(candidate)) return(candidate)
+  for (candidate in c(path, paste0(path, ".gz"))) if (.soilweb_regular(candidate)) return(candidate)
   NULL
+}
+
+# Whether path is a regular file soilweb wrote (FALSE when absent); a link, a FIFO, a device or a
+# folder there is refused in one line, never followed or opened (reading a FIFO would wait for
+# ever), and so is a file larger than soilweb itself reads.
+.soilweb_regular <- function(path, most = 256 * 2^20) {
+  kind <- suppressWarnings(system2("stat", c("-c", "%F", shQuote(path)), stdout = TRUE, stderr = FALSE))
+  if (!length(kind) || !is.null(attr(kind, "status"))) return(FALSE)
+  if (!kind %in% c("regular file", "regular empty file"))
+    stop(path, " is a ", kind, ", not a file soilweb wrote; move it away", call. = FALSE)
+  if (file.size(path) > most) stop(path, " is larger than ", most / 2^20, " MiB, the most soilweb reads", call. = FALSE)
+  TRUE
 }
 
 # A tab-separated file with a header; the daily animal files' trailing tab is dropped.
@@ -172,7 +184,7 @@ read_run <- function(folder, tables = SOILWEB_TABLES, dead = NULL) {
   output <- function(file) .soilweb_existing(file.path(folder, .soilweb_outputs, paste0(name, "_", file)))
   record_path <- file.path(folder, .soilweb_outputs, paste0(name, "_", .soilweb_name("record")))
   record <- list()
-  if (file.exists(record_path)) {
+  if (.soilweb_regular(record_path)) {
     record <- jsonlite::fromJSON(record_path)
     # The configuration as nested lists, as written: it can be run again (soilweb_run(run)).
     record$configuration <- jsonlite::fromJSON(record_path, simplifyVector = FALSE)$configuration
@@ -320,7 +332,7 @@ print.soilweb_sweep <- function(x, ...) {
 # soilweb-sweep collect writes.
 read_sweep <- function(folder, tables = SOILWEB_TABLES) {
   runs_path <- file.path(folder, "tables", "runs.tsv")
-  if (!file.exists(runs_path)) stop("no ", runs_path, ": run soilweb-sweep collect ", folder, " first")
+  if (!.soilweb_regular(runs_path)) stop("no ", runs_path, ": run soilweb-sweep collect ", folder, " first")
   runs <- read.delim(runs_path, check.names = FALSE, stringsAsFactors = FALSE)
   first <- setdiff(names(runs), c("seed", "status", "last_day", grep("_died_out_day$", names(runs), value = TRUE)))
   finished <- runs[runs$status %in% c("completed", "extinct"), ]

@@ -369,6 +369,11 @@ class SweepFolderTest(unittest.TestCase):
                     self.assertEqual(done.returncode, 1, place)
                     self.assertEqual(done.stderr, f"soilweb-sweep: {path} is a FIFO, not a file soilweb wrote; "
                                                   "move it away\n")
+                if place.endswith("_run_info.json"):  # R's loader refuses it too, without waiting on it
+                    done = subprocess.run(["Rscript", "-e", f'source("{ROOT}/R/soilweb.R"); '
+                                           f'read_run("{out}/runs/run-0001/run-0001")'],
+                                          capture_output=True, text=True, timeout=60)
+                    self.assertIn(f"{path} is a fifo, not a file soilweb wrote", done.stderr)
                 os.remove(path)
                 os.rename(path + ".kept", path)
             # A hosts file that is missing or names no host is refused before anything is prepared.
