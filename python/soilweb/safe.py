@@ -28,26 +28,26 @@ def _kind(mode):
             "a folder" if stat.S_ISDIR(mode) else "a file")
 
 
-def check_folder(path):
-    """Refuses path when it exists as anything but a folder (a link to one included); True when it is one."""
+def _check(path, is_kind, what):
+    """Refuses path when it exists as anything but what is_kind (of its lstat mode) accepts; True when it
+    is such, False when it is absent."""
     try:
         mode = os.lstat(path).st_mode
     except FileNotFoundError:
         return False
-    if not stat.S_ISDIR(mode):
-        raise NotOurs(f"{path} is {_kind(mode)}, not a folder soilweb made; move it away")
+    if not is_kind(mode):
+        raise NotOurs(f"{path} is {_kind(mode)}, not {what}; move it away")
     return True
+
+
+def check_folder(path):
+    """Refuses path when it exists as anything but a folder (a link to one included); True when it is one."""
+    return _check(path, stat.S_ISDIR, "a folder soilweb made")
 
 
 def check_file(path):
     """Refuses path when it exists as anything but a regular file; True when it is one."""
-    try:
-        mode = os.lstat(path).st_mode
-    except FileNotFoundError:
-        return False
-    if not stat.S_ISREG(mode):
-        raise NotOurs(f"{path} is {_kind(mode)}, not a file soilweb wrote; move it away")
-    return True
+    return _check(path, stat.S_ISREG, "a file soilweb wrote")
 
 
 def read_bytes(path, most=MOST_READ):
