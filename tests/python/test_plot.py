@@ -73,9 +73,9 @@ class PlotTest(unittest.TestCase):
         self.assertEqual(parameter_label("simulation.temperatureSeries.2.1", ["prey", "predator"]),
                          "temperature series[2][1]")
         with tempfile.TemporaryDirectory() as here:
-            for run in ("run-0001", "run-0002"):
-                os.makedirs(os.path.join(here, "runs", run, run, "outputs"))
-                with open(os.path.join(here, "runs", run, run, "outputs", "summary.txt"), "w") as f:
+            for name in ("run-0001", "run-0002"):
+                os.makedirs(os.path.join(here, "runs", name, name, "outputs"))
+                with open(os.path.join(here, "runs", name, name, "outputs", "summary.txt"), "w") as f:
                     f.write("x" * 1000)
             self.assertEqual(files_rows(here, {}), [("runs/ (2 files)", 2000, "")])
 
