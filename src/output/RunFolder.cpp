@@ -318,6 +318,16 @@ bool RunFolder::removeEarlierRun() {
   return true;
 }
 
+bool RunFolder::refuseWhatIsNotAFolder(const std::vector<std::string>& folders) const {
+  for (const auto& sub : folders) {
+    struct stat info;
+    const std::string part = sub.substr(1);
+    if (::fstatat(folder, part.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(info.st_mode))
+      return refuse("'" + shownAs + sub + "' " + folderProblem(folder, part, ENOTDIR));
+  }
+  return true;
+}
+
 bool RunFolder::create(const std::vector<std::string>& folders, bool continuing) {
   for (const auto& sub : folders) {
     const std::string part = sub.substr(1);

@@ -46,6 +46,11 @@ class RunFolder {
   // folders they leave empty, and names in one line what it kept; refuses
   // when there is no list to go by.
   bool removeEarlierRun();
+  // Refuses, in one line naming it, any of the folders below NAME (each
+  // starting with '/') that is there as a link or as anything but a folder:
+  // asked before anything is removed or written, so that a run refused for it
+  // leaves an earlier run whole.
+  bool refuseWhatIsNotAFolder(const std::vector<std::string>& folders) const;
   // Makes the folders below NAME (each starting with '/') the run writes in,
   // or says why they cannot be used; continuing: a stopped run carried on,
   // whose list of files written is added to rather than started anew.

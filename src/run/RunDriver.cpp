@@ -143,6 +143,10 @@ std::unique_ptr<RunFolder> prepareRunFolder(const RunSettings& names, const Plac
   const std::string shown = placement.shown(names.simulation);
   auto folder = std::make_unique<RunFolder>(names.simulation, shown);
   if (!folder->namesFit(longestPaths(names)) || !folder->claim()) return nullptr;
+  // Every folder the run writes in, its checkpoint's too, is checked before an
+  // earlier run is removed, and before anything is written.
+  std::vector<std::string> subfolders = names.folders();
+  subfolders.push_back(std::string("/") + RunLayout::CHECKPOINTS);
   if (!placement.resuming && !folder->contents().empty()) {
     if (!placement.overwrite) {
       std::cerr << "soilweb: output folder '" << shown
@@ -150,9 +154,12 @@ std::unique_ptr<RunFolder> prepareRunFolder(const RunSettings& names, const Plac
                 << std::endl;
       return nullptr;
     }
-    if (!refuseToReplaceUnlisted(*folder, names, shown) || !folder->removeEarlierRun()) return nullptr;
+    if (!folder->refuseWhatIsNotAFolder(subfolders) || !refuseToReplaceUnlisted(*folder, names, shown) ||
+        !folder->removeEarlierRun())
+      return nullptr;
   }
-  if (!folder->create(names.folders(), placement.resuming)) return nullptr;
+  if (!folder->refuseWhatIsNotAFolder(subfolders) || !folder->create(names.folders(), placement.resuming))
+    return nullptr;
   return folder;
 }
 

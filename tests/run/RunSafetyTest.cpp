@@ -92,9 +92,10 @@ TEST(SafeRun, LinksAreNeverFollowed) {
     fs::create_directory_symlink("../elsewhere", here.path / "run1/outputs");
     const Outcome run = here.run(config, "--overwrite");
     EXPECT_EQ(run.status, 1);
+    // Refused before the earlier run is removed: both are left as they were.
     EXPECT_EQ(run.err,
-              "soilweb: --overwrite kept 1 file soilweb did not write: run1/outputs\n"
               "soilweb: 'run1/outputs' is a link; soilweb writes only into folders of its own, not through links\n");
+    EXPECT_TRUE(fs::exists(here.path / "run1/cells/run1_cells_day_2.txt"));
     EXPECT_EQ(here.file("elsewhere/run1_summary.txt"), "not soilweb's");
     EXPECT_EQ(fs::directory_iterator(here.path / "elsewhere")->path().filename(), "run1_summary.txt");
   }
@@ -266,15 +267,20 @@ TEST(SafeRun, EveryFailureIsRecordedWithItsReason) {
     EXPECT_EQ(infoField(info, "error"), "\"" + line + "\"");
     EXPECT_EQ(partialFiles(here), std::vector<std::string>{});
   }
+  // A file or a link where the checkpoints go is refused up front, as any other folder of the run is,
+  // not found when the first checkpoint fails; the earlier run is left whole.
   Scratch here;
   ASSERT_EQ(here.run(exampleConfig({{"days", "1"}})).status, 0);
+  const std::string before = here.file("run1/outputs/run1_run_info.json");
   writeFile(here.path / "run1/checkpoint", "a file where the checkpoints go");
   const Outcome run = here.run(exampleConfig({{"days", "3"}}), "--overwrite --checkpoint-every 2");
   EXPECT_EQ(run.status, 1);
-  const std::string line =
-      "soilweb: cannot write the checkpoint 'run1/checkpoint/run1_checkpoint.bin': Not a directory";
-  EXPECT_NE(run.err.find(line + "\n"), std::string::npos) << run.err;
-  EXPECT_EQ(infoField(here.file("run1/outputs/run1_run_info.json"), "error"), "\"" + line + "\"");
+  EXPECT_EQ(run.err, "soilweb: 'run1/checkpoint' is not a folder\n");
+  EXPECT_EQ(here.file("run1/outputs/run1_run_info.json"), before);
+  fs::remove(here.path / "run1/checkpoint");
+  fs::create_directory_symlink("../outputs", here.path / "run1/checkpoint");
+  EXPECT_EQ(here.run("", "--overwrite --checkpoint-every 2").err,
+            "soilweb: 'run1/checkpoint' is a link; soilweb writes only into folders of its own, not through links\n");
 }
 
 // On a full disk the run stops at the end of the day it notices, says which
