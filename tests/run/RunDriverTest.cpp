@@ -218,10 +218,10 @@ TEST(WholeRun, HugeButValidNumbersEndInAClearError) {
   loci.replace(loci.find("\"numberOfLoci\": 10"), 18, "\"numberOfLoci\": 1000000000");
   const std::vector<std::pair<std::string, std::string>> cases = {
       {population,
-       "soilweb: run_params: the world would need about 16555.2 GiB of memory at the start, more than the 8 GiB "
+       "soilweb: run_params: the world would need about 4321.34 GiB of memory at the start, more than the 8 GiB "
        "allowed (check simulation.worldLength, initialPopulation and numberOfLoci)\n"},
       {exampleConfig({{"worldLength", "2000000000"}}),
-       "soilweb: run_params: the world would need about 745.059 GiB of memory at the start, more than the 8 GiB "
+       "soilweb: run_params: the world would need about 745.058 GiB of memory at the start, more than the 8 GiB "
        "allowed "
        "(check simulation.worldLength, initialPopulation and numberOfLoci)\n"},
       {loci,
