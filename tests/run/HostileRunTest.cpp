@@ -477,7 +477,7 @@ TEST(HostileRun, RecordsStayTrueWhateverEndsTheRun) {
   {
     SCOPED_TRACE("more animals than the memory a run may use");
     Scratch here;
-    const Outcome run = here.run(config, "", hook("started:budget=200000"));
+    const Outcome run = here.run(config, "", hook("started:budget=50000"));
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("soilweb: after day 0 the animals would need about "), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("a run may use; the run stopped there with a checkpoint of that day\n"), std::string::npos);
