@@ -125,12 +125,9 @@ struct CommandLine {
   std::string optionMeant(const std::string& given) const {
     std::vector<std::string> names;
     for (const CLI::Option* option : app.get_options())
-      for (const std::string& name : option->get_lnames()) names.push_back(name);
-    const std::size_t start = given.find_first_not_of('-'), equals = given.find('=');
-    if (start == std::string::npos || (equals != std::string::npos && equals < start)) return "";
-    const std::string bare = given.substr(start, equals == std::string::npos ? equals : equals - start);
-    const std::string hint = ConfigurationKeys::didYouMean("", bare, names);
-    return hint.empty() ? "" : "; " + hint.substr(0, hint.find('\'') + 1) + "--" + hint.substr(hint.find('\'') + 1);
+      for (const std::string& name : option->get_lnames()) names.push_back("--" + name);
+    const std::string hint = ConfigurationKeys::didYouMean("", given.substr(0, given.find('=')), names);
+    return hint.empty() ? "" : "; " + hint;
   }
 
   // Parses argv; an exit status when the command is done (help, a bad command line), else -1.

@@ -45,7 +45,6 @@ void BackgroundWriter::run(Job& job) {
       job.file->append(job.text);
       job.file->flush();
       written = !job.file->hasFailed();
-      if (written && job.day >= 0) lastDay = job.day;
     } else if (job.streamed) {
       job.streamed->append(job.text);
       if (job.last) written = job.streamed->commit();
@@ -68,11 +67,10 @@ void BackgroundWriter::writeWhole(std::string path, std::shared_ptr<const std::s
   hand(std::move(job));
 }
 
-void BackgroundWriter::append(OutputFile& file, std::string text, int day) {
+void BackgroundWriter::append(OutputFile& file, std::string text) {
   Job job;
   job.file = &file;
   job.text = std::move(text);
-  job.day = day;
   hand(std::move(job));
 }
 
@@ -148,7 +146,6 @@ void BackgroundWriter::compressTogether(std::vector<Job>& batch) {
       if (job.file) {
         job.file->appendGzipped(job.text, members[k]);
         written = !job.file->hasFailed();
-        if (written && job.day >= 0) lastDay = job.day;
       } else {
         written = OutputFile::writeWholeGzipped(job.path, *job.content, members[k]);
       }

@@ -33,8 +33,8 @@ class BackgroundWriter {
   // Writes content as the whole file at path.
   void writeWhole(std::string path, std::shared_ptr<const std::string> content);
   // Appends text to an open in-place file and flushes it; the caller keeps the
-  // file open until finish() has returned. day: the day the lines are about, if any.
-  void append(OutputFile& file, std::string text, int day = -1);
+  // file open until finish() has returned.
+  void append(OutputFile& file, std::string text);
   // Appends a part of a whole file being streamed; after the last part the
   // file is committed (renamed to its final name) and let go.
   void stream(std::shared_ptr<OutputFile> file, std::string text, bool last);
@@ -50,8 +50,6 @@ class BackgroundWriter {
   bool finish();
   // Whether a file has failed (known to the writing thread so far).
   bool hasFailed() const { return failed; }
-  // The last day whose lines were written (see append), -1 when none.
-  int lastDayWritten() const { return lastDay; }
   // The last day told whole (see dayEnded); -1 when none.
   int lastWholeDay() const { return wholeDay; }
 
@@ -63,7 +61,7 @@ class BackgroundWriter {
     std::shared_ptr<OutputFile> streamed;  // a part of a streamed whole file
     bool last = false;                     // the streamed file's last part
     std::string text;
-    int day = -1;                                          // the day an append's lines are about
+    int day = -1;                                                     // the day a DAY_ENDED job tells of
     enum Action { WRITE, MARK, CUT_BACK, DAY_ENDED } action = WRITE;  // for an open in-place file
     std::size_t size() const { return content ? content->size() : text.size(); }
   };
@@ -83,7 +81,6 @@ class BackgroundWriter {
   bool writing = false;  // the thread holds a job
   bool stopping = false;
   std::atomic<bool> failed{false};
-  std::atomic<int> lastDay{-1};
   std::atomic<int> wholeDay{-1};
   std::thread thread;  // not joinable when no thread could be started: then writes are made at once
 };

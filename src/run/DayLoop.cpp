@@ -102,7 +102,7 @@ void DayLoop::runDays() {
       (outputs.*table.lines)(lines, day);
       if (NonFiniteValues::writtenSince(marked))
         tablesNonFinite.noteFirstIn(lines, table.header, table.file->finalPath(), day);
-      writer.append(*table.file, std::move(lines), day);  // flushed at once: users watch the tables grow
+      writer.append(*table.file, std::move(lines));  // flushed at once: users watch the tables grow
     }
     for (OutputFile* file : growingFiles()) writer.dayEnded(*file, day);
     result.lastDay = day;
