@@ -71,6 +71,17 @@ def first_error(out, run):
     return next((line for line in lines if ": warning: " not in line and ": note: " not in line), "")
 
 
+def write_stacked(sweep, names, folder):
+    """The sweep's stacked tables, NAME.tsv.gz in folder; a run whose table turns out damaged is left out and
+    noted in sweep.damaged (said by the caller, once)."""
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        for name in names:
+            stacked = sweep[name]
+            if stacked is not None:
+                write_table(stacked, os.path.join(folder, name + ".tsv.gz"), name)
+
+
 def collect(out):
     """Gathers every finished run's tables; returns the number of runs that failed or did not finish. A run
     whose record does not match sweep.json, or whose tables cannot be read, is reported and counted as failed;
@@ -119,12 +130,8 @@ def collect(out):
     # The genetic statistics only as the runs wrote them, not as snapshots give a part of them.
     wrote_genetics = any(t is not None and t.wrote("genetics") for t in (sweep.run(r["run"]) for r in sweep.runs
                                                                              if r["run"] not in sweep.excluded))
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore")  # each damaged run is said below, once
-        for name in ("summary", "traits") + (("genetics",) if wrote_genetics else ()):
-            stacked = sweep[name]
-            if stacked is not None:
-                write_table(stacked, os.path.join(tables, name + ".tsv.gz"), name)
+    stacked = ("summary", "traits") + (("genetics",) if wrote_genetics else ())
+    write_stacked(sweep, stacked, tables)
     for name, why in sweep.damaged.items():
         print(f"soilweb-sweep: {name}: its tables cannot be read ({why}); counted as failed", file=sys.stderr)
         run = next(r for r in sweep.runs if r["run"] == name)
@@ -132,13 +139,9 @@ def collect(out):
         row[len(keys) + 3] = "failed"
         failed.append([name, run["seed"], outcome(out, run)["status"], "failed", f"its tables cannot be read ({why})"])
         summaries = [block for block in summaries if block["run"].iloc[0] != name]
-    if sweep.damaged:  # the stacked tables without them
-        sweep.excluded.update(sweep.damaged)
-        sweep._tables.clear()
-        for name in ("summary", "traits") + (("genetics",) if wrote_genetics else ()):
-            stacked = sweep[name]
-            if stacked is not None:
-                write_table(stacked, os.path.join(tables, name + ".tsv.gz"), name)
+        sweep.exclude(name)
+    if sweep.damaged:  # the stacked tables again, without them
+        write_stacked(sweep, stacked, tables)
     header = ["run", "seed"] + keys + ["end", "last_day", "soilweb_version"]
     write_table(pd.concat(summaries, ignore_index=True) if summaries else pd.DataFrame(columns=header),
                 os.path.join(out, "summary.tsv"), "summary")
