@@ -292,7 +292,32 @@ read_run <- function(folder, tables = SOILWEB_TABLES, dead = NULL) {
       met <- matrix_of("encountersMatrixFilename"); eaten <- matrix_of("predationsMatrixFilename")
       if (is.null(met) || is.null(eaten)) NULL else .soilweb_matrix_edges(met, eaten)
     })
-  .soilweb_lazy(list(record = record, folder = folder), read[tables], "soilweb_run")
+  # A table the run was not asked to write reads as NULL, and says why.
+  said <- lapply(names(read), function(table) {
+    reader <- read[[table]]
+    function() {
+      value <- reader()
+      why <- if (is.null(value)) .soilweb_unasked(record$configuration$simulation$outputs, table) else NULL
+      if (!is.null(why)) message("soilweb.R: ", name, ": no ", table, " table: the run was not asked to write it (",
+                                 why, ")")
+      value
+    }
+  })
+  names(said) <- names(read)
+  .soilweb_lazy(list(record = record, folder = folder), said[tables], "soilweb_run")
+}
+
+# Why a run's configured outputs left a table out (simulation.outputs.files or foodWeb "none"); NULL if they did not.
+.soilweb_unasked <- function(outputs, table) {
+  kinds <- .soilweb_schema$kinds
+  listing <- vapply(kinds$files, function(files) table %in% files, logical(1)) & kinds$name != "snapshots"
+  kind <- kinds$name[listing][1]
+  if (identical(kind, "foodweb") && identical(outputs$foodWeb, "none")) return('simulation.outputs.foodWeb is "none"')
+  files <- unlist(outputs$files)
+  snapshot <- kind %in% kinds$files[[which(kinds$name == "snapshots")]] && "snapshots" %in% files
+  if (!is.null(outputs$files) && !(kind %in% files) && !snapshot)
+    return(paste("simulation.outputs.files leaves out", kind))
+  NULL
 }
 
 # An environment holding values, and a binding per reader that reads its table when first used.

@@ -100,6 +100,7 @@ class Run(Mapping):
         if not check_folder(os.path.join(self.folder, OUTPUTS)):
             raise FileNotFoundError(f"{folder} is not a soilweb run's folder (it has no {OUTPUTS}/)")
         self._tables = {}
+        self._reading = 0
         record = os.path.join(self.folder, OUTPUTS, f"{self.name}_{schema.file_name('record')}")
         self.record = read_json(record, "run's record", RECORD_MOST_READ) if check_file(record) else {}
         _check_record(self.record, record)
@@ -110,9 +111,27 @@ class Run(Mapping):
         if table not in TABLES:
             raise KeyError(table)
         if table not in self._tables:
-            self._tables[table] = getattr(self, "_read_" + table)()
+            self._reading += 1  # a table made from another says why it is missing, not the other
+            try:
+                self._tables[table] = getattr(self, "_read_" + table)()
+            finally:
+                self._reading -= 1
             self._warn_if_short(table, self._tables[table])
+        if self._tables[table] is None and not self._reading and self.unasked(table):
+            warnings.warn(f"{self.name}: no {table} table: the run was not asked to write it "
+                          f"({self.unasked(table)})", stacklevel=2)
         return self._tables[table]
+
+    def unasked(self, table):
+        """Why the run's configuration left a table out (simulation.outputs.files or foodWeb "none"); None
+        when it did not."""
+        files, kind = self._configured("files"), schema.kind_of(table)
+        if kind == "foodweb" and self._configured("foodWeb") == "none":
+            return 'simulation.outputs.foodWeb is "none"'
+        snapshot = kind in schema.KINDS["snapshots"] and "snapshots" in (files or [])
+        if isinstance(files, list) and kind not in files and not snapshot:
+            return f"simulation.outputs.files leaves out {kind}"
+        return None
 
     # Tables with a row (or rows) for every day of the run, up to its last day, when written.
     DAILY = ("summary", "animals_start", "animals_end", "cells", "traits", "genetics")

@@ -62,6 +62,15 @@ TABLES = ("summary", "animals_start", "animals_end", "cells", "traits", "genetic
           "foodweb_nodes", "foodweb_edges")
 
 
+# The result kinds simulation.outputs.files may list, each with the tables it writes.
+KINDS = {k["name"]: k["files"] for k in SCHEMA["kinds"]}
+
+
+def kind_of(table):
+    """The result kind that writes a table (e.g. "pedigree" for deaths)."""
+    return next(kind for kind, files in KINDS.items() if table in files and kind != "snapshots")
+
+
 def folder_of(table):
     """The folder under a run's folder that holds a table's daily files (e.g. animals_each_day_end)."""
     return FILES[table]["daily"].split("/")[1]

@@ -89,7 +89,11 @@ std::vector<Key> simulationKeys() {
        "true: the daily statistics of the genetic values are written"},
       {"simulation.outputs.pedigree", "text", false, "true: the pedigree and the table of deaths are written"},
       {"simulation.outputs.threads", "strict integer", false, "threads compressing the tables layout's gzip files"},
-      {"simulation.outputs.foodWeb", "text", false, "matrices, or edges: the food web as node and edge tables"},
+      {"simulation.outputs.foodWeb", "text", false,
+       "matrices, edges (the food web as node and edge tables), or none: no food web"},
+      {"simulation.outputs.files", "list", false,
+       "the result kinds written (summary, traits, genetics, pedigree, snapshots, animals_start, animals_end, "
+       "cells, foodweb); absent: as the other output keys choose"},
       {"simulation.outputs.deadAnimals", "text", false,
        "every day, or once (tables layout): a dead animal's row only on the first day it shows"},
   };
@@ -169,7 +173,8 @@ const char* const ANNOTATIONS[][3] = {
     {"simulation.outputs.geneticStatistics", "", "true or false"},
     {"simulation.outputs.pedigree", "", "true or false"},
     {"simulation.outputs.threads", "threads", ">= 1"},
-    {"simulation.outputs.foodWeb", "", "matrices or edges"},
+    {"simulation.outputs.foodWeb", "", "matrices, edges or none"},
+    {"simulation.outputs.files", "", "a list of result kinds, with summary"},
     {"simulation.outputs.deadAnimals", "", "every day or once"},
     {"world.soil.minCarryingCapacity", "body mass", ">= 0, at most maxCarryingCapacity"},
     {"world.soil.maxCarryingCapacity", "body mass", ">= minCarryingCapacity"},

@@ -216,6 +216,17 @@ std::vector<ResultFile> build() {
   return files;
 }
 
+std::string kindsJson() {
+  std::string out = "[";
+  for (const ResultKind& kind : ResultSchema::kinds()) {
+    std::string files;
+    for (const char* id : kind.files) files += (files.empty() ? "" : ", ") + jsonQuoted(id);
+    out += std::string(out.size() > 1 ? "," : "") + "\n    {\"name\": " + jsonQuoted(kind.name) + ", \"files\": [" +
+           files + "], \"meaning\": " + jsonQuoted(kind.meaning) + "}";
+  }
+  return out + "\n  ]";
+}
+
 std::string columnsJson(const std::vector<ResultColumn>& columns) {
   std::string out = "[";
   for (std::size_t k = 0; k < columns.size(); ++k) {
@@ -305,6 +316,27 @@ std::string ResultSchema::header(const std::string& id, bool optional) {
   return line + "\n";
 }
 
+const std::vector<ResultKind>& ResultSchema::kinds() {
+  static const std::vector<ResultKind> all = {
+      {"summary", {"summary"}, "the daily summary (always written)"},
+      {"traits", {"traits"}, "the daily trait statistics"},
+      {"genetics", {"genetics"}, "the daily statistics of the genetic values"},
+      {"pedigree", {"pedigree", "deaths"}, "the pedigree and the table of deaths"},
+      {"snapshots", {"animals_start", "animals_end", "cells"}, "the snapshots simulation.outputs.snapshots chooses"},
+      {"animals_start", {"animals_start"}, "every animal at the start of each snapshot day"},
+      {"animals_end", {"animals_end"}, "every animal at the end of each snapshot day"},
+      {"cells", {"cells"}, "every cell at the end of each snapshot day"},
+      {"foodweb", {"encounters", "predations", "nodes", "foodweb_nodes", "foodweb_edges"},
+       "the food web as simulation.outputs.foodWeb chooses (purgeDeadAnimals 0)"}};
+  return all;
+}
+
+bool ResultSchema::hasKind(const std::string& name) {
+  for (const ResultKind& kind : kinds())
+    if (name == kind.name) return true;
+  return false;
+}
+
 const std::array<ResultStage, ResultSchema::NUMBER_OF_STAGES>& ResultSchema::stages() {
   static const std::array<ResultStage, NUMBER_OF_STAGES> all = {{{"egg", UNBORN, 0, 0},
                                                                  {"juvenile", ACTIVE, 0, FIRST_ADULT_INSTAR},
@@ -331,7 +363,7 @@ const char* ResultSchema::fateOf(unsigned state) {
 std::string ResultSchema::json() {
   return "{\n  \"schema\": 1,\n  \"first_adult_instar\": " + std::to_string(FIRST_ADULT_INSTAR) +
          ",\n  \"states\": " + statesJson() + ",\n  \"stages\": " + stagesJson() + ",\n  \"traits\": " + traitsJson() +
-         ",\n  \"loader_names\": " + loaderNamesJson() + ",\n  \"files\": " + filesJson() + "\n}\n";
+         ",\n  \"loader_names\": " + loaderNamesJson() + ",\n  \"kinds\": " + kindsJson() + ",\n  \"files\": " + filesJson() + "\n}\n";
 }
 
 }  // namespace soilweb

@@ -32,6 +32,13 @@ struct ResultFile {
   std::vector<ResultColumn> columns;  // as in the daily file (without the tables' day)
 };
 
+// A kind of result simulation.outputs.files may list, and the files it writes.
+struct ResultKind {
+  const char* name;
+  std::vector<const char*> files;  // their ids
+  const char* meaning;
+};
+
 struct ResultStage {
   const char* name;
   unsigned state;   // the life state of its animals
@@ -46,6 +53,10 @@ class ResultSchema {
   // The header line of a file: its column names, tab-separated, and a
   // newline; with optional, also the columns that only some keys add.
   static std::string header(const std::string& id, bool optional = false);
+
+  // The result kinds a run may be asked to write, in their order.
+  static const std::vector<ResultKind>& kinds();
+  static bool hasKind(const std::string& name);
 
   // The stages of the living animals in the trait statistics, in their order.
   static constexpr std::size_t NUMBER_OF_STAGES = 4;

@@ -19,8 +19,8 @@ const double GZIP_TEXT = 1 / 2.6, GZIP_MATRIX = 1 / 100.0;
 }  // namespace
 
 OutputEstimate::OutputEstimate(const RunSettings& settings, long founders, int lastDay, int cells)
-    : matrices(settings.purge == 0 && !settings.foodWebEdges),
-      edges(settings.purge == 0 && settings.foodWebEdges),
+    : matrices(settings.foodWeb && !settings.foodWebEdges),
+      edges(settings.foodWeb && settings.foodWebEdges),
       tables(settings.snapshots.tables),
       gzip(settings.gzip),
       thinned(settings.snapshots.every > 1 ||
@@ -75,6 +75,7 @@ std::string OutputEstimate::note() const {
   add(!gzip, "simulation.outputs.compression \"gzip\"");
   add(matrices, "simulation.outputs.foodWeb \"edges\"");
   add(!thinned, "simulation.outputs.snapshotEvery or snapshots");
+  add(snapshotBytes > 0 || foodWebBytes > 0, "simulation.outputs.files [\"summary\"]");
   return "this run will write at least " + size(total()) + " (" + parts + ", with the founders' numbers" +
          (shrink.empty() ? ")" : "); smaller with " + shrink);
 }

@@ -2,6 +2,7 @@
 
 #include "core/Configuration.h"
 #include "model/World.h"
+#include "output/ResultSchema.h"
 #include "output/RunLayout.h"
 
 #include <boost/property_tree/ptree.hpp>
@@ -17,12 +18,16 @@ const char* const MATRIX_KEYS[] = {"simulation.outputs.encountersMatrixFilename"
                                    "simulation.outputs.predationsMatrixFilename",
                                    "simulation.outputs.nodesMatrixFilename"};
 
-// The word key holds, which must be first or second; "" when the key is absent.
-std::string choiceOf(const Configuration& config, const std::string& key, const char* first, const char* second) {
+// The word key holds, which must be one of words; "" when the key is absent.
+std::string choiceOf(const Configuration& config, const std::string& key, std::initializer_list<const char*> words) {
   if (!config.has(key)) return "";
   std::string word = config.text(key);
-  if (word != first && word != second)
-    config.fail(key, std::string("must be ") + first + " or " + second + ", got '" + word + "'");
+  std::string allowed;
+  for (const char* allowedWord : words) {
+    if (word == allowedWord) return word;
+    allowed += std::string(allowed.empty() ? "" : allowedWord == *(words.end() - 1) ? " or " : ", ") + allowedWord;
+  }
+  config.fail(key, "must be " + allowed + ", got '" + word + "'");
   return word;
 }
 
@@ -59,23 +64,80 @@ void readOutputControls(const Configuration& config, RunSettings& settings) {
   settings.snapshots.every = positiveOf(config, "simulation.outputs.snapshotEvery", 1);
   readSnapshotKinds(config, settings.snapshots);
   settings.checkpointEvery = positiveOf(config, "simulation.checkpointEvery", 0);
-  const std::string layout = choiceOf(config, "simulation.outputs.layout", "daily", "tables");
+  const std::string layout = choiceOf(config, "simulation.outputs.layout", {"daily", "tables"});
   settings.snapshots.tables = settings.traitStatistics = layout == "tables";  // statistics on by default there
-  const std::string statistics = choiceOf(config, "simulation.outputs.traitStatistics", "true", "false");
+  const std::string statistics = choiceOf(config, "simulation.outputs.traitStatistics", {"true", "false"});
   if (!statistics.empty()) settings.traitStatistics = statistics == "true";
   // The genetic statistics and the pedigree, likewise on by default in the tables layout.
   settings.geneticStatistics = settings.pedigree = layout == "tables";
-  const std::string genetic = choiceOf(config, "simulation.outputs.geneticStatistics", "true", "false");
+  const std::string genetic = choiceOf(config, "simulation.outputs.geneticStatistics", {"true", "false"});
   if (!genetic.empty()) settings.geneticStatistics = genetic == "true";
-  const std::string pedigree = choiceOf(config, "simulation.outputs.pedigree", "true", "false");
+  const std::string pedigree = choiceOf(config, "simulation.outputs.pedigree", {"true", "false"});
   if (!pedigree.empty()) settings.pedigree = pedigree == "true";
-  settings.foodWebEdges = choiceOf(config, "simulation.outputs.foodWeb", "matrices", "edges") == "edges";
+  const std::string foodWeb = choiceOf(config, "simulation.outputs.foodWeb", {"matrices", "edges", "none"});
+  settings.foodWebEdges = foodWeb == "edges";
+  settings.foodWeb = settings.purge == 0 && foodWeb != "none";
   settings.threads = positiveOf(config, "simulation.outputs.threads", 0);
-  settings.gzip = choiceOf(config, "simulation.outputs.compression", "none", "gzip") == "gzip";
+  settings.gzip = choiceOf(config, "simulation.outputs.compression", {"none", "gzip"}) == "gzip";
   // A dead animal's row never changes: "once" writes it only on the first snapshot day it shows.
-  settings.snapshots.deadOnce = choiceOf(config, "simulation.outputs.deadAnimals", "every day", "once") == "once";
+  settings.snapshots.deadOnce = choiceOf(config, "simulation.outputs.deadAnimals", {"every day", "once"}) == "once";
   if (settings.snapshots.deadOnce && !settings.snapshots.tables)
     config.fail("simulation.outputs.deadAnimals", "can be once only in the tables layout (simulation.outputs.layout tables)");
+}
+
+// The result kinds simulation.outputs.files lists, each once at most, checked against the schema's.
+std::vector<std::string> listedKinds(const Configuration& config, const std::string& list) {
+  const auto& kinds = config.child(list);
+  std::string known;
+  for (const ResultKind& kind : ResultSchema::kinds()) known += (known.empty() ? "" : ", ") + std::string(kind.name);
+  if (kinds.empty() && !kinds.data().empty())
+    config.fail(list, "must be a JSON list of result kinds (" + known + "), got '" + kinds.data() + "'");
+  std::vector<std::string> listed;
+  for (const auto& [name, kind] : kinds) {
+    const std::string word = kind.data();
+    if (!name.empty() || !kind.empty() || !ResultSchema::hasKind(word))
+      config.fail(list, "must list only " + known + ", got '" + (name.empty() ? word : name) + "'");
+    listed.push_back(word);
+  }
+  if (std::find(listed.begin(), listed.end(), "summary") == listed.end())
+    config.fail(list, "must list summary: every run writes its daily summary");
+  return listed;
+}
+
+// Sets flag to whether kind is listed; a key that chose otherwise (given) is an error, not overruled.
+void writeKindIf(const Configuration& config, const std::vector<std::string>& listed, const std::string& kind,
+                 bool& flag, const std::string& key) {
+  const bool wanted = std::find(listed.begin(), listed.end(), kind) != listed.end();
+  if (config.has(key) && flag != wanted)
+    config.fail("simulation.outputs.files", (wanted ? "lists " : "leaves out ") + kind + ", but '" + key + "' " +
+                                                (flag ? "asks for it" : "leaves it out") + "; change one of them");
+  flag = wanted;
+}
+
+// simulation.outputs.files: the result kinds a run writes; absent, what the other output keys choose.
+// The record, the transcript and checkpoints are written whatever it lists.
+void readFileKinds(const Configuration& config, RunSettings& settings) {
+  const std::string list = "simulation.outputs.files";
+  if (!config.has(list)) return;
+  const std::vector<std::string> listed = listedKinds(config, list);
+  writeKindIf(config, listed, "traits", settings.traitStatistics, "simulation.outputs.traitStatistics");
+  writeKindIf(config, listed, "genetics", settings.geneticStatistics, "simulation.outputs.geneticStatistics");
+  writeKindIf(config, listed, "pedigree", settings.pedigree, "simulation.outputs.pedigree");
+  // "snapshots" keeps the kinds simulation.outputs.snapshots chooses (all three when it is absent).
+  if (std::find(listed.begin(), listed.end(), "snapshots") == listed.end()) {
+    const std::string kinds = "simulation.outputs.snapshots";
+    writeKindIf(config, listed, "animals_start", settings.snapshots.animalsStart, kinds);
+    writeKindIf(config, listed, "animals_end", settings.snapshots.animalsEnd, kinds);
+    writeKindIf(config, listed, "cells", settings.snapshots.cells, kinds);
+  }
+  const bool foodWeb = std::find(listed.begin(), listed.end(), "foodweb") != listed.end();
+  if (foodWeb && settings.purge != 0)
+    config.fail(list, "lists foodweb, which needs simulation.purgeDeadAnimals 0 (the dead are kept to make it)");
+  if (config.has("simulation.outputs.foodWeb") && (config.text("simulation.outputs.foodWeb") == "none") == foodWeb)
+    config.fail(list, std::string(foodWeb ? "lists" : "leaves out") +
+                          " foodweb, but 'simulation.outputs.foodWeb' " + (foodWeb ? "is none" : "asks for it") +
+                          "; change one of them");
+  settings.foodWeb = foodWeb;
 }
 
 // Each file name a run is given stays a name in its folder, and no two of the
@@ -117,14 +179,15 @@ RunSettings readRunSettings(const Configuration& config) {
     config.fail(nameKey, "must be a plain folder name (not empty, '.' or '..', no '/'), got '" + name + "'");
   settings.purge = config.strictInt("simulation.purgeDeadAnimals");
   settings.summary = config.name("simulation.outputs.summaryFilename");
+  readOutputControls(config, settings);
+  readFileKinds(config, settings);
   for (const char* key : MATRIX_KEYS) {
-    if (settings.purge == 0)
+    if (settings.foodWeb)
       settings.matrices.push_back(config.name(key));
     else
       config.has(key);  // known, though not needed: no warning about it
   }
   checkFileNames(config, settings);
-  readOutputControls(config, settings);
   return settings;
 }
 
@@ -142,7 +205,8 @@ RunSettings RunSettings::read(const Configuration& config, const boost::property
 std::string RunSettings::outputPath(const std::string& file) const { return RunLayout::outputPath(simulation, file); }
 
 std::vector<std::string> RunSettings::foodWebFiles() const {
-  if (foodWebEdges && purge == 0) return {RunLayout::FOODWEB_NODES, RunLayout::FOODWEB_EDGES};
+  if (!foodWeb) return {};
+  if (foodWebEdges) return {RunLayout::FOODWEB_NODES, RunLayout::FOODWEB_EDGES};
   return matrices;
 }
 

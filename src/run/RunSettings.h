@@ -21,13 +21,14 @@ struct RunSettings {
   int purge = 0;           // 1: the dead are removed daily; 0: kept, and the food web written
   std::string simulation;  // the run's name: its folder and the prefix of its files
   std::string summary;
-  std::vector<std::string> matrices;  // encounters, predations, nodes; only when purge is 0
+  std::vector<std::string> matrices;  // encounters, predations, nodes; only when the food web is written
   SnapshotChoice snapshots;           // which snapshot files, how often
   bool gzip = false;                  // every output but the run's record compressed
   int threads = 0;                    // threads that compress the gzip files; 0: one per processor
   bool traitStatistics = false;       // the daily trait statistics are written
   bool geneticStatistics = false;     // the daily statistics of the genetic values are written
   bool pedigree = false;              // the pedigree and the deaths are written
+  bool foodWeb = true;                // the food web is written (only ever with purge 0)
   bool foodWebEdges = false;          // the food web as node and edge tables instead of the matrices
   int checkpointEvery = 0;            // days between checkpoints; 0: only when stopped by a signal
 

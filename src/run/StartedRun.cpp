@@ -225,6 +225,8 @@ int StartedRun::close() {
   if (names.purge != 0)
     ConsoleReport::banner(
         "Skipping encounter-predation analysis...\nReason: \"purgeDeadAnimals\" must be set to 0 (deactivated)");
+  else if (!names.foodWeb)
+    ConsoleReport::banner("Skipping encounter-predation analysis...\nReason: the food web was not asked for");
   else if (days.filesWritten)  // not of a world that ran ahead of files that failed
     succeeded = writeFoodWeb() && succeeded;
   progress.clear();

@@ -469,7 +469,7 @@ TEST(WholeRun, AGigabyteRunSaysSoBeforeItStarts) {
             "soilweb: note: this run will write at least 3.9 GB (the snapshots 2.0 GB, the food-web matrices 1.9 GB, "
             "the daily tables 3.6 MB, with the founders' numbers); smaller with simulation.outputs.layout \"tables\", "
             "simulation.outputs.compression \"gzip\", simulation.outputs.foodWeb \"edges\", "
-            "simulation.outputs.snapshotEvery or snapshots\n");
+            "simulation.outputs.snapshotEvery or snapshots, simulation.outputs.files [\"summary\"]\n");
   const Outcome shrunk = here.run(
       "", "--check" + large +
               " --set simulation.outputs.layout=tables --set simulation.outputs.compression=gzip"

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <numeric>
+#include <set>
 
 #include <pty.h>
 #include <sys/stat.h>
@@ -308,6 +309,68 @@ TEST(WholeRun, SnapshotsChooseTheKindsWritten) {
         std::make_pair(std::string("deadAnimals=once"),
                        std::string("'simulation.outputs.deadAnimals' can be once only in the tables layout (simulation.outputs.layout tables)"))}) {
     const Outcome run = refused.run(exampleConfig(), "--set 'simulation.outputs." + setting + "'");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "soilweb: run_params: " + error + "\n");
+    EXPECT_FALSE(fs::exists(refused.path / "run1"));
+  }
+}
+
+// simulation.outputs.files writes the kinds listed and nothing else, each byte for byte as the
+// full run writes it; foodWeb "none" leaves out the food web alone; a contradiction is refused.
+TEST(WholeRun, OnlyTheResultKindsListedAreWritten) {
+  const std::string config = exampleConfig({{"days", "20"}});
+  const std::string tables = " --set simulation.outputs.layout=tables";
+  Scratch full, lean, some, noFoodWeb, refused;
+  ASSERT_EQ(full.run(config, tables).status, 0);
+  const auto all = full.results();
+
+  const Outcome summaryOnly = lean.run(config, tables + " --set 'simulation.outputs.files=[\"summary\"]'");
+  ASSERT_EQ(summaryOnly.status, 0) << summaryOnly.err;
+  EXPECT_EQ(lean.results(), (std::map<std::string, std::string>{
+                                {"run1/outputs/run1_summary.txt", all.at("run1/outputs/run1_summary.txt")}}));
+  EXPECT_NE(summaryOnly.out.find("Reason: the food web was not asked for\n"), std::string::npos);
+  EXPECT_TRUE(fs::exists(lean.path / "run1/outputs/run1_run_info.json"));
+
+  ASSERT_EQ(some.run(config, tables + " --set 'simulation.outputs.files=[\"summary\", \"genetics\", \"cells\", "
+                                      "\"foodweb\"]'").status, 0);
+  for (const auto& [path, text] : some.results()) EXPECT_EQ(text, all.at(path)) << path;
+  std::set<std::string> written;
+  for (const auto& [path, text] : some.results()) written.insert(path.substr(path.rfind('/') + 1));
+  EXPECT_EQ(written, (std::set<std::string>{"run1_summary.txt", "run1_genetics.tsv", "run1_cells.tsv",
+                                            "run1_encounters.txt", "run1_predations.txt", "run1_nodes.txt"}));
+
+  ASSERT_EQ(noFoodWeb.run(config, tables + " --set simulation.outputs.foodWeb=none").status, 0);
+  auto withoutFoodWeb = all;
+  for (const char* matrix : {"encounters", "predations", "nodes"})
+    withoutFoodWeb.erase(std::string("run1/outputs/run1_") + matrix + ".txt");
+  EXPECT_EQ(noFoodWeb.results(), withoutFoodWeb);
+
+  for (const auto& [setting, error] : std::vector<std::pair<std::string, std::string>>{
+           {"files=[\"traits\"]", "'simulation.outputs.files' must list summary: every run writes its daily summary"},
+           {"files=[\"summary\", \"trait\"]",
+            "'simulation.outputs.files' must list only summary, traits, genetics, pedigree, snapshots, animals_start, "
+            "animals_end, cells, foodweb, got 'trait'"},
+           {"files=summary",
+            "'simulation.outputs.files' must be a JSON list of result kinds (summary, traits, genetics, pedigree, "
+            "snapshots, animals_start, animals_end, cells, foodweb), got 'summary'"},
+           {"foodWeb=nne", "'simulation.outputs.foodWeb' must be matrices, edges or none, got 'nne'"}}) {
+    const Outcome run = refused.run(config, "--set 'simulation.outputs." + setting + "'");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "soilweb: run_params: " + error + "\n");
+  }
+  for (const auto& [settings, error] : std::vector<std::pair<std::string, std::string>>{
+           {"files=[\"summary\"]' --set 'simulation.outputs.traitStatistics=true",
+            "'simulation.outputs.files' leaves out traits, but 'simulation.outputs.traitStatistics' asks for it; "
+            "change one of them"},
+           {"files=[\"summary\", \"animals_end\"]' --set 'simulation.outputs.snapshots=[\"cells\"]",
+            "'simulation.outputs.files' lists animals_end, but 'simulation.outputs.snapshots' leaves it out; change "
+            "one of them"},
+           {"files=[\"summary\", \"foodweb\"]' --set 'simulation.outputs.foodWeb=none",
+            "'simulation.outputs.files' lists foodweb, but 'simulation.outputs.foodWeb' is none; change one of them"},
+           {"files=[\"summary\", \"foodweb\"]' --set 'simulation.purgeDeadAnimals=1",
+            "'simulation.outputs.files' lists foodweb, which needs simulation.purgeDeadAnimals 0 (the dead are kept "
+            "to make it)"}}) {
+    const Outcome run = refused.run(config, "--set 'simulation.outputs." + settings + "'");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "soilweb: run_params: " + error + "\n");
     EXPECT_FALSE(fs::exists(refused.path / "run1"));
