@@ -128,7 +128,7 @@ std::vector<Key> speciesKeys() {
       {SPECIES + "genetics.randomnessMode", "strict integer", true, "1: alleles drawn in equal slices; 0: around 0.5"},
       {SPECIES + "genetics.numberOfLoci", "strict integer", true, "loci per chromosome"},
       {SPECIES + "genetics.numberOfAlleles", "strict integer", true, "alleles in each locus' pool"},
-      {SPECIES + "genetics.numberOfTraits", "strict integer", true, "traits built from the genome (13)"},
+      {SPECIES + "genetics.numberOfTraits", "strict integer", true, "traits built from the genome (" + std::to_string(NUMBER_OF_TRAITS) + ")"},
       {SPECIES + "genetics.numberOfTraitsPerModule", "strict integer", true,
        "size of the modules of correlated traits"},
       {SPECIES + "genetics.positiveModule", "list of lenient integers", true,
@@ -153,7 +153,8 @@ std::vector<Key> speciesKeys() {
 }
 
 // Units, and the values the model makes sense of (what its formulas divide
-// by, share out or count), of the keys that have them: {path, unit, range}.
+// by, share out or count), of the keys that have them: {path, unit, range};
+// TRAITS in a range stands for the number of traits.
 const char* const ANNOTATIONS[][3] = {
     {"simulation.days", "days", ">= -1 (-1 runs no day)"},
     {"simulation.predators", "", "0 or 1"},
@@ -191,10 +192,10 @@ const char* const ANNOTATIONS[][3] = {
     {"world.life.animals[].genetics.randomnessMode", "", "0 or 1"},
     {"world.life.animals[].genetics.numberOfLoci", "loci", ">= 0"},
     {"world.life.animals[].genetics.numberOfAlleles", "alleles", ">= 1"},
-    {"world.life.animals[].genetics.numberOfTraits", "traits", "13"},
-    {"world.life.animals[].genetics.numberOfTraitsPerModule", "traits", "3 ... 13"},
+    {"world.life.animals[].genetics.numberOfTraits", "traits", "TRAITS"},
+    {"world.life.animals[].genetics.numberOfTraitsPerModule", "traits", "3 ... TRAITS"},
     {"world.life.animals[].genetics.positiveModule", "", "0 or 1 per module"},
-    {"world.life.animals[].genetics.restrictPerTrait", "share of the range", "0 ... 1 per trait, 13 values"},
+    {"world.life.animals[].genetics.restrictPerTrait", "share of the range", "0 ... 1 per trait, TRAITS values"},
     {"world.life.animals[].genetics.correlationCoeficientRHOPerModule", "", "-1 ... 1 per module"},
     {"world.life.animals[].deadlyTank", "share of body mass", "0 ... 1"},
     {"world.life.animals[].assignedForMetab", "share", "0 ... 1"},
@@ -211,6 +212,8 @@ void annotate(std::vector<Key>& keys) {
   for (Key& key : keys) {
     for (const auto& [path, unit, range] : ANNOTATIONS)
       if (key.path == path) key.unit = unit, key.range = range;
+    if (const auto at = key.range.find("TRAITS"); at != std::string::npos)
+      key.range.replace(at, 6, std::to_string(NUMBER_OF_TRAITS));
     const bool standardiser = key.path.rfind(SPECIES + "sd", 0) == 0;
     if (standardiser) key.range = "> 0";
     for (const TraitInfo& trait : TRAITS)

@@ -81,15 +81,32 @@ Animal::Traits Animal::rawGeneticValues(AlleleSums& halves) const {
 }
 
 Animal::Traits Animal::geneticValues() const {
-  Traits values = traits;  // growth, the metabolic exponent, the Q10s and the activation energy never change
-  values[ENERGY_TANK] = energy_tank_ini;
-  values[PHENO] = pheno_ini;
-  values[BODY_SIZE] = body_size_ini;
-  values[ASSIM] = assim_ini;
-  values[VORACITY] = voracity_ini;
-  values[SPEED] = speed_ini;
-  values[SEARCH_AREA] = search_area_ini;
+  Traits values = traits;  // a trait inherited and never changed holds its genetic value
+  for (unsigned t = 0; t < NUMBER_OF_TRAITS; ++t)
+    if (!showsGeneticValue(t)) values[t] = valueAtBirth(t);
   return values;
+}
+
+double Animal::valueAtBirth(unsigned trait) const {
+  switch (trait) {
+    case ENERGY_TANK:
+      return energy_tank_ini;
+    case PHENO:
+      return pheno_ini;
+    case BODY_SIZE:
+      return body_size_ini;
+    case ASSIM:
+      return assim_ini;
+    case VORACITY:
+      return voracity_ini;
+    case SPEED:
+      return speed_ini;
+    case SEARCH_AREA:
+      return search_area_ini;
+    default:
+      throw std::logic_error(std::string("the trait ") + TRAITS[trait].name +
+                             " changes after birth but the animal keeps no value of it from birth");
+  }
 }
 
 void Animal::keepAlleleSumGaps(const AlleleSums& halves) {

@@ -5,6 +5,7 @@
 // owned by the cell it is filed in and owns its genome.
 #pragma once
 
+#include "core/Traits.h"
 #include "genetics/Genome.h"
 
 #include <array>
@@ -56,10 +57,12 @@ class Animal {
   // as at birth before the one-off adjustments. The pipeline keeps each of
   // them (the values fixed at birth, the traits that never change), so they
   // are gathered, not made again from the genome.
-  std::array<double, 13> geneticValues() const;
+  std::array<double, NUMBER_OF_TRAITS> geneticValues() const;
+  // The value a trait that changes after birth had when the animal was made.
+  double valueAtBirth(unsigned trait) const;
   // Per trait, |first - second|: the sums over the loci the trait reads of the
   // first and of the second chromosomes (complements in a negative module).
-  const std::array<float, 13>& heterozygosity() const { return alleleSumGaps; }
+  const std::array<float, NUMBER_OF_TRAITS>& heterozygosity() const { return alleleSumGaps; }
 
   // Energetics and life cycle.
   bool activateIfReady(int day);
@@ -99,7 +102,7 @@ class Animal {
     traits.at(index) = value;
     forgetKeptFactors();
   }
-  using Traits = std::array<double, 13>;  // one value per Trait, in its order
+  using Traits = std::array<double, NUMBER_OF_TRAITS>;  // one value per Trait, in its order
   const Traits& getTraits() const { return traits; }
   int getInstar() const { return instar; }
   double getPhenoIni() const { return pheno_ini; }
@@ -230,7 +233,7 @@ class Animal {
   int rep_count = 0;
   int fecundity = 0;
   int age_first_rep = 0;  // the day of the first breeding
-  std::array<float, 13> alleleSumGaps{};  // heterozygosity(), made with the raw values (not saved: made again)
+  std::array<float, NUMBER_OF_TRAITS> alleleSumGaps{};  // heterozygosity(), made with the raw values (not saved: made again)
 };
 
 }  // namespace soilweb

@@ -170,13 +170,15 @@ void readGeneticSizes(const Configuration& entry, double memoryBudget, Genetics&
                    " of allele pools, more than the " + gibibytes(memoryBudget) + " allowed");
   g.numberOfTraits = entry.strictUnsigned("genetics.numberOfTraits");
   if (g.numberOfTraits != NUMBER_OF_TRAITS)
-    entry.fail("genetics.numberOfTraits", "must be 13, got " + std::to_string(g.numberOfTraits));
+    entry.fail("genetics.numberOfTraits",
+               "must be " + std::to_string(NUMBER_OF_TRAITS) + ", got " + std::to_string(g.numberOfTraits));
   g.perModule = entry.strictUnsigned("genetics.numberOfTraitsPerModule");
   g.modules = g.perModule == 0 ? 0 : (g.numberOfTraits + g.perModule - 1) / g.perModule;
   if (g.perModule == 0 || g.modules > MAX_MODULES)
     entry.fail(
         "genetics.numberOfTraitsPerModule",
-        "must make at most 5 modules of the 13 traits (at least 3 per module), got " + std::to_string(g.perModule));
+        "must make at most 5 modules of the " + std::to_string(NUMBER_OF_TRAITS) +
+                   " traits (at least 3 per module), got " + std::to_string(g.perModule));
 }
 
 // The lists: each module's sign, each trait's restriction, each module's correlation.

@@ -25,7 +25,7 @@ Species::Species(const std::string& name) : scientificName(trim(name)), ID(speci
 
 Species::~Species() = default;
 
-std::string Species::getScientificName() const { return scientificName; }
+const std::string& Species::getScientificName() const { return scientificName; }
 
 int Species::getID() const { return ID; }
 

@@ -12,7 +12,7 @@ class Species {
   explicit Species(const std::string& name);
   virtual ~Species();
 
-  std::string getScientificName() const;
+  const std::string& getScientificName() const;
   int getID() const;
 
   // The ID the next species will receive; never reset during a run.

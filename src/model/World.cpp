@@ -70,14 +70,14 @@ void World::tell(Tell tell) const {
 
 namespace {
 // Rough bytes one animal takes, with a margin: its record (some 550 bytes as
-// measured) and its genome, 26 chromosomes of one allele index per locus, of
+// measured) and its genome, two chromosomes a trait (26) of one allele index per locus, of
 // 1, 2 or 4 bytes as the pools need. Measured founders take 790 bytes at 10
 // loci and 3 130 at 100; this says 1 160 and 3 500, so that the bound, checked
 // every day, stops a run before the machine's memory is gone, not long before.
 double animalBytes(const AnimalSpecies& species) {
   const unsigned alleles = species.getNumberOfAlleles();
   const double width = alleles <= 0x100 ? 1 : alleles <= 0x10000 ? 2 : 4;
-  return 900 + 26.0 * species.getNumberOfLoci() * width;
+  return 900 + 2.0 * NUMBER_OF_TRAITS * species.getNumberOfLoci() * width;
 }
 }  // namespace
 

@@ -8,7 +8,6 @@
 #include "output/RunLayout.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <utility>
 
 namespace soilweb {
@@ -64,37 +63,29 @@ bool DailySnapshots::commitTables() {
   return written;
 }
 
-namespace {
-// The whole number in field k (from 0) of the tab-separated line at from.
-long fieldOf(const std::string& text, std::size_t from, int k) {
-  for (int i = 0; i < k; ++i) from = text.find('\t', from) + 1;
-  return std::strtol(text.c_str() + from, nullptr, 10);
-}
-}  // namespace
-
 // With dead animals once, a dead animal's row goes only into the first snapshot of the table
 // that shows it dead. The snapshot before day's in the same table was taken on the last
 // multiple of snapshotEvery before it (the only other days written are the run's last), and it
 // showed every animal dead by then: at the end of that day, those that died on it or before; at
 // its start, those that died before it. The rule needs nothing but the day, so a resumed run
 // follows it too.
-bool DailySnapshots::shownBefore(int kind, int day, const std::string& text, std::size_t line) const {
-  constexpr int STATE = 3, DATE_DEATH = 10;  // fields of an animal's line
-  if (!choice.deadOnce || kind == CELLS || day == 0 || !isFinalState(static_cast<unsigned>(fieldOf(text, line, STATE))))
-    return false;
+bool DailySnapshots::shownBefore(int kind, int day, int dateDeath) const {
+  if (!choice.deadOnce || kind == CELLS || day == 0) return false;
   const int previous = (day - 1) / choice.every * choice.every;
-  const long death = fieldOf(text, line, DATE_DEATH);
-  return kind == ANIMALS_END ? death <= previous : death < previous;
+  return kind == ANIMALS_END ? dateDeath <= previous : dateDeath < previous;
 }
 
-void DailySnapshots::appendRows(int kind, int day, const std::string& daily, bool hasHeader) {
+void DailySnapshots::appendRows(int kind, int day, const std::string& daily, bool hasHeader,
+                                const AnimalSnapshot::DeadLines& dead) {
   const std::string dayField = std::to_string(day) + '\t';
   std::string rows;
   rows.reserve(daily.size() + daily.size() / 64 * dayField.size());
   std::size_t from = hasHeader ? daily.find('\n') + 1 : 0;
+  auto nextDead = dead.begin();
   while (from < daily.size()) {
     const std::size_t end = daily.find('\n', from);
-    if (shownBefore(kind, day, daily, from)) {
+    while (nextDead != dead.end() && nextDead->from < from) ++nextDead;
+    if (nextDead != dead.end() && nextDead->from == from && shownBefore(kind, day, nextDead->dateDeath)) {
       from = end + 1;
       continue;
     }
@@ -144,10 +135,12 @@ void DailySnapshots::writeAnimals(const std::vector<std::unique_ptr<Cell>>& cell
   }
   lastIsCurrent = selector != 0;
   lastEndDay = day;
-  if (provisional)
+  if (provisional) {
     provisionalText = lastAnimals;  // held, and written only if the day is the last
+    provisionalDeadLines = lastDeadLines;
+  }
   else if (choice.tables)
-    appendRows(kind, day, *lastAnimals, true);
+    appendRows(kind, day, *lastAnimals, true, lastDeadLines);
   else
     write(RunLayout::animalsPath(runName, day, selector), lastAnimals);
 }
@@ -158,7 +151,7 @@ void DailySnapshots::settleProvisionalStart(int day) {
   const bool kept = day == lastDay;
   if (provisionalText) {
     if (kept && choice.tables)
-      appendRows(ANIMALS_START, day, *provisionalText, true);
+      appendRows(ANIMALS_START, day, *provisionalText, true, provisionalDeadLines);
     else if (kept)
       write(RunLayout::animalsPath(runName, day, 0), provisionalText);
   } else if (choice.tables) {
@@ -171,6 +164,7 @@ void DailySnapshots::settleProvisionalStart(int day) {
   }
   // A file not kept is removed, as a file never finished is, once the writer lets it go.
   provisionalText.reset();
+  provisionalDeadLines.clear();
   provisionalFile.reset();
 }
 
@@ -199,6 +193,7 @@ bool DailySnapshots::buildAnimals(const std::vector<std::unique_ptr<Cell>>& cell
     if (text->size() >= (streaming ? part : heldBytes)) {
       writePart(file, day, kind, std::move(*text), !streaming, false);
       text->clear();
+      lastDeadLines.clear();  // those of the part written; the next part's lie in the next text
       streaming = true;
       keepLines = false;  // the kept text would grow with the animals too
       keptLines.forgetAll();
@@ -216,7 +211,7 @@ bool DailySnapshots::buildAnimals(const std::vector<std::unique_ptr<Cell>>& cell
 
 void DailySnapshots::writePart(std::shared_ptr<OutputFile>& file, int day, int kind, std::string part, bool first,
                                bool last) {
-  if (choice.tables) return appendRows(kind, day, part, first);
+  if (choice.tables) return appendRows(kind, day, part, first, lastDeadLines);
   if (first) file = std::make_shared<OutputFile>(RunLayout::animalsPath(runName, day, kind == ANIMALS_START ? 0 : 1));
   if (provisional && last) provisionalFile = file;  // finished, but committed only if the day is the last
   const bool commit = last && !provisional;
@@ -234,9 +229,9 @@ void DailySnapshots::deadPurged() {
   auto kept = std::make_shared<std::string>();
   kept->reserve(old.size());
   std::size_t from = 0;
-  for (const auto& [deadFrom, deadTo] : lastDeadLines) {
-    kept->append(old, from, deadFrom - from);
-    from = deadTo;
+  for (const auto& dead : lastDeadLines) {
+    kept->append(old, from, dead.from - from);
+    from = dead.to;
   }
   kept->append(old, from, std::string::npos);
   lastAnimals = std::move(kept);
@@ -264,7 +259,7 @@ void DailySnapshots::writeCells(const std::vector<std::unique_ptr<Cell>>& cells,
   if (NonFiniteValues::writtenSince(marked))
     noteNonFinite(text.get(), ResultSchema::header("cells"), "the cell snapshots", day);
   if (choice.tables) {
-    appendRows(CELLS, day, *text, false);  // the totals follow from the rows
+    appendRows(CELLS, day, *text, false, {});  // the totals follow from the rows
     return;
   }
   *text += "\nTOTAL: ";

@@ -83,10 +83,11 @@ class DailySnapshots {
 
  private:
   void write(const std::string& path, std::shared_ptr<const std::string> content);
-  // Appends daily's lines (its header aside, when it has one) to table as rows of day.
-  void appendRows(int kind, int day, const std::string& daily, bool hasHeader);
-  // Whether the animal's line at line of text, in a table of kind on day, was written dead before.
-  bool shownBefore(int kind, int day, const std::string& text, std::size_t line) const;
+  // Appends daily's lines (its header aside, when it has one) to table as rows of day; dead: where
+  // the lines of dead animals lie in daily, and when each died.
+  void appendRows(int kind, int day, const std::string& daily, bool hasHeader, const AnimalSnapshot::DeadLines& dead);
+  // Whether an animal that died on dateDeath was shown dead before, in the table of kind, by day.
+  bool shownBefore(int kind, int day, int dateDeath) const;
   // Builds the animal text of day into lastAnimals; one that outgrows
   // heldBytes is written in parts as it is built instead. False when streamed.
   bool buildAnimals(const std::vector<std::unique_ptr<Cell>>& cells, int day, int kind);
@@ -113,11 +114,12 @@ class DailySnapshots {
   BackgroundWriter* writer = nullptr;
   bool failed = false;
   std::shared_ptr<std::string> lastAnimals;  // the latest animal file's text; may still be being written
-  AnimalSnapshot::TextRanges lastDeadLines;  // where in it the lines of dead animals lie
+  AnimalSnapshot::DeadLines lastDeadLines;  // where in it the lines of dead animals lie
   bool lastIsCurrent = false;                // true when it is the end of day lastEndDay, less the dead purged since
   int lastEndDay = -1;
   bool provisional = false;                            // today's start is written provisionally (a thinned day not due)
   std::shared_ptr<const std::string> provisionalText;  // it, when held whole (not yet written anywhere)
+  AnimalSnapshot::DeadLines provisionalDeadLines;      // where its dead animals' lines lie
   std::shared_ptr<OutputFile> provisionalFile;         // it, when written in parts, finished but not committed
   std::array<std::unique_ptr<OutputFile>, 3> tables;   // the tables layout's files, by kind
 };

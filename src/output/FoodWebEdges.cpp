@@ -19,13 +19,8 @@
 namespace soilweb {
 
 namespace {
-struct Edge {
-  int victim, hunter;
-  long encounters = 0, predations = 0;
-};
-
 // Each hunter that met the animal, with how often it met and ate it.
-void addEdges(const Animal& victim, std::vector<Edge>& edges) {
+void addEdges(const Animal& victim, std::vector<FoodWebEdge>& edges) {
   std::vector<std::pair<int, bool>> events;  // hunter, eaten
   for (int hunter : victim.getEncounterEvents()) events.emplace_back(hunter, false);
   for (int hunter : victim.getPredationEvents()) events.emplace_back(hunter, true);
@@ -58,38 +53,50 @@ void FoodWebEdges::write(const World& world, OutputFile& nodes, OutputFile& edge
   std::sort(animals.begin(), animals.end(), [](const Animal* a, const Animal* b) { return a->getId() < b->getId(); });
 
   std::string block = ResultSchema::header("foodweb_nodes");
-  std::vector<Edge> found;
+  std::vector<FoodWebEdge> found;
   for (const Animal* animal : animals) {
-    const std::string& species = animal->getSpecies()->getScientificName();
-    appendInt(block, animal->getId());
-    block += '\t' + species + '\t' + FoodWebMatrices::categoryOf(species) + '\t';
-    appendInt(block, animal->getDateEgg());
-    block += '\t';
-    if (isFinalState(animal->getState()))
-      appendInt(block, animal->getDateDeath());
-    else
-      block += "NA";
-    block += '\t';
-    block += ResultSchema::fateOf(animal->getState());
-    block += '\n';
+    appendRow(block, nodeColumns(), *animal);
     emit(nodes, block, writer, false);
     addEdges(*animal, found);
   }
   emit(nodes, block, writer, true);
 
   block = ResultSchema::header("foodweb_edges");
-  for (const Edge& edge : found) {
-    appendInt(block, edge.hunter);
-    block += '\t';
-    appendInt(block, edge.victim);
-    block += '\t';
-    appendInt(block, edge.encounters);
-    block += '\t';
-    appendInt(block, edge.predations);
-    block += '\n';
+  for (const FoodWebEdge& edge : found) {
+    appendRow(block, edgeColumns(), edge);
     emit(edges, block, writer, false);
   }
   emit(edges, block, writer, true);
+}
+
+const Columns<Animal>& FoodWebEdges::nodeColumns() {
+  static const Columns<Animal> columns = {
+      {{"id", "integer", "", "animal id"}, [](const Animal& a) { return FieldValue::of(a.getId() * 1LL); }},
+      {{"species", "text", "", "species name"},
+       [](const Animal& a) { return FieldValue::of(a.getSpecies()->getScientificName()); }},
+      {{"category", "text", "", "invertebrate for a species named prey, vert.ecto for predator, else undefined"},
+       [](const Animal& a) { return FieldValue::of(FoodWebMatrices::categoryOf(a.getSpecies()->getScientificName())); }},
+      {{"birth_day", "integer", "day", "the day its egg was laid (0 for founders)"},
+       [](const Animal& a) { return FieldValue::of(a.getDateEgg() * 1LL); }},
+      {{"death_day", "integer", "day", "the day it died (NA while alive)"},
+       [](const Animal& a) {
+         return isFinalState(a.getState()) ? FieldValue::of(a.getDateDeath() * 1LL) : FieldValue::of("NA");
+       }},
+      {{"fate", "text", "", "alive, starved, predated, background or senesced"},
+       [](const Animal& a) { return FieldValue::of(ResultSchema::fateOf(a.getState())); }}};
+  return columns;
+}
+
+const Columns<FoodWebEdge>& FoodWebEdges::edgeColumns() {
+  static const Columns<FoodWebEdge> columns = {
+      {{"hunter", "integer", "", "id of the hunter"}, [](const FoodWebEdge& e) { return FieldValue::of(e.hunter * 1LL); }},
+      {{"victim", "integer", "", "id of the animal it met"},
+       [](const FoodWebEdge& e) { return FieldValue::of(e.victim * 1LL); }},
+      {{"encounters", "integer", "", "how often the hunter met the victim"},
+       [](const FoodWebEdge& e) { return FieldValue::of(e.encounters * 1LL); }},
+      {{"predations", "integer", "", "1 when it ate it, else 0"},
+       [](const FoodWebEdge& e) { return FieldValue::of(e.predations * 1LL); }}};
+  return columns;
 }
 
 }  // namespace soilweb

@@ -7,14 +7,27 @@
 // run, instead of the matrices when simulation.outputs.foodWeb is "edges".
 #pragma once
 
+#include "model/Animal.h"
+#include "output/Column.h"
+
 namespace soilweb {
 
 class BackgroundWriter;
 class OutputFile;
 class World;
 
+// A hunter that met a victim: how often, and whether it ate it.
+struct FoodWebEdge {
+  int victim, hunter;
+  long encounters = 0, predations = 0;
+};
+
 class FoodWebEdges {
  public:
+  // The columns of the node and of the edge table, in their order.
+  static const Columns<Animal>& nodeColumns();
+  static const Columns<FoodWebEdge>& edgeColumns();
+
   // Writes both tables, nodes by id, edges by victim then hunter; writer may be
   // null (the files are then written at once).
   static void write(const World& world, OutputFile& nodes, OutputFile& edges, BackgroundWriter* writer);

@@ -96,14 +96,21 @@ void FoodWebMatrices::write(const World& world, OutputFile& encounters, OutputFi
   writeMatrix(encounters, met);
   writeMatrix(predations, eaten);
   std::string text = ResultSchema::header("nodes");
-  for (int i = 0; i < N; ++i) {
-    text += 'X';
-    appendInt(text, i);
-    text += '\t';
-    text += categories[i];
-    text += '\n';
-  }
+  for (int i = 0; i < N; ++i) appendRow(text, nodeColumns(), FoodWebNode{i, categories[i].c_str()});
   emit(nodes, text);
+}
+
+const Columns<FoodWebNode>& FoodWebMatrices::nodeColumns() {
+  static const Columns<FoodWebNode> columns = {
+      {{"node", "text", "", "X followed by the founder's id"},
+       [](const FoodWebNode& n) {
+         thread_local std::string name;  // the value is read before the next node's is made
+         name = "X" + std::to_string(n.id);
+         return FieldValue::of(name);
+       }},
+      {{"category", "text", "", "invertebrate for a species named prey, vert.ecto for predator, else undefined"},
+       [](const FoodWebNode& n) { return FieldValue::of(n.category); }}};
+  return columns;
 }
 
 }  // namespace soilweb

@@ -6,9 +6,17 @@
 // the end of a run.
 #pragma once
 
+#include "output/Column.h"
+
 #include <string>
 
 namespace soilweb {
+
+// A founder in the node list.
+struct FoodWebNode {
+  int id;
+  const char* category;
+};
 
 class BackgroundWriter;
 class OutputFile;
@@ -19,6 +27,8 @@ class FoodWebMatrices {
   // The node category of an animal of species: "invertebrate" for "prey",
   // "vert.ecto" for "predator", else "undefined".
   static const char* categoryOf(const std::string& species);
+  // The node list's columns, in their order.
+  static const Columns<FoodWebNode>& nodeColumns();
 
   // Writes the files of the world's founders (ids below the species' initial
   // populations together); writer may be null (the files are then written at once).

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <tuple>
 
 namespace soilweb {
 
@@ -30,25 +31,51 @@ void Pedigree::appendBirths(const World& world, std::string& out) {
   long founders = 0;
   for (std::size_t k = 0; k < 2 && k < world.getSpecies().size(); ++k)
     founders += world.getSpecies()[k]->getInitialPopulation();
-  for (const Animal* animal : born) {
-    const auto [generation1, generation2, parent1, parent2] = animal->getParents();
-    appendInt(out, animal->getId());
-    out += '\t';
-    out += animal->getSpecies()->getScientificName();
-    out += '\t';
-    appendInt(out, animal->getDateEgg());
-    const bool founder = animal->getId() < founders;
-    for (long long field : {parent1, parent2, generation1, generation2}) {
-      out += '\t';
-      if (!founder) appendInt(out, field);
-    }
-    for (double value : animal->geneticValues()) {
-      out += '\t';
-      appendDouble(out, value);
-    }
-    out += '\n';
-  }
+  for (const Animal* animal : born)
+    appendRow(out, pedigreeColumns(), PedigreeRow{animal, animal->getId() < founders, animal->geneticValues()});
   nextId = Animal::animalID;
+}
+
+const Columns<PedigreeRow>& Pedigree::pedigreeColumns() {
+  static const Columns<PedigreeRow> columns = [] {
+    Columns<PedigreeRow> made = {
+        {{"id", "integer", "", "animal id"}, [](const PedigreeRow& r) { return FieldValue::of(r.animal->getId() * 1LL); }},
+        {{"species", "text", "", "species name"},
+         [](const PedigreeRow& r) { return FieldValue::of(r.animal->getSpecies()->getScientificName()); }},
+        {{"birth_day", "integer", "day", "the day its egg was laid (0 for founders)"},
+         [](const PedigreeRow& r) { return FieldValue::of(r.animal->getDateEgg() * 1LL); }}};
+    // Getters' order: the parents' generation numbers, then their ids.
+    const std::tuple<const char*, const char*, int> lineage[] = {
+        {"ID_prt1", "id of its first parent", 2},
+        {"ID_prt2", "id of its second parent", 3},
+        {"g_numb_prt1", "generation number along the first parent's line", 0},
+        {"g_numb_prt2", "generation number along the second parent's line", 1}};
+    for (const auto& [name, meaning, k] : lineage)
+      made.push_back({{name, "integer", "", std::string(meaning) + " (empty, NA, for founders)"},
+                      [k = k](const PedigreeRow& r) {
+                        // Founders have no parents: left empty (NA), never 0, which is an animal too.
+                        return r.founder ? FieldValue::of("") : FieldValue::of(r.animal->getParents()[k] * 1LL);
+                      }});
+    for (unsigned t = 0; t < NUMBER_OF_TRAITS; ++t)
+      made.push_back({{TRAITS[t].column, "real", "",
+                       std::string("genetic value of ") + TRAITS[t].column +
+                           ": the allele sum mapped onto the species' range, before the adjustments at birth"},
+                      [t](const PedigreeRow& r) { return FieldValue::of(r.genetic[t]); }});
+    return made;
+  }();
+  return columns;
+}
+
+const Columns<Animal>& Pedigree::deathColumns() {
+  static const Columns<Animal> columns = {
+      {{"death_day", "integer", "day", "the day it died"},
+       [](const Animal& a) { return FieldValue::of(a.getDateDeath() * 1LL); }},
+      {{"id", "integer", "", "animal id"}, [](const Animal& a) { return FieldValue::of(a.getId() * 1LL); }},
+      {{"species", "text", "", "species name"},
+       [](const Animal& a) { return FieldValue::of(a.getSpecies()->getScientificName()); }},
+      {{"fate", "text", "", "starved, predated, background or senesced"},
+       [](const Animal& a) { return FieldValue::of(ResultSchema::fateOf(a.getState())); }}};
+  return columns;
 }
 
 Pedigree::Seen Pedigree::sizesOf(const World& world, std::size_t cell) const {
@@ -75,16 +102,7 @@ void Pedigree::appendDeaths(const World& world, std::string& out) {
     seen[c] = sizesOf(world, c);
   }
   std::sort(dead.begin(), dead.end(), [](const Animal* a, const Animal* b) { return a->getId() < b->getId(); });
-  for (const Animal* animal : dead) {
-    appendInt(out, animal->getDateDeath());
-    out += '\t';
-    appendInt(out, animal->getId());
-    out += '\t';
-    out += animal->getSpecies()->getScientificName();
-    out += '\t';
-    out += ResultSchema::fateOf(animal->getState());
-    out += '\n';
-  }
+  for (const Animal* animal : dead) appendRow(out, deathColumns(), *animal);
 }
 
 void Pedigree::resumed(const World& world) {

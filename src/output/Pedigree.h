@@ -9,6 +9,9 @@
 // the run's outputs for the whole run.
 #pragma once
 
+#include "model/Animal.h"
+#include "output/Column.h"
+
 #include <array>
 #include <string>
 #include <vector>
@@ -17,8 +20,19 @@ namespace soilweb {
 
 class World;
 
+// An animal as its pedigree row shows it: a founder has no parents, and its genetic values.
+struct PedigreeRow {
+  const Animal* animal;
+  bool founder;
+  Animal::Traits genetic;
+};
+
 class Pedigree {
  public:
+  // The columns of the pedigree and of the table of deaths, in their order.
+  static const Columns<PedigreeRow>& pedigreeColumns();
+  static const Columns<Animal>& deathColumns();
+
   // Appends a row for every animal made since the last call, in id order.
   void appendBirths(const World& world, std::string& out);
   // Appends a row for every animal that died since the last call.

@@ -3,99 +3,24 @@
 #include "core/GlobalFunctions.h"
 #include "core/Traits.h"
 #include "model/Animal.h"
+#include "output/AnimalSnapshot.h"
+#include "output/FoodWebEdges.h"
+#include "output/FoodWebMatrices.h"
+#include "output/Pedigree.h"
 #include "output/RunLayout.h"
+#include "output/RunOutputs.h"
+#include "output/TraitStatistics.h"
 
 #include <stdexcept>
 
 namespace soilweb {
 
 namespace {
-using Columns = std::vector<ResultColumn>;
+const char* const STATE_NAMES[NUMBER_OF_STATES] = {"UNBORN",     "ACTIVE",     "STARVED", "PREDATED",
+                                                   "REPRODUCING", "BACKGROUND", "SENESCED"};
 
 // NAME/folder/NAME_file, as the schema writes paths.
 std::string in(const char* folder, const std::string& file) { return std::string("NAME/") + folder + "/NAME_" + file; }
-
-Columns summaryColumns() {
-  Columns columns = {{"DAY", "integer", "day", "the day"},
-                     {"BIOMASS", "real", "mass", "total fungal biomass at the end of the day"}};
-  const char* const states[] = {"UNBORN", "ACTIVE", "STARVED", "PREDATED", "REPRODUCING", "BACKGROUND", "SENESCED"};
-  for (const char* kind : {"PREY", "PREDATOR"})
-    for (const char* state : states) {
-      if (std::string(kind) == "PREY" && std::string(state) == "BACKGROUND") continue;  // prey have no background death
-      const bool dead =
-          std::string(state) != "UNBORN" && std::string(state) != "ACTIVE" && std::string(state) != "REPRODUCING";
-      columns.push_back({std::string(kind) + "_" + state, "integer", "animals",
-                         std::string(kind == std::string("PREY") ? "prey" : "predators") + " in state " + state +
-                             (dead ? " (deaths of the day with purgeDeadAnimals 1, since day 0 with 0)" : "")});
-    }
-  columns.push_back(
-      {"TEMPERATURE", "real", "degrees Celsius", "the day's temperature", "simulation.temperatureSeries"});
-  return columns;
-}
-
-Columns animalColumns() {
-  Columns columns = {
-      {"id", "integer", "", "animal id; founders are 0 ... N-1 (prey first), offspring follow in order of birth"},
-      {"species", "text", "", "species name"},
-      {"position", "integer", "", "number of its cell (0 ... worldLength-1)"},
-      {"state", "integer", "", "life-state code"},
-      {"instar", "integer", "", "growth stage, 1 to 4 (4 = adult)"},
-      {"pheno_ini", "real", "day", "raw development time before rounding and temperature scaling"},
-      {"date_egg", "integer", "day", "day the egg was laid (0 for founders)"},
-      {"age_first_rep", "integer", "day", "day of its first breeding (0 before it)"},
-      {"rep_count", "integer", "", "breeding events so far"},
-      {"fecundity", "integer", "animals", "offspring it contributed so far"},
-      {"date_death", "integer", "day", "day of death (0 while alive)"},
-      {"g_numb_prt1", "integer", "", "generation number along the first parent's line"},
-      {"g_numb_prt2", "integer", "", "generation number along the second parent's line"},
-      {"ID_prt1", "integer", "", "id of its first parent (0 for founders)"},
-      {"ID_prt2", "integer", "", "id of its second parent (0 for founders)"},
-      {"encounters_prey", "integer", "", "encounters it made as a hunter since this morning's tuning"},
-      {"encounters_pred", "integer", "", "encounters with predators since this morning's tuning"},
-      {"global_prey_encs", "integer", "", "encounters it made as a hunter over its whole life"},
-      {"global_pred_encs", "integer", "", "encounters with predators over its whole life"}};
-  for (const TraitInfo& trait : TRAITS) columns.push_back({trait.column, "real", trait.unit, trait.meaning});
-  return columns;
-}
-
-// The statistics of the traits by species and stage; genetic: of the genetic
-// values, each trait with its heterozygosity.
-Columns traitColumns(bool genetic) {
-  Columns columns = {{"day", "integer", "day", "the day"},
-                     {"species", "text", "", "the species' name"},
-                     {"stage", "text", "", "stage of the living: egg, juvenile, adult or reproducing"},
-                     {"count", "integer", "animals", "number of such animals"}};
-  const std::pair<const char*, const char*> statistics[] = {
-      {"_mean", "mean"}, {"_sd", "sample standard deviation (n - 1)"}, {"_min", "minimum"}, {"_max", "maximum"}};
-  const std::string of = genetic ? " of the genetic value of " : " of ";
-  for (const TraitInfo& trait : TRAITS) {
-    for (const auto& [suffix, what] : statistics)
-      columns.push_back({std::string(trait.column) + suffix, "real", genetic ? "" : trait.unit,
-                         what + of + trait.column + " over those animals (NA when there is none)"});
-    if (genetic)
-      columns.push_back({std::string(trait.column) + "_het", "real", "allele sum",
-                         std::string("mean over those animals of the difference between the sums of the ") +
-                             trait.column + " alleles on the first and on the second chromosomes (NA when none)"});
-  }
-  return columns;
-}
-
-Columns pedigreeColumns() {
-  Columns columns = {{"id", "integer", "", "animal id"},
-                     {"species", "text", "", "species name"},
-                     {"birth_day", "integer", "day", "the day its egg was laid (0 for founders)"},
-                     {"ID_prt1", "integer", "", "id of its first parent (empty, NA, for founders)"},
-                     {"ID_prt2", "integer", "", "id of its second parent (empty, NA, for founders)"},
-                     {"g_numb_prt1", "integer", "",
-                      "generation number along the first parent's line (empty, NA, for founders)"},
-                     {"g_numb_prt2", "integer", "",
-                      "generation number along the second parent's line (empty, NA, for founders)"}};
-  for (const TraitInfo& trait : TRAITS)
-    columns.push_back({trait.column, "real", "",
-                       std::string("genetic value of ") + trait.column +
-                           ": the allele sum mapped onto the species' range, before the adjustments at birth"});
-  return columns;
-}
 
 std::vector<ResultFile> build() {
   using L = RunLayout;
@@ -114,19 +39,20 @@ std::vector<ResultFile> build() {
        false,
        {}},
       {"summary", output("<summaryFilename>"), output("<summaryFilename>"), always,
-       "one line a day: biomass and the animals in each life state", true, false, summaryColumns()},
+       "one line a day: biomass and the animals in each life state", true, false, describe(RunOutputs::summaryColumns())},
       {"traits", output(L::TRAITS), output(L::TRAITS),
        "simulation.outputs.traitStatistics true, or the tables layout unless it is false",
-       "one row a day per species and life stage: count and statistics of the 13 traits as expressed", true, false,
-       traitColumns(false)},
+       "one row a day per species and life stage: count and statistics of the " + std::to_string(NUMBER_OF_TRAITS) + " traits as expressed", true, false,
+       describe(TraitStatistics::columns(false))},
       {"genetics", output(L::GENETICS), output(L::GENETICS),
        "simulation.outputs.geneticStatistics true, or the tables layout unless it is false",
-       "one row a day per species and life stage: count and statistics of the 13 genetic values, and heterozygosity",
-       true, false, traitColumns(true)},
+       "one row a day per species and life stage: count and statistics of the " + std::to_string(NUMBER_OF_TRAITS) +
+           " genetic values, and heterozygosity",
+       true, false, describe(TraitStatistics::columns(true))},
       {"pedigree", output(L::PEDIGREE), output(L::PEDIGREE),
        "simulation.outputs.pedigree true, or the tables layout unless it is false",
        "one row for every animal when it is made: parents, generations and genetic values", true, false,
-       pedigreeColumns()},
+       describe(Pedigree::pedigreeColumns())},
       {"deaths",
        output(L::DEATHS),
        output(L::DEATHS),
@@ -134,16 +60,13 @@ std::vector<ResultFile> build() {
        "one row for every animal that died: the day and the fate",
        true,
        false,
-       {{"death_day", "integer", "day", "the day it died"},
-        {"id", "integer", "", "animal id"},
-        {"species", "text", "", "species name"},
-        {"fate", "text", "", "starved, predated, background or senesced"}}},
+       describe(Pedigree::deathColumns())},
       {"animals_start", in(L::ANIMALS_START, "animals_day_D.txt"), output(L::TABLES[0]),
        "the snapshots chosen by simulation.outputs.snapshots and snapshotEvery",
-       "every animal at the start of each day written, one row each", true, true, animalColumns()},
+       "every animal at the start of each day written, one row each", true, true, describe(AnimalSnapshot::animalColumns())},
       {"animals_end", in(L::ANIMALS_END, "animals_day_D.txt"), output(L::TABLES[1]),
        "the snapshots chosen by simulation.outputs.snapshots and snapshotEvery",
-       "every animal at the end of each day written, one row each", true, true, animalColumns()},
+       "every animal at the end of each day written, one row each", true, true, describe(AnimalSnapshot::animalColumns())},
       {"cells",
        in(L::CELLS, "cells_day_D.txt"),
        output(L::TABLES[2]),
@@ -151,10 +74,7 @@ std::vector<ResultFile> build() {
        "every cell at the end of each day written: fungal biomass and active animals",
        false,
        true,
-       {{"id", "integer", "", "number of the cell"},
-        {"fungi", "real", "mass", "fungal biomass"},
-        {"active_prey", "integer", "animals", "active prey in the cell"},
-        {"active_predators", "integer", "animals", "active predators in the cell"}}},
+       describe(AnimalSnapshot::cellColumns())},
       {"foodweb_nodes",
        output(L::FOODWEB_NODES),
        output(L::FOODWEB_NODES),
@@ -162,12 +82,7 @@ std::vector<ResultFile> build() {
        "every animal of the run: species, birth and death day, fate",
        true,
        false,
-       {{"id", "integer", "", "animal id"},
-        {"species", "text", "", "species name"},
-        {"category", "text", "", "invertebrate for a species named prey, vert.ecto for predator, else undefined"},
-        {"birth_day", "integer", "day", "the day its egg was laid (0 for founders)"},
-        {"death_day", "integer", "day", "the day it died (NA while alive)"},
-        {"fate", "text", "", "alive, starved, predated, background or senesced"}}},
+       describe(FoodWebEdges::nodeColumns())},
       {"foodweb_edges",
        output(L::FOODWEB_EDGES),
        output(L::FOODWEB_EDGES),
@@ -175,10 +90,7 @@ std::vector<ResultFile> build() {
        "every pair of animals that met: encounters and predations",
        true,
        false,
-       {{"hunter", "integer", "", "id of the hunter"},
-        {"victim", "integer", "", "id of the animal it met"},
-        {"encounters", "integer", "", "how often the hunter met the victim"},
-        {"predations", "integer", "", "1 when it ate it, else 0"}}},
+       describe(FoodWebEdges::edgeColumns())},
       {"encounters",
        output("<encountersMatrixFilename>"),
        output("<encountersMatrixFilename>"),
@@ -202,8 +114,7 @@ std::vector<ResultFile> build() {
        "the founders: X<id> and category",
        true,
        false,
-       {{"node", "text", "", "X followed by the founder's id"},
-        {"category", "text", "", "invertebrate for a species named prey, vert.ecto for predator, else undefined"}}},
+       describe(FoodWebMatrices::nodeColumns())},
       {"checkpoint",
        in(L::CHECKPOINTS, L::CHECKPOINT),
        in(L::CHECKPOINTS, L::CHECKPOINT),
@@ -252,13 +163,25 @@ std::string filesJson() {
   return out + "\n  ]";
 }
 
+const char* afterBirthName(AfterBirth afterBirth) {
+  switch (afterBirth) {
+    case AfterBirth::INHERITED:
+      return "inherited";
+    case AfterBirth::SET_AT_BIRTH:
+      return "set at birth";
+    default:
+      return "changes";
+  }
+}
+
 std::string traitsJson() {
   std::string out = "[";
   for (unsigned t = 0; t < NUMBER_OF_TRAITS; ++t) {
     const TraitInfo& trait = TRAITS[t];
     out += std::string(t ? "," : "") + "\n    {\"index\": " + std::to_string(t) +
            ", \"name\": " + jsonQuoted(trait.name) + ", \"column\": " + jsonQuoted(trait.column) +
-           ", \"unit\": " + jsonQuoted(trait.unit) + ", \"label\": " + jsonQuoted(trait.label) + "}";
+           ", \"unit\": " + jsonQuoted(trait.unit) + ", \"label\": " + jsonQuoted(trait.label) +
+           ", \"after_birth\": " + jsonQuoted(afterBirthName(trait.afterBirth)) + "}";
   }
   return out + "\n  ]";
 }
@@ -277,10 +200,10 @@ std::string loaderNamesJson() {
 }
 
 std::string statesJson() {
-  const char* const names[] = {"UNBORN", "ACTIVE", "STARVED", "PREDATED", "REPRODUCING", "BACKGROUND", "SENESCED"};
   std::string out = "[";
   for (unsigned s = 0; s < NUMBER_OF_STATES; ++s)
-    out += std::string(s ? "," : "") + "\n    {\"code\": " + std::to_string(s) + ", \"name\": " + jsonQuoted(names[s]) +
+    out += std::string(s ? "," : "") + "\n    {\"code\": " + std::to_string(s) + ", \"name\": " +
+           jsonQuoted(STATE_NAMES[s]) +
            ", \"final\": " + (isFinalState(s) ? "true" : "false") +
            ", \"fate\": " + jsonQuoted(ResultSchema::fateOf(s)) + "}";
   return out + "\n  ]";
@@ -344,6 +267,8 @@ const std::array<ResultStage, ResultSchema::NUMBER_OF_STAGES>& ResultSchema::sta
                                                                  {"reproducing", REPRODUCING, 0, 0}}};
   return all;
 }
+
+const char* ResultSchema::stateName(unsigned state) { return STATE_NAMES[state]; }
 
 const char* ResultSchema::fateOf(unsigned state) {
   switch (state) {

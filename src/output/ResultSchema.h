@@ -26,7 +26,7 @@ struct ResultFile {
   std::string daily;   // its path in the daily layout ("" when it has none), NAME for the run's name, D for a day
   std::string tables;  // its path in the tables layout ("" when it has none)
   const char* when;    // which keys produce it
-  const char* meaning;
+  std::string meaning;
   bool header;                        // whether its daily file starts with a header line
   bool dayFirst;                      // whether the tables layout adds a leading day column
   std::vector<ResultColumn> columns;  // as in the daily file (without the tables' day)
@@ -62,6 +62,8 @@ class ResultSchema {
   static constexpr std::size_t NUMBER_OF_STAGES = 4;
   static const std::array<ResultStage, NUMBER_OF_STAGES>& stages();
   static const int FIRST_ADULT_INSTAR = 4;
+  // A life state's name (UNBORN, ACTIVE, ...), as the summary's columns use it.
+  static const char* stateName(unsigned state);
   // What a final life state is called as a fate; "alive" for the others.
   static const char* fateOf(unsigned state);
 

@@ -15,31 +15,42 @@ RunOutputs::RunOutputs(const World& world, const SnapshotChoice& choice, Backgro
   snapshots.writeInBackground(writer);
 }
 
+const Columns<DaySummary>& RunOutputs::summaryColumns() {
+  static const Columns<DaySummary> columns = [] {
+    Columns<DaySummary> made = {
+        {{"DAY", "integer", "day", "the day"}, [](const DaySummary& d) { return FieldValue::of(d.day); }},
+        {{"BIOMASS", "real", "mass", "total fungal biomass at the end of the day"},
+         [](const DaySummary& d) { return FieldValue::of(d.biomass); }}};
+    for (int kind = 0; kind < 2; ++kind)
+      for (unsigned state = 0; state < NUMBER_OF_STATES; ++state) {
+        if (kind == 0 && state == BACKGROUND) continue;  // prey have no background death
+        const std::string name = ResultSchema::stateName(state);
+        made.push_back({{std::string(kind == 0 ? "PREY_" : "PREDATOR_") + name, "integer", "animals",
+                         std::string(kind == 0 ? "prey" : "predators") + " in state " + name +
+                             (isFinalState(state) ? " (deaths of the day with purgeDeadAnimals 1, since day 0 with 0)"
+                                                  : "")},
+                        [kind, state](const DaySummary& d) { return FieldValue::of(d.animals[kind][state]); }});
+      }
+    made.push_back({{"TEMPERATURE", "real", "degrees Celsius", "the day's temperature", "simulation.temperatureSeries"},
+                    [](const DaySummary& d) { return FieldValue::of(d.temperature); }});
+    return made;
+  }();
+  return columns;
+}
+
 void RunOutputs::printDailySummary(std::string& out, int day) {
-  double biomass = 0.0;
-  long counts[13] = {};
+  DaySummary summary;
+  summary.day = day;
   for (const auto& c : world.getCells()) {
-    biomass += c->getFungi();
-    const int cellCounts[13] = {
-        c->getNumberOfUnbornPreys(),       c->getNumberOfActivePreys(),          c->getNumberOfStarvedPreys(),
-        c->getNumberOfPredatedPreys(),     c->getNumberOfReproducingPreys(),     c->getNumberOfSenescedPreys(),
-        c->getNumberOfUnbornPredators(),   c->getNumberOfActivePredators(),      c->getNumberOfStarvedPredators(),
-        c->getNumberOfPredatedPredators(), c->getNumberOfReproducingPredators(), c->getNumberOfBackgroundPredators(),
-        c->getNumberOfSenescedPredators()};
-    for (int k = 0; k < 13; ++k) counts[k] += cellCounts[k];
+    summary.biomass += c->getFungi();
+    for (unsigned state = 0; state < NUMBER_OF_STATES; ++state) {
+      summary.animals[0][state] += static_cast<long long>(c->getPreys(state).size());
+      summary.animals[1][state] += static_cast<long long>(c->getPredators(state).size());
+    }
   }
-  appendInt(out, day);
-  out += '\t';
-  appendDouble(out, biomass);
-  for (long count : counts) {
-    out += '\t';
-    appendInt(out, count);
-  }
-  if (world.hasTemperatureSeries()) {
-    out += '\t';
-    appendDouble(out, world.temperatureOf(day));
-  }
-  out += '\n';
+  const bool series = world.hasTemperatureSeries();
+  if (series) summary.temperature = world.temperatureOf(day);
+  appendRow(out, summaryColumns(), summary, series);
 }
 
 void RunOutputs::printTraitStatistics(std::string& out, int day) { TraitStatistics::appendDay(world, day, out); }

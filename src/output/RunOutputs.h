@@ -7,6 +7,8 @@
 #pragma once
 
 #include "model/DayObserver.h"
+#include "model/Animal.h"
+#include "output/Column.h"
 #include "output/DailySnapshots.h"
 #include "output/Pedigree.h"
 
@@ -18,8 +20,20 @@ class BackgroundWriter;
 class OutputFile;
 class World;
 
+// One day of the summary: the resource, the animals of each kind (prey, predators) in each life
+// state, and the day's temperature.
+struct DaySummary {
+  long long day = 0;
+  double biomass = 0;
+  long long animals[2][NUMBER_OF_STATES] = {};
+  double temperature = 0;
+};
+
 class RunOutputs : public DayObserver {
  public:
+  // The summary's columns, in their order.
+  static const Columns<DaySummary>& summaryColumns();
+
   // Writes the chosen snapshot files, on writer (not owned) when it is not null.
   RunOutputs(const World& world, const SnapshotChoice& choice, BackgroundWriter* writer);
   RunOutputs(const RunOutputs&) = delete;

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
 namespace soilweb {
@@ -28,14 +30,6 @@ std::size_t stageOf(const Animal& animal) {
   return stages.size();
 }
 
-void field(std::string& out, double x, bool known) {
-  out += '\t';
-  if (known)
-    appendDouble(out, x);
-  else
-    out += "NA";
-}
-
 // Running statistics of one trait (Welford's updates: steady, and no list of
 // values kept, whatever the number of animals). The expressed traits' file has
 // always been written from these.
@@ -51,24 +45,30 @@ struct Running {
     min = n == 1 ? x : std::min(min, x);
     max = n == 1 ? x : std::max(max, x);
   }
-  void append(std::string& out) const {
-    field(out, mean, n > 0);
-    field(out, n > 1 ? std::sqrt(squares / static_cast<double>(n - 1)) : 0, n > 1);
-    field(out, min, n > 0);
-    field(out, max, n > 0);
+  FieldValue statistic(Statistic which) const {
+    switch (which) {
+      case Statistic::MEAN:
+        return FieldValue::realOrNA(mean, n > 0);
+      case Statistic::SD:
+        return FieldValue::realOrNA(n > 1 ? std::sqrt(squares / static_cast<double>(n - 1)) : 0, n > 1);
+      case Statistic::MIN:
+        return FieldValue::realOrNA(min, n > 0);
+      case Statistic::MAX:
+        return FieldValue::realOrNA(max, n > 0);
+      default:
+        return FieldValue::of("NA");
+    }
   }
 };
 
 // The expressed traits of one species and stage, over the day's animals.
-struct ExpressedGroup {
+struct ExpressedGroup : TraitGroup {
   std::array<Running, NUMBER_OF_TRAITS> traits;
-  long long count() const { return traits[0].n; }
+  long long count() const override { return traits[0].n; }
   void add(const Animal& animal) {
     for (unsigned t = 0; t < NUMBER_OF_TRAITS; ++t) traits[t].add(animal.getTraits()[t]);
   }
-  void append(std::string& out) const {
-    for (const Running& trait : traits) trait.append(out);
-  }
+  FieldValue statistic(unsigned trait, Statistic which) const override { return traits[trait].statistic(which); }
 };
 
 // The genetic values of one species and stage, and the mean of each trait's
@@ -76,10 +76,10 @@ struct ExpressedGroup {
 // division per value, trait by trait in step (which the compiler may do
 // several at a time), and steady while the values lie close together, as
 // genetic values do; the day's statistics of every living animal stay cheap.
-struct GeneticGroup {
+struct GeneticGroup : TraitGroup {
   long long n = 0;
   std::array<double, NUMBER_OF_TRAITS> shift{}, sum{}, squares{}, min{}, max{}, gaps{};
-  long long count() const { return n; }
+  long long count() const override { return n; }
   void add(const Animal& animal) {
     const Animal::Traits values = animal.geneticValues();
     const auto& heterozygosity = animal.heterozygosity();
@@ -93,17 +93,58 @@ struct GeneticGroup {
       gaps[t] += heterozygosity[t];
     }
   }
-  void append(std::string& out) const {
+  FieldValue statistic(unsigned t, Statistic which) const override {
     const double count = static_cast<double>(n);
-    for (unsigned t = 0; t < NUMBER_OF_TRAITS; ++t) {
-      field(out, n > 0 ? shift[t] + sum[t] / count : 0, n > 0);
-      field(out, n > 1 ? std::sqrt(std::max(0.0, (squares[t] - sum[t] * sum[t] / count) / (count - 1))) : 0, n > 1);
-      field(out, min[t], n > 0);
-      field(out, max[t], n > 0);
-      field(out, n > 0 ? gaps[t] / count : 0, n > 0);
+    switch (which) {
+      case Statistic::MEAN:
+        return FieldValue::realOrNA(n > 0 ? shift[t] + sum[t] / count : 0, n > 0);
+      case Statistic::SD:
+        return FieldValue::realOrNA(
+            n > 1 ? std::sqrt(std::max(0.0, (squares[t] - sum[t] * sum[t] / count) / (count - 1))) : 0, n > 1);
+      case Statistic::MIN:
+        return FieldValue::realOrNA(min[t], n > 0);
+      case Statistic::MAX:
+        return FieldValue::realOrNA(max[t], n > 0);
+      case Statistic::HET:
+        return FieldValue::realOrNA(n > 0 ? gaps[t] / count : 0, n > 0);
     }
+    return FieldValue::of("NA");
   }
 };
+
+// The columns of the statistics of the traits by species and stage; genetic: of the genetic
+// values, each trait with its heterozygosity.
+Columns<StatisticsRow> makeColumns(bool genetic) {
+  Columns<StatisticsRow> columns = {
+      {{"day", "integer", "day", "the day"}, [](const StatisticsRow& r) { return FieldValue::of(r.day); }},
+      {{"species", "text", "", "the species' name"}, [](const StatisticsRow& r) { return FieldValue::of(*r.species); }},
+      {{"stage", "text", "", "stage of the living: egg, juvenile, adult or reproducing"},
+       [](const StatisticsRow& r) { return FieldValue::of(r.stage); }},
+      {{"count", "integer", "animals", "number of such animals"},
+       [](const StatisticsRow& r) { return FieldValue::of(r.group->count()); }}};
+  const std::tuple<const char*, const char*, Statistic> statistics[] = {
+      {"_mean", "mean", Statistic::MEAN},
+      {"_sd", "sample standard deviation (n - 1)", Statistic::SD},
+      {"_min", "minimum", Statistic::MIN},
+      {"_max", "maximum", Statistic::MAX}};
+  const std::string of = genetic ? " of the genetic value of " : " of ";
+  for (unsigned t = 0; t < NUMBER_OF_TRAITS; ++t) {
+    const TraitInfo& trait = TRAITS[t];
+    auto value = [t](Statistic which) {
+      return [t, which](const StatisticsRow& r) { return r.group->statistic(t, which); };
+    };
+    for (const auto& [suffix, what, which] : statistics)
+      columns.push_back({{std::string(trait.column) + suffix, "real", genetic ? "" : trait.unit,
+                          what + of + trait.column + " over those animals (NA when there is none)"},
+                         value(which)});
+    if (genetic)
+      columns.push_back({{std::string(trait.column) + "_het", "real", "allele sum",
+                          std::string("mean over those animals of the difference between the sums of the ") +
+                              trait.column + " alleles on the first and on the second chromosomes (NA when none)"},
+                         value(Statistic::HET)});
+  }
+  return columns;
+}
 
 template <class Add>
 void eachLivingAnimal(const World& world, Add add) {
@@ -128,21 +169,19 @@ void appendGroups(const World& world, int day, std::string& out) {
     const std::size_t stage = stageOf(animal);
     if (stage != ResultSchema::NUMBER_OF_STAGES) groups[indexOf(animal.getSpecies())][stage].add(animal);
   });
+  const Columns<StatisticsRow>& columns = TraitStatistics::columns(std::is_same<Group, GeneticGroup>::value);
   for (std::size_t k = 0; k < species.size(); ++k)
-    for (std::size_t stage = 0; stage < ResultSchema::NUMBER_OF_STAGES; ++stage) {
-      const Group& group = groups[k][stage];
-      appendInt(out, day);
-      out += '\t';
-      out += species[k]->getScientificName();
-      out += '\t';
-      out += ResultSchema::stages()[stage].name;
-      out += '\t';
-      appendInt(out, group.count());
-      group.append(out);
-      out += '\n';
-    }
+    for (std::size_t stage = 0; stage < ResultSchema::NUMBER_OF_STAGES; ++stage)
+      appendRow(out, columns,
+                StatisticsRow{day, &species[k]->getScientificName(), ResultSchema::stages()[stage].name,
+                              &groups[k][stage]});
 }
 }  // namespace
+
+const Columns<StatisticsRow>& TraitStatistics::columns(bool genetic) {
+  static const Columns<StatisticsRow> expressed = makeColumns(false), inherited = makeColumns(true);
+  return genetic ? inherited : expressed;
+}
 
 void TraitStatistics::appendDay(const World& world, int day, std::string& out) {
   appendGroups<ExpressedGroup>(world, day, out);

@@ -10,14 +10,38 @@
 // lines per day.
 #pragma once
 
+#include "output/Column.h"
+
 #include <string>
 
 namespace soilweb {
 
 class World;
 
+// A statistic of one trait over a group of animals.
+enum class Statistic { MEAN, SD, MIN, MAX, HET };
+
+// The animals of one species and stage on one day, as a row of statistics shows them.
+class TraitGroup {
+ public:
+  virtual ~TraitGroup() = default;
+  virtual long long count() const = 0;
+  // The statistic of the trait, or "NA" where there are too few animals.
+  virtual FieldValue statistic(unsigned trait, Statistic which) const = 0;
+};
+
+struct StatisticsRow {
+  long long day;
+  const std::string* species;
+  const char* stage;
+  const TraitGroup* group;
+};
+
 class TraitStatistics {
  public:
+  // The columns of the trait statistics and of the genetic statistics, in their order.
+  static const Columns<StatisticsRow>& columns(bool genetic);
+
   // Appends the lines of day: species in the world's order, each with its four
   // stages. The standard deviation is the sample one (n - 1); statistics of
   // no animal, and the deviation of one, are written NA.
