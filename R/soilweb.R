@@ -205,7 +205,7 @@ read_run <- function(folder, tables = SOILWEB_TABLES, dead = NULL) {
     if (!is.null(path)) return(.soilweb_read(path, stringsAsFactors = FALSE))
     animals <- .soilweb_snapshots(folder, name, "animals_end")
     if (is.null(animals)) return(NULL)
-    kept <- .soilweb_traits[c(2, 9:13)]
+    kept <- .soilweb_traits[.soilweb_schema$traits$after_birth == "inherited"]
     missing <- setdiff(.soilweb_traits, c(kept, "pheno"))
     message("soilweb.R: ", name, " has no ", .soilweb_name(id), "; ", id, " computed from the snapshots, ",
             "without the genetic values of ", paste(missing, collapse = ", "),

@@ -16,7 +16,7 @@ import importlib
 # Imported when first used, so that the commands' --help and their choice of a Python that has
 # pandas work on any Python. soilweb.sweep is both the subpackage of the sweep command and,
 # called, the function that runs a sweep (the package makes itself callable).
-_FROM = {"TABLES": "loader", "Run": "loader", "Sweep": "loader", "read_run": "loader", "read_sweep": "loader",
+_FROM = {"TABLES": "loader", "Run": "loader", "Sweep": "stacked", "read_run": "loader", "read_sweep": "stacked",
          "SoilwebError": "api", "run": "api"}
 
 __all__ = ["TABLES", "Run", "Sweep", "SoilwebError", "read_run", "read_sweep", "run", "sweep"]

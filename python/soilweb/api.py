@@ -20,7 +20,8 @@ import tempfile
 import threading
 import time
 
-from .loader import Run, read_run, read_sweep
+from .loader import Run, read_run
+from .stacked import read_sweep
 
 PACKAGE = os.path.dirname(os.path.abspath(__file__))
 

@@ -6,7 +6,7 @@ import os
 
 from . import schema
 from .figures.common import ending_of, species_of
-from .figures.sweep import parameter_label
+from .figures.grouping import parameter_label
 
 OUTPUTS = schema.folder_of("summary")
 

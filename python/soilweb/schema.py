@@ -48,9 +48,8 @@ def in_file_names(frame, table=None):
 
 # The traits by the loaders' names, in the animals' order.
 TRAIT_COLUMNS = [t["name"] for t in TRAITS]
-# The traits an animal keeps as it inherited them all its life (growth factor, metabolic
-# exponent, temperature coefficients, activation energy): a snapshot shows their genetic values.
-UNCHANGED_TRAITS = [TRAIT_COLUMNS[i] for i in (1, 8, 9, 10, 11, 12)]
+# The traits an animal keeps as it inherited them all its life: a snapshot shows their genetic values.
+UNCHANGED_TRAITS = [t["name"] for t in TRAITS if t["after_birth"] == "inherited"]
 TRAIT_LABELS = {t["name"]: t["label"] for t in TRAITS}
 STATES = {s["name"]: s["code"] for s in SCHEMA["states"]}
 LIVING_STATES = [s["code"] for s in SCHEMA["states"] if not s["final"]]

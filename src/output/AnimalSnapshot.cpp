@@ -9,70 +9,101 @@
 #include "model/Prey.h"
 
 #include <algorithm>
+#include <array>
+#include <utility>
 #include <stdexcept>
 
 namespace soilweb {
 
 namespace {
+// A line writes each changing value with its tab through one plain function: an animal's line is
+// the hottest output there is.
+using WriteField = char* (*)(char* at, const Animal& animal);
+
 // The animal files' columns, and which of them never change once the animal is made (its
 // identity and lineage, the raw development time, and the traits the trait table says are fixed
 // from birth): those are formatted once per animal and kept.
 struct AnimalTable {
   Columns<Animal> columns;
   std::vector<bool> fixed;
+  std::vector<WriteField> writers;  // null for the species' name, which is text
 
-  template <class Get>
-  void whole(bool fixedFromBirth, const char* name, const char* unit, const char* meaning, Get get) {
+  template <int (*get)(const Animal&)>
+  void whole(bool fixedFromBirth, const char* name, const char* unit, const char* meaning) {
     columns.push_back({{name, "integer", unit, meaning},
-                       [get](const Animal& a) { return FieldValue::of(static_cast<long long>(get(a))); }});
+                       [](const Animal& a) { return FieldValue::of(static_cast<long long>(get(a))); }});
     fixed.push_back(fixedFromBirth);
+    writers.push_back([](char* at, const Animal& a) {
+      at = writeInt(at, get(a));
+      *at++ = '\t';
+      return at;
+    });
   }
-  template <class Get>
-  void real(bool fixedFromBirth, const char* name, const char* unit, const char* meaning, Get get) {
-    columns.push_back(
-        {{name, "real", unit, meaning}, [get](const Animal& a) { return FieldValue::of(static_cast<double>(get(a))); }});
+  template <double (*get)(const Animal&)>
+  void real(bool fixedFromBirth, const char* name, const char* unit, const char* meaning) {
+    columns.push_back({{name, "real", unit, meaning}, [](const Animal& a) { return FieldValue::of(get(a)); }});
     fixed.push_back(fixedFromBirth);
+    writers.push_back([](char* at, const Animal& a) {
+      at = writeDouble(at, get(a));
+      *at++ = '\t';
+      return at;
+    });
+  }
+  template <std::size_t... T>
+  void traits(std::index_sequence<T...>) {
+    (real<traitOf<T>>(isFixedFromBirth(T), TRAITS[T].column, TRAITS[T].unit, TRAITS[T].meaning), ...);
+  }
+  template <std::size_t T>
+  static double traitOf(const Animal& a) {
+    return a.getTraits()[T];
   }
 };
+
+int idOf(const Animal& a) { return a.getId(); }
+int positionOf(const Animal& a) { return a.getPosition()->getId(); }
+int stateOf(const Animal& a) { return static_cast<int>(a.getState()); }
+int instarOf(const Animal& a) { return a.getInstar(); }
+double phenoIniOf(const Animal& a) { return a.getPhenoIni(); }
+int dateEggOf(const Animal& a) { return a.getDateEgg(); }
+int ageFirstRepOf(const Animal& a) { return a.getAgeFirstRep(); }
+int repCountOf(const Animal& a) { return a.getRepCount(); }
+int fecundityOf(const Animal& a) { return a.getFecundity(); }
+int dateDeathOf(const Animal& a) { return a.getDateDeath(); }
+template <int k>
+int lineageOf(const Animal& a) {
+  return a.getParents()[k];  // the parents' generation numbers, then their ids
+}
+int encountersPreyOf(const Animal& a) { return a.getEncountersPrey(); }
+int encountersPredOf(const Animal& a) { return a.getEncountersPred(); }
+int globalPreyEncsOf(const Animal& a) { return a.getGlobalPreyEncs(); }
+int globalPredEncsOf(const Animal& a) { return a.getGlobalPredEncs(); }
 
 AnimalTable makeAnimalTable() {
   const bool FIXED = true, CHANGES = false;
   AnimalTable t;
-  t.whole(FIXED, "id", "", "animal id; founders are 0 ... N-1 (prey first), offspring follow in order of birth",
-          [](const Animal& a) { return a.getId(); });
+  t.whole<idOf>(FIXED, "id", "", "animal id; founders are 0 ... N-1 (prey first), offspring follow in order of birth");
   t.columns.push_back({{"species", "text", "", "species name"},
                        [](const Animal& a) { return FieldValue::of(a.getSpecies()->getScientificName()); }});
   t.fixed.push_back(FIXED);
-  t.whole(CHANGES, "position", "", "number of its cell (0 ... worldLength-1)",
-          [](const Animal& a) { return a.getPosition()->getId(); });
-  t.whole(CHANGES, "state", "", "life-state code", [](const Animal& a) { return a.getState(); });
-  t.whole(CHANGES, "instar", "", "growth stage, 1 to 4 (4 = adult)", [](const Animal& a) { return a.getInstar(); });
-  t.real(FIXED, "pheno_ini", "day", "raw development time before rounding and temperature scaling",
-         [](const Animal& a) { return a.getPhenoIni(); });
-  t.whole(FIXED, "date_egg", "day", "day the egg was laid (0 for founders)", [](const Animal& a) { return a.getDateEgg(); });
-  t.whole(CHANGES, "age_first_rep", "day", "day of its first breeding (0 before it)",
-          [](const Animal& a) { return a.getAgeFirstRep(); });
-  t.whole(CHANGES, "rep_count", "", "breeding events so far", [](const Animal& a) { return a.getRepCount(); });
-  t.whole(CHANGES, "fecundity", "animals", "offspring it contributed so far",
-          [](const Animal& a) { return a.getFecundity(); });
-  t.whole(CHANGES, "date_death", "day", "day of death (0 while alive)", [](const Animal& a) { return a.getDateDeath(); });
-  t.whole(FIXED, "g_numb_prt1", "", "generation number along the first parent's line",
-          [](const Animal& a) { return a.getParents()[0]; });
-  t.whole(FIXED, "g_numb_prt2", "", "generation number along the second parent's line",
-          [](const Animal& a) { return a.getParents()[1]; });
-  t.whole(FIXED, "ID_prt1", "", "id of its first parent (0 for founders)", [](const Animal& a) { return a.getParents()[2]; });
-  t.whole(FIXED, "ID_prt2", "", "id of its second parent (0 for founders)", [](const Animal& a) { return a.getParents()[3]; });
-  t.whole(CHANGES, "encounters_prey", "", "encounters it made as a hunter since this morning's tuning",
-          [](const Animal& a) { return a.getEncountersPrey(); });
-  t.whole(CHANGES, "encounters_pred", "", "encounters with predators since this morning's tuning",
-          [](const Animal& a) { return a.getEncountersPred(); });
-  t.whole(CHANGES, "global_prey_encs", "", "encounters it made as a hunter over its whole life",
-          [](const Animal& a) { return a.getGlobalPreyEncs(); });
-  t.whole(CHANGES, "global_pred_encs", "", "encounters with predators over its whole life",
-          [](const Animal& a) { return a.getGlobalPredEncs(); });
-  for (unsigned k = 0; k < NUMBER_OF_TRAITS; ++k)
-    t.real(isFixedFromBirth(k), TRAITS[k].column, TRAITS[k].unit, TRAITS[k].meaning,
-           [k](const Animal& a) { return a.getTraits()[k]; });
+  t.writers.push_back(nullptr);
+  t.whole<positionOf>(CHANGES, "position", "", "number of its cell (0 ... worldLength-1)");
+  t.whole<stateOf>(CHANGES, "state", "", "life-state code");
+  t.whole<instarOf>(CHANGES, "instar", "", "growth stage, 1 to 4 (4 = adult)");
+  t.real<phenoIniOf>(FIXED, "pheno_ini", "day", "raw development time before rounding and temperature scaling");
+  t.whole<dateEggOf>(FIXED, "date_egg", "day", "day the egg was laid (0 for founders)");
+  t.whole<ageFirstRepOf>(CHANGES, "age_first_rep", "day", "day of its first breeding (0 before it)");
+  t.whole<repCountOf>(CHANGES, "rep_count", "", "breeding events so far");
+  t.whole<fecundityOf>(CHANGES, "fecundity", "animals", "offspring it contributed so far");
+  t.whole<dateDeathOf>(CHANGES, "date_death", "day", "day of death (0 while alive)");
+  t.whole<lineageOf<0>>(FIXED, "g_numb_prt1", "", "generation number along the first parent's line");
+  t.whole<lineageOf<1>>(FIXED, "g_numb_prt2", "", "generation number along the second parent's line");
+  t.whole<lineageOf<2>>(FIXED, "ID_prt1", "", "id of its first parent (0 for founders)");
+  t.whole<lineageOf<3>>(FIXED, "ID_prt2", "", "id of its second parent (0 for founders)");
+  t.whole<encountersPreyOf>(CHANGES, "encounters_prey", "", "encounters it made as a hunter since this morning's tuning");
+  t.whole<encountersPredOf>(CHANGES, "encounters_pred", "", "encounters with predators since this morning's tuning");
+  t.whole<globalPreyEncsOf>(CHANGES, "global_prey_encs", "", "encounters it made as a hunter over its whole life");
+  t.whole<globalPredEncsOf>(CHANGES, "global_pred_encs", "", "encounters with predators over its whole life");
+  t.traits(std::make_index_sequence<NUMBER_OF_TRAITS>());
   return t;
 }
 
@@ -85,26 +116,26 @@ const AnimalTable& animalTable() {
 // written runs, whose values are written afresh on every line.
 struct Run {
   bool kept;
-  std::vector<const Column<Animal>*> columns;  // of a written run
+  std::vector<WriteField> columns;  // of a written run
 };
 
 struct LinePlan {
   std::vector<Run> runs;
-  std::size_t writtenColumns = 0;
+  std::size_t mostWritten = 0;  // the most characters the written runs take: 25 a whole number, 33 a real
 };
 
 const LinePlan& linePlan() {
   static const LinePlan plan = [] {
     LinePlan made;
-    const Columns<Animal>& columns = AnimalSnapshot::animalColumns();
-    for (std::size_t k = 0; k < columns.size(); ++k) {
-      const bool kept = AnimalSnapshot::isFixed(k);
+    const AnimalTable& table = animalTable();
+    for (std::size_t k = 0; k < table.columns.size(); ++k) {
+      const bool kept = table.fixed[k];
       if (made.runs.empty() || made.runs.back().kept != kept) made.runs.push_back({kept, {}});
       if (kept) continue;
-      if (std::string(columns[k].about.type) == "text")
-        throw std::logic_error("the animal files' column " + columns[k].about.name + " is text that changes");
-      made.runs.back().columns.push_back(&columns[k]);
-      ++made.writtenColumns;
+      if (!table.writers[k])
+        throw std::logic_error("the animal files' column " + table.columns[k].about.name + " is text that changes");
+      made.runs.back().columns.push_back(table.writers[k]);
+      made.mostWritten += std::string(table.columns[k].about.type) == "integer" ? 25 : 33;
     }
     const auto keptRuns = std::count_if(made.runs.begin(), made.runs.end(), [](const Run& r) { return r.kept; });
     if (static_cast<std::size_t>(keptRuns) + 1 > std::tuple_size<KeptLines::Cuts>::value)
@@ -114,10 +145,6 @@ const LinePlan& linePlan() {
   return plan;
 }
 
-// A written column's value, as its file shows it.
-char* writeValue(char* at, const FieldValue& value) {
-  return value.kind == FieldValue::WHOLE ? writeInt(at, value.whole) : writeDouble(at, value.real);
-}
 }  // namespace
 
 const Columns<Animal>& AnimalSnapshot::animalColumns() { return animalTable().columns; }
@@ -172,9 +199,9 @@ void AnimalSnapshot::appendLine(const Animal& a, std::string& out, KeptLines* ke
   const KeptLines::Cuts& fixedCuts = kept ? kept->cuts : scratchCuts;
   const std::size_t fixedSize = kept ? kept->size : scratch.size();
   const LinePlan& plan = linePlan();
-  // Written in place: room for the kept runs and each written value (a whole number or a real).
+  // Written in place: room for the kept runs, the written values and the newline.
   const std::size_t start = out.size();
-  out.resize(start + fixedSize + plan.writtenColumns * 33 + 1);
+  out.resize(start + fixedSize + plan.mostWritten + 1);
   char* at = &out[start];
   int keptRun = 0;
   for (const Run& run : plan.runs) {
@@ -183,10 +210,7 @@ void AnimalSnapshot::appendLine(const Animal& a, std::string& out, KeptLines* ke
       ++keptRun;
       continue;
     }
-    for (const Column<Animal>* column : run.columns) {
-      at = writeValue(at, column->value(a));
-      *at++ = '\t';
-    }
+    for (const WriteField write : run.columns) at = write(at, a);
   }
   *at++ = '\n';
   out.resize(static_cast<std::size_t>(at - out.data()));

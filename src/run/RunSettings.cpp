@@ -228,8 +228,10 @@ std::vector<std::string> RunSettings::growingFiles() const {
     files.push_back(pedigreePath());
     files.push_back(deathsPath());
   }
+  const bool chosen[3] = {snapshots.animalsStart, snapshots.animalsEnd, snapshots.cells};
   if (snapshots.tables)
-    for (int kind = 0; kind < 3; ++kind) files.push_back(RunLayout::tablePath(simulation, kind));
+    for (int kind = 0; kind < 3; ++kind)
+      if (chosen[kind]) files.push_back(RunLayout::tablePath(simulation, kind));
   return files;
 }
 

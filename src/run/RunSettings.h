@@ -47,7 +47,7 @@ struct RunSettings {
   // processor); otherwise 1.
   int wholeFileThreads() const;
   // The files (before any ".gz") that grow a day at a time in place: the
-  // summary, the trait statistics and the tables layout's tables.
+  // summary, the statistics, the pedigree and the tables layout's chosen tables.
   std::vector<std::string> growingFiles() const;
   // The day files of day chosen (before any ".gz"; none in the tables layout).
   std::vector<std::string> dayFiles(int day) const;

@@ -10,7 +10,7 @@ from support import BINARY, ROOT, SWEEP, run, tiny_config, run_config
 
 import pandas as pd
 import soilweb
-from soilweb import loader, schema
+from soilweb import derived, schema
 
 
 R_TABLES = """
@@ -141,7 +141,7 @@ class LoaderTest(unittest.TestCase):
                 expanded = soilweb.read_run(once.folder, dead="every day")
                 for name in ("animals_start", "animals_end"):
                     written = once[name]
-                    dead = written[written.state.isin(loader.FINAL_STATES)]
+                    dead = written[written.state.isin(derived.FINAL_STATES)]
                     self.assertGreater(len(dead), 0, name)
                     self.assertFalse(dead.id.duplicated().any(), name)
                     self.assertLess(len(written), len(default[name]), name)

@@ -68,7 +68,7 @@ class PlotTest(unittest.TestCase):
 
     def test_list_elements_are_labelled_by_their_indices_and_folders_counted_whole(self):
         sys.path.insert(0, os.path.join(ROOT, "python"))
-        from soilweb.figures.sweep import parameter_label
+        from soilweb.figures.grouping import parameter_label
         from soilweb.report import files_rows
         self.assertEqual(parameter_label("simulation.temperatureSeries.2.1", ["prey", "predator"]),
                          "temperature series[2][1]")
@@ -152,7 +152,8 @@ class SweepFigureTest(unittest.TestCase):
     """What the sweep figures count: a run that ended early tells only what it saw."""
 
     def test_persistence_counts_only_the_runs_that_tell(self):
-        from soilweb.figures.sweep import fate_of, persistence
+        from soilweb.figures.grouping import fate_of
+        from soilweb.figures.sweep import persistence
         # Three replicates: one ran to day 10, one lost its predators after day 4 (and so ended),
         # one lost its prey after day 6 and went on (stopWhen never).
         members = [{"gone": {"prey": None, "predators": None}, "last_day": 10},

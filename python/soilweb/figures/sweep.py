@@ -1,6 +1,5 @@
 """The figures of a sweep: the summary over the days per parameter value, how the replicates
 ended, an outcome against each numeric parameter, and the traits over the days."""
-import json
 import os
 
 import numpy as np
@@ -8,109 +7,14 @@ import pandas as pd
 import matplotlib.pyplot as plt
 from matplotlib.ticker import MaxNLocator
 
-from .. import loader
+from .. import stacked
 from ..schema import TRAIT_LABELS
 from ..command import fail
+from .grouping import (FATES, FEW, group_colours, groups_of, label_of, parameter_label, summary_label,
+                       sweep_runs, varying)
+from .sensitivity import plot_sensitivity
 from .common import (GENETIC_LABELS, chosen_traits, genetic_means, hatched_means, note, selection_response,
-                     species_colour, species_of, words, wrapped)
-
-SUMMARY_LABELS = {"BIOMASS": "total fungal biomass"}
-
-
-PARAMETER_UNITS = {"simulation.temperature": "°C", "simulation.minTemperature": "°C", "simulation.maxTemperature": "°C"}
-
-
-def parameter_label(key, names):
-    """'world.life.animals.1.initialPopulation' -> 'predator initial population';
-    'simulation.temperatureSeries.2.1' -> 'temperature series[2][1]' (a list element by its indices)."""
-    parts = key.split(".")
-    indices = ""
-    while len(parts) > 1 and parts[-1].isdigit():
-        indices = f"[{parts.pop()}]" + indices
-    if indices:
-        return parameter_label(".".join(parts), names) + indices
-    if len(parts) >= 5 and parts[:3] == ["world", "life", "animals"] and parts[3].isdigit():
-        index = int(parts[3])
-        species = names[index] if index < len(names) else f"species {index}"
-        return f"{species} {words(parts[-1])}"
-    return words(parts[-1]) + (f" ({PARAMETER_UNITS[key]})" if key in PARAMETER_UNITS else "")
-
-
-def label_of(parameters, names, between=", "):
-    """'temperature 15 °C, predator initial population 20'."""
-    shown = []
-    for key, value in parameters.items():
-        unit = PARAMETER_UNITS.get(key)
-        name = parameter_label(key, names).replace(f" ({unit})", "") if unit else parameter_label(key, names)
-        shown.append(f"{name} {value}" + (f" {unit}" if unit else ""))
-    return between.join(shown)
-
-
-def sweep_runs(sweep):
-    """Each run with its parameters, how it ended and its summary (None unless it finished)."""
-    runs = []
-    for run in sweep.runs:
-        tables = sweep.run(run["run"])
-        info = tables.record if tables is not None else {}
-        end = info.get("status", "not run")
-        summary = tables["summary"] if tables is not None and end in ("completed", "extinct") else None
-        runs.append({"run": run["run"], "parameters": run["parameters"], "end": end, "summary": summary,
-                     "last_day": info.get("last_day"), "gone": loader.died_out_days(info),
-                     "recorded": "died_out_days" in info, "fate": fate_of(end, info.get("died_out", ""))})
-    return runs
-
-
-# How a run ended, by what ended it: its marker and colour in the figures.
-FATES = {"completed": ("ran to the last day", "o", "#1b9e77"),
-         "prey": ("the prey died out", "v", "#7570b3"),
-         "predators": ("the predators died out", "^", "#d95f02"),
-         "resource": ("the resource ran out", "s", "#a6761d"),
-         "world": ("every animal died out", "X", "#e7298a"),
-         "stopped": ("stopped", "P", "#666666"),
-         "failed": ("failed", "D", "#8c8c8c"),
-         "not run": ("not run", ".", "#cccccc")}
-
-
-def fate_of(end, died_out):
-    """completed, prey, predators, resource, world, stopped, failed or not run."""
-    if end != "extinct":
-        return end if end in FATES else "failed"
-    if "resource" in died_out:
-        return "resource"
-    prey, predators = "prey" in died_out, "predator" in died_out
-    return "world" if prey == predators else "prey" if prey else "predators"
-
-
-def varying(runs):
-    """Each run's parameters less those every run shares (a key swept over one value names no group)."""
-    keys = [k for k in (runs[0]["parameters"] if runs else {})
-            if len({json.dumps(r["parameters"][k]) for r in runs}) > 1]
-    return lambda run: {k: run["parameters"][k] for k in keys} if keys else run["parameters"]
-
-
-def groups_of(runs, names):
-    shown = varying(runs)
-    groups = {}
-    for run in runs:
-        groups.setdefault(label_of(shown(run), names), []).append(run)
-    return sorted(groups.items())
-
-
-def group_colours(count):
-    """A sequential map, cut where neighbours stay apart: dark blue through magenta and orange to yellow."""
-    return plt.cm.plasma([0.88 * k / max(1, count - 1) for k in range(count)])
-
-
-# Means of fewer replicates than this jump as replicates end: drawn dotted, and named so.
-FEW = 3
-
-
-def summary_label(column, names):
-    if column in SUMMARY_LABELS:
-        return SUMMARY_LABELS[column]
-    kind, _, state = column.partition("_")
-    who = names[0] if kind == "PREY" else names[1] if len(names) > 1 else "predator"
-    return f"{who}: {words(state.lower())} (animals)"
+                     species_colour, species_of, wrapped)
 
 
 def plot_sweep_dynamics(runs, columns, names, title, figures):
@@ -329,7 +233,7 @@ def draw_sweep_traits(table, means_of, value, labels, runs, traits, names, figur
 
 
 def plot_sweep(args, figures):
-    sweep = loader.read_sweep(args.folder)
+    sweep = stacked.read_sweep(args.folder)
     names = species_of({"configuration": sweep.sweep.get("base", {})})
     runs = sweep_runs(sweep)
     finished = [r for r in runs if r["summary"] is not None]
@@ -357,34 +261,3 @@ def plot_sweep(args, figures):
     if os.path.exists(analysed):  # written by soilweb-sweep analyse
         plot_sensitivity(pd.read_csv(analysed, sep="\t"), design, title, figures, names)
     return sweep, runs, names, title
-
-
-# The measure each design ranks the parameters by, and what it says.
-RANKED_BY = {"morris": ("mu_star", "Morris μ* (mean |elementary effect|, unit range)"),
-             "saltelli": ("ST", "Sobol indices: total order (bar), first order (dot)")}
-
-
-def plot_sensitivity(table, design, title, figures, names=()):
-    """Per outcome, the parameters ranked by their measure, with its 95 % bootstrap interval."""
-    measure, axis = RANKED_BY.get(design, ("prcc", "partial rank correlation coefficient"))
-    outcomes = list(dict.fromkeys(table.outcome))
-    fig, axes = plt.subplots(1, len(outcomes), figsize=(4.8 * len(outcomes) + 1, 0.5 * table.parameter.nunique() + 2),
-                             squeeze=False)
-    for ax, outcome in zip(axes[0], outcomes):
-        mine = table[(table.outcome == outcome) & (table.measure == measure)].copy()
-        mine = mine.reindex(mine.value.abs().sort_values().index)
-        y = np.arange(len(mine))
-        error = np.array([mine.value - mine.low, mine.high - mine.value])
-        ax.barh(y, mine.value, color="#7570b3", alpha=0.75,
-                xerr=np.where(np.isfinite(error), error, 0), error_kw={"ecolor": "#333333", "capsize": 3})
-        if design == "saltelli":
-            first = table[(table.outcome == outcome) & (table.measure == "S1")].set_index("parameter")
-            ax.plot(first.loc[mine.parameter, "value"], y, "o", color="#d95f02", label="first order")
-        ax.set_yticks(y, [wrapped(parameter_label(p, list(names)), 24) for p in mine.parameter], fontsize="small")
-        ax.axvline(0, color="#999999", linewidth=0.8)
-        ax.set_xlabel(wrapped(axis, 40), fontsize="small")
-        ax.set_title(wrapped(outcome, 40), fontsize="small")
-    fig.suptitle(wrapped(f"{title} · which parameters matter"), fontsize="medium")
-    fig.tight_layout()
-    figures.save(fig, "sensitivity", f"For each outcome, the parameters ranked by {axis}, with 95 % bootstrap "
-                                     "intervals.")

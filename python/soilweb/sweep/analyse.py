@@ -6,7 +6,7 @@ import sys
 import numpy as np
 import pandas as pd
 
-from .. import loader
+from .. import records, stacked
 from ..command import fail
 from ..schema import TRAIT_COLUMNS, loader_name
 from . import sensitivity
@@ -22,7 +22,7 @@ def parse_outcome(name, summary_columns):
         what, how = parts
 
         def gone(run):
-            day = loader.died_out_days(run["record"])[what]
+            day = records.died_out_days(run["record"])[what]
             if how == "persisted":
                 return float(day is None)
             return float(run["record"].get("last_day") if day is None else day)
@@ -82,7 +82,7 @@ def outcomes_of(sweep, names):
 def analyse(out, names, boot=1000):
     if boot < 1:
         fail(f"--boot must be at least 1, got {boot}")
-    sweep = loader.read_sweep(out)
+    sweep = stacked.read_sweep(out)
     record = sweep.sweep
     design, keys = record.get("design", "grid"), sweep.parameters
     table = outcomes_of(sweep, names)
@@ -124,7 +124,7 @@ def analyse(out, names, boot=1000):
     os.makedirs(tables, exist_ok=True)
     write_table(result, os.path.join(tables, "sensitivity.tsv"))
     from ..figures.common import Figures, species_of
-    from ..figures.sweep import plot_sensitivity
+    from ..figures.sensitivity import plot_sensitivity
     folder = os.path.join(out, "figures")
     os.makedirs(folder, exist_ok=True)
     plot_sensitivity(result, design, os.path.basename(os.path.normpath(out)), Figures(folder, "png", 100, False),

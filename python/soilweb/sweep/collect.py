@@ -9,7 +9,8 @@ import zlib
 
 import pandas as pd
 
-from .. import loader, schema
+from .. import records, schema
+from ..stacked import read_sweep
 from ..safe import NotOurs, Unreadable, check_file, read_text
 from .folder import FINISHED, outcome
 from .runner import refuse_locked_runs
@@ -86,7 +87,7 @@ def collect(out):
     """Gathers every finished run's tables; returns the number of runs that failed or did not finish. A run
     whose record does not match sweep.json, or whose tables cannot be read, is reported and counted as failed;
     the others are collected."""
-    sweep = loader.read_sweep(out)
+    sweep = read_sweep(out)
     refuse_locked_runs(out, sweep.runs)
     keys = sweep.parameters
     summaries, failed, runs = [], [], []
@@ -105,11 +106,11 @@ def collect(out):
             try:
                 summary = tables["summary"]
             except (OSError, EOFError, ValueError, zlib.error, pd.errors.ParserError) as e:
-                problem = f"its summary cannot be read ({loader.damage_of(e)})"
+                problem = f"its summary cannot be read ({records.damage_of(e)})"
         if problem:
             print(f"soilweb-sweep: {run['run']}: {problem}; counted as failed", file=sys.stderr)
             ended = dict(ended, end="failed")
-        gone = loader.died_out_days(record)
+        gone = records.died_out_days(record)
         runs.append([run["run"], run["replicate"]] + [text_of(run["parameters"][k]) for k in keys] +
                     [run["seed"], ended["end"], ended["last_day"]] + [gone[what] for what in DIED_OUT])
         if problem or ended["end"] not in FINISHED or summary is None:

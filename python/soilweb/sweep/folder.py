@@ -6,7 +6,7 @@ import os
 import random
 import shutil
 
-from .. import loader
+from .. import records
 from ..safe import RECORD_MOST_READ, Unreadable, check_file, check_folder, read_json, read_text
 from .config import (SWEEP_KEYS, Keys, check_configs, check_grid_key, fail, load_json, resolve, run_config,
                      runs_text)
@@ -76,7 +76,7 @@ def prepare(base_path, grid_path, out, replicates, master_seed, design="grid", s
     sweep_file = os.path.join(out, "sweep.json")
     earlier = read_json(sweep_file, "sweep record") if check_file(sweep_file) else None
     if earlier is not None:
-        loader._check_sweep_record(earlier, sweep_file)
+        records.check_sweep_record(earlier, sweep_file)
     if earlier is None and os.path.lexists(os.path.join(out, "runs")):
         fail(f"{out}/runs exists but {out}/sweep.json does not; choose a new folder")
     if earlier is not None:
