@@ -3,9 +3,9 @@
 
 #include "core/GlobalFunctions.h"
 #include "model/Cell.h"
-#include "output/BackgroundWriter.h"
-#include "output/OutputFile.h"
-#include "output/RunLayout.h"
+#include "io/BackgroundWriter.h"
+#include "io/OutputFile.h"
+#include "io/RunLayout.h"
 
 #include <algorithm>
 #include <utility>

@@ -7,9 +7,9 @@
 #include "model/Predator.h"
 #include "model/Prey.h"
 #include "model/World.h"
-#include "output/BackgroundWriter.h"
+#include "io/BackgroundWriter.h"
 #include "output/FoodWebMatrices.h"
-#include "output/OutputFile.h"
+#include "io/OutputFile.h"
 
 #include <algorithm>
 #include <string>

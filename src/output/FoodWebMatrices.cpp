@@ -7,8 +7,8 @@
 #include "model/Predator.h"
 #include "model/Prey.h"
 #include "model/World.h"
-#include "output/BackgroundWriter.h"
-#include "output/OutputFile.h"
+#include "io/BackgroundWriter.h"
+#include "io/OutputFile.h"
 
 #include <string>
 #include <vector>

@@ -7,7 +7,7 @@
 #include "output/FoodWebEdges.h"
 #include "output/FoodWebMatrices.h"
 #include "output/Pedigree.h"
-#include "output/RunLayout.h"
+#include "io/RunLayout.h"
 #include "output/RunOutputs.h"
 #include "output/TraitStatistics.h"
 

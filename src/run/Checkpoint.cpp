@@ -2,10 +2,10 @@
 
 #include "core/StateArchive.h"
 #include "model/RunState.h"
-#include "output/OutputFile.h"
-#include "output/RunFolder.h"
+#include "io/OutputFile.h"
+#include "io/RunFolder.h"
 #include "output/RunInfo.h"
-#include "output/RunLayout.h"
+#include "io/RunLayout.h"
 
 #include <fcntl.h>
 #include <libdeflate.h>

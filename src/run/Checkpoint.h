@@ -8,7 +8,7 @@
 // Written and read by the run driver.
 #pragma once
 
-#include "output/OutputFile.h"
+#include "io/OutputFile.h"
 
 #include <boost/property_tree/ptree_fwd.hpp>
 

@@ -2,8 +2,8 @@
 #include "output/ResultSchema.h"
 
 #include "model/World.h"
-#include "output/BackgroundWriter.h"
-#include "output/OutputFile.h"
+#include "io/BackgroundWriter.h"
+#include "io/OutputFile.h"
 #include "output/RunOutputs.h"
 #include "output/TraitStatistics.h"
 

@@ -3,7 +3,7 @@
 #include "core/Configuration.h"
 #include "model/World.h"
 #include "output/ResultSchema.h"
-#include "output/RunLayout.h"
+#include "io/RunLayout.h"
 
 #include <boost/property_tree/ptree.hpp>
 

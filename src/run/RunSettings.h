@@ -6,7 +6,7 @@
 // a run) hold none. A value, owned by the run driver for the whole run.
 #pragma once
 
-#include "output/DailySnapshots.h"
+#include "io/SnapshotChoice.h"
 
 #include <boost/property_tree/ptree_fwd.hpp>
 

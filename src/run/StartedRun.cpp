@@ -3,10 +3,10 @@
 #include "core/GlobalFunctions.h"
 #include "model/World.h"
 #include "output/ConsoleReport.h"
-#include "output/OutputFile.h"
-#include "output/RunFolder.h"
+#include "io/OutputFile.h"
+#include "io/RunFolder.h"
 #include "output/RunInfo.h"
-#include "output/Transcript.h"
+#include "io/Transcript.h"
 #include "run/RunSettings.h"
 #include "run/StopSignals.h"
 

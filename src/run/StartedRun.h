@@ -4,7 +4,7 @@
 // driver for one run; it owns the world from then on.
 #pragma once
 
-#include "output/BackgroundWriter.h"
+#include "io/BackgroundWriter.h"
 #include "output/ProgressLine.h"
 #include "output/RunOutputs.h"
 #include "run/Checkpoint.h"

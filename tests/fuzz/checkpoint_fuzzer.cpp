@@ -12,7 +12,7 @@
 #include "model/RunState.h"
 #include "model/World.h"
 #include "output/RunInfo.h"
-#include "output/RunLayout.h"
+#include "io/RunLayout.h"
 #include "run/Checkpoint.h"
 
 #include <libdeflate.h>

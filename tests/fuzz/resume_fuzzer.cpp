@@ -5,7 +5,7 @@
 // run on to its end or refuse it (exit status 0 or 1); a crash, a hang, a
 // sanitizer report or any other status is a finding.
 #include "model/RunState.h"
-#include "output/OutputFile.h"
+#include "io/OutputFile.h"
 #include "run/RunDriver.h"
 
 #include <fcntl.h>

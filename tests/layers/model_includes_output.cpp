@@ -2,6 +2,4 @@
 // the layers below it, so a model source that reaches for an output header
 // fails the build. The layer test builds this file and expects the failure.
 #include "model/World.h"
-#include "output/OutputFile.h"
-
-using namespace soilweb;
+#include "output/RunOutputs.h"

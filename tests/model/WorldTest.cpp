@@ -6,7 +6,7 @@
 #include "model/World.h"
 #include "output/ConsoleReport.h"
 #include "output/DailySnapshots.h"
-#include "output/OutputFile.h"
+#include "io/OutputFile.h"
 #include "output/RunOutputs.h"
 #include "output/TraitStatistics.h"
 

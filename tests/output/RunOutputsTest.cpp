@@ -1,7 +1,7 @@
 #include "core/Configuration.h"
 #include "model/World.h"
 #include "output/DailySnapshots.h"
-#include "output/OutputFile.h"
+#include "io/OutputFile.h"
 #include "output/RunOutputs.h"
 
 #include "WorldFixture.h"

@@ -2,8 +2,8 @@
 // the checkpoint cadence.
 #include "Fixtures.h"
 #include "model/World.h"
-#include "output/BackgroundWriter.h"
-#include "output/RunLayout.h"
+#include "io/BackgroundWriter.h"
+#include "io/RunLayout.h"
 #include "output/RunOutputs.h"
 #include "run/DayLoop.h"
 

@@ -1,7 +1,7 @@
-#include "output/OutputFile.h"
+#include "io/OutputFile.h"
 
-#include "output/RunFolder.h"
-#include "output/RunLayout.h"
+#include "io/RunFolder.h"
+#include "io/RunLayout.h"
 
 #include <fcntl.h>
 #include <libdeflate.h>

@@ -1,6 +1,6 @@
 #include "Fixtures.h"
-#include "output/BackgroundWriter.h"
-#include "output/OutputFile.h"
+#include "io/BackgroundWriter.h"
+#include "io/OutputFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "output/RunFolder.h"
+#include "io/RunFolder.h"
 
-#include "output/RunLayout.h"
+#include "io/RunLayout.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

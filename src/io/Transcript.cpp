@@ -1,4 +1,4 @@
-#include "output/Transcript.h"
+#include "io/Transcript.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
-#include "output/BackgroundWriter.h"
+#include "io/BackgroundWriter.h"
 
-#include "output/OutputFile.h"
+#include "io/OutputFile.h"
 
 #include <cerrno>
 #include <new>

@@ -1,6 +1,6 @@
-#include "output/RunLayout.h"
+#include "io/RunLayout.h"
 
-#include "output/DailySnapshots.h"
+#include "io/SnapshotChoice.h"
 
 namespace soilweb {
 
