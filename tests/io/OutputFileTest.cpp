@@ -1,5 +1,4 @@
 #include "Fixtures.h"
-#include "io/BackgroundWriter.h"
 #include "io/OutputFile.h"
 
 #include <gtest/gtest.h>
@@ -61,27 +60,4 @@ TEST(OutputFile, FailuresAreReportedOnceAndLinksNeverFollowed) {
   EXPECT_EQ(errors.sink.str(),
             "Error opening the file.\nsoilweb: cannot open 'no/such/folder.txt': No such file or directory\n"
             "Error opening the file.\nsoilweb: cannot open 'link.txt': Too many levels of symbolic links\n");
-}
-
-TEST(BackgroundWriter, WritesEverythingInOrderAndReportsFailures) {
-  fixtures::ScratchFolder scratch;
-  SilencedErrors errors;
-  BackgroundWriter writer(64);  // a tiny allowance: the producer keeps waiting for the writer
-  OutputFile log("log.txt", OutputFile::IN_PLACE);
-  for (int i = 0; i < 200; ++i) {
-    auto text = std::make_shared<const std::string>(std::string(100, static_cast<char>('a' + i % 26)));
-    writer.writeWhole("file" + std::to_string(i) + ".txt", text);
-    writer.append(log, std::to_string(i) + "\n");
-  }
-  EXPECT_TRUE(writer.finish());
-  EXPECT_TRUE(log.commit());
-  std::string expected;
-  for (int i = 0; i < 200; ++i) expected += std::to_string(i) + "\n";
-  EXPECT_EQ(contentOf("log.txt"), expected);
-  EXPECT_EQ(contentOf("file199.txt"), std::string(100, 'a' + 199 % 26));
-
-  writer.writeWhole("missing/file.txt", std::make_shared<const std::string>("x"));
-  EXPECT_FALSE(writer.finish());
-  EXPECT_EQ(errors.sink.str(),
-            "Error opening the file.\nsoilweb: cannot open 'missing/file.txt': No such file or directory\n");
 }

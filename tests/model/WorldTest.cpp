@@ -116,43 +116,6 @@ TEST_F(WorldTest, RejectsWhatNoRunCanUse) {
       {[](pt::ptree& t) { species(t, 1).put("huntingMode", "Active_hunting"); },
        "'world.life.animals[1].huntingMode' must be does_not_hunt, sit_and_wait or active_hunting, got "
        "'Active_hunting'"},
-      {[](pt::ptree& t) { species(t, 0).put("genetics.numberOfTraits", 12); },
-       "'world.life.animals[0].genetics.numberOfTraits' must be 13, got 12"},
-      {[](pt::ptree& t) { species(t, 0).put("genetics.numberOfTraitsPerModule", 0); },
-       "'world.life.animals[0].genetics.numberOfTraitsPerModule' must make at most 5 modules of the 13 traits (at "
-       "least 3 per module), got 0"},
-      {[](pt::ptree& t) { species(t, 0).put("genetics.numberOfTraitsPerModule", 2); },
-       "'world.life.animals[0].genetics.numberOfTraitsPerModule' must make at most 5 modules of the 13 traits (at "
-       "least 3 per module), got 2"},
-      {[](pt::ptree& t) {
-         species(t, 0).put_child("genetics.positiveModule", arrayOf({"1", "1", "1", "1"}));
-       },
-       "'world.life.animals[0].genetics.positiveModule' must have 5 elements, got 4"},
-      {[](pt::ptree& t) {
-         species(t, 0).put("genetics.numberOfTraitsPerModule", 7);
-         species(t, 0).put_child("genetics.correlationCoeficientRHOPerModule", arrayOf({"0", "0", "0", "0", "0", "0"}));
-       },
-       "'world.life.animals[0].genetics.correlationCoeficientRHOPerModule' must have between 2 and 5 elements, got 6"},
-      {[](pt::ptree& t) { species(t, 0).put_child("genetics.restrictPerTrait", arrayOf({"0.2"})); },
-       "'world.life.animals[0].genetics.restrictPerTrait' must have 13 elements, got 1"},
-      {[](pt::ptree& t) { species(t, 0).put("genetics.randomnessMode", 2); },
-       "'world.life.animals[0].genetics.randomnessMode' must be 0 or 1, got 2"},
-      {[](pt::ptree& t) { species(t, 0).put("genetics.numberOfAlleles", 0); },
-       "'world.life.animals[0].genetics.numberOfAlleles' must be at least 1, got 0"},
-      {[](pt::ptree& t) { species(t, 0).put("maxTraitsRanges.Growth", 1); },
-       "'world.life.animals[0].maxTraitsRanges' names an unknown trait 'Growth' (known: energy_tank, growth, pheno, "
-       "body_size, assim, voracity, speed, search_area, met_rate, vorQ10, spdQ10, srchQ10, actE_met)"},
-      {[](pt::ptree& t) {
-         pt::ptree object;
-         object.put("a", 1);
-         species(t, 0).put_child("genetics.positiveModule", object);
-       },
-       "'world.life.animals[0].genetics.positiveModule' must be a JSON array (it has a member named 'a')"},
-      {[](pt::ptree& t) { species(t, 0).put("initialPopulation", "-3"); },
-       "'world.life.animals[0].initialPopulation' must be a whole number of at least 0, got '-3'"},
-      {[](pt::ptree& t) { species(t, 0).put("maxReproductionEvents", "2.5"); },
-       "'world.life.animals[0].maxReproductionEvents' must be a whole number, got '2.5'"},
-      {[](pt::ptree& t) { species(t, 1).put("A", "one"); }, "'world.life.animals[1].A' must be a number, got 'one'"},
   };
   for (const auto& c : cases) EXPECT_EQ(errorAfter(c.edit), c.message);
 }

@@ -130,6 +130,28 @@ class LoaderTest(unittest.TestCase):
                                                     "last day 8: the file was cut short or damaged"):
                 soilweb.read_run(run.folder)["animals_end"]
 
+    def test_a_table_the_run_was_not_asked_for_reads_as_missing_and_says_why(self):
+        with tempfile.TemporaryDirectory() as here:
+            got = self.runs(here, lean=dict(layout="tables", files=["summary", "genetics"]),
+                            noweb=dict(foodWeb="none"))
+            lean, noweb = got["lean"], got["noweb"]
+            self.assertEqual(len(lean["summary"]), 9)
+            self.assertEqual(len(lean["genetics"]), 9 * 2 * len(schema.STAGES))
+            for table, kind in (("traits", "traits"), ("animals_end", "animals_end"), ("deaths", "pedigree"),
+                                ("foodweb_edges", "foodweb")):
+                with self.assertWarnsRegex(UserWarning, f"example: no {table} table: the run was not asked to write "
+                                                        rf"it \(simulation.outputs.files leaves out {kind}\)"):
+                    self.assertIsNone(lean[table])
+            with self.assertWarnsRegex(UserWarning, 'simulation.outputs.foodWeb is "none"'):
+                self.assertIsNone(noweb["foodweb_nodes"])
+            self.assertIsNotNone(noweb["animals_end"])
+            said = run("Rscript", "-e", f'source(file.path("{ROOT}", "R", "soilweb.R")); '
+                       f'r <- read_run("{lean.folder}"); stopifnot(is.null(r$traits), nrow(r$genetics) == 72)',
+                       cwd=here)
+            self.assertEqual(said.returncode, 0, said.stderr)
+            self.assertIn("soilweb.R: example: no traits table: the run was not asked to write it "
+                          "(simulation.outputs.files leaves out traits)", said.stderr)
+
     def test_dead_animals_written_once_read_as_every_day(self):
         # A dead animal's row only on the first snapshot that shows it dead, at the start and at
         # the end of the day, thinned or not; read back as the default run reads, in Python and R.
