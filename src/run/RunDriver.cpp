@@ -377,6 +377,38 @@ int RunDriver::run(const RunOptions& options) {
   }
 }
 
+namespace {
+// A stop, or a transcript that could not be written, before the run started: nothing is
+// written, and this is the exit status; 0 when neither.
+int refusedBeforeStart() {
+  if (StopSignals::received()) {
+    std::cerr << "soilweb: stopped by " << StopSignals::name(StopSignals::received())
+              << " before the run started; nothing was written" << std::endl;
+    return 128 + StopSignals::received();
+  }
+  if (Transcript::failed()) {
+    std::cerr << "soilweb: " << Transcript::failure() << " before the run started; nothing was written" << std::endl;
+    return 1;
+  }
+  return 0;
+}
+
+// Where the run carries on from: the checkpoint's run when it resumes (let go once read), else day
+// 0 of this configuration and seed.
+Checkpoint::Run carriedOn(const boost::property_tree::ptree& tree, const RunInfo& info,
+                          std::unique_ptr<Checkpoint>& resumed) {
+  Checkpoint::Run saved;
+  saved.configurationHash = Checkpoint::hashOf(tree);
+  saved.seed = info.seed;
+  if (resumed) {
+    saved = resumed->run();
+    resumed.reset();
+    std::cout << "Resuming from the checkpoint of day " << saved.day << std::endl;
+  }
+  return saved;
+}
+}  // namespace
+
 int RunDriver::runOrRefuse(const RunOptions& options) {
   const std::uint64_t start = get_timestamp();
   StopSignals::catchFromNow();
@@ -410,15 +442,7 @@ int RunDriver::runOrRefuse(const RunOptions& options) {
     return RunFolder(names.simulation, names.simulation).namesFit(longestPaths(names)) ? reportChecked(info) : 1;
   info.configuration = &tree;
   info.lastDayConfigured = World::DAYS;
-  if (StopSignals::received()) {
-    std::cerr << "soilweb: stopped by " << StopSignals::name(StopSignals::received())
-              << " before the run started; nothing was written" << std::endl;
-    return 128 + StopSignals::received();
-  }
-  if (Transcript::failed()) {
-    std::cerr << "soilweb: " << Transcript::failure() << " before the run started; nothing was written" << std::endl;
-    return 1;
-  }
+  if (const int refused = refusedBeforeStart()) return refused;
 
   const Placement placement = placementOf(options);
   const std::string recordPathFile = absolutePath(options.recordPathFile);
@@ -429,14 +453,7 @@ int RunDriver::runOrRefuse(const RunOptions& options) {
   if (!recordPathFile.empty() && !tellRecordPath(recordPathFile, names.recordPath())) return 1;
   folder->reserveRoom();
 
-  Checkpoint::Run saved;
-  saved.configurationHash = Checkpoint::hashOf(tree);
-  saved.seed = info.seed;
-  if (resumed) {
-    saved = resumed->run();
-    resumed.reset();
-    std::cout << "Resuming from the checkpoint of day " << saved.day << std::endl;
-  }
+  const Checkpoint::Run saved = carriedOn(tree, info, resumed);
   StartedRun started(info, std::move(world), names, *folder, placement.shown(names.simulation), start,
                      options.progress, options.strict);
   return started.carryOut(saved, info.resumedFromDay >= 0, earlierRecord);
