@@ -137,7 +137,7 @@ void DailySnapshots::writeAnimals(const std::vector<std::unique_ptr<Cell>>& cell
   lastEndDay = day;
   if (provisional) {
     provisionalText = lastAnimals;  // held, and written only if the day is the last
-    provisionalDeadLines = lastDeadLines;
+    if (choice.tables && choice.deadOnce) provisionalDeadLines = lastDeadLines;  // only they thin dead rows
   }
   else if (choice.tables)
     appendRows(kind, day, *lastAnimals, true, lastDeadLines);

@@ -1,12 +1,11 @@
 """The Python and R loaders give the same tables of every layout (soilweb.loader, R/soilweb.R)."""
 import gzip
-import json
 import os
 import tempfile
 import unittest
 import zlib
 
-from support import BINARY, ROOT, SWEEP, run, tiny_config, run_config
+from support import ROOT, run, tiny_config, run_config
 
 import pandas as pd
 import soilweb
@@ -174,34 +173,6 @@ class LoaderTest(unittest.TestCase):
                 shown = run("Rscript", "-e", script, cwd=here, env=dict(os.environ, ROOT=ROOT))
                 self.assertEqual(shown.stdout.strip(), "TRUE TRUE", shown.stderr)
             self.assertRaises(ValueError, soilweb.read_run, once.folder, dead="every other day")
-
-    def test_a_sweep_is_read_as_stacked_tables(self):
-        with tempfile.TemporaryDirectory() as here:
-            base = tiny_config()
-            base["simulation"]["outputs"]["layout"] = "tables"
-            for name, content in (("base.json", base), ("grid.json", {"simulation.temperature": [15, 25]})):
-                with open(os.path.join(here, name), "w") as f:
-                    json.dump(content, f)
-            done = run(SWEEP, "run", "base.json", "grid.json", "out", "--replicates", "2", "--seed", "5",
-                       "--binary", BINARY, cwd=here)
-            self.assertEqual(done.returncode, 0, done.stderr)
-            sweep = soilweb.read_sweep(os.path.join(here, "out"))
-            summary = sweep["summary"]
-            self.assertEqual(list(summary.columns[:4]), ["run", "replicate", "simulation.temperature", "day"])
-            self.assertEqual(sorted(set(zip(summary.run, summary.replicate, summary["simulation.temperature"]))),
-                             [("run-0001", 1, 15), ("run-0002", 2, 15), ("run-0003", 1, 25), ("run-0004", 2, 25)])
-            self.assertEqual(len(summary), 4 * 4)
-            self.assertEqual(list(sweep["record"].status), ["completed"] * 4)
-            collected = pd.read_csv(os.path.join(here, "out", "tables", "traits.tsv.gz"), sep="\t")
-            # The collected table keeps the file's names (body_mean, ...); loaded, it speaks the loaders'.
-            self.assertIn("body_mean", collected.columns)
-            pd.testing.assert_frame_equal(schema.in_loader_names(collected), sweep["traits"], check_exact=False,
-                                          rtol=1e-5)
-            shown = run("Rscript", "-e", R_TABLES, "sweep", "out", cwd=here, env=dict(os.environ, ROOT=ROOT))
-            self.assertEqual(shown.returncode, 0, shown.stderr)
-            python = python_view(sweep)
-            # R reads the parameter and replicate columns as numbers too, so the sums agree.
-            self.assertEqual(shown.stdout.splitlines(), python)
 
 
 if __name__ == "__main__":
