@@ -20,6 +20,7 @@ and "record", the run's run_info.json as a dict.
 Tables are read when first asked for, and kept.
 """
 import glob
+import importlib
 import os
 import warnings
 from collections.abc import Mapping
@@ -275,7 +276,12 @@ def read_run(folder, dead=None):
     return Run(folder, dead)
 
 
-def read_sweep(folder):
-    """The tables of every finished run of a sweep, stacked (see soilweb.stacked)."""
-    from .stacked import read_sweep as read
-    return read(folder)
+# Names scripts have imported from this module before its sweep and record parts had modules of
+# their own (soilweb.stacked, soilweb.records), kept so that those scripts still run.
+_MOVED = {"Sweep": "stacked", "read_sweep": "stacked", "died_out_days": "records", "damage_of": "records"}
+
+
+def __getattr__(name):
+    if name not in _MOVED:
+        raise AttributeError(f"module 'soilweb.loader' has no attribute '{name}'")
+    return getattr(importlib.import_module(f".{_MOVED[name]}", __package__), name)

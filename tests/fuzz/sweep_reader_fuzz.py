@@ -15,7 +15,7 @@ import traceback
 import warnings
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "python"))
-from soilweb import loader  # noqa: E402
+from soilweb import records, stacked  # noqa: E402
 from soilweb.safe import Unreadable  # noqa: E402
 from soilweb.sweep.collect import record_mismatch  # noqa: E402
 from soilweb.sweep.folder import outcome  # noqa: E402
@@ -71,13 +71,13 @@ def damage(path, rng):
 
 def read(folder):
     """What collect reads of a sweep, without writing anything."""
-    sweep = loader.read_sweep(folder)
+    sweep = stacked.read_sweep(folder)
     for run in sweep.runs:
         outcome(folder, run)
         tables = sweep.run(run["run"])
         record = tables.record if tables is not None else {}
         record_mismatch(run, record, sweep.parameters)
-        loader.died_out_days(record)
+        records.died_out_days(record)
     sweep["record"]
 
 

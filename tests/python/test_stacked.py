@@ -9,7 +9,7 @@ from test_loader import R_TABLES, python_view
 
 import pandas as pd
 import soilweb
-from soilweb import schema
+from soilweb import loader, records, schema
 
 
 class StackedTest(unittest.TestCase):
@@ -24,6 +24,10 @@ class StackedTest(unittest.TestCase):
                        "--binary", BINARY, cwd=here)
             self.assertEqual(done.returncode, 0, done.stderr)
             sweep = soilweb.read_sweep(os.path.join(here, "out"))
+            # Scripts that read sweeps through soilweb.loader, as before its parts had modules, still run.
+            self.assertIs(loader.read_sweep, soilweb.read_sweep)
+            self.assertEqual(loader.died_out_days(sweep.run("run-0001").record), records.died_out_days(
+                sweep.run("run-0001").record))
             summary = sweep["summary"]
             self.assertEqual(list(summary.columns[:4]), ["run", "replicate", "simulation.temperature", "day"])
             self.assertEqual(sorted(set(zip(summary.run, summary.replicate, summary["simulation.temperature"]))),
