@@ -65,7 +65,7 @@ class Sweep(Mapping):
         return self._tables[table]
 
     def _stack(self, table):
-        frames = []
+        frames, unasked = [], {}
         for run in self.runs:
             if run["run"] in self.excluded and table != "record":
                 continue
@@ -83,18 +83,25 @@ class Sweep(Mapping):
                     run["run"] in self.excluded:
                 continue
             try:
-                frame = tables[table]
+                with warnings.catch_warnings():  # a table not asked for is said once for the sweep, below
+                    warnings.filterwarnings("ignore", message=".*the run was not asked to write it")
+                    frame = tables[table]
             except (OSError, EOFError, ValueError, zlib.error, pd.errors.ParserError) as e:
                 # A damaged table leaves its run out, said once, never the whole sweep unread.
                 self.damaged.setdefault(run["run"], damage_of(e))
                 warnings.warn(f"{run['run']}: its {table} table cannot be read ({damage_of(e)}); left out")
                 continue
+            if frame is None and tables.unasked(table):
+                unasked.setdefault(tables.unasked(table), []).append(run["run"])
             if frame is None or frame.empty:  # an empty table would make every column text
                 continue
             frame = frame.copy()
             for position, (key, value) in enumerate(self._columns(run).items()):
                 frame.insert(position, key, value)
             frames.append(frame)
+        for why, runs in unasked.items():
+            warnings.warn(f"{len(runs)} of {len(self.runs)} runs have no {table} table: they were not asked to write "
+                          f"it ({why})", stacklevel=3)
         return pd.concat(frames, ignore_index=True) if frames else None
 
     def __iter__(self):

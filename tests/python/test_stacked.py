@@ -45,6 +45,28 @@ class StackedTest(unittest.TestCase):
             # R reads the parameter and replicate columns as numbers too, so the sums agree.
             self.assertEqual(shown.stdout.splitlines(), python)
 
+    def test_a_sweep_of_lean_runs_says_once_what_its_runs_did_not_write(self):
+        with tempfile.TemporaryDirectory() as here:
+            base = tiny_config()
+            base["simulation"]["outputs"].update(layout="tables", files=["summary"])
+            for name, content in (("base.json", base), ("grid.json", {"simulation.temperature": [15, 25]})):
+                with open(os.path.join(here, name), "w") as f:
+                    json.dump(content, f)
+            done = run(SWEEP, "run", "base.json", "grid.json", "out", "--seed", "5", "--binary", BINARY, cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(done.stderr, "")
+            sweep = soilweb.read_sweep(os.path.join(here, "out"))
+            self.assertEqual(len(sweep["summary"]), 2 * 4)
+            with self.assertWarnsRegex(UserWarning, r"^2 of 2 runs have no genetics table: they were not asked to "
+                                                    r"write it \(simulation.outputs.files leaves out genetics\)$"):
+                self.assertIsNone(sweep["genetics"])
+            refused = run(SWEEP, "analyse", "out", "--outcome", "genetic:body:prey", cwd=here)
+            self.assertEqual(refused.returncode, 1)
+            self.assertEqual(refused.stderr, "soilweb-sweep: the genetic outcomes need each run's genetic statistics, "
+                             "and run-0001 did not write them (simulation.outputs.files leaves out genetics); run the "
+                             "sweep with \"genetics\" in simulation.outputs.files, or with "
+                             "simulation.outputs.geneticStatistics \"true\"\n")
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -68,6 +68,11 @@ def outcomes_of(sweep, names):
         if columns is None:
             columns = list(tables["summary"].columns)
             measures = {name: parse_outcome(name, columns) for name in names}
+        if any(name.startswith("genetic:") for name in names) and not tables.wrote("genetics"):
+            why = tables.unasked("genetics") or "its configuration did not ask for the genetic statistics"
+            fail(f"the genetic outcomes need each run's genetic statistics, and {run['run']} did not write them "
+                 f"({why}); run the sweep with \"genetics\" in simulation.outputs.files, or with "
+                 f"simulation.outputs.geneticStatistics \"true\"")
         view = {"record": tables.record, "summary": tables["summary"],
                 "genetics": tables["genetics"] if tables.wrote("genetics") else None}
         row = {"run": run["run"], "point": run.get("point")}
