@@ -48,13 +48,19 @@ class StackedTest(unittest.TestCase):
     def test_a_sweep_of_lean_runs_says_once_what_its_runs_did_not_write(self):
         with tempfile.TemporaryDirectory() as here:
             base = tiny_config()
-            base["simulation"]["outputs"].update(layout="tables", files=["summary"])
+            base["simulation"]["outputs"].update(layout="tables")
             for name, content in (("base.json", base), ("grid.json", {"simulation.temperature": [15, 25]})):
                 with open(os.path.join(here, name), "w") as f:
                     json.dump(content, f)
-            done = run(SWEEP, "run", "base.json", "grid.json", "out", "--seed", "5", "--binary", BINARY, cwd=here)
+            refused = run(SWEEP, "run", "base.json", "grid.json", "out", "--files", "summary,trait", cwd=here)
+            self.assertEqual(refused.returncode, 2)
+            self.assertIn("argument --files: unknown result kind 'trait'; choose from summary, traits,", refused.stderr)
+            done = run(SWEEP, "run", "base.json", "grid.json", "out", "--seed", "5", "--files", "summary",
+                       "--binary", BINARY, cwd=here)
             self.assertEqual(done.returncode, 0, done.stderr)
             self.assertEqual(done.stderr, "")
+            self.assertEqual(sorted(os.listdir(os.path.join(here, "out", "runs", "run-0002", "run-0002", "outputs"))),
+                             ["run-0002_run_info.json", "run-0002_summary.txt"])
             sweep = soilweb.read_sweep(os.path.join(here, "out"))
             self.assertEqual(len(sweep["summary"]), 2 * 4)
             with self.assertWarnsRegex(UserWarning, r"^2 of 2 runs have no genetics table: they were not asked to "

@@ -1,5 +1,6 @@
 """The command soilweb-sweep (also python3 -m soilweb.sweep)."""
 import argparse
+import json
 import os
 import sys
 
@@ -20,6 +21,22 @@ Outcomes:
   COLUMN:mean:FROM-TO     the mean of a summary column over the days FROM to TO
   genetic:TRAIT:SPECIES   the mean genetic value of a trait among the species' living on the
                           last day of the genetic statistics"""
+
+
+# The result kinds a run may be asked to write (soilweb --schema's "kinds"), read without pandas.
+with open(os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "schema.json")) as _schema:
+    KINDS = [kind["name"] for kind in json.load(_schema)["kinds"]]
+
+
+def result_kinds(text):
+    """--files summary,genetics as the list simulation.outputs.files takes."""
+    kinds = [kind.strip() for kind in text.split(",") if kind.strip()]
+    unknown = [kind for kind in kinds if kind not in KINDS]
+    if unknown:
+        raise argparse.ArgumentTypeError(f"unknown result kind '{unknown[0]}'; choose from {', '.join(KINDS)}")
+    if "summary" not in kinds:
+        raise argparse.ArgumentTypeError("must list summary: every run writes its daily summary")
+    return kinds
 
 
 def binary_beside():
@@ -73,6 +90,10 @@ def main():
                             "installed beside this script, else build/soilweb of the source tree)")
         p.add_argument("--lenient", action="store_true",
                        help="run configurations that soilweb warns about (they are refused otherwise)")
+        p.add_argument("--files", type=result_kinds, metavar="KINDS",
+                       help="the result kinds every run writes, comma-separated, e.g. summary,genetics: sets "
+                            "simulation.outputs.files in each run (default: what the base configuration says); "
+                            "kinds: " + ", ".join(KINDS))
         if name == "run":
             p.add_argument("--jobs", type=int, default=os.cpu_count() or 1, metavar="N",
                            help="runs at a time (default: the number of processors); on each host with --hosts")
@@ -122,7 +143,7 @@ def main():
         if args.command == "run" and args.hosts is not None:
             check_hosts(args.hosts)
         lock = prepare(args.base, args.grid, args.out, args.replicates, args.seed, args.design, args.samples,
-                       binary, args.lenient, args.levels)
+                       binary, args.lenient, args.levels, args.files)
         if args.command == "run":
             run_all(args.out, binary, args.jobs, args.hosts)
     failed = args.command in ("run", "collect") and collect(args.out) > 0

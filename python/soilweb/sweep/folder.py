@@ -51,15 +51,20 @@ def lock_sweep(out):
 
 
 def prepare(base_path, grid_path, out, replicates, master_seed, design="grid", samples=None, binary=None,
-            lenient=False, levels=4):
+            lenient=False, levels=4, files=None):
     """Writes the run folders still missing and lists the runs to do in OUT/jobs.txt.
 
     Every run to do is checked with soilweb --check before anything is written.
     On a folder that holds a sweep already, finished runs are kept, failed and
     unfinished ones are listed again, and a larger --replicates adds replicates
-    whose seeds continue the master seed's sequence."""
+    whose seeds continue the master seed's sequence. files: the result kinds every run writes
+    (simulation.outputs.files), or None for what the base configuration says."""
     known = Keys(binary)
     base = load_json(base_path, "base configuration")
+    if files is not None:
+        if not isinstance(base.get("simulation"), dict) or not isinstance(base["simulation"].get("outputs"), dict):
+            fail(f"{base_path} has no simulation.outputs object to set the files of")
+        base["simulation"]["outputs"]["files"] = files
     grid = load_json(grid_path, "grid")
     if not isinstance(grid, dict) or not grid:
         fail("the grid must be a JSON object of key path -> list of values, or -> range")
