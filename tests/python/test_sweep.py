@@ -482,5 +482,63 @@ class SweepFolderTest(unittest.TestCase):
                 self.assertEqual(f.read(), "keep")
 
 
+class SweepProgressTest(unittest.TestCase):
+    def test_the_sweeps_line_on_a_terminal_counts_runs_failures_and_time_left(self):
+        import pty
+        from soilweb.sweep.runner import SweepProgress
+        with tempfile.TemporaryDirectory() as here:
+            with open(os.path.join(here, "jobs.txt"), "w") as f:
+                f.write("".join(f"runs/run-{k:04d}\n" for k in range(1, 5)))
+
+            class Terminal:
+                text = ""
+
+                def isatty(self):
+                    return True
+
+                def write(self, text):
+                    self.text += text
+
+                def flush(self):
+                    pass
+
+            terminal = Terminal()
+            progress = SweepProgress(here, terminal)
+            header = "Seq\tHost\tStarttime\tJobRuntime\tSend\tReceive\tExitval\tSignal\tCommand\n"
+            with open(os.path.join(here, "joblog.tsv"), "w") as f:
+                f.write(header + "1\t:\t0\t1\t0\t0\t0\t0\trun runs/run-0001\n"
+                        "2\t:\t0\t1\t0\t0\t1\t0\trun runs/run-0002\n")
+            progress.update()
+            self.assertRegex(terminal.text, r"^\r\x1b\[Ksoilweb-sweep: 2 of 4 runs done, 1 failed; \d+:\d\d elapsed, "
+                                            r"about \d+:\d\d left$")
+            with open(os.path.join(here, "joblog.tsv"), "a") as f:
+                f.write("3\t:\t0\t1\t0\t0\t0\t15\trun runs/run-0003\n4\t:\t0\t1\t0\t0\t0\t0\trun runs/run-0004\n")
+            progress.finish()
+            self.assertRegex(terminal.text, r"\r\x1b\[Ksoilweb-sweep: 4 of 4 runs done, 2 failed, in \d+:\d\d\n$")
+
+            # A whole sweep on a terminal ends with that line; on a pipe it says nothing (other tests).
+            config = tiny_config()
+            for name, content in (("base.json", config), ("grid.json", {"simulation.temperature": [15, 25]})):
+                with open(os.path.join(here, name), "w") as f:
+                    json.dump(content, f)
+            main, other = pty.openpty()
+            done = subprocess.run([SWEEP, "run", "base.json", "grid.json", "out", "--seed", "3", "--jobs", "2",
+                                   "--binary", BINARY], cwd=here, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                  stderr=other, timeout=300)
+            os.close(other)
+            shown = b""
+            while True:
+                try:
+                    chunk = os.read(main, 4096)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+            os.close(main)
+            self.assertEqual(done.returncode, 0)
+            self.assertRegex(shown.decode(), r"soilweb-sweep: 2 of 2 runs done, 0 failed, in \d+:\d\d\r?\n$")
+
+
 if __name__ == "__main__":
     unittest.main()

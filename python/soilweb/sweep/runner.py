@@ -54,6 +54,70 @@ def end_with_parent():
         pass
 
 
+def clock(seconds):
+    """1:05, 1:02:05."""
+    seconds = int(round(seconds))
+    hours, rest = divmod(seconds, 3600)
+    return f"{hours}:{rest // 60:02d}:{rest % 60:02d}" if hours else f"{rest // 60}:{rest % 60:02d}"
+
+
+class SweepProgress:
+    """The sweep's line on a terminal, rewritten as runs end: runs done of N, failed, time elapsed and left at
+    this pace; then a closing line with the runs, the failures and the wall time. Read from GNU parallel's job
+    log, which gets a line as each run ends. Nothing on a stream that is not a terminal."""
+
+    def __init__(self, out, stream=sys.stderr):
+        self.joblog = os.path.join(out, "joblog.tsv")
+        with open(os.path.join(out, "jobs.txt")) as f:
+            self.total = sum(1 for line in f if line.strip())
+        self.stream = stream
+        self.shown = stream.isatty() and self.total > 0
+        self.started = time.monotonic()
+        self.done = self.failed = 0
+        self.drawn = None
+
+    def ended(self):
+        """The runs ended so far, and how many of them failed (a non-zero exit or a signal)."""
+        done = failed = 0
+        try:
+            with open(self.joblog) as f:
+                for line in f.readlines()[1:]:
+                    fields = line.rstrip("\n").split("\t")
+                    if len(fields) >= 8:
+                        done += 1
+                        failed += fields[6] != "0" or fields[7] != "0"
+        except OSError:
+            pass
+        return done, failed
+
+    def line(self):
+        elapsed = time.monotonic() - self.started
+        text = f"soilweb-sweep: {self.done} of {self.total} runs done"
+        text += f", {self.failed} failed" if self.failed else ""
+        text += f"; {clock(elapsed)} elapsed"
+        if 0 < self.done < self.total:
+            text += f", about {clock(elapsed / self.done * (self.total - self.done))} left"
+        return text
+
+    def update(self):
+        if not self.shown:
+            return
+        self.done, self.failed = self.ended()
+        text = self.line()
+        if text != self.drawn:
+            self.stream.write("\r\033[K" + text)
+            self.stream.flush()
+            self.drawn = text
+
+    def finish(self):
+        if not self.shown:
+            return
+        self.done, self.failed = self.ended()
+        self.stream.write(f"\r\033[Ksoilweb-sweep: {self.done} of {self.total} runs done, {self.failed} failed, in "
+                          f"{clock(time.monotonic() - self.started)}\n")
+        self.stream.flush()
+
+
 def run_all(out, binary, jobs, hosts=None):
     """Runs every listed run with GNU parallel (on the machines listed in the file hosts, when given); a stop
     signal stops the runs, each with a checkpoint."""
@@ -71,8 +135,6 @@ def run_all(out, binary, jobs, hosts=None):
     if hosts is not None:  # what each job needs is handed over ssh with it
         command += ["--sshloginfile", os.path.abspath(hosts), "--env", "SOILWEB", "--env", "STOPPING",
                     "--env", "SOILWEB_SWEEP_RUN"]
-    if sys.stdout.isatty():
-        command.append("--bar")
     # The job log shows each job as this one line, ending with the run's folder.
     command += ['sh -c "$SOILWEB_SWEEP_RUN" run {}', "::::", os.path.join(out, "jobs.txt")]
     # In a session of its own, so that a Ctrl-C at the terminal reaches this
@@ -87,13 +149,14 @@ def run_all(out, binary, jobs, hosts=None):
         received.append(signum)
 
     handlers = {s: signal.signal(s, stop) for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)}
+    progress = SweepProgress(out)
     try:
         while True:
             try:
                 parallel.wait(timeout=0.2)
                 break
             except subprocess.TimeoutExpired:
-                pass
+                progress.update()
             if received:  # runs that started just before the stop are caught on a later round
                 stop_runs(out, signalled)
         if live_runs(out):  # GNU parallel ended (killed) with runs under way: none is left running unseen
@@ -107,6 +170,7 @@ def run_all(out, binary, jobs, hosts=None):
         stop_runs(out, signalled)
         for s, handler in handlers.items():
             signal.signal(s, handler)
+    progress.finish()
     if received:
         os.remove(stopping)
         name = signal.Signals(received[0]).name
