@@ -40,6 +40,21 @@ class TruthfulSweepTest(unittest.TestCase):
             done = run(SWEEP, "run", "base.json", "grid.json", "out", "--binary", BINARY, "--lenient", cwd=here)
             self.assertEqual(done.returncode, 0, done.stderr)
             self.assertNotIn("failed", done.stdout)
+            # Replicates differ only in seed and name: each configuration is checked once, and what is said
+            # of it is said of every replicate, by its own name.
+            counted = os.path.join(here, "soilweb-counted")
+            with open(counted, "w") as f:
+                f.write(f'#!/bin/sh\n[ "$1" = --check ] && echo check >> "{here}/checks.txt"\nexec "{BINARY}" "$@"\n')
+            os.chmod(counted, 0o755)
+            self.write_inputs(here, {"simulation.worldLength": [4, 3]})
+            done = run(SWEEP, "prepare", "base.json", "grid.json", "out2", "--replicates", "3", "--binary", counted,
+                       cwd=here)
+            self.assertEqual(done.returncode, 1)
+            self.assertEqual(done.stderr.splitlines()[:3], [
+                f"soilweb-sweep: run-000{k}: 'simulation.worldLength' must be 1 or an even number of at least 4, got 3"
+                for k in (4, 5, 6)])
+            with open(os.path.join(here, "checks.txt")) as f:
+                self.assertEqual(len(f.readlines()), 2)
 
     def test_an_interrupted_prepare_is_completed_and_a_damaged_checkpoint_starts_afresh(self):
         with tempfile.TemporaryDirectory() as here:

@@ -139,8 +139,23 @@ def check_configs(binary, configs, lenient):
         lines = [line[len(prefix):] if line.startswith(prefix) else line for line in done.stderr.splitlines()]
         return name, done.returncode, lines
 
+    # Replicates differ only in their seed and name: each configuration is checked once, as the run of the
+    # longest name among those sharing it, and what is said of that run is said of each of them.
+    alike = {}
+    for name, config in configs:
+        same = copy.deepcopy(config)
+        same.get("simulation", {}).pop("seed", None)
+        same.get("simulation", {}).get("outputs", {}).pop("simulationName", None)
+        alike.setdefault(json.dumps(same, sort_keys=True), []).append((name, config))
+    checked = [max(group, key=lambda item: (len(item[0]), item[0])) for group in alike.values()]
     with concurrent.futures.ThreadPoolExecutor(os.cpu_count() or 1) as pool:
-        results = list(pool.map(check, configs))
+        said = dict((name, (status, lines)) for name, status, lines in pool.map(check, checked))
+    results = []
+    for group, (shown, _) in zip(alike.values(), checked):
+        status, lines = said[shown]
+        results += [(name, status, [line.replace(shown, name) for line in lines]) for name, _ in group]
+    order = {name: k for k, (name, _) in enumerate(configs)}
+    results.sort(key=lambda result: order[result[0]])
     errors = [(name, line) for name, status, lines in results if status != 0
               for line in lines if not line.startswith("warning: ")] or \
              [(name, f"soilweb --check exited with {status}") for name, status, _ in results if status != 0]
