@@ -15,6 +15,8 @@
 
 #include <deque>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -214,6 +216,24 @@ class ScratchFolder {
  private:
   std::filesystem::path path, previous;
 };
+
+// What standard error receives while it lives, kept in sink instead of printed.
+struct SilencedErrors {
+  SilencedErrors() : saved(std::cerr.rdbuf(sink.rdbuf())) {}
+  ~SilencedErrors() { std::cerr.rdbuf(saved); }
+  SilencedErrors(const SilencedErrors&) = delete;
+  SilencedErrors& operator=(const SilencedErrors&) = delete;
+  std::ostringstream sink;
+  std::streambuf* saved;
+};
+
+// The whole text of the file at path ("" when there is none).
+inline std::string contentOf(const std::string& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 // Resets the process-wide counters so that a test sees a fresh process.
 inline void freshProcess() { RunState::resetCounters(); }

@@ -12,25 +12,9 @@
 
 using namespace soilweb;
 
-namespace {
-std::string contentOf(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-struct SilencedErrors {
-  SilencedErrors() : saved(std::cerr.rdbuf(sink.rdbuf())) {}
-  ~SilencedErrors() { std::cerr.rdbuf(saved); }
-  std::ostringstream sink;
-  std::streambuf* saved;
-};
-}  // namespace
-
 TEST(BackgroundWriter, WritesEverythingInOrderAndReportsFailures) {
   fixtures::ScratchFolder scratch;
-  SilencedErrors errors;
+  fixtures::SilencedErrors errors;
   BackgroundWriter writer(64);  // a tiny allowance: the producer keeps waiting for the writer
   OutputFile log("log.txt", OutputFile::IN_PLACE);
   for (int i = 0; i < 200; ++i) {
@@ -42,8 +26,8 @@ TEST(BackgroundWriter, WritesEverythingInOrderAndReportsFailures) {
   EXPECT_TRUE(log.commit());
   std::string expected;
   for (int i = 0; i < 200; ++i) expected += std::to_string(i) + "\n";
-  EXPECT_EQ(contentOf("log.txt"), expected);
-  EXPECT_EQ(contentOf("file199.txt"), std::string(100, 'a' + 199 % 26));
+  EXPECT_EQ(fixtures::contentOf("log.txt"), expected);
+  EXPECT_EQ(fixtures::contentOf("file199.txt"), std::string(100, 'a' + 199 % 26));
 
   writer.writeWhole("missing/file.txt", std::make_shared<const std::string>("x"));
   EXPECT_FALSE(writer.finish());
@@ -55,7 +39,7 @@ TEST(BackgroundWriter, WritesEverythingInOrderAndReportsFailures) {
 // is dropped.
 TEST(BackgroundWriter, AfterAFailureNothingMoreIsWritten) {
   fixtures::ScratchFolder scratch;
-  SilencedErrors errors;
+  fixtures::SilencedErrors errors;
   BackgroundWriter writer(1 << 20);
   OutputFile table("table.txt", OutputFile::IN_PLACE);
   writer.append(table, "day 0\n");
@@ -64,6 +48,6 @@ TEST(BackgroundWriter, AfterAFailureNothingMoreIsWritten) {
   writer.writeWhole("day1.txt", std::make_shared<const std::string>("after the loss"));
   EXPECT_FALSE(writer.finish());
   table.commit();
-  EXPECT_EQ(contentOf("table.txt"), "day 0\n");
+  EXPECT_EQ(fixtures::contentOf("table.txt"), "day 0\n");
   EXPECT_FALSE(std::filesystem::exists("day1.txt"));
 }

@@ -9,22 +9,6 @@
 
 using namespace soilweb;
 
-namespace {
-std::string contentOf(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-struct SilencedErrors {
-  SilencedErrors() : saved(std::cerr.rdbuf(sink.rdbuf())) {}
-  ~SilencedErrors() { std::cerr.rdbuf(saved); }
-  std::ostringstream sink;
-  std::streambuf* saved;
-};
-}  // namespace
-
 TEST(OutputFile, AWholeFileAppearsOnlyWhenCommitted) {
   fixtures::ScratchFolder scratch;
   {
@@ -35,7 +19,7 @@ TEST(OutputFile, AWholeFileAppearsOnlyWhenCommitted) {
     file.append("second\n");
     EXPECT_TRUE(file.commit());
   }
-  EXPECT_EQ(contentOf("a.txt"), "first\nsecond\n");
+  EXPECT_EQ(fixtures::contentOf("a.txt"), "first\nsecond\n");
   {
     OutputFile abandoned("b.txt");
     abandoned.append("never committed");
@@ -46,7 +30,7 @@ TEST(OutputFile, AWholeFileAppearsOnlyWhenCommitted) {
 
 TEST(OutputFile, FailuresAreReportedOnceAndLinksNeverFollowed) {
   fixtures::ScratchFolder scratch;
-  SilencedErrors errors;
+  fixtures::SilencedErrors errors;
   OutputFile missing("no/such/folder.txt");
   EXPECT_FALSE(missing.isOpen());
   EXPECT_FALSE(missing.commit());
@@ -56,7 +40,7 @@ TEST(OutputFile, FailuresAreReportedOnceAndLinksNeverFollowed) {
   OutputFile linked("link.txt", OutputFile::IN_PLACE);
   EXPECT_FALSE(linked.isOpen());
   EXPECT_FALSE(linked.commit());
-  EXPECT_EQ(contentOf("target.txt"), "mine");
+  EXPECT_EQ(fixtures::contentOf("target.txt"), "mine");
   EXPECT_EQ(errors.sink.str(),
             "Error opening the file.\nsoilweb: cannot open 'no/such/folder.txt': No such file or directory\n"
             "Error opening the file.\nsoilweb: cannot open 'link.txt': Too many levels of symbolic links\n");

@@ -16,13 +16,6 @@ using namespace soilweb;
 namespace fs = std::filesystem;
 
 namespace {
-struct SilencedErrors {
-  SilencedErrors() : saved(std::cerr.rdbuf(sink.rdbuf())) {}
-  ~SilencedErrors() { std::cerr.rdbuf(saved); }
-  std::ostringstream sink;
-  std::streambuf* saved;
-};
-
 // Makes a file of the run through the folder, as every writer does.
 void make(const std::string& path, const std::string& text) {
   const int fd = RunFolder::openFile(path, O_WRONLY | O_CREAT | O_TRUNC);
@@ -31,17 +24,11 @@ void make(const std::string& path, const std::string& text) {
   ::close(fd);
 }
 
-std::string contentOf(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 }  // namespace
 
 TEST(RunFolder, OneWriterAtATimeAndAnEarlierRunReplacedByItsOwnList) {
   fixtures::ScratchFolder scratch;
-  SilencedErrors errors;
+  fixtures::SilencedErrors errors;
   {
     RunFolder first("run2", "run2");
     ASSERT_TRUE(first.claim());
@@ -59,13 +46,13 @@ TEST(RunFolder, OneWriterAtATimeAndAnEarlierRunReplacedByItsOwnList) {
   EXPECT_EQ(again.unlisted(), std::vector<std::string>{"outputs/notes.txt"});
   ASSERT_TRUE(again.removeEarlierRun());
   EXPECT_FALSE(fs::exists("run2/outputs/run2_summary.txt"));
-  EXPECT_EQ(contentOf("run2/outputs/notes.txt"), "the user's own");
+  EXPECT_EQ(fixtures::contentOf("run2/outputs/notes.txt"), "the user's own");
   EXPECT_EQ(errors.sink.str(), "soilweb: --overwrite kept 1 file soilweb did not write: run2/outputs/notes.txt\n");
 }
 
 TEST(RunFolder, NoLinkIsFollowedOutOfTheFolder) {
   fixtures::ScratchFolder scratch;
-  SilencedErrors errors;
+  fixtures::SilencedErrors errors;
   std::ofstream("outside.txt") << "not the run's";
   fs::create_directory("elsewhere");
   fs::create_directory_symlink("elsewhere", "linked");
@@ -76,7 +63,7 @@ TEST(RunFolder, NoLinkIsFollowedOutOfTheFolder) {
   ASSERT_TRUE(run.create({"/outputs"}, false));
   fs::create_symlink("../../outside.txt", "run2/outputs/run2_summary.txt");
   make("run2/outputs/run2_summary.txt", "summary");  // made anew, in place of the link
-  EXPECT_EQ(contentOf("outside.txt"), "not the run's");
+  EXPECT_EQ(fixtures::contentOf("outside.txt"), "not the run's");
   EXPECT_FALSE(fs::is_symlink("run2/outputs/run2_summary.txt"));
   fs::create_directory_symlink("../elsewhere", "run2/cells");
   EXPECT_FALSE(run.refuseWhatIsNotAFolder({"/outputs", "/cells"}));
