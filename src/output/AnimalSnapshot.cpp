@@ -161,8 +161,6 @@ const Columns<Cell>& AnimalSnapshot::cellColumns() {
   return columns;
 }
 
-bool AnimalSnapshot::isFixed(std::size_t k) { return animalTable().fixed.at(k); }
-
 // The kept runs are formatted once, each field followed by a tab, and cut where each run starts.
 void AnimalSnapshot::formatFixedFields(const Animal& a, std::string& fixedText, KeptLines::Cuts& cuts) {
   fixedText.clear();

@@ -26,8 +26,6 @@ class AnimalSnapshot {
   // The columns of the animal files and of the cell files, in their order.
   static const Columns<Animal>& animalColumns();
   static const Columns<Cell>& cellColumns();
-  // Whether the animal files' column k never changes once the animal is made.
-  static bool isFixed(std::size_t k);
 
   // Appends animal's line, every field followed by a tab, and a newline, from
   // and into the text kept for it; without kept, the same line is built
