@@ -272,17 +272,23 @@ class ClusterTest(unittest.TestCase):
             self.assertEqual(printed.stdout.splitlines(), [
                 f"# 10 runs in 3 array tasks of 4; logs in {out}/logs",
                 f"jobid=$(sbatch --parsable --array=1-3 --cpus-per-task=4 --output={out}/logs/slurm-%A_%a.out "
-                f"--export=ALL,SWEEP={out},SOILWEB={BINARY},RUNS_PER_TASK=4 --time=1:00:00 {script})",
+                f"--export=ALL,SWEEP={out},SOILWEB={BINARY},RUNS_PER_TASK=4,SOILWEB_PYTHON={sys.executable},"
+                f"PYTHONPATH={os.path.join(ROOT, 'python')} --time=1:00:00 {script})",
                 f"sbatch --parsable --job-name=soilweb-collect --dependency=afterany:$jobid "
                 f"--output={out}/logs/collect-%j.out --export=ALL,PYTHONPATH={os.path.join(ROOT, 'python')} "
                 f"--wrap '{sys.executable} {SWEEP} collect {out}'"])
             for task in ("1", "2", "3"):
                 done = subprocess.run(["bash", script], env=dict(os.environ, SLURM_ARRAY_TASK_ID=task, SWEEP=out,
                                                                  SOILWEB=BINARY, RUNS_PER_TASK="4",
-                                                                 SLURM_CPUS_PER_TASK="2"),
+                                                                 SLURM_CPUS_PER_TASK="2", SOILWEB_PYTHON=sys.executable,
+                                                                 PYTHONPATH=os.path.join(ROOT, "python")),
                                       capture_output=True, text=True)
                 self.assertEqual(done.returncode, 0, done.stderr)
+            # Each task made its runs' shares of the sweep's tables: the collecting job only joins them.
+            parts = [os.path.join(out, "runs", f"run-{k:04d}", "sweep.part") for k in range(1, 11)]
+            made = [os.stat(part).st_mtime_ns for part in parts]
             self.assertEqual(run(SWEEP, "collect", out, cwd=here).returncode, 0)
+            self.assertEqual([os.stat(part).st_mtime_ns for part in parts], made)
             with open(os.path.join(out, "tables", "runs.tsv")) as f:
                 rows = [line.split("\t") for line in f.read().splitlines()]
             status = rows[0].index("status")
@@ -322,6 +328,9 @@ class ClusterTest(unittest.TestCase):
             self.assertEqual(done.returncode, 0, done.stderr)
             with open(os.path.join(here, "out", "failed.tsv")) as f:
                 self.assertEqual(f.read().count("\n"), 1)  # the header only
+            # The runs' shares were made as they ended, as on this machine alone.
+            for name in ("run-0001", "run-0002"):
+                self.assertTrue(os.path.isfile(os.path.join(here, "out", "runs", name, "sweep.part")), name)
 
 
 class SweepFolderTest(unittest.TestCase):
@@ -485,7 +494,7 @@ class SweepFolderTest(unittest.TestCase):
 class SweepProgressTest(unittest.TestCase):
     def test_the_sweeps_line_on_a_terminal_counts_runs_failures_and_time_left(self):
         import pty
-        from soilweb.sweep.runner import SweepProgress
+        from soilweb.sweep.runner import JobLog, SweepProgress
         with tempfile.TemporaryDirectory() as here:
             with open(os.path.join(here, "jobs.txt"), "w") as f:
                 f.write("".join(f"runs/run-{k:04d}\n" for k in range(1, 5)))
@@ -503,16 +512,20 @@ class SweepProgressTest(unittest.TestCase):
                     pass
 
             terminal = Terminal()
-            progress = SweepProgress(here, terminal)
+            progress, log = SweepProgress(here, terminal), JobLog(here)
             header = "Seq\tHost\tStarttime\tJobRuntime\tSend\tReceive\tExitval\tSignal\tCommand\n"
             with open(os.path.join(here, "joblog.tsv"), "w") as f:
                 f.write(header + "1\t:\t0\t1\t0\t0\t0\t0\trun runs/run-0001\n"
-                        "2\t:\t0\t1\t0\t0\t1\t0\trun runs/run-0002\n")
+                        "2\t:\t0\t1\t0\t0\t1\t0\trun runs/run-0002\n3\t:\t0")  # a line still being written
+            progress.count(log.ended())
             progress.update()
             self.assertRegex(terminal.text, r"^\r\x1b\[Ksoilweb-sweep: 2 of 4 runs done, 1 failed; \d+:\d\d elapsed, "
                                             r"about \d+:\d\d left$")
             with open(os.path.join(here, "joblog.tsv"), "a") as f:
-                f.write("3\t:\t0\t1\t0\t0\t0\t15\trun runs/run-0003\n4\t:\t0\t1\t0\t0\t0\t0\trun runs/run-0004\n")
+                f.write("\t1\t0\t0\t0\t15\trun runs/run-0003\n4\t:\t0\t1\t0\t0\t0\t0\trun 'runs/run-0004'\n")
+            ended = log.ended()
+            self.assertEqual(ended, [("run-0003", True), ("run-0004", False)])
+            progress.count(ended)
             progress.finish()
             self.assertRegex(terminal.text, r"\r\x1b\[Ksoilweb-sweep: 4 of 4 runs done, 2 failed, in \d+:\d\d\n$")
 

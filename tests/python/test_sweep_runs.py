@@ -1,10 +1,12 @@
 """A sweep's runs: checked before anything is written, prepared whole, stopped and carried on."""
+import gzip
 import json
 import os
 import shutil
 import signal
 import subprocess
 import tempfile
+import time
 import unittest
 
 from support import BINARY, ROOT, SWEEP, run, tiny_config, wait_for_lines
@@ -119,6 +121,71 @@ class TruthfulSweepTest(unittest.TestCase):
                 self.assertEqual(run(BINARY, os.path.join(here, "out", "runs", name, "run_params"), cwd=whole).returncode, 0)
                 with open(summary) as a, open(os.path.join(whole, name, "outputs", name + "_summary.txt")) as b:
                     self.assertEqual(a.read(), b.read(), name)
+
+    def test_a_sweep_killed_outright_and_run_again_collects_each_run_once(self):
+        """SIGKILL of the sweep and of GNU parallel while a run is under way: run again, the sweep collects
+        every run once, its tables the same as those of a sweep never stopped and as the loader's own, and a
+        collect of the unchanged sweep rewrites nothing."""
+        with tempfile.TemporaryDirectory() as here:
+            self.write_inputs(here, {"simulation.temperature": [15, 20.5]})
+            # The third run waits at its start until let go, so the kill finds it under way.
+            hold = os.path.join(here, "hold")
+            binary = os.path.join(here, "soilweb")
+            with open(binary, "w") as f:
+                f.write(f'#!/bin/sh\ncase "$PWD" in */run-0003) if [ "$1" = --overwrite ]; then touch "{hold}.reached"; '
+                        f'while [ ! -e "{hold}.go" ]; do sleep 0.05; done; fi;; esac\nexec "{BINARY}" "$@"\n')
+            os.chmod(binary, 0o755)
+            args = ["base.json", "grid.json", "--replicates", "2", "--seed", "6", "--jobs", "1", "--binary", binary]
+            sweep = subprocess.Popen([SWEEP, "run", *args[:2], "out", *args[2:]], cwd=here,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            runs = os.path.join(here, "out", "runs")
+            while not (os.path.exists(hold + ".reached") and
+                       os.path.exists(os.path.join(runs, "run-0002", "sweep.part"))):
+                self.assertIsNone(sweep.poll())
+                time.sleep(0.01)
+            children = subprocess.run(["pgrep", "-P", str(sweep.pid)], capture_output=True, text=True).stdout.split()
+            for pid in [sweep.pid] + [int(pid) for pid in children]:  # the sweep and GNU parallel
+                os.kill(pid, signal.SIGKILL)
+            sweep.wait()
+            open(hold + ".go", "w").close()  # the orphaned run ends on its own, seen by no sweep
+            while not os.path.exists(os.path.join(runs, "run-0003", "exit_status")):
+                time.sleep(0.01)
+            made = {name: os.stat(os.path.join(runs, name, "sweep.part")).st_mtime_ns
+                    for name in ("run-0001", "run-0002")}
+            self.assertFalse(os.path.exists(os.path.join(runs, "run-0003", "sweep.part")))
+            again = run(SWEEP, "run", *args[:2], "out", *args[2:], cwd=here)
+            self.assertEqual(again.returncode, 0, again.stderr)
+            self.assertIn("1 run to do", again.stdout)
+            self.assertIn("4 runs collected", again.stdout)
+            self.assertEqual({name: os.stat(os.path.join(runs, name, "sweep.part")).st_mtime_ns for name in made}, made)
+            whole = run(SWEEP, "run", *args[:2], "whole", *args[2:], cwd=here)
+            self.assertEqual(whole.returncode, 0, whole.stderr)
+            out, other = os.path.join(here, "out"), os.path.join(here, "whole")
+            names = ["summary.tsv", "failed.tsv", "tables/runs.tsv", "tables/summary.tsv.gz", "tables/traits.tsv.gz"]
+            for name in names:
+                self.assertEqual(contents(os.path.join(out, name)), contents(os.path.join(other, name)), name)
+            # Each stacked table as the loader reads the runs and writes it with pandas.
+            from soilweb import read_sweep
+            from soilweb.sweep.collect import write_table
+            stacked = read_sweep(out)
+            for table in ("summary", "traits"):
+                write_table(stacked[table], os.path.join(here, table + ".tsv"), table)
+                self.assertEqual(contents(os.path.join(out, "tables", table + ".tsv.gz")),
+                                 contents(os.path.join(here, table + ".tsv")), table)
+            # Nothing changed: a collect rewrites nothing; a run redone replaces its part, read once more.
+            stamps = {name: os.stat(os.path.join(out, name)).st_mtime_ns for name in names}
+            self.assertEqual(run(SWEEP, "collect", out, cwd=here).stdout, again.stdout.splitlines()[-1] + "\n")
+            self.assertEqual({name: os.stat(os.path.join(out, name)).st_mtime_ns for name in names}, stamps)
+            os.remove(os.path.join(runs, "run-0004", "exit_status"))
+            self.assertEqual(run(SWEEP, "run", *args[:2], "out", *args[2:], cwd=here).returncode, 0)
+            self.assertEqual(contents(os.path.join(out, "summary.tsv")), contents(os.path.join(other, "summary.tsv")))
+            self.assertEqual({name: os.stat(os.path.join(runs, name, "sweep.part")).st_mtime_ns for name in made}, made)
+
+
+def contents(path):
+    """A file's text, decompressed when it is gzip-compressed."""
+    with (gzip.open if path.endswith(".gz") else open)(path, "rt") as f:
+        return f.read()
 
 
 if __name__ == "__main__":

@@ -65,7 +65,8 @@ def main():
             "collect": ("gather the finished runs' results into OUT/summary.tsv and OUT/tables",
                         "Gathers every finished run's daily summary into OUT/summary.tsv and the sweep's tidy tables "
                         "into OUT/tables (runs.tsv, summary.tsv.gz, traits.tsv.gz); lists runs that failed or did "
-                        "not finish in OUT/failed.tsv. Exit status 1 when any did.")}
+                        "not finish in OUT/failed.tsv. Exit status 1 when any did. Each run is read once, as it "
+                        "ends or at the first collect after; a collect of an unchanged sweep rewrites nothing.")}
     default_binary = binary_beside()
     for name in ("run", "prepare"):
         p = sub.add_parser(name, help=said[name][0], description=said[name][1])
@@ -101,8 +102,14 @@ def main():
                            help="spread the runs over the machines listed in FILE, one per line as GNU parallel's "
                                 "--sshloginfile reads them (':' is this machine); each needs the sweep's folder "
                                 "and the binary at the same paths, and ssh without a password (docs/sweeps.md)")
-    sub.add_parser("collect", help=said["collect"][0], description=said["collect"][1]).add_argument(
-        "out", metavar="OUT", help="the sweep's folder")
+    p = sub.add_parser("collect", help=said["collect"][0], description=said["collect"][1])
+    p.add_argument("out", metavar="OUT", help="the sweep's folder")
+    p.add_argument("--jobs", type=int, default=os.cpu_count() or 1, metavar="N",
+                   help="processes reading the runs not read yet (default: the number of processors)")
+    # What a launcher calls as runs end (a Slurm array task): each run's share of the sweep's tables.
+    p = sub.add_parser("parts")
+    p.add_argument("out", metavar="OUT")
+    p.add_argument("runs", nargs="*", metavar="RUN_FOLDER")
     p = sub.add_parser("slurm", help="print (or submit) the Slurm array of a prepared sweep and its collecting job",
                        description="Prints the sbatch commands of a sweep prepared with soilweb-sweep prepare: an "
                                    "array job running K runs per task (GNU parallel over the task's cores) with its "
@@ -122,6 +129,10 @@ def main():
                         "genetic:body:prey")
     p.add_argument("--boot", type=int, default=1000, metavar="B", help="bootstrap draws of each interval (default 1000)")
     args = parser.parse_args()
+    if args.command == "parts":
+        from .parts import make_parts
+        make_parts(args.out, args.runs)
+        return
     from .collect import collect
     from .folder import prepare
     from .runner import check_hosts, run_all
@@ -146,7 +157,7 @@ def main():
                        binary, args.lenient, args.levels, args.files)
         if args.command == "run":
             run_all(args.out, binary, args.jobs, args.hosts)
-    failed = args.command in ("run", "collect") and collect(args.out) > 0
+    failed = args.command in ("run", "collect") and collect(args.out, max(1, args.jobs)) > 0
     if lock:
         lock.close()
     if failed:

@@ -1,27 +1,23 @@
-"""Gathering a sweep's finished runs: OUT/summary.tsv, OUT/failed.tsv and the tidy tables of
-OUT/tables."""
+"""Gathering a sweep's finished runs: OUT/summary.tsv, OUT/failed.tsv and the tidy tables of OUT/tables.
+
+Each run's share is its part (parts.py), made once as the run ends; collect makes the parts still missing
+(in parallel), then joins the parts' bytes in the runs' order. A collect of a sweep where nothing has changed
+since the last one sees so from the files' stamps alone and rewrites nothing."""
+import concurrent.futures
 import csv
+import gzip
+import io
 import json
 import os
 import sys
-import warnings
-import zlib
 
-import pandas as pd
-
-from .. import records, schema
-from ..stacked import read_sweep
-from ..safe import NotOurs, Unreadable, check_file, read_text
-from .folder import FINISHED, outcome
+from .. import schema
+from ..safe import check_file, read_json
+from .parts import DIED_OUT, SweepRecord, is_current, make_part, part_path, quoted, read_part, stamp_of
 from .runner import refuse_locked_runs
 
-
-# What a run may lose, each with a column in runs.tsv: the day after which it was first found gone.
-DIED_OUT = ("resource", "prey", "predators")
-
-
-def text_of(value):
-    return value if isinstance(value, str) else json.dumps(value)
+# What collect wrote last, with the stamps of everything it was made from.
+MANIFEST = ".collected.json"
 
 
 def write_table(frame, path, table=None):
@@ -30,131 +26,136 @@ def write_table(frame, path, table=None):
     schema.in_file_names(frame, table).to_csv(path, sep="\t", index=False, float_format="%.6g", na_rep="NA", lineterminator="\n")
 
 
-def value_at(config, path):
-    """The value at a dotted path of a configuration (list elements by index); KeyError when absent."""
-    node = config
-    for part in path.split("."):
-        node = node[int(part)] if isinstance(node, list) and part.isdigit() else node[part]
-    return node
+def write_whole(path, data):
+    """Writes a file under a temporary name and renames it, so that it is whole or absent."""
+    with open(path + ".partial", "wb") as f:
+        f.write(data)
+    os.replace(path + ".partial", path)
 
 
-def same_value(a, b):
-    if a == b:
-        return True
-    try:
-        return float(a) == float(b)
-    except (TypeError, ValueError):
-        return json.dumps(a, sort_keys=True) == json.dumps(b, sort_keys=True)
+_sweep = None
 
 
-def record_mismatch(run, record, keys):
-    """Why a run's own record does not belong to the run sweep.json lists (another seed, another swept value,
-    a run redone by hand), or "" when it does."""
-    if not record:
-        return ""
-    if not same_value(record.get("seed"), run["seed"]):
-        return f"its record has seed {record.get('seed')}, sweep.json {run['seed']}"
-    config = record.get("configuration")
-    for key in keys:
-        try:
-            value = value_at(config, key)
-        except (KeyError, IndexError, TypeError):
-            return f"its record has no {key}"
-        if not same_value(value, run["parameters"][key]):
-            return f"its record has {key} {text_of(value)}, sweep.json {text_of(run['parameters'][key])}"
-    return ""
+def _part_in_worker(out, name):
+    """make_part in a worker process, which reads sweep.json once."""
+    global _sweep
+    if _sweep is None or _sweep.out != out:
+        _sweep = SweepRecord(out)
+    return make_part(out, _sweep, name)
 
 
-def first_error(out, run):
-    """The first line of a run's errors that is neither a warning nor a note."""
-    errors = os.path.join(out, "runs", run["run"], "errors.txt")
-    lines = [line.strip() for line in read_text(errors, 1 << 20).splitlines()] if check_file(errors) else []
-    return next((line for line in lines if ": warning: " not in line and ": note: " not in line), "")
+def made_parts(out, sweep, names, jobs):
+    """The parts of the runs named, made now: in parallel over jobs processes when there are many."""
+    if jobs <= 1 or len(names) < 4 * jobs:
+        return [make_part(out, sweep, name) for name in names]
+    with concurrent.futures.ProcessPoolExecutor(max_workers=jobs) as pool:
+        return list(pool.map(_part_in_worker, [out] * len(names), names, chunksize=max(1, len(names) // (8 * jobs))))
 
 
-def write_stacked(sweep, names, folder):
-    """The sweep's stacked tables, NAME.tsv.gz in folder; a run whose table turns out damaged is left out and
-    noted in sweep.damaged (said by the caller, once)."""
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore")
-        for name in names:
-            stacked = sweep[name]
-            if stacked is not None:
-                write_table(stacked, os.path.join(folder, name + ".tsv.gz"), name)
+def current_parts(out, sweep, jobs):
+    """Every run's part in the runs' order: kept ones whose files are unchanged, the others made now."""
+    parts, todo = {}, []
+    for run in sweep.runs:
+        part = read_part(out, run["run"])
+        if part is not None and is_current(out, run["run"], part["stamps"]):
+            parts[run["run"]] = part
+        else:
+            todo.append(run["run"])
+    for part in made_parts(out, sweep, todo, jobs):
+        parts[part["run"]] = part
+    return [parts[run["run"]] for run in sweep.runs]
 
 
-def collect(out):
+def joined(parts, section, header, compressed):
+    """One table from the parts' blocks of a section, in the runs' order: a header, then each block as kept."""
+    blocks = [part["blocks"][section] for part in parts if section in part["blocks"]]
+    if not blocks:
+        return None
+    if any(head != blocks[0][0] for head, _ in blocks):
+        return united(blocks, compressed)
+    head = (header or blocks[0][0]).encode()
+    return b"".join([gzip.compress(head, 6, mtime=0) if compressed else head] + [body for _, body in blocks])
+
+
+def united(blocks, compressed):
+    """Blocks whose columns differ (a column only some runs write): one table of every column, in the order
+    first seen, NA where a run has none."""
+    import pandas as pd
+    frames = []
+    for head, body in blocks:
+        text = head + (gzip.decompress(body) if compressed else body).decode()
+        frames.append(pd.read_csv(io.StringIO(text), sep="\t", dtype=str, keep_default_na=False, quoting=csv.QUOTE_MINIMAL))
+    data = pd.concat(frames, ignore_index=True).to_csv(sep="\t", index=False, na_rep="NA", lineterminator="\n").encode()
+    return gzip.compress(data, 6, mtime=0) if compressed else data
+
+
+def failed_table(parts):
+    text = io.StringIO()
+    writer = csv.writer(text, delimiter="\t", lineterminator="\n")
+    writer.writerow(["run", "seed", "exit_status", "end", "error"])
+    writer.writerows(part["failed_row"] for part in parts if part["failed_row"])
+    return text.getvalue().encode()
+
+
+def outputs_of(out, sweep, parts):
+    """Each file collect writes, relative to OUT, with its bytes."""
+    front = ["run", "seed"] + sweep.keys + ["end", "last_day", "soilweb_version"]
+    files = {"summary.tsv": joined(parts, "summary.tsv", None, False) or
+             ("\t".join(quoted(name) for name in front) + "\n").encode(),
+             "failed.tsv": failed_table(parts)}
+    for table in ("summary", "traits", "genetics"):
+        data = joined(parts, table, None, True)
+        if data is not None:
+            files[os.path.join("tables", table + ".tsv.gz")] = data
+    header = ["run", "replicate"] + sweep.keys + ["seed", "status", "last_day"] + \
+        [f"{what}_died_out_day" for what in DIED_OUT]
+    files[os.path.join("tables", "runs.tsv")] = ("\t".join(quoted(name) for name in header) + "\n" +
+                                                 "".join(part["runs_row"] for part in parts)).encode()
+    return files
+
+
+def unchanged(out, sweep, manifest):
+    """The runs' parts and collect's files are as the last collect left them."""
+    runs = manifest.get("runs") if isinstance(manifest, dict) else None
+    if not isinstance(runs, dict) or list(runs) != [run["run"] for run in sweep.runs]:
+        return False
+    for name, kept in runs.items():
+        if stamp_of(part_path(out, name)) != kept.get("part") or not is_current(out, name, kept.get("stamps", {})):
+            return False
+    return all(stamp_of(os.path.join(out, path)) == stamp for path, stamp in manifest.get("outputs", {}).items())
+
+
+def say(lines, summary):
+    for line in lines:
+        print(line, file=sys.stderr)
+    print(summary)
+
+
+def collect(out, jobs=1):
     """Gathers every finished run's tables; returns the number of runs that failed or did not finish. A run
     whose record does not match sweep.json, or whose tables cannot be read, is reported and counted as failed;
     the others are collected."""
-    sweep = read_sweep(out)
+    sweep = SweepRecord(out)
     refuse_locked_runs(out, sweep.runs)
-    keys = sweep.parameters
-    summaries, failed, runs = [], [], []
-    for run in sweep.runs:
-        ended = outcome(out, run)
-        try:
-            tables = sweep.run(run["run"])
-            record = tables.record if tables is not None else {}
-            problem = record_mismatch(run, record, keys)
-        except NotOurs:
-            raise
-        except Unreadable as e:  # a damaged record: the run failed, the others are collected
-            tables, record, problem = None, {}, str(e)
-        summary = None
-        if not problem and tables is not None and ended["end"] in FINISHED:
-            try:
-                summary = tables["summary"]
-            except (OSError, EOFError, ValueError, zlib.error, pd.errors.ParserError) as e:
-                problem = f"its summary cannot be read ({records.damage_of(e)})"
-        if problem:
-            print(f"soilweb-sweep: {run['run']}: {problem}; counted as failed", file=sys.stderr)
-            ended = dict(ended, end="failed")
-        gone = records.died_out_days(record)
-        runs.append([run["run"], run["replicate"]] + [text_of(run["parameters"][k]) for k in keys] +
-                    [run["seed"], ended["end"], ended["last_day"]] + [gone[what] for what in DIED_OUT])
-        if problem or ended["end"] not in FINISHED or summary is None:
-            failed.append([run["run"], run["seed"], ended["status"], ended["end"], problem or first_error(out, run)])
-            sweep.exclude(run["run"])
-            continue
-        block = summary.copy()
-        front = {"run": run["run"], "seed": run["seed"]}
-        front.update((k, text_of(run["parameters"][k])) for k in keys)
-        front.update(end=ended["end"], last_day=ended["last_day"], soilweb_version=ended["version"])
-        for position, (column, value) in enumerate(front.items()):
-            block.insert(position, column, value)
-        summaries.append(block)
-    # The tidy tables of the whole sweep: run, replicate and the swept parameters first. A run whose
-    # other tables turn out damaged here is left out of them and counted as failed too.
-    tables = os.path.join(out, "tables")
-    os.makedirs(tables, exist_ok=True)
-    # The genetic statistics only as the runs wrote them, not as snapshots give a part of them.
-    wrote_genetics = any(t is not None and t.wrote("genetics") for t in (sweep.run(r["run"]) for r in sweep.runs
-                                                                             if r["run"] not in sweep.excluded))
-    stacked = ("summary", "traits") + (("genetics",) if wrote_genetics else ())
-    write_stacked(sweep, stacked, tables)
-    for name, why in sweep.damaged.items():
-        print(f"soilweb-sweep: {name}: its tables cannot be read ({why}); counted as failed", file=sys.stderr)
-        run = next(r for r in sweep.runs if r["run"] == name)
-        row = next(row for row in runs if row[0] == name)
-        row[len(keys) + 3] = "failed"
-        failed.append([name, run["seed"], outcome(out, run)["status"], "failed", f"its tables cannot be read ({why})"])
-        summaries = [block for block in summaries if block["run"].iloc[0] != name]
-        sweep.exclude(name)
-    if sweep.damaged:  # the stacked tables again, without them
-        write_stacked(sweep, stacked, tables)
-    header = ["run", "seed"] + keys + ["end", "last_day", "soilweb_version"]
-    write_table(pd.concat(summaries, ignore_index=True) if summaries else pd.DataFrame(columns=header),
-                os.path.join(out, "summary.tsv"), "summary")
-    with open(os.path.join(out, "failed.tsv"), "w", newline="") as f:
-        writer = csv.writer(f, delimiter="\t", lineterminator="\n")
-        writer.writerow(["run", "seed", "exit_status", "end", "error"])
-        writer.writerows(failed)
-    write_table(pd.DataFrame(runs, columns=["run", "replicate"] + keys + ["seed", "status", "last_day"] +
-                             [f"{what}_died_out_day" for what in DIED_OUT]).astype({f"{w}_died_out_day": "Int64"
-                                                                                   for w in DIED_OUT}),
-                os.path.join(tables, "runs.tsv"))
-    done = len(sweep.runs) - len(failed)
-    print(f"{done} run{'' if done == 1 else 's'} collected into {out}/summary.tsv and {out}/tables"
-          + (f"; {len(failed)} failed or unfinished (see {out}/failed.tsv)" if failed else ""))
-    return len(failed)
+    path = os.path.join(out, MANIFEST)
+    manifest = read_json(path, "record of the last collect") if check_file(path) else None
+    if manifest is not None and unchanged(out, sweep, manifest):
+        say(manifest["said"], manifest["summary"])
+        return manifest["failed"]
+    parts = current_parts(out, sweep, jobs)
+    os.makedirs(os.path.join(out, "tables"), exist_ok=True)
+    outputs = outputs_of(out, sweep, parts)
+    for relative, data in outputs.items():
+        write_whole(os.path.join(out, relative), data)
+    failed = sum(1 for part in parts if part["failed_row"])
+    done = len(parts) - failed
+    said = [f"soilweb-sweep: {part['run']}: {part['problem']}; counted as failed" for part in parts if part["problem"]]
+    summary = (f"{done} run{'' if done == 1 else 's'} collected into {out}/summary.tsv and {out}/tables"
+               + (f"; {failed} failed or unfinished (see {out}/failed.tsv)" if failed else ""))
+    kept = {"runs": {part["run"]: {"part": stamp_of(part_path(out, part["run"])), "stamps": part["stamps"]}
+                     for part in parts},
+            "outputs": {relative: stamp_of(os.path.join(out, relative)) for relative in outputs},
+            "said": said, "summary": summary, "failed": failed}
+    write_whole(path, json.dumps(kept).encode())
+    say(said, summary)
+    return failed

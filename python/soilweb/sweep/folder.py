@@ -7,10 +7,11 @@ import random
 import shutil
 
 from .. import records
-from ..safe import RECORD_MOST_READ, Unreadable, check_file, check_folder, read_json, read_text
+from ..safe import check_file, check_folder, read_json
 from .config import (SWEEP_KEYS, Keys, check_configs, check_grid_key, fail, load_json, resolve, run_config,
                      runs_text)
 from .design import SENSITIVITY, design_points
+from .parts import FINISHED, outcome
 from .runner import refuse_live_runs
 
 
@@ -140,31 +141,3 @@ def prepare(base_path, grid_path, out, replicates, master_seed, design="grid", s
     print(f"{runs_text(len(todo))} to do in {out}/runs, {runs_text(kept, 'finished run')} kept "
           f"(master seed {master_seed})")
     return lock  # held until the process ends
-
-
-# How a run ended, as its record says; these need not run again.
-FINISHED = ("completed", "extinct")
-
-
-def outcome(out, run):
-    """What a run left: its exit status, how it ended, its last day and version."""
-    folder = os.path.join(out, "runs", run["run"])
-    if not check_folder(folder) or not check_folder(os.path.join(folder, run["run"])):
-        return {"status": "not run", "end": "not run", "last_day": "", "version": ""}
-    status_path = os.path.join(folder, "exit_status")
-    status = read_text(status_path, 64).strip() if check_file(status_path) else "not run"
-    info_path = os.path.join(folder, run["run"], "outputs", run["run"] + "_run_info.json")
-    info = {}
-    if check_file(info_path):
-        try:
-            info = read_json(info_path, "run's record", RECORD_MOST_READ)
-        except Unreadable:
-            if not check_file(info_path):
-                raise
-        info = info if isinstance(info, dict) else {}
-    end = info.get("status", "not run")
-    if status != "0" and end in FINISHED + ("running",):
-        end = "failed"  # a run that exits non-zero failed, whatever it wrote before
-    last_day = info.get("last_day")
-    return {"status": status, "end": end, "last_day": "" if last_day is None else str(last_day),
-            "version": info.get("soilweb_version", "")}

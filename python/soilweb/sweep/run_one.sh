@@ -5,7 +5,8 @@
 # sweep finds and stops its runs by it, whatever the binary is called. A run
 # stopped with a checkpoint carries on from it (its console and errors go on
 # in the same files); one whose checkpoint cannot be used starts
-# afresh, saying so, whatever soilweb's words; any other run done again replaces its earlier attempt.
+# afresh, saying so, whatever soilweb's words; any other run done again replaces its earlier attempt
+# (its share of the sweep's tables, sweep.part, is made again once it ends).
 # No run starts once the sweep is stopping.
 # Called as: sh -c "$(cat run_one.sh)" run FOLDER, with SOILWEB (the binary) and STOPPING (the
 # file that says the sweep is stopping) in the environment.
@@ -13,12 +14,14 @@
 # The run's folder and the files written here are the sweep's own: never a link or a FIFO.
 if [ -L "$1" ] || [ ! -d "$1" ]; then echo "soilweb-sweep: $1 is not a run folder the sweep made" >&2; exit 1; fi
 cd "$1" || exit 1
-for file in console.txt errors.txt exit_status soilweb.pid; do
+for file in console.txt errors.txt exit_status soilweb.pid sweep.part; do
   if [ -L "$file" ] || { [ -e "$file" ] && [ ! -f "$file" ]; }; then
     echo "soilweb-sweep: $1/$file is not a file the sweep wrote; move it away" >&2; exit 1
   fi
 done
 name=$(basename "$1")
+# Until it ends, the run has no exit status, and no share of the sweep's tables from an earlier attempt.
+rm -f exit_status sweep.part
 record="$name/outputs/${name}_run_info.json"
 if [ -f "$name/checkpoint/${name}_checkpoint.bin" ]; then
   said=0; [ -f errors.txt ] && said=$(wc -l < errors.txt)

@@ -11,6 +11,7 @@ import time
 
 from ..safe import Unreadable, check_file, check_folder, read_text
 from .config import fail, runs_text
+from .parts import SweepRecord, has_ended, make_part
 
 
 def live_runs(out):
@@ -61,13 +62,43 @@ def clock(seconds):
     return f"{hours}:{rest // 60:02d}:{rest % 60:02d}" if hours else f"{rest // 60}:{rest % 60:02d}"
 
 
+class JobLog:
+    """GNU parallel's job log, read as it grows: a line for each run that has ended, its command ending with
+    the run's folder."""
+
+    def __init__(self, out):
+        self.path = os.path.join(out, "joblog.tsv")
+        self.offset = 0
+        self.header = True
+
+    def ended(self):
+        """The runs ended since the last call, as (run name, whether it failed: a non-zero exit or a signal)."""
+        try:
+            with open(self.path, "rb") as f:
+                f.seek(self.offset)
+                data = f.read()
+        except OSError:
+            return []
+        whole = data[:data.rfind(b"\n") + 1]  # a line still being written is read next time
+        self.offset += len(whole)
+        runs = []
+        for line in whole.decode(errors="replace").splitlines():
+            if self.header:
+                self.header = False
+                continue
+            fields = line.split("\t")
+            if len(fields) >= 9:
+                name = fields[8].rstrip().rstrip("'\"").rsplit("/", 1)[-1]
+                runs.append((name, fields[6] != "0" or fields[7] != "0"))
+        return runs
+
+
 class SweepProgress:
     """The sweep's line on a terminal, rewritten as runs end: runs done of N, failed, time elapsed and left at
-    this pace; then a closing line with the runs, the failures and the wall time. Read from GNU parallel's job
-    log, which gets a line as each run ends. Nothing on a stream that is not a terminal."""
+    this pace; then a closing line with the runs, the failures and the wall time. Nothing on a stream that is
+    not a terminal."""
 
     def __init__(self, out, stream=sys.stderr):
-        self.joblog = os.path.join(out, "joblog.tsv")
         with open(os.path.join(out, "jobs.txt")) as f:
             self.total = sum(1 for line in f if line.strip())
         self.stream = stream
@@ -76,19 +107,10 @@ class SweepProgress:
         self.done = self.failed = 0
         self.drawn = None
 
-    def ended(self):
-        """The runs ended so far, and how many of them failed (a non-zero exit or a signal)."""
-        done = failed = 0
-        try:
-            with open(self.joblog) as f:
-                for line in f.readlines()[1:]:
-                    fields = line.rstrip("\n").split("\t")
-                    if len(fields) >= 8:
-                        done += 1
-                        failed += fields[6] != "0" or fields[7] != "0"
-        except OSError:
-            pass
-        return done, failed
+    def count(self, ended):
+        """Counts the runs ended (as JobLog.ended gives them)."""
+        self.done += len(ended)
+        self.failed += sum(1 for _, failed in ended if failed)
 
     def line(self):
         elapsed = time.monotonic() - self.started
@@ -102,7 +124,6 @@ class SweepProgress:
     def update(self):
         if not self.shown:
             return
-        self.done, self.failed = self.ended()
         text = self.line()
         if text != self.drawn:
             self.stream.write("\r\033[K" + text)
@@ -112,10 +133,31 @@ class SweepProgress:
     def finish(self):
         if not self.shown:
             return
-        self.done, self.failed = self.ended()
         self.stream.write(f"\r\033[Ksoilweb-sweep: {self.done} of {self.total} runs done, {self.failed} failed, in "
                           f"{clock(time.monotonic() - self.started)}\n")
         self.stream.flush()
+
+
+class Reaper:
+    """Follows the runs as they end: counts them for the progress line and makes each one's part at once, so
+    that collect only joins them. A part that cannot be made now is left to collect, which says why."""
+
+    def __init__(self, out, progress):
+        self.out = out
+        self.log = JobLog(out)
+        self.progress = progress
+        self.sweep = SweepRecord(out)
+
+    def reap(self):
+        ended = self.log.ended()
+        self.progress.count(ended)
+        for name, _ in ended:
+            if name in self.sweep.by_name and has_ended(self.out, name):
+                try:
+                    make_part(self.out, self.sweep, name)
+                except (OSError, ValueError):
+                    continue
+        self.progress.update()
 
 
 def run_all(out, binary, jobs, hosts=None):
@@ -150,13 +192,14 @@ def run_all(out, binary, jobs, hosts=None):
 
     handlers = {s: signal.signal(s, stop) for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)}
     progress = SweepProgress(out)
+    reaper = Reaper(out, progress)
     try:
         while True:
             try:
                 parallel.wait(timeout=0.2)
                 break
             except subprocess.TimeoutExpired:
-                progress.update()
+                reaper.reap()
             if received:  # runs that started just before the stop are caught on a later round
                 stop_runs(out, signalled)
         if live_runs(out):  # GNU parallel ended (killed) with runs under way: none is left running unseen
@@ -170,6 +213,7 @@ def run_all(out, binary, jobs, hosts=None):
         stop_runs(out, signalled)
         for s, handler in handlers.items():
             signal.signal(s, handler)
+    reaper.reap()
     progress.finish()
     if received:
         os.remove(stopping)
@@ -197,7 +241,7 @@ def check_hosts(hosts):
 
 
 # What a run's wrapper writes in the run's folder: each a regular file or absent, never a link.
-WRAPPER_FILES = ("console.txt", "errors.txt", "exit_status", "soilweb.pid")
+WRAPPER_FILES = ("console.txt", "errors.txt", "exit_status", "soilweb.pid", "sweep.part")
 
 
 def check_run_folders(out):

@@ -1,5 +1,6 @@
 """soilweb-sweep slurm: the sbatch commands of a prepared sweep, an array job over its runs (K runs per
-task) and a job that collects the sweep once the array has ended, printed or submitted."""
+task, each task making its runs' shares of the sweep's tables as they end) and a job that collects the sweep
+once the array has ended (joining those shares), printed or submitted."""
 import math
 import os
 import shlex
@@ -41,8 +42,10 @@ def commands(out, binary, runs_per_task, sbatch_options=()):
         fail(f"every run of {out} is finished: nothing to submit (soilweb-sweep collect {out})")
     logs = os.path.join(out, "logs")
     tasks = math.ceil(runs / runs_per_task)
-    exports = f"ALL,SWEEP={out},SOILWEB={binary},RUNS_PER_TASK={runs_per_task}"
     python = os.path.dirname(os.path.dirname(HERE))
+    # Each task makes its runs' shares of the sweep's tables with this Python and package.
+    exports = (f"ALL,SWEEP={out},SOILWEB={binary},RUNS_PER_TASK={runs_per_task},SOILWEB_PYTHON={sys.executable},"
+               f"PYTHONPATH={python}")
     array = ["sbatch", "--parsable", f"--array=1-{tasks}", f"--cpus-per-task={runs_per_task}",
              f"--output={logs}/slurm-%A_%a.out", f"--export={exports}", *sbatch_options, array_script()]
     collect = ["sbatch", "--parsable", "--job-name=soilweb-collect", "--dependency=afterany:JOBID",
