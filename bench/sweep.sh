@@ -5,11 +5,16 @@
 #   alone_s    the binary alone running the same runs two at a time (xargs -P 2), each in its folder;
 #   sweep_s    soilweb-sweep run --jobs 2 (prepare, the runs, collect), wall;
 #   ratio      sweep_s / alone_s;
-#   collect_ms collect again, per run (the time of one collect of the finished sweep / N);
+#   collect_ms a collect that reads every run afresh (each run's part and the last collect's record
+#              removed first), per run: what collecting costs when no run was read as it ended;
 #   again_s    a second collect of the unchanged sweep;
 #   bytes/run  what a run leaves on disk, its record included;
-#   collect_MiB the peak memory of that collect.
+#   collect_MiB the peak memory of the collect that reads every run.
 # Usage: bench/sweep.sh [binary] [N[:DAYS] ...]   (default: build/soilweb; 100 1000 10000:10)
+# SOILWEB_BENCH_FILES: the result kinds (default summary); "all" leaves simulation.outputs.files out
+# and turns the snapshots off instead (simulation.outputs.snapshots []), as a build without that key
+# is measured. SOILWEB_BENCH_PYTHON: the python/ folder whose soilweb-sweep is measured (default:
+# this tree's), to measure another build's side by side.
 # Wall-clock figures of a shared machine: compare two builds side by side, not across days.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,8 +22,10 @@ if [ $# -ge 1 ] && [ -x "$1" ]; then binary=$(realpath "$1"); shift; else binary
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(100 1000 10000:10)
 files=${SOILWEB_BENCH_FILES:-summary}
+only=(--files "$files")
+[ "$files" != all ] || only=()
 work=${SOILWEB_BENCH_DIR:-"$root/run/bench-sweep"}
-export PYTHONPATH="$root/python"
+export PYTHONPATH=${SOILWEB_BENCH_PYTHON:-"$root/python"}
 sweep=(/usr/bin/python3 -m soilweb.sweep)
 
 seconds() { awk -v from="$1" -v to="$(date +%s.%N)" 'BEGIN { printf "%.2f", to - from }'; }
@@ -36,7 +43,8 @@ for size in "${sizes[@]}"; do
 import json, sys
 config = json.load(open(sys.argv[1]))
 config["simulation"]["days"] = int(sys.argv[2])
-config["simulation"]["outputs"].update(layout="tables", files=sys.argv[3].split(","))
+outputs = config["simulation"]["outputs"]
+outputs.update(layout="tables", **({"snapshots": []} if sys.argv[3] == "all" else {"files": sys.argv[3].split(",")}))
 json.dump(config, open("base.json", "w"))
 n = int(sys.argv[4])
 points = min(n, 10)
@@ -44,7 +52,7 @@ json.dump({"simulation.temperature": [15 + k for k in range(points)]}, open("gri
 open("replicates", "w").write(str(max(1, n // points)))
 PY
   replicates=$(cat replicates)
-  "${sweep[@]}" prepare base.json grid.json prepared --replicates "$replicates" --seed 1 --files "$files" \
+  "${sweep[@]}" prepare base.json grid.json prepared --replicates "$replicates" --seed 1 ${only[@]+"${only[@]}"} \
     --binary "$binary" >/dev/null
   # The same runs by the binary alone: each run's folder copied, its configuration run there.
   cp -r prepared/runs/. alone/
@@ -53,9 +61,10 @@ PY
     xargs -0 -P 2 -I{} sh -c 'cd "$1" && exec "$2" run_params >/dev/null 2>&1' sh {} "$binary"
   alone=$(seconds "$start")
   start=$(date +%s.%N)
-  "${sweep[@]}" run base.json grid.json sweep --replicates "$replicates" --seed 1 --files "$files" --jobs 2 \
+  "${sweep[@]}" run base.json grid.json sweep --replicates "$replicates" --seed 1 ${only[@]+"${only[@]}"} --jobs 2 \
     --binary "$binary" >/dev/null
   whole=$(seconds "$start")
+  rm -f sweep/runs/*/sweep.part sweep/.collected.json
   start=$(date +%s.%N)
   /usr/bin/time -f '%M' -o memory.txt "${sweep[@]}" collect sweep >/dev/null
   collect=$(seconds "$start")

@@ -494,7 +494,7 @@ class SweepFolderTest(unittest.TestCase):
 class SweepProgressTest(unittest.TestCase):
     def test_the_sweeps_line_on_a_terminal_counts_runs_failures_and_time_left(self):
         import pty
-        from soilweb.sweep.runner import JobLog, SweepProgress
+        from soilweb.sweep.runner import EndedLog, SweepProgress
         with tempfile.TemporaryDirectory() as here:
             with open(os.path.join(here, "jobs.txt"), "w") as f:
                 f.write("".join(f"runs/run-{k:04d}\n" for k in range(1, 5)))
@@ -512,17 +512,15 @@ class SweepProgressTest(unittest.TestCase):
                     pass
 
             terminal = Terminal()
-            progress, log = SweepProgress(here, terminal), JobLog(here)
-            header = "Seq\tHost\tStarttime\tJobRuntime\tSend\tReceive\tExitval\tSignal\tCommand\n"
-            with open(os.path.join(here, "joblog.tsv"), "w") as f:
-                f.write(header + "1\t:\t0\t1\t0\t0\t0\t0\trun runs/run-0001\n"
-                        "2\t:\t0\t1\t0\t0\t1\t0\trun runs/run-0002\n3\t:\t0")  # a line still being written
+            progress, log = SweepProgress(here, terminal), EndedLog(os.path.join(here, "ended.tsv"))
+            with open(os.path.join(here, "ended.tsv"), "w") as f:
+                f.write("0\t/sweep/runs/run-0001\n1\t/sweep/runs/run-0002\n14")  # a line still being written
             progress.count(log.ended())
             progress.update()
             self.assertRegex(terminal.text, r"^\r\x1b\[Ksoilweb-sweep: 2 of 4 runs done, 1 failed; \d+:\d\d elapsed, "
                                             r"about \d+:\d\d left$")
-            with open(os.path.join(here, "joblog.tsv"), "a") as f:
-                f.write("\t1\t0\t0\t0\t15\trun runs/run-0003\n4\t:\t0\t1\t0\t0\t0\t0\trun 'runs/run-0004'\n")
+            with open(os.path.join(here, "ended.tsv"), "a") as f:
+                f.write("3\t/sweep/runs/run-0003\n0\t/my sweep/runs/run-0004/\n")
             ended = log.ended()
             self.assertEqual(ended, [("run-0003", True), ("run-0004", False)])
             progress.count(ended)

@@ -1,7 +1,6 @@
 """The configurations of a sweep's runs: what soilweb reads (asked of the binary), the grid's keys
 resolved in the base configuration, each run's configuration, and their check with soilweb --check."""
 import concurrent.futures
-import copy
 import difflib
 import json
 import os
@@ -117,7 +116,7 @@ def set_path(document, path, value, keys):
 
 def run_config(base, parameters, seed, name, keys):
     """The configuration of one run: the base with the run's parameters, seed and name."""
-    config = copy.deepcopy(base)
+    config = json.loads(json.dumps(base))  # a deep copy, several times faster for a JSON document
     for key, value in parameters.items():
         set_path(config, key, value, keys)
     set_path(config, "simulation.seed", seed, keys)
@@ -143,7 +142,7 @@ def check_configs(binary, configs, lenient):
     # longest name among those sharing it, and what is said of that run is said of each of them.
     alike = {}
     for name, config in configs:
-        same = copy.deepcopy(config)
+        same = json.loads(json.dumps(config))
         same.get("simulation", {}).pop("seed", None)
         same.get("simulation", {}).get("outputs", {}).pop("simulationName", None)
         alike.setdefault(json.dumps(same, sort_keys=True), []).append((name, config))

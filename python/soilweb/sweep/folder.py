@@ -30,8 +30,9 @@ def make_run_folder(out, run, config):
     partial = os.path.join(out, "runs", "." + run["run"] + ".partial")
     shutil.rmtree(partial, ignore_errors=True)
     os.makedirs(partial)
+    # On one line: written for thousands of runs (the run's record holds it laid out).
     with open(os.path.join(partial, "run_params"), "w") as f:
-        json.dump(config, f, indent=2)
+        f.write(json.dumps(config) + "\n")
     os.rename(partial, folder)
 
 

@@ -1,5 +1,6 @@
-"""Running a sweep's runs with GNU parallel, each through the wrapper run_one.sh beside this
-module; finding the runs under way, and stopping them (each with a checkpoint)."""
+"""Running a sweep's runs with GNU parallel, through the wrapper run_one.sh beside this module (a job
+runs one or, in a large sweep, several runs one after another); following them as they end, making
+each one's part at once; finding the runs under way, and stopping them (each with a checkpoint)."""
 import ctypes
 import fcntl
 import os
@@ -62,17 +63,15 @@ def clock(seconds):
     return f"{hours}:{rest // 60:02d}:{rest % 60:02d}" if hours else f"{rest // 60}:{rest % 60:02d}"
 
 
-class JobLog:
-    """GNU parallel's job log, read as it grows: a line for each run that has ended, its command ending with
-    the run's folder."""
+class EndedLog:
+    """The file the runs' wrapper adds a line to as each run ends ("STATUS<tab>FOLDER"), read as it grows."""
 
-    def __init__(self, out):
-        self.path = os.path.join(out, "joblog.tsv")
+    def __init__(self, path):
+        self.path = path
         self.offset = 0
-        self.header = True
 
     def ended(self):
-        """The runs ended since the last call, as (run name, whether it failed: a non-zero exit or a signal)."""
+        """The runs ended since the last call, as (run name, whether it failed: a status other than 0)."""
         try:
             with open(self.path, "rb") as f:
                 f.seek(self.offset)
@@ -83,13 +82,8 @@ class JobLog:
         self.offset += len(whole)
         runs = []
         for line in whole.decode(errors="replace").splitlines():
-            if self.header:
-                self.header = False
-                continue
-            fields = line.split("\t")
-            if len(fields) >= 9:
-                name = fields[8].rstrip().rstrip("'\"").rsplit("/", 1)[-1]
-                runs.append((name, fields[6] != "0" or fields[7] != "0"))
+            status, _, folder = line.partition("\t")
+            runs.append((os.path.basename(os.path.normpath(folder)), status != "0"))
         return runs
 
 
@@ -144,7 +138,7 @@ class Reaper:
 
     def __init__(self, out, progress):
         self.out = out
-        self.log = JobLog(out)
+        self.log = EndedLog(os.path.join(out, ENDED))
         self.progress = progress
         self.sweep = SweepRecord(out)
 
@@ -160,6 +154,19 @@ class Reaper:
         self.progress.update()
 
 
+# The file the runs' wrapper adds a line to as each run ends.
+ENDED = "ended.tsv"
+# Runs handed to one job at most: a job's start (GNU parallel's and the wrapper's) costs about
+# as much as a fifth of a short run, so a large sweep hands each job several runs.
+MOST_RUNS_PER_JOB = 16
+
+
+def runs_per_job(runs, jobs):
+    """One run a job for a small sweep; for a large one, up to MOST_RUNS_PER_JOB, while every job slot still
+    gets about sixteen jobs, so that the last ones end close together."""
+    return max(1, min(MOST_RUNS_PER_JOB, runs // (16 * jobs)))
+
+
 def run_all(out, binary, jobs, hosts=None):
     """Runs every listed run with GNU parallel (on the machines listed in the file hosts, when given); a stop
     signal stops the runs, each with a checkpoint."""
@@ -169,20 +176,25 @@ def run_all(out, binary, jobs, hosts=None):
         check_hosts(hosts)
     check_run_folders(out)
     with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "run_one.sh")) as f:
-        run_one = f.read()  # the wrapper of one run, handed to each job as its script
+        run_one = f.read()  # the runs' wrapper, handed to each job as its script
     stopping = os.path.abspath(os.path.join(out, ".stopping"))
     if os.path.exists(stopping):
         os.remove(stopping)
-    command = ["parallel", "--jobs", str(jobs), "--joblog", os.path.join(out, "joblog.tsv")]
+    ended = os.path.abspath(os.path.join(out, ENDED))
+    open(ended, "w").close()
+    progress = SweepProgress(out)
+    command = ["parallel", "--jobs", str(jobs), "-N", str(runs_per_job(progress.total, jobs)),
+               "--joblog", os.path.join(out, "joblog.tsv")]
     if hosts is not None:  # what each job needs is handed over ssh with it
         command += ["--sshloginfile", os.path.abspath(hosts), "--env", "SOILWEB", "--env", "STOPPING",
-                    "--env", "SOILWEB_SWEEP_RUN"]
-    # The job log shows each job as this one line, ending with the run's folder.
+                    "--env", "ENDED", "--env", "SOILWEB_SWEEP_RUN"]
+    # The job log shows each job as this one line, ending with its runs' folders.
     command += ['sh -c "$SOILWEB_SWEEP_RUN" run {}', "::::", os.path.join(out, "jobs.txt")]
     # In a session of its own, so that a Ctrl-C at the terminal reaches this
     # script only: the runs are then stopped one by one, each with its checkpoint.
     parallel = subprocess.Popen(command, start_new_session=True, preexec_fn=end_with_parent,
-                                env=dict(os.environ, SOILWEB=binary, STOPPING=stopping, SOILWEB_SWEEP_RUN=run_one))
+                                env=dict(os.environ, SOILWEB=binary, STOPPING=stopping, ENDED=ended,
+                                         SOILWEB_SWEEP_RUN=run_one))
     received, signalled = [], set()
 
     def stop(signum, _frame):
@@ -191,7 +203,6 @@ def run_all(out, binary, jobs, hosts=None):
         received.append(signum)
 
     handlers = {s: signal.signal(s, stop) for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)}
-    progress = SweepProgress(out)
     reaper = Reaper(out, progress)
     try:
         while True:
