@@ -411,6 +411,17 @@ class SweepFolderTest(unittest.TestCase):
             self.assertIn("1 run collected", done.stdout)
             with open(os.path.join(out, "summary.tsv")) as f:
                 self.assertNotIn("run-0001", f.read())
+            # run-0002's summary cut short by a line: counted as failed, not collected as a shorter run.
+            summary = os.path.join(out, "runs", "run-0002", "run-0002", "outputs", "run-0002_summary.txt")
+            with open(summary) as f:
+                lines = f.readlines()
+            with open(summary, "w") as f:
+                f.writelines(lines[:-1])
+            done = run(SWEEP, "collect", out, cwd=here)
+            self.assertEqual(done.returncode, 1)
+            self.assertIn("soilweb-sweep: run-0002: its summary ends at day 1, short of the record's last day 2 "
+                          "(cut short or damaged); counted as failed", done.stderr)
+            self.assertIn("0 runs collected", done.stdout)
             # A run listed twice is refused, naming it.
             with open(os.path.join(out, "sweep.json")) as f:
                 record = json.load(f)
@@ -489,6 +500,40 @@ class SweepFolderTest(unittest.TestCase):
                     self.assertEqual(f.read(), "0\n")
             with open(os.path.join(here, "my")) as f:
                 self.assertEqual(f.read(), "keep")
+
+
+class SweepPartsTest(unittest.TestCase):
+    """A run's share of the sweep's tables is written without pandas: each value as pandas writes it, and
+    runs whose columns differ joined into one table of every column."""
+
+    def test_values_are_written_as_pandas_writes_them(self):
+        import pandas as pd
+        from soilweb.sweep.parts import cell
+        reals = ["1e-05", "123456789", "0.30000000000000004", "inf", "-inf", "NA", "", "nan", "2.5e+300", "-0", "7"]
+        counts = ["0", "12", "NA", "1234567"]
+        texts = ["prey", 'a "b"', "a\tb", "NA", "x y"]
+        for kind, values in (("real", reals), ("integer", counts), ("text", texts)):
+            frame = pd.DataFrame({"v": values}).replace({"NA": None, "": None, "nan": None})
+            if kind != "text":
+                frame["v"] = pd.to_numeric(frame["v"]).astype("Int64" if kind == "integer" else "float64")
+            expected = frame.to_csv(sep="\t", index=False, float_format="%.6g", na_rep="NA",
+                                    lineterminator="\n").splitlines()[1:]
+            self.assertEqual([cell(v, kind) for v in values], expected, kind)
+        self.assertEqual(cell(3.0, "integer"), "3")
+        self.assertEqual(cell(float("nan"), "real"), "NA")
+
+    def test_runs_whose_columns_differ_are_joined_with_every_column(self):
+        import gzip
+        from soilweb.sweep.collect import joined
+        parts = [{"blocks": {"summary": ("run\tDAY\tBIOMASS\n", gzip.compress(b"r1\t0\t1.5\n"))}},
+                 {"blocks": {}},
+                 {"blocks": {"summary": ("run\tDAY\tTEMPERATURE\tBIOMASS\n",
+                                         gzip.compress(b"r3\t0\t15\t2\nr3\t1\t16.5\t\"a\tb\"\n"))}}]
+        self.assertEqual(gzip.decompress(joined(parts, "summary", None, True)).decode(),
+                         'run\tDAY\tBIOMASS\tTEMPERATURE\nr1\t0\t1.5\tNA\nr3\t0\t2\t15\nr3\t1\t"a\tb"\t16.5\n')
+        parts[2]["blocks"]["summary"] = ("run\tDAY\tBIOMASS\n", gzip.compress(b"r3\t0\t2\n"))
+        self.assertEqual(gzip.decompress(joined(parts, "summary", None, True)).decode(),
+                         "run\tDAY\tBIOMASS\nr1\t0\t1.5\nr3\t0\t2\n")
 
 
 class SweepProgressTest(unittest.TestCase):
