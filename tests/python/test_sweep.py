@@ -524,16 +524,11 @@ class SweepPartsTest(unittest.TestCase):
 
     def test_runs_whose_columns_differ_are_joined_with_every_column(self):
         import gzip
-        from soilweb.sweep.collect import joined
-        parts = [{"blocks": {"summary": ("run\tDAY\tBIOMASS\n", gzip.compress(b"r1\t0\t1.5\n"))}},
-                 {"blocks": {}},
-                 {"blocks": {"summary": ("run\tDAY\tTEMPERATURE\tBIOMASS\n",
-                                         gzip.compress(b"r3\t0\t15\t2\nr3\t1\t16.5\t\"a\tb\"\n"))}}]
-        self.assertEqual(gzip.decompress(joined(parts, "summary", None, True)).decode(),
+        from soilweb.sweep.collect import united
+        blocks = [("run\tDAY\tBIOMASS\n", gzip.compress(b"r1\t0\t1.5\n")),
+                  ("run\tDAY\tTEMPERATURE\tBIOMASS\n", gzip.compress(b"r3\t0\t15\t2\nr3\t1\t16.5\t\"a\tb\"\n"))]
+        self.assertEqual(gzip.decompress(united(blocks, True)).decode(),
                          'run\tDAY\tBIOMASS\tTEMPERATURE\nr1\t0\t1.5\tNA\nr3\t0\t2\t15\nr3\t1\t"a\tb"\t16.5\n')
-        parts[2]["blocks"]["summary"] = ("run\tDAY\tBIOMASS\n", gzip.compress(b"r3\t0\t2\n"))
-        self.assertEqual(gzip.decompress(joined(parts, "summary", None, True)).decode(),
-                         "run\tDAY\tBIOMASS\nr1\t0\t1.5\nr3\t0\t2\n")
 
 
 class SweepProgressTest(unittest.TestCase):

@@ -12,7 +12,7 @@ import os
 import sys
 
 from .. import schema
-from ..safe import check_file, read_json
+from ..safe import NotOurs, Unreadable, check_file, read_json
 from .parts import DIED_OUT, SweepRecord, is_current, make_part, part_path, quoted, read_part, stamp_of
 from .runner import refuse_locked_runs
 
@@ -53,7 +53,8 @@ def made_parts(out, sweep, names, jobs):
 
 
 def current_parts(out, sweep, jobs):
-    """Every run's part in the runs' order: kept ones whose files are unchanged, the others made now."""
+    """Every run's part in the runs' order, its blocks' headers without their bodies (read again as the tables
+    are written): kept ones whose files are unchanged, the others made now."""
     parts, todo = {}, []
     for run in sweep.runs:
         part = read_part(out, run["run"])
@@ -63,18 +64,47 @@ def current_parts(out, sweep, jobs):
             todo.append(run["run"])
     for part in made_parts(out, sweep, todo, jobs):
         parts[part["run"]] = part
-    return [parts[run["run"]] for run in sweep.runs]
+    return [dict(parts[run["run"]], blocks={table: (header, None) for table, (header, _) in
+                                            parts[run["run"]]["blocks"].items()}) for run in sweep.runs]
 
 
-def joined(parts, section, header, compressed):
-    """One table from the parts' blocks of a section, in the runs' order: a header, then each block as kept."""
-    blocks = [part["blocks"][section] for part in parts if section in part["blocks"]]
-    if not blocks:
-        return None
-    if any(head != blocks[0][0] for head, _ in blocks):
-        return united(blocks, compressed)
-    head = (header or blocks[0][0]).encode()
-    return b"".join([gzip.compress(head, 6, mtime=0) if compressed else head] + [body for _, body in blocks])
+# Where each section of the parts goes, relative to OUT, and whether it is compressed there.
+SECTIONS = {"summary.tsv": ("summary.tsv", False), "summary": (os.path.join("tables", "summary.tsv.gz"), True),
+            "traits": (os.path.join("tables", "traits.tsv.gz"), True),
+            "genetics": (os.path.join("tables", "genetics.tsv.gz"), True)}
+
+
+def write_sections(out, parts):
+    """The joined tables, written as the parts are read one at a time: a header, then each run's block as its
+    part keeps it, in the runs' order. A table whose runs' columns differ is joined in memory instead. Returns
+    the files written, relative to OUT."""
+    headers = {}
+    for part in parts:
+        for section, (header, _) in part["blocks"].items():
+            headers.setdefault(section, []).append(header)
+    streamed = {section for section, found in headers.items() if all(h == found[0] for h in found)}
+    files, bodies = {}, {section: [] for section in headers if section not in streamed}
+    for section in streamed:
+        path, compressed = SECTIONS[section]
+        files[section] = open(os.path.join(out, path + ".partial"), "wb")
+        head = headers[section][0].encode()
+        files[section].write(gzip.compress(head, 6, mtime=0) if compressed else head)
+    for part in parts:
+        if not part["blocks"]:
+            continue
+        kept = read_part(out, part["run"])
+        for section, (header, body) in (kept["blocks"].items() if kept else ()):
+            if section in files:
+                files[section].write(body)
+            elif section in bodies:
+                bodies[section].append((header, body))
+    for section, f in files.items():
+        f.close()
+        os.replace(f.name, f.name[:-len(".partial")])
+    for section, blocks in bodies.items():
+        path, compressed = SECTIONS[section]
+        write_whole(os.path.join(out, path), united(blocks, compressed))
+    return [SECTIONS[section][0] for section in headers]
 
 
 def united(blocks, compressed):
@@ -84,7 +114,7 @@ def united(blocks, compressed):
     frames = []
     for head, body in blocks:
         text = head + (gzip.decompress(body) if compressed else body).decode()
-        frames.append(pd.read_csv(io.StringIO(text), sep="\t", dtype=str, keep_default_na=False, quoting=csv.QUOTE_MINIMAL))
+        frames.append(pd.read_csv(io.StringIO(text), sep="\t", dtype=str, keep_default_na=False))
     data = pd.concat(frames, ignore_index=True).to_csv(sep="\t", index=False, na_rep="NA", lineterminator="\n").encode()
     return gzip.compress(data, 6, mtime=0) if compressed else data
 
@@ -97,32 +127,45 @@ def failed_table(parts):
     return text.getvalue().encode()
 
 
-def outputs_of(out, sweep, parts):
-    """Each file collect writes, relative to OUT, with its bytes."""
-    front = ["run", "seed"] + sweep.keys + ["end", "last_day", "soilweb_version"]
-    files = {"summary.tsv": joined(parts, "summary.tsv", None, False) or
-             ("\t".join(quoted(name) for name in front) + "\n").encode(),
-             "failed.tsv": failed_table(parts)}
-    for table in ("summary", "traits", "genetics"):
-        data = joined(parts, table, None, True)
-        if data is not None:
-            files[os.path.join("tables", table + ".tsv.gz")] = data
+def write_outputs(out, sweep, parts):
+    """Writes summary.tsv, failed.tsv and the tables of OUT/tables; returns the files written, relative to OUT."""
+    os.makedirs(os.path.join(out, "tables"), exist_ok=True)
+    written = write_sections(out, parts)
+    others = {"failed.tsv": failed_table(parts)}
+    if "summary.tsv" not in written:  # no run collected: the header alone
+        front = ["run", "seed"] + sweep.keys + ["end", "last_day", "soilweb_version"]
+        others["summary.tsv"] = ("\t".join(quoted(name) for name in front) + "\n").encode()
     header = ["run", "replicate"] + sweep.keys + ["seed", "status", "last_day"] + \
         [f"{what}_died_out_day" for what in DIED_OUT]
-    files[os.path.join("tables", "runs.tsv")] = ("\t".join(quoted(name) for name in header) + "\n" +
-                                                 "".join(part["runs_row"] for part in parts)).encode()
-    return files
+    others[os.path.join("tables", "runs.tsv")] = ("\t".join(quoted(name) for name in header) + "\n" +
+                                                  "".join(part["runs_row"] for part in parts)).encode()
+    for relative, data in others.items():
+        write_whole(os.path.join(out, relative), data)
+    return written + list(others)
+
+
+def last_collect(path):
+    """What the last collect recorded; None when there is none or it cannot be read (then every file is
+    written again)."""
+    try:
+        manifest = read_json(path, "record of the last collect") if check_file(path) else None
+    except NotOurs:
+        raise
+    except Unreadable:
+        return None
+    keys = ("runs", "outputs", "said", "summary", "failed")
+    return manifest if isinstance(manifest, dict) and all(key in manifest for key in keys) else None
 
 
 def unchanged(out, sweep, manifest):
     """The runs' parts and collect's files are as the last collect left them."""
-    runs = manifest.get("runs") if isinstance(manifest, dict) else None
+    runs = manifest["runs"]
     if not isinstance(runs, dict) or list(runs) != [run["run"] for run in sweep.runs]:
         return False
     for name, kept in runs.items():
         if stamp_of(part_path(out, name)) != kept.get("part") or not is_current(out, name, kept.get("stamps", {})):
             return False
-    return all(stamp_of(os.path.join(out, path)) == stamp for path, stamp in manifest.get("outputs", {}).items())
+    return all(stamp_of(os.path.join(out, path)) == stamp for path, stamp in manifest["outputs"].items())
 
 
 def say(lines, summary):
@@ -138,15 +181,12 @@ def collect(out, jobs=1):
     sweep = SweepRecord(out)
     refuse_locked_runs(out, sweep.runs)
     path = os.path.join(out, MANIFEST)
-    manifest = read_json(path, "record of the last collect") if check_file(path) else None
+    manifest = last_collect(path)
     if manifest is not None and unchanged(out, sweep, manifest):
         say(manifest["said"], manifest["summary"])
         return manifest["failed"]
     parts = current_parts(out, sweep, jobs)
-    os.makedirs(os.path.join(out, "tables"), exist_ok=True)
-    outputs = outputs_of(out, sweep, parts)
-    for relative, data in outputs.items():
-        write_whole(os.path.join(out, relative), data)
+    written = write_outputs(out, sweep, parts)
     failed = sum(1 for part in parts if part["failed_row"])
     done = len(parts) - failed
     said = [f"soilweb-sweep: {part['run']}: {part['problem']}; counted as failed" for part in parts if part["problem"]]
@@ -154,7 +194,7 @@ def collect(out, jobs=1):
                + (f"; {failed} failed or unfinished (see {out}/failed.tsv)" if failed else ""))
     kept = {"runs": {part["run"]: {"part": stamp_of(part_path(out, part["run"])), "stamps": part["stamps"]}
                      for part in parts},
-            "outputs": {relative: stamp_of(os.path.join(out, relative)) for relative in outputs},
+            "outputs": {relative: stamp_of(os.path.join(out, relative)) for relative in written},
             "said": said, "summary": summary, "failed": failed}
     write_whole(path, json.dumps(kept).encode())
     say(said, summary)
