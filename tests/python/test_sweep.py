@@ -521,6 +521,14 @@ class SweepPartsTest(unittest.TestCase):
             self.assertEqual([cell(v, kind) for v in values], expected, kind)
         self.assertEqual(cell(3.0, "integer"), "3")
         self.assertEqual(cell(float("nan"), "real"), "NA")
+        # A run's lines are kept as soilweb wrote them, unless a value needs another form.
+        from soilweb.sweep.parts import rows_of
+        text = ("day\tspecies\tstage\tcount\tenergy_mean\n0\tprey\tegg\t3\t0.5\n1\tprey\tegg\t0\tnan\n"
+                "2\tNone\tadult\t1\t-nan\n3\tprey\tadult\t\t1e+06\n")
+        self.assertEqual(rows_of(text, "traits")[1], ["0\tprey\tegg\t3\t0.5", "1\tprey\tegg\t0\tNA",
+                                                      "2\tNA\tadult\t1\tNA", "3\tprey\tadult\tNA\t1e+06"])
+        with self.assertRaisesRegex(ValueError, "a line of 4 fields under a header of 5"):
+            rows_of("day\tspecies\tstage\tcount\tenergy_mean\n0\tprey\tegg\t3\n", "traits")
 
     def test_runs_whose_columns_differ_are_joined_with_every_column(self):
         import gzip

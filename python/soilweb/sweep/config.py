@@ -126,7 +126,8 @@ def run_config(base, parameters, seed, name, keys):
 
 def check_configs(binary, configs, lenient):
     """Checks each run's configuration with soilweb --check; refuses the sweep on an error, or on a
-    warning unless lenient, naming run, key and value."""
+    warning unless lenient, naming run, key and value. configs: (run name, configuration, the key it shares
+    with the runs whose configurations differ from it only in seed and name)."""
     def check(item):
         name, config = item
         with tempfile.TemporaryDirectory() as scratch:
@@ -141,11 +142,8 @@ def check_configs(binary, configs, lenient):
     # Replicates differ only in their seed and name: each configuration is checked once, as the run of the
     # longest name among those sharing it, and what is said of that run is said of each of them.
     alike = {}
-    for name, config in configs:
-        same = json.loads(json.dumps(config))
-        same.get("simulation", {}).pop("seed", None)
-        same.get("simulation", {}).get("outputs", {}).pop("simulationName", None)
-        alike.setdefault(json.dumps(same, sort_keys=True), []).append((name, config))
+    for name, config, key in configs:
+        alike.setdefault(key, []).append((name, config))
     checked = [max(group, key=lambda item: (len(item[0]), item[0])) for group in alike.values()]
     with concurrent.futures.ThreadPoolExecutor(os.cpu_count() or 1) as pool:
         said = dict((name, (status, lines)) for name, status, lines in pool.map(check, checked))
@@ -153,7 +151,7 @@ def check_configs(binary, configs, lenient):
     for group, (shown, _) in zip(alike.values(), checked):
         status, lines = said[shown]
         results += [(name, status, [line.replace(shown, name) for line in lines]) for name, _ in group]
-    order = {name: k for k, (name, _) in enumerate(configs)}
+    order = {name: k for k, (name, _, _) in enumerate(configs)}
     results.sort(key=lambda result: order[result[0]])
     errors = [(name, line) for name, status, lines in results if status != 0
               for line in lines if not line.startswith("warning: ")] or \

@@ -23,8 +23,9 @@ STACKED = ("summary", "traits", "genetics")
 # Texts pandas reads as a missing value, so the sweep's tables have always written them NA.
 MISSING = frozenset(("", "NA", "N/A", "NaN", "nan", "-NaN", "-nan", "NULL", "null", "n/a", "#N/A", "#N/A N/A",
                      "#NA", "-1.#IND", "-1.#QNAN", "1.#IND", "1.#QNAN", "<NA>", "None"))
-# Types of the columns a part puts in front of a run's table.
-FRONT_TYPES = {"run": "text", "replicate": "integer", "seed": "integer"}
+# The stacked tables' blocks are compressed as the run ends, at zlib's fastest level: the sweep does it
+# beside its runs, on the same processors.
+COMPRESSION = 1
 
 
 # How a run ended, as its record says; these need not run again.
@@ -239,34 +240,39 @@ class RunFiles:
 
 
 def rows_of(text, table):
-    """A table's header and its rows, each value written as the sweep's tables write it."""
+    """A table's header and its lines, each value written as the sweep's tables write it. soilweb writes every
+    real with six significant digits as these tables do, so a line whose values need no other form (no
+    missing value but NA, no text to quote) is kept as it is; only the others are written value by value."""
     lines = text.splitlines()
     if not lines:
         return [], []
     header = lines[0].split("\t")
     kinds = column_types(table, header)
+    texts = [k for k, kind in enumerate(kinds) if kind == "text"]
     rows = []
     for line in lines[1:]:
         values = line.split("\t")
         if len(values) != len(header):
             raise ValueError(f"a line of {len(values)} fields under a header of {len(header)}")
-        rows.append([cell(value, kind) for value, kind in zip(values, kinds)])
+        if "nan" in line or '"' in line or "" in values or any(values[k] in MISSING for k in texts):
+            line = "\t".join(cell(value, kind) for value, kind in zip(values, kinds))
+        rows.append(line)
     return header, rows
 
 
 def frame_rows(frame, table):
-    """The header and rows of a table the loader made (the trait statistics of a run written day by day)."""
+    """The header and lines of a table the loader made (the trait statistics of a run written day by day)."""
     frame = schema.in_file_names(frame, table)
     header = list(frame.columns)
     kinds = column_types(table, header)
-    return header, [[cell(v, kind) for v, kind in zip(values, kinds)] for values in frame.itertuples(index=False)]
+    return header, ["\t".join(cell(v, kind) for v, kind in zip(values, kinds)) for values in frame.itertuples(index=False)]
 
 
 def block(front_names, front_values, header, rows):
-    """A header line and the body of a run's rows with the front columns before them."""
+    """A header line and the body of a run's lines with the front columns before them."""
     lead = "\t".join(front_values) + "\t"
     return ("\t".join(quoted(name) for name in front_names + header) + "\n",
-            "".join(lead + "\t".join(row) + "\n" for row in rows))
+            "".join(lead + row + "\n" for row in rows))
 
 
 def derived_traits(files):
@@ -320,9 +326,9 @@ def tables_of(files, sweep, run, ended, record):
     except (OSError, EOFError, ValueError, zlib.error) as e:
         return f"its summary cannot be read ({records.damage_of(e)})", {}
     last = record.get("last_day")
-    if rows and isinstance(last, int) and "DAY" in header and int(rows[-1][header.index("DAY")]) < last:
-        return (f"its summary ends at day {rows[-1][header.index('DAY')]}, short of the record's last day {last} "
-                "(cut short or damaged)"), {}
+    ends = rows[-1].split("\t")[header.index("DAY")] if rows and "DAY" in header else None
+    if isinstance(last, int) and ends is not None and ends.isdigit() and int(ends) < last:
+        return f"its summary ends at day {ends}, short of the record's last day {last} (cut short or damaged)", {}
     front = ["run", "seed"] + sweep.keys + ["end", "last_day", "soilweb_version"]
     values = [quoted(run["run"]), str(run["seed"])] + [quoted(text_of(run["parameters"][k])) for k in sweep.keys] + \
         [quoted(ended["end"]), quoted(ended["last_day"]), quoted(ended["version"])]
@@ -358,7 +364,7 @@ def part_path(out, name):
 
 def encoded(part):
     """A contribution with its bodies as the part keeps them: summary.tsv's as text, the others compressed."""
-    blocks = {table: (header, body.encode() if table == "summary.tsv" else gzip.compress(body.encode(), 6, mtime=0))
+    blocks = {table: (header, body.encode() if table == "summary.tsv" else gzip.compress(body.encode(), COMPRESSION, mtime=0))
               for table, (header, body) in part["blocks"].items()}
     return dict(part, blocks=blocks)
 
