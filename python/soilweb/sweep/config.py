@@ -114,26 +114,33 @@ def set_path(document, path, value, keys):
     node[key] = value
 
 
-def run_config(base, parameters, seed, name, keys):
-    """The configuration of one run: the base with the run's parameters, seed and name."""
-    config = json.loads(json.dumps(base))  # a deep copy, several times faster for a JSON document
-    for key, value in parameters.items():
-        set_path(config, key, value, keys)
-    set_path(config, "simulation.seed", seed, keys)
-    set_path(config, "simulation.outputs.simulationName", name, keys)
-    return config
+class RunConfigs:
+    """The configurations of a sweep's runs, as the JSON text of each: the base with the run's parameters, seed
+    and name. Every run sets the same keys, so one working copy of the base serves them all, each run's values
+    written over the last's."""
+
+    def __init__(self, base, keys):
+        self.work = json.loads(json.dumps(base))
+        self.keys = keys
+
+    def text(self, run):
+        for key, value in run["parameters"].items():
+            set_path(self.work, key, value, self.keys)
+        set_path(self.work, "simulation.seed", run["seed"], self.keys)
+        set_path(self.work, "simulation.outputs.simulationName", run["run"], self.keys)
+        return json.dumps(self.work)
 
 
-def check_configs(binary, configs, lenient):
+def check_configs(binary, runs, lenient):
     """Checks each run's configuration with soilweb --check; refuses the sweep on an error, or on a
-    warning unless lenient, naming run, key and value. configs: (run name, configuration, the key it shares
-    with the runs whose configurations differ from it only in seed and name)."""
+    warning unless lenient, naming run, key and value. runs: (run name, the key it shares with the runs whose
+    configurations differ from it only in seed and name, a function giving its configuration's JSON text)."""
     def check(item):
-        name, config = item
+        name, text = item
         with tempfile.TemporaryDirectory() as scratch:
             path = os.path.join(scratch, "run_params")
             with open(path, "w") as f:
-                json.dump(config, f)
+                f.write(text)
             done = subprocess.run([binary, "--check", path], capture_output=True, text=True)
         prefix = f"soilweb: {path}: "
         lines = [line[len(prefix):] if line.startswith(prefix) else line for line in done.stderr.splitlines()]
@@ -142,16 +149,17 @@ def check_configs(binary, configs, lenient):
     # Replicates differ only in their seed and name: each configuration is checked once, as the run of the
     # longest name among those sharing it, and what is said of that run is said of each of them.
     alike = {}
-    for name, config, key in configs:
-        alike.setdefault(key, []).append((name, config))
+    for name, key, text in runs:
+        alike.setdefault(key, []).append((name, text))
     checked = [max(group, key=lambda item: (len(item[0]), item[0])) for group in alike.values()]
+    checked = [(name, text()) for name, text in checked]
     with concurrent.futures.ThreadPoolExecutor(os.cpu_count() or 1) as pool:
         said = dict((name, (status, lines)) for name, status, lines in pool.map(check, checked))
     results = []
     for group, (shown, _) in zip(alike.values(), checked):
         status, lines = said[shown]
         results += [(name, status, [line.replace(shown, name) for line in lines]) for name, _ in group]
-    order = {name: k for k, (name, _, _) in enumerate(configs)}
+    order = {name: k for k, (name, _, _) in enumerate(runs)}
     results.sort(key=lambda result: order[result[0]])
     errors = [(name, line) for name, status, lines in results if status != 0
               for line in lines if not line.startswith("warning: ")] or \

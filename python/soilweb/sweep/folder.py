@@ -8,7 +8,7 @@ import shutil
 
 from .. import records
 from ..safe import check_file, check_folder, read_json
-from .config import (SWEEP_KEYS, Keys, check_configs, check_grid_key, fail, load_json, resolve, run_config,
+from .config import (SWEEP_KEYS, Keys, check_configs, check_grid_key, fail, load_json, resolve, RunConfigs,
                      runs_text)
 from .design import SENSITIVITY, design_points
 from .parts import FINISHED, outcome
@@ -24,7 +24,7 @@ def write_whole(path, text):
 
 def make_run_folder(out, run, config):
     """Makes a run's folder, when missing, whole or not at all: built under a temporary name, then renamed.
-    config: gives the run's configuration."""
+    config: gives the run's configuration as JSON text."""
     folder = os.path.join(out, "runs", run["run"])
     if check_folder(folder):
         return
@@ -33,7 +33,7 @@ def make_run_folder(out, run, config):
     os.makedirs(partial)
     # On one line: written for thousands of runs (the run's record holds it laid out).
     with open(os.path.join(partial, "run_params"), "w") as f:
-        f.write(json.dumps(config()) + "\n")
+        f.write(config() + "\n")
     os.rename(partial, folder)
 
 
@@ -117,8 +117,9 @@ def prepare(base_path, grid_path, out, replicates, master_seed, design="grid", s
                 runs[-1]["point"] = point
     todo = [r for r in runs if outcome(out, r)["end"] not in FINISHED]
     # Runs of the same parameters differ only in seed and name: each such configuration is checked once.
-    check_configs(binary, [(r["run"], run_config(base, r["parameters"], r["seed"], r["run"], known),
-                            json.dumps(r["parameters"], sort_keys=True)) for r in todo], lenient)
+    configs = RunConfigs(base, known)
+    check_configs(binary, [(r["run"], json.dumps(r["parameters"], sort_keys=True), lambda r=r: configs.text(r))
+                           for r in todo], lenient)
     if lock is None:
         lock = lock_sweep(out)
         if os.path.exists(sweep_file):
@@ -134,7 +135,7 @@ def prepare(base_path, grid_path, out, replicates, master_seed, design="grid", s
     record.update(grid=grid, base=base, runs=runs)
     write_whole(sweep_file, json.dumps(record, indent=2))
     for r in runs:
-        make_run_folder(out, r, lambda: run_config(base, r["parameters"], r["seed"], r["run"], known))
+        make_run_folder(out, r, lambda r=r: configs.text(r))
     # The wrapper of one run, for array tasks on a cluster (which cannot find it beside their script).
     with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "run_one.sh")) as f:
         write_whole(os.path.join(out, "run_one.sh"), f.read())
