@@ -95,7 +95,7 @@ def write_sections(out, parts):
         kept = read_part(out, part["run"])
         for section, (header, body) in (kept["blocks"].items() if kept else ()):
             if section in files:
-                files[section].write(body)
+                files[section].write(body if SECTIONS[section][1] else gzip.decompress(body))
             elif section in bodies:
                 bodies[section].append((header, body))
     for section, f in files.items():
@@ -113,7 +113,7 @@ def united(blocks, compressed):
     import pandas as pd
     frames = []
     for head, body in blocks:
-        text = head + (gzip.decompress(body) if compressed else body).decode()
+        text = head + gzip.decompress(body).decode()
         frames.append(pd.read_csv(io.StringIO(text), sep="\t", dtype=str, keep_default_na=False))
     data = pd.concat(frames, ignore_index=True).to_csv(sep="\t", index=False, na_rep="NA", lineterminator="\n").encode()
     return gzip.compress(data, 6, mtime=0) if compressed else data

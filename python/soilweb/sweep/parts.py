@@ -16,6 +16,7 @@ from ..safe import RECORD_MOST_READ, NotOurs, Unreadable, check_file, check_fold
     read_text
 
 PART = "sweep.part"
+PART_FORMAT = 1
 # What a run may lose, each with a column in runs.tsv: the day after which it was first found gone.
 DIED_OUT = ("resource", "prey", "predators")
 # The run's stacked tables a part holds a block of, as the sweep writes them in OUT/tables.
@@ -249,13 +250,16 @@ def rows_of(text, table):
     header = lines[0].split("\t")
     kinds = column_types(table, header)
     texts = [k for k, kind in enumerate(kinds) if kind == "text"]
+    lead = max(texts, default=-1) + 1  # the fields to look at: up to the last text column
     rows = []
     for line in lines[1:]:
-        values = line.split("\t")
-        if len(values) != len(header):
-            raise ValueError(f"a line of {len(values)} fields under a header of {len(header)}")
-        if "nan" in line or '"' in line or "" in values or any(values[k] in MISSING for k in texts):
-            line = "\t".join(cell(value, kind) for value, kind in zip(values, kinds))
+        fields = line.count("\t") + 1
+        if fields != len(header):
+            raise ValueError(f"a line of {fields} fields under a header of {len(header)}")
+        first = line.split("\t", lead)
+        if "nan" in line or '"' in line or "\t\t" in line or line[:1] in ("", "\t") or line.endswith("\t") or \
+                any(first[k] in MISSING for k in texts):
+            line = "\t".join(cell(value, kind) for value, kind in zip(line.split("\t"), kinds))
         rows.append(line)
     return header, rows
 
@@ -355,16 +359,16 @@ def tables_of(files, sweep, run, ended, record):
 
 # ---- the part on disk ----------------------------------------------------------------------------
 # One file, replaced whole: a line of JSON (the rows, the problem, the stamps, each block's header and the
-# length of its body), then the bodies one after another: summary.tsv's as text, the stacked tables' each as a
-# gzip member, so that collect joins them as they are.
+# length of its body), then the bodies one after another, each a gzip member: collect joins the stacked
+# tables' members as they are, and decompresses summary.tsv's.
 
 def part_path(out, name):
     return os.path.join(out, "runs", name, PART)
 
 
 def encoded(part):
-    """A contribution with its bodies as the part keeps them: summary.tsv's as text, the others compressed."""
-    blocks = {table: (header, body.encode() if table == "summary.tsv" else gzip.compress(body.encode(), COMPRESSION, mtime=0))
+    """A contribution with its bodies as the part keeps them, each a gzip member."""
+    blocks = {table: (header, gzip.compress(body.encode(), COMPRESSION, mtime=0))
               for table, (header, body) in part["blocks"].items()}
     return dict(part, blocks=blocks)
 
@@ -372,6 +376,7 @@ def encoded(part):
 def write_part(out, part):
     """Keeps an encoded contribution as the run's part, whole or not at all."""
     meta = {key: part[key] for key in ("run", "stamps", "problem", "runs_row", "failed_row")}
+    meta["format"] = PART_FORMAT
     meta["sections"] = [[table, header, len(body)] for table, (header, body) in part["blocks"].items()]
     path = part_path(out, part["run"])
     check_file(path)
@@ -391,6 +396,8 @@ def read_part(out, name):
     head, _, rest = data.partition(b"\n")
     try:
         part = json.loads(head)
+        if part.get("format") != PART_FORMAT:  # made by another version: made again
+            return None
         blocks, at = {}, 0
         for table, header, length in part["sections"]:
             blocks[table] = (header, rest[at:at + length])
