@@ -33,16 +33,17 @@ COMPRESSION = 1
 FINISHED = ("completed", "extinct")
 
 
-def outcome(out, run):
-    """What a run left: its exit status, how it ended, its last day and version."""
+def outcome(out, run, record=None):
+    """What a run left: its exit status, how it ended, its last day and version. record: its record, when
+    read already."""
     folder = os.path.join(out, "runs", run["run"])
     if not check_folder(folder) or not check_folder(os.path.join(folder, run["run"])):
         return {"status": "not run", "end": "not run", "last_day": "", "version": ""}
     status_path = os.path.join(folder, "exit_status")
     status = read_text(status_path, 64).strip() if check_file(status_path) else "not run"
     info_path = os.path.join(folder, run["run"], "outputs", run["run"] + "_run_info.json")
-    info = {}
-    if check_file(info_path):
+    info = {} if record is None else record
+    if record is None and check_file(info_path):
         try:
             info = read_json(info_path, "run's record", RECORD_MOST_READ)
         except Unreadable:
@@ -63,7 +64,7 @@ def text_of(value):
 
 def quoted(text):
     """A field as a tab-separated table quotes it: only when it holds a tab, a quote or a line break."""
-    if any(c in text for c in '\t"\n\r'):
+    if "\t" in text or '"' in text or "\n" in text or "\r" in text:
         return '"' + text.replace('"', '""') + '"'
     return text
 
@@ -294,7 +295,6 @@ def contribution(out, sweep, run):
     made it count as failed (said by collect) and the stamps of the files they were made from."""
     name = run["run"]
     files = RunFiles(out, name)
-    ended = outcome(out, run)
     problem, blocks = "", {}
     try:
         record = files.record()
@@ -303,6 +303,7 @@ def contribution(out, sweep, run):
         raise
     except Unreadable as e:  # a damaged record: the run failed, the others are collected
         record, problem = {}, str(e)
+    ended = outcome(out, run, record)
     if not problem and ended["end"] in FINISHED:
         problem, blocks = tables_of(files, sweep, run, ended, record)
     if problem:

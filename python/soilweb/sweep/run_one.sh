@@ -39,7 +39,7 @@ one_run() {
     "$SOILWEB" --overwrite run_params > console.txt 2> errors.txt & echo $! > soilweb.pid; wait $!; s=$?
   fi
   echo $s > exit_status
-  rm -f soilweb.pid
+  : > soilweb.pid  # emptied, not removed: one process fewer a run (an empty file names no process)
   return $s
 }
 
