@@ -36,36 +36,42 @@ def write_whole(path, data):
 _sweep = None
 
 
+def without_bodies(part):
+    """A part with its blocks' headers only: the bodies are read again, one part at a time, as the tables are
+    written."""
+    return dict(part, blocks={table: (header, None) for table, (header, _) in part["blocks"].items()})
+
+
 def _part_in_worker(out, name):
     """make_part in a worker process, which reads sweep.json once."""
     global _sweep
     if _sweep is None or _sweep.out != out:
         _sweep = SweepRecord(out)
-    return make_part(out, _sweep, name)
+    return without_bodies(make_part(out, _sweep, name))
 
 
 def made_parts(out, sweep, names, jobs):
-    """The parts of the runs named, made now: in parallel over jobs processes when there are many."""
+    """The parts of the runs named, made now (without their bodies): in parallel over jobs processes when
+    there are many."""
     if jobs <= 1 or len(names) < 4 * jobs:
-        return [make_part(out, sweep, name) for name in names]
+        return [without_bodies(make_part(out, sweep, name)) for name in names]
     with concurrent.futures.ProcessPoolExecutor(max_workers=jobs) as pool:
         return list(pool.map(_part_in_worker, [out] * len(names), names, chunksize=max(1, len(names) // (8 * jobs))))
 
 
 def current_parts(out, sweep, jobs):
-    """Every run's part in the runs' order, its blocks' headers without their bodies (read again as the tables
-    are written): kept ones whose files are unchanged, the others made now."""
+    """Every run's part in the runs' order, without its bodies: kept ones whose files are unchanged, the others
+    made now."""
     parts, todo = {}, []
     for run in sweep.runs:
         part = read_part(out, run["run"])
         if part is not None and is_current(out, run["run"], part["stamps"]):
-            parts[run["run"]] = part
+            parts[run["run"]] = without_bodies(part)
         else:
             todo.append(run["run"])
     for part in made_parts(out, sweep, todo, jobs):
         parts[part["run"]] = part
-    return [dict(parts[run["run"]], blocks={table: (header, None) for table, (header, _) in
-                                            parts[run["run"]]["blocks"].items()}) for run in sweep.runs]
+    return [parts[run["run"]] for run in sweep.runs]
 
 
 # Where each section of the parts goes, relative to OUT, and whether it is compressed there.
