@@ -4,7 +4,7 @@ import os
 import tempfile
 import unittest
 
-from support import BINARY, ROOT, SWEEP, run, tiny_config
+from support import BINARY, PLOT, ROOT, SWEEP, run, tiny_config
 from test_loader import R_TABLES, python_view
 
 import pandas as pd
@@ -72,6 +72,12 @@ class StackedTest(unittest.TestCase):
                              "and run-0001 did not write them (simulation.outputs.files leaves out genetics); run the "
                              "sweep with \"genetics\" in simulation.outputs.files, or with "
                              "simulation.outputs.geneticStatistics \"true\"\n")
+            # The figures leave out the one whose table the runs did not write, saying which and why.
+            done = run(PLOT, "out", cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(done.stderr, "soilweb-plot: note: sweep_trait_evolution needs the runs' trait statistics, "
+                                          "and 2 of 2 runs have no traits table: they were not asked to write it "
+                                          "(simulation.outputs.files leaves out traits): left out\n")
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 """The figures of a sweep: the summary over the days per parameter value, how the replicates
 ended, an outcome against each numeric parameter, and the traits over the days."""
 import os
+import warnings
 
 import numpy as np
 import pandas as pd
@@ -186,9 +187,15 @@ def plot_sweep_traits(sweep, runs, traits, names, title, figures):
                           "of that day's standard deviation, per species and parameter value: the mean of the "
                           "replicates and their range.")
         return
-    table = sweep["traits"]
+    with warnings.catch_warnings(record=True) as said:  # why the runs have none, said in the note
+        warnings.simplefilter("always")
+        table = sweep["traits"]
     if table is None or table.empty:
-        return note("no trait statistics in the sweep's runs: sweep_trait_evolution left out")
+        why = next((str(w.message) for w in said if "not asked to write it" in str(w.message)), None)
+        return note("sweep_trait_evolution needs the runs' trait statistics" +
+                    (f", and {why}" if why else ", and the sweep's runs have none") + ": left out")
+    for warning in said:
+        warnings.warn(warning.message, stacklevel=2)
     draw_sweep_traits(table, hatched_means, "mean", TRAIT_LABELS, runs, traits, names, figures,
                       "sweep_trait_evolution", f"{title} · expressed traits of juveniles and adults",
                       "The mean expressed value of each chosen trait among juveniles and adults over the days "
