@@ -139,17 +139,23 @@ class TruthfulSweepTest(unittest.TestCase):
             sweep = subprocess.Popen([SWEEP, "run", *args[:2], "out", *args[2:]], cwd=here,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             runs = os.path.join(here, "out", "runs")
-            while not (os.path.exists(hold + ".reached") and
-                       os.path.exists(os.path.join(runs, "run-0002", "sweep.part"))):
-                self.assertIsNone(sweep.poll())
-                time.sleep(0.01)
-            children = subprocess.run(["pgrep", "-P", str(sweep.pid)], capture_output=True, text=True).stdout.split()
-            for pid in [sweep.pid] + [int(pid) for pid in children]:  # the sweep and GNU parallel
+            until(lambda: os.path.exists(hold + ".reached") and
+                  os.path.exists(os.path.join(runs, "run-0002", "sweep.part")) and sweep.poll() is None)
+            # The sweep frozen, so that it cannot stop the run when GNU parallel dies; then parallel killed, so
+            # that it cannot stop its jobs when the sweep dies; then the sweep.
+            children = [int(pid) for pid in subprocess.run(["pgrep", "-P", str(sweep.pid)], capture_output=True,
+                                                           text=True).stdout.split()]
+            os.kill(sweep.pid, signal.SIGSTOP)
+            until(lambda: state(sweep.pid) == "T")
+            for pid in children:
                 os.kill(pid, signal.SIGKILL)
+            until(lambda: all(state(pid) in ("Z", None) for pid in children))
+            sweep.kill()
             sweep.wait()
-            open(hold + ".go", "w").close()  # the orphaned run ends on its own, seen by no sweep
-            while not os.path.exists(os.path.join(runs, "run-0003", "exit_status")):
-                time.sleep(0.01)
+            # The run under way ends on its own, seen by no sweep.
+            open(hold + ".go", "w").close()
+            until(lambda: os.path.exists(os.path.join(runs, "run-0003", "exit_status")) and
+                  not working_in(os.path.join(runs, "run-0003")))
             made = {name: os.stat(os.path.join(runs, name, "sweep.part")).st_mtime_ns
                     for name in ("run-0001", "run-0002")}
             self.assertFalse(os.path.exists(os.path.join(runs, "run-0003", "sweep.part")))
@@ -180,6 +186,36 @@ class TruthfulSweepTest(unittest.TestCase):
             self.assertEqual(run(SWEEP, "run", *args[:2], "out", *args[2:], cwd=here).returncode, 0)
             self.assertEqual(contents(os.path.join(out, "summary.tsv")), contents(os.path.join(other, "summary.tsv")))
             self.assertEqual({name: os.stat(os.path.join(runs, name, "sweep.part")).st_mtime_ns for name in made}, made)
+
+
+def until(condition, seconds=120):
+    """Waits until condition() holds; fails the test after seconds (it never holds on time alone)."""
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError(f"still waiting after {seconds} s")
+        time.sleep(0.01)
+
+
+def state(pid):
+    """A process's state letter (R, S, T stopped, Z ended but not reaped, ...); None when it is gone."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0]
+    except FileNotFoundError:
+        return None
+
+
+def working_in(folder):
+    """Whether any process has its working folder in folder."""
+    folder = os.path.realpath(folder)
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.readlink(f"/proc/{pid}/cwd").startswith(folder):
+                return True
+        except OSError:
+            continue
+    return False
 
 
 def contents(path):
