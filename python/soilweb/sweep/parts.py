@@ -19,8 +19,6 @@ PART = "sweep.part"
 PART_FORMAT = 1
 # What a run may lose, each with a column in runs.tsv: the day after which it was first found gone.
 DIED_OUT = ("resource", "prey", "predators")
-# The run's stacked tables a part holds a block of, as the sweep writes them in OUT/tables.
-STACKED = ("summary", "traits", "genetics")
 # Texts pandas reads as a missing value, so the sweep's tables have always written them NA.
 MISSING = frozenset(("", "NA", "N/A", "NaN", "nan", "-NaN", "-nan", "NULL", "null", "n/a", "#N/A", "#N/A N/A",
                      "#NA", "-1.#IND", "-1.#QNAN", "1.#IND", "1.#QNAN", "<NA>", "None"))
