@@ -5,7 +5,7 @@ usage:
                     [--samples N] [--jobs N] [--binary PATH] [--lenient]
   soilweb-sweep prepare BASE_RUN_PARAMS GRID_JSON OUT [--replicates R] [--seed MASTER] [--design ...] [--samples N]
                         [--binary PATH] [--lenient]
-  soilweb-sweep collect OUT
+  soilweb-sweep collect OUT [--jobs N]
 
 GRID_JSON maps dotted key paths of run_params to lists of values, e.g.
   {"simulation.temperature": [15, 20], "world.life.animals.1.initialPopulation": [20, 40]}
