@@ -27,6 +27,16 @@ def check_record(record, path):
         raise Unreadable(f"{path} is not a run's record: its died_out_days are not days")
     if not all(isinstance(warning, str) for warning in record.get("warnings", [])):
         raise Unreadable(f"{path} is not a run's record: its warnings are not texts")
+    # The parts of its configuration that readers walk into: objects, and the species a list of objects.
+    for section in ("simulation", "simulation.outputs", "world", "world.life"):
+        node = record.get("configuration", {})
+        for key in section.split("."):
+            node = node.get(key, {})
+            if not isinstance(node, dict):
+                raise Unreadable(f"{path} is not a run's record: its configuration's {section} is not an object")
+    animals = record.get("configuration", {}).get("world", {}).get("life", {}).get("animals", [])
+    if not isinstance(animals, list) or not all(isinstance(animal, dict) for animal in animals):
+        raise Unreadable(f"{path} is not a run's record: its configuration's species are not a list of objects")
 
 
 def damage_of(error):

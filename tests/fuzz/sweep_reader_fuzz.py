@@ -4,6 +4,7 @@ of them, or puts a JSON value of another kind at one of their keys; reading must
 one line (soilweb's Unreadable, or a missing folder). Any other exception is a finding, kept under
 FINDINGS/case-N with the files that caused it.
 Usage: python3 sweep_reader_fuzz.py SWEEP FINDINGS SECONDS [SEED]"""
+import gzip
 import json
 import os
 import random
@@ -15,19 +16,19 @@ import traceback
 import warnings
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "python"))
-from soilweb import records, stacked  # noqa: E402
+from soilweb import stacked  # noqa: E402
 from soilweb.safe import Unreadable  # noqa: E402
-from soilweb.sweep.collect import record_mismatch  # noqa: E402
-from soilweb.sweep.folder import outcome  # noqa: E402
+from soilweb.sweep.collect import MANIFEST, last_collect  # noqa: E402
+from soilweb.sweep.parts import SweepRecord, contribution, is_current, read_part  # noqa: E402
 
 KINDS = [None, True, 0, -1, 1.5, "", "x", [], [1], {}, {"a": 1}]
 
 
 def targets(folder):
-    """The files a case may damage: sweep.json and each run's record."""
-    found = [os.path.join(folder, "sweep.json")]
+    """The files a case may damage: sweep.json, the last collect's record, and each run's record and part."""
+    found = [os.path.join(folder, "sweep.json"), os.path.join(folder, MANIFEST)]
     for parent, _, files in os.walk(os.path.join(folder, "runs")):
-        found += [os.path.join(parent, f) for f in files if f.endswith("_run_info.json")]
+        found += [os.path.join(parent, f) for f in files if f.endswith("_run_info.json") or f == "sweep.part"]
     return sorted(found)
 
 
@@ -70,15 +71,18 @@ def damage(path, rng):
 
 
 def read(folder):
-    """What collect reads of a sweep, without writing anything."""
-    sweep = stacked.read_sweep(folder)
+    """What collect reads of a sweep, without writing anything: its record, the last collect's, and each run's
+    part, or what the part would hold when it is damaged or out of date; then the loader's stacked record."""
+    sweep = SweepRecord(folder)
+    last_collect(os.path.join(folder, MANIFEST))
     for run in sweep.runs:
-        outcome(folder, run)
-        tables = sweep.run(run["run"])
-        record = tables.record if tables is not None else {}
-        record_mismatch(run, record, sweep.parameters)
-        records.died_out_days(record)
-    sweep["record"]
+        part = read_part(folder, run["run"])
+        if part is None or not is_current(folder, run["run"], part["stamps"]):
+            contribution(folder, sweep, run)
+        else:  # a part read back whole holds whole gzip members
+            for _, body in part["blocks"].values():
+                gzip.decompress(body)
+    stacked.read_sweep(folder)["record"]
 
 
 def main():

@@ -186,6 +186,17 @@ class TruthfulSweepTest(unittest.TestCase):
             self.assertEqual(run(SWEEP, "run", *args[:2], "out", *args[2:], cwd=here).returncode, 0)
             self.assertEqual(contents(os.path.join(out, "summary.tsv")), contents(os.path.join(other, "summary.tsv")))
             self.assertEqual({name: os.stat(os.path.join(runs, name, "sweep.part")).st_mtime_ns for name in made}, made)
+            # A part damaged on disk is made again, never joined.
+            part = os.path.join(runs, "run-0001", "sweep.part")
+            with open(part, "r+b") as f:
+                f.seek(-10, os.SEEK_END)
+                byte = f.read(1)
+                f.seek(-10, os.SEEK_END)
+                f.write(bytes([byte[0] ^ 1]))
+            self.assertEqual(run(SWEEP, "collect", out, cwd=here).returncode, 0)
+            self.assertNotEqual(os.stat(part).st_mtime_ns, made["run-0001"])
+            for name in names:
+                self.assertEqual(contents(os.path.join(out, name)), contents(os.path.join(other, name)), name)
 
 
 def until(condition, seconds=120):

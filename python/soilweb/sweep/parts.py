@@ -357,9 +357,9 @@ def tables_of(files, sweep, run, ended, record):
 
 
 # ---- the part on disk ----------------------------------------------------------------------------
-# One file, replaced whole: a line of JSON (the rows, the problem, the stamps, each block's header and the
-# length of its body), then the bodies one after another, each a gzip member: collect joins the stacked
-# tables' members as they are, and decompresses summary.tsv's.
+# One file, replaced whole: the CRC-32 of the rest in hexadecimal on a line, a line of JSON (the rows, the
+# problem, the stamps, each block's header and the length of its body), then the bodies one after another,
+# each a gzip member: collect joins the stacked tables' members as they are, and decompresses summary.tsv's.
 
 def part_path(out, name):
     return os.path.join(out, "runs", name, PART)
@@ -377,22 +377,24 @@ def write_part(out, part):
     meta = {key: part[key] for key in ("run", "stamps", "problem", "runs_row", "failed_row")}
     meta["format"] = PART_FORMAT
     meta["sections"] = [[table, header, len(body)] for table, (header, body) in part["blocks"].items()]
+    content = json.dumps(meta).encode() + b"\n" + b"".join(body for _, body in part["blocks"].values())
     path = part_path(out, part["run"])
     check_file(path)
     with open(path + ".partial", "wb") as f:
-        f.write(json.dumps(meta).encode() + b"\n")
-        for _, body in part["blocks"].values():
-            f.write(body)
+        f.write(b"%08x\n" % zlib.crc32(content) + content)
     os.replace(path + ".partial", path)
 
 
 def read_part(out, name):
-    """A run's part as written, with its bodies as bytes; None when it has none or it cannot be read whole."""
+    """A run's part as written, with its bodies as bytes; None when it has none, or it is not whole as written
+    (its checksum differs: a part damaged on disk is made again, never joined)."""
     path = part_path(out, name)
     if not check_file(path):
         return None
-    data = read_bytes(path, RECORD_MOST_READ)
-    head, _, rest = data.partition(b"\n")
+    checksum, _, content = read_bytes(path, RECORD_MOST_READ).partition(b"\n")
+    if checksum != b"%08x" % zlib.crc32(content):
+        return None
+    head, _, rest = content.partition(b"\n")
     try:
         part = json.loads(head)
         if part.get("format") != PART_FORMAT:  # made by another version: made again
