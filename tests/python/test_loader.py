@@ -175,5 +175,22 @@ class LoaderTest(unittest.TestCase):
             self.assertRaises(ValueError, soilweb.read_run, once.folder, dead="every other day")
 
 
+class RecordTest(unittest.TestCase):
+    def test_a_record_readers_would_walk_into_wrongly_is_refused_in_one_line(self):
+        from soilweb.records import check_record
+        from soilweb.safe import Unreadable
+        cases = (({"seed": "7"}, "its seed is \"7\""),
+                 ({"died_out_days": {"prey": "day 3"}}, "its died_out_days are not days"),
+                 ({"configuration": {"world": "big"}}, "its configuration's world is not an object"),
+                 ({"configuration": {"simulation": {"outputs": []}}}, "its configuration's simulation.outputs is not an object"),
+                 ({"configuration": {"world": {"life": {"animals": ["prey"]}}}},
+                  "its configuration's species are not a list of objects"))
+        for record, said in cases:
+            with self.assertRaises(Unreadable) as refused:
+                check_record(record, "r.json")
+            self.assertEqual(str(refused.exception), f"r.json is not a run's record: {said}")
+        check_record({"seed": 7, "configuration": {"world": {"life": {"animals": [{"name": "prey"}]}}}}, "r.json")
+
+
 if __name__ == "__main__":
     unittest.main()
