@@ -11,8 +11,7 @@ from ..command import fail
 from ..schema import TRAIT_COLUMNS, loader_name
 from . import sensitivity
 from .collect import write_table
-
-DIED_OUT = ("resource", "prey", "predators")
+from .parts import DIED_OUT
 
 
 def parse_outcome(name, summary_columns):

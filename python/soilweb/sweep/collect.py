@@ -13,6 +13,7 @@ import sys
 
 from .. import schema
 from ..safe import NotOurs, Unreadable, check_file, read_json
+from .folder import write_whole
 from .parts import DIED_OUT, SweepRecord, is_current, make_part, part_path, quoted, read_part, stamp_of
 from .runner import refuse_locked_runs
 
@@ -24,13 +25,6 @@ def write_table(frame, path, table=None):
     """A tidy table as soilweb writes its own: tab-separated, reals with six significant digits, the columns of
     a run's table by their names in its file (as these tables have always had them)."""
     schema.in_file_names(frame, table).to_csv(path, sep="\t", index=False, float_format="%.6g", na_rep="NA", lineterminator="\n")
-
-
-def write_whole(path, data):
-    """Writes a file under a temporary name and renames it, so that it is whole or absent."""
-    with open(path + ".partial", "wb") as f:
-        f.write(data)
-    os.replace(path + ".partial", path)
 
 
 _sweep = None

@@ -15,10 +15,10 @@ from .parts import FINISHED, outcome
 from .runner import refuse_live_runs
 
 
-def write_whole(path, text):
-    """Writes a file under a temporary name and renames it, so that it is whole or absent."""
-    with open(path + ".partial", "w") as f:
-        f.write(text)
+def write_whole(path, data):
+    """Writes a file (text or bytes) under a temporary name and renames it, so that it is whole or absent."""
+    with open(path + ".partial", "wb") as f:
+        f.write(data.encode() if isinstance(data, str) else data)
     os.replace(path + ".partial", path)
 
 

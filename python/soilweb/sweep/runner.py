@@ -102,7 +102,7 @@ class SweepProgress:
         self.drawn = None
 
     def count(self, ended):
-        """Counts the runs ended (as JobLog.ended gives them)."""
+        """Counts the runs ended (as EndedLog.ended gives them)."""
         self.done += len(ended)
         self.failed += sum(1 for _, failed in ended if failed)
 
