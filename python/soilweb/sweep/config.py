@@ -131,7 +131,7 @@ class RunConfigs:
         return json.dumps(self.work)
 
 
-def check_configs(binary, runs, lenient):
+def check_configs(binary, runs, lenient, command="soilweb-sweep", what="sweep"):
     """Checks each run's configuration with soilweb --check; refuses the sweep on an error, or on a
     warning unless lenient, naming run, key and value. runs: (run name, the key it shares with the runs whose
     configurations differ from it only in seed and name, a function giving its configuration's JSON text)."""
@@ -169,12 +169,12 @@ def check_configs(binary, runs, lenient):
     problems = errors or ([] if lenient else warned)
     if not problems:
         return
-    for name, line in problems[:20]:
-        print(f"soilweb-sweep: {name}: {line}", file=sys.stderr)
+    for run, line in problems[:20]:
+        print(f"{command}: {run}: {line}", file=sys.stderr)
     if len(problems) > 20:
-        print(f"soilweb-sweep: ... and {len(problems) - 20} more", file=sys.stderr)
-    runs = len({name for name, _ in problems})
+        print(f"{command}: ... and {len(problems) - 20} more", file=sys.stderr)
+    runs = len({run for run, _ in problems})
     whose = "1 run's configuration" if runs == 1 else f"{runs} runs' configurations"
-    fail(f"the sweep was not started: {whose} " +
+    fail(f"the {what} was not started: {whose} " +
          (("holds" if runs == 1 else "hold") + " errors" if errors else
           ("has" if runs == 1 else "have") + " warnings (pass --lenient to run them anyway)"))

@@ -92,10 +92,10 @@ class SweepProgress:
     this pace; then a closing line with the runs, the failures and the wall time. Nothing on a stream that is
     not a terminal."""
 
-    def __init__(self, out, stream=sys.stderr):
+    def __init__(self, out, stream=sys.stderr, label="soilweb-sweep"):
         with open(os.path.join(out, "jobs.txt")) as f:
             self.total = sum(1 for line in f if line.strip())
-        self.stream = stream
+        self.stream, self.label = stream, label
         self.shown = stream.isatty() and self.total > 0
         self.started = time.monotonic()
         self.done = self.failed = 0
@@ -108,7 +108,7 @@ class SweepProgress:
 
     def line(self):
         elapsed = time.monotonic() - self.started
-        text = f"soilweb-sweep: {self.done} of {self.total} runs done"
+        text = f"{self.label}: {self.done} of {self.total} runs done"
         text += f", {self.failed} failed" if self.failed else ""
         text += f"; {clock(elapsed)} elapsed"
         if 0 < self.done < self.total:
@@ -127,7 +127,7 @@ class SweepProgress:
     def finish(self):
         if not self.shown:
             return
-        self.stream.write(f"\r\033[Ksoilweb-sweep: {self.done} of {self.total} runs done, {self.failed} failed, in "
+        self.stream.write(f"\r\033[K{self.label}: {self.done} of {self.total} runs done, {self.failed} failed, in "
                           f"{clock(time.monotonic() - self.started)}\n")
         self.stream.flush()
 
@@ -167,9 +167,11 @@ def runs_per_job(runs, jobs):
     return max(1, min(MOST_RUNS_PER_JOB, runs // (16 * jobs)))
 
 
-def run_all(out, binary, jobs, hosts=None):
+def run_all(out, binary, jobs, hosts=None, reaper=Reaper, name="soilweb-sweep", what="sweep", launcher=()):
     """Runs every listed run with GNU parallel (on the machines listed in the file hosts, when given); a stop
-    signal stops the runs, each with a checkpoint."""
+    signal stops the runs, each with a checkpoint. reaper(out, progress): follows the runs as they end; name and
+    what: the command and what it carries on, in its messages; launcher: words each job is started with (srun
+    inside a Slurm allocation)."""
     if shutil.which("parallel") is None:
         fail("GNU parallel is not installed (apt-get install parallel)")
     if hosts is not None:
@@ -182,14 +184,14 @@ def run_all(out, binary, jobs, hosts=None):
         os.remove(stopping)
     ended = os.path.abspath(os.path.join(out, ENDED))
     open(ended, "w").close()
-    progress = SweepProgress(out)
+    progress = SweepProgress(out, label=name)
     command = ["parallel", "--jobs", str(jobs), "-N", str(runs_per_job(progress.total, jobs)),
                "--joblog", os.path.join(out, "joblog.tsv")]
     if hosts is not None:  # what each job needs is handed over ssh with it
         command += ["--sshloginfile", os.path.abspath(hosts), "--env", "SOILWEB", "--env", "STOPPING",
                     "--env", "ENDED", "--env", "SOILWEB_SWEEP_RUN"]
     # The job log shows each job as this one line, ending with its runs' folders.
-    command += ['sh -c "$SOILWEB_SWEEP_RUN" run {}', "::::", os.path.join(out, "jobs.txt")]
+    command += [" ".join(list(launcher) + ['sh -c "$SOILWEB_SWEEP_RUN" run {}']), "::::", os.path.join(out, "jobs.txt")]
     # In a session of its own, so that a Ctrl-C at the terminal reaches this
     # script only: the runs are then stopped one by one, each with its checkpoint.
     parallel = subprocess.Popen(command, start_new_session=True, preexec_fn=end_with_parent,
@@ -203,7 +205,7 @@ def run_all(out, binary, jobs, hosts=None):
         received.append(signum)
 
     handlers = {s: signal.signal(s, stop) for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)}
-    reaper = Reaper(out, progress)
+    reaper = reaper(out, progress)
     try:
         while True:
             try:
@@ -218,7 +220,7 @@ def run_all(out, binary, jobs, hosts=None):
             stop_runs(out, signalled)
             wait_for_runs(out)
             fail(f"GNU parallel ended ({parallel.returncode}) while {runs_text(len(signalled))} were under way; they "
-                 "were stopped with a checkpoint: run the same command again to carry the sweep on")
+                 f"were stopped with a checkpoint: run the same command again to carry the {what} on")
     finally:
         # On any end this script can catch, no run of its own goes on without it.
         stop_runs(out, signalled)
@@ -228,9 +230,8 @@ def run_all(out, binary, jobs, hosts=None):
     progress.finish()
     if received:
         os.remove(stopping)
-        name = signal.Signals(received[0]).name
-        print(f"soilweb-sweep: stopped by {name}; {runs_text(len(signalled))} under way stopped with a checkpoint; "
-              "run the same command again to carry the sweep on", file=sys.stderr)
+        print(f"{name}: stopped by {signal.Signals(received[0]).name}; {runs_text(len(signalled))} under way stopped "
+              f"with a checkpoint; run the same command again to carry the {what} on", file=sys.stderr)
         sys.exit(128 + received[0])
 
 
