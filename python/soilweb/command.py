@@ -9,8 +9,16 @@ class Refused(Exception):
     """A problem the user can mend: reported in one line, exit status 1."""
 
 
+class Usage(Refused):
+    """A command line that asks for what cannot be: reported in one line, exit status 2."""
+
+
 def fail(message):
     raise Refused(message)
+
+
+def usage(message):
+    raise Usage(message)
 
 
 def run_command(name, main):
@@ -19,7 +27,7 @@ def run_command(name, main):
         main()
     except (Refused, Unreadable) as e:
         print(f"{name}: {e}", file=sys.stderr)
-        sys.exit(1)
+        sys.exit(2 if isinstance(e, Usage) else 1)
     except KeyboardInterrupt:
         print(f"{name}: stopped by SIGINT", file=sys.stderr)
         sys.exit(130)

@@ -14,15 +14,15 @@ import time
 
 import numpy as np
 
-from ..command import fail
-from ..safe import check_file, check_folder, read_json
+from ..command import fail, usage
+from ..safe import check_file, read_json
 from ..sweep.config import Keys, RunConfigs, check_configs, load_json, runs_text
 from ..sweep.folder import lock_sweep, make_run_folder, write_whole
 from ..sweep.parts import FINISHED, RunFiles, outcome
 from ..sweep.runner import ENDED, EndedLog, refuse_live_runs, run_all
 from .distance import Distance, needs_genetics, targets_of
 from .inputs import parse_assignments, read_observed, read_priors
-from .smc import Population, Sampler, sample
+from .smc import Sampler, sample
 from .tables import write_tables
 
 RECORD = "calibration.json"
@@ -107,10 +107,10 @@ class Calibration:
     def __init__(self, args):
         self.args = args
         self.cal = args.out
+        self.check_settings()
         self.binary = os.path.abspath(args.binary)
         if not os.access(self.binary, os.X_OK):
             fail(f"no soilweb binary at {self.binary} (build it, or give --binary)")
-        self.check_settings()
         self.keys = Keys(self.binary)
         self.base = load_json(args.base, "base configuration")
         simulation = self.base.get("simulation") if isinstance(self.base, dict) else None
@@ -139,17 +139,17 @@ class Calibration:
     def check_settings(self):
         a = self.args
         if a.population < 2:
-            fail(f"--population must be at least 2, got {a.population}")
+            usage(f"--population must be at least 2, got {a.population}")
         if a.replicates < 1:
-            fail(f"--replicates must be at least 1, got {a.replicates}")
+            usage(f"--replicates must be at least 1, got {a.replicates}")
         if not 0 < a.alpha < 1:
-            fail(f"--alpha must be between 0 and 1 (the quantile of the distances kept), got {a.alpha:g}")
+            usage(f"--alpha must be between 0 and 1 (the quantile of the distances kept), got {a.alpha:g}")
         if a.generations is not None and a.generations < 1:
-            fail(f"--generations must be at least 1, got {a.generations}")
+            usage(f"--generations must be at least 1, got {a.generations}")
         if a.jobs < 1:
-            fail(f"--jobs must be at least 1, got {a.jobs}")
+            usage(f"--jobs must be at least 1, got {a.jobs}")
         if a.max_runs is not None and a.max_runs < a.population * a.replicates:
-            fail(f"--max-runs {a.max_runs} cannot fill one generation of {a.population} particles "
+            usage(f"--max-runs {a.max_runs} cannot fill one generation of {a.population} particles "
                  f"of {a.replicates} run{'s' if a.replicates > 1 else ''}")
 
     # --- the folder -------------------------------------------------------------------------------------------
@@ -397,4 +397,3 @@ def weighted_quantiles(values, weights, quantiles):
     return [float(np.interp(q, cumulative, v)) for q in quantiles]
 
 
-__all__ = ["Calibration", "Population", "weighted_quantiles"]

@@ -9,7 +9,7 @@ import math
 import re
 
 from .. import schema
-from ..command import fail
+from ..command import fail, usage
 from ..safe import Unreadable, read_text
 from ..sweep.config import SWEEP_KEYS, check_grid_key, resolve
 from .smc import Prior
@@ -65,7 +65,7 @@ def read_observed(path, last_day):
     if len(set(header)) != len(header):
         fail(f"the observed table {path} names a column twice")
     known = summary_columns()
-    columns = {name: column_named(name, known, f"observed column") for name in header if name not in ("day", "series")}
+    columns = {name: column_named(name, known, "observed column") for name in header if name not in ("day", "series")}
     if not columns:
         fail(f"the observed table {path} has no summary column beside its day")
     entries, seen = [], set()
@@ -115,14 +115,14 @@ def parse_assignments(items, what, number=True):
     for item in items or []:
         name, sep, value = item.partition("=")
         if not sep or not name or not value:
-            fail(f"{what} '{item}' is not NAME=VALUE")
+            usage(f"{what} '{item}' is not NAME=VALUE")
         if number:
             try:
                 value = float(value)
             except ValueError:
-                fail(f"{what} '{item}': '{value}' is not a number")
+                usage(f"{what} '{item}': '{value}' is not a number")
             if not math.isfinite(value):
-                fail(f"{what} '{item}': '{value}' is not a finite number")
+                usage(f"{what} '{item}': '{value}' is not a finite number")
         found[name] = value
     return found
 
