@@ -1,5 +1,4 @@
-"""The calibration's algorithm alone, against answers known in closed form, and its inputs: observations,
-priors and the distance, with every refusal a user can meet."""
+"""The calibration's algorithm alone, against answers known in closed form, and its distance."""
 import math
 import os
 import sys
@@ -7,8 +6,9 @@ import unittest
 
 import numpy as np
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__))))
-import support  # noqa: E402,F401  (puts the package on the path)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))), "python"))
+from soilweb.calibrate.distance import Distance  # noqa: E402  (after the path)
+from soilweb.calibrate.inputs import Observed  # noqa: E402
 from soilweb.calibrate.smc import Prior, Sampler, effective_sample_size, sample  # noqa: E402
 
 
@@ -128,6 +128,27 @@ class SmcTest(unittest.TestCase):
         counts = np.bincount([whole.value(whole.draw(rng)) for _ in range(3000)], minlength=5)
         self.assertEqual(counts[:2].sum(), 0)
         self.assertTrue(all(900 < c < 1100 for c in counts[2:]), counts)
+
+
+class DistanceTest(unittest.TestCase):
+    def test_the_distance_transforms_scales_weights_and_sums_over_series_and_days(self):
+        # Two series of prey counts on days 5 and 10 (one missing) and the biomass on day 5.
+        observed = Observed([("PREY_ACTIVE", 5, "a", 9.0), ("PREY_ACTIVE", 10, "a", 3.0), ("PREY_ACTIVE", 5, "b", 19.0),
+                             ("BIOMASS", 5, "a", 100.0)], ["PREY_ACTIVE", "BIOMASS"], True)
+        distance = Distance(observed, [], scales={"PREY_ACTIVE": 0.5}, weights={"BIOMASS": 4.0})
+        self.assertEqual(distance.needs, [("BIOMASS", 5), ("PREY_ACTIVE", 5), ("PREY_ACTIVE", 10)])
+        self.assertEqual(distance.transform_of, {"PREY_ACTIVE": "log1p", "BIOMASS": "none"})
+        simulated = np.array([104.0, 18.0, 4.0])  # prey counted in model units: 0.5 each observed unit
+        scales = np.array([2.0, 0.5])
+        expected = math.sqrt(((math.log1p(9) - math.log1p(9)) / 2) ** 2 + ((math.log1p(2) - math.log1p(3)) / 2) ** 2 +
+                             ((math.log1p(9) - math.log1p(19)) / 2) ** 2 + 4 * ((104 - 100) / 0.5) ** 2)
+        self.assertAlmostEqual(distance(simulated, scales), expected, places=12)
+        self.assertEqual(distance(np.array([104.0, 18.0, np.nan]), scales), math.inf, "a run that ended first")
+        runs = np.array([[100.0, 2.0, 2.0], [110.0, 6.0, 2.0], [120.0, 14.0, 2.0], [np.nan] * 3])
+        spread = distance.scales(runs)
+        day_5 = 1.4826 * np.median(np.abs(np.log1p([1, 3, 7.0]) - np.log1p(3)))
+        self.assertAlmostEqual(spread[0], day_5 / 2, places=12, msg="the median of the prey's days, day 10's spread 0")
+        self.assertAlmostEqual(spread[1], 1.4826 * 10, msg="the failed run left out")
 
 
 if __name__ == "__main__":
