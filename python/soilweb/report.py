@@ -118,6 +118,33 @@ def sweep_report(folder, sweep, runs, names, title):
     return title, body, f"<h2>Files</h2>{table_html(files)}"
 
 
+def calibration_report(folder, record, tables, posterior):
+    """The calibration's record, its generations and each key's posterior against its prior (and the truth)."""
+    settings, stopping = record["settings"], record["stopping"]
+    generations = tables["generations"]
+    done = [("master seed", record["master_seed"]), ("soilweb", record.get("soilweb_version", "?")),
+            ("particles", settings["population"]), ("runs per particle", settings["replicates"]),
+            ("tolerance", f"the {settings['alpha']:g}-quantile of the previous generation's distances"),
+            ("generations", len(generations)), ("runs the generations used", int(generations.runs.sum())),
+            ("observed", f"{record['inputs']['observed']['path']} (sha256 {record['inputs']['observed']['sha256'][:12]})"),
+            ("targets", ", ".join(f"{k} = {v:g}" for k, v in record.get("targets", {}).items()) or "none"),
+            ("stopping rules", ", ".join(f"{k} {v:g}" for k, v in stopping.items() if v is not None))]
+    body = f"<h2>Calibration</h2>{table_html(done)}"
+    head = "<tr><th>key</th><th>prior</th><th>posterior median</th><th>90 % interval</th><th>truth</th></tr>"
+    body += "<h2>Posterior</h2>" + table_html(posterior).replace("<table>", "<table>" + head, 1)
+    rows = [(int(g.generation), f"{g.tolerance:.4g}", int(g.runs), int(g.accepted), f"{100 * g.acceptance_rate:.1f} %",
+             f"{g.ess:.1f}", f"{g.wall_seconds:.1f} s") for g in generations.itertuples()]
+    head = ("<tr><th>generation</th><th>tolerance</th><th>runs</th><th>accepted</th><th>acceptance</th>"
+            "<th>effective sample size</th><th>wall</th></tr>")
+    body += "<h2>Generations</h2>" + table_html(rows).replace("<table>", "<table>" + head, 1)
+    files = [(name, size_text(size), meaning) for name, size, meaning in
+             files_rows(folder, {"figures": "these figures", "tables": "the calibration's tables",
+                                 "simulated": "each run reduced to its summaries: what a stopped calibration "
+                                              "carries on from", "calibration.json": "the calibration's record",
+                                 "work": "the runs under way"})]
+    return f"Calibration {os.path.basename(os.path.normpath(folder))}", body, f"<h2>Files</h2>{table_html(files)}"
+
+
 def sensitivity_html(path):
     """The table soilweb-sweep analyse wrote, each value with its interval."""
     rows = []
