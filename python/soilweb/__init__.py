@@ -7,6 +7,8 @@
     run["summary"], run["animals_end"], run["traits"], run["record"]
     sweep = soilweb.read_sweep("my-sweep")   # a folder made by soilweb-sweep
     sweep["summary"]                         # every run's summary, stacked
+    cal = soilweb.calibrate("run_params", "priors.json", "observed.tsv", population=100, generations=4)
+    cal.posterior, cal.summary(), cal.predict(40)
 
 Both layouts (daily files or tables), plain or gzip-compressed, thinned or not,
 and both food-web formats give the same tables; see docs/outputs.md.
@@ -14,17 +16,18 @@ and both food-web formats give the same tables; see docs/outputs.md.
 import importlib
 
 # Imported when first used, so that the commands' --help and their choice of a Python that has
-# pandas work on any Python. soilweb.sweep is both the subpackage of the sweep command and,
-# called, the function that runs a sweep (the package makes itself callable).
+# pandas work on any Python. soilweb.sweep and soilweb.calibrate are each both the subpackage of a
+# command and, called, the function that runs a sweep or a calibration (the package makes itself callable).
 _FROM = {"TABLES": "loader", "Run": "loader", "Sweep": "stacked", "read_run": "loader", "read_sweep": "stacked",
-         "SoilwebError": "api", "run": "api"}
+         "SoilwebError": "api", "run": "api", "Calibration": "calibration", "read_calibration": "calibration"}
 
-__all__ = ["TABLES", "Run", "Sweep", "SoilwebError", "read_run", "read_sweep", "run", "sweep"]
+__all__ = ["TABLES", "Run", "Sweep", "Calibration", "SoilwebError", "read_run", "read_sweep", "read_calibration", "run",
+           "sweep", "calibrate"]
 
 
 def __getattr__(name):
-    if name == "sweep":
-        return importlib.import_module(".sweep", __name__)
+    if name in ("sweep", "calibrate"):
+        return importlib.import_module(f".{name}", __name__)
     if name not in _FROM:
         raise AttributeError(f"module 'soilweb' has no attribute '{name}'")
     value = getattr(importlib.import_module(f".{_FROM[name]}", __name__), name)

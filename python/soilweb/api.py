@@ -266,3 +266,56 @@ def sweep(base, grid, *, out=None, design="grid", replicates=1, jobs=None, seed=
         error.sweep = read_sweep(out) if os.path.exists(os.path.join(out, "sweep.json")) else None
         raise error
     return read_sweep(out)
+
+
+def calibrate(base, priors, observed, *, population=200, generations=None, tolerance=None, replicates=1, jobs=None,
+              seed=None, out=None, targets=None, scale=None, weight=None, transform=None, truth=None, progress=True,
+              binary=None, **options):
+    """Calibrates base's keys named in priors to the observed table as soilweb-calibrate run does, and returns the
+    loaded calibration (soilweb.Calibration: .posterior, .generations, .particles, .predict(n)).
+
+    base: a configuration (a dict, a path, or a loaded run); priors: {key: {"min", "max"[, "scale": "log"]} or
+    {"mean", "sd"}}, a dict or a path; observed: a path or a DataFrame with a day column; generations, tolerance
+    (the least tolerance), replicates, jobs, seed (the master seed): the stopping rules and settings; out: the
+    calibration's folder (default calibration-DATE-TIME; an earlier one is carried on); targets, scale, weight,
+    transform, truth: {name: value}. Other keywords are the command's options: alpha=0.3, max_runs=3000,
+    min_acceptance=0.01, max_wall=900, keep_runs=True, hosts="FILE", lenient=True.
+    Raises SoilwebError when the calibration is refused or stopped."""
+    from .calibration import read_calibration
+    out = os.fspath(out) if out is not None else time.strftime("calibration-%Y%m%d-%H%M%S")
+    written = []
+
+    def as_file(value, name, suffix=".json"):
+        if isinstance(value, (str, os.PathLike)):
+            return os.fspath(value)
+        handle, path = tempfile.mkstemp(prefix=f"soilweb-{name}-", suffix=suffix)
+        with os.fdopen(handle, "w") as f:
+            if name == "observed":
+                value.to_csv(f, sep="\t", index=False, na_rep="NA")
+            else:
+                json.dump(_configuration_of(value)[0] if name == "base" else value, f, indent=2)
+        written.append(path)
+        return path
+
+    try:
+        command = [sys.executable, "-m", "soilweb.calibrate", "run", as_file(base, "base"), as_file(priors, "priors"),
+                   as_file(observed, "observed", ".tsv"), out, "--binary", find_binary(binary),
+                   "--population", str(population), "--replicates", str(replicates)]
+        for flag, value in (("--generations", generations), ("--min-tolerance", tolerance), ("--jobs", jobs),
+                            ("--seed", seed)):
+            if value is not None:
+                command += [flag, str(value)]
+        for flag, given in (("--target", targets), ("--scale", scale), ("--weight", weight),
+                            ("--transform", transform), ("--truth", truth)):
+            for name, value in (given or {}).items():
+                command += [flag, f"{name}={value}"]
+        command += _option_arguments(options)
+        env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [os.path.dirname(PACKAGE),
+                                                                         os.environ.get("PYTHONPATH")])))
+        status, _, stderr = _run_streaming(command, progress, env)
+    finally:
+        for path in written:
+            os.remove(path)
+    if status != 0:
+        raise SoilwebError(_message_of(stderr), status, stderr)
+    return read_calibration(out)

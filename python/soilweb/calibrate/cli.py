@@ -101,8 +101,8 @@ def main():
         from .slurm import slurm
         slurm(args)
         return
-    from .driver import Calibration
-    if Calibration(args).run() != 0:
+    from .driver import CalibrationRun
+    if CalibrationRun(args).run() != 0:
         sys.exit(1)
 
 

@@ -101,7 +101,7 @@ class Reducer:
         self.progress.update()
 
 
-class Calibration:
+class CalibrationRun:
     """One calibration command on its folder."""
 
     def __init__(self, args):
