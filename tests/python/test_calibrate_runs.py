@@ -88,6 +88,23 @@ class CalibrationRunTest(unittest.TestCase):
             self.assertEqual(read(os.path.join(self.here, "one", "tables", name)),
                              read(os.path.join(self.here, "two", "tables", name)), name)
 
+    def test_r_and_python_read_the_same_calibration_and_r_runs_one(self):
+        script = f"""
+source(file.path("{ROOT}", "R", "soilweb.R"))
+cal <- read_calibration("two")
+cat("posterior", nrow(cal$posterior), format(cal$summary$median, digits = 10), "\\n")
+small <- soilweb_calibrate("base.json", "priors.json", read.delim("observed.tsv"), out = "from-r", population = 6,
+                           generations = 2, seed = 9, jobs = 2, progress = FALSE, binary = "{BINARY}")
+cat("generations", nrow(small$generations), "\\n")
+"""
+        shown = run("Rscript", "-e", script, cwd=self.here)
+        self.assertEqual(shown.returncode, 0, shown.stderr)
+        sys.path.insert(0, os.path.join(ROOT, "python"))
+        from soilweb.calibration import read_calibration
+        median = read_calibration(os.path.join(self.here, "two")).summary()["median"][0]
+        self.assertIn(f"posterior 30 {median:.10g}", shown.stdout)
+        self.assertIn("generations 2", shown.stdout)
+
     def test_a_calibration_stopped_and_carried_on_gives_the_same_tables(self):
         here, out = self.here, "stopped"
         command = [sys.executable, CALIBRATE, "run", "base.json", "priors.json", "observed.tsv", out, *OPTIONS,
