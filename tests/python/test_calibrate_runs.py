@@ -122,6 +122,30 @@ cat("generations", nrow(small$generations), "\\n")
         self.assertEqual(read(os.path.join(here, out, "tables", "particles.tsv")),
                          read(os.path.join(here, "two", "tables", "particles.tsv")))
 
+    def test_the_cluster_job_runs_the_calibration_with_srun_in_its_allocation(self):
+        fake = os.path.join(self.here, "bin")
+        os.makedirs(fake, exist_ok=True)
+        log = os.path.join(self.here, "cluster.log")
+        with open(os.path.join(fake, "sbatch"), "w") as f:  # runs the job here, at once, and answers its id
+            f.write(f'#!/bin/sh\necho "sbatch $*" >> {log}\nfor a; do w="$a"; done\n'
+                    'sh -c "$w" >> {log} 2>&1 || exit 1\necho 77\n')
+        with open(os.path.join(fake, "srun"), "w") as f:  # one task: the options aside, the command as it is
+            f.write(f'#!/bin/sh\necho srun >> {log}\nwhile [ "${{1#-}}" != "$1" ]; do shift; done\nexec "$@"\n')
+        for name in ("sbatch", "srun"):
+            os.chmod(os.path.join(fake, name), 0o755)
+        env = dict(os.environ, PATH=fake + os.pathsep + os.environ["PATH"])
+        done = subprocess.run([sys.executable, CALIBRATE, "slurm", "base.json", "priors.json", "observed.tsv",
+                               "cluster", *OPTIONS, "--tasks", "2", "--submit", "--sbatch=--time=1:00:00"],
+                              cwd=self.here, env=env, capture_output=True, text=True)
+        self.assertEqual(done.returncode, 0, done.stderr + read(log))
+        self.assertIn("submitted job 77", done.stdout)
+        said = read(log)
+        self.assertIn("--ntasks=2 --cpus-per-task=1", said)
+        self.assertIn("--time=1:00:00", said)
+        self.assertGreater(said.count("srun"), 60, "each run started with srun")
+        self.assertEqual(read(os.path.join(self.here, "cluster", "tables", "particles.tsv")),
+                         read(os.path.join(self.here, "two", "tables", "particles.tsv")))
+
     def test_every_input_error_is_one_line(self):
         here = self.here
 

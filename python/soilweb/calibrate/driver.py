@@ -184,7 +184,8 @@ class CalibrationRun:
         lock = lock_sweep(cal) if os.path.isdir(cal) else None
         path = os.path.join(cal, RECORD)
         earlier = read_json(path, "calibration record") if check_file(path) else None
-        if earlier is None and lock is not None and os.listdir(cal) != [".lock"]:
+        # A folder of its own: new, or holding only the logs of its cluster job.
+        if earlier is None and lock is not None and set(os.listdir(cal)) - {".lock", "logs"}:
             fail(f"{cal} exists and holds no calibration; choose a new folder")
         seed = self.args.seed
         if earlier is not None:
