@@ -1,4 +1,5 @@
-"""The data dictionary: every result file and column of the schema as one Markdown table.
+"""The data dictionary: every result file and column of the schema (a run's, and a calibration's tables) as
+one Markdown table.
 
     python3 -m soilweb.dictionary                  # prints it
     python3 -m soilweb.dictionary docs/outputs.md  # writes it into that page, between its markers
@@ -18,6 +19,9 @@ def data_dictionary():
             rows.append("| | `day` | integer | day | the day (tables layout only) |")
         for c in f["columns"]:
             rows.append(f"| | `{c['name']}` | {c['type']} | {c['unit']} | {c['meaning']} |")
+    for t in SCHEMA["calibration_tables"]:
+        rows.append(f"| **{t['id']}** `{t['path']}` | | | | {t['meaning']}; written by soilweb-calibrate |")
+        rows += [f"| | `{c['name']}` | {c['type']} | {c['unit']} | {c['meaning']} |" for c in t["columns"]]
     return "\n".join(rows) + "\n"
 
 

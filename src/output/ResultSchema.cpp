@@ -219,6 +219,61 @@ std::string stagesJson() {
            ", \"below_instar\": " + std::to_string(stages[k].belowInstar) + "}";
   return out + "\n  ]";
 }
+// The tables soilweb-calibrate writes about the runs it makes of this binary: the loaders and the data
+// dictionary read them from here as they read a run's. KEY stands for one column per fitted key.
+struct CalibrationTable {
+  const char* id;
+  const char* path;
+  const char* meaning;
+  std::vector<ResultColumn> columns;
+};
+
+const std::vector<CalibrationTable>& calibrationTables() {
+  static const std::vector<ResultColumn> particle = {
+      {"generation", "integer", "", "the generation, from 0 (drawn from the priors)"},
+      {"particle", "integer", "", "the particle's number in its generation, from 1, in the order it was proposed"},
+      {"proposal", "integer", "", "the proposal it was, from 1: its random draws and seeds come from the master "
+                                  "seed, the generation and this number"},
+      {"weight", "real", "", "its importance weight; a generation's weights sum to 1"},
+      {"distance", "real", "", "its runs' distance from the observations, under its generation's scales"},
+      {"KEY", "real", "the key's", "the value its runs were given, one column per fitted key (whole for a "
+                                   "whole-number key)"},
+      {"seed", "integer", "", "the seed of its first run (the others' follow it from the same generator)"}};
+  static const std::vector<CalibrationTable> tables = {
+      {"calibration_particles", "CAL/tables/particles.tsv", "every generation's accepted particles", particle},
+      {"calibration_posterior", "CAL/tables/posterior.tsv", "the last generation's particles: the posterior",
+       particle},
+      {"calibration_generations",
+       "CAL/tables/generations.tsv",
+       "each generation of a calibration",
+       {{"generation", "integer", "", "the generation"},
+        {"tolerance", "real", "", "the largest distance it accepted (Inf for generation 0)"},
+        {"runs", "integer", "runs", "the runs it used: its proposals up to its last accepted one, times the "
+                                    "replicates"},
+        {"accepted", "integer", "particles", "the particles it accepted"},
+        {"acceptance_rate", "real", "", "accepted / proposals used"},
+        {"ess", "real", "particles", "the effective sample size of its weights, 1 / sum of their squares"},
+        {"wall_seconds", "real", "s", "the wall time it took, its batches' runs included"}}},
+      {"calibration_predictive",
+       "CAL/tables/predictive.tsv",
+       "the runs of the posterior predictive check (soilweb-calibrate plot)",
+       {{"draw", "integer", "", "the draw, from 1"},
+        {"particle", "integer", "", "the particle of the posterior it ran"},
+        {"seed", "integer", "", "the run's seed"},
+        {"day", "integer", "day", "the day"},
+        {"COLUMN", "real", "observed unit", "each observed summary column, times its --scale"}}}};
+  return tables;
+}
+
+std::string calibrationJson() {
+  std::string out = "[";
+  for (const CalibrationTable& t : calibrationTables())
+    out += std::string(out.size() > 1 ? "," : "") + "\n    {\"id\": " + jsonQuoted(t.id) + ", \"path\": " +
+           jsonQuoted(t.path) + ",\n     \"meaning\": " + jsonQuoted(t.meaning) + ",\n     \"columns\": " +
+           columnsJson(t.columns) + "}";
+  return out + "\n  ]";
+}
+
 }  // namespace
 
 const std::vector<ResultFile>& ResultSchema::files() {
@@ -288,7 +343,8 @@ const char* ResultSchema::fateOf(unsigned state) {
 std::string ResultSchema::json() {
   return "{\n  \"schema\": 1,\n  \"first_adult_instar\": " + std::to_string(FIRST_ADULT_INSTAR) +
          ",\n  \"states\": " + statesJson() + ",\n  \"stages\": " + stagesJson() + ",\n  \"traits\": " + traitsJson() +
-         ",\n  \"loader_names\": " + loaderNamesJson() + ",\n  \"kinds\": " + kindsJson() + ",\n  \"files\": " + filesJson() + "\n}\n";
+         ",\n  \"loader_names\": " + loaderNamesJson() + ",\n  \"kinds\": " + kindsJson() + ",\n  \"files\": " + filesJson() +
+         ",\n  \"calibration_tables\": " + calibrationJson() + "\n}\n";
 }
 
 }  // namespace soilweb

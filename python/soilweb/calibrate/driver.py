@@ -18,7 +18,7 @@ from ..command import fail, usage
 from ..safe import check_file, read_json
 from ..sweep.config import Keys, RunConfigs, check_configs, load_json, runs_text
 from ..sweep.folder import lock_sweep, make_run_folder, write_whole
-from ..sweep.parts import FINISHED, RunFiles, outcome
+from ..sweep.parts import FINISHED, RunFiles, first_error, outcome
 from ..sweep.runner import ENDED, EndedLog, refuse_live_runs, run_all
 from .distance import Distance, needs_genetics, targets_of
 from .inputs import parse_assignments, read_observed, read_priors
@@ -250,10 +250,15 @@ class CalibrationRun:
             run_all(self.work, self.binary, self.args.jobs, self.args.hosts,
                     reaper=lambda out, progress: Reducer(self, out, progress), name=NAME, what="calibration",
                     launcher=self.launcher)
+            failed_before = len(self.failed)
             for name in todo:
-                if name not in self.store.runs and not self.reduce(name):
+                if name not in self.store.runs and not self.reduce(name, ended=True):
                     fail(f"the run {name} did not end (see {self.work}/joblog.tsv); run the same command again "
                          "to carry the calibration on")
+            if len(self.failed) - failed_before == len(todo):  # nothing to learn from: refused, not looped on
+                name = self.failed[-1]
+                said = first_error(os.path.join(self.work, "runs", name)) or "no word on why"
+                fail(f"every run of the batch failed ({runs_text(len(todo))}), e.g. {name}: {said}")
             self.runs_done[proposals[0].generation] = self.runs_done.get(proposals[0].generation, 0) + len(todo)
         self.mark_time(proposals[0].generation)
         width = len(self.distance.needs) + len(self.distance.targets)
@@ -266,10 +271,13 @@ class CalibrationRun:
                 simulated[p.index] = np.mean(np.array(values, dtype=float), axis=0)
         return simulated
 
-    def reduce(self, name):
-        """Stores an ended run's summaries (or its failure); False when it has not ended (or stopped)."""
+    def reduce(self, name, ended=False):
+        """Stores an ended run's summaries (or its failure); False when it has not ended (or stopped). ended: the
+        batch is over, so a run with a non-zero exit status and no record (its binary could not start) failed."""
         run = {"run": name}
-        ended = outcome(self.work, run)["end"]
+        said = outcome(self.work, run)
+        ended = "failed" if ended and said["end"] == "not run" and said["status"] not in ("not run", "0") else \
+            said["end"]
         folder = os.path.join(self.work, "runs", name)
         generation = int(name[1:name.index("-")])
         if ended in FINISHED:
