@@ -6,7 +6,7 @@ import sys
 import tempfile
 import unittest
 
-from support import BINARY, PLOT, SWEEP, run, tiny_config
+from support import BINARY, PLOT, ROOT, SWEEP, run, tiny_config
 
 
 class ScriptsTest(unittest.TestCase):
@@ -31,7 +31,8 @@ class ScriptsTest(unittest.TestCase):
                 self.assertEqual(done.returncode, 0, f"{command}: {done.stderr}")
             # When no Python at hand has them, one line says what is missing; help still works.
             alone = dict(environment, SOILWEB_RERUN="1")
-            for script, module in ((PLOT, "numpy"), (SWEEP, "numpy")):
+            calibrate = os.path.join(ROOT, "scripts", "soilweb-calibrate")
+            for script, module in ((PLOT, "numpy"), (SWEEP, "numpy"), (calibrate, "numpy")):
                 done = run(script, "anything", cwd=here, env=alone)
                 self.assertEqual(done.returncode, 1)
                 self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
