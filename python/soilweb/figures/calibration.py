@@ -1,8 +1,6 @@
 """The figures of a calibration: each key's posterior (weighted) over its prior's range, pairs of up to five
 keys, the tolerance and acceptance by generation, and the posterior predictive check against the observed
 points."""
-import math
-
 import matplotlib.pyplot as plt
 import numpy as np
 
@@ -68,13 +66,19 @@ def plot_pairs(particles, priors, truth, figures, title):
                 ax.axis("off")
                 continue
             if i == j:
-                ax.hist(last[x], bins=20, weights=last.weight, color=POSTERIOR, range=prior_span(priors[x]))
+                low, high = prior_span(priors[x])
+                bins = np.geomspace(low, high, 21) if is_log(priors[x]) else np.linspace(low, high, 21)
+                ax.hist(last[x], bins=bins, weights=last.weight, color=POSTERIOR)
                 ax.set_yticks([])
             else:
                 ax.scatter(last[x], last[y], s=size, color=POSTERIOR, alpha=0.5, linewidths=0)
                 if x in truth and y in truth:
                     ax.plot(truth[x], truth[y], marker="x", color=TRUTH, markersize=9, mew=2)
+                if is_log(priors[y]):
+                    ax.set_yscale("log")
                 ax.set_ylim(*prior_span(priors[y]))
+            if is_log(priors[x]):
+                ax.set_xscale("log")
             ax.set_xlim(*prior_span(priors[x]))
             if i == len(keys) - 1:
                 ax.set_xlabel(x, fontsize=7)
@@ -129,6 +133,3 @@ def plot_predictive(predictive, observed, figures, title):
                  "from the posterior by weight, each with its own seed; their median and 50 and 90 % bands of each "
                  "observed column (in the observed unit) against the observed points.")
 
-
-def spans_text(value):
-    return f"{value:.4g}" if math.isfinite(value) else str(value)
