@@ -105,6 +105,25 @@ cat("generations", nrow(small$generations), "\\n")
         self.assertIn(f"posterior 30 {median:.10g}", shown.stdout)
         self.assertIn("generations 2", shown.stdout)
 
+    def test_python_calibrates_from_a_dict_and_a_data_frame_and_predicts(self):
+        sys.path.insert(0, os.path.join(ROOT, "python"))
+        import pandas as pd
+        import soilweb
+        observed = pd.read_csv(os.path.join(self.here, "observed.tsv"), sep="\t")
+        cal = soilweb.calibrate(os.path.join(self.here, "base.json"), {"simulation.temperature": {"min": 12, "max": 28}},
+                                observed, population=6, generations=2, seed=9, jobs=2, progress=False,
+                                out=os.path.join(self.here, "from-python"), binary=BINARY)
+        self.assertEqual(list(cal.generations.generation), [0, 1])
+        self.assertEqual(list(cal.summary().key), ["simulation.temperature"])
+        predicted = cal.predict(3, jobs=2, binary=BINARY)
+        self.assertEqual(sorted(predicted.draw.unique()), [1, 2, 3])
+        self.assertEqual(list(predicted.columns), ["draw", "particle", "seed", "day", "PREY_ACTIVE", "BIOMASS"])
+        with self.assertRaises(soilweb.SoilwebError) as refused:
+            soilweb.calibrate(os.path.join(self.here, "base.json"), {"simulation.temperature": {"min": 28, "max": 12}},
+                              observed, population=6, progress=False, out=os.path.join(self.here, "no"), binary=BINARY)
+        self.assertEqual(refused.exception.status, 1)
+        self.assertIn("min 28 is not below max 12", refused.exception.message)
+
     def test_a_calibration_stopped_and_carried_on_gives_the_same_tables(self):
         here, out = self.here, "stopped"
         command = [sys.executable, CALIBRATE, "run", "base.json", "priors.json", "observed.tsv", out, *OPTIONS,
