@@ -175,6 +175,13 @@ def _results_folder(record_path_file):
     return os.path.dirname(os.path.dirname(record)) if record else None
 
 
+def _run_package_command(command, progress):
+    """Runs one of the package's commands (python -m soilweb.X) on this very package, whatever the PYTHONPATH."""
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [os.path.dirname(PACKAGE),
+                                                                     os.environ.get("PYTHONPATH")])))
+    return _run_streaming(command, progress, env)
+
+
 def run(config, *, seed=None, set=None, folder=None, progress=True, binary=None, **options):
     """Runs soilweb on config (a dict, a path to a run_params, or a loaded run or its record, which repeats
     that run) and returns the loaded run (soilweb.Run).
@@ -255,9 +262,7 @@ def sweep(base, grid, *, out=None, design="grid", replicates=1, jobs=None, seed=
                 command += [flag, str(value)]
         if lenient:
             command.append("--lenient")
-        env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [os.path.dirname(PACKAGE),
-                                                                         os.environ.get("PYTHONPATH")])))
-        status, _, stderr = _run_streaming(command, progress, env)
+        status, _, stderr = _run_package_command(command, progress)
     finally:
         for path in written:
             os.remove(path)
@@ -310,9 +315,7 @@ def calibrate(base, priors, observed, *, population=200, generations=None, toler
             for name, value in (given or {}).items():
                 command += [flag, f"{name}={value}"]
         command += _option_arguments(options)
-        env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [os.path.dirname(PACKAGE),
-                                                                         os.environ.get("PYTHONPATH")])))
-        status, _, stderr = _run_streaming(command, progress, env)
+        status, _, stderr = _run_package_command(command, progress)
     finally:
         for path in written:
             os.remove(path)

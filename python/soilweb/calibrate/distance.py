@@ -66,11 +66,11 @@ class Distance:
                   [(len(self.needs) + k, t.value) for k, t in enumerate(targets)]
         self.index = np.array([k for k, _ in entries])
         self.weight = np.array([weights.get(names[self.group_of[k]], 1.0) for k, _ in entries])
-        self.observed = np.array([self._transformed_one(k, y, observed=True) for k, y in entries])
+        self.observed = np.array([self._transformed_one(k, y) for k, y in entries])
         self.transform_of = {name: transforms.get(name, default_transform(name) if k < len(observed.columns) else
                                                   "none") for k, name in enumerate(names)}
 
-    def _transformed_one(self, k, y, observed):
+    def _transformed_one(self, k, y):
         how = self.transform[k]
         if how == "log1p" and y <= -1:
             name = self.groups[self.group_of[k]]

@@ -19,7 +19,7 @@ from ..safe import check_file, read_json
 from ..sweep.config import Keys, RunConfigs, check_configs, load_json, runs_text
 from ..sweep.folder import lock_sweep, make_run_folder, write_whole
 from ..sweep.parts import FINISHED, RunFiles, first_error, outcome
-from ..sweep.runner import ENDED, EndedLog, refuse_live_runs, run_all
+from ..sweep.runner import ENDED, EndedLog, check_hosts, refuse_live_runs, run_all
 from .distance import Distance, needs_genetics, targets_of
 from .inputs import parse_assignments, read_observed, read_priors
 from .smc import Sampler, sample
@@ -316,9 +316,8 @@ class CalibrationRun:
             self.spent = "wall"
             return 0
         count = math.ceil(needed / max(rate, 1e-3) * (1 if rate >= 1 else 1.15))
-        workers = a.jobs * (len(open(a.hosts).read().split()) if a.hosts else 1)
-        count = max(count, math.ceil(workers / a.replicates))
-        count = math.ceil(count * a.replicates / workers) * workers // a.replicates or count
+        count = max(count, math.ceil(self.workers / a.replicates))
+        count = math.ceil(count * a.replicates / self.workers) * self.workers // a.replicates or count
         count = min(count, needed * 50)
         if a.max_runs is not None:
             used = sum(p.consumed for p in self.sampler.populations) * a.replicates
@@ -360,6 +359,7 @@ class CalibrationRun:
         self.runs_done = {int(g): n for g, n in stored.get("runs_done", {}).items()}
         self.mark = time.monotonic()
         self.keys_fitted = [p.name for p in self.priors]
+        self.workers = self.args.jobs * (len(check_hosts(self.args.hosts)) if self.args.hosts else 1)
         self.launcher = ("srun", "--exclusive", "--nodes=1", "--ntasks=1", "--cpus-per-task=1") \
             if self.args.srun else ()
         self.sampler = Sampler(self.priors, self.distance, self.args.population, seed, self.args.alpha,

@@ -237,7 +237,7 @@ def run_all(out, binary, jobs, hosts=None, reaper=Reaper, name="soilweb-sweep", 
 
 def check_hosts(hosts):
     """A --hosts file must be a regular file of logins, one a line (blank lines and # comments aside), and
-    name at least one: a missing or empty one would run everything here, unseen."""
+    name at least one: a missing or empty one would run everything here, unseen. Returns the logins."""
     try:
         text = read_text(hosts, 1 << 20)
     except FileNotFoundError:
@@ -250,6 +250,7 @@ def check_hosts(hosts):
     for login in logins:
         if any(c.isspace() for c in login):
             fail(f"--hosts: {hosts}: '{login}' is not one login (one login a line, such as user@node1)")
+    return logins
 
 
 # What a run's wrapper writes in the run's folder: each a regular file or absent, never a link.
