@@ -384,7 +384,8 @@ void Configuration::set(Tree& root, const std::string& key, const std::string& v
   const auto segments = segmentsOf(key);
   Tree* node = &root;
   std::string reached;  // the path walked so far, for messages
-  for (const auto& segment : segments) {
+  for (std::size_t at = 0; at < segments.size(); ++at) {
+    const std::string& segment = segments[at];
     if (segment.empty()) throw Error("--set " + key + ": the key has an empty part");
     Tree* next = nullptr;
     if (isArray(*node)) {
@@ -407,7 +408,10 @@ void Configuration::set(Tree& root, const std::string& key, const std::string& v
         const std::string hint = ConfigurationKeys::didYouMean(parent, segment, present);
         throw Error("--set " + key + ": no such key in the configuration" + (hint.empty() ? "" : "; " + hint));
       }
-      root.put_child(Tree::path_type(key, '.'), checkedValue(key, value));
+      // Added below the node reached, which may be an element of a list (a species' optional key).
+      std::string rest = segment;
+      for (std::size_t k = at + 1; k < segments.size(); ++k) rest += "." + segments[k];
+      node->put_child(Tree::path_type(rest, '.'), checkedValue(key, value));
       return;
     }
     node = next;

@@ -128,6 +128,8 @@ std::vector<Key> speciesKeys() {
       {SPECIES + "genetics.randomnessMode", "strict integer", true, "1: alleles drawn in equal slices; 0: around 0.5"},
       {SPECIES + "genetics.numberOfLoci", "strict integer", true, "loci per chromosome"},
       {SPECIES + "genetics.numberOfAlleles", "strict integer", true, "alleles in each locus' pool"},
+      {SPECIES + "genetics.neutralLoci", "strict integer", false,
+       "loci of a neutral marker read by nothing in the model (default 0: none)"},
       {SPECIES + "genetics.numberOfTraits", "strict integer", true, "traits built from the genome (" + std::to_string(NUMBER_OF_TRAITS) + ")"},
       {SPECIES + "genetics.numberOfTraitsPerModule", "strict integer", true,
        "size of the modules of correlated traits"},
@@ -192,6 +194,7 @@ const char* const ANNOTATIONS[][3] = {
     {"world.life.animals[].genetics.randomnessMode", "", "0 or 1"},
     {"world.life.animals[].genetics.numberOfLoci", "loci", ">= 0"},
     {"world.life.animals[].genetics.numberOfAlleles", "alleles", ">= 1"},
+    {"world.life.animals[].genetics.neutralLoci", "loci", ">= 0"},
     {"world.life.animals[].genetics.numberOfTraits", "traits", "TRAITS"},
     {"world.life.animals[].genetics.numberOfTraitsPerModule", "traits", "3 ... TRAITS"},
     {"world.life.animals[].genetics.positiveModule", "", "0 or 1 per module"},
@@ -285,7 +288,7 @@ const Key* ConfigurationKeys::find(const std::string& key) {
 
 bool ConfigurationKeys::isOptional(const std::string& key) {
   for (const auto& known : all())
-    if (!known.required && known.path == key && key.rfind(SPECIES, 0) != 0) return true;
+    if (!known.required && known.path == listedForm(key)) return true;
   return false;
 }
 

@@ -19,18 +19,6 @@ double linearInterpolate(double x, double x0, double x1, double y0, double y1) {
 }
 
 namespace {
-// The uniform generator: drand48's 48-bit linear congruential sequence, held
-// here so that a checkpoint can carry it and stepped inline, since founding
-// alone draws millions of numbers.
-constexpr std::uint64_t LCG_MULTIPLIER = 0x5DEECE66Dull, LCG_INCREMENT = 0xB, LCG_MASK = (1ull << 48) - 1;
-std::uint64_t uniformState;
-
-// As erand48 returns it: the 48 new bits over 2^48, exactly.
-double nextUniform() {
-  uniformState = (uniformState * LCG_MULTIPLIER + LCG_INCREMENT) & LCG_MASK;
-  return static_cast<double>(uniformState) * 0x1p-48;
-}
-
 // The breeding shuffle's generator: the system's additive generator in its
 // default form (128 bytes of state), as rand() runs it when never seeded.
 struct ShuffleStream {
@@ -44,19 +32,39 @@ struct ShuffleStream {
   }
 };
 ShuffleStream shuffle;
+
+// The neutral markers' seed, from the run's: the same 32 bits scrambled
+// (splitmix64's finaliser) so that the two sequences share no stretch.
+std::uint64_t neutralSeed(long seed) {
+  std::uint64_t z = (static_cast<std::uint64_t>(seed) & 0xFFFFFFFFull) + 0x9E3779B97F4A7C15ull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return (z ^ (z >> 31)) & ((1ull << 48) - 1);
+}
+
+std::array<unsigned short, 3> wordsOf(std::uint64_t state) {
+  std::array<unsigned short, 3> words;
+  for (int k = 0; k < 3; ++k) words[k] = static_cast<unsigned short>(state >> (16 * k));
+  return words;
+}
+
+std::uint64_t stateOf(const std::array<unsigned short, 3>& words) {
+  std::uint64_t state = 0;
+  for (int k = 0; k < 3; ++k) state |= static_cast<std::uint64_t>(words[k]) << (16 * k);
+  return state;
+}
 }  // namespace
 
-double randomUniform() { return nextUniform(); }
+// Held here, not in a function, so that a checkpoint can carry them; stepped
+// inline, since founding alone draws millions of numbers.
+UniformStream modelDraws;
+UniformStream neutralDraws;
 
-double randomUniform(double a, double b) {
-  const double u = nextUniform();
-  return u * (b - a) + a;
-}
+double randomUniform() { return modelDraws.next(); }
 
-int randomIndex(int n) {
-  const double u = nextUniform();
-  return static_cast<int>(u * n);
-}
+double randomUniform(double a, double b) { return modelDraws.between(a, b); }
+
+int randomIndex(int n) { return modelDraws.index(n); }
 
 int shuffleDraw() {
   std::int32_t result;
@@ -66,13 +74,15 @@ int shuffleDraw() {
 
 // As srand48 seeds: the seed's low 32 bits above 0x330E.
 void seedRandom(long seed) {
-  uniformState = (static_cast<std::uint64_t>(seed) & 0xFFFFFFFFull) << 16 | 0x330E;
+  modelDraws.state = (static_cast<std::uint64_t>(seed) & 0xFFFFFFFFull) << 16 | 0x330E;
+  neutralDraws.state = neutralSeed(seed);
   shuffle.restart();
 }
 
 RandomStreams saveRandomStreams() {
   RandomStreams streams;
-  for (int k = 0; k < 3; ++k) streams.uniform[k] = static_cast<unsigned short>(uniformState >> (16 * k));
+  streams.uniform = wordsOf(modelDraws.state);
+  streams.neutral = wordsOf(neutralDraws.state);
   std::copy(std::begin(shuffle.table), std::end(shuffle.table), streams.shuffleTable.begin());
   streams.shuffleFront = static_cast<std::int32_t>(shuffle.data.fptr - shuffle.data.state);
   streams.shuffleRear = static_cast<std::int32_t>(shuffle.data.rptr - shuffle.data.state);
@@ -86,8 +96,8 @@ bool restoreRandomStreams(const RandomStreams& streams) {
   if (!inside(streams.shuffleFront) || !inside(streams.shuffleRear) ||
       (streams.shuffleFront - streams.shuffleRear + degree) % degree != shuffle.data.rand_sep)
     return false;
-  uniformState = 0;
-  for (int k = 0; k < 3; ++k) uniformState |= static_cast<std::uint64_t>(streams.uniform[k]) << (16 * k);
+  modelDraws.state = stateOf(streams.uniform);
+  neutralDraws.state = stateOf(streams.neutral);
   std::copy(streams.shuffleTable.begin(), streams.shuffleTable.end(), std::begin(shuffle.table));
   shuffle.data.fptr = shuffle.data.state + streams.shuffleFront;
   shuffle.data.rptr = shuffle.data.state + streams.shuffleRear;

@@ -3,6 +3,8 @@
 // chromosomes generator.
 #pragma once
 
+#include "core/GlobalFunctions.h"
+
 #include <utility>
 #include <vector>
 
@@ -12,11 +14,13 @@ class Locus {
  public:
   // randomnessMode 1: allele i is drawn within the i-th of n equal slices of
   // [0, 1); mode 0: each allele is drawn between a random low and high bound.
-  Locus(int numberOfAlleles, int randomnessMode);
+  // Every draw comes from draws.
+  Locus(int numberOfAlleles, int randomnessMode, UniformStream& draws = modelDraws);
   // A pool of the given values (tests use it to build genomes of known alleles).
   explicit Locus(std::vector<double> alleles) : alleles(std::move(alleles)) {}
 
-  int getAlleleIndexRandomly() const;  // the same draw, as the allele's index in the pool
+  // One allele drawn from the pool, as its index in the pool.
+  int getAlleleIndexRandomly(UniformStream& draws = modelDraws) const;
   const std::vector<double>& getAlleles() const { return alleles; }
 
  private:

@@ -80,6 +80,24 @@ Animal::Traits Animal::rawGeneticValues(AlleleSums& halves) const {
   return raw;
 }
 
+double Animal::neutralValue() const {
+  if (!neutral || neutral->getLoci().empty()) return std::numeric_limits<double>::quiet_NaN();
+  const ChromosomePair pair = (*neutral)[0];
+  double sum = 0;
+  for (std::size_t k = 0; k < neutral->getLoci().size(); ++k)
+    sum += pair.first.getAlleles()[k] + pair.second.getAlleles()[k];
+  return sum / (2.0 * static_cast<double>(neutral->getLoci().size()));
+}
+
+double Animal::neutralHeterozygosity() const {
+  if (!neutral || neutral->getLoci().empty()) return std::numeric_limits<double>::quiet_NaN();
+  const ChromosomePair pair = (*neutral)[0];
+  std::size_t differing = 0;
+  for (std::size_t k = 0; k < neutral->getLoci().size(); ++k)
+    differing += pair.first.getAlleles().index(k) != pair.second.getAlleles().index(k);
+  return static_cast<double>(differing) / static_cast<double>(neutral->getLoci().size());
+}
+
 Animal::Traits Animal::geneticValues() const {
   Traits values = traits;  // a trait inherited and never changed holds its genetic value
   for (unsigned t = 0; t < NUMBER_OF_TRAITS; ++t)
@@ -396,6 +414,9 @@ std::vector<Animal*> Animal::breedWith(Animal& mate, unsigned day) {
     const int childId = animalID++;
     Animal* child = newOffspring(childId, std::move(genome), static_cast<int>(day), g_numb_prt1 + 1,
                                  mate.g_numb_prt2 + 1, id, mate.id);
+    // The markers segregate and recombine by the same rules, drawn from their own stream.
+    if (const ChromosomesGenerator* markers = species->getNeutralGenerator())
+      child->neutral = markers->getGametes(*neutral, *mate.neutral);
     child->initTraits();
     child->interpolateTraits();
     brood.push_back(child);
@@ -410,6 +431,10 @@ void Animal::transferState(StateArchive& archive) {
   archive.expect(id >= 0, "an animal's id is negative");
   archive.io(traits);
   chromosomes->transferState(archive);
+  if (const ChromosomesGenerator* markers = species->getNeutralGenerator()) {
+    if (!neutral) neutral = Genome::make(1, markers->getLoci());
+    neutral->transferState(archive);
+  }
   archive.io(state);
   archive.expect(state < NUMBER_OF_STATES, "an animal's state is not one of the seven");
   archive.io(encounterEvents);

@@ -2,7 +2,8 @@
 // pipeline (raw genetic values, mapping onto the species' ranges, birth-time
 // adjustments, daily tuning), its energetics and life cycle, and the
 // standardised scores through which hunters and hunted meet. An animal is
-// owned by the cell it is filed in and owns its genome.
+// owned by the cell it is filed in and owns its genome, and its neutral
+// markers' genome when its species has them.
 #pragma once
 
 #include "core/Traits.h"
@@ -63,6 +64,14 @@ class Animal {
   // Per trait, |first - second|: the sums over the loci the trait reads of the
   // first and of the second chromosomes (complements in a negative module).
   const std::array<float, NUMBER_OF_TRAITS>& heterozygosity() const { return alleleSumGaps; }
+
+  // Neutral markers: a genome of one chromosome pair that nothing in the model reads.
+  void setNeutralGenome(std::unique_ptr<Genome> genome) { neutral = std::move(genome); }
+  const Genome* getNeutralGenome() const { return neutral.get(); }
+  // The mean of its neutral alleles' values, over both chromosomes (NaN without markers).
+  double neutralValue() const;
+  // The share of its neutral loci whose two alleles differ (NaN without markers).
+  double neutralHeterozygosity() const;
 
   // Energetics and life cycle.
   bool activateIfReady(int day);
@@ -234,6 +243,7 @@ class Animal {
   int fecundity = 0;
   int age_first_rep = 0;  // the day of the first breeding
   std::array<float, NUMBER_OF_TRAITS> alleleSumGaps{};  // heterozygosity(), made with the raw values (not saved: made again)
+  std::unique_ptr<Genome> neutral;                      // null when its species has no neutral loci
 };
 
 }  // namespace soilweb

@@ -47,6 +47,14 @@ AnimalSpecies::AnimalSpecies(const std::string& name, unsigned numberOfTraits, u
 
 AnimalSpecies::~AnimalSpecies() = default;
 
+void AnimalSpecies::setNeutralLoci(unsigned loci) {
+  neutralLoci = loci;
+  neutralGenerator.reset();
+  if (loci > 0)
+    neutralGenerator = std::make_unique<ChromosomesGenerator>(1, loci, numberOfAlleles,
+                                                              static_cast<int>(randomnessMode), neutralDraws);
+}
+
 bool AnimalSpecies::isTraitName(const std::string& name) const { return traitIndexByName.count(name) != 0; }
 
 unsigned AnimalSpecies::traitIndex(const std::string& name) const {
@@ -150,6 +158,7 @@ namespace {
 // The genetics of a species entry, in the order its keys are read.
 struct Genetics {
   unsigned randomnessMode = 0, numberOfLoci = 0, numberOfAlleles = 0, numberOfTraits = 0, perModule = 0;
+  unsigned neutralLoci = 0;
   std::size_t modules = 0;
   std::vector<int> positiveModule;
   std::vector<double> restrictPerTrait, rhoPerModule, ownLociPerModule;
@@ -163,11 +172,15 @@ void readGeneticSizes(const Configuration& entry, double memoryBudget, Genetics&
   g.numberOfLoci = entry.strictUnsigned("genetics.numberOfLoci");
   g.numberOfAlleles = entry.strictUnsigned("genetics.numberOfAlleles");
   if (g.numberOfAlleles == 0) entry.fail("genetics.numberOfAlleles", "must be at least 1, got 0");
-  const double poolBytes = 8.0 * g.numberOfAlleles * g.numberOfLoci + 32.0 * g.numberOfLoci;
+  if (entry.has("genetics.neutralLoci")) g.neutralLoci = entry.strictUnsigned("genetics.neutralLoci");
+  const double loci = static_cast<double>(g.numberOfLoci) + g.neutralLoci;
+  const double poolBytes = 8.0 * g.numberOfAlleles * loci + 32.0 * loci;
   if (poolBytes > memoryBudget)
     entry.fail("genetics.numberOfAlleles",
-               "with numberOfLoci " + std::to_string(g.numberOfLoci) + " would need about " + gibibytes(poolBytes) +
-                   " of allele pools, more than the " + gibibytes(memoryBudget) + " allowed");
+               "with numberOfLoci " + std::to_string(g.numberOfLoci) +
+                   (g.neutralLoci > 0 ? " and neutralLoci " + std::to_string(g.neutralLoci) : std::string()) +
+                   " would need about " + gibibytes(poolBytes) + " of allele pools, more than the " +
+                   gibibytes(memoryBudget) + " allowed");
   g.numberOfTraits = entry.strictUnsigned("genetics.numberOfTraits");
   if (g.numberOfTraits != NUMBER_OF_TRAITS)
     entry.fail("genetics.numberOfTraits",
@@ -234,6 +247,7 @@ std::unique_ptr<AnimalSpecies> AnimalSpecies::read(const Configuration& entry, d
                                                  g.ownLociPerModule, g.perModule, g.randomnessMode);
   species->setInitialPopulation(initialPopulation);
   species->setDefaultHuntingMode(huntingMode);
+  species->setNeutralLoci(g.neutralLoci);
 
   AnimalSpecies& s = *species;
   readTraitObject(entry, "minTraitsRanges", s, [&](const std::string& t, double v) { s.addTraitMin(t, v); });

@@ -1,7 +1,8 @@
 // Everything the animals of one species share: the thirteen-trait table, the
 // configured, restricted and observed trait ranges, the reference limits used
-// for daily tuning, the genetics settings, the hunting mode, the founding
-// population and the physiological parameters. Built once by the configuration
+// for daily tuning, the genetics settings (and the neutral markers', when it
+// has any), the hunting mode, the founding population and the physiological
+// parameters. Built once by the configuration
 // reader, owned by the world for the whole run, read by the species' animals.
 #pragma once
 
@@ -103,6 +104,12 @@ class AnimalSpecies : public Species {
   TraitTable& getMaxObservedTraits() { return maxObservedTraits; }
 
   ChromosomesGenerator* getChromosomesGenerator() const { return chromosomesGenerator.get(); }
+  // Gives the animals loci neutral loci, read by nothing in the model, whose
+  // pools and genomes come from the neutral markers' own draws.
+  void setNeutralLoci(unsigned loci);
+  unsigned getNeutralLoci() const { return neutralLoci; }
+  // The neutral markers' generator; null when the species has none.
+  ChromosomesGenerator* getNeutralGenerator() const { return neutralGenerator.get(); }
   // Saves or loads what the run changes: the founders' observed ranges.
   void transferState(StateArchive& archive);
 
@@ -141,6 +148,8 @@ class AnimalSpecies : public Species {
 
   TraitTable maxTraitLimits;
   std::unique_ptr<ChromosomesGenerator> chromosomesGenerator;
+  unsigned neutralLoci = 0;
+  std::unique_ptr<ChromosomesGenerator> neutralGenerator;
 };
 
 }  // namespace soilweb

@@ -15,6 +15,7 @@ void RunState::transfer(StateArchive& archive, World& world) {
   archive.io(streams.shuffleTable);
   archive.io(streams.shuffleFront);
   archive.io(streams.shuffleRear);
+  archive.io(streams.neutral);
   if (archive.isLoading()) archive.expect(restoreRandomStreams(streams), "the shuffle's generator state is impossible");
   archive.io(Animal::animalID);
   archive.io(Cell::cellID);

@@ -13,7 +13,7 @@
 // Switches, set by the run driver or a test before the world is built, not
 // saved: World::CHECK_REGISTRY, World::MEMORY_BUDGET.
 // Saved by transfer, in this order:
-//   the random streams (GlobalFunctions; seeded once by the run driver through
+//   the random streams, the neutral markers' last (GlobalFunctions; seeded once by the run driver through
 //   seedRandom, before the world is built, since founding draws from them);
 //   the counters Animal::animalID, Cell::cellID and Species::speciesCounter,
 //   which number what is made next;

@@ -77,9 +77,16 @@ namespace {
 double animalBytes(const AnimalSpecies& species) {
   const unsigned alleles = species.getNumberOfAlleles();
   const double width = alleles <= 0x100 ? 1 : alleles <= 0x10000 ? 2 : 4;
-  return 900 + 2.0 * NUMBER_OF_TRAITS * species.getNumberOfLoci() * width;
+  const double markers = species.getNeutralLoci() > 0 ? 64 + 2.0 * species.getNeutralLoci() * width : 0;
+  return 900 + 2.0 * NUMBER_OF_TRAITS * species.getNumberOfLoci() * width + markers;
 }
 }  // namespace
+
+bool World::hasNeutralMarkers() const {
+  for (const auto& species : existingAnimalSpecies)
+    if (species->getNeutralLoci() > 0) return true;
+  return false;
+}
 
 double World::heldBytes() const {
   double preys = 0, predators = 0;
@@ -216,6 +223,8 @@ void World::foundPopulation(AnimalSpecies* species) {
     const int id = Animal::animalID++;
     Cell* cell = cells[static_cast<std::size_t>(randomIndex(static_cast<int>(cells.size())))].get();
     Kind* animal = new Kind(id, species->getChromosomesGenerator()->getChromosomes(), cell, 0, 0, 0, 0, 0, species);
+    if (const ChromosomesGenerator* markers = species->getNeutralGenerator())
+      animal->setNeutralGenome(markers->getChromosomes());
     if constexpr (std::is_same_v<Kind, Prey>)
       cell->addPrey(UNBORN, animal);
     else

@@ -59,6 +59,8 @@ class World {
   double temperatureOf(int day) const;
   // Whether the temperature follows simulation.temperatureSeries.
   bool hasTemperatureSeries() const { return !temperatureSeries.empty(); }
+  // Whether any species carries neutral markers (genetics.neutralLoci above 0).
+  bool hasNeutralMarkers() const;
   // When a run ends before its last day (simulation.stopWhen): at the first
   // of the resource, the prey and the predators gone (ANY, the default); only
   // when the resource is gone or no animal is left (RESOURCE); only when no

@@ -31,8 +31,10 @@ void Pedigree::appendBirths(const World& world, std::string& out) {
   long founders = 0;
   for (std::size_t k = 0; k < 2 && k < world.getSpecies().size(); ++k)
     founders += world.getSpecies()[k]->getInitialPopulation();
+  const bool markers = world.hasNeutralMarkers();
   for (const Animal* animal : born)
-    appendRow(out, pedigreeColumns(), PedigreeRow{animal, animal->getId() < founders, animal->geneticValues()});
+    appendRow(out, pedigreeColumns(), PedigreeRow{animal, animal->getId() < founders, animal->geneticValues()},
+              markers);
   nextId = Animal::animalID;
 }
 
@@ -61,6 +63,19 @@ const Columns<PedigreeRow>& Pedigree::pedigreeColumns() {
                        std::string("genetic value of ") + TRAITS[t].column +
                            ": the allele sum mapped onto the species' range, before the adjustments at birth"},
                       [t](const PedigreeRow& r) { return FieldValue::of(r.genetic[t]); }});
+    // NA for an animal whose species has no markers, in a run where another has.
+    auto marker = [](double (Animal::*of)() const) {
+      return [of](const PedigreeRow& r) {
+        return FieldValue::realOrNA((r.animal->*of)(), r.animal->getNeutralGenome() != nullptr);
+      };
+    };
+    made.push_back({{"neutral", "real", "allele value",
+                     "neutral value: the mean of its neutral alleles on both chromosomes, read by nothing in the model",
+                     NEUTRAL_MARKERS},
+                    marker(&Animal::neutralValue)});
+    made.push_back({{"neutral_het", "real", "share of loci", "share of its neutral loci whose two alleles differ",
+                     NEUTRAL_MARKERS},
+                    marker(&Animal::neutralHeterozygosity)});
     return made;
   }();
   return columns;

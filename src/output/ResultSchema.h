@@ -13,6 +13,9 @@
 
 namespace soilweb {
 
+// The `when` of the neutral markers' columns.
+constexpr const char* NEUTRAL_MARKERS = "world.life.animals[].genetics.neutralLoci above 0";
+
 struct ResultColumn {
   std::string name;
   const char* type;  // "integer", "real" or "text"

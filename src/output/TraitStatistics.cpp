@@ -71,6 +71,52 @@ struct ExpressedGroup : TraitGroup {
   FieldValue statistic(unsigned trait, Statistic which) const override { return traits[trait].statistic(which); }
 };
 
+// The neutral markers of one species and stage: their values' statistics, the
+// mean share of heterozygous loci, and the alleles at each locus, from which
+// the expected heterozygosity (gene diversity) is counted when asked for.
+struct NeutralMarkers {
+  Running value;
+  double heterozygous = 0;
+  std::vector<std::vector<std::uint32_t>> alleles;  // per locus, every copy's index in the pool
+  void add(const Animal& animal) {
+    const Genome* genome = animal.getNeutralGenome();
+    if (genome == nullptr) return;
+    value.add(animal.neutralValue());
+    heterozygous += animal.neutralHeterozygosity();
+    const ChromosomePair pair = (*genome)[0];
+    alleles.resize(genome->getLoci().size());
+    for (std::size_t k = 0; k < alleles.size(); ++k) {
+      alleles[k].push_back(pair.first.getAlleles().index(k));
+      alleles[k].push_back(pair.second.getAlleles().index(k));
+    }
+  }
+  // 1 - the sum of the squared allele frequencies, the mean over loci; the
+  // unbiased form would divide by 2n - 1, this one is what decays by 1/(2 Ne)
+  // a generation.
+  double diversity() const {
+    double total = 0;
+    for (std::vector<std::uint32_t> copies : alleles) {
+      std::sort(copies.begin(), copies.end());
+      double squares = 0;
+      for (std::size_t i = 0; i < copies.size();) {
+        std::size_t j = i;
+        while (j < copies.size() && copies[j] == copies[i]) ++j;
+        const double p = static_cast<double>(j - i) / static_cast<double>(copies.size());
+        squares += p * p;
+        i = j;
+      }
+      total += 1 - squares;
+    }
+    return total / static_cast<double>(alleles.size());
+  }
+  FieldValue statistic(Statistic which) const {
+    if (which == Statistic::HET)
+      return FieldValue::realOrNA(value.n > 0 ? heterozygous / static_cast<double>(value.n) : 0, value.n > 0);
+    if (which == Statistic::DIVERSITY) return FieldValue::realOrNA(value.n > 0 ? diversity() : 0, value.n > 0);
+    return value.statistic(which);
+  }
+};
+
 // The genetic values of one species and stage, and the mean of each trait's
 // heterozygosity. Sums of the deviations from the first animal's values: no
 // division per value, trait by trait in step (which the compiler may do
@@ -79,6 +125,7 @@ struct ExpressedGroup : TraitGroup {
 struct GeneticGroup : TraitGroup {
   long long n = 0;
   std::array<double, NUMBER_OF_TRAITS> shift{}, sum{}, squares{}, min{}, max{}, gaps{};
+  NeutralMarkers markers;
   long long count() const override { return n; }
   void add(const Animal& animal) {
     const Animal::Traits values = animal.geneticValues();
@@ -92,8 +139,10 @@ struct GeneticGroup : TraitGroup {
       max[t] = std::max(max[t], values[t]);
       gaps[t] += heterozygosity[t];
     }
+    markers.add(animal);
   }
   FieldValue statistic(unsigned t, Statistic which) const override {
+    if (t == NEUTRAL_VALUE) return markers.statistic(which);
     const double count = static_cast<double>(n);
     switch (which) {
       case Statistic::MEAN:
@@ -107,8 +156,9 @@ struct GeneticGroup : TraitGroup {
         return FieldValue::realOrNA(max[t], n > 0);
       case Statistic::HET:
         return FieldValue::realOrNA(n > 0 ? gaps[t] / count : 0, n > 0);
+      default:
+        return FieldValue::of("NA");
     }
-    return FieldValue::of("NA");
   }
 };
 
@@ -143,6 +193,25 @@ Columns<StatisticsRow> makeColumns(bool genetic) {
                               trait.column + " alleles on the first and on the second chromosomes (NA when none)"},
                          value(Statistic::HET)});
   }
+  if (!genetic) return columns;
+  auto neutral = [](Statistic which) {
+    return [which](const StatisticsRow& r) { return r.group->statistic(NEUTRAL_VALUE, which); };
+  };
+  for (const auto& [suffix, what, which] : statistics)
+    columns.push_back({{std::string("neutral") + suffix, "real", "allele value",
+                        what + std::string(" of the neutral value over those animals (NA when there is none)"),
+                        NEUTRAL_MARKERS},
+                       neutral(which)});
+  columns.push_back({{"neutral_het", "real", "share of loci",
+                      "observed heterozygosity: the mean over those animals of the share of their neutral loci "
+                      "whose two alleles differ (NA when none)",
+                      NEUTRAL_MARKERS},
+                     neutral(Statistic::HET)});
+  columns.push_back({{"neutral_he", "real", "share of loci",
+                      "expected heterozygosity (gene diversity): 1 - the sum of the squared frequencies of the "
+                      "neutral alleles among those animals, the mean over loci (NA when none)",
+                      NEUTRAL_MARKERS},
+                     neutral(Statistic::DIVERSITY)});
   return columns;
 }
 
@@ -169,12 +238,15 @@ void appendGroups(const World& world, int day, std::string& out) {
     const std::size_t stage = stageOf(animal);
     if (stage != ResultSchema::NUMBER_OF_STAGES) groups[indexOf(animal.getSpecies())][stage].add(animal);
   });
-  const Columns<StatisticsRow>& columns = TraitStatistics::columns(std::is_same<Group, GeneticGroup>::value);
+  const bool genetic = std::is_same<Group, GeneticGroup>::value;
+  const Columns<StatisticsRow>& columns = TraitStatistics::columns(genetic);
+  const bool markers = genetic && world.hasNeutralMarkers();
   for (std::size_t k = 0; k < species.size(); ++k)
     for (std::size_t stage = 0; stage < ResultSchema::NUMBER_OF_STAGES; ++stage)
       appendRow(out, columns,
                 StatisticsRow{day, &species[k]->getScientificName(), ResultSchema::stages()[stage].name,
-                              &groups[k][stage]});
+                              &groups[k][stage]},
+                markers);
 }
 }  // namespace
 

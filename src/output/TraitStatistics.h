@@ -6,10 +6,12 @@
 // day's end-of-day animal file would give them, but computed in the run, so
 // that they exist every day whatever snapshots are written. The genetic ones
 // describe what the animals inherited (their genetic values, made again from
-// the genome) and add each trait's heterozygosity. No state; one block of
-// lines per day.
+// the genome) and add each trait's heterozygosity, and, when some species
+// carries neutral markers, the neutral value's statistics with its observed
+// and expected heterozygosity. No state; one block of lines per day.
 #pragma once
 
+#include "core/Traits.h"
 #include "output/Column.h"
 
 #include <string>
@@ -18,8 +20,11 @@ namespace soilweb {
 
 class World;
 
-// A statistic of one trait over a group of animals.
-enum class Statistic { MEAN, SD, MIN, MAX, HET };
+// A statistic of one trait over a group of animals; DIVERSITY is the neutral
+// markers' expected heterozygosity.
+enum class Statistic { MEAN, SD, MIN, MAX, HET, DIVERSITY };
+// The neutral value's place among the traits in a statistic's request.
+constexpr unsigned NEUTRAL_VALUE = NUMBER_OF_TRAITS;
 
 // The animals of one species and stage on one day, as a row of statistics shows them.
 class TraitGroup {

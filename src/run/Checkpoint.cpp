@@ -21,7 +21,7 @@
 
 namespace soilweb {
 
-const std::uint32_t Checkpoint::LAYOUT = 4;
+const std::uint32_t Checkpoint::LAYOUT = 5;
 
 namespace {
 // The file starts with these 16 bytes, its layout version and the version of

@@ -34,7 +34,10 @@ bool DayLoop::openTables(const Checkpoint::Run& saved, bool resumed) {
   if (world.hasTemperatureSeries()) tables.back().header = ResultSchema::header("summary", true);
   auto add = [&](bool wanted, const std::string& path, const char* id, OutputFile::Written Checkpoint::Run::*bytes,
                  void (RunOutputs::*lines)(std::string&, int)) {
-    if (wanted) tables.push_back({std::make_unique<OutputFile>(path, mode), ResultSchema::header(id), bytes, lines});
+    // The neutral markers' columns are in the genetic statistics and the pedigree when some species has them.
+    const bool markers = world.hasNeutralMarkers() && (std::string(id) == "genetics" || std::string(id) == "pedigree");
+    if (wanted)
+      tables.push_back({std::make_unique<OutputFile>(path, mode), ResultSchema::header(id, markers), bytes, lines});
   };
   add(settings.traitStatistics, settings.traitsPath(), "traits", &Checkpoint::Run::traitsBytes,
       &RunOutputs::printTraitStatistics);

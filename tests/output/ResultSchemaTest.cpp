@@ -36,8 +36,12 @@ TEST(ResultSchema, HeadersAreThoseOfTheStoredFiles) {
   EXPECT_EQ(genetics.substr(genetics.find("\tenergy_max"), genetics.find("\tgrowth_mean") - genetics.find("\tenergy_max")),
             "\tenergy_max\tenergy_het");
   EXPECT_EQ(ResultSchema::file("traits").columns.size(), 4 + 4 * NUMBER_OF_TRAITS);
-  EXPECT_EQ(ResultSchema::file("genetics").columns.size(), 4 + 5 * NUMBER_OF_TRAITS);
-  EXPECT_EQ(ResultSchema::file("pedigree").columns.size(), 7 + NUMBER_OF_TRAITS);
+  // The neutral markers' columns close the genetics and the pedigree, when some species has them.
+  EXPECT_EQ(ResultSchema::file("genetics").columns.size(), 4 + 5 * NUMBER_OF_TRAITS + 6);
+  EXPECT_EQ(ResultSchema::file("pedigree").columns.size(), 7 + NUMBER_OF_TRAITS + 2);
+  EXPECT_EQ(ResultSchema::header("pedigree", true), pedigree.substr(0, pedigree.size() - 1) + "\tneutral\tneutral_het\n");
+  EXPECT_EQ(ResultSchema::header("genetics", true).substr(genetics.size() - 1),
+            "\tneutral_mean\tneutral_sd\tneutral_min\tneutral_max\tneutral_het\tneutral_he\n");
   EXPECT_THROW(ResultSchema::header("no such file"), std::logic_error);
 }
 

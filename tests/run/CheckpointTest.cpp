@@ -12,7 +12,7 @@
 // the very files and day lines of a run never stopped: dead animals kept
 // (food-web matrices) and purged, the threaded soil step, both hunting modes,
 // compressed and thinned files, the pedigree and genetic statistics under a
-// temperature series. The stop comes at a chosen day, through the
+// temperature series, neutral markers. The stop comes at a chosen day, through the
 // run's test hook, so the test never depends on timing.
 TEST(WholeRun, AStoppedRunCarriesOnFromItsCheckpointAsIfNeverStopped) {
   struct Variant {
@@ -31,6 +31,11 @@ TEST(WholeRun, AStoppedRunCarriesOnFromItsCheckpointAsIfNeverStopped) {
       {"--set simulation.days=200 --checkpoint-every 25 --set simulation.outputs.layout=tables "
        "--set 'simulation.outputs.files=[\"summary\", \"genetics\"]'",
        "day@90:KILL"},
+      // Neutral markers: their genomes and their generator's state carry over too.
+      {"--set simulation.days=150 --set world.life.animals.0.genetics.neutralLoci=9 "
+       "--set world.life.animals.1.genetics.neutralLoci=3 --set simulation.outputs.pedigree=true "
+       "--set simulation.outputs.geneticStatistics=true",
+       "day@71:TERM"},
   };
   const std::string config = readFile(fs::path(SOILWEB_SOURCE_DIR) / "tests/soak/soak.json");
   for (const auto& [settings, stop] : variants) {
