@@ -9,6 +9,8 @@
     sweep["summary"]                         # every run's summary, stacked
     cal = soilweb.calibrate("run_params", "priors.json", "observed.tsv", population=100, generations=4)
     cal.posterior, cal.summary(), cal.predict(40)
+    soilweb.selection(run, window=20)        # selection differentials, gradients, response (from the pedigree)
+    soilweb.lineages(run)                    # founder lines alive each day
 
 Both layouts (daily files or tables), plain or gzip-compressed, thinned or not,
 and both food-web formats give the same tables; see docs/outputs.md.
@@ -19,10 +21,12 @@ import importlib
 # pandas work on any Python. soilweb.sweep and soilweb.calibrate are each both the subpackage of a
 # command and, called, the function that runs a sweep or a calibration (the package makes itself callable).
 _FROM = {"TABLES": "loader", "Run": "loader", "Sweep": "stacked", "read_run": "loader", "read_sweep": "stacked",
-         "SoilwebError": "api", "run": "api", "Calibration": "calibration", "read_calibration": "calibration"}
+         "SoilwebError": "api", "run": "api", "Calibration": "calibration", "read_calibration": "calibration",
+         "selection": "evolution", "lineages": "evolution", "reproductive_success": "evolution",
+         "quasi_extinct_day": "evolution", "effective_size": "evolution"}
 
 __all__ = ["TABLES", "Run", "Sweep", "Calibration", "SoilwebError", "read_run", "read_sweep", "read_calibration", "run",
-           "sweep", "calibrate"]
+           "sweep", "calibrate", "selection", "lineages", "reproductive_success", "quasi_extinct_day", "effective_size"]
 
 
 def __getattr__(name):

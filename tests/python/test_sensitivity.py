@@ -86,6 +86,7 @@ class SensitivitySweepTest(unittest.TestCase):
             self.assertTrue(all(isinstance(p, int) for p in populations))
             runs = pd.read_csv(os.path.join(here, "out", "tables", "runs.tsv"), sep="\t")
             self.assertIn("predators_died_out_day", runs.columns)
+            self.assertEqual(list(runs.columns[-2:]), ["prey_quasi_extinct_day", "predators_quasi_extinct_day"])
 
             done = run(SWEEP, "analyse", "out", "--outcome", "PREY_ACTIVE:mean:0-6", "--outcome",
                        "predators:died_out", "--boot", "50", cwd=here)
@@ -101,6 +102,7 @@ class SensitivitySweepTest(unittest.TestCase):
             for args, said in ((["--outcome", "PREY_ACTIVE:mean:0-6", "--boot", "0"], "--boot must be at least 1, got 0"),
                                (["--outcome", "PREY_ACTIVE:mean:0-6", "--boot", "-5"], "--boot must be at least 1"),
                                (["--outcome", "PREY_ACTIVE:mean:4-0"], "the window 4-0 ends before it starts"),
+                               (["--outcome", "predators:quasi_extinct:0"], "K must be a whole number of adults >= 1"),
                                (["--outcome", "predators:died_out"], "every outcome is the same in every run")):
                 done = run(SWEEP, "analyse", "out", *args, cwd=here)
                 self.assertEqual(done.returncode, 1, args)

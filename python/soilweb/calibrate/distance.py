@@ -132,11 +132,11 @@ def outcome_view(summary, record, run_tables):
     days = sorted(next(iter(summary.values()), {}))
     frame = pd.DataFrame({"day": days, **{schema.loader_name(c, "summary"): [summary[c].get(d) for d in days]
                                           for c in summary}})
-    genetics = None
+    tables = genetics = None
     if run_tables is not None:
         tables = run_tables()
         genetics = tables["genetics"] if tables.wrote("genetics") else None
-    return {"record": record, "summary": frame, "genetics": genetics}
+    return {"record": record, "summary": frame, "genetics": genetics, "tables": tables}
 
 
 def targets_of(items):

@@ -6,7 +6,7 @@ import sys
 import numpy as np
 import pandas as pd
 
-from .. import records, stacked
+from .. import evolution, records, stacked
 from ..command import fail
 from ..schema import TRAIT_COLUMNS, loader_name
 from . import sensitivity
@@ -26,6 +26,17 @@ def parse_outcome(name, summary_columns):
                 return float(day is None)
             return float(run["record"].get("last_day") if day is None else day)
         return gone
+    if parts[0] in ("prey", "predators") and len(parts) in (2, 3) and parts[1] == "quasi_extinct":
+        if len(parts) == 3 and not re.fullmatch(r"[1-9]\d*", parts[2]):
+            fail(f"outcome '{name}': K must be a whole number of adults >= 1, got '{parts[2]}'")
+        role, k = parts[0], int(parts[2]) if len(parts) == 3 else None
+
+        def quasi(run):
+            if run.get("tables") is None:
+                return np.nan
+            day = evolution.quasi_extinct_day(run["tables"], role, k)
+            return float(run["record"].get("last_day") if day is None else day)
+        return quasi
     if len(parts) == 3 and parts[1] == "mean" and re.fullmatch(r"\d+-\d+", parts[2]):
         column, (first, last) = parts[0], map(int, parts[2].split("-"))
         if first > last:
@@ -53,8 +64,8 @@ def parse_outcome(name, summary_columns):
             last = living[living.day == living.day.max()]
             return float(np.average(last[f"{trait}_mean"], weights=last["count"]))
         return genetic
-    fail(f"unknown outcome '{name}': give prey:died_out, predators:persisted, COLUMN:mean:FROM-TO or "
-         "genetic:TRAIT:SPECIES")
+    fail(f"unknown outcome '{name}': give prey:died_out, predators:persisted, predators:quasi_extinct[:K], "
+         "COLUMN:mean:FROM-TO or genetic:TRAIT:SPECIES")
 
 
 def outcomes_of(sweep, names):
@@ -72,7 +83,7 @@ def outcomes_of(sweep, names):
             fail(f"the genetic outcomes need each run's genetic statistics, and {run['run']} did not write them "
                  f"({why}); run the sweep with \"genetics\" in simulation.outputs.files, or with "
                  f"simulation.outputs.geneticStatistics \"true\"")
-        view = {"record": tables.record, "summary": tables["summary"],
+        view = {"record": tables.record, "summary": tables["summary"], "tables": tables,
                 "genetics": tables["genetics"] if tables.wrote("genetics") else None}
         row = {"run": run["run"], "point": run.get("point")}
         row.update(run["parameters"])

@@ -18,6 +18,9 @@ Outcomes:
   prey:died_out, predators:died_out, resource:died_out
         the day after which it was first found gone (the run's last day when it lasted)
   prey:persisted, ...     1 when it lasted to the run's end, else 0
+  prey:quasi_extinct:K, predators:quasi_extinct:K
+        the first day with fewer than K living adults once it had K (the run's last day when
+        never); without :K, the first day no breeding pair is possible (fewer than two living)
   COLUMN:mean:FROM-TO     the mean of a summary column over the days FROM to TO
   genetic:TRAIT:SPECIES   the mean genetic value of a trait among the species' living on the
                           last day of the genetic statistics"""

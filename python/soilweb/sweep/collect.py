@@ -14,7 +14,7 @@ import sys
 from .. import schema
 from ..safe import NotOurs, Unreadable, check_file, read_json
 from .folder import write_whole
-from .parts import DIED_OUT, SweepRecord, is_current, make_part, part_path, quoted, read_part, stamp_of
+from .parts import DIED_OUT, QUASI_EXTINCT, SweepRecord, is_current, make_part, part_path, quoted, read_part, stamp_of
 from .runner import refuse_locked_runs
 
 # What collect wrote last, with the stamps of everything it was made from.
@@ -136,7 +136,7 @@ def write_outputs(out, sweep, parts):
         front = ["run", "seed"] + sweep.keys + ["end", "last_day", "soilweb_version"]
         others["summary.tsv"] = ("\t".join(quoted(name) for name in front) + "\n").encode()
     header = ["run", "replicate"] + sweep.keys + ["seed", "status", "last_day"] + \
-        [f"{what}_died_out_day" for what in DIED_OUT]
+        [f"{what}_died_out_day" for what in DIED_OUT] + [f"{what}_quasi_extinct_day" for what in QUASI_EXTINCT]
     others[os.path.join("tables", "runs.tsv")] = ("\t".join(quoted(name) for name in header) + "\n" +
                                                   "".join(part["runs_row"] for part in parts)).encode()
     for relative, data in others.items():

@@ -16,7 +16,7 @@ from ..safe import RECORD_MOST_READ, NotOurs, Unreadable, check_file, check_fold
     read_text
 
 PART = "sweep.part"
-PART_FORMAT = 1
+PART_FORMAT = 2
 # What a run may lose, each with a column in runs.tsv: the day after which it was first found gone.
 DIED_OUT = ("resource", "prey", "predators")
 # Texts pandas reads as a missing value, so the sweep's tables have always written them NA.
@@ -239,6 +239,25 @@ class RunFiles:
         return None
 
 
+# The species whose quasi-extinction runs.tsv gives, and their summary columns' prefix.
+QUASI_EXTINCT = {"prey": "PREY", "predators": "PREDATOR"}
+
+
+def quasi_extinct_days(header, rows):
+    """Per species, the first day of the summary on which no breeding pair was possible any more (fewer than
+    two living animals, eggs included); None when there was always one."""
+    days = {}
+    day = header.index("DAY")
+    for what, prefix in QUASI_EXTINCT.items():
+        living = [header.index(f"{prefix}_{state}") for state in ("UNBORN", "ACTIVE", "REPRODUCING")]
+        for row in rows:
+            fields = row.split("\t")
+            if sum(int(fields[k]) for k in living) < 2:
+                days[what] = int(fields[day])
+                break
+    return days
+
+
 def rows_of(text, table):
     """A table's header and its lines, each value written as the sweep's tables write it. soilweb writes every
     real with six significant digits as these tables do, so a line whose values need no other form (no
@@ -302,14 +321,17 @@ def contribution(out, sweep, run):
     except Unreadable as e:  # a damaged record: the run failed, the others are collected
         record, problem = {}, str(e)
     ended = outcome(out, run, record)
+    quasi = {}
     if not problem and ended["end"] in FINISHED:
         problem, blocks = tables_of(files, sweep, run, ended, record)
+        quasi = blocks.pop("quasi", {})
     if problem:
         ended = dict(ended, end="failed")
     gone = records.died_out_days(record)
     runs_row = [quoted(name), str(run["replicate"])] + [quoted(text_of(run["parameters"][k])) for k in sweep.keys] + \
         [str(run["seed"]), quoted(ended["end"]), quoted(ended["last_day"])] + \
-        [cell(gone[what], "integer") for what in DIED_OUT]
+        [cell(gone[what], "integer") for what in DIED_OUT] + \
+        [cell(quasi.get(what), "integer") for what in QUASI_EXTINCT]
     failed_row = None
     if problem or ended["end"] not in FINISHED:
         failed_row = [name, run["seed"], ended["status"], ended["end"], problem or first_error(files.folder)]
@@ -336,6 +358,7 @@ def tables_of(files, sweep, run, ended, record):
     values = [quoted(run["run"]), str(run["seed"])] + [quoted(text_of(run["parameters"][k])) for k in sweep.keys] + \
         [quoted(ended["end"]), quoted(ended["last_day"]), quoted(ended["version"])]
     blocks["summary.tsv"] = block(front, values, header, rows)
+    blocks["quasi"] = quasi_extinct_days(header, rows)
     names, lead = sweep.table_front(run)
     blocks["summary"] = block(names, lead, header, rows)
     try:
