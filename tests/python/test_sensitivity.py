@@ -139,7 +139,8 @@ class SensitivitySweepTest(unittest.TestCase):
             done = run(SWEEP, "analyse", "out", "--outcome", "PREY_ACTIVE:median", cwd=here)
             self.assertEqual(done.returncode, 1)
             self.assertEqual(done.stderr, "soilweb-sweep: unknown outcome 'PREY_ACTIVE:median': give prey:died_out, "
-                                          "predators:persisted, COLUMN:mean:FROM-TO or genetic:TRAIT:SPECIES\n")
+                                          "predators:persisted, predators:quasi_extinct[:K], COLUMN:mean:FROM-TO or "
+                                          "genetic:TRAIT:SPECIES\n")
 
 
 if __name__ == "__main__":
