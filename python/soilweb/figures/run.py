@@ -12,6 +12,8 @@ from matplotlib.ticker import FuncFormatter, MaxNLocator
 from .. import loader
 from ..schema import FIRST_ADULT_INSTAR, LIVING_STATES as LIVING, STATES, TRAIT_LABELS
 from ..command import fail
+from .evolution import plot_evolution
+from .grouping import FEW
 from .common import (GENETIC_LABELS, count_axis, ending_of, genetic_means, hatched_means, mark_ending, note, selection_response,
                      shade, species_colour, species_of, wrapped, chosen_traits)
 
@@ -192,7 +194,8 @@ def plot_trait_evolution(run, traits, names, info, title, figures):
                          f"{title}\nhow the genetic values of the living change over the days (what they inherit)",
                          "The mean genetic value of each chosen trait among the living over the days, per "
                          "species, with one standard deviation either side: what the animals inherit, before "
-                         "growth and the day's tuning.")
+                         f"growth and the day's tuning. Dotted, with ticks along the bottom: days with fewer than "
+                         f"{FEW} such animals.")
         plot_selection_response(genetic, traits, names, info, title, figures)
         name = "trait_expression"
     else:
@@ -211,6 +214,17 @@ def plot_trait_evolution(run, traits, names, info, title, figures):
                      "tuning. A mate search counts as a search of 100 moves in the day's statistics.")
 
 
+def draw_marking_few(ax, days, values, counts, colour, label):
+    """A line of means, dotted and thin on the days it stands on fewer than FEW animals, each such day marked
+    by a tick along the bottom: a mean of one or two animals is no population's."""
+    few = (counts < FEW).to_numpy()
+    ax.plot(days, values.where(~few), color=colour, label=label)
+    ax.plot(days, values.where(few), color=colour, linestyle=":", linewidth=1)
+    if few.any():
+        ax.plot(days[few], [0.02] * int(few.sum()), marker="|", linestyle="none", color=colour, markersize=6,
+                transform=ax.get_xaxis_transform())
+
+
 def draw_trait_means(table, means_of, labels, traits, names, info, figures, name, heading, caption):
     fig, axes = plt.subplots(len(traits), 1, figsize=(10, 2.6 * len(traits) + 1), sharex=True, squeeze=False)
     for ax, trait in zip(axes[:, 0], traits):
@@ -218,7 +232,7 @@ def draw_trait_means(table, means_of, labels, traits, names, info, figures, name
         for species in [n for n in names if n in set(means.species)]:
             line = means[(means.species == species) & (means["count"] > 0)]
             colour = species_colour(names, species)
-            ax.plot(line.day, line["mean"], color=colour, label=species)
+            draw_marking_few(ax, line.day, line["mean"], line["count"], colour, species)
             spread = line.sd.fillna(0)  # one sd either side, within the values there are
             ax.fill_between(line.day, (line["mean"] - spread).clip(lower=line.low),
                             (line["mean"] + spread).clip(upper=line.high), color=colour, alpha=0.2, linewidth=0)
@@ -238,7 +252,7 @@ def plot_selection_response(genetic, traits, names, info, title, figures):
         response = selection_response(genetic, trait)
         for species in [n for n in names if n in set(response.species)]:
             line = response[response.species == species]
-            ax.plot(line.day, line.response, color=species_colour(names, species), label=species)
+            draw_marking_few(ax, line.day, line.response, line["count"], species_colour(names, species), species)
         ax.axhline(0, color="#999999", linewidth=0.8)
         ax.set_ylabel(wrapped(f"{GENETIC_LABELS.get(trait, trait)} (sd of day 0)", 24), fontsize="small")
     axes[0, 0].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.01, 1))
@@ -248,7 +262,8 @@ def plot_selection_response(genetic, traits, names, info, title, figures):
     fig.tight_layout()
     figures.save(fig, "selection_response", "The change of the mean genetic value of each chosen trait among the "
                                             "living since the first day, in units of that day's standard "
-                                            "deviation, per species.")
+                                            f"deviation, per species; dotted, with ticks along the bottom, on days "
+                                            f"with fewer than {FEW} living animals.")
 
 
 def food_web_groups(nodes):
@@ -322,5 +337,6 @@ def plot_run(args, figures):
     plot_cells(run, info, title, figures)
     plot_traits(run, day, traits, names, title, figures)
     plot_trait_evolution(run, traits, names, info, title, figures)
+    plot_evolution(run, traits, names, title, figures, args.out)
     plot_food_web(run, names, title, figures)
     return info, title
