@@ -1,4 +1,4 @@
-"""The data dictionary: every result file and column of the schema (a run's, and a calibration's tables) as
+"""The data dictionary: every result file and column of the schema (a run's, a calibration's, and the tables soilweb-plot makes of a pedigree) as
 one Markdown table.
 
     python3 -m soilweb.dictionary                  # prints it
@@ -19,9 +19,10 @@ def data_dictionary():
             rows.append("| | `day` | integer | day | the day (tables layout only) |")
         for c in f["columns"]:
             rows.append(f"| | `{c['name']}` | {c['type']} | {c['unit']} | {c['meaning']} |")
-    for t in SCHEMA["calibration_tables"]:
-        rows.append(f"| **{t['id']}** `{t['path']}` | | | | {t['meaning']}; written by soilweb-calibrate |")
-        rows += [f"| | `{c['name']}` | {c['type']} | {c['unit']} | {c['meaning']} |" for c in t["columns"]]
+    for section, by in (("calibration_tables", "soilweb-calibrate"), ("analysis_tables", "soilweb-plot")):
+        for t in SCHEMA[section]:
+            rows.append(f"| **{t['id']}** `{t['path']}` | | | | {t['meaning']}; written by {by} |")
+            rows += [f"| | `{c['name']}` | {c['type']} | {c['unit']} | {c['meaning']} |" for c in t["columns"]]
     return "\n".join(rows) + "\n"
 
 

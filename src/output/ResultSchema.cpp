@@ -221,14 +221,15 @@ std::string stagesJson() {
 }
 // The tables soilweb-calibrate writes about the runs it makes of this binary: the loaders and the data
 // dictionary read them from here as they read a run's. KEY stands for one column per fitted key.
-struct CalibrationTable {
+// A table made from results by the Python package, not by a run.
+struct MadeTable {
   const char* id;
   const char* path;
   const char* meaning;
   std::vector<ResultColumn> columns;
 };
 
-const std::vector<CalibrationTable>& calibrationTables() {
+const std::vector<MadeTable>& calibrationTables() {
   static const std::vector<ResultColumn> particle = {
       {"generation", "integer", "", "the generation, from 0 (drawn from the priors)"},
       {"particle", "integer", "", "the particle's number in its generation, from 1, in the order it was proposed"},
@@ -239,7 +240,7 @@ const std::vector<CalibrationTable>& calibrationTables() {
       {"KEY", "real", "the key's", "the value its runs were given, one column per fitted key (whole for a "
                                    "whole-number key)"},
       {"seed", "integer", "", "the seed of its first run (the others' follow it from the same generator)"}};
-  static const std::vector<CalibrationTable> tables = {
+  static const std::vector<MadeTable> tables = {
       {"calibration_particles", "CAL/tables/particles.tsv", "every generation's accepted particles", particle},
       {"calibration_posterior", "CAL/tables/posterior.tsv", "the last generation's particles: the posterior",
        particle},
@@ -265,9 +266,45 @@ const std::vector<CalibrationTable>& calibrationTables() {
   return tables;
 }
 
-std::string calibrationJson() {
+// The tables soilweb-plot (and soilweb.selection, soilweb.lineages) make of a run's pedigree.
+const std::vector<MadeTable>& analysisTables() {
+  static const std::vector<MadeTable> tables = {
+      {"selection",
+       "NAME/plots/NAME_selection.tsv",
+       "selection on the genetic values per species, birth cohort and trait, from the pedigree",
+       {{"species", "text", "", "the species' name"},
+        {"cohort", "integer", "day", "the first birth day of the cohort (founders: 0)"},
+        {"cohort_end", "integer", "day", "its last birth day"},
+        {"n", "integer", "animals", "animals born in it"},
+        {"alive_at_end", "integer", "animals", "those still alive at the run's end, whose breeding is not over"},
+        {"mean_lrs", "real", "offspring", "mean lifetime reproductive success: offspring an animal was a parent of"},
+        {"opportunity", "real", "", "the opportunity for selection: the variance of relative fitness (LRS / mean)"},
+        {"trait", "text", "", "the genetic value: a trait, or neutral (the neutral markers' value)"},
+        {"mean", "real", "the trait's", "its mean in the cohort"},
+        {"sd", "real", "the trait's", "its sample standard deviation in the cohort"},
+        {"differential", "real", "sd", "the standardised selection differential: the regression of relative "
+                                       "fitness on the trait alone (its covariance with relative fitness)"},
+        {"differential_se", "real", "sd", "its standard error"},
+        {"gradient", "real", "", "the standardised Lande-Arnold gradient: the multiple regression of relative "
+                                 "fitness on every genetic value together (NA when they cannot be separated)"},
+        {"gradient_se", "real", "", "its standard error"},
+        {"response", "real", "sd", "the mean of the cohort's offspring (each once per parent in the cohort) "
+                                   "minus the cohort's mean, in the cohort's sd"},
+        {"heritability", "real", "", "the realised heritability: response / differential"}}},
+      {"lineages",
+       "NAME/plots/NAME_lineages.tsv",
+       "founder lines along first parents: the living descendants of each founder, day by day",
+       {{"day", "integer", "day", "the day"},
+        {"species", "text", "", "the species' name"},
+        {"founder", "integer", "", "the founder's id"},
+        {"alive", "integer", "animals", "living animals of its line at the day's end, eggs included"},
+        {"share", "real", "", "their share of the species' living"}}}};
+  return tables;
+}
+
+std::string tablesJson(const std::vector<MadeTable>& tables) {
   std::string out = "[";
-  for (const CalibrationTable& t : calibrationTables())
+  for (const MadeTable& t : tables)
     out += std::string(out.size() > 1 ? "," : "") + "\n    {\"id\": " + jsonQuoted(t.id) + ", \"path\": " +
            jsonQuoted(t.path) + ",\n     \"meaning\": " + jsonQuoted(t.meaning) + ",\n     \"columns\": " +
            columnsJson(t.columns) + "}";
@@ -344,7 +381,8 @@ std::string ResultSchema::json() {
   return "{\n  \"schema\": 1,\n  \"first_adult_instar\": " + std::to_string(FIRST_ADULT_INSTAR) +
          ",\n  \"states\": " + statesJson() + ",\n  \"stages\": " + stagesJson() + ",\n  \"traits\": " + traitsJson() +
          ",\n  \"loader_names\": " + loaderNamesJson() + ",\n  \"kinds\": " + kindsJson() + ",\n  \"files\": " + filesJson() +
-         ",\n  \"calibration_tables\": " + calibrationJson() + "\n}\n";
+         ",\n  \"calibration_tables\": " + tablesJson(calibrationTables()) +
+         ",\n  \"analysis_tables\": " + tablesJson(analysisTables()) + "\n}\n";
 }
 
 }  // namespace soilweb

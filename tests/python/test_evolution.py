@@ -10,7 +10,7 @@ from support import run_config, tiny_config
 import numpy as np
 import pandas as pd
 import soilweb
-from soilweb import evolution
+from soilweb import evolution, schema
 
 MARKER_COLUMNS = ("neutral", "neutral_het", "neutral_mean", "neutral_sd", "neutral_min", "neutral_max",
                   "neutral_he")
@@ -151,6 +151,9 @@ class SelectionTest(unittest.TestCase):
         # The offspring's own cohort has no offspring: no fitness, no gradient.
         later = table[table.cohort == 20]
         self.assertTrue((later.mean_lrs == 0).all() and later.gradient.isna().all())
+        # The tables are those the schema (and so the data dictionary) describes.
+        described = {t["id"]: [c["name"] for c in t["columns"]] for t in schema.SCHEMA["analysis_tables"]}
+        self.assertEqual(list(table.columns), described["selection"])
         with self.assertRaisesRegex(ValueError, "window must be at least 1 day"):
             soilweb.selection(run, window=0)
         with self.assertRaisesRegex(ValueError, "no pedigree: run it with simulation.outputs.pedigree"):
@@ -190,6 +193,7 @@ class LineagesAndQuasiExtinctionTest(unittest.TestCase):
         self.assertEqual(alive[(6, 2)], 1)   # 5 (2 died on day 5)
         self.assertNotIn((4, 1), alive, "1's line ended with it: 3 follows its first parent, 0")
         self.assertTrue(np.allclose(table.groupby("day").share.sum(), 1))
+        self.assertEqual(list(table.columns), [c["name"] for c in schema.SCHEMA["analysis_tables"][1]["columns"]])
         self.assertEqual(list(soilweb.lineages(Tables(record={"last_day": 6}, pedigree=pedigree, deaths=deaths),
                                                days=[6]).founder), [0, 2])
 
