@@ -33,8 +33,10 @@ class SchemaTest(unittest.TestCase):
                 folder = os.path.join(here, layout)
                 config = tiny_config(days=4)
                 config["simulation"]["outputs"].update(outputs)
-                if layout == "daily":  # the summary's optional column
+                if layout == "daily":  # the optional columns: the summary's, and the neutral markers'
                     config["simulation"]["temperatureSeries"] = [[0, 20], [3, 22]]
+                    for species in config["world"]["life"]["animals"]:
+                        species["genetics"]["neutralLoci"] = 4
                 done = run_config(folder, config)
                 self.assertEqual(done.returncode, 0, done.stderr)
                 names = config["simulation"]["outputs"]
