@@ -154,7 +154,15 @@ def hatched_means(traits, trait, stages=("juvenile", "adult")):
 # What a genetic value is, where it differs from the expressed trait's label.
 GENETIC_LABELS = dict(TRAIT_LABELS, energy_tank="reserve at birth (share of body mass)",
                       pheno="development time (days)", body_size="body mass at birth", voracity="voracity exponent",
-                      speed="speed exponent", search_area="search exponent")
+                      speed="speed exponent", search_area="search exponent",
+                      neutral="neutral value (read by nothing: drift alone)")
+# The neutral markers' value: a genetic value of the figures of genetic values only.
+NEUTRAL = "neutral"
+
+
+def expressed(traits):
+    """The chosen traits that animals express (the neutral value is only inherited)."""
+    return [t for t in traits if t != NEUTRAL]
 
 # Genetic values are the same at every stage: the statistics of every living animal.
 LIVING_STAGES = ("egg", "juvenile", "adult", "reproducing")
@@ -180,10 +188,10 @@ def selection_response(genetics, trait):
 
 def chosen_traits(text):
     """The traits named in a comma-separated list, by the configuration's names (the files' column names,
-    "body", "vor", ..., are taken too); refused when one is not a trait."""
+    "body", "vor", ..., are taken too), and "neutral" for the neutral markers; refused when one is not a trait."""
     traits = [loader_name(t) for t in text.split(",")]
-    unknown = [t for t in traits if t not in TRAIT_LABELS]
+    unknown = [t for t in traits if t not in TRAIT_LABELS and t != NEUTRAL]
     if unknown:
-        fail(f"unknown trait column(s): {', '.join(unknown)}; choose from {', '.join(TRAIT_LABELS)}")
+        fail(f"unknown trait column(s): {', '.join(unknown)}; choose from {', '.join(TRAIT_LABELS)} or {NEUTRAL}")
     return traits
 

@@ -3,6 +3,7 @@ that share the swept values, and the words for parameters and summary columns.""
 import json
 
 import matplotlib.pyplot as plt
+import numpy as np
 
 from .. import records
 from .common import words
@@ -96,6 +97,37 @@ def group_colours(count):
 
 # Means of fewer replicates than this jump as replicates end: drawn dotted, and named so.
 FEW = 3
+
+
+def mean_interval(by_day):
+    """Per day, the 95 % t-interval of the mean of the replicates' values (a groupby of them): mean ± t(0.975,
+    n - 1) sd / sqrt(n); NaN where there is a single value."""
+    from scipy.stats import t
+    n, sd = by_day.count(), by_day.std()
+    half = t.ppf(0.975, (n - 1).clip(lower=1)) * sd / np.sqrt(n)
+    half = half.where(n > 1)
+    mean = by_day.mean()
+    return mean - half, mean + half
+
+
+def wilson_interval(successes, trials, z=1.959964):
+    """The 95 % Wilson score interval of a share successes / trials (arrays; NaN where trials is 0)."""
+    n = np.asarray(trials, dtype=float)
+    safe = np.maximum(n, 1)
+    p = np.asarray(successes, dtype=float) / safe
+    centre = (p + z * z / (2 * safe)) / (1 + z * z / safe)
+    half = z * np.sqrt(p * (1 - p) / safe + z * z / (4 * safe * safe)) / (1 + z * z / safe)
+    return np.where(n > 0, centre - half, np.nan), np.where(n > 0, centre + half, np.nan)
+
+
+def offset_markers(ax, days, values, k, groups, colour, marker="o", **style):
+    """Markers on a line at every few days, each group's started k days apart, so that groups whose lines
+    coincide stay told apart without moving any value."""
+    days, values = np.asarray(days), np.asarray(values, dtype=float)
+    every = max(1, len(days) // 8)
+    start = (k * max(1, every // max(1, groups))) % every
+    ax.plot(days[start::every], values[start::every], marker=marker, linestyle="none", color=colour,
+            markersize=4, **style)
 
 
 def summary_label(column, names):

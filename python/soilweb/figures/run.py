@@ -14,7 +14,7 @@ from ..schema import FIRST_ADULT_INSTAR, LIVING_STATES as LIVING, STATES, TRAIT_
 from ..command import fail
 from .evolution import plot_evolution
 from .grouping import FEW
-from .common import (GENETIC_LABELS, count_axis, ending_of, genetic_means, hatched_means, mark_ending, note, selection_response,
+from .common import (GENETIC_LABELS, expressed, count_axis, ending_of, genetic_means, hatched_means, mark_ending, note, selection_response,
                      shade, species_colour, species_of, wrapped, chosen_traits)
 
 LIVING_STATES = [("UNBORN", "eggs"), ("ACTIVE", "active"), ("REPRODUCING", "reproducing")]
@@ -187,8 +187,10 @@ def plot_traits(run, day, traits, names, title, figures):
 def plot_trait_evolution(run, traits, names, info, title, figures):
     """The genetic values over the days when the run wrote them, and the expressed traits: the
     two differ by growth and the day's tuning, which are not evolution."""
-    expressed = run["traits"]
+    shown = run["traits"]
     genetic = run["genetics"] if run.wrote("genetics") else None
+    if genetic is None or "neutral_mean" not in genetic:
+        traits = expressed(traits)
     if genetic is not None and not genetic.empty:
         draw_trait_means(genetic, genetic_means, GENETIC_LABELS, traits, names, info, figures, "trait_evolution",
                          f"{title}\nhow the genetic values of the living change over the days (what they inherit)",
@@ -202,10 +204,10 @@ def plot_trait_evolution(run, traits, names, info, title, figures):
         name = "trait_evolution"
         note("no genetic statistics (simulation.outputs.geneticStatistics): trait_evolution shows expressed "
              "values, which mix growth and the day's tuning with inheritance")
-    if expressed is None or expressed.empty:
+    if shown is None or shown.empty:
         return note("no trait statistics and no end-of-day animal files: the "
                     f"{name.replace('_', '-')} figure left out")
-    draw_trait_means(expressed, hatched_means, TRAIT_LABELS, traits, names, info, figures, name,
+    draw_trait_means(shown, hatched_means, TRAIT_LABELS, expressed(traits), names, info, figures, name,
                      f"{title}\nhow the expressed traits of juveniles and adults change over the days "
                      "(growth and tuning included)",
                      "The mean expressed value of each chosen trait among juveniles and adults over the days, "
@@ -335,7 +337,7 @@ def plot_run(args, figures):
     day = args.day if args.day is not None else (int(animals.day.max()) if animals is not None else 0)
     plot_dynamics(summary, info, title, figures)
     plot_cells(run, info, title, figures)
-    plot_traits(run, day, traits, names, title, figures)
+    plot_traits(run, day, expressed(traits), names, title, figures)
     plot_trait_evolution(run, traits, names, info, title, figures)
     plot_evolution(run, traits, names, title, figures, args.out)
     plot_food_web(run, names, title, figures)

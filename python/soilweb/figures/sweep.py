@@ -11,10 +11,11 @@ from matplotlib.ticker import MaxNLocator
 from .. import stacked
 from ..schema import TRAIT_LABELS
 from ..command import fail
-from .grouping import (FATES, FEW, group_colours, groups_of, label_of, parameter_label, summary_label,
-                       sweep_runs, varying)
+from .. import evolution
+from .grouping import (FATES, FEW, group_colours, groups_of, label_of, mean_interval, offset_markers,
+                       parameter_label, summary_label, sweep_runs, varying, wilson_interval)
 from .sensitivity import plot_sensitivity
-from .common import (GENETIC_LABELS, chosen_traits, genetic_means, hatched_means, note, selection_response,
+from .common import (GENETIC_LABELS, chosen_traits, expressed, genetic_means, hatched_means, note, selection_response,
                      species_colour, species_of, wrapped)
 
 
@@ -36,14 +37,16 @@ def plot_sweep_dynamics(runs, columns, names, title, figures):
             ax.plot(mean.index, mean.where(count >= FEW), color=colour, linewidth=1.8,
                     label=f"{label} (n = {len(finished)})")
             ax.plot(mean.index, mean.where(count < FEW), color=colour, linewidth=1, linestyle=":")
-            ax.fill_between(by_day.min().index, by_day.min(), by_day.max(), color=colour, alpha=0.12, linewidth=0)
+            low, high = mean_interval(by_day)
+            ax.fill_between(low.index, low.clip(lower=0), high, color=colour, alpha=0.18, linewidth=0)
             for edge in (by_day.min(), by_day.max()):
                 ax.plot(edge.index, edge, color=colour, linewidth=0.5, alpha=0.6)
             for m in members:  # where each replicate that died out ended
                 if m["end"] == "extinct" and m["summary"] is not None:
                     last = m["summary"].iloc[-1]
                     ax.plot([last.day], [last[column]], marker="x", color=colour, markersize=7, linestyle="none")
-        axes[-1].step(count.index, count - 0.04 * k, where="post", color=colour, linewidth=1.6)  # nudged apart
+        axes[-1].step(count.index, count, where="post", color=colour, linewidth=1.6)
+        offset_markers(axes[-1], count.index, count, k, len(groups), colour)  # lines that coincide told apart
     for ax, column in zip(axes, columns):
         ax.set_ylabel(wrapped(summary_label(column, names), 24), fontsize="small")
         ax.set_ylim(bottom=0)
@@ -51,16 +54,18 @@ def plot_sweep_dynamics(runs, columns, names, title, figures):
     axes[-1].yaxis.set_major_locator(MaxNLocator(integer=True))
     axes[-1].set_ylim(bottom=0)
     axes[0].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.01, 1),
-                   title=f"mean of the replicates still running\n(dotted: fewer than {FEW}), their range;\n"
-                         "x: one died out", title_fontsize="small")
+                   title=f"mean of the replicates still running\n(dotted: fewer than {FEW}), its 95 % interval\n"
+                         "(shaded), their range (thin); x: one died out", title_fontsize="small")
     axes[-1].set_xlabel("day")
     fig.suptitle(wrapped(title), fontsize="medium")
     fig.tight_layout()
     figures.save(fig, "sweep_dynamics", "For each parameter value (n: its replicates that finished), the mean of the "
                                         "replicates still running over the days, dotted where fewer than "
-                                        f"{FEW} are, and their range (lowest to highest); a cross marks the last day "
-                                        "of a replicate that died out" +
-                 ("; the bottom panel counts the replicates still running." if shrinking else "."))
+                                        f"{FEW} are, with the 95 % interval of that mean (shaded; t-based: mean ± "
+                                        "t(0.975, n - 1) sd / sqrt(n)) and the replicates' range (thin lines, lowest "
+                                        "to highest); a cross marks the last day of a replicate that died out" +
+                 ("; the bottom panel counts the replicates still running (markers set apart, values never "
+                  "moved)." if shrinking else "."))
 
 
 def plot_sweep_extinct(runs, names, title, figures):
@@ -99,6 +104,27 @@ def persistence(members, kind, days):
     return np.where(told > 0, alive.sum(axis=0) / np.maximum(told, 1), np.nan), told
 
 
+def quasi_members(members, kind):
+    """The runs as persistence reads them, gone on the first day no breeding pair of kind was possible."""
+    quasi = []
+    for m in members:
+        day = evolution.quasi_extinct_day(QuasiView(m["summary"]), kind)
+        # As the records give extinctions: the last day it was not yet so.
+        quasi.append(dict(m, gone=dict(m["gone"], **{kind: None if day is None else day - 1})))
+    return quasi
+
+
+class QuasiView(dict):
+    """A run's summary as the quasi-extinction measure reads a run."""
+
+    def __init__(self, summary):
+        super().__init__(summary=summary)
+        self.record = {}
+
+    def wrote(self, table):
+        return False
+
+
 def plot_sweep_persistence(runs, names, title, figures):
     """For each parameter value, the share of its replicates in which the prey and the predators still
     live, day by day, among the replicates that tell: a run that ended before the day tells only of a
@@ -113,10 +139,14 @@ def plot_sweep_persistence(runs, names, title, figures):
     for k, (colour, (label, members)) in enumerate(zip(group_colours(len(groups)), groups)):
         for ax, kind in zip(axes, ("prey", "predators")):
             share, told = persistence(members, kind, days)
-            nudged = share - 0.012 * k  # groups that coincide stay apart
-            ax.step(days, np.where(told >= FEW, nudged, np.nan), where="post", color=colour,
+            ax.step(days, np.where(told >= FEW, share, np.nan), where="post", color=colour,
                     label=f"{label} (n = {len(members)})")
-            ax.step(days, np.where(told < FEW, nudged, np.nan), where="post", color=colour, linestyle=":")
+            ax.step(days, np.where(told < FEW, share, np.nan), where="post", color=colour, linestyle=":")
+            low, high = wilson_interval(np.round(share * told), told)
+            ax.fill_between(days, low, high, step="post", color=colour, alpha=0.12, linewidth=0)
+            offset_markers(ax, days, share, k, len(groups), colour)
+            quasi, _ = persistence(quasi_members(members, kind), kind, days)
+            ax.step(days, quasi, where="post", color=colour, linestyle="--", linewidth=1, alpha=0.8)
     for ax, kind in zip(axes, ("prey", "predators")):
         who = names[0] if kind == "prey" and names else names[1] if kind == "predators" and len(names) > 1 else kind
         ax.set_title(f"{who}: share of replicates where they still live", fontsize="small")
@@ -124,14 +154,18 @@ def plot_sweep_persistence(runs, names, title, figures):
         ax.set_ylim(-0.1, 1.03)
     axes[0].set_ylabel("share of replicates")
     axes[1].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.02, 1),
-                   title=f"dotted: fewer than {FEW} replicates tell", title_fontsize="small")
+                   title=f"solid: still living (shaded: 95 % Wilson\ninterval; dotted: fewer than {FEW} "
+                         "replicates tell);\ndashed: a breeding pair still possible", title_fontsize="small")
     fig.suptitle(wrapped(f"{title} · persistence"), fontsize="medium")
     fig.tight_layout()
     figures.save(fig, "sweep_persistence", "For each parameter value, the share of its replicates in which the prey "
                                            "and the predators are still alive on each day, among the replicates that "
-                                           "tell (a run that ended earlier tells only of a species already gone); "
-                                           f"dotted where fewer than {FEW} tell; lines that coincide are nudged "
-                                           "apart.")
+                                           "tell (a run that ended earlier tells only of a species already gone), "
+                                           "with its 95 % Wilson score interval; dotted where fewer than "
+                                           f"{FEW} tell. Dashed: the share in which a breeding pair is still "
+                                           "possible (at least two living animals, eggs included: not yet "
+                                           "quasi-extinct). Lines that coincide keep their values; their "
+                                           "markers are set apart.")
 
 
 def is_number(value):
@@ -171,21 +205,27 @@ def plot_sweep_scatter(runs, outcome, names, title, figures, day=None):
                                        "against each numeric parameter, marked by how the run ended.")
 
 
+FEW_WORDS = (f" (mean ± t(0.975, n - 1) sd / sqrt(n) over the n replicates), dotted on days when fewer than {FEW} "
+             f"replicates have {FEW} or more living animals of the species.")
+
+
 def plot_sweep_traits(sweep, runs, traits, names, title, figures):
     """The genetic values over the days per parameter value when the runs wrote them, with the response
     to selection; otherwise the expressed traits, titled as such."""
     wrote = any(t is not None and t.wrote("genetics") for t in (sweep.run(r["run"]) for r in runs))
+    if wrote and "neutral_mean" not in sweep["genetics"]:
+        traits = expressed(traits)
     if wrote:
         draw_sweep_traits(sweep["genetics"], genetic_means, "mean", GENETIC_LABELS, runs, traits, names, figures,
                           "sweep_trait_evolution", f"{title} · genetic values of the living (what they inherit)",
                           "The mean genetic value of each chosen trait among the living over the days, per species "
-                          "and parameter value: the mean of the replicates and their range.")
+                          "and parameter value: the mean of the replicates and its 95 % t-interval" + FEW_WORDS)
         draw_sweep_traits(sweep["genetics"], selection_response, "response", GENETIC_LABELS, runs, traits, names,
                           figures, "sweep_selection_response",
                           f"{title} · response to selection (change from day 0 in sd of day 0)",
                           "The change of the mean genetic value of each chosen trait since the first day, in units "
                           "of that day's standard deviation, per species and parameter value: the mean of the "
-                          "replicates and their range.")
+                          "replicates and its 95 % t-interval" + FEW_WORDS)
         return
     with warnings.catch_warnings(record=True) as said:  # why the runs have none, said in the note
         warnings.simplefilter("always")
@@ -196,11 +236,11 @@ def plot_sweep_traits(sweep, runs, traits, names, title, figures):
                     (f", and {why}" if why else ", and the sweep's runs have none") + ": left out")
     for warning in said:
         warnings.warn(warning.message, stacklevel=2)
-    draw_sweep_traits(table, hatched_means, "mean", TRAIT_LABELS, runs, traits, names, figures,
+    draw_sweep_traits(table, hatched_means, "mean", TRAIT_LABELS, runs, expressed(traits), names, figures,
                       "sweep_trait_evolution", f"{title} · expressed traits of juveniles and adults",
                       "The mean expressed value of each chosen trait among juveniles and adults over the days "
                       "(growth and the day's tuning included, not only inheritance), per species and parameter "
-                      "value: the mean of the replicates and their range.")
+                      "value: the mean of the replicates and its 95 % t-interval" + FEW_WORDS)
 
 
 def draw_sweep_traits(table, means_of, value, labels, runs, traits, names, figures, name, heading, caption):
@@ -220,19 +260,24 @@ def draw_sweep_traits(table, means_of, value, labels, runs, traits, names, figur
                 continue
             stacked = pd.concat(per_run)
             for j, kind in enumerate(species):
-                mine = stacked[stacked.species == kind].groupby("day")[value]
-                mean, count = mine.mean(), mine.size()
+                own = stacked[stacked.species == kind]
+                mine = own.groupby("day")[value]
+                mean = mine.mean()
+                # Replicates that stand on at least FEW animals that day: fewer, and the mean is drawn dotted.
+                count = (own["count"] >= FEW).groupby(own["day"]).sum()
                 ax = axes[i][j]
                 ax.plot(mean.index, mean.where(count >= FEW), color=colour, label=f"{label} (n = {len(members)})")
                 ax.plot(mean.index, mean.where(count < FEW), color=colour, linestyle=":", linewidth=1)
-                ax.fill_between(mine.min().index, mine.min(), mine.max(), color=colour, alpha=0.12, linewidth=0)
+                low, high = mean_interval(mine)
+                ax.fill_between(low.index, low, high, color=colour, alpha=0.15, linewidth=0)
     for i, trait in enumerate(traits):
         axes[i][0].set_ylabel(wrapped(labels.get(trait, trait), 22), fontsize="small")
     for j, kind in enumerate(species):
         axes[0][j].set_title(kind, color=species_colour(names, kind))
         axes[-1][j].set_xlabel("day")
     axes[0][-1].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.02, 1),
-                       title=f"mean of the replicates (dotted:\nfewer than {FEW}) and their range",
+                       title=f"mean of the replicates and its 95 %\ninterval (dotted: fewer than {FEW} replicates\n"
+                             f"with {FEW} or more living animals)",
                        title_fontsize="small")
     fig.suptitle(wrapped(heading), fontsize="medium")
     fig.tight_layout()
