@@ -1,11 +1,12 @@
 """Evolution measured: neutral markers that move no byte of a run, selection from the pedigree,
 lineages and quasi-extinction (soilweb.evolution, the markers' columns of the binary)."""
 import copy
+import io
 import os
 import tempfile
 import unittest
 
-from support import run_config, tiny_config
+from support import ROOT, run, run_config, tiny_config
 
 import numpy as np
 import pandas as pd
@@ -170,7 +171,18 @@ class SelectionTest(unittest.TestCase):
             config["simulation"]["outputs"]["pedigree"] = "true"
             done = run_config(os.path.join(here, "run"), config)
             self.assertEqual(done.returncode, 0, done.stderr)
-            table = soilweb.selection(os.path.join(here, "run", "example"), window=20)
+            folder = os.path.join(here, "run", "example")
+            table = soilweb.selection(folder, window=20)
+            # R's soilweb_selection (lm) gives the same table.
+            script = (f'source(file.path("{ROOT}", "R", "soilweb.R")); '
+                      f'write.table(soilweb_selection("{folder}"), sep = "\\t", quote = FALSE, row.names = FALSE)')
+            said = run("Rscript", "-e", script, cwd=here)
+            self.assertEqual(said.returncode, 0, said.stderr)
+        from_r = pd.read_csv(io.StringIO(said.stdout), sep="\t")
+        self.assertEqual(list(from_r.columns), list(table.columns))
+        numbers = table.select_dtypes("number").columns
+        self.assertTrue(np.allclose(from_r[numbers].to_numpy(float), table[numbers].to_numpy(float), equal_nan=True,
+                                    rtol=1e-6, atol=1e-9))
         founders = table[(table.species == "prey") & (table.cohort == 0)].set_index("trait")
         self.assertLess(founders.loc["body_size", "differential"], -2 * founders.loc["body_size", "differential_se"])
         neutral = founders.loc["neutral"]
