@@ -16,8 +16,9 @@ LINE_COLOURS = plt.get_cmap("tab10").colors
 
 def plot_evolution(run, traits, names, title, figures, out):
     """Writes the selection and lineage tables of a run with a pedigree into out, and draws them."""
-    if run["pedigree"] is None:
-        return note("no pedigree (simulation.outputs.pedigree): selection and lineages left out")
+    # A pedigree made from snapshots misses the animals no snapshot saw: no ground for fitness.
+    if not run.wrote("pedigree"):
+        return note("no pedigree file (simulation.outputs.pedigree): selection and lineages left out")
     table = evolution.selection(run)
     write_table(table, os.path.join(out, f"{run.name}_selection.tsv"))
     plot_gradients(table, traits, names, title, figures)
