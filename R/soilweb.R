@@ -248,7 +248,10 @@ read_run <- function(folder, tables = SOILWEB_TABLES, dead = NULL) {
         first <- first[!duplicated(first$id), ]
         first <- first[order(first$id), ]
         names(first)[names(first) == "date_egg"] <- "birth_day"
-        first <- first[, .soilweb_loader_names(.soilweb_file("pedigree")$columns[[1]]$name)]
+        described <- .soilweb_file("pedigree")$columns[[1]]
+        # The columns every pedigree has: not those only some keys add (the neutral markers').
+        always <- if (is.null(described$when)) described$name else described$name[is.na(described$when)]
+        first <- first[, .soilweb_loader_names(always)]
         rownames(first) <- NULL
         first
       })
@@ -359,7 +362,7 @@ read_sweep <- function(folder, tables = SOILWEB_TABLES) {
   runs_path <- file.path(folder, "tables", "runs.tsv")
   if (!.soilweb_regular(runs_path)) stop("no ", runs_path, ": run soilweb-sweep collect ", folder, " first")
   runs <- read.delim(runs_path, check.names = FALSE, stringsAsFactors = FALSE)
-  first <- setdiff(names(runs), c("seed", "status", "last_day", grep("_died_out_day$", names(runs), value = TRUE)))
+  first <- setdiff(names(runs), c("seed", "status", "last_day", grep("_(died_out|quasi_extinct)_day$", names(runs), value = TRUE)))
   finished <- runs[runs$status %in% c("completed", "extinct"), ]
   stack <- function(table) function() {
     frames <- lapply(seq_len(nrow(finished)), function(k) {

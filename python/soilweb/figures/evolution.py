@@ -37,8 +37,11 @@ def plot_gradients(table, traits, names, title, figures):
             ax = axes[i][j]
             rows = table[(table.species == kind) & (table.trait == trait)]
             for offset, (measure, marker) in enumerate((("differential", "o"), ("gradient", "s"))):
-                x = rows.cohort + rows.cohort_end.sub(rows.cohort).add(1) * (0.35 + 0.3 * offset)
-                ax.errorbar(x, rows[measure], yerr=1.96 * rows[f"{measure}_se"], fmt=marker, markersize=4,
+                known = rows.dropna(subset=[measure, f"{measure}_se"])
+                if known.empty:  # matplotlib draws no error bar of NaN alone
+                    continue
+                x = known.cohort + known.cohort_end.sub(known.cohort).add(1) * (0.35 + 0.3 * offset)
+                ax.errorbar(x, known[measure], yerr=1.96 * known[f"{measure}_se"], fmt=marker, markersize=4,
                             capsize=2, color=species_colour(names, kind), alpha=1 if offset else 0.55,
                             label=f"{measure} ± 1.96 se")
             ax.axhline(0, color="#999999", linewidth=0.8)
