@@ -172,7 +172,7 @@ def _species_name(run, role):
 def living_counts(run, role):
     """Per day, a species' living animals and adults: from the stage counts of its trait (or genetic)
     statistics when the run wrote them, else from the summary, whose ACTIVE count holds the juveniles too
-    (an adult count that is too high, never too low). Returns (days, living, adults, from_stages)."""
+    (an adult count that is too high, never too low). Returns (days, living, adults)."""
     run = _as_run(run)
     summary = run["summary"]
     prefix = "PREY" if role == "prey" else "PREDATOR"
@@ -183,15 +183,15 @@ def living_counts(run, role):
             stages = run[table]
             own = stages[stages["species"] == _species_name(run, role)]
             adults = own[own["stage"].isin(["adult", "reproducing"])].groupby("day")["count"].sum()
-            return days, living, adults.reindex(days, fill_value=0).to_numpy(), True
-    return days, living, (summary[f"{prefix}_ACTIVE"] + summary[f"{prefix}_REPRODUCING"]).to_numpy(), False
+            return days, living, adults.reindex(days, fill_value=0).to_numpy()
+    return days, living, (summary[f"{prefix}_ACTIVE"] + summary[f"{prefix}_REPRODUCING"]).to_numpy()
 
 
 def quasi_extinct_day(run, role, k=None):
     """The first day a species is quasi-extinct: fewer than k living adults once it has had k (the founders
     start as eggs; a species that never had k is quasi-extinct from its first day), or, with k None, no
     breeding pair possible any more (fewer than two living animals, eggs included); None when it never was."""
-    days, living, adults, _ = living_counts(run, role)
+    days, living, adults = living_counts(run, role)
     if k is None:
         below = living < 2
     else:
