@@ -20,10 +20,9 @@ import tempfile
 import threading
 import time
 
+from .binary import HOW_TO_GET, PACKAGE, found
 from .loader import Run, read_run
 from .stacked import read_sweep
-
-PACKAGE = os.path.dirname(os.path.abspath(__file__))
 
 
 class SoilwebError(Exception):
@@ -36,17 +35,15 @@ class SoilwebError(Exception):
 
 
 def find_binary(binary=None):
-    """The soilweb to run: the one given, else $SOILWEB_BINARY, else the one beside the package (the
-    source tree's build/, an installation's bin/), else the first on the PATH."""
-    candidates = [binary] if binary else [os.environ.get("SOILWEB_BINARY"),
-                                          os.path.join(PACKAGE, "..", "..", "build", "soilweb"),
-                                          os.path.join(PACKAGE, "..", "..", "..", "..", "bin", "soilweb"),
-                                          shutil.which("soilweb")]
-    for candidate in candidates:
-        if candidate and os.path.isfile(candidate) and os.access(candidate, os.X_OK):
-            return os.path.normpath(os.path.abspath(candidate))
-    raise SoilwebError(f"no soilweb binary at {binary}" if binary else
-                       "no soilweb binary: build it (scripts/test.sh), put it on the PATH or give binary=", 1)
+    """The soilweb to run: the one given, else the first found of binary.candidates()."""
+    if binary:
+        if os.path.isfile(binary) and os.access(binary, os.X_OK):
+            return os.path.normpath(os.path.abspath(binary))
+        raise SoilwebError(f"no soilweb binary at {binary}", 1)
+    path = found()
+    if path is None:
+        raise SoilwebError(f"no soilweb binary: {HOW_TO_GET}, or give binary=", 1)
+    return path
 
 
 def _configuration_of(config):

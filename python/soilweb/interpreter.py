@@ -34,6 +34,9 @@ def ensure_modules(name, modules):
         for python in ("/usr/bin/python3", os.environ.get("SOILWEB_PYTHON")):
             if python and os.access(python, os.X_OK) and has_modules(python, modules):
                 os.environ[RERUN] = "1"
+                # That Python imports this very package, never another installation's.
+                here = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+                os.environ["PYTHONPATH"] = os.pathsep.join(filter(None, (here, os.environ.get("PYTHONPATH"))))
                 os.execv(python, [python, os.path.abspath(sys.argv[0]), *sys.argv[1:]])
     if "-h" in sys.argv[1:] or "--help" in sys.argv[1:]:
         return

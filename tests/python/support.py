@@ -2,16 +2,36 @@
 a tiny configuration, and running a command in a folder."""
 import json
 import os
+import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BINARY = os.environ.get("SOILWEB_BINARY", os.path.join(ROOT, "build", "soilweb"))
 SWEEP = os.path.join(ROOT, "scripts", "soilweb-sweep")
 PLOT = os.path.join(ROOT, "scripts", "soilweb-plot")
+CALIBRATE = os.path.join(ROOT, "scripts", "soilweb-calibrate")
 # The scripts run with `env python3`: the Python running these tests, which has their modules.
 os.environ["PATH"] = os.path.dirname(sys.executable) + os.pathsep + os.environ.get("PATH", "")
+# R's library(soilweb) runs this tree's commands, and loads the package as ctest installed it from this
+# tree (SOILWEB_R_LIBRARY); a test run by hand installs it into a folder of its own first.
+os.environ.update(SOILWEB_BINARY=BINARY, SOILWEB_SWEEP=SWEEP, SOILWEB_CALIBRATE=CALIBRATE)
+
+
+def r_library():
+    library = os.environ.get("SOILWEB_R_LIBRARY")
+    if not library:
+        library = tempfile.mkdtemp(prefix="soilweb-r-library-")
+        subprocess.run(["R", "CMD", "INSTALL", "--no-test-load", "-l", library, os.path.join(ROOT, "R", "soilweb")],
+                       check=True, capture_output=True)
+        os.environ["SOILWEB_R_LIBRARY"] = library
+    return library
+
+
+if shutil.which("R"):
+    os.environ["R_LIBS"] = os.pathsep.join(filter(None, (r_library(), os.environ.get("R_LIBS"))))
 
 
 def tiny_config(days=3):

@@ -1,5 +1,5 @@
 """Runs and sweeps from Python and R hand back the loaded results, and soilweb's refusals arrive as
-an exception carrying its message and exit status (soilweb.api, soilweb_run in R/soilweb.R)."""
+an exception carrying its message and exit status (soilweb.api, soilweb_run in the R package)."""
 import json
 import os
 import sys
@@ -12,7 +12,7 @@ import pandas as pd
 import soilweb
 
 R_API = """
-source(file.path(Sys.getenv("ROOT"), "R", "soilweb.R"))
+library(soilweb)
 config <- jsonlite::fromJSON(Sys.getenv("CONFIG"), simplifyVector = FALSE)
 first <- soilweb_run(config, folder = "r", progress = FALSE)
 again <- soilweb_run(first, folder = "again", progress = FALSE)
@@ -112,7 +112,7 @@ class ApiTest(unittest.TestCase):
 
 
 R_FORGED = """
-source(file.path(Sys.getenv("ROOT"), "R", "soilweb.R"))
+library(soilweb)
 config <- jsonlite::fromJSON(Sys.getenv("CONFIG"), simplifyVector = FALSE)
 mine <- soilweb_run(config, folder = "r", overwrite = TRUE, progress = FALSE)
 victim <- config

@@ -90,7 +90,7 @@ class CalibrationRunTest(unittest.TestCase):
 
     def test_r_and_python_read_the_same_calibration_and_r_runs_one(self):
         script = f"""
-source(file.path("{ROOT}", "R", "soilweb.R"))
+library(soilweb)
 cal <- read_calibration("two")
 cat("posterior", nrow(cal$posterior), format(cal$summary$median, digits = 10), "\\n")
 small <- soilweb_calibrate("base.json", "priors.json", read.delim("observed.tsv"), out = "from-r", population = 6,

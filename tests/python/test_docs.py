@@ -2,6 +2,7 @@
 import json
 import os
 import re
+import shutil
 import tempfile
 import unittest
 
@@ -41,6 +42,32 @@ class ReadmeTest(unittest.TestCase):
                 self.assertEqual(shown.returncode, 0, shown.stderr)
                 self.assertIn("30", shown.stdout, language)  # the last day's row
                 self.assertEqual(shown.stdout.count("completed"), 4, language)  # the sweep's runs
+
+
+class NotebooksTest(unittest.TestCase):
+    """The notebooks of docs/notebooks run from start to end, small, on this tree's binary and packages; they
+    are stored without outputs."""
+
+    def execute(self, name, command):
+        with tempfile.TemporaryDirectory() as here:
+            shutil.copy(os.path.join(ROOT, "docs", "notebooks", name), here)
+            environment = dict(os.environ, SOILWEB_NOTEBOOK_SMALL="1", PYTHONPATH=os.path.join(ROOT, "python"),
+                               SOILWEB_EXAMPLE=os.path.join(ROOT, "examples", "run_params"),
+                               PATH=os.path.join(ROOT, "scripts") + os.pathsep + os.environ["PATH"])
+            done = run(*command, cwd=here, env=environment)
+            self.assertEqual(done.returncode, 0, done.stderr[-3000:])
+            with open(os.path.join(here, "notebook-runs", "calibration", "tables", "posterior.tsv")) as f:
+                self.assertEqual(len(f.readlines()), 17)  # the last generation's 16 particles, and the header
+
+    def test_the_python_notebook_runs_and_is_stored_without_outputs(self):
+        with open(os.path.join(ROOT, "docs", "notebooks", "soilweb.ipynb")) as f:
+            cells = json.load(f)["cells"]
+        self.assertTrue(all(not cell.get("outputs") and cell.get("execution_count") is None for cell in cells))
+        self.execute("soilweb.ipynb", ["jupyter", "nbconvert", "--to", "notebook", "--execute", "--output",
+                                       "executed.ipynb", "soilweb.ipynb"])
+
+    def test_the_r_markdown_knits(self):
+        self.execute("soilweb.Rmd", ["Rscript", "-e", "rmarkdown::render('soilweb.Rmd', quiet = TRUE)"])
 
 
 class KeysTest(unittest.TestCase):

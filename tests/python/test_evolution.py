@@ -6,7 +6,7 @@ import os
 import tempfile
 import unittest
 
-from support import ROOT, run, run_config, tiny_config
+from support import run, run_config, tiny_config
 
 import numpy as np
 import pandas as pd
@@ -174,7 +174,7 @@ class SelectionTest(unittest.TestCase):
             folder = os.path.join(here, "run", "example")
             table = soilweb.selection(folder, window=20)
             # R's soilweb_selection (lm) gives the same table.
-            script = (f'source(file.path("{ROOT}", "R", "soilweb.R")); '
+            script = (f'library(soilweb); '
                       f'write.table(soilweb_selection("{folder}"), sep = "\\t", quote = FALSE, row.names = FALSE)')
             said = run("Rscript", "-e", script, cwd=here)
             self.assertEqual(said.returncode, 0, said.stderr)

@@ -1,4 +1,4 @@
-"""The Python and R loaders give the same tables of every layout (soilweb.loader, R/soilweb.R)."""
+"""The Python and R loaders give the same tables of every layout (soilweb.loader, the R package)."""
 import gzip
 import os
 import tempfile
@@ -13,7 +13,7 @@ from soilweb import derived, schema
 
 
 R_TABLES = """
-source(file.path(Sys.getenv("ROOT"), "R", "soilweb.R"))
+library(soilweb)
 show <- function(tables) for (name in SOILWEB_TABLES) {
   t <- tables[[name]]
   numeric <- if (is.null(t)) 0 else sum(sapply(t, function(c) if (is.numeric(c)) sum(c, na.rm = TRUE) else 0))
@@ -26,7 +26,7 @@ show(if (args[1] == "run") read_run(args[2]) else read_sweep(args[2]))
 
 
 R_DEAD = """
-source(file.path(Sys.getenv("ROOT"), "R", "soilweb.R"))
+library(soilweb)
 default <- read_run("%s"); once <- read_run("%s", dead = "every day")
 same <- function(t) { x <- default[[t]]; y <- once[[t]]; rownames(x) <- NULL; rownames(y) <- NULL; identical(x, y) }
 cat(same("animals_start"), same("animals_end"), "\\n")
@@ -144,11 +144,11 @@ class LoaderTest(unittest.TestCase):
             with self.assertWarnsRegex(UserWarning, 'simulation.outputs.foodWeb is "none"'):
                 self.assertIsNone(noweb["foodweb_nodes"])
             self.assertIsNotNone(noweb["animals_end"])
-            said = run("Rscript", "-e", f'source(file.path("{ROOT}", "R", "soilweb.R")); '
+            said = run("Rscript", "-e", f'library(soilweb); '
                        f'r <- read_run("{lean.folder}"); stopifnot(is.null(r$traits), nrow(r$genetics) == 72)',
                        cwd=here)
             self.assertEqual(said.returncode, 0, said.stderr)
-            self.assertIn("soilweb.R: example: no traits table: the run was not asked to write it "
+            self.assertIn("soilweb: example: no traits table: the run was not asked to write it "
                           "(simulation.outputs.files leaves out traits)", said.stderr)
 
     def test_dead_animals_written_once_read_as_every_day(self):

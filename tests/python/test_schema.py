@@ -1,4 +1,4 @@
-"""The schema: the package's copy and the data dictionary are the binary's, and every file a run
+"""The schema: the packages' copies and the data dictionary are the binary's, and every file a run
 writes has the schema's columns, header and rows alike."""
 import glob
 import gzip
@@ -13,11 +13,12 @@ from soilweb import dictionary, schema
 
 
 class SchemaTest(unittest.TestCase):
-    def test_the_package_and_the_documentation_hold_the_binarys_schema(self):
+    def test_the_packages_and_the_documentation_hold_the_binarys_schema(self):
         printed = subprocess.run([BINARY, "--schema"], capture_output=True, text=True, check=True).stdout
-        with open(os.path.join(ROOT, "python", "soilweb", "schema.json")) as f:
-            self.assertEqual(f.read(), printed, "python/soilweb/schema.json is not the binary's: "
-                                                "cmake --build build --target update-schema")
+        for copy in (("python", "soilweb", "schema.json"), ("R", "soilweb", "inst", "schema.json")):
+            with open(os.path.join(ROOT, *copy)) as f:
+                self.assertEqual(f.read(), printed, f"{'/'.join(copy)} is not the binary's: "
+                                                    "cmake --build build --target update-schema")
         with open(os.path.join(ROOT, "docs", "outputs.md")) as f:
             page = f.read()
         self.assertEqual(dictionary.with_dictionary(page), page, "the data dictionary in docs/outputs.md is not "

@@ -1,4 +1,4 @@
-"""A sweep's runs read as stacked tables, alike in Python and R (soilweb.stacked, R/soilweb.R)."""
+"""A sweep's runs read as stacked tables, alike in Python and R (soilweb.stacked, the R package)."""
 import json
 import os
 import tempfile

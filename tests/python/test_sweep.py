@@ -71,7 +71,7 @@ class SweepTest(unittest.TestCase):
             self.assertEqual(exits, {os.path.join(here, "out", "runs", "run-0001"): "0",
                                      os.path.join(here, "out", "runs", "run-0002"): "1"})
             # A Slurm array task exits with its run's status too.
-            task = subprocess.run(["bash", os.path.join(ROOT, "scripts", "slurm", "soilweb-array.sbatch")],
+            task = subprocess.run(["bash", os.path.join(ROOT, "python", "soilweb", "sweep", "soilweb-array.sbatch")],
                                   env=dict(failing, SLURM_ARRAY_TASK_ID="2", SWEEP=os.path.join(here, "out"),
                                            SOILWEB=BINARY), capture_output=True, text=True)
             self.assertEqual(task.returncode, 1)
@@ -239,7 +239,7 @@ class SweepTest(unittest.TestCase):
     def test_a_slurm_task_warned_before_its_time_limit_checkpoints_and_carries_on(self):
         with tempfile.TemporaryDirectory() as here:
             folder, summary = self.long_sweep(here)
-            task = ["bash", os.path.join(ROOT, "scripts", "slurm", "soilweb-array.sbatch")]
+            task = ["bash", os.path.join(ROOT, "python", "soilweb", "sweep", "soilweb-array.sbatch")]
             env = dict(os.environ, SLURM_ARRAY_TASK_ID="1", SWEEP=os.path.join(here, "out"), SOILWEB=BINARY)
             # Slurm's warning goes to the batch script only, which hands it on.
             self.assertEqual(self.stop_when_summary_has(subprocess.Popen(task, env=env), summary, 20), 143)
@@ -268,7 +268,7 @@ class ClusterTest(unittest.TestCase):
             printed = run(SWEEP, "slurm", out, "--runs-per-task", "4", "--binary", BINARY, "--sbatch=--time=1:00:00",
                           cwd=here)
             self.assertEqual(printed.returncode, 0, printed.stderr)
-            script = os.path.join(ROOT, "scripts", "slurm", "soilweb-array.sbatch")
+            script = os.path.join(ROOT, "python", "soilweb", "sweep", "soilweb-array.sbatch")
             self.assertEqual(printed.stdout.splitlines(), [
                 f"# 10 runs in 3 array tasks of 4; logs in {out}/logs",
                 f"jobid=$(sbatch --parsable --array=1-3 --cpus-per-task=4 --output={out}/logs/slurm-%A_%a.out "
@@ -379,7 +379,7 @@ class SweepFolderTest(unittest.TestCase):
                     self.assertEqual(done.stderr, f"soilweb-sweep: {path} is a FIFO, not a file soilweb wrote; "
                                                   "move it away\n")
                 if place.endswith("_run_info.json"):  # R's loader refuses it too, without waiting on it
-                    done = subprocess.run(["Rscript", "-e", f'source("{ROOT}/R/soilweb.R"); '
+                    done = subprocess.run(["Rscript", "-e", 'library(soilweb); '
                                            f'read_run("{out}/runs/run-0001/run-0001")'],
                                           capture_output=True, text=True, timeout=60)
                     self.assertIn(f"{path} is a fifo, not a file soilweb wrote", done.stderr)
@@ -490,7 +490,7 @@ class SweepFolderTest(unittest.TestCase):
             with open(os.path.join(here, "my"), "w") as f:  # where the path cut at its space would point
                 f.write("keep")
             for per in ("1", "2"):
-                done = subprocess.run(["bash", os.path.join(ROOT, "scripts", "slurm", "soilweb-array.sbatch")],
+                done = subprocess.run(["bash", os.path.join(ROOT, "python", "soilweb", "sweep", "soilweb-array.sbatch")],
                                       env=dict(os.environ, SLURM_ARRAY_TASK_ID="1", SWEEP=out, SOILWEB=BINARY,
                                                RUNS_PER_TASK=per, SLURM_CPUS_PER_TASK="2"),
                                       capture_output=True, text=True, cwd=here)

@@ -5,7 +5,7 @@ import os
 import sys
 
 from ..command import run_command
-from ..sweep.cli import binary_beside
+from ..sweep.cli import binary_beside, chosen_binary
 
 DESCRIPTION = """Fits soilweb's parameters to observed data by approximate Bayesian computation (ABC-SMC with an
 adaptive tolerance). Generation 0 draws its particles from the priors; each next one moves the
@@ -93,6 +93,8 @@ def main():
                    help="an option added to the sbatch line (repeatable), e.g. --sbatch=--time=12:00:00")
     p.add_argument("--submit", action="store_true", help="submit the job instead of printing it")
     args = parser.parse_args()
+    if hasattr(args, "binary"):
+        args.binary = chosen_binary(args.binary)
     if args.command == "plot":
         from .plot import plot
         plot(args.out, args.predict, args.truth, args.jobs, os.path.abspath(args.binary))

@@ -108,9 +108,7 @@ class CalibrationRun:
         self.args = args
         self.cal = args.out
         self.check_settings()
-        self.binary = os.path.abspath(args.binary)
-        if not os.access(self.binary, os.X_OK):
-            fail(f"no soilweb binary at {self.binary} (build it, or give --binary)")
+        self.binary = args.binary  # checked and made absolute by the command line
         self.keys = Keys(self.binary)
         self.base = load_json(args.base, "base configuration")
         simulation = self.base.get("simulation") if isinstance(self.base, dict) else None

@@ -24,7 +24,7 @@ summary columns), lists runs that failed or did not finish in OUT/failed.tsv, an
 sweep's tidy tables in OUT/tables: runs.tsv (run, replicate, each swept parameter, seed, how it
 ended, last day, the day after which the resource, the prey and the predators died out), summary.tsv.gz,
 traits.tsv.gz and genetics.tsv.gz (run, replicate and each swept parameter,
-then the run's table), read with python/soilweb or R/soilweb.R. The
+then the run's table), read with the Python or the R package. The
 replicates' seeds are drawn without repetition from one master seed, given or drawn and
 recorded in OUT/sweep.json, so a sweep can be repeated exactly.
 

@@ -4,6 +4,7 @@ import json
 import os
 import sys
 
+from ..binary import HOW_TO_GET, found
 from ..command import fail, run_command
 
 # The help of analyse. The modules that do the work are imported once the command line is read,
@@ -43,15 +44,21 @@ def result_kinds(text):
 
 
 def binary_beside():
-    """The soilweb that checks and runs the sweep by default: beside the command (an installation's bin,
-    the source tree's scripts/ or package next to build/)."""
+    """The soilweb that checks and runs the sweep by default: $SOILWEB_BINARY, else one beside the command
+    (an installation's bin, the source tree's scripts/ next to build/), else as the package finds one;
+    None when there is none."""
     here = os.path.dirname(os.path.abspath(sys.argv[0]))
-    package = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    for candidate in (os.path.join(here, "soilweb"), os.path.join(here, "..", "build", "soilweb"),
-                      os.path.join(package, "..", "build", "soilweb")):
-        if os.access(candidate, os.X_OK) and os.path.isfile(candidate):
-            return os.path.normpath(candidate)
-    return os.path.join(here, "..", "build", "soilweb")
+    return found((os.path.join(here, "soilweb"), os.path.join(here, "..", "build", "soilweb")))
+
+
+def chosen_binary(given):
+    """--binary's path, made absolute; the command ends in one line when there is none."""
+    if given is None:
+        fail(f"no soilweb binary: {HOW_TO_GET}, or give --binary")
+    binary = os.path.abspath(given)
+    if not (os.path.isfile(binary) and os.access(binary, os.X_OK)):
+        fail(f"no soilweb binary at {binary} (build it, or give --binary)")
+    return binary
 
 
 def main():
@@ -145,13 +152,11 @@ def main():
         return
     if args.command == "slurm":
         from .slurm import slurm
-        slurm(args.out, os.path.abspath(args.binary), args.runs_per_task, args.submit, args.sbatch)
+        slurm(args.out, chosen_binary(args.binary), args.runs_per_task, args.submit, args.sbatch)
         return
     lock = None  # the sweep's folder, held while this command prepares, runs and collects it
     if args.command in ("run", "prepare"):
-        binary = os.path.abspath(args.binary)
-        if not os.access(binary, os.X_OK):
-            fail(f"no soilweb binary at {binary} (build it, or give --binary)")
+        binary = chosen_binary(args.binary)
         if args.replicates < 1:
             fail("--replicates must be at least 1")
         if args.command == "run" and args.hosts is not None:

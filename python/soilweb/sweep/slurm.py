@@ -14,12 +14,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def array_script():
-    """The array job's script: the source tree's scripts/slurm, or an installation's share/soilweb/slurm."""
-    for place in (("..", "..", "..", "scripts", "slurm"), ("..", "..", "..", "..", "..", "share", "soilweb", "slurm")):
-        candidate = os.path.normpath(os.path.join(HERE, *place, "soilweb-array.sbatch"))
-        if os.path.isfile(candidate):
-            return candidate
-    fail("cannot find soilweb-array.sbatch beside the package")
+    """The array job's script, beside this module."""
+    return os.path.join(HERE, "soilweb-array.sbatch")
 
 
 def sweep_command():

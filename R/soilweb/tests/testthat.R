@@ -1,0 +1,4 @@
+library(testthat)
+library(soilweb)
+
+test_check("soilweb")
