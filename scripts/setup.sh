@@ -19,6 +19,8 @@ packages=(g++ make cmake git libboost-dev libcli11-dev libdeflate-dev python3 py
           python3-pandas python3-pip python3-setuptools python3-wheel python3-venv r-base-core r-cran-jsonlite parallel)
 # The tests': GoogleTest, a browser for the report page, R's test and lint tools, Python's lint, and
 # what executes the notebooks.
+# The sanitizers' build (which also serves the fuzzers) is clang's.
+case "$preset" in asan|fuzz) packages+=(clang-14 libclang-rt-14-dev) ;; esac
 if [ "${SOILWEB_TARGET:-}" != soilweb ]; then
   packages+=(libgtest-dev chromium r-cran-testthat r-cran-lintr python3-pyflakes jupyter-nbconvert python3-ipykernel
              r-cran-rmarkdown r-cran-knitr pandoc)

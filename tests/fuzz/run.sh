@@ -6,8 +6,8 @@
 # (30 % each). The checkpoint and resume corpora are seeded with the files of a
 # real run stopped with a checkpoint, made here by the fuzz build's soilweb.
 # Each target's executions and coverage (edges, features) are printed, its
-# whole log kept in build-fuzz/logs/TARGET.log. Every finding is copied to
-# build-fuzz/findings/TARGET/ and named; any finding fails the run. A harness
+# whole log kept in build-sanitize/logs/TARGET.log. Every finding is copied to
+# build-sanitize/findings/TARGET/ and named; any finding fails the run. A harness
 # that fails on its own (a full disk, a copy that cannot be made) is said to
 # be one, not counted as a finding, and fails the run too. Last, the sweep
 # folder reader (Python) gets damaged copies of a real sweep's records.
@@ -22,7 +22,7 @@ if [ -n "${missing:-}" ]; then
   sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
   $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing >/dev/null
 fi
-build="$root/build-fuzz"  # the fuzz preset's
+build="$root/build-sanitize"  # the fuzz preset's: the asan build, which serves both
 (cd "$root" && cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j"$(nproc)" >/dev/null)
 # A fuzzer is blind to code built without coverage instrumentation: every library must have it.
 for library in "$build"/libsoilweb_*.a; do
