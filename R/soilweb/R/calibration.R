@@ -45,8 +45,7 @@ soilweb_calibrate <- function(base, priors, observed, out = NULL, population = 2
   script <- .soilweb_program("soilweb-calibrate")
   if (is.null(out)) out <- format(Sys.time(), "calibration-%Y%m%d-%H%M%S")
   files <- character(0)
-  if (inherits(base, "soilweb_run")) base <- base$record
-  if (is.list(base) && !is.null(base$configuration) && is.null(base$simulation)) base <- base$configuration
+  base <- .soilweb_configuration(base)
   if (is.list(base)) files <- c(files, base <- .soilweb_json_file(base, "base"))
   if (is.list(priors) && !is.data.frame(priors)) files <- c(files, priors <- .soilweb_json_file(priors, "priors"))
   if (is.data.frame(observed)) {

@@ -41,6 +41,14 @@
   .soilweb_error(message, result$status, paste(result$lines, collapse = "\n"))
 }
 
+# What a run, a sweep or a calibration is given to run: a configuration (a list) or a path as they are; a
+# loaded run or its record gives the configuration it ran with.
+.soilweb_configuration <- function(config) {
+  if (inherits(config, "soilweb_run")) config <- config$record
+  if (is.list(config) && !is.null(config$configuration) && is.null(config$simulation)) config <- config$configuration
+  config
+}
+
 .soilweb_json_file <- function(value, name) {
   path <- file.path(tempfile(paste0("soilweb-", name, "-")), "run_params")
   dir.create(dirname(path))
@@ -56,8 +64,7 @@
 # checkpoint_every = 10, ...). A refusal or failure signals a "soilweb_error" condition.
 soilweb_run <- function(config, seed = NULL, set = NULL, folder = NULL, progress = TRUE, binary = NULL, ...) {
   binary <- .soilweb_program("soilweb", binary)
-  if (inherits(config, "soilweb_run")) config <- config$record
-  if (is.list(config) && !is.null(config$configuration) && is.null(config$simulation)) config <- config$configuration
+  config <- .soilweb_configuration(config)
   # A written configuration is run in its own folder as ./run_params, so that soilweb's messages
   # name it so; the run's folder still goes where it would.
   written <- NULL

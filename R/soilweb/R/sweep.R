@@ -38,8 +38,7 @@ soilweb_sweep <- function(base, grid, out = NULL, design = "grid", replicates = 
   script <- .soilweb_program("soilweb-sweep")
   if (is.null(out)) out <- format(Sys.time(), "sweep-%Y%m%d-%H%M%S")
   files <- character(0)
-  if (inherits(base, "soilweb_run")) base <- base$record
-  if (is.list(base) && !is.null(base$configuration) && is.null(base$simulation)) base <- base$configuration
+  base <- .soilweb_configuration(base)
   if (is.list(base)) files <- c(files, base <- .soilweb_json_file(base, "base"))
   # Values stay lists in the JSON even when there is one of them.
   if (is.list(grid)) {
